@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QString>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+// One student machine, live. Shared by pointer between the registry, the
+// pages and queued signals; never copied.
+struct CStuInfo
+{
+    uint64_t ullmac = 0;
+    QString ip;
+    QString hostname;
+    QString group_name;
+    std::atomic_bool online{false};
+    std::atomic_uint32_t missed_ticks{0};
+
+    // The network thread, the registry worker and the UI thread all write
+    // these two atomics without a lock; re-reading `online` after the store
+    // keeps a concurrent revival from being lost.
+    void markAlive()
+    {
+        online.store(true);
+        if (online.load())
+            missed_ticks.store(0);
+    }
+
+    void markDead()
+    {
+        online.store(false);
+        if (online.load())
+            missed_ticks.store(0);
+    }
+};
+
+using CStuInfo_PTR = std::shared_ptr<CStuInfo>;

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QSet>
+#include <QString>
+#include <QtGlobal>
+
+#include <memory>
+
+// A named group of machines: one row of tb_groups.
+struct CStudentGroup
+{
+    QString group_name;
+    QSet<quint64> ullmac_list;
+    int display_order = 1;
+    bool is_global = false;
+
+    // Members in decimal, joined by ","; the empty set gives "".
+    QString ullmacListText() const;
+    // Parts that are not numbers read as 0, as stored files expect.
+    void setUllmacListText(const QString& text);
+};
+
+using CStudentGroup_PTR = std::shared_ptr<CStudentGroup>;

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+// Text forms of the 64-bit MAC key. The least significant byte is the first
+// octet shown; the upper 16 bits are never shown.
+namespace MacAddress {
+
+// "00:11:22:33:44:55"
+QString toDisplay(quint64 mac);
+// The display form without separators, the key the tables sort on.
+QString toCompact(quint64 mac);
+
+} // namespace MacAddress

@@ -1,0 +1,8 @@
+#pragma once
+
+#include <QObject>
+
+class QDataHelper : public QObject
+{
+    Q_OBJECT
+};
