@@ -1,0 +1,389 @@
+#include "QStudentManage.h"
+#include "Machine.h"
+
+#include <QFile>
+#include <QSqlError>
+
+#include <algorithm>
+#include <chrono>
+#include <utility>
+
+namespace {
+
+QString nextConnectionName()
+{
+    static std::atomic_uint counter{0};
+    return QStringLiteral("QStudentManage-%1").arg(++counter);
+}
+
+} // namespace
+
+QStudentManage::QStudentManage()
+    : connection_name(nextConnectionName())
+{
+    // The batches cross to the UI thread queued, whatever order the owner
+    // registers its types in.
+    registerRokMetaTypes();
+    active_workers.store(0);
+    running.store(true);
+    worker = std::thread(&QStudentManage::run, this);
+}
+
+QStudentManage::~QStudentManage()
+{
+    running.store(false);
+    while (active_workers.load() != 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (worker.joinable())
+        worker.join();
+    saveAll();
+    closeDatabase();
+}
+
+bool QStudentManage::openDatabase(const QString& path)
+{
+    closeDatabase();
+    db_error.clear();
+
+    if (!QFile::exists(path)) {
+        QFile file(path);
+        if (file.open(QIODevice::WriteOnly))
+            file.close();
+    }
+
+    connection = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection_name);
+    if (!connection.isValid()) {
+        db_error = QStringLiteral("数据库驱动 QSQLITE 不可用。");
+        return false;
+    }
+    connection.setDatabaseName(path);
+    if (!connection.open()) {
+        db_error = QStringLiteral("无法打开数据库文件 %1：%2").arg(path, connection.lastError().text());
+        return false;
+    }
+
+    data_store.setDatabase(connection);
+    db_ok = data_store.initTables();
+    if (!db_ok)
+        db_error = QStringLiteral("无法在数据库文件 %1 中建表：%2").arg(path, data_store.lastError());
+    loadMachines();
+    loadGroups();
+    return db_ok;
+}
+
+bool QStudentManage::databaseOk() const
+{
+    return db_ok;
+}
+
+QString QStudentManage::databaseError() const
+{
+    return db_error;
+}
+
+bool QStudentManage::saveAll()
+{
+    // A file we could not read is never overwritten with what little we know.
+    if (!db_ok)
+        return false;
+    const bool machinesSaved = saveMachines();
+    const bool groupsSaved = saveGroups();
+    return machinesSaved && groupsSaved;
+}
+
+CStuInfo_PTR QStudentManage::updateMachine(quint64 mac, const QString& hostname, const QString& ip, bool online)
+{
+    // A machine seen for the first time may already be a member of a stored
+    // group; its record must say so before anyone else can see it.
+    std::lock_guard<std::mutex> groupLock(group_mutex);
+    std::lock_guard<std::mutex> lock(machine_mutex);
+    CStuInfo_PTR& record = machines[mac];
+    if (!record) {
+        record = std::make_shared<CStuInfo>();
+        record->group_name = groupNameLocked(mac);
+    }
+    record->ullmac = mac;
+    record->ip = ip;
+    record->hostname = hostname;
+    record->online.store(online);
+    if (record->online.load())
+        record->missed_ticks.store(0);
+    return record;
+}
+
+CStuInfo_PTR QStudentManage::findMachine(quint64 mac) const
+{
+    std::lock_guard<std::mutex> lock(machine_mutex);
+    return machines.value(mac);
+}
+
+void QStudentManage::removeMachine(quint64 mac)
+{
+    CStuInfo_PTR record;
+    {
+        std::lock_guard<std::mutex> lock(machine_mutex);
+        const auto it = machines.find(mac);
+        if (it == machines.end())
+            return;
+        record = it.value();
+        machines.erase(it);
+    }
+    if (record->group_name.isEmpty())
+        return;
+    std::lock_guard<std::mutex> lock(group_mutex);
+    const auto group = groups.find(record->group_name);
+    if (group != groups.end())
+        group.value()->ullmac_list.remove(mac);
+}
+
+QMap<quint64, CStuInfo_PTR> QStudentManage::allMachines() const
+{
+    std::lock_guard<std::mutex> lock(machine_mutex);
+    return machines;
+}
+
+QMap<quint64, CStuInfo_PTR> QStudentManage::ungroupedMachines() const
+{
+    std::lock_guard<std::mutex> lock(machine_mutex);
+    QMap<quint64, CStuInfo_PTR> ungrouped;
+    for (auto it = machines.cbegin(); it != machines.cend(); ++it) {
+        if (it.value()->group_name.isEmpty())
+            ungrouped.insert(it.key(), it.value());
+    }
+    return ungrouped;
+}
+
+QList<CStuInfo_PTR> QStudentManage::machinesByMac(const QList<quint64>& macs) const
+{
+    std::lock_guard<std::mutex> lock(machine_mutex);
+    QList<CStuInfo_PTR> found;
+    for (quint64 mac : macs) {
+        const auto it = machines.constFind(mac);
+        if (it != machines.cend())
+            found.append(it.value());
+    }
+    return found;
+}
+
+QString QStudentManage::groupNameOfMachine(quint64 mac) const
+{
+    std::lock_guard<std::mutex> lock(group_mutex);
+    return groupNameLocked(mac);
+}
+
+QString QStudentManage::groupNameLocked(quint64 mac) const
+{
+    for (const CStudentGroup_PTR& group : groups) {
+        if (group->ullmac_list.contains(mac))
+            return group->group_name;
+    }
+    return QString();
+}
+
+QList<CStudentGroup_PTR> QStudentManage::sortedGroups() const
+{
+    QList<CStudentGroup_PTR> sorted;
+    {
+        std::lock_guard<std::mutex> lock(group_mutex);
+        sorted = groups.values();
+    }
+    std::sort(sorted.begin(), sorted.end(),
+        [](const CStudentGroup_PTR& a, const CStudentGroup_PTR& b) { return a->display_order < b->display_order; });
+    return sorted;
+}
+
+QStringList QStudentManage::groupNames() const
+{
+    QStringList names;
+    for (const CStudentGroup_PTR& group : sortedGroups())
+        names << group->group_name;
+    return names;
+}
+
+bool QStudentManage::addGroup(const QString& name, int displayOrder)
+{
+    if (name.isEmpty())
+        return false;
+    std::lock_guard<std::mutex> lock(group_mutex);
+    if (groups.contains(name))
+        return false;
+    auto group = std::make_shared<CStudentGroup>();
+    group->group_name = name;
+    group->display_order = displayOrder;
+    group->is_global = false;
+    groups.insert(name, group);
+    return true;
+}
+
+void QStudentManage::removeGroup(const QString& name)
+{
+    std::lock_guard<std::mutex> lock(group_mutex);
+    const auto it = groups.constFind(name);
+    if (it != groups.cend()) {
+        for (quint64 mac : it.value()->ullmac_list) {
+            const CStuInfo_PTR record = findMachine(mac);
+            if (record && record->group_name == name)
+                record->group_name.clear();
+        }
+    }
+    groups.remove(name);
+    if (db_ok)
+        data_store.removeGroup(name);
+}
+
+bool QStudentManage::moveMachineToGroup(const QString& groupName, quint64 mac)
+{
+    if (groupName.isEmpty() || mac == 0)
+        return false;
+    // One hold of the group lock, so the target cannot vanish between the
+    // check and the insert and a refused move leaves the old group intact.
+    std::lock_guard<std::mutex> lock(group_mutex);
+    const auto target = groups.constFind(groupName);
+    if (target == groups.cend())
+        return false;
+    const CStuInfo_PTR record = findMachine(mac);
+    if (record && !record->group_name.isEmpty()) {
+        const auto old = groups.constFind(record->group_name);
+        if (old != groups.cend())
+            old.value()->ullmac_list.remove(mac);
+        record->group_name.clear();
+    }
+    if (record)
+        record->group_name = groupName;
+    target.value()->ullmac_list.insert(mac);
+    return true;
+}
+
+bool QStudentManage::removeMachineFromGroup(const QString& groupName, quint64 mac)
+{
+    if (groupName.isEmpty() || mac == 0)
+        return false;
+    std::lock_guard<std::mutex> lock(group_mutex);
+    const auto group = groups.constFind(groupName);
+    if (group == groups.cend())
+        return false;
+    group.value()->ullmac_list.remove(mac);
+    // A machine that sits in another group keeps that membership.
+    const CStuInfo_PTR record = findMachine(mac);
+    if (record && record->group_name == groupName)
+        record->group_name.clear();
+    return true;
+}
+
+bool QStudentManage::saveStringItems(const StringItemList& items, int itemType)
+{
+    if (itemType < QtDoubleIntStringItem::ForbiddenTitles || itemType > QtDoubleIntStringItem::Reserved)
+        return false;
+    if (!db_ok)
+        return false;
+    return data_store._saveIntStringItems(itemType, items);
+}
+
+QDataHelper& QStudentManage::store()
+{
+    return data_store;
+}
+
+void QStudentManage::run()
+{
+    ++active_workers;
+    if (!running.load()) {
+        --active_workers;
+        return;
+    }
+    constexpr auto slice = std::chrono::milliseconds(TickMs / TickSlices);
+    while (running.load()) {
+        for (int i = 0; i < TickSlices && running.load(); ++i)
+            std::this_thread::sleep_for(slice);
+
+        // The only allocation of a tick is this list, and only when a
+        // machine has just gone off line.
+        QList<CStuInfo_PTR> changed;
+        {
+            std::lock_guard<std::mutex> lock(machine_mutex);
+            for (const CStuInfo_PTR& record : std::as_const(machines)) {
+                if (!record->online.load())
+                    continue;
+                const uint32_t ticks = ++record->missed_ticks;
+                if (ticks >= static_cast<uint32_t>(OfflineTicks))
+                    record->online.store(false);
+                if (ticks == static_cast<uint32_t>(OfflineTicks)) {
+                    record->missed_ticks.store(0);
+                    record->markDead();
+                    changed.append(record);
+                }
+            }
+        }
+        if (!changed.isEmpty())
+            emit sg_state_changed_machines(changed, QPrivateSignal());
+    }
+    --active_workers;
+}
+
+void QStudentManage::loadMachines()
+{
+    if (!db_ok)
+        return;
+    std::lock_guard<std::mutex> lock(machine_mutex);
+    machines.clear();
+    bool ok = false;
+    const QMap<quint64, Machine_PTR> stored = data_store.loadMachineList(&ok);
+    if (!ok) {
+        db_ok = false;
+        db_error = QStringLiteral("无法读取数据库文件 %1：%2").arg(connection.databaseName(), data_store.lastError());
+        return;
+    }
+    for (const Machine_PTR& machine : stored)
+        machines.insert(machine->ullmac, machine->toStuInfo());
+}
+
+void QStudentManage::loadGroups()
+{
+    bool ok = false;
+    const QList<CStudentGroup_PTR> stored = data_store.loadGroupList(&ok);
+    if (!ok && db_ok) {
+        db_ok = false;
+        db_error = QStringLiteral("无法读取数据库文件 %1：%2").arg(connection.databaseName(), data_store.lastError());
+    }
+
+    std::lock_guard<std::mutex> groupLock(group_mutex);
+    std::lock_guard<std::mutex> machineLock(machine_mutex);
+    groups.clear();
+    for (const CStudentGroup_PTR& group : stored) {
+        if (group->is_global)
+            continue;
+        groups.insert(group->group_name, group);
+        for (quint64 mac : std::as_const(group->ullmac_list)) {
+            const auto it = machines.constFind(mac);
+            if (it != machines.cend())
+                it.value()->group_name = group->group_name;
+        }
+    }
+}
+
+bool QStudentManage::saveMachines()
+{
+    std::lock_guard<std::mutex> lock(machine_mutex);
+    QList<Machine_PTR> list;
+    list.reserve(machines.size());
+    for (const CStuInfo_PTR& record : std::as_const(machines))
+        list.append(Machine::fromStuInfo(*record));
+    return data_store.saveMachineList(list);
+}
+
+bool QStudentManage::saveGroups()
+{
+    std::lock_guard<std::mutex> lock(group_mutex);
+    return data_store.saveGroupList(groups.values());
+}
+
+void QStudentManage::closeDatabase()
+{
+    db_ok = false;
+    data_store.setDatabase(QSqlDatabase());
+    if (connection.isValid() && connection.isOpen())
+        connection.close();
+    connection = QSqlDatabase();
+    if (QSqlDatabase::contains(connection_name))
+        QSqlDatabase::removeDatabase(connection_name);
+}

@@ -1,0 +1,102 @@
+#pragma once
+
+#include "CStuInfo.h"
+#include "CStudentGroup.h"
+#include "MetaTypes.h"
+#include "QDataHelper.h"
+#include "QtDoubleIntStringItem.h"
+
+#include <QList>
+#include <QMap>
+#include <QObject>
+#include <QSqlDatabase>
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+
+// The single source of truth about student machines and groups. A worker
+// thread ticks every TickMs and reports machines that stayed silent for
+// OfflineTicks ticks. Locks: the group lock before the machine lock, never
+// the other way round.
+class QStudentManage final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY(QStudentManage)
+
+public:
+    static constexpr int TickMs = 100;
+    static constexpr int TickSlices = 10;
+    static constexpr int OfflineTicks = 15;
+
+    // Starts the worker; throws std::system_error when it cannot.
+    QStudentManage();
+    // Stops the worker, saves machines and groups (when the database is
+    // usable) and closes it.
+    ~QStudentManage() override;
+
+    // Creates the file when missing, opens it, creates the tables and loads
+    // machines and groups. False leaves the registry empty and unsaved;
+    // databaseError() tells why.
+    bool openDatabase(const QString& path);
+    bool databaseOk() const;
+    QString databaseError() const;
+    // Writes machines and groups now; false (and nothing written) while the
+    // database is not usable. Safe to repeat.
+    bool saveAll();
+
+    CStuInfo_PTR updateMachine(quint64 mac, const QString& hostname, const QString& ip, bool online);
+    CStuInfo_PTR findMachine(quint64 mac) const;
+    void removeMachine(quint64 mac);
+    QMap<quint64, CStuInfo_PTR> allMachines() const;
+    QMap<quint64, CStuInfo_PTR> ungroupedMachines() const;
+    // Unknown MACs are skipped.
+    QList<CStuInfo_PTR> machinesByMac(const QList<quint64>& macs) const;
+
+    QString groupNameOfMachine(quint64 mac) const;
+    // Ascending display_order; ties in no particular order.
+    QList<CStudentGroup_PTR> sortedGroups() const;
+    QStringList groupNames() const;
+    bool addGroup(const QString& name, int displayOrder);
+    // Members become ungrouped; the row leaves the database at once.
+    void removeGroup(const QString& name);
+    // False, and nothing changed, for an empty name, MAC 0 or a group that
+    // does not exist.
+    bool moveMachineToGroup(const QString& groupName, quint64 mac);
+    bool removeMachineFromGroup(const QString& groupName, quint64 mac);
+
+    // Item types 1..4 only; false for any other type or an unusable database.
+    bool saveStringItems(const StringItemList& items, int itemType);
+    QDataHelper& store();
+
+signals:
+    // From the worker thread: the machines that have just gone off line,
+    // ascending MAC.
+    void sg_state_changed_machines(QList<CStuInfo_PTR> machines, QPrivateSignal);
+
+private:
+    void run();
+    // Caller holds group_mutex.
+    QString groupNameLocked(quint64 mac) const;
+    void loadMachines();
+    void loadGroups();
+    bool saveMachines();
+    bool saveGroups();
+    void closeDatabase();
+
+    std::thread worker;
+    std::atomic_uint32_t active_workers{0};
+    std::atomic_bool running{false};
+    QMap<quint64, CStuInfo_PTR> machines;
+    QMap<QString, CStudentGroup_PTR> groups;
+    mutable std::mutex machine_mutex;
+    mutable std::mutex group_mutex;
+    QSqlDatabase connection;
+    QDataHelper data_store;
+    bool db_ok = false;
+    QString db_error;
+    QString connection_name;
+};

@@ -1,0 +1,277 @@
+#include "UdpServer.h"
+
+#include <asio/executor_work_guard.hpp>
+#include <asio/io_context.hpp>
+#include <asio/ip/udp.hpp>
+#include <asio/post.hpp>
+#include <cstring>
+#include <new>
+#include <system_error>
+#include <vector>
+
+namespace {
+
+// Bound on what other threads may have queued for the loop; a sender that
+// outruns the socket gets failures instead of growing memory without end.
+constexpr size_t MaxQueuedBytes = 16u * 1024 * 1024;
+constexpr size_t QueuedOverhead = 64;
+constexpr size_t ReceiveBufferSize = 65536;
+
+asio::ip::udp::endpoint makeEndpoint(uint32_t addressNetworkOrder, uint16_t port)
+{
+    asio::ip::address_v4::bytes_type bytes;
+    std::memcpy(bytes.data(), &addressNetworkOrder, bytes.size());
+    return asio::ip::udp::endpoint(asio::ip::address_v4(bytes), port);
+}
+
+} // namespace
+
+// Socket, event loop and receive state; shared with the channels handed out,
+// which hold it weakly so a kept channel never outlives what it writes to.
+class UdpServerCore final : public std::enable_shared_from_this<UdpServerCore>
+{
+public:
+    using Handler = std::function<void(const SocketChannelPtr&, const UdpBuffer&)>;
+
+    explicit UdpServerCore(const Handler& handler)
+        : handler_(handler)
+    {
+    }
+
+    asio::io_context io;
+    asio::ip::udp::socket socket { io };
+    std::atomic_bool open { false };
+
+    bool onLoopThread() { return io.get_executor().running_in_this_thread(); }
+
+    void run()
+    {
+        for (;;) {
+            try {
+                io.run();
+                return;
+            } catch (...) {
+                // A handler threw; the loop stays up for the next datagram.
+            }
+        }
+    }
+
+    // Loop thread only.
+    void shutdown()
+    {
+        asio::error_code ec;
+        socket.close(ec);
+        work_.reset();
+        io.stop();
+    }
+
+    // Loop thread only.
+    void armReceive()
+    {
+        socket.async_receive_from(
+            asio::buffer(rxBuffer_), rxPeer_, [this](const asio::error_code& ec, size_t size) { received(ec, size); });
+    }
+
+    int send(const void* data, size_t len, const asio::ip::udp::endpoint& dest)
+    {
+        if (!open.load() || len > static_cast<size_t>(UdpServer::MaxDatagramSize) || (!data && len > 0))
+            return -1;
+        if (onLoopThread())
+            return sendNow(data, len, dest);
+
+        const size_t cost = len + QueuedOverhead;
+        if (queuedBytes_.fetch_add(cost) + cost > MaxQueuedBytes) {
+            queuedBytes_.fetch_sub(cost);
+            return -1;
+        }
+        try {
+            const char* bytes = static_cast<const char*>(data);
+            asio::post(io, [this, copy = std::vector<char>(bytes, bytes + len), dest, cost] {
+                queuedBytes_.fetch_sub(cost);
+                sendNow(copy.data(), copy.size(), dest);
+            });
+        } catch (const std::bad_alloc&) {
+            queuedBytes_.fetch_sub(cost);
+            return -1;
+        }
+        return static_cast<int>(len);
+    }
+
+private:
+    int sendNow(const void* data, size_t len, const asio::ip::udp::endpoint& dest)
+    {
+        if (!socket.is_open())
+            return -1;
+        asio::error_code ec;
+        const size_t sent = socket.send_to(asio::buffer(data, len), dest, 0, ec);
+        return ec ? -1 : static_cast<int>(sent);
+    }
+
+    void received(const asio::error_code& ec, size_t size)
+    {
+        if (!socket.is_open() || ec == asio::error::operation_aborted || ec == asio::error::bad_descriptor)
+            return;
+        // Any other error concerns one datagram only (Windows, for one, reports
+        // an earlier send's ICMP port-unreachable here), so receiving goes on.
+        if (!ec && rxPeer_.address().is_v4())
+            deliver(size);
+        armReceive();
+    }
+
+    void deliver(size_t size)
+    {
+        if (!handler_)
+            return;
+        try {
+            const auto bytes = rxPeer_.address().to_v4().to_bytes();
+            uint32_t address = 0;
+            std::memcpy(&address, bytes.data(), sizeof address);
+            const auto channel = std::make_shared<SocketChannel>(weak_from_this(), address, rxPeer_.port());
+            handler_(channel, UdpBuffer(rxBuffer_.data(), size));
+        } catch (...) {
+            // The handler's failure ends with this datagram.
+        }
+    }
+
+    const Handler& handler_;
+    asio::executor_work_guard<asio::io_context::executor_type> work_ { io.get_executor() };
+    std::atomic<size_t> queuedBytes_ { 0 };
+    std::vector<char> rxBuffer_ = std::vector<char>(ReceiveBufferSize);
+    asio::ip::udp::endpoint rxPeer_;
+};
+
+UdpServer::UdpServer()
+    : core_(std::make_shared<UdpServerCore>(onMessage))
+{
+}
+
+UdpServer::~UdpServer()
+{
+    stop();
+    // Only left joinable when destroyed from its own callback; the thread
+    // keeps the core alive until the loop ends.
+    if (loopThread_.joinable())
+        loopThread_.detach();
+}
+
+int UdpServer::createsocket(int port, const char* host)
+{
+    auto& socket = core_->socket;
+    if (started_ || socket.is_open() || port < 0 || port > 65535 || !host)
+        return -1;
+
+    asio::error_code ec;
+    const asio::ip::address_v4 address = asio::ip::make_address_v4(host, ec);
+    if (ec)
+        return -1;
+    socket.open(asio::ip::udp::v4(), ec);
+    if (ec)
+        return -1;
+    // Callers read a descriptor below 1 as failure: with standard input
+    // closed the socket could get 0, so take the next one instead.
+    if (socket.native_handle() == 0) {
+        asio::ip::udp::socket other(core_->io);
+        other.open(asio::ip::udp::v4(), ec);
+        asio::error_code ignored;
+        socket.close(ignored);
+        if (ec)
+            return -1;
+        socket = std::move(other);
+    }
+    socket.bind(asio::ip::udp::endpoint(address, static_cast<uint16_t>(port)), ec);
+    if (!ec)
+        localPort_ = socket.local_endpoint(ec).port();
+    if (ec) {
+        asio::error_code ignored;
+        socket.close(ignored);
+        localPort_ = 0;
+        return -1;
+    }
+    fd_ = static_cast<int>(socket.native_handle());
+    core_->open = true;
+    return fd_;
+}
+
+int UdpServer::start()
+{
+    if (started_ || !core_->open.load())
+        return -1;
+    try {
+        loopThread_ = std::thread([keep = core_] {
+            keep->armReceive();
+            keep->run();
+        });
+    } catch (const std::system_error&) {
+        return -1;
+    }
+    started_ = true;
+    return 0;
+}
+
+void UdpServer::stop()
+{
+    UdpServerCore* core = core_.get();
+    core->open = false;
+    fd_ = -1;
+    localPort_ = 0;
+    // From the callback: the loop cannot join itself, and loopThread_ belongs
+    // to the owner's thread; the owner's own stop() joins later.
+    if (core->onLoopThread()) {
+        core->shutdown();
+        return;
+    }
+    if (loopThread_.joinable()) {
+        asio::post(core->io, [core] { core->shutdown(); });
+        loopThread_.join();
+    }
+    // No loop runs any more, so the socket is this thread's to close.
+    asio::error_code ec;
+    core->socket.close(ec);
+}
+
+int UdpServer::sendto(const void* data, int len, const struct sockaddr* dest)
+{
+    if (!dest || dest->sa_family != AF_INET)
+        return -1;
+    sockaddr_in in;
+    std::memcpy(&in, dest, sizeof in);
+    uint32_t address = 0;
+    std::memcpy(&address, &in.sin_addr, sizeof address);
+    uint8_t port[2];
+    std::memcpy(port, &in.sin_port, sizeof port);
+    return sendto(data, len, address, static_cast<uint16_t>(port[0] << 8 | port[1]));
+}
+
+int UdpServer::sendto(const void* data, int len, uint32_t addressNetworkOrder, uint16_t port)
+{
+    if (len < 0)
+        return -1;
+    return core_->send(data, static_cast<size_t>(len), makeEndpoint(addressNetworkOrder, port));
+}
+
+bool UdpServer::setBroadcast(bool on)
+{
+    UdpServerCore* core = core_.get();
+    if (!core->open.load())
+        return false;
+    if (core->onLoopThread() || !loopThread_.joinable()) {
+        asio::error_code ec;
+        core->socket.set_option(asio::socket_base::broadcast(on), ec);
+        return !ec;
+    }
+    asio::post(core->io, [core, on] {
+        asio::error_code ec;
+        core->socket.set_option(asio::socket_base::broadcast(on), ec);
+    });
+    return true;
+}
+
+bool UdpServer::coreIsOpen(const UdpServerCore* core)
+{
+    return core && core->open.load();
+}
+
+int UdpServer::coreSend(UdpServerCore* core, const void* data, size_t len, uint32_t address, uint16_t port)
+{
+    return core ? core->send(data, len, makeEndpoint(address, port)) : -1;
+}

@@ -1,0 +1,96 @@
+#pragma once
+
+#include "SocketChannel.h"
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <thread>
+
+struct sockaddr;
+class UdpServerCore;
+
+// Bytes of one received datagram, valid only during the receive callback.
+class UdpBuffer final
+{
+public:
+    UdpBuffer(const char* data, size_t size)
+        : data_(data)
+        , size_(size)
+    {
+    }
+
+    const char* data() const { return data_; }
+    size_t size() const { return size_; }
+
+private:
+    const char* data_ = nullptr;
+    size_t size_ = 0;
+};
+
+// One IPv4 UDP socket with its own event-loop thread. Every datagram is
+// received, handed to onMessage and sent on that thread; other threads'
+// sends are copied and queued to it, so each datagram keeps its own
+// destination and no socket call ever runs concurrently with another.
+//
+// Usage, all from the owning thread: createsocket, optionally setBroadcast,
+// set onMessage, start; stop (or destruction) ends and joins the loop
+// thread. Do not destroy the server from inside onMessage.
+class UdpServer final
+{
+public:
+    // Largest UDP payload over IPv4.
+    static constexpr int MaxDatagramSize = 65507;
+
+    UdpServer();
+    ~UdpServer();
+
+    UdpServer(const UdpServer&) = delete;
+    UdpServer& operator=(const UdpServer&) = delete;
+
+    // Runs on the loop thread, one datagram at a time in arrival order. Set
+    // it before start().
+    std::function<void(const SocketChannelPtr&, const UdpBuffer&)> onMessage;
+
+    // Binds a new socket to host:port (port 0 picks a free one). Returns the
+    // descriptor (1 or more), or -1 when the socket cannot be made or bound,
+    // for instance because the port is taken.
+    int createsocket(int port, const char* host = "0.0.0.0");
+    // Starts the loop thread and receiving: 0, or -1 without a socket or
+    // when already started or stopped.
+    int start();
+    // Closes the socket, ends the loop thread and joins it. Safe to repeat;
+    // called from inside onMessage it only asks the loop to end.
+    void stop();
+
+    // Thread-safe. From the loop thread the datagram is sent at once and the
+    // bytes sent are returned; from any other thread it is copied and queued
+    // to the loop, and its length is returned. Below 0: no open socket, a
+    // destination that is not IPv4, a size outside 0..MaxDatagramSize, the
+    // queue full, or (on the loop thread) the system refused it.
+    int sendto(const void* data, int len, const struct sockaddr* dest);
+    // Destination as network-order address bytes and a port in host order.
+    int sendto(const void* data, int len, uint32_t addressNetworkOrder, uint16_t port);
+
+    // SO_BROADCAST. Before start() the result is the system's; afterwards the
+    // change is queued to the loop thread and true means queued.
+    bool setBroadcast(bool on);
+
+    // The socket's descriptor, -1 when none is open.
+    int fd() const { return fd_.load(); }
+    // The bound port in host order, 0 when none is open.
+    uint16_t localPort() const { return localPort_.load(); }
+
+    // Used by SocketChannel, which holds the core only weakly.
+    static bool coreIsOpen(const UdpServerCore* core);
+    static int coreSend(UdpServerCore* core, const void* data, size_t len, uint32_t address, uint16_t port);
+
+private:
+    std::shared_ptr<UdpServerCore> core_;
+    std::thread loopThread_;
+    std::atomic_int fd_ { -1 };
+    std::atomic<uint16_t> localPort_ { 0 };
+    bool started_ = false;
+};

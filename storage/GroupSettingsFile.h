@@ -1,0 +1,38 @@
+#pragma once
+
+#include "GroupSettings.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+// Reader and writer of "config.conf", the per-page lock states and switched-off
+// list entries in libconfig syntax. The file is written from a template and read
+// with libconfig after a tolerant pre-pass (see parse()).
+class GroupSettingsFile final
+{
+public:
+    GroupSettingsFile() = delete;
+
+    // The whole file text, UTF-8, "\n" line breaks, no line break after the
+    // closing ");". Backslashes and double quotes in texts are escaped.
+    static QByteArray toText(const QList<GroupSettings>& entries);
+
+    // Parses a file text. A syntax error returns false with "line N: message"
+    // in *error and leaves out empty. Anything else that is not as written
+    // (missing or mistyped settings, entries that are not groups) is skipped
+    // part by part; what is well-formed is returned.
+    static bool parse(const QByteArray& text, QList<GroupSettings>& out, QString* error = nullptr);
+
+    // Replaces the file atomically: the old file survives any failure.
+    static bool write(const QString& path, const QList<GroupSettings>& entries, QString* error = nullptr);
+
+    // A file that cannot be read gives false and "readFile failed.: <reason>".
+    static bool read(const QString& path, QList<GroupSettings>& out, QString* error = nullptr);
+
+    // The text handed to libconfig: a leading byte-order mark and NUL bytes
+    // dropped, the comma before a closing ']' or ')' removed, and every
+    // backslash inside a string that does not start \\ or \" doubled, so that
+    // files from writers that did not escape keep their paths and regexes.
+    static QByteArray normalize(const QByteArray& text);
+};

@@ -1,0 +1,411 @@
+#include "Protocol.h"
+
+#include <QDateTime>
+#include <QtTest>
+
+using namespace Protocol;
+
+using PolicyLists = std::array<QStringList, 3>;
+Q_DECLARE_METATYPE(PolicyLists)
+
+namespace {
+
+// Hex with spaces and "|" between fields, as the datagrams are written out below.
+QByteArray hex(const char* text)
+{
+    return QByteArray::fromHex(QByteArray(text));
+}
+
+} // namespace
+
+class TestProtocol : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void fixedConsoleDatagrams_data();
+    void fixedConsoleDatagrams();
+
+    void lockState_data();
+    void lockState();
+
+    void groupAddressSequence_data();
+    void groupAddressSequence();
+    void addressText_data();
+    void addressText();
+
+    void typedValueHead_data();
+    void typedValueHead();
+
+    void hostName_data();
+    void hostName();
+
+    void agentDatagrams_data();
+    void agentDatagrams();
+    void agentHeadNeedsTwelveBytes();
+
+    void policyBytes_data();
+    void policyBytes();
+    void policyRoundTrip_data();
+    void policyRoundTrip();
+    void policyRejectsEveryTruncation();
+    void policyRejectsMalformed_data();
+    void policyRejectsMalformed();
+    void policyVersionIsNow();
+
+    void consoleParsersAreStrict();
+};
+
+void TestProtocol::fixedConsoleDatagrams_data()
+{
+    QTest::addColumn<QByteArray>("datagram");
+    QTest::addColumn<QByteArray>("expected");
+
+    QTest::newRow("beacon") << buildBeacon() << hex("01 00 00 00");
+    QTest::newRow("reregister") << buildReregister() << hex("01 00 00 30");
+    QTest::newRow("join first group") << buildJoinGroup(firstGroupAddress()) << hex("02 00 00 30 | EF 4A 08 1B");
+    QTest::newRow("join 10.1.2.3") << buildJoinGroup(addressFromOctets(10, 1, 2, 3))
+                                   << hex("02 00 00 30 | 0A 01 02 03");
+    QTest::newRow("lock word") << buildLockState(0xF0000302u) << hex("03 00 00 30 | 02 03 00 F0");
+}
+
+void TestProtocol::fixedConsoleDatagrams()
+{
+    QFETCH(QByteArray, datagram);
+    QFETCH(QByteArray, expected);
+    QCOMPARE(datagram.toHex(' '), expected.toHex(' '));
+}
+
+void TestProtocol::lockState_data()
+{
+    QTest::addColumn<int>("lockType");
+    QTest::addColumn<bool>("manualIp");
+    QTest::addColumn<bool>("usb");
+    QTest::addColumn<uint>("word");
+    QTest::addColumn<QByteArray>("datagram");
+
+    QTest::newRow("none, manual ip, no usb") << 0 << true << false << 0xF0000000u << hex("03 00 00 30 | 00 00 00 F0");
+    QTest::newRow("black lock, no manual ip, usb")
+        << 2 << false << true << 0xF0000302u << hex("03 00 00 30 | 02 03 00 F0");
+    QTest::newRow("quiet, defaults") << 1 << false << false << 0xF0000101u << hex("03 00 00 30 | 01 01 00 F0");
+    QTest::newRow("kbd mouse, both allowed") << 3 << true << true << 0xF0000203u << hex("03 00 00 30 | 03 02 00 F0");
+    QTest::newRow("only low 8 bits of type")
+        << 0x1FF << true << false << 0xF00000FFu << hex("03 00 00 30 | FF 00 00 F0");
+}
+
+void TestProtocol::lockState()
+{
+    QFETCH(int, lockType);
+    QFETCH(bool, manualIp);
+    QFETCH(bool, usb);
+    QFETCH(uint, word);
+    QFETCH(QByteArray, datagram);
+
+    Rok_Lock_State state;
+    state.lock_type = lockType;
+    state.allowmanualip = manualIp;
+    state.allowusbdrv = usb;
+    QCOMPARE(lockStateWord(state), word);
+    QCOMPARE(buildLockState(word).toHex(' '), datagram.toHex(' '));
+
+    uint32_t parsed = 0;
+    QVERIFY(parseLockState(datagram, parsed));
+    QCOMPARE(parsed, word);
+}
+
+void TestProtocol::groupAddressSequence_data()
+{
+    QTest::addColumn<int>("ordinal");
+    QTest::addColumn<QString>("address");
+
+    QTest::newRow("1st") << 1 << "239.74.8.27";
+    QTest::newRow("228th") << 228 << "239.74.8.254";
+    QTest::newRow("229th skips .255 and .0, .1") << 229 << "239.74.9.2";
+    QTest::newRow("481st") << 481 << "239.74.9.254";
+    QTest::newRow("482nd") << 482 << "239.74.10.2";
+}
+
+void TestProtocol::groupAddressSequence()
+{
+    QFETCH(int, ordinal);
+    QFETCH(QString, address);
+
+    uint32_t current = firstGroupAddress();
+    for (int i = 1; i < ordinal; ++i)
+        current = nextGroupAddress(current);
+    QCOMPARE(addressToText(current), address);
+    QCOMPARE(current, addressFromText(address));
+}
+
+void TestProtocol::addressText_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QByteArray>("bytes");
+
+    QTest::newRow("plain") << "192.168.1.20" << hex("C0 A8 01 14");
+    QTest::newRow("broadcast") << "255.255.255.255" << hex("FF FF FF FF");
+    QTest::newRow("three parts") << "1.2.3" << QByteArray();
+    QTest::newRow("octet too big") << "256.1.1.1" << QByteArray();
+    QTest::newRow("sign") << "+1.2.3.4" << QByteArray();
+    QTest::newRow("empty part") << "1..3.4" << QByteArray();
+    QTest::newRow("with port") << "1.2.3.4:80" << QByteArray();
+}
+
+void TestProtocol::addressText()
+{
+    QFETCH(QString, text);
+    QFETCH(QByteArray, bytes);
+
+    const uint32_t address = addressFromText(text);
+    if (bytes.isEmpty()) {
+        QCOMPARE(address, 0u);
+        return;
+    }
+    QCOMPARE(QByteArray(reinterpret_cast<const char*>(&address), 4), bytes);
+    QCOMPARE(addressToText(address), text);
+}
+
+void TestProtocol::typedValueHead_data()
+{
+    QTest::addColumn<QByteArray>("buffer");
+    QTest::addColumn<int>("len");
+    QTest::addColumn<int>("offset");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<uint>("size");
+
+    QTest::newRow("empty") << QByteArray() << 0 << 0 << -1 << 0u;
+    QTest::newRow("negative length") << hex("01") << -1 << 0 << -1 << 0u;
+    QTest::newRow("offset at end") << hex("01 00") << 2 << 2 << -1 << 0u;
+    QTest::newRow("negative offset") << hex("01 00") << 2 << -1 << -1 << 0u;
+    QTest::newRow("code 0") << hex("00") << 1 << 0 << 0 << 0u;
+    const uint sizes[] = { 1, 1, 2, 2, 4, 4, 8, 8, 4, 8 };
+    for (int code = 1; code <= 10; ++code) {
+        // The value itself is not required to be present.
+        QTest::addRow("code %d", code) << QByteArray(1, char(code)) << 1 << 0 << code << sizes[code - 1];
+    }
+    QTest::newRow("string") << hex("0B 05 00 00 00 50 43 2D 30 31 00") << 11 << 0 << 11 << 5u;
+    QTest::newRow("string length only") << hex("0B 10 00 00 00") << 5 << 0 << 11 << 16u;
+    QTest::newRow("string with 3 length bytes") << hex("0B 05 00 00") << 4 << 0 << -1 << 0u;
+    QTest::newRow("length beyond len") << hex("0B 05 00 00 00") << 4 << 0 << -1 << 0u;
+    QTest::newRow("code 12") << hex("0C 00 01 00 00") << 5 << 0 << 12 << 256u;
+    QTest::newRow("code 12 truncated") << hex("0C 00") << 2 << 0 << -1 << 0u;
+    QTest::newRow("code 13") << hex("0D 00 00 00 00") << 5 << 0 << -1 << 0u;
+    QTest::newRow("code 0xFF") << hex("FF") << 1 << 0 << -1 << 0u;
+    QTest::newRow("at offset") << hex("AA BB 0B 02 00 00 00 41 42 00") << 10 << 2 << 11 << 2u;
+}
+
+void TestProtocol::typedValueHead()
+{
+    QFETCH(QByteArray, buffer);
+    QFETCH(int, len);
+    QFETCH(int, offset);
+    QFETCH(int, code);
+    QFETCH(uint, size);
+
+    uint32_t got = 0xDEADBEEF;
+    QCOMPARE(int(readTypedValueHead(buffer.constData(), len, offset, got)), code);
+    QCOMPARE(got, size);
+}
+
+void TestProtocol::hostName_data()
+{
+    QTest::addColumn<QByteArray>("payload");
+    QTest::addColumn<QString>("name");
+
+    QTest::newRow("with NUL") << hex("0B 05 00 00 00 50 43 2D 30 31 00") << "PC-01";
+    QTest::newRow("without NUL") << hex("0B 05 00 00 00 50 43 2D 30 31") << "PC-01";
+    QTest::newRow("length field ignored") << hex("0B FF 00 00 00 50 43 00 41 41") << "PC";
+    QTest::newRow("length shorter than text") << hex("0B 01 00 00 00 50 43 00") << "PC";
+    QTest::newRow("empty name") << hex("0B 00 00 00 00 00") << "";
+    QTest::newRow("head only") << hex("0B 00 00 00 00") << "";
+    QTest::newRow("empty payload") << QByteArray() << "";
+    QTest::newRow("truncated head") << hex("0B 05 00 00") << "";
+    QTest::newRow("code 12") << hex("0C 02 00 00 00 41 42 00") << "";
+    QTest::newRow("unknown code") << hex("20 02 00 00 00 41 42 00") << "";
+}
+
+void TestProtocol::hostName()
+{
+    QFETCH(QByteArray, payload);
+    QFETCH(QString, name);
+    QCOMPARE(hostNameFromRegister(payload.constData(), payload.size()), name);
+}
+
+void TestProtocol::agentDatagrams_data()
+{
+    QTest::addColumn<QByteArray>("datagram");
+    QTest::addColumn<QByteArray>("expected");
+
+    QTest::newRow("register") << buildRegister(Q_UINT64_C(0x1122334455667788), QStringLiteral("PC-01"))
+                              << hex("88 77 66 55 44 33 22 11 | 01 00 00 20 | 0B 05 00 00 00 50 43 2D 30 31 00");
+    QTest::newRow("register empty name") << buildRegister(1, QString())
+                                         << hex("01 00 00 00 00 00 00 00 | 01 00 00 20 | 0B 00 00 00 00 00");
+    QTest::newRow("heartbeat") << buildHeartbeat(Q_UINT64_C(0xA1B2C3D4E5F6))
+                               << hex("F6 E5 D4 C3 B2 A1 00 00 | 02 00 00 20");
+    QTest::newRow("policy version") << buildPolicyVersion(2, 0x01020304u)
+                                    << hex("02 00 00 00 00 00 00 00 | 03 00 00 20 | 04 03 02 01");
+    QTest::newRow("raw payload") << buildAgentDatagram(0, 0x20000009u, QByteArray("xy"))
+                                 << hex("00 00 00 00 00 00 00 00 | 09 00 00 20 | 78 79");
+}
+
+void TestProtocol::agentDatagrams()
+{
+    QFETCH(QByteArray, datagram);
+    QFETCH(QByteArray, expected);
+    QCOMPARE(datagram.toHex(' '), expected.toHex(' '));
+
+    AgentHead head;
+    QVERIFY(parseAgentHead(datagram, head));
+    QCOMPARE(head.mac, readU64(expected.constData()));
+    QCOMPARE(head.id, readU32(expected.constData() + 8));
+}
+
+void TestProtocol::agentHeadNeedsTwelveBytes()
+{
+    AgentHead head;
+    QVERIFY(!parseAgentHead(hex("01 00 00 00 00 00 00 00 | 02 00 00"), head));
+    QVERIFY(parseAgentHead(hex("01 00 00 00 00 00 00 00 | 02 00 00 20"), head));
+    QCOMPARE(head.mac, 1u);
+    QCOMPARE(head.id, MSG_STU_HEARTBEAT);
+}
+
+void TestProtocol::policyBytes_data()
+{
+    QTest::addColumn<uint>("version");
+    QTest::addColumn<PolicyLists>("lists");
+    QTest::addColumn<QByteArray>("expected");
+
+    QTest::newRow("worked example") << 0x01020304u
+                                    << PolicyLists { QStringList { "ab", "c" }, QStringList {}, QStringList { "d" } }
+                                    << hex("04 00 00 30 | 04 03 02 01 | 03 00 00 00 |"
+                                           " 01 00 00 00 02 00 00 00 0B 04 00 00 00 61 62 0A 63 00 |"
+                                           " 02 00 00 00 00 00 00 00 |"
+                                           " 03 00 00 00 01 00 00 00 0B 01 00 00 00 64 00");
+    QTest::newRow("all empty: 36 bytes")
+        << 0xFFFFFFFFu << PolicyLists {}
+        << hex("04 00 00 30 | FF FF FF FF | 03 00 00 00 |"
+               " 01 00 00 00 00 00 00 00 | 02 00 00 00 00 00 00 00 | 03 00 00 00 00 00 00 00");
+    QTest::newRow("one empty item still has a string")
+        << 0u << PolicyLists { QStringList {}, QStringList { "" }, QStringList {} }
+        << hex("04 00 00 30 | 00 00 00 00 | 03 00 00 00 |"
+               " 01 00 00 00 00 00 00 00 | 02 00 00 00 01 00 00 00 0B 00 00 00 00 00 |"
+               " 03 00 00 00 00 00 00 00");
+    QTest::newRow("length stops at a NUL")
+        << 0u << PolicyLists { QStringList { QString::fromLatin1("a\0b", 3) }, QStringList {}, QStringList {} }
+        << hex("04 00 00 30 | 00 00 00 00 | 03 00 00 00 |"
+               " 01 00 00 00 01 00 00 00 0B 01 00 00 00 61 00 |"
+               " 02 00 00 00 00 00 00 00 | 03 00 00 00 00 00 00 00");
+}
+
+void TestProtocol::policyBytes()
+{
+    QFETCH(uint, version);
+    QFETCH(PolicyLists, lists);
+    QFETCH(QByteArray, expected);
+    QCOMPARE(buildPolicy(version, lists).toHex(' '), expected.toHex(' '));
+}
+
+void TestProtocol::policyRoundTrip_data()
+{
+    QTest::addColumn<uint>("version");
+    QTest::addColumn<PolicyLists>("lists");
+
+    QTest::newRow("worked example") << 0x01020304u
+                                    << PolicyLists { QStringList { "ab", "c" }, QStringList {}, QStringList { "d" } };
+    QTest::newRow("empty") << 7u << PolicyLists {};
+    QTest::newRow("empty items") << 8u << PolicyLists { QStringList { "", "" }, QStringList { "" }, QStringList {} };
+    QTest::newRow("realistic") << 0x80000000u
+                               << PolicyLists { QStringList { ".*[Gg]ame.*", "^QQ$" },
+                                      QStringList { "Spooler", "W32Time" },
+                                      QStringList { "C:\\Program Files\\Agent\\agent.exe" } };
+    QStringList many;
+    for (int i = 0; i < 2000; ++i)
+        many << QStringLiteral("item-%1").arg(i);
+    QTest::newRow("long list") << 1u << PolicyLists { many, many, many };
+}
+
+void TestProtocol::policyRoundTrip()
+{
+    QFETCH(uint, version);
+    QFETCH(PolicyLists, lists);
+
+    PolicyContent parsed;
+    QVERIFY(parsePolicy(buildPolicy(version, lists), parsed));
+    QCOMPARE(parsed.version, version);
+    for (int i = 0; i < 3; ++i)
+        QCOMPARE(parsed.lists[i], lists[i]);
+}
+
+void TestProtocol::policyRejectsEveryTruncation()
+{
+    const QByteArray full
+        = buildPolicy(0x01020304u, { QStringList { "ab", "c" }, QStringList {}, QStringList { "d" } });
+    PolicyContent parsed;
+    QVERIFY(parsePolicy(full, parsed));
+    for (int len = 0; len < full.size(); ++len) {
+        PolicyContent untouched;
+        untouched.version = 99;
+        QVERIFY2(!parsePolicy(full.left(len), untouched), qPrintable(QString::number(len)));
+        QCOMPARE(untouched.version, 99u);
+    }
+}
+
+void TestProtocol::policyRejectsMalformed_data()
+{
+    QTest::addColumn<QByteArray>("datagram");
+
+    const char* emptyLists = " 01 00 00 00 00 00 00 00 | 02 00 00 00 00 00 00 00 | 03 00 00 00 00 00 00 00";
+    QTest::newRow("wrong id") << hex(QByteArray("03 00 00 30 | 00 00 00 00 | 03 00 00 00 |").append(emptyLists));
+    QTest::newRow("two lists") << hex(QByteArray("04 00 00 30 | 00 00 00 00 | 02 00 00 00 |").append(emptyLists));
+    QTest::newRow("trailing byte") << hex(
+        QByteArray("04 00 00 30 | 00 00 00 00 | 03 00 00 00 |").append(emptyLists).append(" 00"));
+    QTest::newRow("types out of order") << hex("04 00 00 30 | 00 00 00 00 | 03 00 00 00 |"
+                                               " 02 00 00 00 00 00 00 00 | 01 00 00 00 00 00 00 00 |"
+                                               " 03 00 00 00 00 00 00 00");
+    QTest::newRow("code 12 string") << hex("04 00 00 30 | 00 00 00 00 | 03 00 00 00 |"
+                                           " 01 00 00 00 01 00 00 00 0C 01 00 00 00 61 00 |"
+                                           " 02 00 00 00 00 00 00 00 | 03 00 00 00 00 00 00 00");
+    QTest::newRow("no NUL after text") << hex("04 00 00 30 | 00 00 00 00 | 03 00 00 00 |"
+                                              " 01 00 00 00 01 00 00 00 0B 01 00 00 00 61 62 |"
+                                              " 02 00 00 00 00 00 00 00 | 03 00 00 00 00 00 00 00");
+    QTest::newRow("count differs from items") << hex("04 00 00 30 | 00 00 00 00 | 03 00 00 00 |"
+                                                     " 01 00 00 00 03 00 00 00 0B 03 00 00 00 61 0A 62 00 |"
+                                                     " 02 00 00 00 00 00 00 00 | 03 00 00 00 00 00 00 00");
+    QTest::newRow("length past end") << hex("04 00 00 30 | 00 00 00 00 | 03 00 00 00 |"
+                                            " 01 00 00 00 01 00 00 00 0B FF FF FF FF 61 00 |"
+                                            " 02 00 00 00 00 00 00 00 | 03 00 00 00 00 00 00 00");
+}
+
+void TestProtocol::policyRejectsMalformed()
+{
+    QFETCH(QByteArray, datagram);
+    PolicyContent parsed;
+    QVERIFY(!parsePolicy(datagram, parsed));
+}
+
+void TestProtocol::policyVersionIsNow()
+{
+    const uint32_t before = static_cast<uint32_t>(QDateTime::currentMSecsSinceEpoch());
+    const uint32_t version = policyVersionNow();
+    const uint32_t after = static_cast<uint32_t>(QDateTime::currentMSecsSinceEpoch());
+    // Unsigned differences stay right across the 32-bit wrap.
+    QVERIFY(uint32_t(version - before) <= uint32_t(after - before));
+}
+
+void TestProtocol::consoleParsersAreStrict()
+{
+    QCOMPARE(consoleMessageId(hex("01 00 00")), 0u);
+    QCOMPARE(consoleMessageId(buildBeacon()), MSG_ADMIN_BEACON);
+
+    uint32_t value = 0;
+    QVERIFY(parseJoinGroup(hex("02 00 00 30 | EF 4A 09 02"), value));
+    QCOMPARE(addressToText(value), QStringLiteral("239.74.9.2"));
+    QVERIFY(!parseJoinGroup(hex("02 00 00 30 | EF 4A 09"), value));
+    QVERIFY(!parseJoinGroup(hex("02 00 00 30 | EF 4A 09 02 00"), value));
+    QVERIFY(!parseJoinGroup(hex("03 00 00 30 | EF 4A 09 02"), value));
+    QVERIFY(!parseLockState(hex("02 00 00 30 | 00 00 00 F0"), value));
+    QVERIFY(!parseLockState(hex("03 00 00 30 | 00 00 F0"), value));
+}
+
+QTEST_GUILESS_MAIN(TestProtocol)
+#include "tst_protocol.moc"

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "Protocol.h"
+
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+
+// What the command line asks of the simulator. Addresses are held in host
+// byte order here (127.0.1.1 is 0x7F000101) because agent addresses are
+// counted up from a base.
+class SimulatorOptions final
+{
+public:
+    enum class ParseResult { Run, Help, Error };
+
+    static constexpr int DefaultAgents = 40;
+    static constexpr int MaxAgents = 60000;
+    static constexpr uint64_t DefaultMacBase = 0x5A0000000001ull;
+    static constexpr uint32_t DefaultAddressBase = 0x7F000101u; // 127.0.1.1
+    static constexpr uint32_t DefaultGroupInterface = 0x7F000001u; // 127.0.0.1
+
+    int agents = DefaultAgents;
+    // 0: wait for the console's beacon.
+    uint32_t consoleAddress = 0;
+    uint16_t consolePort = Protocol::ConsolePort;
+    int heartbeatMs = 1000;
+    int jitterMs = 0;
+    // 0: never report.
+    int policyReportMs = 5000;
+    // How many agents (the first ones) fall silent; -1 means all of them.
+    int silentCount = -1;
+    // Seconds from the start; below 0: never.
+    double silentAfterSeconds = -1;
+    // Seconds the silent agents stay silent; below 0: for good.
+    double returnAfterSeconds = -1;
+    // 0: run until SIGINT or SIGTERM.
+    double durationSeconds = 0;
+    // 0: report only at exit.
+    int reportMs = 1000;
+    bool summaryOnly = false;
+    uint64_t macBase = DefaultMacBase;
+    QString hostPrefix = QStringLiteral("PC-");
+    uint32_t addressBase = DefaultAddressBase;
+    uint32_t groupInterface = DefaultGroupInterface;
+
+    // `arguments` includes the program name first, as QCoreApplication gives
+    // it. On Help, `message` is the help text; on Error, what is wrong.
+    static ParseResult parse(const QStringList& arguments, SimulatorOptions& options, QString& message);
+
+    // Agent addresses skip the .0 and .255 last octets, which some programs
+    // treat as network or broadcast addresses.
+    static uint32_t agentAddress(uint32_t base, int index);
+    uint32_t agentAddress(int index) const { return agentAddress(addressBase, index); }
+    uint64_t agentMac(int index) const { return macBase + static_cast<uint64_t>(index); }
+    QString agentHostName(int index) const;
+    int effectiveSilentCount() const;
+
+    // "a.b.c.d" to a host-order address; false for anything else.
+    static bool parseAddress(const QString& text, uint32_t& address);
+    // "0x5A0000000001", "98956046499841" or the display form
+    // "01:00:00:00:00:5A" (first octet least significant).
+    static bool parseMac(const QString& text, uint64_t& mac);
+    static QString addressText(uint32_t address);
+};
