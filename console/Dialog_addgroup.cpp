@@ -1,0 +1,50 @@
+#include "Dialog_addgroup.h"
+
+#include "MessageBox.h"
+#include "ui_Dialog_addgroup.h"
+
+Dialog_addgroup::Dialog_addgroup(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::WindowCloseButtonHint)
+    , ui(std::make_unique<Ui::Dialog_addgroupClass>())
+{
+    ui->setupUi(this);
+    setFixedSize(size());
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    group_order_input = ui->spinBox->value();
+
+    connect(ui->lineEdit, &QLineEdit::textChanged, this, &Dialog_addgroup::onNameEdited);
+    connect(ui->spinBox, QOverload<int>::of(&QSpinBox::valueChanged), this,
+            [this](int value) { group_order_input = value; });
+    connect(ui->pushButton_ok, &QPushButton::clicked, this, &Dialog_addgroup::onOkClicked);
+    connect(ui->pushButton_cancel, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+Dialog_addgroup::~Dialog_addgroup() = default;
+
+bool Dialog_addgroup::isReservedName(const QString& name)
+{
+    return name == QStringLiteral("全部") || name == QStringLiteral("未分组");
+}
+
+void Dialog_addgroup::onNameEdited(const QString& text)
+{
+    QString name = text;
+    name.remove(QLatin1Char('\''));
+    group_name_input = name.trimmed();
+}
+
+void Dialog_addgroup::onOkClicked()
+{
+    QString problem;
+    if (group_name_input.isEmpty())
+        problem = QStringLiteral("请输入分组名称！");
+    else if (isReservedName(group_name_input))
+        problem = QStringLiteral("“%1”是系统保留的名称，请换一个分组名称！").arg(group_name_input);
+
+    if (problem.isEmpty()) {
+        accept();
+        return;
+    }
+    MessageBox::critical(this, QStringLiteral("错误"), problem, QMessageBox::Ok);
+    ui->lineEdit->setFocus();
+}

@@ -1,0 +1,42 @@
+#pragma once
+
+// <windows.h> defines MessageBox as a macro. Pull it in first and drop the
+// macro, so that later includes cannot rename this class.
+#ifdef _WIN32
+#include <qt_windows.h>
+#undef MessageBox
+#endif
+
+#include <QMessageBox>
+#include <QString>
+
+class QWidget;
+
+// The console's modal boxes. Same arguments as QMessageBox's static functions;
+// tests pre-answer the next box with setNextAnswer so no box is ever shown.
+class MessageBox final
+{
+public:
+    MessageBox() = delete;
+
+    static QMessageBox::StandardButton question(QWidget* parent, const QString& title, const QString& text,
+        QMessageBox::StandardButtons buttons = QMessageBox::StandardButtons(QMessageBox::Yes | QMessageBox::No),
+        QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
+    static QMessageBox::StandardButton critical(QWidget* parent, const QString& title, const QString& text,
+        QMessageBox::StandardButtons buttons = QMessageBox::Ok,
+        QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
+    static QMessageBox::StandardButton warning(QWidget* parent, const QString& title, const QString& text,
+        QMessageBox::StandardButtons buttons = QMessageBox::Ok,
+        QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
+    static QMessageBox::StandardButton information(QWidget* parent, const QString& title, const QString& text,
+        QMessageBox::StandardButtons buttons = QMessageBox::Ok,
+        QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
+
+    // The next box returns this answer at once instead of being shown.
+    // NoButton withdraws a pending answer.
+    static void setNextAnswer(QMessageBox::StandardButton button);
+    // Title and text of the last box asked for, shown or pre-answered.
+    static QString lastTitle();
+    static QString lastText();
+    static void clearLast();
+};

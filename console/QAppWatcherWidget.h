@@ -1,0 +1,84 @@
+#pragma once
+
+#include "QtDoubleIntStringItem.h"
+
+#include <QSet>
+#include <QString>
+#include <QWidget>
+
+class QComboBox;
+class QFrame;
+class QLabel;
+class QPushButton;
+class QTabWidget;
+class QVBoxLayout;
+class QtRokTableView;
+
+// Editor of the three process-watch lists (forbidden window titles, protected
+// services, protected programs). Standalone it edits the console-wide lists;
+// embedded in a group page the texts are read-only and the state of each entry
+// is the group's own, with the entries the group switched off kept in the
+// disabled sets.
+class QAppWatcherWidget final : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit QAppWatcherWidget(QWidget* parent = nullptr);
+    ~QAppWatcherWidget() override;
+
+    void setEmbedded(bool on);
+    bool isEmbedded() const { return embedded; }
+
+    // Replaces the rows of one list.
+    void fillList(int type, const StringItemList& items);
+    // Refills every list that has items; a list without items keeps its rows.
+    void setItems(const StringItemList& items);
+    // Embedded only: brings every list in line with the console-wide items and
+    // returns the number of rows removed plus rows added. Rows that stay keep
+    // their state.
+    int mergeItems(const StringItemList& items);
+    // Switches off every row whose text is in its list's disabled set.
+    void applyDisabledSets();
+
+    StringItemList itemsOfType(int type) const;
+    StringItemList allItems() const;
+
+    // Texts switched off for the group, per list type 1 to 3. Any other type
+    // yields a scratch set that is emptied on every call and used by nothing.
+    QSet<QString>& disabledSet(int type);
+    const QSet<QString>& disabledSet(int type) const;
+
+    // The list table of a type, or null.
+    QtRokTableView* tableOfType(int type) const;
+
+signals:
+    void sg_btn_save_clicked();
+    void sg_item_state_changed(int nType, QString sItem, int nState);
+
+private:
+    void addListTab(const QString& title, int type, const QString& header);
+    void setRow(QtRokTableView* table, int row, const QString& text, int state);
+    void fillTable(int type, const StringItemList& items);
+    int mergeTable(int type, const StringItemList& items);
+    QtRokTableView* currentTable() const;
+
+    void onAddClicked();
+    void onDeleteClicked();
+    void onStateChanged(QtRokTableView* table, QComboBox* box, const QString& text);
+
+    QVBoxLayout* main_layout = nullptr;
+    QTabWidget* tab_widget = nullptr;
+    QFrame* button_bar = nullptr;
+    QLabel* info_label = nullptr;
+    QPushButton* add_button = nullptr;
+    QPushButton* delete_button = nullptr;
+    QPushButton* save_button = nullptr;
+    QSet<QString> disabled_titles;
+    QSet<QString> disabled_services;
+    QSet<QString> disabled_programs;
+    mutable QSet<QString> no_such_set;
+    bool embedded = false;
+
+    Q_DISABLE_COPY(QAppWatcherWidget)
+};

@@ -1,0 +1,671 @@
+#include "QStudentGroupWidget.h"
+
+#include "MacAddress.h"
+#include "MetaTypes.h"
+#include "Protocol.h"
+#include "QAppWatcherWidget.h"
+#include "QtRokTableView.h"
+
+#include <QBrush>
+#include <QColor>
+#include <QFont>
+#include <QHeaderView>
+#include <QMetaObject>
+#include <QSplitter>
+#include <QStandardItem>
+#include <QStandardItemModel>
+#include <QThread>
+#include <QVBoxLayout>
+#include <QVector>
+
+#include <algorithm>
+#include <array>
+#include <functional>
+#include <vector>
+
+namespace {
+
+const QColor OnlineColor(QStringLiteral("#055d13"));
+const QColor OfflineColor(QStringLiteral("#b11905"));
+constexpr int CenterAlignment = int(Qt::AlignHCenter | Qt::AlignVCenter); // 0x84
+
+} // namespace
+
+QStudentGroupWidget::QStudentGroupWidget(QWidget* parent, QString name)
+    : QWidget(parent)
+    , page_name(name.isEmpty() ? QStringLiteral("未命名") : std::move(name))
+    , lock_state(std::make_shared<Rok_Lock_State>())
+{
+    qRegisterMetaType<QVector<int>>("QVector<int>");
+    // The datagram signal carries a uint32_t across threads.
+    registerRokMetaTypes();
+
+    running.store(true);
+    show_all.store(false);
+    refresh_enabled.store(false);
+    policy_version.store(0);
+    busy_threads.store(0);
+
+    setUpTable();
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(4, 4, 4, 4);
+    splitter = new QSplitter(Qt::Vertical, this);
+    splitter->setChildrenCollapsible(false);
+    layout->addWidget(splitter);
+    splitter->addWidget(machine_table);
+    machine_table->setContextMenuPolicy(Qt::CustomContextMenu);
+
+    policy_editor = new QAppWatcherWidget(this);
+    splitter->addWidget(policy_editor);
+    policy_editor->setEmbedded(true);
+    splitter->setStretchFactor(0, 3);
+    splitter->setStretchFactor(1, 2);
+
+    setUpColumns(false);
+
+    connect(machine_table, &QWidget::customContextMenuRequested, this, &QStudentGroupWidget::onTableContextMenu);
+    connect(policy_editor, &QAppWatcherWidget::sg_item_state_changed, this,
+        [this] { emit sg_group_item_changed(QPrivateSignal()); });
+    connect(this, &QStudentGroupWidget::sg_group_item_changed, this, &QStudentGroupWidget::buildPolicyDatagram);
+    connect(this, &QStudentGroupWidget::sg_group_lockstate_changed, this, &QStudentGroupWidget::buildLockDatagram);
+    connect(this, &QStudentGroupWidget::sg_update_machines, this, &QStudentGroupWidget::refreshAllRows);
+
+    buildLockDatagram();
+    buildPolicyDatagram();
+
+    refresh_thread = std::make_unique<std::thread>([this] { refreshLoop(); });
+    try {
+        resend_thread = std::make_unique<std::thread>([this] { resendLoop(); });
+    } catch (...) {
+        // No destructor runs for a constructor that throws; a joinable thread
+        // left behind would terminate the program.
+        running.store(false);
+        refresh_thread->join();
+        throw;
+    }
+}
+
+QStudentGroupWidget::~QStudentGroupWidget()
+{
+    running.store(false);
+    while (busy_threads.load() > 0)
+        std::this_thread::sleep_for(std::chrono::microseconds(1));
+    if (refresh_thread && refresh_thread->joinable())
+        refresh_thread->join();
+    if (resend_thread && resend_thread->joinable())
+        resend_thread->join();
+    // The table outlives this part of the object (Qt deletes children in the
+    // base destructor); its model must not call back into a half-destroyed page.
+    if (machine_model)
+        disconnect(machine_model, nullptr, this, nullptr);
+}
+
+bool QStudentGroupWidget::onOwnThread() const
+{
+    return QThread::currentThread() == thread();
+}
+
+void QStudentGroupWidget::setUpTable()
+{
+    machine_table = new QtRokTableView();
+    machine_model = qobject_cast<QStandardItemModel*>(machine_table->model());
+    machine_table->setEditable(false);
+    machine_table->setRowDefaultHeight(20);
+    machine_table->setAlternatingRowColors(true);
+    machine_table->setContextMenuPolicy(Qt::CustomContextMenu);
+    machine_table->setSortingEnabled(true);
+
+    QFont font = machine_table->font();
+    font.setFamilies({ QStringLiteral("Monospace"), QStringLiteral("Times New Roman"), QStringLiteral("Arial"),
+        QStringLiteral("Calibri"), QStringLiteral("宋体") });
+    font.setPointSize(9);
+    font.setWeight(50);
+    machine_table->setFont(font);
+
+    if (machine_model) {
+        connect(machine_model, &QAbstractItemModel::rowsAboutToBeRemoved, this,
+            [this](const QModelIndex& parent, int first, int last) {
+                if (!parent.isValid())
+                    forgetRows(first, last);
+            });
+        connect(machine_model, &QAbstractItemModel::modelAboutToBeReset, this, [this] { rows_by_mac.clear(); });
+    }
+}
+
+void QStudentGroupWidget::setUpColumns(bool showAll)
+{
+    QStringList headers { QStringLiteral("机器名"), QStringLiteral("IP地址"), QStringLiteral("状态"),
+        QStringLiteral("MAC地址") };
+    if (showAll)
+        headers << QStringLiteral("分组");
+    headers << QString();
+    machine_table->setColumnHeaderTextList(headers);
+
+    machine_table->setColumnWidth(0, 120);
+    machine_table->setColumnWidth(1, 120);
+    machine_table->setColumnWidth(2, 60);
+    machine_table->setColumnWidth(3, 140);
+    machine_table->setColumnResizeMode(4, QHeaderView::Stretch);
+    machine_table->setColumnAlignment(2, CenterAlignment);
+    machine_table->setSortingEnabled(true);
+    for (int column = 0; column < 4; ++column)
+        machine_table->setColumnSortable(column, true);
+    // The empty filler column never sorts, also after a switch back from the
+    // "全部" layout.
+    for (int column = 4; column < headers.size(); ++column)
+        machine_table->setColumnSortable(column, headers.at(column).size() > 1);
+
+    if (showAll) {
+        // Out of Stretch first: a stretching section ignores a set width.
+        machine_table->setColumnResizeMode(4, QHeaderView::Interactive);
+        machine_table->setColumnWidth(4, 80);
+        machine_table->setColumnResizeMode(5, QHeaderView::Stretch);
+        machine_table->setColumnAlignment(2, CenterAlignment);
+        machine_table->setColumnAlignment(4, CenterAlignment);
+        machine_table->setColumnSortable(4, true);
+    }
+
+    machine_table->sortByColumn(1, Qt::AscendingOrder);
+}
+
+void QStudentGroupWidget::setShowAll(bool showAll)
+{
+    show_all.store(showAll);
+    setUpColumns(showAll);
+    if (showAll && policy_editor) {
+        policy_editor->hide();
+        policy_editor->deleteLater();
+        policy_editor = nullptr;
+    }
+}
+
+void QStudentGroupWidget::onTableContextMenu(const QPoint& pos)
+{
+    const QModelIndex index = machine_table->indexAt(pos);
+    if (index.row() >= 0 && index.column() >= 0 && index.model())
+        emit sg_customContextMenuRequested(pos);
+}
+
+void QStudentGroupWidget::fillRow(int row, const CStuInfo_PTR& machine, int columns)
+{
+    if (columns == NoColumns || !machine || row < 0)
+        return;
+    if (row >= machine_table->getRowCount()) {
+        // The whole row in one insertion: a cell created on its own makes the
+        // model announce a layout change, which the headers answer with a
+        // pass over every section.
+        row = machine_table->getRowCount();
+        QList<QStandardItem*> cells;
+        for (int column = 0; column < std::max(1, machine_table->getColumnCount()); ++column)
+            cells << new QStandardItem();
+        machine_model->appendRow(cells);
+    }
+    const quint64 mac = machine->ullmac;
+    const QVariant key = QVariant::fromValue<qulonglong>(mac);
+
+    if (columns & ColumnName) {
+        machine_table->setCellValue(row, 0, machine->hostname);
+        const QVariant previous = machine_table->getCellUserData(row, 0, MacRole);
+        const bool newKey = !previous.isValid() || previous.toULongLong() != mac;
+        if (newKey && previous.isValid())
+            forgetRows(row, row);
+        machine_table->setCellUserData(row, 0, key, MacRole);
+        if (newKey)
+            rows_by_mac[mac].append(QPersistentModelIndex(machine_model->index(row, 0)));
+    }
+    if (columns & ColumnMac) {
+        machine_table->setCellValue(row, 3, MacAddress::toDisplay(mac));
+        machine_table->setCellUserData(row, 3, key, MacRole);
+    }
+    if (columns & ColumnIp)
+        machine_table->setCellValue(row, 1, machine->ip);
+    if (columns & ColumnState) {
+        const bool online = machine->online.load();
+        machine_table->setCellValue(row, 2, online ? QStringLiteral("在线") : QStringLiteral("断开"));
+        if (QStandardItem* item = machine_model->item(row, 2))
+            item->setForeground(QBrush(online ? OnlineColor : OfflineColor, Qt::SolidPattern));
+    }
+    if ((columns & ColumnGroup) && show_all.load())
+        machine_table->setCellValue(row, 4, machine->group_name);
+
+    machine_table->viewport()->update();
+}
+
+void QStudentGroupWidget::appendRows(const QList<CStuInfo_PTR>& machines)
+{
+    for (const CStuInfo_PTR& machine : machines)
+        fillRow(machine_table->getRowCount(), machine, AllColumns);
+}
+
+void QStudentGroupWidget::forgetRows(int first, int last)
+{
+    for (int row = first; row <= last; ++row) {
+        const QVariant key = machine_model->index(row, 0).data(Qt::UserRole + int(MacRole));
+        if (!key.isValid())
+            continue;
+        const auto it = rows_by_mac.find(key.toULongLong());
+        if (it == rows_by_mac.end())
+            continue;
+        QList<QPersistentModelIndex>& rows = it.value();
+        rows.erase(std::remove_if(rows.begin(), rows.end(),
+                       [row](const QPersistentModelIndex& index) { return !index.isValid() || index.row() == row; }),
+            rows.end());
+        if (rows.isEmpty())
+            rows_by_mac.erase(it);
+    }
+}
+
+int QStudentGroupWidget::rowOfMachine(quint64 ullmac) const
+{
+    const auto it = rows_by_mac.constFind(ullmac);
+    if (it == rows_by_mac.constEnd())
+        return -1;
+    int first = -1;
+    for (const QPersistentModelIndex& index : it.value()) {
+        if (index.isValid() && (first < 0 || index.row() < first))
+            first = index.row();
+    }
+    return first;
+}
+
+QList<CStuInfo_PTR> QStudentGroupWidget::orderedForDisplay(const QList<CStuInfo_PTR>& machines) const
+{
+    const QHeaderView* header = machine_table->horizontalHeader();
+    const int section = header->sortIndicatorSection();
+    if (section < 0 || section > 4)
+        return machines;
+    const bool ascending = header->sortIndicatorOrder() == Qt::AscendingOrder;
+
+    // Keys are computed once per machine, not once per comparison.
+    struct Keyed
+    {
+        QString text;
+        int flag = 0;
+        CStuInfo_PTR machine;
+    };
+    std::vector<Keyed> keyed;
+    keyed.reserve(size_t(machines.size()));
+    for (const CStuInfo_PTR& machine : machines) {
+        if (!machine)
+            continue;
+        Keyed entry;
+        entry.machine = machine;
+        switch (section) {
+        case 0:
+            entry.text = machine->hostname;
+            break;
+        case 1:
+            entry.text = machine->ip;
+            break;
+        case 2:
+            entry.flag = machine->online.load() ? 1 : 0;
+            break;
+        case 3:
+            entry.text = MacAddress::toCompact(machine->ullmac);
+            break;
+        default:
+            entry.text = machine->group_name;
+            break;
+        }
+        keyed.push_back(std::move(entry));
+    }
+
+    const auto less
+        = [section](const Keyed& a, const Keyed& b) { return section == 2 ? a.flag < b.flag : a.text < b.text; };
+    std::stable_sort(keyed.begin(), keyed.end(),
+        [&](const Keyed& a, const Keyed& b) { return ascending ? less(a, b) : less(b, a); });
+
+    QList<CStuInfo_PTR> ordered;
+    ordered.reserve(int(keyed.size()));
+    for (Keyed& entry : keyed)
+        ordered.append(std::move(entry.machine));
+    return ordered;
+}
+
+void QStudentGroupWidget::setMachines(const QList<CStuInfo_PTR>& machines)
+{
+    if (!onOwnThread()) {
+        QMetaObject::invokeMethod(
+            this, [this, machines] { setMachines(machines); }, Qt::QueuedConnection);
+        return;
+    }
+
+    const QList<CStuInfo_PTR> ordered = orderedForDisplay(machines);
+    const int existing = machine_table->getRowCount();
+
+    // Existing rows of each machine, highest first, so takeLast() claims the
+    // lowest one.
+    QHash<quint64, QVector<int>> unclaimed;
+    unclaimed.reserve(rows_by_mac.size());
+    for (auto it = rows_by_mac.cbegin(); it != rows_by_mac.cend(); ++it) {
+        QVector<int> rows;
+        for (const QPersistentModelIndex& index : it.value()) {
+            if (index.isValid() && index.row() < existing)
+                rows.append(index.row());
+        }
+        std::sort(rows.begin(), rows.end(), std::greater<int>());
+        unclaimed.insert(it.key(), rows);
+    }
+
+    // Which machine keeps each existing row; the rest become new rows.
+    std::vector<CStuInfo_PTR> keptBy(static_cast<size_t>(existing));
+    QList<CStuInfo_PTR> appended;
+    for (const CStuInfo_PTR& machine : ordered) {
+        if (!machine)
+            continue;
+        const auto it = unclaimed.find(machine->ullmac);
+        if (it != unclaimed.end() && !it->isEmpty())
+            keptBy[size_t(it->takeLast())] = machine;
+        else
+            appended << machine;
+    }
+
+    // Runs of rows to remove, highest first, so the rows still to be removed
+    // keep their numbers.
+    QVector<QPair<int, int>> removals;
+    for (int row = existing - 1; row >= 0;) {
+        if (keptBy[size_t(row)]) {
+            --row;
+            continue;
+        }
+        const int last = row;
+        while (row >= 0 && !keptBy[size_t(row)])
+            --row;
+        removals.append({ row + 1, last - row });
+    }
+
+    if (removals.size() > ScatteredRemovalLimit) {
+        // Each removal shifts every row and persistent index below it; with
+        // many scattered gaps refilling the table in the same final order is
+        // far cheaper.
+        QList<CStuInfo_PTR> rows;
+        for (const CStuInfo_PTR& machine : keptBy) {
+            if (machine)
+                rows << machine;
+        }
+        rows += appended;
+        machine_table->clearRows();
+        appendRows(rows);
+    } else {
+        for (int row = 0; row < existing; ++row) {
+            if (keptBy[size_t(row)])
+                fillRow(row, keptBy[size_t(row)], AllColumns);
+        }
+        appendRows(appended);
+        for (const auto& run : qAsConst(removals))
+            machine_model->removeRows(run.first, run.second);
+    }
+
+    std::lock_guard<std::recursive_mutex> guard(map_mutex);
+    machines_by_mac.clear();
+    for (const CStuInfo_PTR& machine : ordered) {
+        if (machine)
+            machines_by_mac.insert(machine->ullmac, machine);
+    }
+}
+
+void QStudentGroupWidget::addMachine(const CStuInfo_PTR& machine)
+{
+    if (!machine)
+        return;
+    // First registrations arrive on the network thread; the table may only be
+    // touched here.
+    if (!onOwnThread()) {
+        QMetaObject::invokeMethod(
+            this, [this, machine] { addMachine(machine); }, Qt::QueuedConnection);
+        return;
+    }
+
+    {
+        std::lock_guard<std::recursive_mutex> guard(map_mutex);
+        machines_by_mac.insert(machine->ullmac, machine);
+    }
+
+    std::lock_guard<std::mutex> guard(row_mutex);
+    fillRow(machine_table->getRowCount(), machine, AllColumns);
+    if (machine->online.load()) {
+        const uint32_t address = Protocol::addressFromText(machine->ip);
+        emit sg_need_send_msg(address, Protocol::buildJoinGroup(group_addr.load()));
+    }
+}
+
+void QStudentGroupWidget::removeMachine(quint64 ullmac)
+{
+    if (ullmac == 0)
+        return;
+    if (!onOwnThread()) {
+        QMetaObject::invokeMethod(
+            this, [this, ullmac] { removeMachine(ullmac); }, Qt::QueuedConnection);
+        return;
+    }
+
+    {
+        std::lock_guard<std::recursive_mutex> guard(map_mutex);
+        if (machines_by_mac.remove(ullmac) == 0)
+            return;
+    }
+
+    std::lock_guard<std::mutex> guard(row_mutex);
+    const int row = rowOfMachine(ullmac);
+    if (row >= 0)
+        machine_table->removeRow(row);
+}
+
+void QStudentGroupWidget::updateMachineRow(const CStuInfo_PTR& machine, int columns)
+{
+    if (!machine)
+        return;
+    if (!onOwnThread()) {
+        QMetaObject::invokeMethod(
+            this, [this, machine, columns] { updateMachineRow(machine, columns); }, Qt::QueuedConnection);
+        return;
+    }
+
+    std::lock_guard<std::mutex> guard(row_mutex);
+    int row = rowOfMachine(machine->ullmac);
+    if (row < 0) {
+        if (columns == NoColumns)
+            return;
+        // A partial row would carry no MAC key: it could never be found
+        // again, and every later update would append another one.
+        row = machine_table->getRowCount();
+        columns = AllColumns;
+    }
+    fillRow(row, machine, columns);
+}
+
+void QStudentGroupWidget::refreshAllRows()
+{
+    std::lock_guard<std::recursive_mutex> guard(map_mutex);
+    const int rows = machine_table->getRowCount();
+    for (int row = 0; row < rows; ++row) {
+        const quint64 mac = machine_table->getCellUserData(row, 0, MacRole).toULongLong();
+        const auto it = machines_by_mac.constFind(mac);
+        if (it != machines_by_mac.constEnd())
+            fillRow(row, it.value(), AllColumns);
+    }
+}
+
+void QStudentGroupWidget::setPolicyItems(const StringItemList& items)
+{
+    if (!policy_editor)
+        return;
+    policy_editor->setItems(items);
+    emit sg_group_item_changed(QPrivateSignal());
+}
+
+void QStudentGroupWidget::mergePolicyItems(const StringItemList& items)
+{
+    if (!policy_editor)
+        return;
+    if (policy_editor->mergeItems(items) > 0)
+        emit sg_group_item_changed(QPrivateSignal());
+}
+
+void QStudentGroupWidget::loadGroupConfig(const std::shared_ptr<Rok_Lock_State>& lock, const QStringList& titles,
+    const QStringList& services, const QStringList& programs)
+{
+    if (show_all.load() || !policy_editor)
+        return;
+    if (lock)
+        lock_state->copyFrom(*lock);
+
+    const std::array<const QStringList*, 3> lists { &titles, &services, &programs };
+    for (int type = 1; type <= 3; ++type) {
+        QSet<QString>& disabled = policy_editor->disabledSet(type);
+        for (const QString& text : *lists[size_t(type - 1)])
+            disabled.insert(text);
+    }
+    policy_editor->applyDisabledSets();
+
+    // The restored lock state goes out at once rather than after the next
+    // lock command.
+    if (lock)
+        emit sg_group_lockstate_changed(QPrivateSignal());
+    emit sg_group_item_changed(QPrivateSignal());
+}
+
+void QStudentGroupWidget::exportGroupConfig(
+    std::shared_ptr<Rok_Lock_State>& lockOut, QStringList& titles, QStringList& services, QStringList& programs)
+{
+    titles.clear();
+    services.clear();
+    programs.clear();
+    lockOut = std::make_shared<Rok_Lock_State>(*lock_state);
+    if (!policy_editor)
+        return;
+
+    for (const QtDoubleIntStringItem_PTR& item : policy_editor->allItems()) {
+        if (!item || item->item_state == QtDoubleIntStringItem::Active)
+            continue;
+        switch (item->item_type) {
+        case QtDoubleIntStringItem::ForbiddenTitles:
+            titles << item->str_val;
+            break;
+        case QtDoubleIntStringItem::ProtectedServices:
+            services << item->str_val;
+            break;
+        case QtDoubleIntStringItem::ProtectedPrograms:
+            programs << item->str_val;
+            break;
+        default:
+            break;
+        }
+    }
+}
+
+void QStudentGroupWidget::setLockType(int type)
+{
+    lock_state->lock_type = type;
+    emit sg_group_lockstate_changed(QPrivateSignal());
+}
+
+void QStudentGroupWidget::setAllowManualIp(bool allow)
+{
+    lock_state->allowmanualip.store(allow);
+    emit sg_group_lockstate_changed(QPrivateSignal());
+}
+
+void QStudentGroupWidget::setAllowUsbDrv(bool allow)
+{
+    lock_state->allowusbdrv.store(allow);
+    emit sg_group_lockstate_changed(QPrivateSignal());
+}
+
+void QStudentGroupWidget::buildLockDatagram()
+{
+    std::lock_guard<std::mutex> guard(lock_mutex);
+    lock_datagram = Protocol::buildLockState(Protocol::lockStateWord(*lock_state));
+    const uint32_t address = group_addr.load();
+    if (address != 0)
+        emit sg_need_send_msg(address, lock_datagram);
+}
+
+void QStudentGroupWidget::buildPolicyDatagram()
+{
+    std::lock_guard<std::mutex> guard(policy_mutex);
+    const uint32_t version = Protocol::policyVersionNow();
+    policy_version.store(version);
+
+    std::array<QStringList, 3> lists;
+    if (policy_editor) {
+        for (int type = 1; type <= 3; ++type) {
+            for (const QtDoubleIntStringItem_PTR& item : policy_editor->itemsOfType(type)) {
+                if (item && item->item_state == QtDoubleIntStringItem::Active)
+                    lists[size_t(type - 1)] << item->str_val;
+            }
+        }
+    }
+    policy_datagram = Protocol::buildPolicy(version, lists);
+
+    const uint32_t address = group_addr.load();
+    if (address != 0)
+        emit sg_need_send_msg(address, policy_datagram);
+}
+
+QByteArray QStudentGroupWidget::policyDatagramCopy()
+{
+    std::lock_guard<std::mutex> guard(policy_mutex);
+    return policy_datagram;
+}
+
+QByteArray QStudentGroupWidget::lockDatagramCopy()
+{
+    std::lock_guard<std::mutex> guard(lock_mutex);
+    return lock_datagram;
+}
+
+bool QStudentGroupWidget::resendPolicyIfNewer(uint32_t agentVersion)
+{
+    if (!(agentVersion < policy_version.load()))
+        return false;
+    const uint32_t address = group_addr.load();
+    if (address == 0)
+        return false;
+    std::lock_guard<std::mutex> guard(policy_mutex);
+    if (policy_datagram.isEmpty())
+        return false;
+    emit sg_need_send_msg(address, policy_datagram);
+    return true;
+}
+
+bool QStudentGroupWidget::pauseWhileRunning(int slices, std::chrono::milliseconds slice) const
+{
+    for (int i = 0; i < slices && running.load(); ++i)
+        std::this_thread::sleep_for(slice);
+    return running.load();
+}
+
+void QStudentGroupWidget::refreshLoop()
+{
+    ++busy_threads;
+    while (running.load()) {
+        if (refresh_enabled.load())
+            emit sg_update_machines();
+        pauseWhileRunning(100, std::chrono::milliseconds(20));
+    }
+    --busy_threads;
+}
+
+void QStudentGroupWidget::resendLoop()
+{
+    ++busy_threads;
+    bool lockTurn = true;
+    while (running.load()) {
+        if (!pauseWhileRunning(30, std::chrono::milliseconds(10)))
+            break;
+        const uint32_t address = group_addr.load();
+        if (address == 0)
+            continue;
+        if (lockTurn) {
+            std::lock_guard<std::mutex> guard(lock_mutex);
+            emit sg_need_send_msg(address, lock_datagram);
+        } else {
+            std::lock_guard<std::mutex> guard(policy_mutex);
+            emit sg_need_send_msg(address, policy_datagram);
+        }
+        lockTurn = !lockTurn;
+    }
+    --busy_threads;
+}

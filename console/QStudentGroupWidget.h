@@ -1,0 +1,146 @@
+#pragma once
+
+#include "CStuInfo.h"
+#include "QtDoubleIntStringItem.h"
+#include "Rok_Lock_State.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QMap>
+#include <QPersistentModelIndex>
+#include <QPoint>
+#include <QString>
+#include <QStringList>
+#include <QWidget>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+class QAppWatcherWidget;
+class QSplitter;
+class QStandardItemModel;
+class QtRokTableView;
+
+// One tab page: the machines of a group (or of "全部" / "未分组"), the group's
+// embedded policy lists, its lock state, and the two multicast datagrams built
+// from them and repeated by a thread of the page's own.
+class QStudentGroupWidget final : public QWidget
+{
+    Q_OBJECT
+
+public:
+    // Column mask bits of the row operations.
+    enum ColumnMask : int {
+        ColumnName = 0x01,
+        ColumnIp = 0x02,
+        ColumnState = 0x04,
+        ColumnMac = 0x08,
+        ColumnGroup = 0x10,
+        AllColumns = 0x1F,
+        NoColumns = 0xFFFF
+    };
+    // User-data role of the MAC key in columns 0 and 3.
+    static constexpr unsigned MacRole = 5;
+    // Page order of "未分组".
+    static constexpr int UngroupedOrder = 999;
+
+    explicit QStudentGroupWidget(QWidget* parent, QString name);
+    ~QStudentGroupWidget() override;
+
+    void setShowAll(bool showAll);
+    bool showAll() const { return show_all.load(); }
+    void setGroupAddress(uint32_t address) { group_addr.store(address); }
+
+    // Row operations. Any thread may call them; calls from another thread are
+    // carried over to the page's thread, where the table lives.
+    void setMachines(const QList<CStuInfo_PTR>& machines);
+    void addMachine(const CStuInfo_PTR& machine);
+    void removeMachine(quint64 ullmac);
+    void updateMachineRow(const CStuInfo_PTR& machine, int columns);
+    // First row showing the machine, -1 when none.
+    int rowOfMachine(quint64 ullmac) const;
+
+    void setPolicyItems(const StringItemList& items);
+    void mergePolicyItems(const StringItemList& items);
+    void loadGroupConfig(const std::shared_ptr<Rok_Lock_State>& lock, const QStringList& titles,
+        const QStringList& services, const QStringList& programs);
+    void exportGroupConfig(
+        std::shared_ptr<Rok_Lock_State>& lockOut, QStringList& titles, QStringList& services, QStringList& programs);
+
+    void setLockType(int type);
+    void setAllowManualIp(bool allow);
+    void setAllowUsbDrv(bool allow);
+
+    // Thread-safe copies for the receive path.
+    QByteArray policyDatagramCopy();
+    QByteArray lockDatagramCopy();
+    // An agent reported the policy it holds: when that is older than ours,
+    // the whole group gets the current policy again. True when sent.
+    bool resendPolicyIfNewer(uint32_t agentVersion);
+
+public slots:
+    void buildLockDatagram();
+    void buildPolicyDatagram();
+    void refreshAllRows();
+
+signals:
+    void sg_customContextMenuRequested(QPoint pos);
+    void sg_group_item_changed(QPrivateSignal);
+    void sg_group_lockstate_changed(QPrivateSignal);
+    void sg_update_machines();
+    void sg_need_send_msg(uint32_t address, QByteArray datagram);
+
+public:
+    // Read and written by the main window and the receive path.
+    QString page_name;
+    int page_order = 0;
+    std::shared_ptr<Rok_Lock_State> lock_state;
+    QtRokTableView* machine_table = nullptr;
+    QAppWatcherWidget* policy_editor = nullptr; // null on "全部"
+    std::atomic<uint32_t> group_addr { 0 }; // network-order bytes; 0 = none
+    std::atomic_bool refresh_enabled { false };
+    std::atomic<uint32_t> policy_version { 0 };
+
+private:
+    // Beyond this many separate gaps setMachines refills the table instead.
+    static constexpr int ScatteredRemovalLimit = 32;
+
+    bool onOwnThread() const;
+    void setUpTable();
+    void setUpColumns(bool showAll);
+    void onTableContextMenu(const QPoint& pos);
+    void fillRow(int row, const CStuInfo_PTR& machine, int columns);
+    void appendRows(const QList<CStuInfo_PTR>& machines);
+    void forgetRows(int first, int last);
+    QList<CStuInfo_PTR> orderedForDisplay(const QList<CStuInfo_PTR>& machines) const;
+    bool pauseWhileRunning(int slices, std::chrono::milliseconds slice) const;
+    void refreshLoop();
+    void resendLoop();
+
+    std::unique_ptr<std::thread> refresh_thread;
+    std::unique_ptr<std::thread> resend_thread;
+    std::atomic_bool running { false };
+    std::atomic_int busy_threads { 0 };
+
+    QSplitter* splitter = nullptr;
+    QStandardItemModel* machine_model = nullptr;
+    std::atomic_bool show_all { false };
+
+    std::mutex row_mutex;
+    std::recursive_mutex map_mutex;
+    QMap<quint64, CStuInfo_PTR> machines_by_mac;
+    // Column-0 cells of every row by MAC key. Persistent indexes follow the
+    // rows through header sorts and removals, so finding a machine's row does
+    // not scan the table.
+    QHash<quint64, QList<QPersistentModelIndex>> rows_by_mac;
+
+    QByteArray policy_datagram;
+    std::mutex policy_mutex;
+    QByteArray lock_datagram { 8, '\0' };
+    std::mutex lock_mutex;
+};

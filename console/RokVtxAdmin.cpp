@@ -1,0 +1,974 @@
+#include "RokVtxAdmin.h"
+
+#include "Dialog_addgroup.h"
+#include "Dialog_moveinto_grp.h"
+#include "GroupSettingsFile.h"
+#include "MessageBox.h"
+#include "MetaTypes.h"
+#include "Protocol.h"
+#include "QAppWatcherWidget.h"
+#include "QStudentGroupWidget.h"
+#include "QtRokTableView.h"
+#include "ui_RokVtxAdmin.h"
+
+#include <QActionGroup>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QCursor>
+#include <QDir>
+#include <QFile>
+#include <QMenu>
+#include <QSystemTrayIcon>
+#include <QTabWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <chrono>
+#include <cstdio>
+
+namespace {
+
+constexpr int UngroupedOrder = 999;
+// Teachers' changes reach the disk within this time; bursts (a room
+// registering at once) cost one write.
+constexpr int DatabaseSaveDelayMs = 1000;
+constexpr int ConfigSaveDelayMs = 500;
+
+QString viewTitle(const QString& base, const QString& view)
+{
+    return QStringLiteral("%1 — %2").arg(base, view);
+}
+
+} // namespace
+
+RokVtxAdmin::RokVtxAdmin(QWidget* parent)
+    : RokVtxAdmin(QCoreApplication::applicationDirPath(), parent)
+{
+}
+
+RokVtxAdmin::RokVtxAdmin(const QString& dataDir, QWidget* /*parent: the window is always top level*/)
+    : QMainWindow(nullptr)
+    , ui(std::make_unique<Ui::RokVtxAdminClass>())
+{
+    if (objectName().isEmpty())
+        setObjectName(QStringLiteral("RokVtxAdminClass"));
+    ui->setupUi(this);
+    setMinimumSize(600, 400);
+    base_title = windowTitle();
+    initialise(dataDir);
+}
+
+RokVtxAdmin::~RokVtxAdmin()
+{
+    shutdown();
+}
+
+void RokVtxAdmin::initialise(const QString& dataDir)
+{
+    running = true;
+    busy_threads = 0;
+    current_tab = -1;
+    next_group_addr = Protocol::firstGroupAddress();
+
+    registerRokMetaTypes();
+
+    const QDir dir(dataDir);
+    config_path = dir.absoluteFilePath(QStringLiteral("config.conf"));
+    database_path = dir.absoluteFilePath(QStringLiteral("data.sqlite3"));
+    if (!registry.openDatabase(database_path)) {
+        MessageBox::critical(nullptr, QStringLiteral("错误"),
+                             QStringLiteral("无法打开数据库文件“%1”：%2\n本次运行不会写入该文件。")
+                                 .arg(QDir::toNativeSeparators(database_path), registry.databaseError()),
+                             QMessageBox::Ok);
+    }
+
+    db_save_timer = new QTimer(this);
+    db_save_timer->setSingleShot(true);
+    db_save_timer->setInterval(DatabaseSaveDelayMs);
+    connect(db_save_timer, &QTimer::timeout, this, [this] { registry.saveAll(); });
+    config_save_timer = new QTimer(this);
+    config_save_timer->setSingleShot(true);
+    config_save_timer->setInterval(ConfigSaveDelayMs);
+    connect(config_save_timer, &QTimer::timeout, this, &RokVtxAdmin::saveConfigFile);
+
+    tab_widget = new QTabWidget(this);
+    auto* layout = new QVBoxLayout(ui->centralWidget);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(tab_widget);
+
+    watch_editor = new QAppWatcherWidget(this);
+    layout->addWidget(watch_editor);
+    watch_editor->hide();
+
+    setWindowTitle(viewTitle(base_title, QStringLiteral("管理")));
+
+    all_page = createGroupPage(QStringLiteral("全部"), true, 0);
+    all_page->setMachines(registry.allMachines().values());
+
+    int k = 1;
+    for (const CStudentGroup_PTR& group : registry.sortedGroups()) {
+        const QList<CStuInfo_PTR> machines = registry.machinesByMac(group->ullmac_list.values());
+        QStudentGroupWidget* page = createGroupPage(group->group_name, false, k++);
+        page->setMachines(machines);
+    }
+
+    ungrouped_page = createGroupPage(QStringLiteral("未分组"), false, UngroupedOrder);
+    ungrouped_page->setMachines(registry.ungroupedMachines().values());
+
+    const StringItemList catalog = loadCatalog();
+    for (int type = 1; type <= 3; ++type) {
+        StringItemList ofType;
+        for (const auto& item : catalog)
+            if (item->item_type == type)
+                ofType << item;
+        watch_editor->fillList(type, ofType);
+    }
+    distributeCatalog(catalog, nullptr);
+
+    connect(tab_widget, &QTabWidget::currentChanged, this, &RokVtxAdmin::onTabChanged);
+    connect(watch_editor, &QAppWatcherWidget::sg_btn_save_clicked, this, &RokVtxAdmin::onWatchListSaved);
+    connect(&registry, &QStudentManage::sg_state_changed_machines, this, &RokVtxAdmin::onMachinesChanged);
+    connect(this, &RokVtxAdmin::sg_special_message, this, &RokVtxAdmin::onSpecialMessage);
+
+    wireActions();
+    buildContextMenu();
+    buildTrayIcon();
+
+    openEndpoint();
+    if (bind_fd <= 0) {
+        // Without a socket the commands still change the pages, so they need
+        // a current tab; and the saved page states must still come back.
+        onTabChanged(0);
+        QTimer::singleShot(100, this, [this] { onSpecialMessage(1); });
+    }
+}
+
+void RokVtxAdmin::openEndpoint()
+{
+    bind_fd = udp_server.createsocket(Protocol::ConsolePort, "0.0.0.0");
+    if (bind_fd < 1) {
+        MessageBox::critical(nullptr, QStringLiteral("错误"), QStringLiteral("createsocket失败！是否该端口已经被占用？"),
+                             QMessageBox::Ok);
+        return;
+    }
+    udp_server.setBroadcast(true);
+    udp_server.onMessage = [this](const SocketChannelPtr& channel, const UdpBuffer& buf) { onUdpMessage(channel, buf); };
+    onTabChanged(0);
+    udp_server.start();
+    notify_thread = std::make_unique<std::thread>([this] { notifyBody(); });
+    beacon_thread = std::make_unique<std::thread>([this] { beaconBody(); });
+}
+
+void RokVtxAdmin::shutdown()
+{
+    if (shut_down)
+        return;
+    shut_down = true;
+
+    running = false;
+    if (bind_fd > 0)
+        udp_server.stop();
+    while (busy_threads.load() != 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (notify_thread && notify_thread->joinable())
+        notify_thread->join();
+    if (beacon_thread && beacon_thread->joinable())
+        beacon_thread->join();
+
+    db_save_timer->stop();
+    config_save_timer->stop();
+    saveConfigFile();
+    // The registry saves machines and groups as it is destroyed, right after.
+}
+
+void RokVtxAdmin::notifyBody()
+{
+    ++busy_threads;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    emit sg_special_message(1);
+    --busy_threads;
+}
+
+void RokVtxAdmin::beaconBody()
+{
+    ++busy_threads;
+    const QByteArray beacon = Protocol::buildBeacon();
+    const uint32_t broadcast = Protocol::addressFromOctets(255, 255, 255, 255);
+    while (running) {
+        if (bind_fd > 0) {
+            std::lock_guard<std::mutex> lock(send_mutex);
+            udp_server.sendto(beacon.constData(), beacon.size(), broadcast, Protocol::AgentPort);
+        }
+        for (int i = 0; i < 50 && running; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    --busy_threads;
+}
+
+void RokVtxAdmin::sendToAgent(uint32_t address, const QByteArray& datagram)
+{
+    if (bind_fd <= 0)
+        return;
+    std::lock_guard<std::mutex> lock(send_mutex);
+    udp_server.sendto(datagram.constData(), datagram.size(), address, Protocol::AgentPort);
+}
+
+QStudentGroupWidget* RokVtxAdmin::createGroupPage(const QString& name, bool isAll, int position)
+{
+    auto* page = new QStudentGroupWidget(this, name);
+    page->setShowAll(isAll);
+    page->page_order = position;
+    if (position > tab_widget->count() && position != UngroupedOrder)
+        position = tab_widget->count() - 1;
+    connect(page, &QStudentGroupWidget::sg_customContextMenuRequested, this, &RokVtxAdmin::showMachineContextMenu);
+    tab_widget->insertTab(position, page, name);
+
+    if (!isAll) {
+        page->group_addr = next_group_addr;
+        next_group_addr = Protocol::nextGroupAddress(next_group_addr);
+        connect(page, &QStudentGroupWidget::sg_need_send_msg, this, &RokVtxAdmin::sendToAgent);
+    }
+    connectPageSignals(page);
+    rebuildPageDirectory();
+    return page;
+}
+
+void RokVtxAdmin::connectPageSignals(QStudentGroupWidget* page)
+{
+    // A teacher switching an entry off for a group is a setting to keep.
+    if (page->policy_editor)
+        connect(page->policy_editor, &QAppWatcherWidget::sg_item_state_changed, this,
+                [this](int, const QString&, int) { scheduleConfigSave(); });
+}
+
+QStudentGroupWidget* RokVtxAdmin::pageAt(int index) const
+{
+    return qobject_cast<QStudentGroupWidget*>(tab_widget->widget(index));
+}
+
+void RokVtxAdmin::rebuildPageDirectory()
+{
+    std::vector<PageEntry> entries;
+    for (int i = 0; i < tab_widget->count(); ++i) {
+        QStudentGroupWidget* page = pageAt(i);
+        if (page)
+            entries.push_back({tab_widget->tabText(i), page, page->page_order});
+    }
+    std::lock_guard<std::mutex> lock(directory_mutex);
+    page_directory.swap(entries);
+}
+
+QStudentGroupWidget* RokVtxAdmin::groupPageNamed(const QString& name) const
+{
+    for (int i = 1; i < tab_widget->count(); ++i) {
+        QStudentGroupWidget* page = pageAt(i);
+        if (page && page->page_order != UngroupedOrder && tab_widget->tabText(i) == name)
+            return page;
+    }
+    return nullptr;
+}
+
+QStudentGroupWidget* RokVtxAdmin::ungroupedPageFromTabs() const
+{
+    for (int i = 1; i < tab_widget->count(); ++i) {
+        QStudentGroupWidget* page = pageAt(i);
+        if (page && page->page_order == UngroupedOrder)
+            return page;
+    }
+    return nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// Actions, views, context menu, tray
+
+void RokVtxAdmin::wireActions()
+{
+    op_group = new QActionGroup(this);
+    op_group->setExclusive(true);
+    op_group->setEnabled(true);
+    op_group->addAction(ui->action_op_keep_quiet);
+    op_group->addAction(ui->action_op_lock);
+    op_group->addAction(ui->action_op_lock_kbd_mouse);
+
+    view_group = new QActionGroup(this);
+    view_group->setExclusive(true);
+    view_group->setEnabled(true);
+    for (QAction* action : {ui->action_view_manage, ui->action_view_watch_app, ui->action_view_protect_service,
+                            ui->action_view_protect_progress, ui->action_view_disable_title,
+                            ui->action_view_disable_path}) {
+        action->setCheckable(true);
+        view_group->addAction(action);
+    }
+    current_view_action = ui->action_view_manage;
+    ui->action_view_manage->setChecked(true);
+
+    ui->action_file_setdb->setVisible(false);
+    ui->action_view_toolbar->setChecked(ui->mainToolBar->isVisible());
+
+    connect(ui->action_file_exit, &QAction::triggered, this, [] { QCoreApplication::exit(0); });
+    connect(op_group, &QActionGroup::triggered, this, &RokVtxAdmin::applyLockCommand);
+    connect(ui->action_op_auto_ip, &QAction::triggered, this, &RokVtxAdmin::applyAutoIpCommand);
+    connect(ui->action_op_usbdisk, &QAction::triggered, this, &RokVtxAdmin::applyUsbCommand);
+    connect(ui->action_op_add_group, &QAction::triggered, this, &RokVtxAdmin::addGroupInteractive);
+    connect(ui->action_op_remove_group, &QAction::triggered, this, &RokVtxAdmin::deleteCurrentGroup);
+    connect(view_group, &QActionGroup::triggered, this, &RokVtxAdmin::switchView);
+    connect(ui->mainToolBar, &QToolBar::visibilityChanged, ui->action_view_toolbar, &QAction::setChecked);
+    connect(ui->action_view_toolbar, &QAction::triggered, ui->mainToolBar, &QToolBar::setVisible);
+}
+
+void RokVtxAdmin::switchView(QAction* action)
+{
+    current_view_action = action;
+    if (action == ui->action_view_manage) {
+        tab_widget->show();
+        watch_editor->hide();
+        setWindowTitle(viewTitle(base_title, QStringLiteral("管理")));
+        refreshCommandStates(true, tab_widget->currentIndex());
+    } else if (action == ui->action_view_watch_app) {
+        tab_widget->hide();
+        watch_editor->show();
+        setWindowTitle(viewTitle(base_title, QStringLiteral("配置进程监控")));
+        ui->mainToolBar->setEnabled(false);
+    }
+}
+
+void RokVtxAdmin::onTabChanged(int index)
+{
+    // Only the page in view repaints its rows; the others would spend the UI
+    // thread on tables nobody sees. The newly shown page is brought up to
+    // date at once rather than at its next tick.
+    for (int i = 0; i < tab_widget->count(); ++i) {
+        if (QStudentGroupWidget* page = pageAt(i))
+            page->refresh_enabled = (i == index);
+    }
+    if (QStudentGroupWidget* page = pageAt(index))
+        page->refreshAllRows();
+    refreshCommandStates(true, index);
+}
+
+void RokVtxAdmin::buildContextMenu()
+{
+    context_menu = new QMenu(this);
+    action_ctx_add_to_group = std::make_unique<QAction>(QStringLiteral("添加到组...(&A)"));
+    action_ctx_remove_from_group = std::make_unique<QAction>(QStringLiteral("移出组(&O)"));
+    action_ctx_delete_machine = std::make_unique<QAction>(QStringLiteral("删除本机...(&D)"));
+    context_menu->addAction(action_ctx_add_to_group.get());
+    context_menu->addAction(action_ctx_remove_from_group.get());
+    context_menu->addSeparator();
+    context_menu->addAction(action_ctx_delete_machine.get());
+    connect(action_ctx_add_to_group.get(), &QAction::triggered, this, &RokVtxAdmin::moveMachineIntoGroup);
+    connect(action_ctx_remove_from_group.get(), &QAction::triggered, this,
+            &RokVtxAdmin::removeMachineFromCurrentGroup);
+    connect(action_ctx_delete_machine.get(), &QAction::triggered, this, &RokVtxAdmin::deleteSelectedMachine);
+}
+
+void RokVtxAdmin::showMachineContextMenu(const QPoint& pos)
+{
+    if (current_tab < 0)
+        return;
+    selected_mac = 0;
+    QStudentGroupWidget* page = pageAt(current_tab);
+    if (!page)
+        return;
+    const bool groupless = current_tab == 0 || page->page_order == UngroupedOrder;
+    action_ctx_remove_from_group->setEnabled(!groupless);
+    action_ctx_add_to_group->setEnabled(groupless);
+    action_ctx_delete_machine->setEnabled(true);
+
+    const QModelIndex index = page->machine_table->indexAt(pos);
+    if (!index.isValid()) {
+        selected_mac = 0;
+        return;
+    }
+    selected_mac = page->machine_table->getCellUserData(index.row(), 0, 5).toULongLong();
+    if (selected_mac == 0)
+        return;
+    context_menu->exec(QCursor::pos());
+}
+
+void RokVtxAdmin::buildTrayIcon()
+{
+    tray_icon = new QSystemTrayIcon(QIcon(QStringLiteral(":/RokVtxAdmin/RokVtxAdmin.png")), this);
+    tray_icon->setToolTip(base_title);
+    action_tray_quit = new QAction(QStringLiteral("退出(&X)"), this);
+    action_tray_toggle = new QAction(QStringLiteral("隐藏窗口(&H)"), this);
+    tray_menu = new QMenu(this);
+    tray_menu->addAction(action_tray_toggle);
+    tray_menu->addAction(action_tray_quit);
+    tray_icon->setContextMenu(tray_menu);
+    connect(action_tray_quit, &QAction::triggered, this, [] { QCoreApplication::exit(0); });
+    connect(action_tray_toggle, &QAction::triggered, this, &RokVtxAdmin::toggleWindowShown);
+    connect(
+        tray_icon, &QSystemTrayIcon::activated, this,
+        [this](QSystemTrayIcon::ActivationReason reason) {
+            if (reason == QSystemTrayIcon::DoubleClick)
+                action_tray_toggle->trigger();
+        },
+        Qt::DirectConnection);
+    tray_icon->show();
+}
+
+void RokVtxAdmin::toggleWindowShown()
+{
+    if (isVisible()) {
+        action_tray_toggle->setText(QStringLiteral("显示窗口(&S)"));
+        hide();
+    } else {
+        action_tray_toggle->setText(QStringLiteral("隐藏窗口(&H)"));
+        show();
+    }
+}
+
+void RokVtxAdmin::closeEvent(QCloseEvent* event)
+{
+    event->ignore();
+    hide();
+    if (action_tray_toggle)
+        action_tray_toggle->setText(QStringLiteral("显示窗口(&S)"));
+}
+
+// ---------------------------------------------------------------------------
+// Registry changes, catalog
+
+void RokVtxAdmin::onMachinesChanged(const QList<CStuInfo_PTR>& machines)
+{
+    for (const CStuInfo_PTR& machine : machines) {
+        if (!machine)
+            continue;
+        machine->markDead();
+        all_page->updateMachineRow(machine, 0x04);
+        QStudentGroupWidget* page =
+            machine->group_name.isEmpty() ? ungroupedPageFromTabs() : groupPageNamed(machine->group_name);
+        if (page)
+            page->updateMachineRow(machine, 0x04);
+    }
+}
+
+StringItemList RokVtxAdmin::loadCatalog()
+{
+    StringItemList items;
+    for (int type = 1; type <= 3; ++type)
+        items << registry.store().loadStringItems(type);
+    return items;
+}
+
+void RokVtxAdmin::distributeCatalog(const StringItemList& items, QStudentGroupWidget* page)
+{
+    if (page) {
+        page->setPolicyItems(items);
+        return;
+    }
+    for (int i = 1; i < tab_widget->count(); ++i)
+        if (QStudentGroupWidget* p = pageAt(i))
+            p->setPolicyItems(items);
+}
+
+void RokVtxAdmin::refreshPageItems(const StringItemList& items)
+{
+    for (int i = 1; i < tab_widget->count(); ++i) {
+        QStudentGroupWidget* page = pageAt(i);
+        if (page && page->policy_editor)
+            page->mergePolicyItems(items);
+    }
+}
+
+void RokVtxAdmin::onWatchListSaved()
+{
+    StringItemList all;
+    for (int type = 1; type <= 3; ++type) {
+        const StringItemList items = watch_editor->itemsOfType(type);
+        registry.saveStringItems(items, type);
+        all << items;
+    }
+    refreshPageItems(all);
+    scheduleConfigSave();
+}
+
+void RokVtxAdmin::onSpecialMessage(uint32_t value)
+{
+    if (value == 1)
+        loadConfigFile();
+}
+
+void RokVtxAdmin::saveNow()
+{
+    db_save_timer->stop();
+    config_save_timer->stop();
+    saveConfigFile();
+    registry.saveAll();
+}
+
+void RokVtxAdmin::scheduleDatabaseSave()
+{
+    if (!shut_down)
+        db_save_timer->start();
+}
+
+void RokVtxAdmin::scheduleConfigSave()
+{
+    if (!shut_down && config_loaded)
+        config_save_timer->start();
+}
+
+// ---------------------------------------------------------------------------
+// The group settings file
+
+void RokVtxAdmin::loadConfigFile()
+{
+    if (config_loaded)
+        return;
+    QList<GroupSettings> entries;
+    QString error;
+    if (!QFile::exists(config_path)) {
+        config_loaded = true; // nothing to lose: the first exit creates it
+        return;
+    }
+    if (!GroupSettingsFile::read(config_path, entries, &error)) {
+        // Keep the teacher's file: this run will not write over it.
+        std::fprintf(stderr, "%s\n", error.toLocal8Bit().constData());
+        return;
+    }
+    config_loaded = true;
+
+    for (const GroupSettings& entry : entries) {
+        auto lock = std::make_shared<Rok_Lock_State>();
+        lock->lock_type = entry.lock_type;
+        lock->allowmanualip = entry.allowmanualip;
+        lock->allowusbdrv = entry.allowusbdrv;
+        for (int i = 1; i < tab_widget->count(); ++i) {
+            QStudentGroupWidget* page = pageAt(i);
+            if (page && tab_widget->tabText(i) == entry.group_name)
+                page->loadGroupConfig(lock, entry.titles, entry.services, entry.programs);
+        }
+    }
+    if (current_tab >= 0 && current_view_action == ui->action_view_manage)
+        refreshCommandStates(true, current_tab);
+}
+
+void RokVtxAdmin::saveConfigFile()
+{
+    if (!config_loaded)
+        return;
+    QList<GroupSettings> entries;
+    for (int i = 1; i < tab_widget->count(); ++i) {
+        QStudentGroupWidget* page = pageAt(i);
+        if (!page || !page->policy_editor)
+            continue;
+        GroupSettings entry;
+        entry.group_name = tab_widget->tabText(i);
+        std::shared_ptr<Rok_Lock_State> lock;
+        page->exportGroupConfig(lock, entry.titles, entry.services, entry.programs);
+        if (lock) {
+            entry.lock_type = lock->lock_type;
+            entry.allowmanualip = lock->allowmanualip;
+            entry.allowusbdrv = lock->allowusbdrv;
+        }
+        entries << entry;
+    }
+    QString error;
+    if (!GroupSettingsFile::write(config_path, entries, &error))
+        std::fprintf(stderr, "%s\n", error.toLocal8Bit().constData());
+}
+
+// ---------------------------------------------------------------------------
+// Lab commands
+
+QList<QStudentGroupWidget*> RokVtxAdmin::commandTargets() const
+{
+    QList<QStudentGroupWidget*> targets;
+    if (current_tab < 0)
+        return targets;
+    if (current_tab == 0) {
+        for (int i = 1; i < tab_widget->count(); ++i)
+            if (QStudentGroupWidget* page = pageAt(i))
+                targets << page;
+    } else if (QStudentGroupWidget* page = pageAt(current_tab)) {
+        targets << page;
+    }
+    return targets;
+}
+
+void RokVtxAdmin::applyLockCommand(QAction* action)
+{
+    int type = 0;
+    if (action == ui->action_op_keep_quiet)
+        type = Rok_Lock_State::BlackQuiet;
+    else if (action == ui->action_op_lock)
+        type = Rok_Lock_State::BlackLock;
+    else if (action == ui->action_op_lock_kbd_mouse)
+        type = Rok_Lock_State::KeyboardMouseLock;
+    else
+        return;
+
+    // Choosing the active lock again releases it.
+    if (current_lock.lock_type == type) {
+        type = Rok_Lock_State::None;
+        action->setChecked(false);
+    }
+    for (QStudentGroupWidget* page : commandTargets())
+        page->setLockType(type);
+    current_lock.lock_type = type;
+    scheduleConfigSave();
+}
+
+void RokVtxAdmin::applyAutoIpCommand(bool checked)
+{
+    for (QStudentGroupWidget* page : commandTargets())
+        page->setAllowManualIp(!checked);
+    current_lock.allowmanualip = !checked;
+    scheduleConfigSave();
+}
+
+void RokVtxAdmin::applyUsbCommand(bool checked)
+{
+    for (QStudentGroupWidget* page : commandTargets())
+        page->setAllowUsbDrv(checked);
+    current_lock.allowusbdrv = checked;
+    updateUsbActionLook();
+    scheduleConfigSave();
+}
+
+void RokVtxAdmin::updateUsbActionLook()
+{
+    if (ui->action_op_usbdisk->isChecked()) {
+        ui->action_op_usbdisk->setIcon(QIcon(QStringLiteral(":/RokVtxAdmin/images/usb-disk-enable.png")));
+        ui->action_op_usbdisk->setToolTip(QStringLiteral("当前允许使用U盘"));
+    } else {
+        ui->action_op_usbdisk->setIcon(QIcon(QStringLiteral(":/RokVtxAdmin/images/usb-disk-disable.png")));
+        ui->action_op_usbdisk->setToolTip(QStringLiteral("当前禁用U盘"));
+    }
+}
+
+void RokVtxAdmin::refreshCommandStates(bool enable, int index)
+{
+    ui->mainToolBar->setEnabled(enable);
+    if (!enable)
+        return;
+    current_tab = index;
+
+    LockShown shown;
+    int order = index;
+    if (index > 0) {
+        if (QStudentGroupWidget* page = pageAt(index)) {
+            shown.lock_type = page->lock_state->lock_type;
+            shown.allowmanualip = page->lock_state->allowmanualip;
+            shown.allowusbdrv = page->lock_state->allowusbdrv;
+            order = page->page_order;
+        }
+    } else if (index == 0) {
+        bool first = true;
+        bool sameType = true, sameIp = true, sameUsb = true;
+        for (int i = 1; i < tab_widget->count(); ++i) {
+            QStudentGroupWidget* page = pageAt(i);
+            if (!page)
+                continue;
+            const Rok_Lock_State& s = *page->lock_state;
+            if (first) {
+                shown = {s.lock_type, s.allowmanualip, s.allowusbdrv};
+                first = false;
+                continue;
+            }
+            sameType = sameType && s.lock_type == shown.lock_type;
+            sameIp = sameIp && s.allowmanualip == shown.allowmanualip;
+            sameUsb = sameUsb && s.allowusbdrv == shown.allowusbdrv;
+        }
+        if (!sameType)
+            shown.lock_type = 0;
+        if (!sameIp)
+            shown.allowmanualip = true;
+        if (!sameUsb)
+            shown.allowusbdrv = false;
+    }
+
+    ui->action_op_lock->setChecked(shown.lock_type == Rok_Lock_State::BlackLock);
+    ui->action_op_keep_quiet->setChecked(shown.lock_type == Rok_Lock_State::BlackQuiet);
+    ui->action_op_lock_kbd_mouse->setChecked(shown.lock_type == Rok_Lock_State::KeyboardMouseLock);
+    // An exclusive group keeps its last action checked; no lock means none.
+    if (shown.lock_type == Rok_Lock_State::None && op_group->checkedAction())
+        op_group->checkedAction()->setChecked(false);
+    ui->action_op_auto_ip->setChecked(!shown.allowmanualip);
+    ui->action_op_usbdisk->setChecked(shown.allowusbdrv);
+    updateUsbActionLook();
+    ui->action_op_remove_group->setEnabled(order != 0 && order != UngroupedOrder);
+    current_lock = shown;
+}
+
+// ---------------------------------------------------------------------------
+// Group management
+
+void RokVtxAdmin::addGroupInteractive()
+{
+    Dialog_addgroup dialog(this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    const QString name = dialog.group_name_input;
+    const int order = dialog.group_order_input;
+    if (Dialog_addgroup::isReservedName(name) || !registry.addGroup(name, order))
+        return;
+    QStudentGroupWidget* page = createGroupPage(name, false, order);
+    distributeCatalog(loadCatalog(), page);
+    scheduleDatabaseSave();
+    scheduleConfigSave();
+}
+
+void RokVtxAdmin::deleteCurrentGroup()
+{
+    if (current_tab <= 0)
+        return;
+    QStudentGroupWidget* page = pageAt(current_tab);
+    if (!page || page->page_order == UngroupedOrder)
+        return;
+    const QString name = tab_widget->tabText(current_tab);
+    const auto answer = MessageBox::question(this, QStringLiteral("警告"),
+                                             QStringLiteral("确实需要删除分组“%1”？").arg(name),
+                                             QMessageBox::Yes | QMessageBox::No);
+    if (answer != QMessageBox::Yes)
+        return;
+
+    QList<CStuInfo_PTR> members;
+    for (const CStuInfo_PTR& machine : registry.allMachines())
+        if (machine->group_name == name)
+            members << machine;
+    registry.removeGroup(name);
+
+    // The page goes at once, so its thread stops repeating the old state;
+    // the network thread must not be holding it meanwhile.
+    tab_widget->removeTab(current_tab);
+    rebuildPageDirectory();
+    page->deleteLater();
+    page->hide();
+
+    QStudentGroupWidget* ungrouped = ungroupedPageFromTabs();
+    for (const CStuInfo_PTR& machine : members) {
+        if (ungrouped)
+            ungrouped->addMachine(machine); // tells on-line members the new address
+        all_page->updateMachineRow(machine, 0x10);
+    }
+    scheduleDatabaseSave();
+    scheduleConfigSave();
+}
+
+void RokVtxAdmin::moveMachineIntoGroup()
+{
+    const QStringList names = registry.groupNames();
+    if (names.isEmpty()) {
+        MessageBox::critical(this, QStringLiteral("错误"), QStringLiteral("您需要先创建分组，才可以继续此操作。"),
+                             QMessageBox::Ok);
+        return;
+    }
+    Dialog_moveinto_grp dialog(this);
+    dialog.setGroupNames(names);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    const QString target = dialog.chosen_group;
+    moveSelectedMachineTo(target);
+}
+
+void RokVtxAdmin::moveSelectedMachineTo(const QString& target)
+{
+    const CStuInfo_PTR machine = registry.findMachine(selected_mac);
+    if (!machine)
+        return;
+    const QString old = machine->group_name;
+    if (old == target || !registry.groupNames().contains(target))
+        return;
+
+    if (!old.isEmpty()) {
+        registry.removeMachineFromGroup(old, selected_mac);
+        if (QStudentGroupWidget* page = groupPageNamed(old))
+            page->removeMachine(selected_mac);
+    } else if (QStudentGroupWidget* page = ungroupedPageFromTabs()) {
+        page->removeMachine(selected_mac);
+    }
+
+    if (registry.moveMachineToGroup(target, selected_mac)) {
+        if (QStudentGroupWidget* page = groupPageNamed(target))
+            page->addMachine(machine);
+        all_page->updateMachineRow(machine, 0x10);
+    }
+    scheduleDatabaseSave();
+}
+
+void RokVtxAdmin::removeMachineFromCurrentGroup()
+{
+    if (current_tab < 0)
+        return;
+    const QString name = tab_widget->tabText(current_tab);
+    if (!registry.removeMachineFromGroup(name, selected_mac))
+        return;
+    if (QStudentGroupWidget* page = groupPageNamed(name))
+        page->removeMachine(selected_mac);
+    if (const CStuInfo_PTR machine = registry.findMachine(selected_mac)) {
+        if (QStudentGroupWidget* page = ungroupedPageFromTabs())
+            page->addMachine(machine);
+        all_page->updateMachineRow(machine, 0x10);
+    }
+    scheduleDatabaseSave();
+}
+
+void RokVtxAdmin::deleteSelectedMachine()
+{
+    if (current_tab < 0)
+        return;
+    for (int i = 0; i < tab_widget->count(); ++i)
+        if (QStudentGroupWidget* page = pageAt(i))
+            page->removeMachine(selected_mac);
+    registry.removeMachine(selected_mac);
+    selected_mac = 0;
+    scheduleDatabaseSave();
+}
+
+// ---------------------------------------------------------------------------
+// Receive path (network thread)
+
+void RokVtxAdmin::replyReregister(const SocketChannelPtr& channel)
+{
+    static const QByteArray reregister = Protocol::buildReregister();
+    if (channel && channel->isOpened())
+        channel->write(reregister.constData(), size_t(reregister.size()));
+}
+
+void RokVtxAdmin::onUdpMessage(const SocketChannelPtr& channel, const UdpBuffer& buf)
+{
+    if (!running || buf.size() < size_t(Protocol::AgentHeadSize))
+        return;
+
+    std::string address = channel->peeraddr();
+    const auto colon = address.rfind(':');
+    if (colon != std::string::npos)
+        address.erase(colon);
+
+    const char* data = buf.data();
+    const quint64 mac = Protocol::readU64(data);
+    const uint32_t id = Protocol::readU32(data + 8);
+    const char* payload = data + Protocol::AgentHeadSize;
+    const int len = int(buf.size()) - Protocol::AgentHeadSize;
+
+    if (mac == 0) {
+        replyReregister(channel);
+        return;
+    }
+    const CStuInfo_PTR known = registry.findMachine(mac);
+    if (!known && id != Protocol::MSG_STU_REGISTER) {
+        replyReregister(channel);
+        return;
+    }
+    if (known)
+        known->markAlive();
+
+    if (id == Protocol::MSG_STU_REGISTER)
+        handleRegister(mac, std::move(address), payload, len);
+    else if (id == Protocol::MSG_STU_POLICY_VERSION)
+        handlePolicyVersion(mac, std::move(address), payload, len);
+}
+
+// Called with directory_mutex held; the page it returns stays valid while
+// that lock is held (the UI thread takes a page out of the directory before
+// it destroys it).
+QStudentGroupWidget* RokVtxAdmin::resolveMachineView(quint64 mac, std::string address, CStuInfo_PTR& machine,
+                                                     const QString& hostName)
+{
+    QStudentGroupWidget* ungrouped = nullptr;
+    for (const PageEntry& entry : page_directory)
+        if (entry.order == UngroupedOrder && entry.page != all_page) {
+            ungrouped = entry.page;
+            break;
+        }
+
+    machine = registry.findMachine(mac);
+    QString groupName;
+    if (!machine) {
+        machine = registry.updateMachine(mac, hostName, QString::fromStdString(address), true);
+        if (!machine)
+            return nullptr;
+        groupName = machine->group_name; // set when a stored group already holds the MAC
+        // Widgets live on the UI thread; the rows are added there.
+        QMetaObject::invokeMethod(
+            this, [this, m = machine] { placeNewMachine(m); }, Qt::QueuedConnection);
+    } else {
+        groupName = registry.groupNameOfMachine(mac);
+    }
+
+    QStudentGroupWidget* view = ungrouped;
+    if (!groupName.isEmpty()) {
+        for (size_t i = 1; i < page_directory.size(); ++i)
+            if (page_directory[i].title == groupName) {
+                view = page_directory[i].page;
+                break;
+            }
+    }
+    machine->markAlive();
+    return view;
+}
+
+void RokVtxAdmin::handleRegister(quint64 mac, std::string address, const char* payload, int len)
+{
+    const QString hostName = Protocol::hostNameFromRegister(payload, len);
+    const CStuInfo_PTR before = registry.findMachine(mac);
+
+    uint32_t groupAddr = 0;
+    CStuInfo_PTR machine;
+    {
+        std::lock_guard<std::mutex> lock(directory_mutex);
+        QStudentGroupWidget* view = resolveMachineView(mac, address, machine, hostName);
+        if (view)
+            groupAddr = view->group_addr;
+    }
+    if (!machine)
+        return;
+
+    // A known machine may come back under a new name or, with DHCP, a new
+    // address; the record's texts are changed on the UI thread, which reads them.
+    const QString addressText = QString::fromStdString(address);
+    if (before)
+        QMetaObject::invokeMethod(
+            this, [this, machine, hostName, addressText] { applyRegistration(machine, hostName, addressText); },
+            Qt::QueuedConnection);
+
+    if (groupAddr != 0) {
+        const QByteArray join = Protocol::buildJoinGroup(groupAddr);
+        udp_server.sendto(join.constData(), join.size(), Protocol::addressFromText(addressText),
+                          Protocol::AgentPort);
+    }
+}
+
+void RokVtxAdmin::handlePolicyVersion(quint64 mac, std::string address, const char* payload, int len)
+{
+    std::lock_guard<std::mutex> lock(directory_mutex);
+    CStuInfo_PTR machine;
+    QStudentGroupWidget* view = resolveMachineView(mac, std::move(address), machine);
+    if (!view || len < 4)
+        return;
+    const uint32_t reported = Protocol::readU32(payload);
+    if (reported < view->policy_version.load()) {
+        const QByteArray policy = view->policyDatagramCopy();
+        if (!policy.isEmpty())
+            emit view->sg_need_send_msg(view->group_addr, policy);
+    }
+}
+
+void RokVtxAdmin::placeNewMachine(const CStuInfo_PTR& machine)
+{
+    all_page->addMachine(machine);
+    QStudentGroupWidget* page = machine->group_name.isEmpty() ? nullptr : groupPageNamed(machine->group_name);
+    if (!page)
+        page = ungroupedPageFromTabs();
+    if (page)
+        page->addMachine(machine);
+    scheduleDatabaseSave();
+}
+
+void RokVtxAdmin::applyRegistration(const CStuInfo_PTR& machine, const QString& hostName, const QString& address)
+{
+    if (registry.findMachine(machine->ullmac) != machine)
+        return; // deleted meanwhile
+    if (machine->hostname == hostName && machine->ip == address)
+        return;
+    registry.updateMachine(machine->ullmac, hostName, address, machine->online);
+    all_page->updateMachineRow(machine, 0x03);
+    QStudentGroupWidget* page =
+        machine->group_name.isEmpty() ? ungroupedPageFromTabs() : groupPageNamed(machine->group_name);
+    if (page)
+        page->updateMachineRow(machine, 0x03);
+    scheduleDatabaseSave();
+}

@@ -1,0 +1,202 @@
+#pragma once
+
+#include "CStuInfo.h"
+#include "QStudentManage.h"
+#include "QtDoubleIntStringItem.h"
+#include "SocketChannel.h"
+#include "UdpServer.h"
+
+#include <QList>
+#include <QMainWindow>
+#include <QPoint>
+#include <QPointer>
+#include <QString>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+class QAction;
+class QActionGroup;
+class QAppWatcherWidget;
+class QMenu;
+class QStudentGroupWidget;
+class QSystemTrayIcon;
+class QTabWidget;
+class QTimer;
+
+namespace Ui {
+class RokVtxAdminClass;
+}
+
+// The console's one main window. It owns the registry, the UDP endpoint, one
+// tab page per group and the central process-watch editor, and routes
+// everything between them.
+class RokVtxAdmin final : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit RokVtxAdmin(QWidget* parent = nullptr);
+    // Keeps data.sqlite3 and config.conf in `dataDir` rather than beside
+    // the executable; the tests run many consoles from one build.
+    explicit RokVtxAdmin(const QString& dataDir, QWidget* parent = nullptr);
+    ~RokVtxAdmin() override;
+
+    QStudentGroupWidget* createGroupPage(const QString& name, bool isAll, int position);
+
+    // Write machines and groups to the database soon, coalescing bursts.
+    void scheduleDatabaseSave();
+    // Write config.conf soon, coalescing bursts.
+    void scheduleConfigSave();
+    // Writes the database and config.conf now (session end, tests).
+    void saveNow();
+
+    // For the tests and the tools that drive a console in-process.
+    QTabWidget* tabWidget() const { return tab_widget; }
+    QStudentManage& studentManage() { return registry; }
+    QAppWatcherWidget* watchEditor() const { return watch_editor; }
+    QStudentGroupWidget* allPage() const { return all_page; }
+    QStudentGroupWidget* ungroupedPage() const { return ungrouped_page; }
+    QStudentGroupWidget* pageAt(int index) const;
+    bool networkReady() const { return bind_fd > 0; }
+    int currentTab() const { return current_tab; }
+    quint64 selectedMac() const { return selected_mac; }
+    void setSelectedMac(quint64 mac) { selected_mac = mac; }
+    QString configPath() const { return config_path; }
+    QString databasePath() const { return database_path; }
+
+signals:
+    void sg_special_message(uint32_t value);
+    void sg_heartbeat();
+
+public slots:
+    void onTabChanged(int index);
+    void showMachineContextMenu(const QPoint& pos);
+    void onMachinesChanged(const QList<CStuInfo_PTR>& machines);
+    void onWatchListSaved();
+    void onSpecialMessage(uint32_t value);
+    void sendToAgent(uint32_t address, const QByteArray& datagram);
+
+    // Lab commands.
+    void applyLockCommand(QAction* action);
+    void applyAutoIpCommand(bool checked);
+    void applyUsbCommand(bool checked);
+    void refreshCommandStates(bool enable, int index);
+    void updateUsbActionLook();
+
+    // Group management.
+    void addGroupInteractive();
+    void deleteCurrentGroup();
+    void moveMachineIntoGroup();
+    void removeMachineFromCurrentGroup();
+    void deleteSelectedMachine();
+    // The group part of moveMachineIntoGroup, once the group is chosen.
+    void moveSelectedMachineTo(const QString& target);
+
+    void loadConfigFile();
+    void saveConfigFile();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    struct LockShown
+    {
+        int lock_type = 0;
+        bool allowmanualip = false;
+        bool allowusbdrv = false;
+    };
+
+    // What the network thread may know of the tabs: it must not touch the
+    // tab widget, so the UI thread keeps this copy under directory_mutex.
+    struct PageEntry
+    {
+        QString title;
+        QStudentGroupWidget* page = nullptr;
+        int order = 0;
+    };
+
+    void initialise(const QString& dataDir);
+    void wireActions();
+    void buildContextMenu();
+    void buildTrayIcon();
+    void openEndpoint();
+    void switchView(QAction* action);
+    void toggleWindowShown();
+    void distributeCatalog(const StringItemList& items, QStudentGroupWidget* page);
+    void refreshPageItems(const StringItemList& items);
+    StringItemList loadCatalog();
+    QList<QStudentGroupWidget*> commandTargets() const;
+    QStudentGroupWidget* groupPageNamed(const QString& name) const;
+    QStudentGroupWidget* ungroupedPageFromTabs() const;
+    void rebuildPageDirectory();
+    void connectPageSignals(QStudentGroupWidget* page);
+    void shutdown();
+
+    // Network thread.
+    void onUdpMessage(const SocketChannelPtr& channel, const UdpBuffer& buf);
+    QStudentGroupWidget* resolveMachineView(quint64 mac, std::string address, CStuInfo_PTR& machine,
+                                            const QString& hostName = QString());
+    void handleRegister(quint64 mac, std::string address, const char* payload, int len);
+    void handlePolicyVersion(quint64 mac, std::string address, const char* payload, int len);
+    void replyReregister(const SocketChannelPtr& channel);
+
+    // UI thread, queued from the network thread.
+    void placeNewMachine(const CStuInfo_PTR& machine);
+    void applyRegistration(const CStuInfo_PTR& machine, const QString& hostName, const QString& address);
+
+    void beaconBody();
+    void notifyBody();
+
+    // Endpoint.
+    UdpServer udp_server;
+    int bind_fd = 0;
+    std::mutex send_mutex;
+    uint32_t next_group_addr = 0;
+    std::atomic_bool running{false};
+    std::atomic_int busy_threads{0};
+    std::unique_ptr<std::thread> notify_thread;
+    std::unique_ptr<std::thread> beacon_thread;
+
+    std::unique_ptr<Ui::RokVtxAdminClass> ui;
+    QTabWidget* tab_widget = nullptr;
+    QAppWatcherWidget* watch_editor = nullptr;
+    QString base_title;
+    QActionGroup* op_group = nullptr;
+    QActionGroup* view_group = nullptr;
+    QAction* current_view_action = nullptr;
+    QMenu* context_menu = nullptr;
+    std::unique_ptr<QAction> action_ctx_add_to_group;
+    std::unique_ptr<QAction> action_ctx_remove_from_group;
+    std::unique_ptr<QAction> action_ctx_delete_machine;
+    quint64 selected_mac = 0;
+    QString config_path;
+    QString database_path;
+    QStudentGroupWidget* all_page = nullptr;
+    QStudentGroupWidget* ungrouped_page = nullptr;
+    int current_tab = -1;
+    LockShown current_lock;
+    QSystemTrayIcon* tray_icon = nullptr;
+    QMenu* tray_menu = nullptr;
+    QAction* action_tray_toggle = nullptr;
+    QAction* action_tray_quit = nullptr;
+
+    std::mutex directory_mutex;
+    std::vector<PageEntry> page_directory;
+
+    QTimer* db_save_timer = nullptr;
+    QTimer* config_save_timer = nullptr;
+    // config.conf is only written once this run has read it (or found none),
+    // so a run that could not read it never replaces it with defaults.
+    bool config_loaded = false;
+    bool shut_down = false;
+
+    // Declared last so it is destroyed first: its worker stops and its final
+    // save runs while the pages still exist.
+    QStudentManage registry;
+};
