@@ -21,8 +21,7 @@
 
 namespace {
 
-CStuInfo_PTR machine(quint64 mac, const QString& host, const QString& ip, bool online,
-                     const QString& group = QString())
+CStuInfo_PTR machine(quint64 mac, const QString& host, const QString& ip, bool online, const QString& group = QString())
 {
     auto record = std::make_shared<CStuInfo>();
     record->ullmac = mac;
@@ -113,7 +112,7 @@ public:
     QElapsedTimer clock;
 
 public slots:
-    void record(uint32_t address, const QByteArray& datagram) { sent << Sent{address, datagram, clock.elapsed()}; }
+    void record(uint32_t address, const QByteArray& datagram) { sent << Sent { address, datagram, clock.elapsed() }; }
 };
 
 } // namespace
@@ -184,7 +183,7 @@ void TestGroupWidget::columnsOfGroupAndAllPages()
     QStringList headers;
     for (int column = 0; column < 5; ++column)
         headers << table->getColumnHeaderText(column);
-    QCOMPARE(headers, (QStringList{"机器名", "IP地址", "状态", "MAC地址", ""}));
+    QCOMPARE(headers, (QStringList { "机器名", "IP地址", "状态", "MAC地址", "" }));
     QCOMPARE(table->columnWidth(0), 120);
     QCOMPARE(table->columnWidth(1), 120);
     QCOMPARE(table->columnWidth(2), 60);
@@ -216,9 +215,8 @@ void TestGroupWidget::columnsOfGroupAndAllPages()
 void TestGroupWidget::signalsInMetaObjectOrder()
 {
     const QMetaObject& meta = QStudentGroupWidget::staticMetaObject;
-    const QList<QByteArray> expected{"sg_customContextMenuRequested(QPoint)", "sg_group_item_changed()",
-                                     "sg_group_lockstate_changed()", "sg_update_machines()",
-                                     "sg_need_send_msg(uint32_t,QByteArray)"};
+    const QList<QByteArray> expected { "sg_customContextMenuRequested(QPoint)", "sg_group_item_changed()",
+        "sg_group_lockstate_changed()", "sg_update_machines()", "sg_need_send_msg(uint32_t,QByteArray)" };
     for (int i = 0; i < expected.size(); ++i) {
         const QMetaMethod method = meta.method(meta.methodOffset() + i);
         QCOMPARE(method.methodType(), QMetaMethod::Signal);
@@ -233,11 +231,21 @@ void TestGroupWidget::lockDatagram_data()
     QTest::addColumn<bool>("usb");
     QTest::addColumn<QByteArray>("expected");
 
-    QTest::newRow("defaults") << 0 << false << false << hex("03000030" "000100f0");
-    QTest::newRow("black lock, manual ip forbidden, usb allowed") << 2 << false << true << hex("03000030" "020300f0");
-    QTest::newRow("quiet, manual ip allowed") << 1 << true << false << hex("03000030" "010000f0");
-    QTest::newRow("keyboard and mouse, all allowed") << 3 << true << true << hex("03000030" "030200f0");
-    QTest::newRow("only the low 8 bits of the type") << 0x102 << true << false << hex("03000030" "020000f0");
+    QTest::newRow("defaults") << 0 << false << false
+                              << hex("03000030"
+                                     "000100f0");
+    QTest::newRow("black lock, manual ip forbidden, usb allowed") << 2 << false << true
+                                                                  << hex("03000030"
+                                                                         "020300f0");
+    QTest::newRow("quiet, manual ip allowed") << 1 << true << false
+                                              << hex("03000030"
+                                                     "010000f0");
+    QTest::newRow("keyboard and mouse, all allowed") << 3 << true << true
+                                                     << hex("03000030"
+                                                            "030200f0");
+    QTest::newRow("only the low 8 bits of the type") << 0x102 << true << false
+                                                     << hex("03000030"
+                                                            "020000f0");
 }
 
 void TestGroupWidget::lockDatagram()
@@ -248,7 +256,9 @@ void TestGroupWidget::lockDatagram()
     QFETCH(QByteArray, expected);
 
     QStudentGroupWidget page(nullptr, QStringLiteral("A"));
-    QCOMPARE(page.lockDatagramCopy(), hex("03000030" "000100f0"));
+    QCOMPARE(page.lockDatagramCopy(),
+        hex("03000030"
+            "000100f0"));
     page.group_addr = GroupAddress;
     Recorder recorder(page);
 
@@ -269,8 +279,8 @@ void TestGroupWidget::policyDatagramHoldsActiveEntriesInRowOrder()
     page.group_addr = GroupAddress;
     Recorder recorder(page);
 
-    page.setPolicyItems({item(1, "ab"), item(1, "x", 0), item(1, "c"), item(3, "d"), item(3, "e", 0),
-                         item(4, "ignored")});
+    page.setPolicyItems(
+        { item(1, "ab"), item(1, "x", 0), item(1, "c"), item(3, "d"), item(3, "e", 0), item(4, "ignored") });
 
     const QList<Recorder::Sent> policies = recorder.ofId(Protocol::MSG_ADMIN_POLICY);
     QCOMPARE(policies.size(), 1);
@@ -280,23 +290,33 @@ void TestGroupWidget::policyDatagramHoldsActiveEntriesInRowOrder()
 
     QCOMPARE(datagram.left(4), hex("04000030"));
     QCOMPARE(Protocol::readU32(datagram.constData() + 4), page.policy_version.load());
-    QCOMPARE(datagram.mid(8), hex("03000000"
-                                  "01000000" "02000000" "0b04000000" "61620a63" "00"
-                                  "02000000" "00000000"
-                                  "03000000" "01000000" "0b01000000" "64" "00"));
+    QCOMPARE(datagram.mid(8),
+        hex("03000000"
+            "01000000"
+            "02000000"
+            "0b04000000"
+            "61620a63"
+            "00"
+            "02000000"
+            "00000000"
+            "03000000"
+            "01000000"
+            "0b01000000"
+            "64"
+            "00"));
 
     Protocol::PolicyContent content;
     QVERIFY(Protocol::parsePolicy(datagram, content));
-    QCOMPARE(content.lists[0], (QStringList{"ab", "c"}));
+    QCOMPARE(content.lists[0], (QStringList { "ab", "c" }));
     QVERIFY(content.lists[1].isEmpty());
-    QCOMPARE(content.lists[2], QStringList{"d"});
+    QCOMPARE(content.lists[2], QStringList { "d" });
 }
 
 void TestGroupWidget::stateBoxChangeRebuildsPolicy()
 {
     QStudentGroupWidget page(nullptr, QStringLiteral("A"));
     page.group_addr = GroupAddress;
-    page.setPolicyItems({item(2, "svc-a"), item(2, "svc-b")});
+    page.setPolicyItems({ item(2, "svc-a"), item(2, "svc-b") });
     Recorder recorder(page);
 
     QtRokTableView* services = page.policy_editor->tableOfType(2);
@@ -310,7 +330,7 @@ void TestGroupWidget::stateBoxChangeRebuildsPolicy()
     QCOMPARE(policies.size(), 1);
     Protocol::PolicyContent content;
     QVERIFY(Protocol::parsePolicy(policies.first().datagram, content));
-    QCOMPARE(content.lists[1], QStringList{"svc-b"});
+    QCOMPARE(content.lists[1], QStringList { "svc-b" });
 }
 
 void TestGroupWidget::allPagePolicyIsEmpty()
@@ -318,18 +338,22 @@ void TestGroupWidget::allPagePolicyIsEmpty()
     QStudentGroupWidget all(nullptr, QStringLiteral("全部"));
     all.setShowAll(true);
     QSignalSpy spy(&all, &QStudentGroupWidget::sg_need_send_msg);
-    all.setPolicyItems({item(1, "ab")});
+    all.setPolicyItems({ item(1, "ab") });
     all.buildPolicyDatagram();
     QCOMPARE(spy.count(), 0);
     const QByteArray datagram = all.policyDatagramCopy();
     QCOMPARE(datagram.size(), 36);
-    QCOMPARE(datagram.mid(8), hex("03000000" "0100000000000000" "0200000000000000" "0300000000000000"));
+    QCOMPARE(datagram.mid(8),
+        hex("03000000"
+            "0100000000000000"
+            "0200000000000000"
+            "0300000000000000"));
 }
 
 void TestGroupWidget::resendAlternatesLockFirst()
 {
     QStudentGroupWidget page(nullptr, QStringLiteral("A"));
-    page.setPolicyItems({item(1, "ab")});
+    page.setPolicyItems({ item(1, "ab") });
     Recorder recorder(page);
     page.setGroupAddress(GroupAddress);
 
@@ -356,11 +380,11 @@ void TestGroupWidget::pageWithoutAddressNeverSends()
 
     page.setLockType(2);
     page.setAllowUsbDrv(true);
-    page.setPolicyItems({item(1, "ab")});
-    page.mergePolicyItems({item(1, "cd")});
+    page.setPolicyItems({ item(1, "ab") });
+    page.mergePolicyItems({ item(1, "cd") });
     auto lock = std::make_shared<Rok_Lock_State>();
     lock->lock_type = 3;
-    page.loadGroupConfig(lock, {"cd"}, {}, {});
+    page.loadGroupConfig(lock, { "cd" }, {}, {});
     page.buildLockDatagram();
     page.buildPolicyDatagram();
     QVERIFY(!page.resendPolicyIfNewer(0));
@@ -368,7 +392,9 @@ void TestGroupWidget::pageWithoutAddressNeverSends()
     // Longer than two resend periods.
     QVERIFY(!spy.wait(800));
     // The datagrams are built all the same.
-    QCOMPARE(page.lockDatagramCopy(), hex("03000030" "030100f0"));
+    QCOMPARE(page.lockDatagramCopy(),
+        hex("03000030"
+            "030100f0"));
 }
 
 void TestGroupWidget::resendPolicyIfNewer()
@@ -391,58 +417,58 @@ void TestGroupWidget::resendPolicyIfNewer()
 void TestGroupWidget::disabledSetSurvivesRefillAndMerge()
 {
     QStudentGroupWidget page(nullptr, QStringLiteral("A"));
-    const StringItemList catalog{item(3, "notepad.exe"), item(3, "calc.exe")};
+    const StringItemList catalog { item(3, "notepad.exe"), item(3, "calc.exe") };
     page.setPolicyItems(catalog);
-    page.loadGroupConfig(nullptr, {}, {}, {"notepad.exe"});
+    page.loadGroupConfig(nullptr, {}, {}, { "notepad.exe" });
 
     std::shared_ptr<Rok_Lock_State> lock;
     QStringList titles, services, programs;
     page.exportGroupConfig(lock, titles, services, programs);
-    QCOMPARE(programs, QStringList{"notepad.exe"});
+    QCOMPARE(programs, QStringList { "notepad.exe" });
 
     page.setPolicyItems(catalog);
     page.exportGroupConfig(lock, titles, services, programs);
-    QCOMPARE(programs, QStringList{"notepad.exe"});
+    QCOMPARE(programs, QStringList { "notepad.exe" });
 
-    page.mergePolicyItems({item(3, "notepad.exe"), item(3, "calc.exe"), item(3, "cmd.exe")});
+    page.mergePolicyItems({ item(3, "notepad.exe"), item(3, "calc.exe"), item(3, "cmd.exe") });
     page.exportGroupConfig(lock, titles, services, programs);
-    QCOMPARE(programs, QStringList{"notepad.exe"});
+    QCOMPARE(programs, QStringList { "notepad.exe" });
 
     Protocol::PolicyContent content;
     QVERIFY(Protocol::parsePolicy(page.policyDatagramCopy(), content));
-    QCOMPARE(content.lists[2], (QStringList{"calc.exe", "cmd.exe"}));
+    QCOMPARE(content.lists[2], (QStringList { "calc.exe", "cmd.exe" }));
 }
 
 void TestGroupWidget::mergeRebuildsPolicyOnlyOnChange()
 {
     QStudentGroupWidget page(nullptr, QStringLiteral("A"));
     page.group_addr = GroupAddress;
-    const StringItemList catalog{item(1, "a"), item(2, "b")};
+    const StringItemList catalog { item(1, "a"), item(2, "b") };
     page.setPolicyItems(catalog);
     Recorder recorder(page);
 
     page.mergePolicyItems(catalog);
     QCOMPARE(recorder.ofId(Protocol::MSG_ADMIN_POLICY).size(), 0);
 
-    page.mergePolicyItems({item(1, "a"), item(2, "c")});
+    page.mergePolicyItems({ item(1, "a"), item(2, "c") });
     QCOMPARE(recorder.ofId(Protocol::MSG_ADMIN_POLICY).size(), 1);
     Protocol::PolicyContent content;
     QVERIFY(Protocol::parsePolicy(recorder.sent.last().datagram, content));
-    QCOMPARE(content.lists[1], QStringList{"c"});
+    QCOMPARE(content.lists[1], QStringList { "c" });
 }
 
 void TestGroupWidget::loadAndExportGroupConfig()
 {
     QStudentGroupWidget page(nullptr, QStringLiteral("A"));
     page.group_addr = GroupAddress;
-    page.setPolicyItems({item(1, "a"), item(1, "b"), item(2, "s1"), item(3, "p1")});
+    page.setPolicyItems({ item(1, "a"), item(1, "b"), item(2, "s1"), item(3, "p1") });
     Recorder recorder(page);
 
     auto lock = std::make_shared<Rok_Lock_State>();
     lock->lock_type = 1;
     lock->allowmanualip = true;
     lock->allowusbdrv = true;
-    page.loadGroupConfig(lock, {"b", "not-listed"}, {"s1"}, {});
+    page.loadGroupConfig(lock, { "b", "not-listed" }, { "s1" }, {});
 
     QCOMPARE(page.lock_state->lock_type, 1);
     QVERIFY(page.lock_state->allowmanualip.load());
@@ -450,26 +476,28 @@ void TestGroupWidget::loadAndExportGroupConfig()
     // The restored lock state goes out at once, with the policy.
     const QList<Recorder::Sent> locks = recorder.ofId(Protocol::MSG_ADMIN_LOCK_STATE);
     QCOMPARE(locks.size(), 1);
-    QCOMPARE(locks.first().datagram, hex("03000030" "010200f0"));
+    QCOMPARE(locks.first().datagram,
+        hex("03000030"
+            "010200f0"));
     QCOMPARE(recorder.ofId(Protocol::MSG_ADMIN_POLICY).size(), 1);
 
     std::shared_ptr<Rok_Lock_State> lockOut;
-    QStringList titles{"stale"}, services{"stale"}, programs{"stale"};
+    QStringList titles { "stale" }, services { "stale" }, programs { "stale" };
     page.exportGroupConfig(lockOut, titles, services, programs);
     QVERIFY(lockOut);
     QVERIFY(lockOut != page.lock_state);
     QCOMPARE(lockOut->lock_type, 1);
     QVERIFY(lockOut->allowmanualip.load());
     QVERIFY(lockOut->allowusbdrv.load());
-    QCOMPARE(titles, QStringList{"b"});
-    QCOMPARE(services, QStringList{"s1"});
+    QCOMPARE(titles, QStringList { "b" });
+    QCOMPARE(services, QStringList { "s1" });
     QVERIFY(programs.isEmpty());
 
     // Without a lock state only the lists are applied.
-    page.loadGroupConfig(nullptr, {}, {}, {"p1"});
+    page.loadGroupConfig(nullptr, {}, {}, { "p1" });
     QCOMPARE(page.lock_state->lock_type, 1);
     page.exportGroupConfig(lockOut, titles, services, programs);
-    QCOMPARE(programs, QStringList{"p1"});
+    QCOMPARE(programs, QStringList { "p1" });
 }
 
 void TestGroupWidget::loadGroupConfigIgnoredOnAllPage()
@@ -478,9 +506,11 @@ void TestGroupWidget::loadGroupConfigIgnoredOnAllPage()
     all.setShowAll(true);
     auto lock = std::make_shared<Rok_Lock_State>();
     lock->lock_type = 3;
-    all.loadGroupConfig(lock, {"a"}, {}, {});
+    all.loadGroupConfig(lock, { "a" }, {}, {});
     QCOMPARE(all.lock_state->lock_type, 0);
-    QCOMPARE(all.lockDatagramCopy(), hex("03000030" "000100f0"));
+    QCOMPARE(all.lockDatagramCopy(),
+        hex("03000030"
+            "000100f0"));
 }
 
 void TestGroupWidget::newRowsFollowSortIndicator_data()
@@ -493,24 +523,24 @@ void TestGroupWidget::newRowsFollowSortIndicator_data()
 
     const int up = Qt::AscendingOrder;
     const int down = Qt::DescendingOrder;
-    QTest::newRow("ip as text, ascending") << false << 1 << up << 1
-                                           << QStringList{"10.0.0.10", "10.0.0.2", "10.0.0.9"};
-    QTest::newRow("ip as text, descending") << false << 1 << down << 1
-                                            << QStringList{"10.0.0.9", "10.0.0.2", "10.0.0.10"};
-    QTest::newRow("name ascending") << false << 0 << up << 0 << QStringList{"pc-a", "pc-b", "pc-c"};
-    QTest::newRow("name descending") << false << 0 << down << 0 << QStringList{"pc-c", "pc-b", "pc-a"};
-    QTest::newRow("offline first") << false << 2 << up << 2 << QStringList{Offline, Online, Online};
-    QTest::newRow("online first") << false << 2 << down << 2 << QStringList{Online, Online, Offline};
+    QTest::newRow("ip as text, ascending")
+        << false << 1 << up << 1 << QStringList { "10.0.0.10", "10.0.0.2", "10.0.0.9" };
+    QTest::newRow("ip as text, descending")
+        << false << 1 << down << 1 << QStringList { "10.0.0.9", "10.0.0.2", "10.0.0.10" };
+    QTest::newRow("name ascending") << false << 0 << up << 0 << QStringList { "pc-a", "pc-b", "pc-c" };
+    QTest::newRow("name descending") << false << 0 << down << 0 << QStringList { "pc-c", "pc-b", "pc-a" };
+    QTest::newRow("offline first") << false << 2 << up << 2 << QStringList { Offline, Online, Online };
+    QTest::newRow("online first") << false << 2 << down << 2 << QStringList { Online, Online, Offline };
     QTest::newRow("mac ascending") << false << 3 << up << 3
-                                   << QStringList{"00:03:00:00:00:00", "01:00:00:00:00:00", "0A:00:00:00:00:00"};
+                                   << QStringList { "00:03:00:00:00:00", "01:00:00:00:00:00", "0A:00:00:00:00:00" };
     QTest::newRow("mac descending") << false << 3 << down << 3
-                                    << QStringList{"0A:00:00:00:00:00", "01:00:00:00:00:00", "00:03:00:00:00:00"};
-    QTest::newRow("group ascending") << true << 4 << up << 4 << QStringList{"A", "B", "C"};
-    QTest::newRow("group descending") << true << 4 << down << 4 << QStringList{"C", "B", "A"};
-    QTest::newRow("no indicator keeps the given order") << false << -1 << up << 0
-                                                        << QStringList{"pc-b", "pc-c", "pc-a"};
-    QTest::newRow("section past the group keeps the given order") << true << 5 << up << 0
-                                                                  << QStringList{"pc-b", "pc-c", "pc-a"};
+                                    << QStringList { "0A:00:00:00:00:00", "01:00:00:00:00:00", "00:03:00:00:00:00" };
+    QTest::newRow("group ascending") << true << 4 << up << 4 << QStringList { "A", "B", "C" };
+    QTest::newRow("group descending") << true << 4 << down << 4 << QStringList { "C", "B", "A" };
+    QTest::newRow("no indicator keeps the given order")
+        << false << -1 << up << 0 << QStringList { "pc-b", "pc-c", "pc-a" };
+    QTest::newRow("section past the group keeps the given order")
+        << true << 5 << up << 0 << QStringList { "pc-b", "pc-c", "pc-a" };
 }
 
 void TestGroupWidget::newRowsFollowSortIndicator()
@@ -526,8 +556,8 @@ void TestGroupWidget::newRowsFollowSortIndicator()
     page.machine_table->sortByColumn(section, Qt::SortOrder(order));
     QCOMPARE(page.machine_table->horizontalHeader()->sortIndicatorSection(), section);
 
-    page.setMachines({machine(0x0A, "pc-b", "10.0.0.9", true, "B"), machine(0x01, "pc-c", "10.0.0.10", false, "A"),
-                      machine(0x0300, "pc-a", "10.0.0.2", true, "C")});
+    page.setMachines({ machine(0x0A, "pc-b", "10.0.0.9", true, "B"), machine(0x01, "pc-c", "10.0.0.10", false, "A"),
+        machine(0x0300, "pc-a", "10.0.0.2", true, "C") });
     QCOMPARE(columnTexts(page, column), expected);
 }
 
@@ -537,8 +567,8 @@ void TestGroupWidget::setMachinesReconcilesRows()
     auto a = machine(1, "pc-a", "10.0.0.1", true);
     auto b = machine(2, "pc-b", "10.0.0.2", true);
     auto c = machine(3, "pc-c", "10.0.0.3", false);
-    page.setMachines({a, b, c});
-    QCOMPARE(columnTexts(page, 0), (QStringList{"pc-a", "pc-b", "pc-c"}));
+    page.setMachines({ a, b, c });
+    QCOMPARE(columnTexts(page, 0), (QStringList { "pc-a", "pc-b", "pc-c" }));
     QCOMPARE(page.machine_table->getCellUserData(1, 0, 5).toULongLong(), quint64(2));
     QCOMPARE(page.machine_table->getCellUserData(1, 3, 5).toULongLong(), quint64(2));
     QCOMPARE(page.machine_table->getCellText(1, 3), QStringLiteral("02:00:00:00:00:00"));
@@ -548,14 +578,14 @@ void TestGroupWidget::setMachinesReconcilesRows()
 
     // b drops out; a and c keep their rows and are rewritten.
     a->hostname = "pc-a2";
-    page.setMachines({c, a});
-    QCOMPARE(columnTexts(page, 0), (QStringList{"pc-a2", "pc-c"}));
+    page.setMachines({ c, a });
+    QCOMPARE(columnTexts(page, 0), (QStringList { "pc-a2", "pc-c" }));
     QCOMPARE(page.rowOfMachine(2), -1);
     QCOMPARE(page.rowOfMachine(3), 1);
 
     // A machine listed twice gets two rows.
-    page.setMachines({c, c});
-    QCOMPARE(columnTexts(page, 0), (QStringList{"pc-c", "pc-c"}));
+    page.setMachines({ c, c });
+    QCOMPARE(columnTexts(page, 0), (QStringList { "pc-c", "pc-c" }));
     // Removal takes the first of them.
     page.removeMachine(3);
     QCOMPARE(page.machine_table->getRowCount(), 1);
@@ -569,7 +599,7 @@ void TestGroupWidget::updateMachineRowWritesOnlyMaskedColumns()
 {
     QStudentGroupWidget page(nullptr, QStringLiteral("P"));
     auto a = machine(0x11, "pc-a", "10.0.0.1", true);
-    page.setMachines({a});
+    page.setMachines({ a });
 
     a->hostname = "renamed";
     a->ip = "10.9.9.9";
@@ -596,7 +626,7 @@ void TestGroupWidget::updateMachineRowWritesOnlyMaskedColumns()
     QCOMPARE(page.machine_table->getCellText(0, 4), QString());
     QStudentGroupWidget all(nullptr, QStringLiteral("全部"));
     all.setShowAll(true);
-    all.setMachines({a});
+    all.setMachines({ a });
     a->group_name = "H";
     all.updateMachineRow(a, 0x10);
     QCOMPARE(all.machine_table->getCellText(0, 4), QStringLiteral("H"));
@@ -608,7 +638,7 @@ void TestGroupWidget::updateMachineRowWritesOnlyMaskedColumns()
 void TestGroupWidget::updateOfUnknownMachineAppendsOnce()
 {
     QStudentGroupWidget page(nullptr, QStringLiteral("P"));
-    page.setMachines({machine(1, "pc-a", "10.0.0.1", true)});
+    page.setMachines({ machine(1, "pc-a", "10.0.0.1", true) });
     auto stranger = machine(0x22, "pc-x", "10.0.0.22", false);
 
     page.updateMachineRow(stranger, 0xFFFF);
@@ -659,13 +689,17 @@ void TestGroupWidget::addMachineSendsJoinWhenOnline()
     QCOMPARE(spy.count(), sends ? 1 : 0);
     if (sends) {
         QCOMPARE(addressBytes(spy.first().at(0).value<uint32_t>()), address);
-        QCOMPARE(spy.first().at(1).toByteArray(), hex("02000030" "00000000"));
+        QCOMPARE(spy.first().at(1).toByteArray(),
+            hex("02000030"
+                "00000000"));
     }
 
     page.group_addr = GroupAddress;
     page.addMachine(machine(0x43, "pc2", "10.1.2.3", true));
     QCOMPARE(page.machine_table->getRowCount(), 2);
-    QCOMPARE(spy.last().at(1).toByteArray(), hex("02000030" "ef4a081b"));
+    QCOMPARE(spy.last().at(1).toByteArray(),
+        hex("02000030"
+            "ef4a081b"));
 
     page.addMachine(nullptr);
     QCOMPARE(page.machine_table->getRowCount(), 2);
@@ -698,15 +732,15 @@ void TestGroupWidget::addMachineFromWorkerThread()
 void TestGroupWidget::removeMachine()
 {
     QStudentGroupWidget page(nullptr, QStringLiteral("P"));
-    page.setMachines({machine(1, "pc-a", "10.0.0.1", true), machine(2, "pc-b", "10.0.0.2", true),
-                      machine(3, "pc-c", "10.0.0.3", true)});
+    page.setMachines({ machine(1, "pc-a", "10.0.0.1", true), machine(2, "pc-b", "10.0.0.2", true),
+        machine(3, "pc-c", "10.0.0.3", true) });
 
     page.removeMachine(0);
     page.removeMachine(0xDEAD);
     QCOMPARE(page.machine_table->getRowCount(), 3);
 
     page.removeMachine(2);
-    QCOMPARE(columnTexts(page, 0), (QStringList{"pc-a", "pc-c"}));
+    QCOMPARE(columnTexts(page, 0), (QStringList { "pc-a", "pc-c" }));
     QCOMPARE(page.rowOfMachine(3), 1);
     page.removeMachine(2);
     QCOMPARE(page.machine_table->getRowCount(), 2);
@@ -720,7 +754,7 @@ void TestGroupWidget::lookupFollowsHeaderSort()
     QVERIFY(QTest::qWaitForWindowExposed(&page));
 
     QList<CStuInfo_PTR> machines;
-    const QStringList names{"delta", "alpha", "echo", "charlie", "bravo"};
+    const QStringList names { "delta", "alpha", "echo", "charlie", "bravo" };
     for (int i = 0; i < names.size(); ++i)
         machines << machine(quint64(i + 1), names.at(i), QStringLiteral("10.0.0.%1").arg(i + 1), true);
     page.setMachines(machines);
@@ -767,7 +801,7 @@ void TestGroupWidget::refreshFollowsRecords()
 {
     QStudentGroupWidget page(nullptr, QStringLiteral("P"));
     auto a = machine(1, "pc-a", "10.0.0.1", true);
-    page.setMachines({a});
+    page.setMachines({ a });
     auto stray = machine(2, "pc-stray", "10.0.0.2", true);
     page.updateMachineRow(stray, 0x1F); // shown, but not one of the page's machines
 
@@ -790,7 +824,7 @@ void TestGroupWidget::contextMenuForwardedOnlyOverRows()
     page.resize(900, 600);
     page.show();
     QVERIFY(QTest::qWaitForWindowExposed(&page));
-    page.setMachines({machine(1, "pc-a", "10.0.0.1", true)});
+    page.setMachines({ machine(1, "pc-a", "10.0.0.1", true) });
     QSignalSpy spy(&page, &QStudentGroupWidget::sg_customContextMenuRequested);
 
     const QPoint onRow = page.machine_table->visualRect(page.machine_table->model()->index(0, 1)).center();
@@ -811,26 +845,9 @@ void TestGroupWidget::manyMachines()
     QList<CStuInfo_PTR> machines;
     for (int i = 0; i < 5000; ++i)
         machines << machine(quint64(i + 1), QStringLiteral("pc-%1").arg(i, 4, 10, QLatin1Char('0')),
-                            QStringLiteral("10.%1.%2.%3").arg(i / 65536).arg((i / 256) % 256).arg(i % 256),
-                            i % 3 != 0);
+            QStringLiteral("10.%1.%2.%3").arg(i / 65536).arg((i / 256) % 256).arg(i % 256), i % 3 != 0);
     page.machine_table->sortByColumn(0, Qt::AscendingOrder);
-    page.resize(900,600); page.show(); QVERIFY(QTest::qWaitForWindowExposed(&page));
-    QElapsedTimer t; t.start();
     page.setMachines(machines);
-    qInfo("set %lld", t.restart());
-    for (const CStuInfo_PTR& record : machines) record->online = !record->online;
-    page.refreshAllRows();
-    qInfo("refresh-all-changed %lld", t.restart());
-    page.refreshAllRows();
-    qInfo("refresh-same %lld", t.restart());
-    QTest::qWait(10);
-    qInfo("paint %lld", t.restart());
-    for (const CStuInfo_PTR& record : machines) page.updateMachineRow(record, 0x04);
-    qInfo("update-all %lld", t.restart());
-    page.addMachine(machine(99999, "x", "1.2.3.4", false));
-    qInfo("add one %lld", t.restart());
-    page.removeMachine(2);
-    qInfo("remove one %lld", t.restart());
     QCOMPARE(page.machine_table->getRowCount(), 5000);
 
     QList<CStuInfo_PTR> half;
@@ -859,7 +876,7 @@ void TestGroupWidget::destructionIsQuick()
     auto* page = new QStudentGroupWidget(nullptr, QStringLiteral("P"));
     page->group_addr = GroupAddress;
     page->refresh_enabled = true;
-    page->setMachines({machine(1, "pc-a", "10.0.0.1", true)});
+    page->setMachines({ machine(1, "pc-a", "10.0.0.1", true) });
     QTest::qWait(50); // let both threads get into their loops
 
     QElapsedTimer clock;
@@ -884,20 +901,19 @@ void TestGroupWidget::screenshot()
     tabs.setCurrentWidget(page);
 
     QList<CStuInfo_PTR> machines;
-    const QList<bool> online{true, true, false, true, true, false, true, true};
+    const QList<bool> online { true, true, false, true, true, false, true, true };
     for (int i = 0; i < online.size(); ++i) {
         // Shown as 00:0C:29:A1:B2:0n.
         machines << machine((quint64(i + 1) << 40) | Q_UINT64_C(0xB2A1290C00),
-                            QStringLiteral("STU-PC%1").arg(i + 1, 2, 10, QLatin1Char('0')),
-                            QStringLiteral("192.168.10.%1").arg(101 + i), online.at(i),
-                            QStringLiteral("一号机房"));
+            QStringLiteral("STU-PC%1").arg(i + 1, 2, 10, QLatin1Char('0')),
+            QStringLiteral("192.168.10.%1").arg(101 + i), online.at(i), QStringLiteral("一号机房"));
     }
     page->setMachines(machines);
-    page->setPolicyItems({item(1, QStringLiteral(".*游戏.*")), item(1, QStringLiteral("^QQ$")),
-                          item(1, QStringLiteral("迅雷.*")), item(2, QStringLiteral("RokVtxAgent")),
-                          item(3, QStringLiteral("C:\\Program Files\\RokVtx\\agent.exe")),
-                          item(3, QStringLiteral("C:\\Windows\\System32\\notepad.exe"))});
-    page->loadGroupConfig(nullptr, {QStringLiteral("^QQ$")}, {}, {});
+    page->setPolicyItems(
+        { item(1, QStringLiteral(".*游戏.*")), item(1, QStringLiteral("^QQ$")), item(1, QStringLiteral("迅雷.*")),
+            item(2, QStringLiteral("RokVtxAgent")), item(3, QStringLiteral("C:\\Program Files\\RokVtx\\agent.exe")),
+            item(3, QStringLiteral("C:\\Windows\\System32\\notepad.exe")) });
+    page->loadGroupConfig(nullptr, { QStringLiteral("^QQ$") }, {}, {});
 
     tabs.resize(900, 600);
     tabs.show();
