@@ -6,6 +6,7 @@
 
 #include <QApplication>
 
+#include <cstdio>
 #include <memory>
 
 int main(int argc, char* argv[])
@@ -16,7 +17,13 @@ int main(int argc, char* argv[])
 
     SingleInstanceGuard guard(QStringLiteral("Vtx--Admin"));
     if (!guard.acquire()) {
-        MessageBox::warning(nullptr, QStringLiteral("warnning"), QStringLiteral("already running"), QMessageBox::Ok);
+        std::fprintf(stderr, "warnning: already running\n");
+        // Without a screen (offscreen, minimal) nobody could ever close the
+        // box, and the refused start would hang instead of ending.
+        const QString platform = QGuiApplication::platformName();
+        if (platform != QLatin1String("offscreen") && platform != QLatin1String("minimal"))
+            MessageBox::warning(
+                nullptr, QStringLiteral("warnning"), QStringLiteral("already running"), QMessageBox::Ok);
         return 0;
     }
     // The window closes to the tray; only "退出(&X)" or the signals below end the run.
