@@ -16,6 +16,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -118,7 +119,9 @@ private:
     void appendRows(const QList<CStuInfo_PTR>& machines);
     void forgetRows(int first, int last);
     QList<CStuInfo_PTR> orderedForDisplay(const QList<CStuInfo_PTR>& machines) const;
-    bool pauseWhileRunning(int slices, std::chrono::milliseconds slice) const;
+    // Sleeps until the next multiple of `period` (so at most `period`),
+    // waking at once when the page is being destroyed; false once it is.
+    bool pauseWhileRunning(std::chrono::milliseconds period);
     void refreshLoop();
     void resendLoop();
 
@@ -126,6 +129,10 @@ private:
     std::unique_ptr<std::thread> resend_thread;
     std::atomic_bool running { false };
     std::atomic_int busy_threads { 0 };
+    // The worker threads sleep on this rather than in short slices: fifty
+    // pages would otherwise wake their threads thousands of times a second.
+    std::mutex wake_mutex;
+    std::condition_variable wake;
 
     QSplitter* splitter = nullptr;
     QStandardItemModel* machine_model = nullptr;

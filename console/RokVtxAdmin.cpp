@@ -222,6 +222,11 @@ QStudentGroupWidget* RokVtxAdmin::createGroupPage(const QString& name, bool isAl
         position = tab_widget->count() - 1;
     connect(page, &QStudentGroupWidget::sg_customContextMenuRequested, this, &RokVtxAdmin::showMachineContextMenu);
     tab_widget->insertTab(position, page, name);
+    // A tab inserted before the one in front shifts its index without a
+    // currentChanged; commands, the context menu and group deletion must keep
+    // acting on the tab shown.
+    if (current_tab >= 0)
+        current_tab = tab_widget->currentIndex();
 
     if (!isAll) {
         page->group_addr = next_group_addr;
@@ -731,12 +736,11 @@ void RokVtxAdmin::deleteCurrentGroup()
             members << machine;
     registry.removeGroup(name);
 
-    // The page goes at once, so its thread stops repeating the old state;
-    // the network thread must not be holding it meanwhile.
+    // The page goes at once, so its thread stops repeating the old state.
+    // Once it is out of the directory the network thread cannot reach it.
     tab_widget->removeTab(current_tab);
     rebuildPageDirectory();
-    page->deleteLater();
-    page->hide();
+    delete page;
 
     QStudentGroupWidget* ungrouped = ungroupedPageFromTabs();
     for (const CStuInfo_PTR& machine : members) {
@@ -794,6 +798,10 @@ void RokVtxAdmin::removeMachineFromCurrentGroup()
     if (current_tab < 0)
         return;
     const QString name = tab_widget->tabText(current_tab);
+    // The registry accepts any MAC for an existing group; a machine that is
+    // not a member must not gain a second row in "未分组".
+    if (registry.groupNameOfMachine(selected_mac) != name)
+        return;
     if (!registry.removeMachineFromGroup(name, selected_mac))
         return;
     if (QStudentGroupWidget* page = groupPageNamed(name))

@@ -138,6 +138,9 @@ private:
     void connectPageSignals(QStudentGroupWidget* page);
     void shutdown();
 
+    // tests/fuzz feeds datagrams straight to the receive handler.
+    friend class ReceiveFuzzFixture;
+
     // Network thread.
     void onUdpMessage(const SocketChannelPtr& channel, const UdpBuffer& buf);
     QStudentGroupWidget* resolveMachineView(quint64 mac, std::string address, CStuInfo_PTR& machine,

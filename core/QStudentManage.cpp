@@ -31,7 +31,11 @@ QStudentManage::QStudentManage()
 
 QStudentManage::~QStudentManage()
 {
-    running.store(false);
+    {
+        std::lock_guard<std::mutex> lock(wake_mutex);
+        running.store(false);
+    }
+    wake.notify_all();
     while (active_workers.load() != 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     if (worker.joinable())
@@ -63,11 +67,36 @@ bool QStudentManage::openDatabase(const QString& path)
     }
 
     data_store.setDatabase(connection);
+    if (!data_store.checkTables()) {
+        db_error = QStringLiteral("无法读取数据库文件 %1：%2").arg(path, data_store.lastError());
+        data_store.setDatabase(QSqlDatabase());
+        loadGroups();
+        return false;
+    }
     db_ok = data_store.initTables();
     if (!db_ok)
         db_error = QStringLiteral("无法在数据库文件 %1 中建表：%2").arg(path, data_store.lastError());
     loadMachines();
+    // A file that could not be read is not asked again: with a lock held
+    // elsewhere every query would wait out the busy timeout on the UI thread.
+    if (!db_ok)
+        data_store.setDatabase(QSqlDatabase());
     loadGroups();
+    if (db_ok) {
+        bool itemsRead = false;
+        data_store.loadStringItems(-1, &itemsRead);
+        if (!itemsRead) {
+            db_ok = false;
+            db_error = QStringLiteral("无法读取数据库文件 %1：%2").arg(path, data_store.lastError());
+            data_store.setDatabase(QSqlDatabase());
+        }
+    }
+    // What could be read stays shown; a file that cannot take this run's
+    // changes is not written at all, and the caller tells the teacher.
+    if (db_ok && !data_store.checkWritable()) {
+        db_ok = false;
+        db_error = QStringLiteral("无法写入数据库文件 %1：%2").arg(path, data_store.lastError());
+    }
     return db_ok;
 }
 
@@ -97,11 +126,15 @@ CStuInfo_PTR QStudentManage::updateMachine(quint64 mac, const QString& hostname,
     // group; its record must say so before anyone else can see it.
     std::lock_guard<std::mutex> groupLock(group_mutex);
     std::lock_guard<std::mutex> lock(machine_mutex);
-    CStuInfo_PTR& record = machines[mac];
-    if (!record) {
-        record = std::make_shared<CStuInfo>();
-        record->group_name = groupNameLocked(mac);
+    auto it = machines.find(mac);
+    if (it == machines.end()) {
+        if (machines.size() >= MaxMachines)
+            return nullptr;
+        auto created = std::make_shared<CStuInfo>();
+        created->group_name = groupNameLocked(mac);
+        it = machines.insert(mac, created);
     }
+    const CStuInfo_PTR& record = it.value();
     record->ullmac = mac;
     record->ip = ip;
     record->hostname = hostname;
@@ -291,10 +324,23 @@ void QStudentManage::run()
         --active_workers;
         return;
     }
-    constexpr auto slice = std::chrono::milliseconds(TickMs / TickSlices);
+    // Ticks keep a fixed schedule, so a slow scan does not stretch the
+    // off-line time-out. After a stall the schedule restarts from now: ticks
+    // that were missed are never counted in a burst, which would declare
+    // machines off line that were only not heard while nobody listened.
+    constexpr auto tick = std::chrono::milliseconds(TickMs);
+    auto due = std::chrono::steady_clock::now() + tick;
     while (running.load()) {
-        for (int i = 0; i < TickSlices && running.load(); ++i)
-            std::this_thread::sleep_for(slice);
+        {
+            std::unique_lock<std::mutex> lock(wake_mutex);
+            wake.wait_until(lock, due, [this] { return !running.load(); });
+        }
+        if (!running.load())
+            break;
+        due += tick;
+        const auto now = std::chrono::steady_clock::now();
+        if (due <= now)
+            due = now + tick;
 
         // The only allocation of a tick is this list, and only when a
         // machine has just gone off line.
@@ -363,18 +409,29 @@ void QStudentManage::loadGroups()
 
 bool QStudentManage::saveMachines()
 {
-    std::lock_guard<std::mutex> lock(machine_mutex);
+    // Only the copy is made under the lock: the network thread looks up a
+    // machine for every datagram and must not wait for the disk.
     QList<Machine_PTR> list;
-    list.reserve(machines.size());
-    for (const CStuInfo_PTR& record : std::as_const(machines))
-        list.append(Machine::fromStuInfo(*record));
+    {
+        std::lock_guard<std::mutex> lock(machine_mutex);
+        list.reserve(machines.size());
+        for (const CStuInfo_PTR& record : std::as_const(machines))
+            list.append(Machine::fromStuInfo(*record));
+    }
     return data_store.saveMachineList(list);
 }
 
 bool QStudentManage::saveGroups()
 {
-    std::lock_guard<std::mutex> lock(group_mutex);
-    return data_store.saveGroupList(groups.values());
+    // Copies, because the member sets change under the group lock only.
+    QList<CStudentGroup_PTR> list;
+    {
+        std::lock_guard<std::mutex> lock(group_mutex);
+        list.reserve(groups.size());
+        for (const CStudentGroup_PTR& group : std::as_const(groups))
+            list.append(std::make_shared<CStudentGroup>(*group));
+    }
+    return data_store.saveGroupList(list);
 }
 
 void QStudentManage::closeDatabase()

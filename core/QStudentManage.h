@@ -14,6 +14,7 @@
 #include <QStringList>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <thread>
@@ -29,8 +30,11 @@ class QStudentManage final : public QObject
 
 public:
     static constexpr int TickMs = 100;
-    static constexpr int TickSlices = 10;
     static constexpr int OfflineTicks = 15;
+    // updateMachine refuses new machines beyond this many. Far above any lab,
+    // it keeps registrations of made-up MACs from growing the console (and
+    // the time each page takes to refresh) without bound.
+    static constexpr int MaxMachines = 20000;
 
     // Starts the worker; throws std::system_error when it cannot.
     QStudentManage();
@@ -39,8 +43,8 @@ public:
     ~QStudentManage() override;
 
     // Creates the file when missing, opens it, creates the tables and loads
-    // machines and groups. False leaves the registry empty and unsaved;
-    // databaseError() tells why.
+    // machines and groups. False leaves the registry unsaved, and empty
+    // unless only writing failed; databaseError() tells why.
     bool openDatabase(const QString& path);
     bool databaseOk() const;
     QString databaseError() const;
@@ -48,6 +52,7 @@ public:
     // database is not usable. Safe to repeat.
     bool saveAll();
 
+    // Null when `mac` is new and MaxMachines are known already.
     CStuInfo_PTR updateMachine(quint64 mac, const QString& hostname, const QString& ip, bool online);
     CStuInfo_PTR findMachine(quint64 mac) const;
     void removeMachine(quint64 mac);
@@ -90,6 +95,9 @@ private:
     std::thread worker;
     std::atomic_uint32_t active_workers{0};
     std::atomic_bool running{false};
+    // The worker sleeps a whole tick on this and is woken early only to stop.
+    std::mutex wake_mutex;
+    std::condition_variable wake;
     QMap<quint64, CStuInfo_PTR> machines;
     QMap<QString, CStudentGroup_PTR> groups;
     mutable std::mutex machine_mutex;

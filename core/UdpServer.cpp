@@ -9,6 +9,12 @@
 #include <system_error>
 #include <vector>
 
+#ifdef __linux__
+#include <cerrno>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#endif
+
 namespace {
 
 // Bound on what other threads may have queued for the loop; a sender that
@@ -16,6 +22,14 @@ namespace {
 constexpr size_t MaxQueuedBytes = 16u * 1024 * 1024;
 constexpr size_t QueuedOverhead = 64;
 constexpr size_t ReceiveBufferSize = 65536;
+// Datagrams read per system call, and calls per turn before queued sends
+// get theirs.
+constexpr int ReceiveBatch = 64;
+constexpr int ReceiveRounds = 4;
+// Asked of the system for the socket's receive queue (it may grant less).
+// While the loop is held up, by a busy machine or a burst of registrations,
+// datagrams wait here; one dropped heartbeat can show a machine off line.
+constexpr int ReceiveQueueBytes = 4 * 1024 * 1024;
 
 asio::ip::udp::endpoint makeEndpoint(uint32_t addressNetworkOrder, uint16_t port)
 {
@@ -68,8 +82,7 @@ public:
     // Loop thread only.
     void armReceive()
     {
-        socket.async_receive_from(
-            asio::buffer(rxBuffer_), rxPeer_, [this](const asio::error_code& ec, size_t size) { received(ec, size); });
+        socket.async_wait(asio::socket_base::wait_read, [this](const asio::error_code& ec) { readable(ec); });
     }
 
     int send(const void* data, size_t len, const asio::ip::udp::endpoint& dest)
@@ -98,6 +111,8 @@ public:
     }
 
 private:
+    // The socket is non-blocking: a send the system cannot take at once is
+    // lost like any other failed send, and never stalls the loop.
     int sendNow(const void* data, size_t len, const asio::ip::udp::endpoint& dest)
     {
         if (!socket.is_open())
@@ -107,27 +122,92 @@ private:
         return ec ? -1 : static_cast<int>(sent);
     }
 
-    void received(const asio::error_code& ec, size_t size)
+    // Reads what has arrived, a batch at a time: one wake-up of the loop
+    // serves every datagram queued meanwhile, with no completion handler
+    // and no re-arming per datagram (and on Linux one system call per batch).
+    void readable(const asio::error_code& ec)
     {
         if (!socket.is_open() || ec == asio::error::operation_aborted || ec == asio::error::bad_descriptor)
             return;
-        // Any other error concerns one datagram only (Windows, for one, reports
-        // an earlier send's ICMP port-unreachable here), so receiving goes on.
-        if (!ec && rxPeer_.address().is_v4())
-            deliver(size);
-        armReceive();
+        for (int round = 0; round < ReceiveRounds; ++round) {
+            const int got = readBatch();
+            if (got < 0)
+                return; // stopped from the handler
+            if (got < ReceiveBatch) {
+                armReceive();
+                return;
+            }
+        }
+        // More may be waiting: let queued sends go first, then read on.
+        asio::post(io, [this] { readable(asio::error_code()); });
     }
 
-    void deliver(size_t size)
+    // Datagrams read and handled, below ReceiveBatch when the socket ran dry;
+    // -1 when the server was stopped meanwhile.
+    int readBatch()
+    {
+#ifdef __linux__
+        for (int i = 0; i < ReceiveBatch; ++i) {
+            rxIov_[i].iov_base = rxSlots_.get() + size_t(i) * ReceiveBufferSize;
+            rxIov_[i].iov_len = ReceiveBufferSize;
+            msghdr& header = rxMessages_[i].msg_hdr;
+            header = msghdr();
+            header.msg_name = &rxPeers_[i];
+            header.msg_namelen = sizeof(sockaddr_in);
+            header.msg_iov = &rxIov_[i];
+            header.msg_iovlen = 1;
+            rxMessages_[i].msg_len = 0;
+        }
+        int got;
+        do {
+            got = ::recvmmsg(socket.native_handle(), rxMessages_, ReceiveBatch, MSG_DONTWAIT, nullptr);
+        } while (got < 0 && errno == EINTR);
+        // Dry, or an error that concerns one datagram only: the next wake-up
+        // goes on reading.
+        if (got <= 0)
+            return 0;
+        for (int i = 0; i < got; ++i) {
+            const sockaddr_in& peer = rxPeers_[i];
+            if (peer.sin_family == AF_INET && !(rxMessages_[i].msg_hdr.msg_flags & MSG_TRUNC)) {
+                uint32_t address = 0;
+                std::memcpy(&address, &peer.sin_addr, sizeof address);
+                deliver(address, ntohs(peer.sin_port), static_cast<const char*>(rxIov_[i].iov_base),
+                    rxMessages_[i].msg_len);
+            }
+            if (!socket.is_open())
+                return -1;
+        }
+        return got;
+#else
+        for (int i = 0; i < ReceiveBatch; ++i) {
+            asio::error_code rec;
+            const size_t size = socket.receive_from(asio::buffer(rxBuffer_), rxPeer_, 0, rec);
+            if (!socket.is_open())
+                return -1;
+            if (rec == asio::error::would_block || rec == asio::error::try_again)
+                return i;
+            // Any other error concerns one datagram only (Windows, for one,
+            // reports an earlier send's ICMP port-unreachable here).
+            if (!rec && rxPeer_.address().is_v4()) {
+                const auto bytes = rxPeer_.address().to_v4().to_bytes();
+                uint32_t address = 0;
+                std::memcpy(&address, bytes.data(), sizeof address);
+                deliver(address, rxPeer_.port(), rxBuffer_.data(), size);
+                if (!socket.is_open())
+                    return -1;
+            }
+        }
+        return ReceiveBatch;
+#endif
+    }
+
+    void deliver(uint32_t address, uint16_t port, const char* data, size_t size)
     {
         if (!handler_)
             return;
         try {
-            const auto bytes = rxPeer_.address().to_v4().to_bytes();
-            uint32_t address = 0;
-            std::memcpy(&address, bytes.data(), sizeof address);
-            const auto channel = std::make_shared<SocketChannel>(weak_from_this(), address, rxPeer_.port());
-            handler_(channel, UdpBuffer(rxBuffer_.data(), size));
+            const auto channel = std::make_shared<SocketChannel>(weak_from_this(), address, port);
+            handler_(channel, UdpBuffer(data, size));
         } catch (...) {
             // The handler's failure ends with this datagram.
         }
@@ -136,8 +216,16 @@ private:
     const Handler& handler_;
     asio::executor_work_guard<asio::io_context::executor_type> work_ { io.get_executor() };
     std::atomic<size_t> queuedBytes_ { 0 };
+#ifdef __linux__
+    // Slots are only touched as far as datagrams fill them.
+    std::unique_ptr<char[]> rxSlots_ { new char[size_t(ReceiveBatch) * ReceiveBufferSize] };
+    mmsghdr rxMessages_[ReceiveBatch] {};
+    iovec rxIov_[ReceiveBatch] {};
+    sockaddr_in rxPeers_[ReceiveBatch] {};
+#else
     std::vector<char> rxBuffer_ = std::vector<char>(ReceiveBufferSize);
     asio::ip::udp::endpoint rxPeer_;
+#endif
 };
 
 UdpServer::UdpServer()
@@ -181,6 +269,15 @@ int UdpServer::createsocket(int port, const char* host)
     socket.bind(asio::ip::udp::endpoint(address, static_cast<uint16_t>(port)), ec);
     if (!ec)
         localPort_ = socket.local_endpoint(ec).port();
+    if (ec) {
+        asio::error_code ignored;
+        socket.close(ignored);
+        localPort_ = 0;
+        return -1;
+    }
+    asio::error_code ignored;
+    socket.set_option(asio::socket_base::receive_buffer_size(ReceiveQueueBytes), ignored);
+    socket.non_blocking(true, ec);
     if (ec) {
         asio::error_code ignored;
         socket.close(ignored);

@@ -1,4 +1,5 @@
 #include "GroupSettingsFile.h"
+#include "Rok_Lock_State.h"
 
 #include <QFile>
 #include <QSaveFile>
@@ -39,6 +40,22 @@ int skipBlankAndComments(const QByteArray& text, int pos)
         }
     }
     return pos;
+}
+
+// libconfig's include directive, `^[ \t]*@include[ \t]+"`, starting at pos.
+bool isIncludeDirective(const QByteArray& text, int pos)
+{
+    for (int back = pos - 1; back >= 0 && text.at(back) != '\n'; --back)
+        if (text.at(back) != ' ' && text.at(back) != '\t')
+            return false;
+    static const QByteArray keyword("@include");
+    if (text.mid(pos, keyword.size()) != keyword)
+        return false;
+    int next = pos + keyword.size();
+    const int start = next;
+    while (next < text.size() && (text.at(next) == ' ' || text.at(next) == '\t'))
+        ++next;
+    return next > start && next < text.size() && text.at(next) == '"';
 }
 
 // A text between double quotes, escaped the way libconfig reads it back.
@@ -99,7 +116,10 @@ GroupSettings readEntry(const libconfig::Setting& entry)
     std::string name;
     if (entry.lookupValue("group-name", name))
         settings.group_name = QString::fromUtf8(name.data(), int(name.size()));
-    settings.lock_type = intValue(entry, "lock-type");
+    // Agents see only the low 8 bits: a damaged 258 would black out a room.
+    const int lockType = intValue(entry, "lock-type");
+    const bool known = lockType >= Rok_Lock_State::None && lockType <= Rok_Lock_State::KeyboardMouseLock;
+    settings.lock_type = known ? lockType : Rok_Lock_State::None;
     settings.allowmanualip = intValue(entry, "allowmanualip") == 1;
     settings.allowusbdrv = intValue(entry, "allowusbdrv") == 1;
     settings.titles = stringArray(entry, "type-1");
@@ -172,6 +192,13 @@ QByteArray GroupSettingsFile::normalize(const QByteArray& text)
             }
             continue;
         }
+        // The console never writes includes; following one would make start-up
+        // open whatever file (or device, or network share) the text names.
+        if (c == '@' && isIncludeDirective(src, i)) {
+            out += '#';
+            ++i;
+            continue;
+        }
         if (c == ',') {
             const int next = skipBlankAndComments(src, i + 1);
             if (next < n && (src.at(next) == ']' || src.at(next) == ')')) {
@@ -194,9 +221,10 @@ QByteArray GroupSettingsFile::normalize(const QByteArray& text)
 bool GroupSettingsFile::parse(const QByteArray& text, QList<GroupSettings>& out, QString* error)
 {
     out.clear();
+    const QByteArray normalized = normalize(text);
     libconfig::Config config;
     try {
-        config.readString(normalize(text).constData());
+        config.readString(normalized.constData());
     } catch (const libconfig::ParseException& e) {
         setError(error, QStringLiteral("line %1: %2").arg(e.getLine()).arg(QString::fromUtf8(e.getError())));
         return false;

@@ -34,5 +34,6 @@ public:
     // dropped, the comma before a closing ']' or ')' removed, and every
     // backslash inside a string that does not start \\ or \" doubled, so that
     // files from writers that did not escape keep their paths and regexes.
+    // An @include directive becomes a comment: reading opens no other file.
     static QByteArray normalize(const QByteArray& text);
 };

@@ -1,6 +1,7 @@
 #include "QDataHelper.h"
 
 #include <QDebug>
+#include <QPair>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
@@ -86,6 +87,33 @@ bool QDataHelper::createTable(const QStringList& columns, const QString& table)
     return true;
 }
 
+bool QDataHelper::checkTables()
+{
+    QStringList existing;
+    QSqlQuery names(db);
+    if (!names.exec(QStringLiteral("SELECT name FROM sqlite_master WHERE type IN ('table','view');"))) {
+        setLastError(QStringLiteral("checkTables.%1").arg(names.lastError().text()));
+        return false;
+    }
+    while (names.next())
+        existing << names.value(0).toString();
+
+    const QList<QPair<QStringList, QString>> tables { { machineColumns(), QStringLiteral("tb_machines") },
+        { groupColumns(), QStringLiteral("tb_groups") }, { stringItemColumns(), QStringLiteral("tb_string_items") } };
+    for (const auto& table : tables) {
+        if (!existing.contains(table.second, Qt::CaseInsensitive))
+            continue;
+        QStringList columns;
+        for (const QString& column : table.first)
+            columns << column.section(QLatin1Char(' '), 0, 0);
+        QSqlQuery probe(db);
+        if (!probe.exec(QStringLiteral("SELECT %1 FROM %2 LIMIT 0;").arg(columns.join(QLatin1Char(',')), table.second))) {
+            setLastError(QStringLiteral("checkTables.%1").arg(probe.lastError().text()));
+            return false;
+        }
+    }
+    return true;
+}
 bool QDataHelper::saveMachineList(const QList<Machine_PTR>& machines)
 {
     const QString failed = QStringLiteral("saveMachineList.%1");
@@ -300,19 +328,30 @@ bool QDataHelper::_saveIntStringItems(int itemType, const StringItemList& items)
     return true;
 }
 
-StringItemList QDataHelper::loadStringItems(int itemType)
+StringItemList QDataHelper::loadStringItems(int itemType, bool* ok)
 {
-    if (itemType == -1)
-        return loadStringItems(QtDoubleIntStringItem::ForbiddenTitles)
-            + loadStringItems(QtDoubleIntStringItem::ProtectedServices)
-            + loadStringItems(QtDoubleIntStringItem::ProtectedPrograms);
+    if (ok)
+        *ok = true;
+    if (itemType == -1) {
+        bool read[3] = { true, true, true };
+        const StringItemList items = loadStringItems(QtDoubleIntStringItem::ForbiddenTitles, &read[0])
+            + loadStringItems(QtDoubleIntStringItem::ProtectedServices, &read[1])
+            + loadStringItems(QtDoubleIntStringItem::ProtectedPrograms, &read[2]);
+        if (ok)
+            *ok = read[0] && read[1] && read[2];
+        return items;
+    }
 
     StringItemList items;
     if (itemType < QtDoubleIntStringItem::ForbiddenTitles || itemType > QtDoubleIntStringItem::ProtectedPrograms)
         return items;
     QSqlQuery query(db);
-    if (!query.exec(QStringLiteral("SELECT str_val,item_state FROM tb_string_items WHERE item_type=%1;").arg(itemType)))
+    if (!query.exec(QStringLiteral("SELECT str_val,item_state FROM tb_string_items WHERE item_type=%1;").arg(itemType))) {
+        setLastError(QStringLiteral("loadStringItems.%1").arg(query.lastError().text()));
+        if (ok)
+            *ok = false;
         return items;
+    }
     while (query.next()) {
         auto item = std::make_shared<QtDoubleIntStringItem>();
         item->item_type = itemType;
@@ -321,6 +360,24 @@ StringItemList QDataHelper::loadStringItems(int itemType)
         items.append(item);
     }
     return items;
+}
+
+bool QDataHelper::checkWritable()
+{
+    const QString failed = QStringLiteral("checkWritable.%1");
+    if (!db.transaction()) {
+        setLastError(failed.arg(db.lastError().text()));
+        return false;
+    }
+    // A schema change always takes the write lock and needs the rollback
+    // journal beside the file, as every save does.
+    QSqlQuery probe(db);
+    const bool ok = probe.exec(QStringLiteral("CREATE TABLE rok_write_probe(x);"));
+    if (!ok)
+        setLastError(failed.arg(probe.lastError().text()));
+    probe.finish();
+    db.rollback();
+    return ok;
 }
 
 void QDataHelper::setLastError(const QString& text)

@@ -27,6 +27,10 @@ public:
 
     // Creates tb_machines, tb_groups and tb_string_items where missing.
     bool initTables();
+    // False (and a lastError()) when the file holds a table of one of those
+    // names without the console's columns, or cannot be read: such a file
+    // is best left exactly as it is, without the missing tables added.
+    bool checkTables();
     bool createTable(const QStringList& columns, const QString& table);
 
     // Each save replaces the whole table (for string items, one type) in
@@ -41,7 +45,12 @@ public:
     // Ascending display_order.
     QList<CStudentGroup_PTR> loadGroupList(bool* ok = nullptr);
     // -1: types 1, 2, 3 in that order; 1..3: that list; anything else: empty.
-    StringItemList loadStringItems(int itemType);
+    StringItemList loadStringItems(int itemType, bool* ok = nullptr);
+
+    // Makes a change in a transaction and rolls it back. False (and a
+    // lastError()) when every save would fail: a read-only file or directory,
+    // or a lock another program holds past the busy timeout.
+    bool checkWritable();
 
     // True also when no row had that name.
     bool removeGroup(const QString& name);

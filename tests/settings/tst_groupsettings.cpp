@@ -226,6 +226,13 @@ void TestGroupSettings::normalize_data()
     QTest::newRow("nul bytes") << QByteArray("a=\"x\0y\";", 8) << QByteArray("a=\"xy\";");
     QTest::newRow("unterminated block comment") << QByteArray("a=1; /* ,)") << QByteArray("a=1; /* ,)");
     QTest::newRow("utf-8 untouched") << QByteArray("a=\"未分组\";") << QByteArray("a=\"未分组\";");
+    QTest::newRow("include commented out")
+        << QByteArray("a=1;\n \t@include \"/dev/stdin\"\nb=2;") << QByteArray("a=1;\n \t#include \"/dev/stdin\"\nb=2;");
+    QTest::newRow("include at start") << QByteArray("@include\t\"x\"") << QByteArray("#include\t\"x\"");
+    QTest::newRow("include in string kept") << QByteArray("a=\"\n@include \\\"x\\\"\";")
+                                            << QByteArray("a=\"\n@include \\\"x\\\"\";");
+    QTest::newRow("not an include") << QByteArray("a=1; @include \"x\"\n@includes \"y\"")
+                                    << QByteArray("a=1; @include \"x\"\n@includes \"y\"");
 }
 
 void TestGroupSettings::normalize()
@@ -329,6 +336,10 @@ void TestGroupSettings::toleratesMalformedFiles_data()
                                                 a, 0, false, false, {}, {}, { QStringLiteral("p") }) };
     QTest::newRow("unknown settings ignored")
         << fileWith("group-name=\"a\"; extra=(1, \"x\"); lock-type=1;") << QList<GroupSettings> { entry(a, 1) };
+    QTest::newRow("include not followed")
+        << QByteArray("@include \"" + QFile::encodeName(QCoreApplication::applicationFilePath()) + "\"\ngroups=("
+                      + goodText + ");")
+        << QList<GroupSettings> { good };
     QTest::newRow("bad entry between good ones")
         << QByteArray("groups=(" + goodText + ", { lock-type=\"x\"; type-1=5; }, " + goodText + ");")
         << QList<GroupSettings> { good, entry({}), good };

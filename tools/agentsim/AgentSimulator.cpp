@@ -520,6 +520,8 @@ void AgentSimulator::scheduleSilence()
     silenceTimer_.async_wait([this, count](const std::error_code& error) {
         if (error)
             return;
+        // The events carry each agent's last datagram, which falling silent forgets.
+        writeSilenceEvents(count, true);
         for (int i = 0; i < count; ++i)
             agents_[static_cast<size_t>(i)]->setSilent(true);
         if (options_.returnAfterSeconds < 0)
@@ -530,8 +532,37 @@ void AgentSimulator::scheduleSilence()
                 return;
             for (int i = 0; i < count; ++i)
                 agents_[static_cast<size_t>(i)]->setSilent(false);
+            writeSilenceEvents(count, false);
         });
     });
+}
+
+void AgentSimulator::writeSilenceEvents(int count, bool silent)
+{
+    if (!options_.silenceEvents)
+        return;
+    const auto micros = [](SimulatedAgent::Clock::time_point at) {
+        return static_cast<qint64>(
+            std::chrono::duration_cast<std::chrono::microseconds>(at.time_since_epoch()).count());
+    };
+    const qint64 now = micros(SimulatedAgent::Clock::now());
+    QByteArray out;
+    for (int i = 0; i < count; ++i) {
+        const SimulatedAgent& agent = *agents_[static_cast<size_t>(i)];
+        out += silent ? "{\"type\":\"silence\",\"mac\":\"" : "{\"type\":\"return\",\"mac\":\"";
+        out += QByteArray::number(static_cast<qulonglong>(agent.mac()));
+        out += '"';
+        if (silent) {
+            out += ",\"last_sent_us\":";
+            out += agent.lastSent() == SimulatedAgent::Clock::time_point() ? QByteArray("null")
+                                                                          : QByteArray::number(micros(agent.lastSent()));
+        }
+        out += ",\"at_us\":";
+        out += QByteArray::number(now);
+        out += "}\n";
+    }
+    std::fwrite(out.constData(), 1, static_cast<size_t>(out.size()), stdout);
+    std::fflush(stdout);
 }
 
 void AgentSimulator::scheduleReport()
@@ -555,6 +586,21 @@ void AgentSimulator::scheduleReport()
 void AgentSimulator::writeReport(bool final)
 {
     QByteArray out;
+    if (options_.silenceEvents) {
+        // Agents that went longer than this without a datagram may rightly be
+        // shown off line: the simulator fell behind, not the console.
+        constexpr auto lateGap = milliseconds(1400);
+        for (const auto& agent : agents_) {
+            const auto gap = agent->takeLongestGap();
+            if (gap < lateGap)
+                continue;
+            out += "{\"type\":\"late\",\"mac\":\"";
+            out += QByteArray::number(static_cast<qulonglong>(agent->mac()));
+            out += "\",\"gap_ms\":";
+            out += QByteArray::number(static_cast<qint64>(std::chrono::duration_cast<milliseconds>(gap).count()));
+            out += "}\n";
+        }
+    }
     if (!options_.summaryOnly) {
         for (const auto& agent : agents_) {
             out += agent->reportLine();

@@ -75,6 +75,7 @@ private:
     void runTicks();
     void scheduleSilence();
     void scheduleReport();
+    void writeSilenceEvents(int count, bool silent);
     void writeReport(bool final);
     QByteArray summaryLine(bool final) const;
     void shutdown(int exitCode);

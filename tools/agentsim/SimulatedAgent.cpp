@@ -162,6 +162,10 @@ void SimulatedAgent::send(const QByteArray& datagram)
         ++counters_.sendErrors;
         return;
     }
+    const Clock::time_point now = Clock::now();
+    if (lastSent_ != Clock::time_point())
+        longestGap_ = std::max(longestGap_, now - lastSent_);
+    lastSent_ = now;
     ++counters_.sent;
     ++sent_;
 }

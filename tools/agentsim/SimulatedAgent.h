@@ -49,7 +49,12 @@ public:
     // Unplugged: sends nothing and takes in nothing; the schedule runs on so
     // that the agent comes back in its own phase.
     bool isSilent() const { return silent_; }
-    void setSilent(bool silent) { silent_ = silent; }
+    void setSilent(bool silent)
+    {
+        silent_ = silent;
+        // The gap over a silence is no lateness.
+        lastSent_ = Clock::time_point();
+    }
 
     // What the console said. Group addresses are network-order bytes.
     void joinGroup(uint32_t group);
@@ -58,6 +63,17 @@ public:
     void holdPolicy(std::shared_ptr<const HeldPolicy> policy);
 
     uint64_t mac() const { return mac_; }
+    // When its last datagram left; the epoch of Clock when it has sent none
+    // since it started or last changed between silent and not.
+    Clock::time_point lastSent() const { return lastSent_; }
+    // The longest time between two of its datagrams since the last call,
+    // a silence excepted (the simulator itself may fall behind).
+    Clock::duration takeLongestGap()
+    {
+        const Clock::duration gap = longestGap_;
+        longestGap_ = Clock::duration::zero();
+        return gap;
+    }
     uint32_t group() const { return group_; }
     bool isRegistered() const { return registered_; }
     bool holdsLock() const { return hasLock_; }
@@ -89,6 +105,8 @@ private:
     Clock::time_point heartbeatNominal_;
     Clock::time_point heartbeatDue_;
     Clock::time_point reportDue_;
+    Clock::time_point lastSent_;
+    Clock::duration longestGap_ = Clock::duration::zero();
     std::minstd_rand random_;
 
     bool silent_ = false;

@@ -50,6 +50,15 @@ for each agent (left out with --summary-only), then
    "ignored":n,"beacons":n,"reregisters":n,"join_errors":n}
 "registered" means a MSG_ADMIN_JOIN_GROUP answered the last registration.
 
+With --silence-events, at the moment agents fall silent and when they
+return, one line per agent (times in microseconds of the monotonic clock,
+CLOCK_MONOTONIC on Linux, as steady clocks of other processes read it):
+  {"type":"silence","mac":"<decimal key>","last_sent_us":n or null,"at_us":n}
+  {"type":"return","mac":"<decimal key>","at_us":n}
+and, with each report, for every agent that went 1.4 s or longer between
+two of its datagrams outside a silence (the simulator fell behind):
+  {"type":"late","mac":"<decimal key>","gap_ms":n}
+
 Exit status: 0 after --duration or SIGINT/SIGTERM, 1 when the network
 refuses a socket, 2 for bad options.)";
 
@@ -128,6 +137,9 @@ SimulatorOptions::ParseResult SimulatorOptions::parse(
         QStringLiteral("MS"));
     const QCommandLineOption summaryOnly(
         QStringLiteral("summary-only"), QStringLiteral("Print only the summary lines, no line per agent."));
+    const QCommandLineOption silenceEvents(QStringLiteral("silence-events"),
+        QStringLiteral("Print a line for each agent when it falls silent (with the "
+                       "time of its last datagram) and when it returns."));
     const QCommandLineOption macsFrom(QStringLiteral("macs-from"),
         QStringLiteral("MAC key of the first agent, then BASE + 1 and so on. Hex with "
                        "0x, decimal, or the display form (default 0x%1 = %2).")
@@ -150,7 +162,7 @@ SimulatorOptions::ParseResult SimulatorOptions::parse(
             .arg(addressText(DefaultGroupInterface)),
         QStringLiteral("ADDR"));
     parser.addOptions({ help, agents, console, heartbeat, jitter, policyReport, silent, silentAfter, returnAfter,
-        duration, report, summaryOnly, macsFrom, hostPrefix, addressBase, groupInterface });
+        duration, report, summaryOnly, silenceEvents, macsFrom, hostPrefix, addressBase, groupInterface });
 
     if (!parser.parse(arguments)) {
         message = parser.errorText();
@@ -208,6 +220,7 @@ SimulatorOptions::ParseResult SimulatorOptions::parse(
     if (parser.isSet(report) && !readInt(parser.value(report), 0, MaxMs, parsed.reportMs))
         return fail(report, QStringLiteral("expected milliseconds from 0 to %1").arg(MaxMs));
     parsed.summaryOnly = parser.isSet(summaryOnly);
+    parsed.silenceEvents = parser.isSet(silenceEvents);
     if (parser.isSet(macsFrom)) {
         if (!parseMac(parser.value(macsFrom), parsed.macBase) || parsed.macBase == 0)
             return fail(

@@ -39,6 +39,10 @@ public:
     // 0: report only at exit.
     int reportMs = 1000;
     bool summaryOnly = false;
+    // One JSON line per agent when it falls silent or returns, with the
+    // monotonic time of its last datagram, so a watcher can time the
+    // console's off-line detection from the real last sign of life.
+    bool silenceEvents = false;
     uint64_t macBase = DefaultMacBase;
     QString hostPrefix = QStringLiteral("PC-");
     uint32_t addressBase = DefaultAddressBase;

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QString>
+
+// What the command line asks of one benchmark run.
+struct BenchOptions
+{
+    int agents = 5000;
+    int groups = 50;
+    // Steady window of the scale run, seconds.
+    int windowSeconds = 180;
+    int silent = 500;
+    // Central policy entries per list (0 to 4) in the stored school.
+    int catalog = 4;
+    // Seconds per phase and rounds of the receive-path comparison.
+    double phaseSeconds = 3;
+    int rounds = 3;
+    // Repetitions of start/stop and of the lock command.
+    int repeats = 5;
+    int commands = 20;
+    // The lock command with the simulated school heartbeating meanwhile.
+    bool commandUnderLoad = true;
+    QString dataDir; // the "open" step of start/stop
+};

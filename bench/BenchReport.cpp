@@ -1,0 +1,191 @@
+#include "BenchReport.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QRegularExpression>
+#include <QSysInfo>
+#include <QThread>
+
+namespace {
+
+QJsonObject readJson(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QJsonDocument::fromJson(file.readAll().trimmed()).object();
+}
+
+QString readText(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(file.readAll()) : QString();
+}
+
+// A field of /usr/bin/time -v output.
+QString timeField(const QString& text, const QString& name)
+{
+    const QRegularExpression pattern(QStringLiteral("^\\s*%1:\\s*(.+)$").arg(QRegularExpression::escape(name)),
+        QRegularExpression::MultilineOption);
+    return pattern.match(text).captured(1).trimmed();
+}
+
+QString num(double value, int decimals = 1)
+{
+    return QString::number(value, 'f', decimals);
+}
+
+QString verdict(bool met)
+{
+    return met ? QStringLiteral("met") : QStringLiteral("**missed**");
+}
+
+QString firstLine(const QString& path, const QString& key)
+{
+    for (const QString& line : readText(path).split(QLatin1Char('\n')))
+        if (line.startsWith(key))
+            return line.mid(line.indexOf(QLatin1Char(':')) + 1).trimmed();
+    return QString();
+}
+
+} // namespace
+
+QJsonObject BenchReport::machine()
+{
+    QJsonObject json;
+    json.insert(QStringLiteral("cpu"), firstLine(QStringLiteral("/proc/cpuinfo"), QStringLiteral("model name")));
+    json.insert(QStringLiteral("cores"), QThread::idealThreadCount());
+    json.insert(QStringLiteral("memory"), firstLine(QStringLiteral("/proc/meminfo"), QStringLiteral("MemTotal")));
+    json.insert(QStringLiteral("kernel"), QSysInfo::kernelVersion());
+    json.insert(QStringLiteral("os"), QSysInfo::prettyProductName());
+    json.insert(QStringLiteral("loadavg"), readText(QStringLiteral("/proc/loadavg")).section(QLatin1Char(' '), 0, 2));
+    return json;
+}
+
+QString BenchReport::markdown(const QString& resultDir)
+{
+    const QDir dir(resultDir);
+    const QJsonObject receive = readJson(dir.filePath(QStringLiteral("receive.json")));
+    const QJsonObject scale = readJson(dir.filePath(QStringLiteral("scale.json")));
+    const QJsonObject startstop = readJson(dir.filePath(QStringLiteral("startstop.json")));
+    const QJsonObject command = readJson(dir.filePath(QStringLiteral("command.json")));
+    const QString scaleTime = readText(dir.filePath(QStringLiteral("scale.time")));
+    const QJsonObject box = machine();
+
+    QString md;
+    md += QStringLiteral("# Benchmark results\n\n");
+    md += QStringLiteral("Measured %1 with `scripts/bench%2` on %3 (%4 cores, %5), %6, kernel %7. "
+                         "Load average (1, 5, 15 min) as each benchmark ended: receive %8, scale %9, start/stop %10, command %11.\n\n")
+              .arg(QDateTime::currentDateTime().toString(Qt::ISODate),
+                  scale.value(QStringLiteral("window_s")).toInt() < 120 ? QStringLiteral(" --quick") : QString(),
+                  box.value(QStringLiteral("cpu")).toString())
+              .arg(box.value(QStringLiteral("cores")).toInt())
+              .arg(box.value(QStringLiteral("memory")).toString(), box.value(QStringLiteral("os")).toString(),
+                  box.value(QStringLiteral("kernel")).toString(),
+                  receive.value(QStringLiteral("loadavg")).toString(), scale.value(QStringLiteral("loadavg")).toString(),
+                  startstop.value(QStringLiteral("loadavg")).toString(),
+                  command.value(QStringLiteral("loadavg")).toString());
+
+    md += QStringLiteral("| # | target | measured | |\n|---|---|---|---|\n");
+    const auto row = [&md](const QString& id, const QString& target, const QString& measured, bool met) {
+        md += QStringLiteral("| %1 | %2 | %3 | %4 |\n").arg(id, target, measured, verdict(met));
+    };
+    const auto error = [](const QJsonObject& result) {
+        const QString text = result.value(QStringLiteral("error")).toString();
+        return text.isEmpty() ? QString() : QStringLiteral(" (error: %1)").arg(text);
+    };
+
+    const double ratio = receive.value(QStringLiteral("ratio")).toDouble();
+    row(QStringLiteral("1"), QStringLiteral("receive path ≥ 0.5 × bare receive loop"),
+        QStringLiteral("%1 (console %2/s, bare loop %3/s, sender offering %4/s)%5")
+            .arg(num(ratio, 2), num(receive.value(QStringLiteral("console_per_s")).toDouble(), 0),
+                num(receive.value(QStringLiteral("bare_per_s")).toDouble(), 0),
+                num(receive.value(QStringLiteral("console_offered_per_s")).toDouble(), 0), error(receive)),
+        ratio >= 0.5);
+
+    const double cpu = scale.value(QStringLiteral("cpu_percent")).toDouble();
+    const QString agents = QString::number(scale.value(QStringLiteral("agents")).toInt());
+    row(QStringLiteral("2a"), QStringLiteral("%1 agents: CPU ≤ 5 % of one core (mean)").arg(agents),
+        QStringLiteral("%1 % over %2 s (user %3, system %4; the 5 ms probe alone costs %5 %)%6")
+            .arg(num(cpu, 2))
+            .arg(scale.value(QStringLiteral("window_s")).toInt())
+            .arg(num(scale.value(QStringLiteral("cpu_user_percent")).toDouble(), 2),
+                num(scale.value(QStringLiteral("cpu_system_percent")).toDouble(), 2),
+                num(scale.value(QStringLiteral("harness_idle_cpu_percent")).toDouble(), 2), error(scale)),
+        cpu <= 5.0 && !scale.contains(QStringLiteral("error")));
+    const double rss = scale.value(QStringLiteral("rss_max_mb")).toDouble();
+    const QString peak = timeField(scaleTime, QStringLiteral("Maximum resident set size (kbytes)"));
+    row(QStringLiteral("2b"), QStringLiteral("resident memory ≤ 150 MB"),
+        QStringLiteral("%1 MB max in the window; whole run peak %2 MB (time -v)")
+            .arg(num(rss), num(peak.toDouble() / 1024.0)),
+        rss > 0 && rss <= 150 && peak.toDouble() / 1024.0 <= 150);
+    const QJsonObject stall = scale.value(QStringLiteral("stall")).toObject();
+    const double p99 = stall.value(QStringLiteral("p99_ms")).toDouble();
+    row(QStringLiteral("2c"), QStringLiteral("UI event loop stall p99 ≤ 50 ms"),
+        QStringLiteral("p99 %1 ms, p50 %2 ms, max %3 ms (%4 of %5 probe ticks over 50 ms)")
+            .arg(num(p99, 2), num(stall.value(QStringLiteral("p50_ms")).toDouble(), 2),
+                num(stall.value(QStringLiteral("max_ms")).toDouble(), 1))
+            .arg(scale.value(QStringLiteral("stall_ticks_over_50ms")).toInt())
+            .arg(stall.value(QStringLiteral("count")).toInt()),
+        stall.contains(QStringLiteral("p99_ms")) && p99 <= 50);
+    const QJsonObject off = scale.value(QStringLiteral("offline")).toObject();
+    const int silenced = off.value(QStringLiteral("silenced")).toInt();
+    const int within = off.value(QStringLiteral("within_tolerance")).toInt();
+    row(QStringLiteral("2d"), QStringLiteral("%1 silent agents each shown \"断开\" 1.5 s ± 0.15 s after its last datagram")
+            .arg(silenced),
+        QStringLiteral("%1 of %2 within; %3 shown; min %4 ms, median %5 ms, max %6 ms")
+            .arg(within)
+            .arg(silenced)
+            .arg(off.value(QStringLiteral("shown_offline")).toInt())
+            .arg(num(off.value(QStringLiteral("min_ms")).toDouble(), 0),
+                num(off.value(QStringLiteral("p50_ms")).toDouble(), 0),
+                num(off.value(QStringLiteral("max_ms")).toDouble(), 0)),
+        silenced > 0 && within == silenced);
+    const int falseOffline = scale.value(QStringLiteral("false_offline")).toInt(-1);
+    row(QStringLiteral("2e"), QStringLiteral("no agent that keeps sending is ever shown off line"),
+        QStringLiteral("%1 false \"断开\"").arg(falseOffline), falseOffline == 0);
+
+    const QJsonObject up = startstop.value(QStringLiteral("window_up")).toObject();
+    const QJsonObject exit = startstop.value(QStringLiteral("exit")).toObject();
+    const QString school = QStringLiteral("%1 machines, %2 groups")
+                               .arg(startstop.value(QStringLiteral("machines")).toInt())
+                               .arg(startstop.value(QStringLiteral("groups")).toInt());
+    row(QStringLiteral("3a"), QStringLiteral("%1: window up ≤ 1 s").arg(school),
+        QStringLiteral("median %1 ms, max %2 ms (from process start: median %3 ms)%4")
+            .arg(num(up.value(QStringLiteral("median_ms")).toDouble(), 0),
+                num(up.value(QStringLiteral("max_ms")).toDouble(), 0),
+                num(startstop.value(QStringLiteral("process_start_to_up")).toObject().value(QStringLiteral("median_ms")).toDouble(), 0),
+                error(startstop)),
+        up.contains(QStringLiteral("max_ms")) && up.value(QStringLiteral("max_ms")).toDouble() <= 1000);
+    const QJsonObject save = startstop.value(QStringLiteral("save")).toObject();
+    row(QStringLiteral("3b"), QStringLiteral("exit save ≤ 0.5 s"),
+        QStringLiteral("config.conf and database: median %1 ms, max %2 ms; whole exit with the window's teardown: "
+                       "median %3 ms, max %4 ms; saved %5 machines, %6 groups")
+            .arg(num(save.value(QStringLiteral("median_ms")).toDouble(), 0),
+                num(save.value(QStringLiteral("max_ms")).toDouble(), 0),
+                num(exit.value(QStringLiteral("median_ms")).toDouble(), 0),
+                num(exit.value(QStringLiteral("max_ms")).toDouble(), 0))
+            .arg(startstop.value(QStringLiteral("saved_machines")).toInt())
+            .arg(startstop.value(QStringLiteral("saved_groups")).toInt()),
+        save.contains(QStringLiteral("max_ms")) && save.value(QStringLiteral("max_ms")).toDouble() <= 500
+            && startstop.value(QStringLiteral("saved_machines")).toInt() == startstop.value(QStringLiteral("machines")).toInt());
+
+    const double last = command.value(QStringLiteral("all_groups_max_ms")).toDouble();
+    row(QStringLiteral("4"), QStringLiteral("lock on \"全部\", %1 group addresses: all on the wire ≤ 5 ms")
+            .arg(command.value(QStringLiteral("group_addresses")).toInt()),
+        QStringLiteral("last group: median %1 ms, max %2 ms over %3 commands, %4 agents heartbeating; %5 missing%6")
+            .arg(num(command.value(QStringLiteral("all_groups_p50_ms")).toDouble(), 2), num(last, 2))
+            .arg(command.value(QStringLiteral("commands")).toInt())
+            .arg(command.value(QStringLiteral("agents_heartbeating")).toInt())
+            .arg(command.value(QStringLiteral("missing")).toInt())
+            .arg(error(command)),
+        command.contains(QStringLiteral("all_groups_max_ms")) && last <= 5 && command.value(QStringLiteral("missing")).toInt() == 0);
+    md += QStringLiteral("\nRaw results: the JSON lines below, one per benchmark.\n\n```\n");
+    for (const QString& name : { QStringLiteral("receive"), QStringLiteral("scale"), QStringLiteral("startstop"),
+             QStringLiteral("command") })
+        md += readText(dir.filePath(name + QStringLiteral(".json"))).trimmed() + QLatin1Char('\n');
+    md += QStringLiteral("```\n");
+    return md;
+}

@@ -1,0 +1,63 @@
+#include "LabSeed.h"
+
+#include "QStudentManage.h"
+#include "QtDoubleIntStringItem.h"
+#include "SimulatorOptions.h"
+
+#include <QDir>
+
+#include <algorithm>
+#include <memory>
+
+QString LabSeed::groupName(int index)
+{
+    return QStringLiteral("机房%1").arg(index + 1, 2, 10, QLatin1Char('0'));
+}
+
+bool LabSeed::write(const QString& dataDir, int machines, int groups, QString* error, int catalog)
+{
+    SimulatorOptions addressing;
+    addressing.agents = machines;
+    QStudentManage registry;
+    if (!registry.openDatabase(QDir(dataDir).absoluteFilePath(QStringLiteral("data.sqlite3")))) {
+        if (error)
+            *error = registry.databaseError();
+        return false;
+    }
+    for (int i = 0; i < machines; ++i) {
+        registry.updateMachine(addressing.agentMac(i), addressing.agentHostName(i),
+            SimulatorOptions::addressText(addressing.agentAddress(i)), false);
+    }
+    for (int g = 0; g < groups; ++g)
+        registry.addGroup(groupName(g), g + 1);
+    if (groups > 0) {
+        const int perGroup = (machines + groups - 1) / groups;
+        for (int i = 0; i < machines; ++i)
+            registry.moveMachineToGroup(groupName(i / perGroup), addressing.agentMac(i));
+    }
+
+    const char* const samples[3][4] = {
+        { "游戏", ".*QQ.*", "迅雷", "抖音" },
+        { "RokAgent", "Spooler", "W32Time", "Dhcp" },
+        { "C:\\Program Files\\Rok\\agent.exe", "C:\\Windows\\explorer.exe", "C:\\Tools\\exam.exe",
+            "C:\\Tools\\board.exe" },
+    };
+    for (int type = 1; type <= 3; ++type) {
+        StringItemList items;
+        for (int i = 0; i < std::min(catalog, 4); ++i) {
+            const char* text = samples[type - 1][i];
+            auto item = std::make_shared<QtDoubleIntStringItem>();
+            item->item_type = type;
+            item->item_state = QtDoubleIntStringItem::Active;
+            item->str_val = QString::fromUtf8(text);
+            items << item;
+        }
+        registry.saveStringItems(items, type);
+    }
+    if (!registry.saveAll()) {
+        if (error)
+            *error = registry.store().lastError();
+        return false;
+    }
+    return true;
+}

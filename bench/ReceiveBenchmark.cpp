@@ -1,0 +1,142 @@
+#include "ReceiveBenchmark.h"
+
+#include "BareReceiver.h"
+#include "DatagramBlaster.h"
+#include "EventWait.h"
+#include "Percentiles.h"
+#include "ProcessUsage.h"
+#include "Protocol.h"
+#include "QStudentGroupWidget.h"
+#include "RokVtxAdmin.h"
+#include "SimulatorOptions.h"
+#include "UdpCounters.h"
+
+#include <QJsonArray>
+#include <QTemporaryDir>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+void registerAll(const SimulatorOptions& agents)
+{
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in to {};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(Protocol::ConsolePort);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    for (int i = 0; i < agents.agents; ++i) {
+        const QByteArray datagram = Protocol::buildRegister(agents.agentMac(i), agents.agentHostName(i));
+        ::sendto(fd, datagram.constData(), size_t(datagram.size()), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+        if (i % 100 == 99)
+            EventWait::forMs(5);
+    }
+    ::close(fd);
+}
+
+} // namespace
+
+QJsonObject ReceiveBenchmark::run(const BenchOptions& options)
+{
+    QJsonObject result;
+    result.insert(QStringLiteral("bench"), QStringLiteral("receive"));
+    result.insert(QStringLiteral("machines"), options.agents);
+    result.insert(QStringLiteral("phase_s"), options.phaseSeconds);
+    result.insert(QStringLiteral("rounds"), options.rounds);
+
+    QTemporaryDir dir;
+    auto window = std::make_unique<RokVtxAdmin>(dir.path());
+    window->show();
+    if (!window->networkReady()) {
+        result.insert(QStringLiteral("error"), QStringLiteral("the console could not open its UDP port"));
+        return result;
+    }
+    EventWait::forMs(500);
+
+    SimulatorOptions agents;
+    agents.agents = options.agents;
+    registerAll(agents);
+    const bool registered = EventWait::until(
+        [&] { return window->studentManage().allMachines().size() >= options.agents; }, 30000, 50);
+    result.insert(QStringLiteral("registered"), window->studentManage().allMachines().size());
+    if (!registered) {
+        result.insert(QStringLiteral("error"), QStringLiteral("not every machine registered"));
+        return result;
+    }
+    EventWait::forMs(1500);
+
+    // One in 6 a policy report (agents report every 5 s, beat every 1 s),
+    // one in 64 a registration; the report carries the current version, as
+    // agents that hold the group's policy send it.
+    const uint32_t version = window->ungroupedPage()->policy_version.load();
+    DatagramBlaster blaster(DatagramBlaster::agentMix(agents.macBase, options.agents, version, 6, 64));
+    result.insert(QStringLiteral("mix"), QStringLiteral("heartbeats, 1 in 6 policy reports, 1 in 64 registrations"));
+
+    BareReceiver bare;
+    if (!bare.open()) {
+        result.insert(QStringLiteral("error"), QStringLiteral("cannot open the bare receiver's socket"));
+        return result;
+    }
+
+    Percentiles bareRates;
+    Percentiles consoleRates;
+    Percentiles bareOffered;
+    Percentiles consoleOffered;
+    uint64_t consoleDrops = 0;
+    QJsonArray phases;
+    const int ramp = 300;
+    const int phaseMs = int(options.phaseSeconds * 1000);
+    for (int round = 0; round < options.rounds; ++round) {
+        for (int which = 0; which < 2; ++which) {
+            const bool console = which == 1;
+            if (!console)
+                bare.start();
+            blaster.start(console ? Protocol::ConsolePort : bare.port());
+            EventWait::forMs(ramp);
+            const UdpCounters c0 = UdpCounters::read();
+            const uint64_t h0 = bare.handled();
+            const uint64_t s0 = blaster.sent();
+            const int64_t t0 = ProcessUsage::monotonicNs();
+            EventWait::forMs(phaseMs);
+            const UdpCounters c1 = UdpCounters::read();
+            const uint64_t h1 = bare.handled();
+            const uint64_t s1 = blaster.sent();
+            const double seconds = double(ProcessUsage::monotonicNs() - t0) / 1e9;
+            blaster.stop();
+            if (!console)
+                bare.stop();
+            const double handled = console ? double(c1.inDatagrams - c0.inDatagrams) : double(h1 - h0);
+            const double rate = handled / seconds;
+            const double offered = double(s1 - s0) / seconds;
+            (console ? consoleRates : bareRates).add(rate);
+            (console ? consoleOffered : bareOffered).add(offered);
+            if (console)
+                consoleDrops += c1.receiveBufferErrors - c0.receiveBufferErrors;
+            QJsonObject phase;
+            phase.insert(QStringLiteral("receiver"), console ? QStringLiteral("console") : QStringLiteral("bare"));
+            phase.insert(QStringLiteral("handled_per_s"), rate);
+            phase.insert(QStringLiteral("offered_per_s"), offered);
+            phases.append(phase);
+            std::fprintf(stderr, "receive: round %d %s: %.0f handled/s of %.0f offered/s\n", round + 1,
+                console ? "console" : "bare   ", rate, offered);
+            // Let the queues drain before the other receiver's turn.
+            EventWait::forMs(500);
+        }
+    }
+    result.insert(QStringLiteral("phases"), phases);
+    result.insert(QStringLiteral("bare_per_s"), bareRates.at(50));
+    result.insert(QStringLiteral("console_per_s"), consoleRates.at(50));
+    result.insert(QStringLiteral("bare_offered_per_s"), bareOffered.at(50));
+    result.insert(QStringLiteral("console_offered_per_s"), consoleOffered.at(50));
+    result.insert(QStringLiteral("console_drops"), qint64(consoleDrops));
+    result.insert(QStringLiteral("ratio"), bareRates.at(50) > 0 ? consoleRates.at(50) / bareRates.at(50) : 0);
+    result.insert(QStringLiteral("machines_after"), window->studentManage().allMachines().size());
+    window.reset();
+    return result;
+}

@@ -1,0 +1,114 @@
+#include "BenchOptions.h"
+#include "BenchReport.h"
+#include "CommandBenchmark.h"
+#include "LabSeed.h"
+#include "ReceiveBenchmark.h"
+#include "ScaleBenchmark.h"
+#include "StartStopBenchmark.h"
+
+#include "RokResources.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <cstdio>
+
+namespace {
+
+void printResult(const QJsonObject& result)
+{
+    const QByteArray line = QJsonDocument(result).toJson(QJsonDocument::Compact);
+    std::fprintf(stdout, "%s\n", line.constData());
+    std::fflush(stdout);
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("rok-bench"));
+    QApplication::setQuitOnLastWindowClosed(false);
+    initRokResources();
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Benchmarks of the teacher's console. Opens the console's UDP port: run it only inside scripts/netns.\n"
+        "Each run prints one JSON object on standard output."));
+    parser.addHelpOption();
+    parser.addPositionalArgument(QStringLiteral("benchmark"),
+        QStringLiteral("receive | scale | startstop | command; seed DIR and open DIR to profile a start by "
+                       "hand; report DIR to turn a directory of results into Markdown."));
+    const QCommandLineOption agents(QStringLiteral("agents"), QStringLiteral("Simulated agents (5000)."), QStringLiteral("N"));
+    const QCommandLineOption groups(QStringLiteral("groups"), QStringLiteral("Stored groups (50)."), QStringLiteral("N"));
+    const QCommandLineOption window(
+        QStringLiteral("window"), QStringLiteral("Steady window of the scale run, seconds (180)."), QStringLiteral("S"));
+    const QCommandLineOption repeats(
+        QStringLiteral("repeats"), QStringLiteral("Starts and stops to time (5)."), QStringLiteral("N"));
+    const QCommandLineOption commands(
+        QStringLiteral("commands"), QStringLiteral("Lock commands to time (20)."), QStringLiteral("N"));
+    const QCommandLineOption idle(
+        QStringLiteral("idle"), QStringLiteral("Time the lock command without agents heartbeating."));
+    const QCommandLineOption catalog(QStringLiteral("catalog"),
+        QStringLiteral("Central policy entries per list in the stored school, 0 to 4 (4)."), QStringLiteral("N"));
+    const QCommandLineOption silent(
+        QStringLiteral("silent"), QStringLiteral("Agents that fall silent together (500)."), QStringLiteral("N"));
+    parser.addOptions({ agents, groups, window, silent, repeats, commands, idle, catalog });
+    parser.process(app);
+
+    BenchOptions options;
+    if (parser.isSet(agents))
+        options.agents = parser.value(agents).toInt();
+    if (parser.isSet(groups))
+        options.groups = parser.value(groups).toInt();
+    if (parser.isSet(window))
+        options.windowSeconds = parser.value(window).toInt();
+    if (parser.isSet(silent))
+        options.silent = parser.value(silent).toInt();
+    if (parser.isSet(catalog))
+        options.catalog = parser.value(catalog).toInt();
+    if (parser.isSet(commands))
+        options.commands = parser.value(commands).toInt();
+    options.commandUnderLoad = !parser.isSet(idle);
+    if (parser.isSet(repeats))
+        options.repeats = parser.value(repeats).toInt();
+
+    const QString benchmark = parser.positionalArguments().value(0);
+    if (benchmark == QLatin1String("report")) {
+        const QByteArray text = BenchReport::markdown(parser.positionalArguments().value(1)).toUtf8();
+        std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
+        return 0;
+    }
+    if (qgetenv("ROK_NETNS_ISOLATED") != "1") {
+        std::fprintf(stderr, "rok-bench: run it inside scripts/netns, which isolates the console's traffic\n");
+        return 2;
+    }
+    QJsonObject result;
+    if (benchmark == QLatin1String("scale")) {
+        result = ScaleBenchmark::run(options);
+    } else if (benchmark == QLatin1String("receive")) {
+        result = ReceiveBenchmark::run(options);
+    } else if (benchmark == QLatin1String("command")) {
+        result = CommandBenchmark::run(options);
+    } else if (benchmark == QLatin1String("startstop")) {
+        result = StartStopBenchmark::run(options);
+    } else if (benchmark == QLatin1String("seed")) {
+        // A school on disk to profile by hand: seed DIR, then open DIR.
+        QString error;
+        result.insert(QStringLiteral("bench"), QStringLiteral("seed"));
+        if (!LabSeed::write(parser.positionalArguments().value(1), options.agents, options.groups, &error, options.catalog))
+            result.insert(QStringLiteral("error"), error);
+    } else if (benchmark == QLatin1String("open")) {
+        result = StartStopBenchmark::openOnce(parser.positionalArguments().value(1));
+    } else {
+        std::fprintf(stderr, "rok-bench: unknown benchmark \"%s\"\n", benchmark.toLocal8Bit().constData());
+        return 2;
+    }
+    result.insert(QStringLiteral("loadavg"), BenchReport::machine().value(QStringLiteral("loadavg")));
+    printResult(result);
+    return result.contains(QStringLiteral("error")) ? 1 : 0;
+}

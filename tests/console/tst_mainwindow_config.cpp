@@ -1,0 +1,314 @@
+// config.conf through the main window: its exact text, round trips of
+// awkward texts, and files that are not as the console writes them.
+
+#include "GroupSettingsFile.h"
+#include "QAppWatcherWidget.h"
+#include "QtRokTableView.h"
+#include "tst_mainwindow_support.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace MainWindowTest;
+
+namespace {
+
+QString dataPath(const QTemporaryDir& dir)
+{
+    return dir.filePath(QStringLiteral("data.sqlite3"));
+}
+
+QString configPath(const QTemporaryDir& dir)
+{
+    return dir.filePath(QStringLiteral("config.conf"));
+}
+
+StringItemList catalog()
+{
+    return { item(1, QStringLiteral("游戏.*")), item(1, QStringLiteral("QQ")), item(2, QStringLiteral("Spooler")),
+        item(3, QStringLiteral("C:\\a.exe")) };
+}
+
+// Switches the entry with `text` off (or back on) in a page's embedded list.
+bool switchEntry(QStudentGroupWidget* page, int type, const QString& text, bool off)
+{
+    QtRokTableView* table = page->policy_editor->tableOfType(type);
+    for (int row = 0; table && row < table->getRowCount(); ++row) {
+        if (table->getCellText(row, 0) != text)
+            continue;
+        auto* box = qobject_cast<QComboBox*>(table->getCellWidget(row, 1));
+        if (!box)
+            return false;
+        box->setCurrentIndex(off ? 1 : 0);
+        return true;
+    }
+    return false;
+}
+
+struct Exported
+{
+    int lockType = 0;
+    bool manualIp = false;
+    bool usb = false;
+    QStringList titles, services, programs;
+};
+
+Exported exported(QStudentGroupWidget* page)
+{
+    Exported out;
+    std::shared_ptr<Rok_Lock_State> lock;
+    page->exportGroupConfig(lock, out.titles, out.services, out.programs);
+    out.lockType = lock->lock_type;
+    out.manualIp = lock->allowmanualip;
+    out.usb = lock->allowusbdrv;
+    return out;
+}
+
+QByteArray emptyEntry(const QByteArray& name)
+{
+    return "\t{\n\t\tgroup-name=\"" + name
+        + "\";\n\t\tlock-type=0;\n\t\tallowmanualip=0;\n\t\tallowusbdrv=0;\n"
+          "\t\ttype-1=[\n\n\t\t];\n\t\ttype-2=[\n\n\t\t];\n\t\ttype-3=[\n\n\t\t];\n\t},";
+}
+
+} // namespace
+
+class TestConfig : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+
+    void configTextWithoutGroups();
+    void configTextWithSwitchedOffEntries();
+    void configRoundTrip_data();
+    void configRoundTrip();
+    void sameTabTextReceivesSameEntry();
+    void malformedConfig_data();
+    void malformedConfig();
+};
+
+void TestConfig::initTestCase()
+{
+    initRokResources();
+    registerRokMetaTypes();
+}
+
+void TestConfig::configTextWithoutGroups()
+{
+    // Also where the program's directory has a non-ASCII name.
+    QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/机房控制-XXXXXX"));
+    QVERIFY(dir.isValid());
+    {
+        RokVtxAdmin window(dir.path());
+        window.loadConfigFile();
+    }
+    QCOMPARE(fileBytes(configPath(dir)), QByteArray("groups=(\n" + emptyEntry("未分组") + "\n);"));
+}
+
+void TestConfig::configTextWithSwitchedOffEntries()
+{
+    QTemporaryDir dir;
+    QVERIFY(seedDatabase(dataPath(dir), { { QStringLiteral("A"), 1 } }, {}, catalog()));
+    RokVtxAdmin window(dir.path());
+    window.loadConfigFile();
+    QStudentGroupWidget* groupA = page(window, "A");
+    QVERIFY(switchEntry(groupA, 3, QStringLiteral("C:\\a.exe"), true));
+    QVERIFY(switchEntry(groupA, 1, QStringLiteral("QQ"), true));
+    QVERIFY(switchEntry(groupA, 1, QStringLiteral("游戏.*"), true));
+    window.tabWidget()->setCurrentIndex(1);
+    action(window, "action_op_lock")->trigger();
+    action(window, "action_op_usbdisk")->trigger();
+    window.saveNow();
+
+    const QByteArray expected = "groups=(\n"
+                                "\t{\n"
+                                "\t\tgroup-name=\"A\";\n"
+                                "\t\tlock-type=2;\n"
+                                "\t\tallowmanualip=0;\n"
+                                "\t\tallowusbdrv=1;\n"
+                                "\t\ttype-1=[\n"
+                                "\t\t\t\"游戏.*\",\n"
+                                "\t\t\t\"QQ\",\n"
+                                "\t\t];\n"
+                                "\t\ttype-2=[\n"
+                                "\n"
+                                "\t\t];\n"
+                                "\t\ttype-3=[\n"
+                                "\t\t\t\"C:\\\\a.exe\",\n"
+                                "\t\t];\n"
+                                "\t},\n"
+        + emptyEntry("未分组") + "\n);";
+    QCOMPARE(fileBytes(configPath(dir)), expected);
+}
+
+void TestConfig::configRoundTrip_data()
+{
+    QTest::addColumn<QString>("group");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("program");
+
+    QTest::newRow("backslashes") << QStringLiteral("机房\\后排") << QStringLiteral("^.*\\.(exe|bat)$")
+                                 << QStringLiteral("C:\\Program Files\\a\\");
+    QTest::newRow("quotes") << QStringLiteral("\"一\"班") << QStringLiteral("标题 \"x\"")
+                            << QStringLiteral("\\\\server\\\"share\"");
+    QTest::newRow("commas and brackets") << QStringLiteral("a, b); c") << QStringLiteral("x,],)")
+                                         << QStringLiteral("D:\\x,y\\z.exe");
+    QTest::newRow("non-ASCII and comment marks")
+        << QStringLiteral("三年级 # // /*") << QStringLiteral("游戏 — ✓ */") << QStringLiteral("C:\\程序\\游戏.exe");
+}
+
+void TestConfig::configRoundTrip()
+{
+    QFETCH(QString, group);
+    QFETCH(QString, title);
+    QFETCH(QString, program);
+
+    QTemporaryDir dir;
+    const StringItemList items { item(1, title), item(1, QStringLiteral("plain")), item(3, program) };
+    QVERIFY(seedDatabase(dataPath(dir), { { group, 1 } }, {}, items));
+    {
+        RokVtxAdmin window(dir.path());
+        window.loadConfigFile();
+        QCOMPARE(tabTexts(window), (QStringList { "全部", group, "未分组" }));
+        QVERIFY(switchEntry(window.pageAt(1), 1, title, true));
+        QVERIFY(switchEntry(window.pageAt(1), 3, program, true));
+        QVERIFY(switchEntry(window.pageAt(2), 3, program, true));
+        window.tabWidget()->setCurrentIndex(1);
+        action(window, "action_op_keep_quiet")->trigger();
+        window.tabWidget()->setCurrentIndex(2);
+        action(window, "action_op_auto_ip")->trigger();
+    }
+
+    QList<GroupSettings> parsed;
+    QString error;
+    QVERIFY2(GroupSettingsFile::read(configPath(dir), parsed, &error), qPrintable(error));
+    QCOMPARE(parsed.size(), 2);
+    QCOMPARE(parsed.at(0).group_name, group);
+
+    RokVtxAdmin window(dir.path());
+    window.loadConfigFile();
+    const Exported first = exported(window.pageAt(1));
+    QCOMPARE(first.lockType, 1);
+    QCOMPARE(first.titles, QStringList { title });
+    QCOMPARE(first.programs, QStringList { program });
+    const Exported second = exported(window.ungroupedPage());
+    QCOMPARE(second.lockType, 0);
+    QVERIFY(second.manualIp);
+    QCOMPARE(second.titles, QStringList());
+    QCOMPARE(second.programs, QStringList { program });
+    // The states come back in the check marks of the tab in front too.
+    window.tabWidget()->setCurrentIndex(1);
+    QVERIFY(action(window, "action_op_keep_quiet")->isChecked());
+}
+
+void TestConfig::sameTabTextReceivesSameEntry()
+{
+    // A group of that name from an earlier version of the console.
+    QTemporaryDir dir;
+    QVERIFY(seedDatabase(dataPath(dir), { { QStringLiteral("未分组"), 1 } }, {}, catalog()));
+    QVERIFY(writeFile(configPath(dir),
+        "groups=(\n\t{\n\t\tgroup-name=\"未分组\";\n\t\tlock-type=1;\n\t\ttype-1=[\"QQ\"];\n\t},\n"
+        "\t{\n\t\tgroup-name=\"nobody\";\n\t\tlock-type=3;\n\t},\n);"));
+    RokVtxAdmin window(dir.path());
+    window.loadConfigFile();
+    QCOMPARE(tabTexts(window), (QStringList { "全部", "未分组", "未分组" }));
+    for (int i = 1; i < 3; ++i) {
+        QCOMPARE(window.pageAt(i)->lock_state->lock_type, 1);
+        QCOMPARE(exported(window.pageAt(i)).titles, QStringList { QStringLiteral("QQ") });
+    }
+}
+
+void TestConfig::malformedConfig_data()
+{
+    QTest::addColumn<QByteArray>("text"); // empty: config.conf is a directory
+    QTest::addColumn<int>("lockA"); // lock type of page A after loading
+    QTest::addColumn<QStringList>("offInA"); // type-1 entries switched off in A
+    QTest::addColumn<bool>("kept"); // the run must leave the file as it was
+
+    const QStringList none;
+    QTest::newRow("unreadable") << QByteArray() << 0 << none << true;
+    QTest::newRow("syntax error") << QByteArray("groups=(\n\t{\n\t\tgroup-name=\"A\";\n\t\tlock-type=2;\n") << 0 << none
+                                  << true;
+    QTest::newRow("binary") << QByteArray("\x01\x02\xff\xfe groups") << 0 << none << true;
+    QTest::newRow("unescaped quote") << QByteArray("groups=({ group-name=\"A\"B\"; lock-type=2; });") << 0 << none
+                                     << true;
+    QTest::newRow("empty file") << QByteArray("\n") << 0 << none << false;
+    QTest::newRow("no groups") << QByteArray("other=1;") << 0 << none << false;
+    QTest::newRow("groups an array") << QByteArray("groups=[1, 2];") << 0 << none << false;
+    QTest::newRow("groups a group") << QByteArray("groups={ group-name=\"A\"; lock-type=2; };") << 0 << none << false;
+    QTest::newRow("entry not a group") << QByteArray("groups=( 5, \"A\", { group-name=\"A\"; lock-type=2; } );") << 2
+                                       << none << false;
+    QTest::newRow("lists missing") << QByteArray("groups=({ group-name=\"A\"; lock-type=3; type-1=[\"QQ\"]; });") << 3
+                                   << QStringList { "QQ" } << false;
+    QTest::newRow("lists of numbers") << QByteArray("groups=({ group-name=\"A\"; lock-type=1; type-1=[1, 2]; "
+                                                    "type-2=5; type-3=(\"Spooler\"); });")
+                                      << 1 << none << false;
+    QTest::newRow("flags not integers") << QByteArray("groups=({ group-name=\"A\"; lock-type=1; allowusbdrv=true; "
+                                                      "allowmanualip=\"1\"; });")
+                                        << 1 << none << false;
+    QTest::newRow("64-bit lock type") << QByteArray("groups=({ group-name=\"A\"; lock-type=2L; type-1=[\"QQ\",]; });")
+                                      << 0 << QStringList { "QQ" } << false;
+    QTest::newRow("BOM, CR LF, trailing commas")
+        << QByteArray("\xEF\xBB\xBFgroups=(\r\n\t{\r\n\t\tgroup-name=\"A\";\r\n\t\tlock-type=2;\r\n"
+                      "\t\ttype-1=[\r\n\t\t\t\"游戏.*\",\r\n\t\t\t\"QQ\",\r\n\t\t];\r\n\t},\r\n);")
+        << 2 << QStringList { "游戏.*", "QQ" } << false;
+    QTest::newRow("unescaped path") << QByteArray("groups=({ group-name=\"A\"; lock-type=2; type-3=[\"C:\\a.exe\"]; "
+                                                  "type-1=[\"\\d+\"]; });")
+                                    << 2 << none << false;
+}
+
+void TestConfig::malformedConfig()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(int, lockA);
+    QFETCH(QStringList, offInA);
+    QFETCH(bool, kept);
+
+    QTemporaryDir dir;
+    QVERIFY(seedDatabase(dataPath(dir), { { QStringLiteral("A"), 1 } }, {}, catalog()));
+    if (text.isEmpty())
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("config.conf")));
+    else
+        QVERIFY(writeFile(configPath(dir), text));
+
+    {
+        RokVtxAdmin window(dir.path());
+        window.loadConfigFile();
+        QStudentGroupWidget* groupA = page(window, "A");
+        QCOMPARE(groupA->lock_state->lock_type, lockA);
+        QVERIFY(!groupA->lock_state->allowusbdrv.load());
+        QVERIFY(!groupA->lock_state->allowmanualip.load());
+        QCOMPARE(exported(groupA).titles, offInA);
+
+        // Changes that would be saved, then a full exit.
+        window.tabWidget()->setCurrentIndex(1);
+        action(window, "action_op_lock_kbd_mouse")->trigger();
+        QVERIFY(switchEntry(groupA, 2, QStringLiteral("Spooler"), true));
+        window.saveNow();
+    }
+
+    if (text.isEmpty()) {
+        QVERIFY(QFileInfo(configPath(dir)).isDir());
+    } else if (kept) {
+        QCOMPARE(fileBytes(configPath(dir)), text);
+    } else {
+        QList<GroupSettings> parsed;
+        QVERIFY(GroupSettingsFile::read(configPath(dir), parsed));
+        QCOMPARE(parsed.size(), 2);
+        QCOMPARE(parsed.at(0).group_name, QStringLiteral("A"));
+        QCOMPARE(parsed.at(0).lock_type, lockA == 3 ? 0 : 3);
+        QCOMPARE(parsed.at(0).services, QStringList { QStringLiteral("Spooler") });
+    }
+    // Nothing but the file itself was left behind by the writer.
+    QStringList entries = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
+    entries.removeAll(QStringLiteral("data.sqlite3"));
+    entries.removeAll(QStringLiteral("config.conf"));
+    QCOMPARE(entries, QStringList());
+}
+
+QTEST_MAIN(TestConfig)
+#include "tst_mainwindow_config.moc"

@@ -1,0 +1,284 @@
+#pragma once
+
+// Shared by the main-window tests: a database seeded before the window opens,
+// a log of the datagrams the pages hand out on the UI thread, a reader of
+// what reached the database, and a driver for the window's modal dialogs.
+
+#include "CStudentGroup.h"
+#include "Machine.h"
+#include "MessageBox.h"
+#include "Protocol.h"
+#include "QDataHelper.h"
+#include "QStudentGroupWidget.h"
+#include "QStudentManage.h"
+#include "QtDoubleIntStringItem.h"
+#include "RokResources.h"
+#include "RokVtxAdmin.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QDialog>
+#include <QFile>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QSqlDatabase>
+#include <QTabWidget>
+#include <QThread>
+#include <QTimer>
+#include <functional>
+#include <memory>
+
+namespace MainWindowTest {
+
+struct SeedMachine
+{
+    quint64 mac = 0;
+    QString host;
+    QString ip;
+    QString group; // empty: ungrouped
+};
+
+struct SeedGroup
+{
+    QString name;
+    int order = 1;
+};
+
+inline QtDoubleIntStringItem_PTR item(int type, const QString& text, int state = 1)
+{
+    auto entry = std::make_shared<QtDoubleIntStringItem>();
+    entry->item_type = type;
+    entry->item_state = state;
+    entry->str_val = text;
+    return entry;
+}
+
+// Writes groups, machines and the policy catalog the way an earlier run of
+// the console would have left them.
+inline bool seedDatabase(const QString& path, const QList<SeedGroup>& groups, const QList<SeedMachine>& machines,
+    const StringItemList& catalog = {})
+{
+    QStudentManage registry;
+    if (!registry.openDatabase(path))
+        return false;
+    for (const SeedGroup& group : groups)
+        registry.addGroup(group.name, group.order);
+    for (const SeedMachine& machine : machines) {
+        registry.updateMachine(machine.mac, machine.host, machine.ip, false);
+        if (!machine.group.isEmpty())
+            registry.moveMachineToGroup(machine.group, machine.mac);
+    }
+    for (int type = 1; type <= 3; ++type) {
+        StringItemList ofType;
+        for (const auto& entry : catalog)
+            if (entry->item_type == type)
+                ofType << entry;
+        if (!ofType.isEmpty() && !registry.saveStringItems(ofType, type))
+            return false;
+    }
+    return registry.saveAll();
+}
+
+// What the database holds right now, read over a connection of its own.
+struct Stored
+{
+    bool ok = false;
+    QMap<quint64, Machine_PTR> machines;
+    QList<CStudentGroup_PTR> groups;
+
+    CStudentGroup_PTR group(const QString& name) const
+    {
+        for (const auto& group : groups)
+            if (group->group_name == name)
+                return group;
+        return nullptr;
+    }
+    QStringList groupNames() const
+    {
+        QStringList names;
+        for (const auto& group : groups)
+            names << group->group_name;
+        return names;
+    }
+};
+
+inline Stored readDatabase(const QString& path)
+{
+    static int connections = 0;
+    const QString name = QStringLiteral("test-reader-%1").arg(++connections);
+    Stored stored;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(path);
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
+        if (db.open()) {
+            QDataHelper helper;
+            helper.setDatabase(db);
+            bool machinesOk = false;
+            bool groupsOk = false;
+            stored.machines = helper.loadMachineList(&machinesOk);
+            stored.groups = helper.loadGroupList(&groupsOk);
+            stored.ok = machinesOk && groupsOk;
+            helper.setDatabase(QSqlDatabase());
+            db.close();
+        }
+    }
+    QSqlDatabase::removeDatabase(name);
+    return stored;
+}
+
+// Every datagram a page emits on the UI thread, in emission order across all
+// watched pages. The pages' resend threads repeat the same signal; those
+// repetitions are not commands and are left out. Declare the log before the
+// window: those threads call into it until the window has joined them.
+class SendLog final : public QObject
+{
+public:
+    struct Sent
+    {
+        QStudentGroupWidget* page = nullptr;
+        uint32_t address = 0;
+        QByteArray datagram;
+    };
+
+    void watch(QStudentGroupWidget* page)
+    {
+        // On a resend thread nothing of the closure is touched.
+        connect(
+            page, &QStudentGroupWidget::sg_need_send_msg, this,
+            [this, page](uint32_t address, const QByteArray& datagram) {
+                if (QThread::currentThread() == QCoreApplication::instance()->thread())
+                    sent << Sent { page, address, datagram };
+            },
+            Qt::DirectConnection);
+    }
+
+    void watchAll(const RokVtxAdmin& window)
+    {
+        for (int i = 0; i < window.tabWidget()->count(); ++i)
+            watch(window.pageAt(i));
+    }
+
+    QList<Sent> ofId(uint32_t id) const
+    {
+        QList<Sent> matching;
+        for (const Sent& one : sent)
+            if (Protocol::consoleMessageId(one.datagram) == id)
+                matching << one;
+        return matching;
+    }
+
+    QList<Sent> sent;
+};
+
+inline uint32_t lockWord(const QByteArray& datagram)
+{
+    uint32_t word = 0;
+    return Protocol::parseLockState(datagram, word) ? word : 0;
+}
+
+inline uint32_t joinAddress(const QByteArray& datagram)
+{
+    uint32_t address = 0;
+    return Protocol::parseJoinGroup(datagram, address) ? address : 0;
+}
+
+inline QAction* action(const RokVtxAdmin& window, const char* name)
+{
+    return window.findChild<QAction*>(QString::fromLatin1(name));
+}
+
+inline QStringList tabTexts(const RokVtxAdmin& window)
+{
+    QStringList texts;
+    for (int i = 0; i < window.tabWidget()->count(); ++i)
+        texts << window.tabWidget()->tabText(i);
+    return texts;
+}
+
+inline int tabIndexOf(const RokVtxAdmin& window, const QString& text)
+{
+    for (int i = 0; i < window.tabWidget()->count(); ++i)
+        if (window.tabWidget()->tabText(i) == text)
+            return i;
+    return -1;
+}
+
+inline QStudentGroupWidget* page(const RokVtxAdmin& window, const QString& text)
+{
+    return window.pageAt(tabIndexOf(window, text));
+}
+
+inline int rowOf(const QStudentGroupWidget* page, quint64 mac)
+{
+    return page ? const_cast<QStudentGroupWidget*>(page)->rowOfMachine(mac) : -1;
+}
+
+// Runs `step` on the next modal dialog of type T once the window's exec()
+// has shown it. Gives up after about five seconds, so a dialog that never
+// comes fails the test instead of hanging it.
+template <typename T> void whenModal(QObject* context, std::function<void(T*)> step)
+{
+    auto* poll = new QTimer(context);
+    poll->setInterval(10);
+    auto tries = std::make_shared<int>(0);
+    QObject::connect(poll, &QTimer::timeout, context, [poll, tries, step] {
+        if (auto* dialog = qobject_cast<T*>(QApplication::activeModalWidget())) {
+            poll->stop();
+            poll->deleteLater();
+            step(dialog);
+        } else if (++*tries > 500) {
+            poll->stop();
+            poll->deleteLater();
+        }
+    });
+    poll->start();
+}
+
+// Fills the add-group dialog and presses "确  定". A name the dialog refuses
+// leaves it open; it is then cancelled, and *refusal gets the message shown.
+inline void answerAddGroup(QObject* context, const QString& name, int order, QString* refusal = nullptr)
+{
+    whenModal<QDialog>(context, [name, order, refusal](QDialog* dialog) {
+        dialog->findChild<QLineEdit*>(QStringLiteral("lineEdit"))->setText(name);
+        dialog->findChild<QSpinBox*>(QStringLiteral("spinBox"))->setValue(order);
+        MessageBox::clearLast();
+        MessageBox::setNextAnswer(QMessageBox::Ok);
+        dialog->findChild<QPushButton*>(QStringLiteral("pushButton_ok"))->click();
+        if (dialog->isVisible()) {
+            if (refusal)
+                *refusal = MessageBox::lastText();
+            dialog->findChild<QPushButton*>(QStringLiteral("pushButton_cancel"))->click();
+        }
+        MessageBox::setNextAnswer(QMessageBox::NoButton);
+    });
+}
+
+// Picks `group` in the move dialog and presses "确  定".
+inline void answerMoveInto(QObject* context, const QString& group)
+{
+    whenModal<QDialog>(context, [group](QDialog* dialog) {
+        auto* box = dialog->findChild<QComboBox*>(QStringLiteral("comboBox"));
+        box->setCurrentIndex(box->findText(group));
+        dialog->findChild<QPushButton*>(QStringLiteral("pushButton_ok"))->click();
+        if (dialog->isVisible())
+            dialog->findChild<QPushButton*>(QStringLiteral("pushButton_cancel"))->click();
+    });
+}
+
+inline QByteArray fileBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+inline bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+} // namespace MainWindowTest

@@ -1,0 +1,487 @@
+// The console against damaged, foreign, locked and unwritable data files: it
+// starts, tells the teacher when the database cannot be used, and never
+// writes over a file it could not read.
+
+#include "../console/tst_mainwindow_support.h"
+
+#include "GroupSettingsFile.h"
+#include "QtRokTableView.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#ifdef Q_OS_LINUX
+#include <cerrno>
+#include <cstring>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/statvfs.h>
+#endif
+
+using namespace MainWindowTest;
+
+namespace {
+
+const QString Ungrouped = QStringLiteral("未分组");
+
+enum class Damage {
+    OverwrittenSchema,
+    Truncated,
+    GarbageAfterHeader,
+    ForeignMachines,
+    ForeignGroups,
+    ForeignItems,
+    ExclusiveLock,
+    ReservedLock,
+    OtherTablesOnly,
+    EmptyFile,
+};
+
+QString dbPath(const QTemporaryDir& dir)
+{
+    return dir.filePath(QStringLiteral("data.sqlite3"));
+}
+
+bool seedLab(const QTemporaryDir& dir, int machines)
+{
+    QList<SeedMachine> seeded;
+    for (int i = 0; i < machines; ++i)
+        seeded << SeedMachine { 0x5A0000000001ULL + quint64(i), QStringLiteral("PC-%1").arg(i + 1, 4, 10, QLatin1Char('0')),
+            QStringLiteral("10.0.%1.%2").arg(i / 250).arg(i % 250 + 1), i % 2 ? QStringLiteral("A") : QString() };
+    return seedDatabase(dbPath(dir), { { QStringLiteral("A"), 1 } }, seeded,
+        { item(1, QStringLiteral("游戏")), item(2, QStringLiteral("Spooler")),
+            item(3, QStringLiteral("C:\\Tools\\guard.exe")) });
+}
+
+// Runs statements on a connection of the test's own.
+class Connection final
+{
+public:
+    explicit Connection(const QString& path)
+        : name(QStringLiteral("badfiles-%1").arg(++count))
+    {
+        db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(path);
+        db.open();
+    }
+    ~Connection()
+    {
+        db.close();
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(name);
+    }
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    QString exec(const QString& statement)
+    {
+        QSqlQuery query(db);
+        return query.exec(statement) ? QString() : query.lastError().text();
+    }
+    QStringList column(const QString& statement)
+    {
+        QStringList values;
+        QSqlQuery query(db);
+        query.exec(statement);
+        while (query.next())
+            values << query.value(0).toString();
+        return values;
+    }
+
+private:
+    static int count;
+    QString name;
+    QSqlDatabase db;
+};
+int Connection::count = 0;
+
+#ifdef Q_OS_LINUX
+// A read-only bind mount of `path` in a mount namespace of this process:
+// root ignores permission bits, but not a read-only mount. Empty when done.
+QString mountReadOnly(const QString& path)
+{
+    static bool ownNamespace = false;
+    if (!ownNamespace) {
+        if (::unshare(CLONE_NEWNS) != 0)
+            return QStringLiteral("unshare: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+        if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+            return QStringLiteral("private /: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+        ownNamespace = true;
+    }
+    const QByteArray target = QFile::encodeName(path);
+    struct statvfs fs = {};
+    if (::statvfs(target.constData(), &fs) != 0)
+        return QStringLiteral("statvfs: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+    if (::mount(target.constData(), target.constData(), nullptr, MS_BIND, nullptr) != 0)
+        return QStringLiteral("bind: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+    // A user namespace may not drop the flags the outer mount has.
+    unsigned long flags = MS_REMOUNT | MS_BIND | MS_RDONLY;
+    const std::pair<unsigned long, unsigned long> kept[] = { { ST_NOSUID, MS_NOSUID }, { ST_NODEV, MS_NODEV },
+        { ST_NOEXEC, MS_NOEXEC }, { ST_NOATIME, MS_NOATIME }, { ST_NODIRATIME, MS_NODIRATIME },
+        { ST_RELATIME, MS_RELATIME } };
+    for (const auto& [has, keep] : kept)
+        if (fs.f_flag & has)
+            flags |= keep;
+    if (::mount(nullptr, target.constData(), nullptr, flags, nullptr) != 0) {
+        const QString error = QStringLiteral("remount: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+        ::umount2(target.constData(), MNT_DETACH);
+        return error;
+    }
+    return QString();
+}
+
+void unmount(const QString& path)
+{
+    ::umount2(QFile::encodeName(path).constData(), MNT_DETACH);
+}
+#endif
+
+QByteArray ungroupedEntry(const QByteArray& lockType, const QByteArray& extra = QByteArray())
+{
+    return "{ group-name=\"未分组\"; lock-type=" + lockType + "; allowmanualip=1; allowusbdrv=0; type-1=[\"游戏\",]; "
+        + extra + " }";
+}
+
+} // namespace
+
+class TestBadFiles : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void damagedDatabase_data();
+    void damagedDatabase();
+    void readOnlyDirectory();
+    void malformedConfig_data();
+    void malformedConfig();
+
+private:
+    // Any box nobody pre-answered: recorded and closed, so a test fails
+    // instead of waiting for a person.
+    QStringList unexpected_boxes;
+    QTimer box_watch;
+};
+
+void TestBadFiles::initTestCase()
+{
+    initRokResources();
+    box_watch.setInterval(50);
+    connect(&box_watch, &QTimer::timeout, this, [this] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            unexpected_boxes << box->text();
+            box->done(QMessageBox::Ok);
+        }
+    });
+}
+
+void TestBadFiles::init()
+{
+    unexpected_boxes.clear();
+    MessageBox::clearLast();
+    box_watch.start();
+}
+
+void TestBadFiles::cleanup()
+{
+    box_watch.stop();
+    MessageBox::setNextAnswer(QMessageBox::NoButton);
+}
+
+void TestBadFiles::damagedDatabase_data()
+{
+    QTest::addColumn<int>("damage");
+    QTest::addColumn<bool>("told");
+
+    QTest::newRow("schema page overwritten") << int(Damage::OverwrittenSchema) << true;
+    QTest::newRow("truncated to two pages") << int(Damage::Truncated) << true;
+    QTest::newRow("garbage after the header") << int(Damage::GarbageAfterHeader) << true;
+    QTest::newRow("foreign tb_machines") << int(Damage::ForeignMachines) << true;
+    QTest::newRow("foreign tb_groups") << int(Damage::ForeignGroups) << true;
+    QTest::newRow("foreign tb_string_items") << int(Damage::ForeignItems) << true;
+    QTest::newRow("held in BEGIN EXCLUSIVE") << int(Damage::ExclusiveLock) << true;
+    QTest::newRow("held in BEGIN IMMEDIATE") << int(Damage::ReservedLock) << true;
+    QTest::newRow("only other tables") << int(Damage::OtherTablesOnly) << false;
+    QTest::newRow("empty file") << int(Damage::EmptyFile) << false;
+}
+
+void TestBadFiles::damagedDatabase()
+{
+    QFETCH(int, damage);
+    QFETCH(bool, told);
+
+    QTemporaryDir dir;
+    const QString path = dbPath(dir);
+    std::unique_ptr<Connection> holder;
+    switch (Damage(damage)) {
+    case Damage::OverwrittenSchema: {
+        QVERIFY(seedLab(dir, 40));
+        QByteArray bytes = fileBytes(path);
+        bytes.replace(100, 1900, QByteArray(1900, '\xA5'));
+        QVERIFY(writeFile(path, bytes));
+        break;
+    }
+    case Damage::Truncated: {
+        QVERIFY(seedLab(dir, 3000));
+        QVERIFY(QFile::resize(path, 8192));
+        break;
+    }
+    case Damage::GarbageAfterHeader: {
+        QByteArray bytes("SQLite format 3\0", 16);
+        for (int i = 0; i < 4080; ++i)
+            bytes += char(i * 37 + 11);
+        QVERIFY(writeFile(path, bytes));
+        break;
+    }
+    case Damage::ForeignMachines:
+    case Damage::ForeignGroups:
+    case Damage::ForeignItems: {
+        const QString table = damage == int(Damage::ForeignMachines) ? QStringLiteral("tb_machines")
+            : damage == int(Damage::ForeignGroups)                   ? QStringLiteral("tb_groups")
+                                                                     : QStringLiteral("tb_string_items");
+        Connection other(path);
+        QCOMPARE(other.exec(QStringLiteral("CREATE TABLE %1(id integer primary key, name text, blob blob);").arg(table)),
+            QString());
+        QCOMPARE(other.exec(QStringLiteral("INSERT INTO %1(name) VALUES('keep me'),('and me');").arg(table)), QString());
+        break;
+    }
+    case Damage::ExclusiveLock:
+    case Damage::ReservedLock:
+        QVERIFY(seedLab(dir, 40));
+        holder = std::make_unique<Connection>(path);
+        QCOMPARE(holder->exec(damage == int(Damage::ExclusiveLock) ? QStringLiteral("BEGIN EXCLUSIVE;")
+                                                                   : QStringLiteral("BEGIN IMMEDIATE;")),
+            QString());
+        QCOMPARE(holder->exec(QStringLiteral("INSERT INTO tb_groups(group_name) VALUES('uncommitted');")), QString());
+        break;
+    case Damage::OtherTablesOnly: {
+        Connection other(path);
+        QCOMPARE(other.exec(QStringLiteral("CREATE TABLE notes(text);")), QString());
+        QCOMPARE(other.exec(QStringLiteral("INSERT INTO notes VALUES('lesson plan');")), QString());
+        break;
+    }
+    case Damage::EmptyFile:
+        QVERIFY(writeFile(path, QByteArray()));
+        break;
+    }
+    const QByteArray before = fileBytes(path);
+
+    {
+        MessageBox::setNextAnswer(QMessageBox::Ok);
+        QElapsedTimer started;
+        started.start();
+        RokVtxAdmin window(dir.path());
+        // A lock held elsewhere costs one busy timeout (5 s), not one per query.
+        QVERIFY2(started.elapsed() < 20000, qPrintable(QString::number(started.elapsed())));
+        if (told) {
+            QCOMPARE(MessageBox::lastTitle(), QStringLiteral("错误"));
+            QVERIFY2(MessageBox::lastText().contains(QDir::toNativeSeparators(path)), qPrintable(MessageBox::lastText()));
+        } else {
+            QVERIFY2(MessageBox::lastText().isEmpty(), qPrintable(MessageBox::lastText()));
+            MessageBox::setNextAnswer(QMessageBox::NoButton);
+        }
+        QVERIFY(window.tabWidget()->count() >= 2);
+
+        // What the teacher does next must not reach a file that was not read.
+        window.studentManage().updateMachine(0xC0FFEEULL, QStringLiteral("new-pc"), QStringLiteral("10.9.9.9"), false);
+        answerAddGroup(&window, QStringLiteral("新组"), 1);
+        window.addGroupInteractive();
+        QVERIFY(tabTexts(window).contains(QStringLiteral("新组")));
+        window.saveNow();
+    }
+    holder.reset(); // rolls the other program's transaction back
+
+    QVERIFY2(unexpected_boxes.isEmpty(), qPrintable(unexpected_boxes.join(QLatin1Char('\n'))));
+    if (told) {
+        QCOMPARE(fileBytes(path), before);
+        QVERIFY(!QFile::exists(path + QStringLiteral("-journal")));
+    } else {
+        // Usable: the console made its tables, kept what else was there and saved.
+        QTRY_VERIFY(readDatabase(path).machines.contains(0xC0FFEEULL));
+        QVERIFY(readDatabase(path).group(QStringLiteral("新组")));
+        if (damage == int(Damage::OtherTablesOnly))
+            QCOMPARE(Connection(path).column(QStringLiteral("SELECT text FROM notes;")),
+                QStringList { QStringLiteral("lesson plan") });
+    }
+    if (damage == int(Damage::ForeignMachines))
+        QCOMPARE(Connection(path).column(QStringLiteral("SELECT name FROM tb_machines ORDER BY id;")),
+            (QStringList { QStringLiteral("keep me"), QStringLiteral("and me") }));
+}
+
+void TestBadFiles::readOnlyDirectory()
+{
+#ifndef Q_OS_LINUX
+    QSKIP("needs a read-only mount, made here with Linux mount namespaces");
+#else
+    QTemporaryDir dir;
+    QVERIFY(seedLab(dir, 30));
+    const QString config = dir.filePath(QStringLiteral("config.conf"));
+    QVERIFY(writeFile(config, "groups=(" + ungroupedEntry("2") + ");"));
+    const QByteArray dbBefore = fileBytes(dbPath(dir));
+    const QByteArray configBefore = fileBytes(config);
+
+    const QString failure = mountReadOnly(dir.path());
+    if (!failure.isEmpty())
+        QSKIP(qPrintable(QStringLiteral("cannot make a read-only directory here (%1)").arg(failure)));
+    QVERIFY(!QFile(dir.filePath(QStringLiteral("probe"))).open(QIODevice::WriteOnly));
+
+    {
+        MessageBox::setNextAnswer(QMessageBox::Ok);
+        RokVtxAdmin window(dir.path());
+        QVERIFY2(MessageBox::lastText().contains(QDir::toNativeSeparators(dbPath(dir))),
+            qPrintable(MessageBox::lastText()));
+        // What could be read is still shown.
+        QCOMPARE(window.allPage()->machine_table->getRowCount(), 30);
+        QCOMPARE(tabTexts(window), (QStringList { "全部", "A", "未分组" }));
+        window.loadConfigFile();
+        QCOMPARE(page(window, Ungrouped)->lock_state->lock_type, 2);
+
+        window.tabWidget()->setCurrentIndex(0);
+        action(window, "action_op_lock_kbd_mouse")->trigger();
+        window.studentManage().updateMachine(0xC0FFEEULL, QStringLiteral("new-pc"), QStringLiteral("10.9.9.9"), false);
+        window.saveNow();
+    }
+    unmount(dir.path());
+
+    QVERIFY2(unexpected_boxes.isEmpty(), qPrintable(unexpected_boxes.join(QLatin1Char('\n'))));
+    QCOMPARE(fileBytes(dbPath(dir)), dbBefore);
+    QCOMPARE(fileBytes(config), configBefore);
+#endif
+}
+
+void TestBadFiles::malformedConfig_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<bool>("readable");
+    QTest::addColumn<int>("ungroupedLock"); // lock type "未分组" has after loading
+
+    const QByteArray good2 = ungroupedEntry("2");
+
+    // Unreadable: nothing is applied and the file is kept as it is.
+    QTest::newRow("truncated after the list opens") << QByteArray("groups=(") << false << 0;
+    QTest::newRow("truncated inside an entry")
+        << QByteArray("groups=(\n\t{\n\t\tgroup-name=\"未分组\";\n\t\tlock-type=2;") << false << 0;
+    QTest::newRow("unterminated string") << QByteArray("groups=({ group-name=\"未分组; lock-type=2; });") << false << 0;
+    QTest::newRow("unbalanced braces") << QByteArray("groups=({ group-name=\"未分组\"; lock-type=2; );") << false << 0;
+    QTest::newRow("binary garbage") << QByteArray("\x01\x02\xFF\xFE\x80garbage{{{\x7F") << false << 0;
+    QByteArray utf16("\xFF\xFE", 2);
+    for (const QChar ch : QString::fromUtf8("groups=(" + good2 + ");"))
+        utf16 += QByteArray(reinterpret_cast<const char*>(&ch), 2);
+    QTest::newRow("utf-16 with byte-order mark") << utf16 << false << 0;
+    QTest::newRow("mixed array") << ungroupedEntry("2", "type-2=[\"a\", 1];").prepend("groups=(").append(");") << false
+                                 << 0;
+    QTest::newRow("duplicate setting") << QByteArray("groups=({ group-name=\"未分组\"; lock-type=1; lock-type=2; });")
+                                       << false << 0;
+    QTest::newRow("nested 100000 deep") << QByteArray("groups=") + QByteArray(100000, '(') + QByteArray(100000, ')') + ";"
+                                        << false << 0;
+    QTest::newRow("missing value") << QByteArray("groups=({ group-name=; lock-type=2; });") << false << 0;
+    QTest::newRow("bare word value") << QByteArray("groups=({ group-name=未分组; lock-type=2; });") << false << 0;
+    QTest::newRow("semicolon between entries") << "groups=(" + good2 + "; { });" << false << 0;
+    QTest::newRow("blank in a key") << QByteArray("groups=({ lock type=2; });") << false << 0;
+    QTest::newRow("no equals sign") << QByteArray("groups ({ });") << false << 0;
+    QTest::newRow("trailing garbage") << "groups=(" + good2 + ");\n}}}" << false << 0;
+    QTest::newRow("doubled semicolon") << "groups=(" + good2 + ");;" << false << 0;
+    QTest::newRow("two byte-order marks") << "\xEF\xBB\xBF\xEF\xBB\xBFgroups=(" + good2 + ");" << false << 0;
+
+    // Readable: what is well-formed is applied, the rest ignored.
+    QTest::newRow("empty file") << QByteArray() << true << 0;
+    QTest::newRow("only comments") << QByteArray("# x\n// y\n/* z */\n") << true << 0;
+    QTest::newRow("groups is a number") << QByteArray("groups=5;") << true << 0;
+    QTest::newRow("groups is an array") << QByteArray("groups=[1,2];") << true << 0;
+    QTest::newRow("groups is a group") << QByteArray("groups={ group-name=\"未分组\"; lock-type=2; };") << true << 0;
+    QTest::newRow("no groups setting") << "other=(" + good2 + ");" << true << 0;
+    QTest::newRow("entries that are not groups") << "groups=(\"x\", 5, [1], " + ungroupedEntry("3") + ");" << true << 3;
+    QTest::newRow("lock type quoted") << "groups=(" + ungroupedEntry("\"2\"") + ");" << true << 0;
+    QTest::newRow("lock type float") << "groups=(" + ungroupedEntry("2.0") + ");" << true << 0;
+    QTest::newRow("lock type 64-bit") << "groups=(" + ungroupedEntry("2L") + ");" << true << 0;
+    QTest::newRow("lock type boolean") << "groups=(" + ungroupedEntry("true") + ");" << true << 0;
+    QTest::newRow("lock type 258") << "groups=(" + ungroupedEntry("258") + ");" << true << 0;
+    QTest::newRow("lock type -1") << "groups=(" + ungroupedEntry("-1") + ");" << true << 0;
+    QTest::newRow("lock type beyond 32 bits") << "groups=(" + ungroupedEntry("99999999999") + ");" << true << 0;
+    QTest::newRow("lock type in hex") << "groups=(" + ungroupedEntry("0x2") + ");" << true << 2;
+    QTest::newRow("name missing") << QByteArray("groups=({ lock-type=2; });") << true << 0;
+    QTest::newRow("name not a string") << QByteArray("groups=({ group-name=7; lock-type=2; });") << true << 0;
+    QTest::newRow("lists of the wrong kind")
+        << QByteArray("groups=({ group-name=\"未分组\"; lock-type=1; type-1=\"游戏\"; type-2=5; type-3={}; });") << true
+        << 1;
+    QTest::newRow("arrays of numbers")
+        << QByteArray("groups=({ group-name=\"未分组\"; lock-type=1; type-1=[1,2]; type-3=[]; });") << true << 1;
+    QTest::newRow("unknown settings") << "groups=(" + ungroupedEntry("3", "extra=(1, \"x\"); more=[];") + ");" << true
+                                      << 3;
+    QTest::newRow("CR LF line ends")
+        << QByteArray("groups=(\r\n\t{\r\n\t\tgroup-name=\"未分组\";\r\n\t\tlock-type=2;\r\n\t},\r\n);") << true << 2;
+    QTest::newRow("byte-order mark") << "\xEF\xBB\xBFgroups=(" + good2 + ");" << true << 2;
+    QTest::newRow("NUL inside the name") << QByteArray("groups=({ group-name=\"未") + '\0' + "分组\"; lock-type=2; });" << true
+                                         << 2;
+    QTest::newRow("invalid UTF-8 name") << QByteArray("groups=({ group-name=\"\xFF\xFE\"; lock-type=2; });") << true
+                                        << 0;
+    QTest::newRow("100000-character name")
+        << "groups=({ group-name=\"" + QByteArray(100000, 'x') + "\"; lock-type=3; }, " + ungroupedEntry("1") + ");"
+        << true << 1;
+    QTest::newRow("same name twice") << "groups=(" + ungroupedEntry("3") + ", " + ungroupedEntry("1") + ");" << true
+                                     << 1;
+    QTest::newRow("unescaped Windows path")
+        << "groups=(" + ungroupedEntry("2", "type-3=[\"C:\\new\\tools\\x.exe\"];") + ");" << true << 2;
+    QTest::newRow("no separators") << QByteArray("groups=({ group-name=\"未分组\" lock-type=2 });") << true << 2;
+    QTest::newRow("colons for equals") << QByteArray("groups:({ group-name:\"未分组\"; lock-type:2; });") << true << 2;
+    // Never followed: a device or a FIFO would block the UI thread for good.
+    QTest::newRow("include of a device") << "@include \"/dev/stdin\"\ngroups=(" + good2 + ");" << true << 2;
+    QTest::newRow("include of a file") << "  @include \"/etc/hostname\"\ngroups=(" + good2 + ");" << true << 2;
+    QTest::newRow("unterminated comment at the end") << "groups=(" + good2 + "); /* " << true << 2;
+}
+
+void TestBadFiles::malformedConfig()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(bool, readable);
+    QFETCH(int, ungroupedLock);
+
+    QList<GroupSettings> parsed;
+    QCOMPARE(GroupSettingsFile::parse(text, parsed), readable);
+
+    QTemporaryDir dir;
+    QVERIFY(seedLab(dir, 4));
+    const QString config = dir.filePath(QStringLiteral("config.conf"));
+    QVERIFY(writeFile(config, text));
+
+    {
+        RokVtxAdmin window(dir.path());
+        window.loadConfigFile();
+        QCOMPARE(page(window, Ungrouped)->lock_state->lock_type, ungroupedLock);
+
+        if (!readable) {
+            // The commands still act; only the file is left alone.
+            window.tabWidget()->setCurrentIndex(0);
+            action(window, "action_op_lock")->trigger();
+            QCOMPARE(page(window, Ungrouped)->lock_state->lock_type, 2);
+        }
+        window.saveNow();
+    }
+
+    QVERIFY2(unexpected_boxes.isEmpty(), qPrintable(unexpected_boxes.join(QLatin1Char('\n'))));
+    const QString told = MessageBox::lastText();
+    QVERIFY2(told.isEmpty() || told.contains(QStringLiteral("config.conf")), qPrintable(told));
+    if (!readable) {
+        QCOMPARE(fileBytes(config), text);
+        return;
+    }
+    // Rewritten from the pages: what was applied is kept.
+    QList<GroupSettings> back;
+    QString error;
+    QVERIFY2(GroupSettingsFile::read(config, back, &error), qPrintable(error));
+    int written = -1;
+    for (const GroupSettings& entry : back)
+        if (entry.group_name == Ungrouped)
+            written = entry.lock_type;
+    QCOMPARE(written, ungroupedLock);
+}
+
+QTEST_MAIN(TestBadFiles)
+#include "tst_badfiles.moc"
