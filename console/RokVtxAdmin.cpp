@@ -33,6 +33,7 @@ constexpr int UngroupedOrder = 999;
 // registering at once) cost one write.
 constexpr int DatabaseSaveDelayMs = 1000;
 constexpr int ConfigSaveDelayMs = 500;
+constexpr int BeaconPeriodMs = 500;
 
 QString viewTitle(const QString& base, const QString& view)
 {
@@ -165,7 +166,11 @@ void RokVtxAdmin::shutdown()
         return;
     shut_down = true;
 
-    running = false;
+    {
+        std::lock_guard<std::mutex> lock(beacon_mutex);
+        running = false;
+    }
+    beacon_wakeup.notify_all();
     if (bind_fd > 0)
         udp_server.stop();
     while (busy_threads.load() != 0)
@@ -194,13 +199,20 @@ void RokVtxAdmin::beaconBody()
     ++busy_threads;
     const QByteArray beacon = Protocol::buildBeacon();
     const uint32_t broadcast = Protocol::addressFromOctets(255, 255, 255, 255);
+    // Fixed deadlines keep the period at 500 ms however long a send or a
+    // busy machine delays the thread; shutdown wakes it at once.
+    auto deadline = std::chrono::steady_clock::now();
+    std::unique_lock<std::mutex> lock(beacon_mutex);
     while (running) {
         if (bind_fd > 0) {
-            std::lock_guard<std::mutex> lock(send_mutex);
+            std::lock_guard<std::mutex> sendLock(send_mutex);
             udp_server.sendto(beacon.constData(), beacon.size(), broadcast, Protocol::AgentPort);
         }
-        for (int i = 0; i < 50 && running; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        deadline += std::chrono::milliseconds(BeaconPeriodMs);
+        const auto now = std::chrono::steady_clock::now();
+        if (deadline < now)
+            deadline = now; // fell behind: no burst to catch up
+        beacon_wakeup.wait_until(lock, deadline, [this] { return !running; });
     }
     --busy_threads;
 }

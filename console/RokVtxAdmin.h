@@ -13,6 +13,7 @@
 #include <QString>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -165,6 +166,8 @@ private:
     std::atomic_int busy_threads{0};
     std::unique_ptr<std::thread> notify_thread;
     std::unique_ptr<std::thread> beacon_thread;
+    std::mutex beacon_mutex;
+    std::condition_variable beacon_wakeup;
 
     std::unique_ptr<Ui::RokVtxAdminClass> ui;
     QTabWidget* tab_widget = nullptr;
