@@ -15,7 +15,6 @@
 #include <QSqlQuery>
 #include <QStringList>
 #include <QVariant>
-
 #include <cstdio>
 
 namespace {
@@ -184,7 +183,8 @@ QMap<quint64, QString> membership(const QList<CStudentGroup_PTR>& groups, QStrin
     for (const CStudentGroup_PTR& group : groups) {
         for (quint64 mac : group->ullmac_list) {
             if (groupOf.contains(mac) && overlap)
-                *overlap = QStringLiteral("machine %1 in %2 and %3").arg(mac).arg(groupOf.value(mac), group->group_name);
+                *overlap
+                    = QStringLiteral("machine %1 in %2 and %3").arg(mac).arg(groupOf.value(mac), group->group_name);
             groupOf.insert(mac, group->group_name);
         }
     }
@@ -260,7 +260,8 @@ int verify(const QString& dir, const QString& state, int machines, const QString
     if (!overlap.isEmpty())
         return fail(overlap);
     if (groupOfNow.keys() != groupOfBefore.keys())
-        return fail(QStringLiteral("%1 machines in groups, %2 before").arg(groupOfNow.size()).arg(groupOfBefore.size()));
+        return fail(
+            QStringLiteral("%1 machines in groups, %2 before").arg(groupOfNow.size()).arg(groupOfBefore.size()));
     int moved = 0;
     for (auto it = groupOfNow.cbegin(); it != groupOfNow.cend(); ++it)
         moved += it.value() != groupOfBefore.value(it.key()) ? 1 : 0;
@@ -308,13 +309,13 @@ int verify(const QString& dir, const QString& state, int machines, const QString
     }
 
     const QString dbState = renamed == 0 ? QStringLiteral("old")
-        : renamed == machines             ? QStringLiteral("new")
-                                          : QStringLiteral("part%1").arg(renamed);
+        : renamed == machines            ? QStringLiteral("new")
+                                         : QStringLiteral("part%1").arg(renamed);
     if (!copyOver(dbPath, QDir(state).filePath(QStringLiteral("data.sqlite3")))
         || !copyOver(configPath, QDir(state).filePath(QStringLiteral("config.conf"))))
         return fail(QStringLiteral("cannot copy to %1").arg(state));
-    std::printf("ok db=%s moved=%d journal=%d config=%s leftovers=%d\n", qPrintable(dbState), moved,
-        hotJournal ? 1 : 0, qPrintable(configState), int(leftovers.size()));
+    std::printf("ok db=%s moved=%d journal=%d config=%s leftovers=%d\n", qPrintable(dbState), moved, hotJournal ? 1 : 0,
+        qPrintable(configState), int(leftovers.size()));
     return 0;
 }
 

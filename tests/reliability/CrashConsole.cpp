@@ -15,7 +15,6 @@
 #include <QRandomGenerator>
 #include <QTabWidget>
 #include <QTimer>
-
 #include <cstdio>
 
 namespace {

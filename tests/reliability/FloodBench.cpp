@@ -27,11 +27,9 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QVariant>
-
+#include <algorithm>
 #include <asio/io_context.hpp>
 #include <asio/ip/udp.hpp>
-
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -252,8 +250,8 @@ public:
         } else if (kind < 30) {
             // Known machines, including registrations whose host name is garbage.
             mac = PoolBase + random() % PoolSize;
-            static const uint32_t ids[] = { Protocol::MSG_STU_REGISTER, Protocol::MSG_STU_HEARTBEAT,
-                Protocol::MSG_STU_POLICY_VERSION };
+            static const uint32_t ids[]
+                = { Protocol::MSG_STU_REGISTER, Protocol::MSG_STU_HEARTBEAT, Protocol::MSG_STU_POLICY_VERSION };
             id = random() % 4 == 3 ? id : ids[random() % 3];
             if (id == Protocol::MSG_STU_REGISTER && random() % 2 && datagram.size() > 12)
                 datagram[12] = char(Protocol::TV_STRING);
@@ -365,13 +363,13 @@ int main(int argc, char* argv[])
     // Per line: probe answers within 1 s of those asked, the slowest answer,
     // the longest time without one, the UI thread's worst lateness and how
     // often it was more than 100 ms late.
-    std::printf("%-34s %8s %9s %8s %10s %8s %7s\n", "phase", "at s", "answered", "slowest", "no-answer", "UI-late",
-        ">100ms");
+    std::printf(
+        "%-34s %8s %9s %8s %10s %8s %7s\n", "phase", "at s", "answered", "slowest", "no-answer", "UI-late", ">100ms");
     auto report = [&](const char* phase, double seconds) {
         const AgentProbe::Figures f = probe.take();
         const auto [late, over] = lateness.take();
-        std::printf("%-34s %8.1f %4d/%-4d %6.0fms %8.0fms %6.0fms %7d\n", phase, seconds, f.answered, f.asked, f.worstMs,
-            f.longestGapMs, late, over);
+        std::printf("%-34s %8.1f %4d/%-4d %6.0fms %8.0fms %6.0fms %7d\n", phase, seconds, f.answered, f.asked,
+            f.worstMs, f.longestGapMs, late, over);
         std::fflush(stdout);
         return std::make_tuple(f, late);
     };
@@ -448,7 +446,9 @@ int main(int argc, char* argv[])
     burst.join();
     const double registered = msSince(phaseStart) / 1000;
     const int expectedRows = rowsBefore + registrations;
-    spin(30000, [&] { return rows() >= expectedRows && window.ungroupedPage()->machine_table->getRowCount() >= registrations; });
+    spin(30000, [&] {
+        return rows() >= expectedRows && window.ungroupedPage()->machine_table->getRowCount() >= registrations;
+    });
     const double shown = msSince(phaseStart) / 1000;
     const QString dbPath = window.databasePath();
     spin(30000, [&] { return storedMachines(dbPath) >= expectedRows; });
@@ -464,7 +464,8 @@ int main(int argc, char* argv[])
     const auto settled = report("settled (4 s)", 4.0);
     const long rssEnd = statusKb("VmRSS:");
     const long peak = statusKb("VmHWM:");
-    std::printf("memory: RSS %ld MB at start, %ld MB after phase 1, %ld MB after phase 2, %ld MB at the end; peak %ld MB\n",
+    std::printf(
+        "memory: RSS %ld MB at start, %ld MB after phase 1, %ld MB after phase 2, %ld MB at the end; peak %ld MB\n",
         rssStart / 1024, rssAfter1 / 1024, rssAfter2 / 1024, rssEnd / 1024, peak / 1024);
 
     double worstLate = 0;

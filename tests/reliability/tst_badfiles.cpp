@@ -3,7 +3,6 @@
 // writes over a file it could not read.
 
 #include "../console/tst_mainwindow_support.h"
-
 #include "GroupSettingsFile.h"
 #include "QtRokTableView.h"
 
@@ -50,7 +49,8 @@ bool seedLab(const QTemporaryDir& dir, int machines)
 {
     QList<SeedMachine> seeded;
     for (int i = 0; i < machines; ++i)
-        seeded << SeedMachine { 0x5A0000000001ULL + quint64(i), QStringLiteral("PC-%1").arg(i + 1, 4, 10, QLatin1Char('0')),
+        seeded << SeedMachine { 0x5A0000000001ULL + quint64(i),
+            QStringLiteral("PC-%1").arg(i + 1, 4, 10, QLatin1Char('0')),
             QStringLiteral("10.0.%1.%2").arg(i / 250).arg(i % 250 + 1), i % 2 ? QStringLiteral("A") : QString() };
     return seedDatabase(dbPath(dir), { { QStringLiteral("A"), 1 } }, seeded,
         { item(1, QStringLiteral("游戏")), item(2, QStringLiteral("Spooler")),
@@ -120,9 +120,9 @@ QString mountReadOnly(const QString& path)
         return QStringLiteral("bind: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
     // A user namespace may not drop the flags the outer mount has.
     unsigned long flags = MS_REMOUNT | MS_BIND | MS_RDONLY;
-    const std::pair<unsigned long, unsigned long> kept[] = { { ST_NOSUID, MS_NOSUID }, { ST_NODEV, MS_NODEV },
-        { ST_NOEXEC, MS_NOEXEC }, { ST_NOATIME, MS_NOATIME }, { ST_NODIRATIME, MS_NODIRATIME },
-        { ST_RELATIME, MS_RELATIME } };
+    const std::pair<unsigned long, unsigned long> kept[]
+        = { { ST_NOSUID, MS_NOSUID }, { ST_NODEV, MS_NODEV }, { ST_NOEXEC, MS_NOEXEC }, { ST_NOATIME, MS_NOATIME },
+              { ST_NODIRATIME, MS_NODIRATIME }, { ST_RELATIME, MS_RELATIME } };
     for (const auto& [has, keep] : kept)
         if (fs.f_flag & has)
             flags |= keep;
@@ -247,9 +247,11 @@ void TestBadFiles::damagedDatabase()
             : damage == int(Damage::ForeignGroups)                   ? QStringLiteral("tb_groups")
                                                                      : QStringLiteral("tb_string_items");
         Connection other(path);
-        QCOMPARE(other.exec(QStringLiteral("CREATE TABLE %1(id integer primary key, name text, blob blob);").arg(table)),
+        QCOMPARE(
+            other.exec(QStringLiteral("CREATE TABLE %1(id integer primary key, name text, blob blob);").arg(table)),
             QString());
-        QCOMPARE(other.exec(QStringLiteral("INSERT INTO %1(name) VALUES('keep me'),('and me');").arg(table)), QString());
+        QCOMPARE(
+            other.exec(QStringLiteral("INSERT INTO %1(name) VALUES('keep me'),('and me');").arg(table)), QString());
         break;
     }
     case Damage::ExclusiveLock:
@@ -282,7 +284,8 @@ void TestBadFiles::damagedDatabase()
         QVERIFY2(started.elapsed() < 20000, qPrintable(QString::number(started.elapsed())));
         if (told) {
             QCOMPARE(MessageBox::lastTitle(), QStringLiteral("错误"));
-            QVERIFY2(MessageBox::lastText().contains(QDir::toNativeSeparators(path)), qPrintable(MessageBox::lastText()));
+            QVERIFY2(
+                MessageBox::lastText().contains(QDir::toNativeSeparators(path)), qPrintable(MessageBox::lastText()));
         } else {
             QVERIFY2(MessageBox::lastText().isEmpty(), qPrintable(MessageBox::lastText()));
             MessageBox::setNextAnswer(QMessageBox::NoButton);
@@ -335,8 +338,8 @@ void TestBadFiles::readOnlyDirectory()
     {
         MessageBox::setNextAnswer(QMessageBox::Ok);
         RokVtxAdmin window(dir.path());
-        QVERIFY2(MessageBox::lastText().contains(QDir::toNativeSeparators(dbPath(dir))),
-            qPrintable(MessageBox::lastText()));
+        QVERIFY2(
+            MessageBox::lastText().contains(QDir::toNativeSeparators(dbPath(dir))), qPrintable(MessageBox::lastText()));
         // What could be read is still shown.
         QCOMPARE(window.allPage()->machine_table->getRowCount(), 30);
         QCOMPARE(tabTexts(window), (QStringList { "全部", "A", "未分组" }));
@@ -379,8 +382,8 @@ void TestBadFiles::malformedConfig_data()
                                  << 0;
     QTest::newRow("duplicate setting") << QByteArray("groups=({ group-name=\"未分组\"; lock-type=1; lock-type=2; });")
                                        << false << 0;
-    QTest::newRow("nested 100000 deep") << QByteArray("groups=") + QByteArray(100000, '(') + QByteArray(100000, ')') + ";"
-                                        << false << 0;
+    QTest::newRow("nested 100000 deep") << QByteArray("groups=") + QByteArray(100000, '(') + QByteArray(100000, ')')
+            + ";" << false << 0;
     QTest::newRow("missing value") << QByteArray("groups=({ group-name=; lock-type=2; });") << false << 0;
     QTest::newRow("bare word value") << QByteArray("groups=({ group-name=未分组; lock-type=2; });") << false << 0;
     QTest::newRow("semicolon between entries") << "groups=(" + good2 + "; { });" << false << 0;
@@ -411,15 +414,17 @@ void TestBadFiles::malformedConfig_data()
     QTest::newRow("lists of the wrong kind")
         << QByteArray("groups=({ group-name=\"未分组\"; lock-type=1; type-1=\"游戏\"; type-2=5; type-3={}; });") << true
         << 1;
-    QTest::newRow("arrays of numbers")
-        << QByteArray("groups=({ group-name=\"未分组\"; lock-type=1; type-1=[1,2]; type-3=[]; });") << true << 1;
+    QTest::newRow("arrays of numbers") << QByteArray(
+        "groups=({ group-name=\"未分组\"; lock-type=1; type-1=[1,2]; type-3=[]; });")
+                                       << true << 1;
     QTest::newRow("unknown settings") << "groups=(" + ungroupedEntry("3", "extra=(1, \"x\"); more=[];") + ");" << true
                                       << 3;
-    QTest::newRow("CR LF line ends")
-        << QByteArray("groups=(\r\n\t{\r\n\t\tgroup-name=\"未分组\";\r\n\t\tlock-type=2;\r\n\t},\r\n);") << true << 2;
+    QTest::newRow("CR LF line ends") << QByteArray(
+        "groups=(\r\n\t{\r\n\t\tgroup-name=\"未分组\";\r\n\t\tlock-type=2;\r\n\t},\r\n);")
+                                     << true << 2;
     QTest::newRow("byte-order mark") << "\xEF\xBB\xBFgroups=(" + good2 + ");" << true << 2;
-    QTest::newRow("NUL inside the name") << QByteArray("groups=({ group-name=\"未") + '\0' + "分组\"; lock-type=2; });" << true
-                                         << 2;
+    QTest::newRow("NUL inside the name") << QByteArray("groups=({ group-name=\"未") + '\0' + "分组\"; lock-type=2; });"
+                                         << true << 2;
     QTest::newRow("invalid UTF-8 name") << QByteArray("groups=({ group-name=\"\xFF\xFE\"; lock-type=2; });") << true
                                         << 0;
     QTest::newRow("100000-character name")

@@ -60,7 +60,8 @@ void TestRegistryLimit::registryRefusesBeyondTheBound()
     QCOMPARE(registry.allMachines().size(), QStudentManage::MaxMachines);
 
     // Known machines are not affected.
-    const CStuInfo_PTR known = registry.updateMachine(Base, QStringLiteral("renamed"), QStringLiteral("10.0.0.2"), true);
+    const CStuInfo_PTR known
+        = registry.updateMachine(Base, QStringLiteral("renamed"), QStringLiteral("10.0.0.2"), true);
     QVERIFY(known);
     QCOMPARE(known->hostname, QStringLiteral("renamed"));
 
