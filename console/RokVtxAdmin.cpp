@@ -532,7 +532,8 @@ void RokVtxAdmin::scheduleConfigSave()
 
 void RokVtxAdmin::loadConfigFile()
 {
-    if (config_loaded)
+    // Read at most once per run; a failed read is reported once.
+    if (config_loaded || config_read_failed)
         return;
     QList<GroupSettings> entries;
     QString error;
@@ -541,8 +542,14 @@ void RokVtxAdmin::loadConfigFile()
         return;
     }
     if (!GroupSettingsFile::read(config_path, entries, &error)) {
-        // Keep the teacher's file: this run will not write over it.
+        // Keep the teacher's file: this run will not write over it, and the
+        // teacher learns why the groups' settings did not come back.
         std::fprintf(stderr, "%s\n", error.toLocal8Bit().constData());
+        config_read_failed = true;
+        MessageBox::critical(this, QStringLiteral("错误"),
+                             QStringLiteral("无法读取设置文件“%1”：%2\n本次运行不会改写该文件。")
+                                 .arg(QDir::toNativeSeparators(config_path), error),
+                             QMessageBox::Ok);
         return;
     }
     config_loaded = true;

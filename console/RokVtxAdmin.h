@@ -200,6 +200,7 @@ private:
     // config.conf is only written once this run has read it (or found none),
     // so a run that could not read it never replaces it with defaults.
     bool config_loaded = false;
+    bool config_read_failed = false;
     bool shut_down = false;
 
     // Declared last so it is destroyed first: its worker stops and its final

@@ -276,8 +276,22 @@ void TestConfig::malformedConfig()
         QVERIFY(writeFile(configPath(dir), text));
 
     {
+        // A file that cannot be read is reported once, naming it.
+        MessageBox::clearLast();
+        if (kept)
+            MessageBox::setNextAnswer(QMessageBox::Ok);
         RokVtxAdmin window(dir.path());
         window.loadConfigFile();
+        if (kept)
+            QVERIFY2(MessageBox::lastText().contains(QStringLiteral("config.conf")), qPrintable(MessageBox::lastText()));
+        else
+            QVERIFY2(MessageBox::lastText().isEmpty(), qPrintable(MessageBox::lastText()));
+        // Only once per run.
+        MessageBox::clearLast();
+        MessageBox::setNextAnswer(QMessageBox::Ok);
+        window.loadConfigFile();
+        QVERIFY2(MessageBox::lastText().isEmpty(), qPrintable(MessageBox::lastText()));
+        MessageBox::setNextAnswer(QMessageBox::NoButton);
         QStudentGroupWidget* groupA = page(window, "A");
         QCOMPARE(groupA->lock_state->lock_type, lockA);
         QVERIFY(!groupA->lock_state->allowusbdrv.load());
