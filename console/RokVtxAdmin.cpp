@@ -450,7 +450,9 @@ void RokVtxAdmin::closeEvent(QCloseEvent* event)
 void RokVtxAdmin::onMachinesChanged(const QList<CStuInfo_PTR>& machines)
 {
     for (const CStuInfo_PTR& machine : machines) {
-        if (!machine)
+        // A machine deleted after the worker reported it must not come back as
+        // a row nobody can remove.
+        if (!machine || registry.findMachine(machine->ullmac) != machine)
             continue;
         machine->markDead();
         all_page->updateMachineRow(machine, 0x04);

@@ -83,6 +83,7 @@ private slots:
     void contextMenuOverEmptyArea();
     void silentMachinesShownDisconnected();
     void offlineMachineOfUnknownGroup();
+    void lateOfflineReportOfDeletedMachine();
     void closeHidesToTray();
     void onlyCurrentTabRefreshes();
     void registrationAddsRows();
@@ -341,6 +342,25 @@ void TestMainWindow::offlineMachineOfUnknownGroup()
     // No page took the machine of a group without a tab.
     for (int i = 1; i < window.tabWidget()->count(); ++i)
         QCOMPARE(rowOf(window.pageAt(i), ghostMac), -1);
+}
+
+void TestMainWindow::lateOfflineReportOfDeletedMachine()
+{
+    QTemporaryDir dir;
+    RokVtxAdmin window(dir.path());
+    const quint64 mac = 0x0000E5E5E5E5E5E5ULL;
+    const CStuInfo_PTR machine
+        = window.studentManage().updateMachine(mac, QStringLiteral("gone"), QStringLiteral("10.0.0.41"), true);
+    window.allPage()->addMachine(machine);
+    window.ungroupedPage()->addMachine(machine);
+
+    // The worker reported it off line just before the teacher deleted it.
+    window.tabWidget()->setCurrentIndex(0);
+    window.setSelectedMac(mac);
+    window.deleteSelectedMachine();
+    window.onMachinesChanged({ machine });
+    QCOMPARE(rowOf(window.allPage(), mac), -1);
+    QCOMPARE(rowOf(window.ungroupedPage(), mac), -1);
 }
 
 void TestMainWindow::closeHidesToTray()
