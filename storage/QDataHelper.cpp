@@ -144,13 +144,8 @@ bool QDataHelper::saveMachineList(const QList<Machine_PTR>& machines)
             hostnames << machine->hostname;
         }
         QSqlQuery insert(db);
-        bool ok = insert.prepare(QStringLiteral("INSERT INTO tb_machines (ullmac,ip,hostname) values(?,?,?);"));
-        if (ok) {
-            insert.addBindValue(macs);
-            insert.addBindValue(ips);
-            insert.addBindValue(hostnames);
-            ok = insert.execBatch();
-        }
+        const bool ok = execBatch(insert, QStringLiteral("INSERT INTO tb_machines (ullmac,ip,hostname) values(?,?,?);"),
+            { macs, ips, hostnames });
         if (!ok) {
             setLastError(QStringLiteral("INSERT INTO tb_machines failed.%1").arg(insert.lastError().text()));
             qDebug().noquote() << last_error;
@@ -216,15 +211,9 @@ bool QDataHelper::saveGroupList(const QList<CStudentGroup_PTR>& groups)
             globals << (group->is_global ? 1 : 0);
         }
         QSqlQuery insert(db);
-        bool ok = insert.prepare(
-            QStringLiteral("INSERT INTO tb_groups (group_name,display_order,ullmac_list,is_global) values(?,?,?,?);"));
-        if (ok) {
-            insert.addBindValue(names);
-            insert.addBindValue(orders);
-            insert.addBindValue(members);
-            insert.addBindValue(globals);
-            ok = insert.execBatch();
-        }
+        const bool ok = execBatch(insert,
+            QStringLiteral("INSERT INTO tb_groups (group_name,display_order,ullmac_list,is_global) values(?,?,?,?);"),
+            { names, orders, members, globals });
         if (!ok) {
             setLastError(QStringLiteral("saveGroupList.%1").arg(insert.lastError().text()));
             qDebug().noquote() << last_error;
@@ -308,13 +297,9 @@ bool QDataHelper::_saveIntStringItems(int itemType, const StringItemList& items)
             states << item->item_state;
         }
         QSqlQuery insert(db);
-        bool ok = insert.prepare(
-            QStringLiteral("INSERT INTO tb_string_items (str_val,item_type,item_state) values(?,%1,?);").arg(itemType));
-        if (ok) {
-            insert.addBindValue(texts);
-            insert.addBindValue(states);
-            ok = insert.execBatch();
-        }
+        const bool ok = execBatch(insert,
+            QStringLiteral("INSERT INTO tb_string_items (str_val,item_type,item_state) values(?,%1,?);").arg(itemType),
+            { texts, states });
         if (!ok) {
             setLastError(failed.arg(insert.lastError().text()));
             insert.finish();
@@ -388,6 +373,15 @@ void QDataHelper::setLastError(const QString& text)
 QString QDataHelper::lastError() const
 {
     return last_error;
+}
+
+bool QDataHelper::execBatch(QSqlQuery& insert, const QString& statement, const QList<QVariantList>& columns)
+{
+    if (!insert.prepare(statement))
+        return false;
+    for (const QVariantList& column : columns)
+        insert.addBindValue(column);
+    return insert.execBatch();
 }
 
 bool QDataHelper::rollbackAndFail()

@@ -8,6 +8,8 @@
 #include <QMap>
 #include <QObject>
 #include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QVariantList>
 #include <QString>
 #include <QStringList>
 
@@ -59,6 +61,8 @@ public:
     QString lastError() const;
 
 private:
+    // Prepares `statement` and runs it once per row of the bound columns.
+    static bool execBatch(QSqlQuery& insert, const QString& statement, const QList<QVariantList>& columns);
     bool rollbackAndFail();
 
     QSqlDatabase db;
