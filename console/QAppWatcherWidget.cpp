@@ -7,6 +7,7 @@
 #include <QBrush>
 #include <QColor>
 #include <QComboBox>
+#include <QEvent>
 #include <QFont>
 #include <QFrame>
 #include <QHBoxLayout>
@@ -22,6 +23,10 @@
 namespace {
 
 const char* const typeProperty = "__TYPE__";
+// Set on a list table once its state boxes exist. A group page embeds an
+// editor whose boxes nobody sees until the page is opened; building them for
+// every page at start-up cost seconds with a few dozen groups.
+const char* const boxesProperty = "__STATE_BOXES__";
 const std::array<int, 3> listTypes = { 1, 2, 3 };
 
 const QString activeColor = QStringLiteral("#055d13");
@@ -101,7 +106,7 @@ QAppWatcherWidget::QAppWatcherWidget(QWidget* parent)
     connect(delete_button, &QPushButton::clicked, this, &QAppWatcherWidget::onDeleteClicked);
     connect(save_button, &QPushButton::clicked, this, &QAppWatcherWidget::sg_btn_save_clicked);
 
-    setStyleSheet(QStringLiteral("QTabWidget:pane{ border: 0px solid black;padding:9px;background-color:white; }"));
+    setPaneStyle(QStringLiteral("QTabWidget:pane{ border: 0px solid black;padding:9px;background-color:white; }"));
 }
 
 QAppWatcherWidget::~QAppWatcherWidget() = default;
@@ -110,6 +115,7 @@ void QAppWatcherWidget::addListTab(const QString& title, int type, const QString
 {
     auto* table = new QtRokTableView(tab_widget);
     table->setProperty(typeProperty, type);
+    table->installEventFilter(this);
     tab_widget->addTab(table, title);
 
     table->setAlternatingRowColors(true);
@@ -150,7 +156,24 @@ void QAppWatcherWidget::setEmbedded(bool on)
             table->setColumnReadonly(textColumn);
     }
     button_bar->hide();
-    setStyleSheet(QStringLiteral("QTabWidget:pane{ border: 0px solid black; }"));
+    setPaneStyle(QStringLiteral("QTabWidget:pane{ border: 0px solid black; }"));
+}
+
+void QAppWatcherWidget::setPaneStyle(const QString& style)
+{
+    pane_style = style;
+    // A style sheet makes Qt re-style every widget below it, also each time
+    // the editor is moved into a page or a tab; an editor nobody has seen
+    // yet gets its sheet when it is first shown.
+    if (isVisible() || !styleSheet().isEmpty())
+        setStyleSheet(pane_style);
+}
+
+void QAppWatcherWidget::showEvent(QShowEvent* event)
+{
+    if (styleSheet() != pane_style)
+        setStyleSheet(pane_style);
+    QWidget::showEvent(event);
 }
 
 QtRokTableView* QAppWatcherWidget::tableOfType(int type) const
@@ -175,24 +198,70 @@ void QAppWatcherWidget::setRow(QtRokTableView* table, int row, const QString& te
     if (!table || row < 0)
         return;
     table->setCellValue(row, textColumn, text);
+    table->setCellValue(row, stateColumn, state);
+    // The state cell's value is what the lists are read from; its box is only
+    // the control, built once the table is on screen (see showStateBoxes).
+    if (table->property(boxesProperty).toBool())
+        setStateBox(table, row, state);
+    else
+        removeStateBox(table, row);
+}
+
+void QAppWatcherWidget::setStateBox(QtRokTableView* table, int row, int state)
+{
     auto* box = newStateBox();
     box->setCurrentIndex(state == 1 ? 0 : 1);
-    table->setCellValue(row, stateColumn, state);
-
-    // Whether the view deletes a replaced index widget differs between Qt
-    // releases; make sure the old box goes either way.
-    QPointer<QWidget> oldBox = table->getCellWidget(row, stateColumn);
+    removeStateBox(table, row);
     table->setCellWidget(row, stateColumn, box);
-    if (oldBox && oldBox != box) {
-        oldBox->disconnect(this);
-        oldBox->hide();
-        oldBox->deleteLater();
-    }
-
     box->setStyleSheet(state == 0 ? inactiveStyle : activeStyle);
     // Connected last, so building the row never counts as a user's change.
     connect(box, &QComboBox::currentTextChanged, this,
         [this, table, box](const QString& text) { onStateChanged(table, box, text); });
+}
+
+void QAppWatcherWidget::removeStateBox(QtRokTableView* table, int row)
+{
+    // Whether the view deletes a replaced index widget differs between Qt
+    // releases; make sure the old box goes either way.
+    QPointer<QWidget> oldBox = table->getCellWidget(row, stateColumn);
+    if (!oldBox)
+        return;
+    table->setCellWidget(row, stateColumn, nullptr);
+    if (oldBox) {
+        oldBox->disconnect(this);
+        oldBox->hide();
+        oldBox->deleteLater();
+    }
+}
+
+void QAppWatcherWidget::showStateBoxes(QtRokTableView* table)
+{
+    if (!table || table->property(boxesProperty).toBool())
+        return;
+    table->setProperty(boxesProperty, true);
+    for (int row = 0, rows = table->getRowCount(); row < rows; ++row)
+        setStateBox(table, row, stateOfRow(table, row));
+}
+
+int QAppWatcherWidget::stateOfRow(const QtRokTableView* table, int row)
+{
+    return table->getCellText(row, stateColumn) == QLatin1String("0") ? 0 : 1;
+}
+
+QComboBox* QAppWatcherWidget::stateBox(int type, int row)
+{
+    auto* table = tableOfType(type);
+    if (!table || row < 0 || row >= table->getRowCount())
+        return nullptr;
+    showStateBoxes(table);
+    return qobject_cast<QComboBox*>(table->getCellWidget(row, stateColumn));
+}
+
+bool QAppWatcherWidget::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::Show)
+        showStateBoxes(qobject_cast<QtRokTableView*>(watched));
+    return QWidget::eventFilter(watched, event);
 }
 
 void QAppWatcherWidget::onAddClicked()
@@ -351,8 +420,7 @@ StringItemList QAppWatcherWidget::itemsOfType(int type) const
         auto item = std::make_shared<QtDoubleIntStringItem>();
         item->item_type = type;
         item->str_val = table->getCellText(row, textColumn);
-        const auto* box = qobject_cast<const QComboBox*>(table->getCellWidget(row, stateColumn));
-        item->item_state = box && box->currentIndex() == 0 ? 1 : 0;
+        item->item_state = stateOfRow(table, row);
         items.append(item);
     }
     return items;

@@ -51,6 +51,13 @@ public:
 
     // The list table of a type, or null.
     QtRokTableView* tableOfType(int type) const;
+    // The state box of a row, building the boxes of its table if they are not
+    // yet on screen; null for a row that does not exist.
+    QComboBox* stateBox(int type, int row);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 signals:
     void sg_btn_save_clicked();
@@ -58,7 +65,12 @@ signals:
 
 private:
     void addListTab(const QString& title, int type, const QString& header);
+    void setPaneStyle(const QString& style);
     void setRow(QtRokTableView* table, int row, const QString& text, int state);
+    void setStateBox(QtRokTableView* table, int row, int state);
+    void removeStateBox(QtRokTableView* table, int row);
+    void showStateBoxes(QtRokTableView* table);
+    static int stateOfRow(const QtRokTableView* table, int row);
     void fillTable(int type, const StringItemList& items);
     int mergeTable(int type, const StringItemList& items);
     QtRokTableView* currentTable() const;
@@ -78,6 +90,7 @@ private:
     QSet<QString> disabled_services;
     QSet<QString> disabled_programs;
     mutable QSet<QString> no_such_set;
+    QString pane_style;
     bool embedded = false;
 
     Q_DISABLE_COPY(QAppWatcherWidget)

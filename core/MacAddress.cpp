@@ -4,22 +4,31 @@
 
 namespace {
 
-QStringList octets(quint64 mac)
+// Upper-case hex octets, least significant byte first, with an optional
+// separator. Every table row shows a MAC, so this avoids QString::arg.
+QString octets(quint64 mac, QChar separator)
 {
-    QStringList parts;
-    for (int i = 0; i < 6; ++i)
-        parts << QString("%1").arg((mac >> (8 * i)) & 0xFF, 2, 16, QLatin1Char('0'));
-    return parts;
+    static const char digits[] = "0123456789ABCDEF";
+    QString text;
+    text.reserve(17);
+    for (int i = 0; i < 6; ++i) {
+        if (i > 0 && !separator.isNull())
+            text += separator;
+        const auto byte = static_cast<unsigned>((mac >> (8 * i)) & 0xFF);
+        text += QLatin1Char(digits[byte >> 4]);
+        text += QLatin1Char(digits[byte & 0xF]);
+    }
+    return text;
 }
 
 } // namespace
 
 QString MacAddress::toDisplay(quint64 mac)
 {
-    return octets(mac).join(QLatin1Char(':')).toUpper();
+    return octets(mac, QLatin1Char(':'));
 }
 
 QString MacAddress::toCompact(quint64 mac)
 {
-    return octets(mac).join(QString()).toUpper();
+    return octets(mac, QChar());
 }

@@ -23,9 +23,19 @@ QtDoubleIntStringItem_PTR item(int type, const QString& text, int state = 1)
     return entry;
 }
 
+// The state box of a row as the teacher would see it: the editor builds a
+// table's boxes when the table is first shown or a box is asked for.
 QComboBox* boxAt(QtRokTableView* table, int row)
 {
-    return qobject_cast<QComboBox*>(table->getCellWidget(row, 1));
+    QWidget* widget = table;
+    while (widget && !qobject_cast<QAppWatcherWidget*>(widget))
+        widget = widget->parentWidget();
+    auto* editor = qobject_cast<QAppWatcherWidget*>(widget);
+    for (int type = 1; editor && type <= 3; ++type) {
+        if (editor->tableOfType(type) == table)
+            return editor->stateBox(type, row);
+    }
+    return nullptr;
 }
 
 QStringList texts(QtRokTableView* table)
@@ -91,6 +101,7 @@ private slots:
     void stateChangeAfterSorting();
     void standaloneStateChangeEmitsNothing();
     void rewrittenRowDropsItsOldBox();
+    void boxesAreBuiltWhenTheTableIsShown();
 
     void setItemsRefillsOnlyGivenTypes();
     void fillListIgnoresUnknownTypes();
@@ -149,6 +160,8 @@ void TestAppWatcher::layoutAndTabs()
     QVERIFY(button(editor, QStringLiteral("添加")));
     QVERIFY(button(editor, QStringLiteral("删除")));
     QVERIFY(button(editor, QStringLiteral("保存")));
+    // The pane's sheet is applied when the editor is first shown.
+    editor.show();
     QCOMPARE(editor.styleSheet(),
         QStringLiteral("QTabWidget:pane{ border: 0px solid black;padding:9px;background-color:white; }"));
 }
@@ -347,6 +360,38 @@ void TestAppWatcher::rewrittenRowDropsItsOldBox()
     editor.fillList(3, {});
     QCOMPARE(table->getRowCount(), 0);
     QTRY_VERIFY(removedBox.isNull());
+}
+
+void TestAppWatcher::boxesAreBuiltWhenTheTableIsShown()
+{
+    QAppWatcherWidget editor;
+    editor.setEmbedded(true);
+    editor.disabledSet(1).insert(QStringLiteral("off"));
+    editor.fillList(1, { item(1, QStringLiteral("on")), item(1, QStringLiteral("off")) });
+    editor.fillList(2, { item(2, QStringLiteral("svc")) });
+    auto* titles = editor.tableOfType(1);
+    auto* services = editor.tableOfType(2);
+    // Nothing on screen yet: the states are known without any box.
+    QCOMPARE(titles->getCellWidget(0, 1), nullptr);
+    QCOMPARE(editor.itemsOfType(1).at(1)->item_state, 0);
+
+    editor.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&editor));
+    auto* on = qobject_cast<QComboBox*>(titles->getCellWidget(0, 1));
+    auto* off = qobject_cast<QComboBox*>(titles->getCellWidget(1, 1));
+    QVERIFY(on && off);
+    QCOMPARE(on->currentText(), active);
+    QCOMPARE(off->currentText(), inactive);
+    QCOMPARE(services->getCellWidget(0, 1), nullptr); // its tab is not open
+
+    // A row added to a shown table gets its box at once, and its change counts.
+    editor.fillList(1, { item(1, QStringLiteral("new")) });
+    auto* box = qobject_cast<QComboBox*>(titles->getCellWidget(0, 1));
+    QVERIFY(box);
+    QSignalSpy changes(&editor, &QAppWatcherWidget::sg_item_state_changed);
+    box->setCurrentIndex(1);
+    QCOMPARE(changes.count(), 1);
+    QCOMPARE(editor.itemsOfType(1).at(0)->item_state, 0);
 }
 
 void TestAppWatcher::setItemsRefillsOnlyGivenTypes()

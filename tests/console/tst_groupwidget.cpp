@@ -322,7 +322,7 @@ void TestGroupWidget::stateBoxChangeRebuildsPolicy()
     QtRokTableView* services = page.policy_editor->tableOfType(2);
     QVERIFY(services);
     services->setCurrentIndex(services->model()->index(0, 0));
-    auto* box = qobject_cast<QComboBox*>(services->getCellWidget(0, 1));
+    auto* box = page.policy_editor->stateBox(2, 0);
     QVERIFY(box);
     box->setCurrentIndex(1); // "停用"
 

@@ -81,8 +81,7 @@ GroupSettings configEntry(const QString& path, const QString& name)
 // The combo box in the state column of an embedded list's row.
 QComboBox* stateBox(QStudentGroupWidget* page, int type, int row)
 {
-    QtRokTableView* table = page->policy_editor->tableOfType(type);
-    return table ? qobject_cast<QComboBox*>(table->getCellWidget(row, 1)) : nullptr;
+    return page->policy_editor->stateBox(type, row);
 }
 
 } // namespace

@@ -38,7 +38,7 @@ bool switchEntry(QStudentGroupWidget* page, int type, const QString& text, bool 
     for (int row = 0; table && row < table->getRowCount(); ++row) {
         if (table->getCellText(row, 0) != text)
             continue;
-        auto* box = qobject_cast<QComboBox*>(table->getCellWidget(row, 1));
+        auto* box = page->policy_editor->stateBox(type, row);
         if (!box)
             return false;
         box->setCurrentIndex(off ? 1 : 0);
