@@ -8,13 +8,16 @@
 
 #include <QBrush>
 #include <QColor>
+#include <QDateTime>
 #include <QFont>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QMetaObject>
 #include <QSplitter>
 #include <QStandardItem>
 #include <QStandardItemModel>
 #include <QThread>
+#include <QToolTip>
 #include <QVBoxLayout>
 #include <QVector>
 
@@ -27,6 +30,9 @@ namespace {
 
 const QColor OnlineColor(QStringLiteral("#055d13"));
 const QColor OfflineColor(QStringLiteral("#b11905"));
+const QString OnlineText(QStringLiteral("在线"));
+const QString OfflineText(QStringLiteral("断开"));
+constexpr int StateColumn = 2;
 constexpr int CenterAlignment = int(Qt::AlignHCenter | Qt::AlignVCenter); // 0x84
 
 } // namespace
@@ -65,6 +71,7 @@ QStudentGroupWidget::QStudentGroupWidget(QWidget* parent, QString name)
     setUpColumns(false);
 
     connect(machine_table, &QWidget::customContextMenuRequested, this, &QStudentGroupWidget::onTableContextMenu);
+    machine_table->viewport()->installEventFilter(this);
     connect(policy_editor, &QAppWatcherWidget::sg_item_state_changed, this,
         [this] { emit sg_group_item_changed(QPrivateSignal()); });
     connect(this, &QStudentGroupWidget::sg_group_item_changed, this, &QStudentGroupWidget::buildPolicyDatagram);
@@ -138,6 +145,10 @@ void QStudentGroupWidget::setUpTable()
                     forgetRows(first, last);
             });
         connect(machine_model, &QAbstractItemModel::modelAboutToBeReset, this, [this] { rows_by_mac.clear(); });
+        connect(machine_model, &QAbstractItemModel::rowsRemoved, this, [this](const QModelIndex& parent) {
+            if (!parent.isValid())
+                emit sg_rows_changed();
+        });
     }
 }
 
@@ -230,9 +241,17 @@ void QStudentGroupWidget::fillRow(int row, const CStuInfo_PTR& machine, int colu
         machine_table->setCellValue(row, 1, machine->ip);
     if (columns & ColumnState) {
         const bool online = machine->online.load();
-        machine_table->setCellValue(row, 2, online ? QStringLiteral("在线") : QStringLiteral("断开"));
-        if (QStandardItem* item = machine_model->item(row, 2))
+        const QString& text = online ? OnlineText : OfflineText;
+        // The refresh rewrites every row every two seconds; only a change
+        // is worth a recount by the window.
+        const bool changed = machine_table->getCellText(row, StateColumn) != text;
+        machine_table->setCellValue(row, StateColumn, text);
+        if (QStandardItem* item = machine_model->item(row, StateColumn))
             item->setForeground(QBrush(online ? OnlineColor : OfflineColor, Qt::SolidPattern));
+        if (changed) {
+            applyRowFilter(row, online);
+            emit sg_rows_changed();
+        }
     }
     if ((columns & ColumnGroup) && show_all.load())
         machine_table->setCellValue(row, 4, machine->group_name);
@@ -262,6 +281,86 @@ void QStudentGroupWidget::forgetRows(int first, int last)
         if (rows.isEmpty())
             rows_by_mac.erase(it);
     }
+}
+
+void QStudentGroupWidget::applyRowFilter(int row, bool online)
+{
+    machine_table->setRowHidden(row, online_only && !online);
+}
+
+void QStudentGroupWidget::applyRowFilter()
+{
+    const int rows = machine_table->getRowCount();
+    for (int row = 0; row < rows; ++row)
+        applyRowFilter(row, machine_table->getCellText(row, StateColumn) == OnlineText);
+}
+
+void QStudentGroupWidget::setOnlineOnly(bool onlineOnly)
+{
+    if (online_only == onlineOnly)
+        return;
+    online_only = onlineOnly;
+    applyRowFilter();
+}
+
+QStudentGroupWidget::Counts QStudentGroupWidget::counts() const
+{
+    Counts counts;
+    counts.total = machine_table->getRowCount();
+    for (int row = 0; row < counts.total; ++row) {
+        if (machine_table->getCellText(row, StateColumn) == OnlineText)
+            ++counts.online;
+    }
+    return counts;
+}
+
+QList<CStuInfo_PTR> QStudentGroupWidget::machinesInRowOrder() const
+{
+    QList<CStuInfo_PTR> machines;
+    std::lock_guard<std::recursive_mutex> guard(map_mutex);
+    const int rows = machine_table->getRowCount();
+    for (int row = 0; row < rows; ++row) {
+        const quint64 mac = machine_table->getCellUserData(row, 0, MacRole).toULongLong();
+        const auto it = machines_by_mac.constFind(mac);
+        if (it != machines_by_mac.constEnd())
+            machines << it.value();
+    }
+    return machines;
+}
+
+QString QStudentGroupWidget::lastHeardText(const CStuInfo& machine)
+{
+    const qint64 ms = machine.last_heard_ms.load();
+    if (ms <= 0)
+        return QStringLiteral("最后在线 —");
+    const QDateTime when = QDateTime::fromMSecsSinceEpoch(ms);
+    const bool today = when.date() == QDate::currentDate();
+    return QStringLiteral("最后在线 %1")
+        .arg(when.toString(today ? QStringLiteral("HH:mm:ss") : QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+}
+
+bool QStudentGroupWidget::eventFilter(QObject* watched, QEvent* event)
+{
+    // The time is read when the tip is asked for: kept in the model it would
+    // change every on-line row at every refresh.
+    if (event->type() == QEvent::ToolTip && watched == machine_table->viewport()) {
+        const auto* help = static_cast<QHelpEvent*>(event);
+        const QModelIndex index = machine_table->indexAt(help->pos());
+        if (index.isValid() && index.column() == StateColumn) {
+            const quint64 mac = machine_table->getCellUserData(index.row(), 0, MacRole).toULongLong();
+            CStuInfo_PTR machine;
+            {
+                std::lock_guard<std::recursive_mutex> guard(map_mutex);
+                machine = machines_by_mac.value(mac);
+            }
+            if (machine) {
+                QToolTip::showText(help->globalPos(), lastHeardText(*machine), machine_table->viewport(),
+                    machine_table->visualRect(index));
+                return true;
+            }
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 int QStudentGroupWidget::rowOfMachine(quint64 ullmac) const

@@ -65,6 +65,26 @@ public:
     void updateMachineRow(const CStuInfo_PTR& machine, int columns);
     // First row showing the machine, -1 when none.
     int rowOfMachine(quint64 ullmac) const;
+    // The page's machines in the order of its rows (page's thread).
+    QList<CStuInfo_PTR> machinesInRowOrder() const;
+
+    struct Counts
+    {
+        int online = 0;
+        int total = 0;
+    };
+    // What the table shows: its rows, and those whose state reads on line.
+    Counts counts() const;
+
+    // Hides the rows shown off line. Only the view hides them: the model
+    // keeps every row, so sorting, selection and row lookups are unaffected,
+    // and a hidden row stays hidden through a header sort.
+    void setOnlineOnly(bool onlineOnly);
+    bool onlineOnly() const { return online_only; }
+
+    // "最后在线 HH:MM:SS", the state cell's tool tip; "最后在线 —" for a
+    // machine not heard from since the console started.
+    static QString lastHeardText(const CStuInfo& machine);
 
     void setPolicyItems(const StringItemList& items);
     void mergePolicyItems(const StringItemList& items);
@@ -95,6 +115,8 @@ signals:
     void sg_group_lockstate_changed(QPrivateSignal);
     void sg_update_machines();
     void sg_need_send_msg(uint32_t address, QByteArray datagram);
+    // Rows came or went, or a row's shown state changed (page's thread).
+    void sg_rows_changed();
 
 public:
     // Read and written by the main window and the receive path.
@@ -107,6 +129,9 @@ public:
     std::atomic_bool refresh_enabled { false };
     std::atomic<uint32_t> policy_version { 0 };
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     // Beyond this many separate gaps setMachines refills the table instead.
     static constexpr int ScatteredRemovalLimit = 32;
@@ -118,6 +143,8 @@ private:
     void fillRow(int row, const CStuInfo_PTR& machine, int columns);
     void appendRows(const QList<CStuInfo_PTR>& machines);
     void forgetRows(int first, int last);
+    void applyRowFilter(int row, bool online);
+    void applyRowFilter();
     QList<CStuInfo_PTR> orderedForDisplay(const QList<CStuInfo_PTR>& machines) const;
     // Sleeps until the next multiple of `period` (so at most `period`),
     // waking at once when the page is being destroyed; false once it is.
@@ -137,9 +164,10 @@ private:
     QSplitter* splitter = nullptr;
     QStandardItemModel* machine_model = nullptr;
     std::atomic_bool show_all { false };
+    bool online_only = false;
 
     std::mutex row_mutex;
-    std::recursive_mutex map_mutex;
+    mutable std::recursive_mutex map_mutex;
     QMap<quint64, CStuInfo_PTR> machines_by_mac;
     // Column-0 cells of every row by MAC key. Persistent indexes follow the
     // rows through header sorts and removals, so finding a machine's row does

@@ -2,7 +2,10 @@
 
 #include "Dialog_addgroup.h"
 #include "Dialog_moveinto_grp.h"
+#include "FileDialog.h"
 #include "GroupSettingsFile.h"
+#include "MacAddress.h"
+#include "MachineListCsv.h"
 #include "MessageBox.h"
 #include "MetaTypes.h"
 #include "Protocol.h"
@@ -17,14 +20,22 @@
 #include <QCursor>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QMenu>
+#include <QRegularExpression>
+#include <QSet>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QTabWidget>
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <utility>
 
 namespace {
 
@@ -34,6 +45,14 @@ constexpr int UngroupedOrder = 999;
 constexpr int DatabaseSaveDelayMs = 1000;
 constexpr int ConfigSaveDelayMs = 500;
 constexpr int BeaconPeriodMs = 500;
+// Machines coming and going in a burst cost one recount of the current tab.
+constexpr int CountsDelayMs = 100;
+// Machines going off line within this time make one tray message, which
+// names them when there are at most OfflineNamesShown.
+constexpr int OfflineBurstMs = 2000;
+constexpr int OfflineNamesShown = 5;
+constexpr int StatusMessageMs = 5000;
+const QString OnlineOnlyKey = QStringLiteral("view/onlineOnly");
 
 QString viewTitle(const QString& base, const QString& view)
 {
@@ -91,6 +110,19 @@ void RokVtxAdmin::initialise(const QString& dataDir)
     config_save_timer->setSingleShot(true);
     config_save_timer->setInterval(ConfigSaveDelayMs);
     connect(config_save_timer, &QTimer::timeout, this, &RokVtxAdmin::saveConfigFile);
+
+    // Before the pages: each one starts with the filter and reports its rows.
+    online_only = QSettings().value(OnlineOnlyKey, false).toBool();
+    counts_label = new QLabel(this);
+    ui->statusBar->addPermanentWidget(counts_label);
+    counts_timer = new QTimer(this);
+    counts_timer->setSingleShot(true);
+    counts_timer->setInterval(CountsDelayMs);
+    connect(counts_timer, &QTimer::timeout, this, &RokVtxAdmin::updateCounts);
+    offline_burst_timer = new QTimer(this);
+    offline_burst_timer->setSingleShot(true);
+    offline_burst_timer->setInterval(OfflineBurstMs);
+    connect(offline_burst_timer, &QTimer::timeout, this, &RokVtxAdmin::reportOfflineBurst);
 
     tab_widget = new QTabWidget(this);
     auto* layout = new QVBoxLayout(ui->centralWidget);
@@ -229,6 +261,7 @@ QStudentGroupWidget* RokVtxAdmin::createGroupPage(const QString& name, bool isAl
 {
     auto* page = new QStudentGroupWidget(this, name);
     page->setShowAll(isAll);
+    page->setOnlineOnly(online_only);
     page->page_order = position;
     if (position > tab_widget->count() && position != UngroupedOrder)
         position = tab_widget->count() - 1;
@@ -256,6 +289,10 @@ void RokVtxAdmin::connectPageSignals(QStudentGroupWidget* page)
     if (page->policy_editor)
         connect(page->policy_editor, &QAppWatcherWidget::sg_item_state_changed, this,
                 [this](int, const QString&, int) { scheduleConfigSave(); });
+    connect(page, &QStudentGroupWidget::sg_rows_changed, this, [this, page] {
+        if (tab_widget->currentWidget() == page)
+            scheduleCountsUpdate();
+    });
 }
 
 QStudentGroupWidget* RokVtxAdmin::pageAt(int index) const
@@ -331,6 +368,11 @@ void RokVtxAdmin::wireActions()
     connect(view_group, &QActionGroup::triggered, this, &RokVtxAdmin::switchView);
     connect(ui->mainToolBar, &QToolBar::visibilityChanged, ui->action_view_toolbar, &QAction::setChecked);
     connect(ui->action_view_toolbar, &QAction::triggered, ui->mainToolBar, &QToolBar::setVisible);
+
+    ui->action_view_online_only->setChecked(online_only);
+    connect(ui->action_view_online_only, &QAction::triggered, this, &RokVtxAdmin::setOnlineOnly);
+    connect(ui->action_op_wake, &QAction::triggered, this, &RokVtxAdmin::wakeCurrentTab);
+    connect(ui->action_file_export, &QAction::triggered, this, &RokVtxAdmin::exportMachineList);
 }
 
 void RokVtxAdmin::switchView(QAction* action)
@@ -361,6 +403,7 @@ void RokVtxAdmin::onTabChanged(int index)
     if (QStudentGroupWidget* page = pageAt(index))
         page->refreshAllRows();
     refreshCommandStates(true, index);
+    updateCounts();
 }
 
 void RokVtxAdmin::buildContextMenu()
@@ -369,14 +412,18 @@ void RokVtxAdmin::buildContextMenu()
     action_ctx_add_to_group = std::make_unique<QAction>(QStringLiteral("添加到组...(&A)"));
     action_ctx_remove_from_group = std::make_unique<QAction>(QStringLiteral("移出组(&O)"));
     action_ctx_delete_machine = std::make_unique<QAction>(QStringLiteral("删除本机...(&D)"));
+    action_ctx_wake = std::make_unique<QAction>(QStringLiteral("唤醒本机(&W)"));
     context_menu->addAction(action_ctx_add_to_group.get());
     context_menu->addAction(action_ctx_remove_from_group.get());
     context_menu->addSeparator();
     context_menu->addAction(action_ctx_delete_machine.get());
+    context_menu->addSeparator();
+    context_menu->addAction(action_ctx_wake.get());
     connect(action_ctx_add_to_group.get(), &QAction::triggered, this, &RokVtxAdmin::moveMachineIntoGroup);
     connect(action_ctx_remove_from_group.get(), &QAction::triggered, this,
             &RokVtxAdmin::removeMachineFromCurrentGroup);
     connect(action_ctx_delete_machine.get(), &QAction::triggered, this, &RokVtxAdmin::deleteSelectedMachine);
+    connect(action_ctx_wake.get(), &QAction::triggered, this, &RokVtxAdmin::wakeSelectedMachine);
 }
 
 void RokVtxAdmin::showMachineContextMenu(const QPoint& pos)
@@ -400,6 +447,9 @@ void RokVtxAdmin::showMachineContextMenu(const QPoint& pos)
     selected_mac = page->machine_table->getCellUserData(index.row(), 0, 5).toULongLong();
     if (selected_mac == 0)
         return;
+    // A machine on line is running already.
+    const CStuInfo_PTR machine = registry.findMachine(selected_mac);
+    action_ctx_wake->setEnabled(machine && !machine->online.load());
     context_menu->exec(QCursor::pos());
 }
 
@@ -455,6 +505,7 @@ void RokVtxAdmin::onMachinesChanged(const QList<CStuInfo_PTR>& machines)
         if (!machine || registry.findMachine(machine->ullmac) != machine)
             continue;
         machine->markDead();
+        noteOffline(machine);
         all_page->updateMachineRow(machine, 0x04);
         QStudentGroupWidget* page =
             machine->group_name.isEmpty() ? ungroupedPageFromTabs() : groupPageNamed(machine->group_name);
@@ -1000,4 +1051,135 @@ void RokVtxAdmin::applyRegistration(const CStuInfo_PTR& machine, const QString& 
     if (page)
         page->updateMachineRow(machine, 0x03);
     scheduleDatabaseSave();
+}
+
+// ---------------------------------------------------------------------------
+// Overview and power
+
+void RokVtxAdmin::scheduleCountsUpdate()
+{
+    if (!counts_timer->isActive())
+        counts_timer->start();
+}
+
+void RokVtxAdmin::updateCounts()
+{
+    counts_timer->stop();
+    QStudentGroupWidget::Counts counts;
+    if (QStudentGroupWidget* page = pageAt(tab_widget->currentIndex()))
+        counts = page->counts();
+    counts_label->setText(QStringLiteral("在线 %1 / 共 %2").arg(counts.online).arg(counts.total));
+}
+
+QString RokVtxAdmin::countsText() const
+{
+    return counts_label->text();
+}
+
+void RokVtxAdmin::setOnlineOnly(bool onlineOnly)
+{
+    online_only = onlineOnly;
+    ui->action_view_online_only->setChecked(onlineOnly);
+    for (int i = 0; i < tab_widget->count(); ++i)
+        if (QStudentGroupWidget* page = pageAt(i))
+            page->setOnlineOnly(onlineOnly);
+    // A view preference of this PC's teacher, not a setting of the groups.
+    QSettings().setValue(OnlineOnlyKey, onlineOnly);
+}
+
+void RokVtxAdmin::noteOffline(const CStuInfo_PTR& machine)
+{
+    if (isVisible())
+        return;
+    offline_burst.insert(machine->ullmac, machine);
+    if (!offline_burst_timer->isActive())
+        offline_burst_timer->start();
+}
+
+void RokVtxAdmin::reportOfflineBurst()
+{
+    const QMap<quint64, CStuInfo_PTR> burst = std::exchange(offline_burst, {});
+    if (isVisible())
+        return; // the teacher sees the tables
+    QStringList names;
+    for (const CStuInfo_PTR& machine : burst) {
+        // Back already, or deleted meanwhile: nothing to tell.
+        if (machine->online.load() || registry.findMachine(machine->ullmac) != machine)
+            continue;
+        names << (!machine->hostname.isEmpty() ? machine->hostname
+                  : !machine->ip.isEmpty()     ? machine->ip
+                                               : MacAddress::toDisplay(machine->ullmac));
+    }
+    if (names.isEmpty())
+        return;
+    std::sort(names.begin(), names.end());
+    const QString title = QStringLiteral("机器离线");
+    const QString text = names.size() <= OfflineNamesShown
+        ? QStringLiteral("%1 台机器离线：%2").arg(names.size()).arg(names.join(QStringLiteral("、")))
+        : QStringLiteral("%1 台机器离线").arg(names.size());
+    emit sg_tray_message(title, text);
+    if (tray_icon && QSystemTrayIcon::isSystemTrayAvailable() && QSystemTrayIcon::supportsMessages())
+        tray_icon->showMessage(title, text, QSystemTrayIcon::Warning);
+}
+
+void RokVtxAdmin::wakeCurrentTab()
+{
+    if (current_tab < 0)
+        return;
+    if (current_tab == 0) {
+        wakeMachines(registry.allMachines().values());
+    } else if (QStudentGroupWidget* page = pageAt(current_tab)) {
+        wakeMachines(page->machinesInRowOrder());
+    }
+}
+
+void RokVtxAdmin::wakeSelectedMachine()
+{
+    if (const CStuInfo_PTR machine = registry.findMachine(selected_mac))
+        wakeMachines({machine});
+}
+
+void RokVtxAdmin::wakeMachines(const QList<CStuInfo_PTR>& machines)
+{
+    QList<quint64> macs;
+    QSet<quint64> queued;
+    for (const CStuInfo_PTR& machine : machines) {
+        if (machine && !machine->online.load() && !queued.contains(machine->ullmac)) {
+            queued.insert(machine->ullmac);
+            macs << machine->ullmac;
+        }
+    }
+    // The waker's thread spaces the packets out; this returns at once.
+    waker.wake(macs);
+    ui->statusBar->showMessage(macs.isEmpty() ? QStringLiteral("没有需要唤醒的离线机器")
+                                              : QStringLiteral("已排队唤醒 %1 台离线机器").arg(macs.size()),
+                               StatusMessageMs);
+}
+
+void RokVtxAdmin::exportMachineList()
+{
+    if (current_tab < 0)
+        return;
+    QStudentGroupWidget* page = pageAt(current_tab);
+    if (!page)
+        return;
+    QString tab = tab_widget->tabText(current_tab);
+    tab.replace(QRegularExpression(QStringLiteral("[\\\\/:*?\"<>|]")), QStringLiteral("_"));
+    const QString suggested = QDir(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation))
+                                  .filePath(QStringLiteral("机器列表-%1.csv").arg(tab));
+    const QString path = FileDialog::getSaveFileName(this, QStringLiteral("导出机器列表"), suggested,
+                                                     QStringLiteral("CSV 文件 (*.csv)"));
+    if (path.isEmpty())
+        return;
+    const QList<CStuInfo_PTR> machines = page->machinesInRowOrder();
+    QString error;
+    if (!MachineListCsv::write(path, machines, &error)) {
+        MessageBox::critical(this, QStringLiteral("错误"),
+                             QStringLiteral("无法导出机器列表到“%1”：%2").arg(QDir::toNativeSeparators(path), error),
+                             QMessageBox::Ok);
+        return;
+    }
+    ui->statusBar->showMessage(
+        QStringLiteral("已导出 %1 台机器到“%2”").arg(machines.size()).arg(QDir::toNativeSeparators(path)),
+        StatusMessageMs);
 }

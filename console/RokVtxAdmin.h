@@ -5,9 +5,11 @@
 #include "QtDoubleIntStringItem.h"
 #include "SocketChannel.h"
 #include "UdpServer.h"
+#include "WakeOnLan.h"
 
 #include <QList>
 #include <QMainWindow>
+#include <QMap>
 #include <QPoint>
 #include <QPointer>
 #include <QString>
@@ -24,6 +26,7 @@
 class QAction;
 class QActionGroup;
 class QAppWatcherWidget;
+class QLabel;
 class QMenu;
 class QStudentGroupWidget;
 class QSystemTrayIcon;
@@ -70,10 +73,15 @@ public:
     void setSelectedMac(quint64 mac) { selected_mac = mac; }
     QString configPath() const { return config_path; }
     QString databasePath() const { return database_path; }
+    // The status bar's "在线 n / 共 m" of the current tab.
+    QString countsText() const;
 
 signals:
     void sg_special_message(uint32_t value);
     void sg_heartbeat();
+    // Every message the tray icon is asked to show, also where there is no
+    // tray to show it.
+    void sg_tray_message(const QString& title, const QString& text);
 
 public slots:
     void onTabChanged(int index);
@@ -101,6 +109,12 @@ public slots:
 
     void loadConfigFile();
     void saveConfigFile();
+
+    // Overview and power.
+    void wakeCurrentTab();
+    void wakeSelectedMachine();
+    void setOnlineOnly(bool onlineOnly);
+    void exportMachineList();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -137,6 +151,11 @@ private:
     QStudentGroupWidget* ungroupedPageFromTabs() const;
     void rebuildPageDirectory();
     void connectPageSignals(QStudentGroupWidget* page);
+    void wakeMachines(const QList<CStuInfo_PTR>& machines);
+    void scheduleCountsUpdate();
+    void updateCounts();
+    void noteOffline(const CStuInfo_PTR& machine);
+    void reportOfflineBurst();
     void shutdown();
 
     // tests/fuzz feeds datagrams straight to the receive handler.
@@ -180,6 +199,7 @@ private:
     std::unique_ptr<QAction> action_ctx_add_to_group;
     std::unique_ptr<QAction> action_ctx_remove_from_group;
     std::unique_ptr<QAction> action_ctx_delete_machine;
+    std::unique_ptr<QAction> action_ctx_wake;
     quint64 selected_mac = 0;
     QString config_path;
     QString database_path;
@@ -191,6 +211,16 @@ private:
     QMenu* tray_menu = nullptr;
     QAction* action_tray_toggle = nullptr;
     QAction* action_tray_quit = nullptr;
+
+    QLabel* counts_label = nullptr;
+    QTimer* counts_timer = nullptr;
+    bool online_only = false;
+    // Machines that went off line while the window was hidden, by MAC; one
+    // tray message names them when the burst is over.
+    QMap<quint64, CStuInfo_PTR> offline_burst;
+    QTimer* offline_burst_timer = nullptr;
+    // Sends the magic packets one after another on a thread of its own.
+    WakeOnLan waker;
 
     std::mutex directory_mutex;
     std::vector<PageEntry> page_directory;

@@ -13,6 +13,9 @@ int main(int argc, char* argv[])
 {
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
     QApplication app(argc, argv);
+    // Where QSettings keeps the teacher's view preferences.
+    QCoreApplication::setOrganizationName(QStringLiteral("Rok"));
+    QCoreApplication::setApplicationName(QStringLiteral("RokVtxAdmin"));
     initRokResources();
 
     SingleInstanceGuard guard(QStringLiteral("Vtx--Admin"));

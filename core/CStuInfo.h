@@ -3,6 +3,7 @@
 #include <QString>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 
@@ -16,15 +17,25 @@ struct CStuInfo
     QString group_name;
     std::atomic_bool online{false};
     std::atomic_uint32_t missed_ticks{0};
+    // When the machine was last heard from, in milliseconds since the epoch
+    // (wall clock, for display); 0 until it is heard this run. Not stored.
+    std::atomic<int64_t> last_heard_ms{0};
 
     // The network thread, the registry worker and the UI thread all write
     // these two atomics without a lock; re-reading `online` after the store
     // keeps a concurrent revival from being lost.
     void markAlive()
     {
+        markHeard();
         online.store(true);
         if (online.load())
             missed_ticks.store(0);
+    }
+
+    void markHeard()
+    {
+        using namespace std::chrono;
+        last_heard_ms.store(duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count());
     }
 
     void markDead()

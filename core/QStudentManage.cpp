@@ -138,6 +138,8 @@ CStuInfo_PTR QStudentManage::updateMachine(quint64 mac, const QString& hostname,
     record->ullmac = mac;
     record->ip = ip;
     record->hostname = hostname;
+    if (online)
+        record->markHeard();
     record->online.store(online);
     if (record->online.load())
         record->missed_ticks.store(0);

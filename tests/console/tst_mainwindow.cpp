@@ -226,10 +226,12 @@ void TestMainWindow::contextMenuPerTab_data()
     QTest::addColumn<QString>("tab");
     QTest::addColumn<quint64>("mac");
     QTest::addColumn<bool>("addEnabled");
+    QTest::addColumn<bool>("online");
 
-    QTest::newRow("全部") << QStringLiteral("全部") << MacB << true;
-    QTest::newRow("未分组") << QStringLiteral("未分组") << MacFree << true;
-    QTest::newRow("group") << QStringLiteral("A") << MacA << false;
+    QTest::newRow("全部") << QStringLiteral("全部") << MacB << true << false;
+    QTest::newRow("未分组") << QStringLiteral("未分组") << MacFree << true << false;
+    QTest::newRow("group") << QStringLiteral("A") << MacA << false << false;
+    QTest::newRow("on line") << QStringLiteral("A") << MacA << false << true;
 }
 
 void TestMainWindow::contextMenuPerTab()
@@ -237,10 +239,13 @@ void TestMainWindow::contextMenuPerTab()
     QFETCH(QString, tab);
     QFETCH(quint64, mac);
     QFETCH(bool, addEnabled);
+    QFETCH(bool, online);
 
     QTemporaryDir dir;
     QVERIFY(seedTwoGroups(dir));
     RokVtxAdmin window(dir.path());
+    if (online)
+        window.studentManage().findMachine(mac)->markAlive();
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     window.tabWidget()->setCurrentIndex(tabIndexOf(window, tab));
@@ -267,10 +272,11 @@ void TestMainWindow::contextMenuPerTab()
     window.showMachineContextMenu(pos);
 
     QVERIFY(menuShown);
-    QCOMPARE(enabled.keys(), (QStringList { "删除本机...(&D)", "添加到组...(&A)", "移出组(&O)" }));
+    QCOMPARE(enabled.keys(), (QStringList { "删除本机...(&D)", "唤醒本机(&W)", "添加到组...(&A)", "移出组(&O)" }));
     QCOMPARE(enabled.value(QStringLiteral("添加到组...(&A)")), addEnabled);
     QCOMPARE(enabled.value(QStringLiteral("移出组(&O)")), !addEnabled);
     QVERIFY(enabled.value(QStringLiteral("删除本机...(&D)")));
+    QCOMPARE(enabled.value(QStringLiteral("唤醒本机(&W)")), !online); // a running machine needs no wake
     QCOMPARE(window.selectedMac(), mac);
 }
 

@@ -1,3 +1,4 @@
+#include "MacAddress.h"
 #include "Protocol.h"
 #include "WakeOnLan.h"
 
@@ -23,6 +24,8 @@ void TestWakeOnLan::magicPacketBytes()
     QCOMPARE(packet.left(6), QByteArray::fromHex("FFFFFFFFFFFF"));
     for (int n = 0; n < 16; ++n)
         QCOMPARE(packet.mid(6 + 6 * n, 6), QByteArray::fromHex("F6E5D4C3B2A1"));
+    // The bytes are those the tables show, in the same order.
+    QCOMPARE(MacAddress::toDisplay(Q_UINT64_C(0xA1B2C3D4E5F6)), QStringLiteral("F6:E5:D4:C3:B2:A1"));
     // The upper 16 bits of the key are not part of the address.
     QCOMPARE(WakeOnLan::magicPacket(Q_UINT64_C(0xFFFF0000000000AB)).mid(6, 6), QByteArray::fromHex("AB0000000000"));
 }

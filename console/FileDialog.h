@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+// The console's file choosers. Same arguments as QFileDialog's static
+// functions; tests pre-answer the next one so no dialog is ever shown.
+class FileDialog final
+{
+public:
+    FileDialog() = delete;
+
+    static QString getSaveFileName(QWidget* parent, const QString& caption, const QString& dir, const QString& filter);
+
+    // The next chooser returns `path` at once instead of being shown; an
+    // empty path answers as a teacher who cancelled.
+    static void setNextSaveFileName(const QString& path);
+    // Withdraws a pending answer.
+    static void clearNextAnswer();
+};
