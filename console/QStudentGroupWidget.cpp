@@ -222,41 +222,51 @@ void QStudentGroupWidget::fillRow(int row, const CStuInfo_PTR& machine, int colu
     }
     const quint64 mac = machine->ullmac;
     const QVariant key = QVariant::fromValue<qulonglong>(mac);
+    // The refresh rewrites every row every two seconds, 5,000 rows on "全部";
+    // a cell is only written when its text changes.
+    bool touched = false;
+    const auto setText = [&](int column, const QString& text) {
+        const QStandardItem* item = machine_model->item(row, column);
+        const QVariant shown = item ? item->data(Qt::DisplayRole) : QVariant();
+        if (shown.isValid() && shown.toString() == text)
+            return false;
+        machine_table->setCellValue(row, column, text);
+        touched = true;
+        return true;
+    };
 
     if (columns & ColumnName) {
-        machine_table->setCellValue(row, 0, machine->hostname);
+        setText(0, machine->hostname);
         const QVariant previous = machine_table->getCellUserData(row, 0, MacRole);
         const bool newKey = !previous.isValid() || previous.toULongLong() != mac;
         if (newKey && previous.isValid())
             forgetRows(row, row);
-        machine_table->setCellUserData(row, 0, key, MacRole);
-        if (newKey)
+        if (newKey) {
+            machine_table->setCellUserData(row, 0, key, MacRole);
             rows_by_mac[mac].append(QPersistentModelIndex(machine_model->index(row, 0)));
+        }
     }
     if (columns & ColumnMac) {
-        machine_table->setCellValue(row, 3, MacAddress::toDisplay(mac));
-        machine_table->setCellUserData(row, 3, key, MacRole);
+        if (setText(3, MacAddress::toDisplay(mac)))
+            machine_table->setCellUserData(row, 3, key, MacRole);
     }
     if (columns & ColumnIp)
-        machine_table->setCellValue(row, 1, machine->ip);
+        setText(1, machine->ip);
     if (columns & ColumnState) {
         const bool online = machine->online.load();
-        const QString& text = online ? OnlineText : OfflineText;
-        // The refresh rewrites every row every two seconds; only a change
-        // is worth a recount by the window.
-        const bool changed = machine_table->getCellText(row, StateColumn) != text;
-        machine_table->setCellValue(row, StateColumn, text);
-        if (QStandardItem* item = machine_model->item(row, StateColumn))
-            item->setForeground(QBrush(online ? OnlineColor : OfflineColor, Qt::SolidPattern));
-        if (changed) {
+        if (setText(StateColumn, online ? OnlineText : OfflineText)) {
+            if (QStandardItem* item = machine_model->item(row, StateColumn))
+                item->setForeground(QBrush(online ? OnlineColor : OfflineColor, Qt::SolidPattern));
             applyRowFilter(row, online);
+            // Only a change is worth a recount by the window.
             emit sg_rows_changed();
         }
     }
     if ((columns & ColumnGroup) && show_all.load())
-        machine_table->setCellValue(row, 4, machine->group_name);
+        setText(4, machine->group_name);
 
-    machine_table->viewport()->update();
+    if (touched)
+        machine_table->viewport()->update();
 }
 
 void QStudentGroupWidget::appendRows(const QList<CStuInfo_PTR>& machines)
