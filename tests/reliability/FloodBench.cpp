@@ -40,6 +40,18 @@
 #include <tuple>
 #include <vector>
 
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool underAddressSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool underAddressSanitizer = true;
+#else
+constexpr bool underAddressSanitizer = false;
+#endif
+#else
+constexpr bool underAddressSanitizer = false;
+#endif
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -497,8 +509,14 @@ int main(int argc, char* argv[])
     expect(int(window.studentManage().allMachines().size()) >= expectedRows && rows() >= expectedRows,
         QStringLiteral("every bogus registration became a machine with a row"));
     expect(storedMachines(dbPath) >= expectedRows, QStringLiteral("and reached the database"));
-    expect(rssAfter1 - rssStart < 64 * 1024, QStringLiteral("random datagrams grew the RSS by less than 64 MB"));
-    expect(rssEnd - rssStart < 512 * 1024, QStringLiteral("the RSS grew by less than 512 MB in all"));
+    if (underAddressSanitizer) {
+        // Its quarantine holds on to freed memory by design (256 MB by
+        // default), so the figures above say nothing about our growth.
+        std::printf("memory not judged under AddressSanitizer\n");
+    } else {
+        expect(rssAfter1 - rssStart < 64 * 1024, QStringLiteral("random datagrams grew the RSS by less than 64 MB"));
+        expect(rssEnd - rssStart < 512 * 1024, QStringLiteral("the RSS grew by less than 512 MB in all"));
+    }
     std::printf("flood: %d passed, %d failed\n", passed, failed);
     return failed == 0 ? 0 : 1;
 }
