@@ -1,4 +1,3 @@
-#include "MacAddress.h"
 #include "MetaTypes.h"
 #include "Protocol.h"
 #include "QAppWatcherWidget.h"
@@ -6,7 +5,6 @@
 #include "QtRokTableView.h"
 
 #include <QBrush>
-#include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QHeaderView>
@@ -124,23 +122,18 @@ class TestGroupWidget : public QObject
 private slots:
     void initTestCase();
 
-    void emptyNameBecomesUnnamed();
-    void columnsOfGroupAndAllPages();
-    void signalsInMetaObjectOrder();
+    void groupAndAllPages();
+    void signalsKeepTheirIndices();
 
-    void lockDatagram_data();
-    void lockDatagram();
+    void settersSendLockAtOnce();
     void policyDatagramHoldsActiveEntriesInRowOrder();
-    void stateBoxChangeRebuildsPolicy();
-    void allPagePolicyIsEmpty();
+    void allPageSendsAndLoadsNothing();
     void resendAlternatesLockFirst();
     void pageWithoutAddressNeverSends();
     void resendPolicyIfNewer();
 
-    void disabledSetSurvivesRefillAndMerge();
     void mergeRebuildsPolicyOnlyOnChange();
     void loadAndExportGroupConfig();
-    void loadGroupConfigIgnoredOnAllPage();
 
     void newRowsFollowSortIndicator_data();
     void newRowsFollowSortIndicator();
@@ -150,7 +143,6 @@ private slots:
     void addMachineSendsJoinWhenOnline_data();
     void addMachineSendsJoinWhenOnline();
     void addMachineFromWorkerThread();
-    void removeMachine();
     void lookupFollowsHeaderSort();
     void refreshFollowsRecords();
     void contextMenuForwardedOnlyOverRows();
@@ -165,55 +157,34 @@ void TestGroupWidget::initTestCase()
     registerRokMetaTypes();
 }
 
-void TestGroupWidget::emptyNameBecomesUnnamed()
+void TestGroupWidget::groupAndAllPages()
 {
-    QStudentGroupWidget unnamed(nullptr, QString());
-    QCOMPARE(unnamed.page_name, QStringLiteral("未命名"));
-    QStudentGroupWidget named(nullptr, QStringLiteral("机房A"));
-    QCOMPARE(named.page_name, QStringLiteral("机房A"));
-    QCOMPARE(named.lockDatagramCopy().size(), 8);
-}
+    QCOMPARE(QStudentGroupWidget(nullptr, QString()).page_name, QStringLiteral("未命名"));
 
-void TestGroupWidget::columnsOfGroupAndAllPages()
-{
+    // New rows are ordered by address until the teacher sorts otherwise.
     QStudentGroupWidget group(nullptr, QStringLiteral("A"));
     group.setShowAll(false);
     QtRokTableView* table = group.machine_table;
     QCOMPARE(table->getColumnCount(), 5);
-    QStringList headers;
-    for (int column = 0; column < 5; ++column)
-        headers << table->getColumnHeaderText(column);
-    QCOMPARE(headers, (QStringList { "机器名", "IP地址", "状态", "MAC地址", "" }));
-    QCOMPARE(table->columnWidth(0), 120);
-    QCOMPARE(table->columnWidth(1), 120);
-    QCOMPARE(table->columnWidth(2), 60);
-    QCOMPARE(table->columnWidth(3), 140);
-    for (int column = 0; column < 4; ++column)
-        QVERIFY(table->getColumnSortable(column));
     QVERIFY(!table->getColumnSortable(4));
     QCOMPARE(table->horizontalHeader()->sortIndicatorSection(), 1);
     QCOMPARE(table->horizontalHeader()->sortIndicatorOrder(), Qt::AscendingOrder);
-    QCOMPARE(table->font().pointSize(), 9);
-    QCOMPARE(table->contextMenuPolicy(), Qt::CustomContextMenu);
-    QVERIFY(group.policy_editor);
-    QVERIFY(group.policy_editor->isEmbedded());
+    QVERIFY(group.policy_editor && group.policy_editor->isEmbedded());
 
+    // "全部" shows each machine's group and has no policy of its own.
     QStudentGroupWidget all(nullptr, QStringLiteral("全部"));
     QPointer<QAppWatcherWidget> editor = all.policy_editor;
     all.setShowAll(true);
-    QVERIFY(all.showAll());
     QVERIFY(!all.policy_editor);
     QTRY_VERIFY(editor.isNull());
     QCOMPARE(all.machine_table->getColumnCount(), 6);
-    QCOMPARE(all.machine_table->getColumnHeaderText(4), QStringLiteral("分组"));
-    QCOMPARE(all.machine_table->getColumnHeaderText(5), QString());
-    QCOMPARE(all.machine_table->columnWidth(4), 80);
     QVERIFY(all.machine_table->getColumnSortable(4));
     QVERIFY(!all.machine_table->getColumnSortable(5));
 }
 
-void TestGroupWidget::signalsInMetaObjectOrder()
+void TestGroupWidget::signalsKeepTheirIndices()
 {
+    // Signals 0 to 4 are part of the page's contract; new ones go after them.
     const QMetaObject& meta = QStudentGroupWidget::staticMetaObject;
     const QList<QByteArray> expected { "sg_customContextMenuRequested(QPoint)", "sg_group_item_changed()",
         "sg_group_lockstate_changed()", "sg_update_machines()", "sg_need_send_msg(uint32_t,QByteArray)" };
@@ -224,53 +195,23 @@ void TestGroupWidget::signalsInMetaObjectOrder()
     }
 }
 
-void TestGroupWidget::lockDatagram_data()
+void TestGroupWidget::settersSendLockAtOnce()
 {
-    QTest::addColumn<int>("lockType");
-    QTest::addColumn<bool>("manualIp");
-    QTest::addColumn<bool>("usb");
-    QTest::addColumn<QByteArray>("expected");
-
-    QTest::newRow("defaults") << 0 << false << false
-                              << hex("03000030"
-                                     "000100f0");
-    QTest::newRow("black lock, manual ip forbidden, usb allowed") << 2 << false << true
-                                                                  << hex("03000030"
-                                                                         "020300f0");
-    QTest::newRow("quiet, manual ip allowed") << 1 << true << false
-                                              << hex("03000030"
-                                                     "010000f0");
-    QTest::newRow("keyboard and mouse, all allowed") << 3 << true << true
-                                                     << hex("03000030"
-                                                            "030200f0");
-    QTest::newRow("only the low 8 bits of the type") << 0x102 << true << false
-                                                     << hex("03000030"
-                                                            "020000f0");
-}
-
-void TestGroupWidget::lockDatagram()
-{
-    QFETCH(int, lockType);
-    QFETCH(bool, manualIp);
-    QFETCH(bool, usb);
-    QFETCH(QByteArray, expected);
-
     QStudentGroupWidget page(nullptr, QStringLiteral("A"));
-    QCOMPARE(page.lockDatagramCopy(),
-        hex("03000030"
-            "000100f0"));
     page.group_addr = GroupAddress;
     Recorder recorder(page);
 
-    page.setLockType(lockType);
-    page.setAllowManualIp(manualIp);
-    page.setAllowUsbDrv(usb);
-
-    // Each setter rebuilds and sends at once, on the caller's thread.
+    // Each setter rebuilds and sends at once, on the caller's thread; only
+    // the low 8 bits of the type go out.
+    page.setLockType(0x102);
+    page.setAllowManualIp(true);
+    page.setAllowUsbDrv(true);
     QCOMPARE(recorder.sent.size(), 3);
     QCOMPARE(recorder.sent.last().address, GroupAddress);
-    QCOMPARE(recorder.sent.last().datagram, expected);
-    QCOMPARE(page.lockDatagramCopy(), expected);
+    QCOMPARE(recorder.sent.last().datagram,
+        hex("03000030"
+            "020200f0"));
+    QCOMPARE(page.lockDatagramCopy(), recorder.sent.last().datagram);
 }
 
 void TestGroupWidget::policyDatagramHoldsActiveEntriesInRowOrder()
@@ -285,69 +226,35 @@ void TestGroupWidget::policyDatagramHoldsActiveEntriesInRowOrder()
     const QList<Recorder::Sent> policies = recorder.ofId(Protocol::MSG_ADMIN_POLICY);
     QCOMPARE(policies.size(), 1);
     QCOMPARE(policies.first().address, GroupAddress);
-    const QByteArray datagram = policies.first().datagram;
-    QCOMPARE(datagram, page.policyDatagramCopy());
-
-    QCOMPARE(datagram.left(4), hex("04000030"));
-    QCOMPARE(Protocol::readU32(datagram.constData() + 4), page.policy_version.load());
-    QCOMPARE(datagram.mid(8),
-        hex("03000000"
-            "01000000"
-            "02000000"
-            "0b04000000"
-            "61620a63"
-            "00"
-            "02000000"
-            "00000000"
-            "03000000"
-            "01000000"
-            "0b01000000"
-            "64"
-            "00"));
-
+    QCOMPARE(policies.first().datagram, page.policyDatagramCopy());
     Protocol::PolicyContent content;
-    QVERIFY(Protocol::parsePolicy(datagram, content));
+    QVERIFY(Protocol::parsePolicy(policies.first().datagram, content));
+    QCOMPARE(content.version, page.policy_version.load());
     QCOMPARE(content.lists[0], (QStringList { "ab", "c" }));
     QVERIFY(content.lists[1].isEmpty());
     QCOMPARE(content.lists[2], QStringList { "d" });
 }
 
-void TestGroupWidget::stateBoxChangeRebuildsPolicy()
-{
-    QStudentGroupWidget page(nullptr, QStringLiteral("A"));
-    page.group_addr = GroupAddress;
-    page.setPolicyItems({ item(2, "svc-a"), item(2, "svc-b") });
-    Recorder recorder(page);
-
-    QtRokTableView* services = page.policy_editor->tableOfType(2);
-    QVERIFY(services);
-    services->setCurrentIndex(services->model()->index(0, 0));
-    auto* box = page.policy_editor->stateBox(2, 0);
-    QVERIFY(box);
-    box->setCurrentIndex(1); // "停用"
-
-    const QList<Recorder::Sent> policies = recorder.ofId(Protocol::MSG_ADMIN_POLICY);
-    QCOMPARE(policies.size(), 1);
-    Protocol::PolicyContent content;
-    QVERIFY(Protocol::parsePolicy(policies.first().datagram, content));
-    QCOMPARE(content.lists[1], QStringList { "svc-b" });
-}
-
-void TestGroupWidget::allPagePolicyIsEmpty()
+void TestGroupWidget::allPageSendsAndLoadsNothing()
 {
     QStudentGroupWidget all(nullptr, QStringLiteral("全部"));
     all.setShowAll(true);
     QSignalSpy spy(&all, &QStudentGroupWidget::sg_need_send_msg);
     all.setPolicyItems({ item(1, "ab") });
     all.buildPolicyDatagram();
+    auto lock = std::make_shared<Rok_Lock_State>();
+    lock->lock_type = 3;
+    all.loadGroupConfig(lock, { "a" }, {}, {});
     QCOMPARE(spy.count(), 0);
-    const QByteArray datagram = all.policyDatagramCopy();
-    QCOMPARE(datagram.size(), 36);
-    QCOMPARE(datagram.mid(8),
-        hex("03000000"
-            "0100000000000000"
-            "0200000000000000"
-            "0300000000000000"));
+
+    Protocol::PolicyContent content;
+    QVERIFY(Protocol::parsePolicy(all.policyDatagramCopy(), content));
+    for (const QStringList& list : content.lists)
+        QVERIFY(list.isEmpty());
+    QCOMPARE(all.lock_state->lock_type, 0);
+    QCOMPARE(all.lockDatagramCopy(),
+        hex("03000030"
+            "000100f0"));
 }
 
 void TestGroupWidget::resendAlternatesLockFirst()
@@ -414,31 +321,6 @@ void TestGroupWidget::resendPolicyIfNewer()
     QCOMPARE(recorder.sent.first().datagram, page.policyDatagramCopy());
 }
 
-void TestGroupWidget::disabledSetSurvivesRefillAndMerge()
-{
-    QStudentGroupWidget page(nullptr, QStringLiteral("A"));
-    const StringItemList catalog { item(3, "notepad.exe"), item(3, "calc.exe") };
-    page.setPolicyItems(catalog);
-    page.loadGroupConfig(nullptr, {}, {}, { "notepad.exe" });
-
-    std::shared_ptr<Rok_Lock_State> lock;
-    QStringList titles, services, programs;
-    page.exportGroupConfig(lock, titles, services, programs);
-    QCOMPARE(programs, QStringList { "notepad.exe" });
-
-    page.setPolicyItems(catalog);
-    page.exportGroupConfig(lock, titles, services, programs);
-    QCOMPARE(programs, QStringList { "notepad.exe" });
-
-    page.mergePolicyItems({ item(3, "notepad.exe"), item(3, "calc.exe"), item(3, "cmd.exe") });
-    page.exportGroupConfig(lock, titles, services, programs);
-    QCOMPARE(programs, QStringList { "notepad.exe" });
-
-    Protocol::PolicyContent content;
-    QVERIFY(Protocol::parsePolicy(page.policyDatagramCopy(), content));
-    QCOMPARE(content.lists[2], (QStringList { "calc.exe", "cmd.exe" }));
-}
-
 void TestGroupWidget::mergeRebuildsPolicyOnlyOnChange()
 {
     QStudentGroupWidget page(nullptr, QStringLiteral("A"));
@@ -470,16 +352,20 @@ void TestGroupWidget::loadAndExportGroupConfig()
     lock->allowusbdrv = true;
     page.loadGroupConfig(lock, { "b", "not-listed" }, { "s1" }, {});
 
-    QCOMPARE(page.lock_state->lock_type, 1);
-    QVERIFY(page.lock_state->allowmanualip.load());
-    QVERIFY(page.lock_state->allowusbdrv.load());
-    // The restored lock state goes out at once, with the policy.
+    // The restored lock state goes out at once, with the policy that leaves
+    // out the switched-off entries.
     const QList<Recorder::Sent> locks = recorder.ofId(Protocol::MSG_ADMIN_LOCK_STATE);
     QCOMPARE(locks.size(), 1);
     QCOMPARE(locks.first().datagram,
         hex("03000030"
             "010200f0"));
-    QCOMPARE(recorder.ofId(Protocol::MSG_ADMIN_POLICY).size(), 1);
+    const QList<Recorder::Sent> policies = recorder.ofId(Protocol::MSG_ADMIN_POLICY);
+    QCOMPARE(policies.size(), 1);
+    Protocol::PolicyContent content;
+    QVERIFY(Protocol::parsePolicy(policies.first().datagram, content));
+    QCOMPARE(content.lists[0], QStringList { "a" });
+    QVERIFY(content.lists[1].isEmpty());
+    QCOMPARE(content.lists[2], QStringList { "p1" });
 
     std::shared_ptr<Rok_Lock_State> lockOut;
     QStringList titles { "stale" }, services { "stale" }, programs { "stale" };
@@ -500,19 +386,6 @@ void TestGroupWidget::loadAndExportGroupConfig()
     QCOMPARE(programs, QStringList { "p1" });
 }
 
-void TestGroupWidget::loadGroupConfigIgnoredOnAllPage()
-{
-    QStudentGroupWidget all(nullptr, QStringLiteral("全部"));
-    all.setShowAll(true);
-    auto lock = std::make_shared<Rok_Lock_State>();
-    lock->lock_type = 3;
-    all.loadGroupConfig(lock, { "a" }, {}, {});
-    QCOMPARE(all.lock_state->lock_type, 0);
-    QCOMPARE(all.lockDatagramCopy(),
-        hex("03000030"
-            "000100f0"));
-}
-
 void TestGroupWidget::newRowsFollowSortIndicator_data()
 {
     QTest::addColumn<bool>("showAll");
@@ -528,15 +401,11 @@ void TestGroupWidget::newRowsFollowSortIndicator_data()
     QTest::newRow("ip as text, descending")
         << false << 1 << down << 1 << QStringList { "10.0.0.9", "10.0.0.2", "10.0.0.10" };
     QTest::newRow("name ascending") << false << 0 << up << 0 << QStringList { "pc-a", "pc-b", "pc-c" };
-    QTest::newRow("name descending") << false << 0 << down << 0 << QStringList { "pc-c", "pc-b", "pc-a" };
     QTest::newRow("offline first") << false << 2 << up << 2 << QStringList { Offline, Online, Online };
     QTest::newRow("online first") << false << 2 << down << 2 << QStringList { Online, Online, Offline };
     QTest::newRow("mac ascending") << false << 3 << up << 3
                                    << QStringList { "00:03:00:00:00:00", "01:00:00:00:00:00", "0A:00:00:00:00:00" };
-    QTest::newRow("mac descending") << false << 3 << down << 3
-                                    << QStringList { "0A:00:00:00:00:00", "01:00:00:00:00:00", "00:03:00:00:00:00" };
     QTest::newRow("group ascending") << true << 4 << up << 4 << QStringList { "A", "B", "C" };
-    QTest::newRow("group descending") << true << 4 << down << 4 << QStringList { "C", "B", "A" };
     QTest::newRow("no indicator keeps the given order")
         << false << -1 << up << 0 << QStringList { "pc-b", "pc-c", "pc-a" };
     QTest::newRow("section past the group keeps the given order")
@@ -582,6 +451,11 @@ void TestGroupWidget::setMachinesReconcilesRows()
     QCOMPARE(columnTexts(page, 0), (QStringList { "pc-a2", "pc-c" }));
     QCOMPARE(page.rowOfMachine(2), -1);
     QCOMPARE(page.rowOfMachine(3), 1);
+
+    // Removing a machine the page does not show changes nothing.
+    page.removeMachine(0);
+    page.removeMachine(2);
+    QCOMPARE(page.machine_table->getRowCount(), 2);
 
     // A machine listed twice gets two rows.
     page.setMachines({ c, c });
@@ -727,23 +601,6 @@ void TestGroupWidget::addMachineFromWorkerThread()
     std::thread remover([&page] { page.removeMachine(0x77); });
     remover.join();
     QTRY_COMPARE(page.machine_table->getRowCount(), 0);
-}
-
-void TestGroupWidget::removeMachine()
-{
-    QStudentGroupWidget page(nullptr, QStringLiteral("P"));
-    page.setMachines({ machine(1, "pc-a", "10.0.0.1", true), machine(2, "pc-b", "10.0.0.2", true),
-        machine(3, "pc-c", "10.0.0.3", true) });
-
-    page.removeMachine(0);
-    page.removeMachine(0xDEAD);
-    QCOMPARE(page.machine_table->getRowCount(), 3);
-
-    page.removeMachine(2);
-    QCOMPARE(columnTexts(page, 0), (QStringList { "pc-a", "pc-c" }));
-    QCOMPARE(page.rowOfMachine(3), 1);
-    page.removeMachine(2);
-    QCOMPARE(page.machine_table->getRowCount(), 2);
 }
 
 void TestGroupWidget::lookupFollowsHeaderSort()
