@@ -1,15 +1,12 @@
 // The main window: pages and their addresses, views, context menu, tray,
-// machine state changes, and what happens without a socket or a database.
+// machine state changes, and what happens without a socket.
 
 #include "QAppWatcherWidget.h"
 #include "QtRokTableView.h"
 #include "UdpServer.h"
 #include "tst_mainwindow_support.h"
 
-#include <QBrush>
 #include <QCloseEvent>
-#include <QDir>
-#include <QFileInfo>
 #include <QMenu>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
@@ -45,23 +42,10 @@ QString stateText(const QStudentGroupWidget* page, quint64 mac)
     return row < 0 ? QString() : page->machine_table->getCellText(row, 2);
 }
 
-QColor stateColour(const QStudentGroupWidget* page, quint64 mac)
-{
-    const QModelIndex index = page->machine_table->model()->index(rowOf(page, mac), 2);
-    return index.data(Qt::ForegroundRole).value<QBrush>().color();
-}
-
 QMenu* trayMenu(const RokVtxAdmin& window)
 {
     auto* tray = window.findChild<QSystemTrayIcon*>();
     return tray ? tray->contextMenu() : nullptr;
-}
-
-QStringList entriesOf(const QDir& dir)
-{
-    QStringList names = dir.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
-    names.removeAll(QStringLiteral("config.conf"));
-    return names;
 }
 
 } // namespace
@@ -75,21 +59,17 @@ private slots:
     void cleanup();
 
     void pagesFollowStoredGroupOrder();
-    void formAndActions();
     void viewSwitching();
     void viewShortcuts();
     void contextMenuPerTab_data();
     void contextMenuPerTab();
     void contextMenuOverEmptyArea();
-    void silentMachinesShownDisconnected();
     void offlineMachineOfUnknownGroup();
     void lateOfflineReportOfDeletedMachine();
     void closeHidesToTray();
     void onlyCurrentTabRefreshes();
     void registrationAddsRows();
     void worksWithoutSocket();
-    void unusableDatabase_data();
-    void unusableDatabase();
 };
 
 void TestMainWindow::initTestCase()
@@ -139,30 +119,6 @@ void TestMainWindow::pagesFollowStoredGroupOrder()
     QCOMPARE(window.watchEditor()->itemsOfType(3).value(0)->str_val, QStringLiteral("C:\\Tools\\guard.exe"));
     for (int i = 1; i < 4; ++i)
         QCOMPARE(window.pageAt(i)->policy_editor->allItems().size(), 2);
-}
-
-void TestMainWindow::formAndActions()
-{
-    QTemporaryDir dir;
-    RokVtxAdmin window(dir.path());
-
-    QCOMPARE(window.objectName(), QStringLiteral("RokVtxAdminClass"));
-    QCOMPARE(window.windowTitle(), TitleBase + QStringLiteral(" — 管理"));
-    QCOMPARE(window.minimumSize(), QSize(600, 400));
-    QCOMPARE(tabTexts(window), (QStringList { "全部", "未分组" }));
-    QCOMPARE(window.currentTab(), 0);
-
-    QVERIFY(!action(window, "action_file_setdb")->isVisible());
-    QVERIFY(action(window, "action_view_manage")->isChecked());
-    QCOMPARE(action(window, "action_view_manage")->shortcut(), QKeySequence(QStringLiteral("F2")));
-    QCOMPARE(action(window, "action_view_watch_app")->shortcut(), QKeySequence(QStringLiteral("F3")));
-    QCOMPARE(action(window, "action_op_lock")->text(), QStringLiteral("黑屏锁定（&B)"));
-    QCOMPARE(action(window, "action_op_usbdisk")->text(), QStringLiteral("禁用U盘(&U)"));
-    for (const char* name : { "action_op_keep_quiet", "action_op_lock", "action_op_lock_kbd_mouse", "action_op_auto_ip",
-             "action_op_usbdisk" })
-        QVERIFY2(action(window, name)->isCheckable(), name);
-    // "删除当前组(&D)" only ever applies to a real group's tab.
-    QVERIFY(!action(window, "action_op_remove_group")->isEnabled());
 }
 
 void TestMainWindow::viewSwitching()
@@ -295,33 +251,6 @@ void TestMainWindow::contextMenuOverEmptyArea()
     window.showMachineContextMenu(below);
     QVERIFY(!QApplication::activePopupWidget());
     QCOMPARE(window.selectedMac(), quint64(0));
-}
-
-void TestMainWindow::silentMachinesShownDisconnected()
-{
-    QTemporaryDir dir;
-    QVERIFY(seedTwoGroups(dir));
-    RokVtxAdmin window(dir.path());
-    QStudentGroupWidget* groupA = page(window, "A");
-    QStudentGroupWidget* ungrouped = window.ungroupedPage();
-
-    for (quint64 mac : { MacA, MacFree }) {
-        const CStuInfo_PTR machine = window.studentManage().findMachine(mac);
-        QVERIFY(machine);
-        machine->markAlive();
-    }
-    groupA->refreshAllRows();
-    ungrouped->refreshAllRows();
-    QCOMPARE(stateText(groupA, MacA), Online);
-    QCOMPARE(stateText(ungrouped, MacFree), Online);
-
-    // The registry's worker gives up on them after 15 silent ticks; the
-    // pages not in view (no refresh of their own) show it all the same.
-    QTRY_COMPARE_WITH_TIMEOUT(stateText(groupA, MacA), Offline, 10000);
-    QTRY_COMPARE_WITH_TIMEOUT(stateText(ungrouped, MacFree), Offline, 10000);
-    QCOMPARE(stateColour(groupA, MacA), QColor(QStringLiteral("#b11905")));
-    QCOMPARE(stateText(page(window, "B"), MacB), Offline);
-    QCOMPARE(page(window, "B")->machine_table->getRowCount(), 1);
 }
 
 void TestMainWindow::offlineMachineOfUnknownGroup()
@@ -477,54 +406,6 @@ void TestMainWindow::worksWithoutSocket()
     for (int i = 1; i < window.tabWidget()->count(); ++i)
         QCOMPARE(window.pageAt(i)->lock_state->lock_type, 3);
     QVERIFY(action(window, "action_op_lock_kbd_mouse")->isChecked());
-}
-
-void TestMainWindow::unusableDatabase_data()
-{
-    QTest::addColumn<QByteArray>("garbage"); // empty: a directory instead of a file
-
-    QTest::newRow("directory") << QByteArray();
-    QTest::newRow("short garbage") << QByteArray("not a database\n");
-    QByteArray longGarbage;
-    for (int i = 0; i < 512; ++i)
-        longGarbage += "garbage!";
-    QTest::newRow("long garbage") << longGarbage;
-}
-
-void TestMainWindow::unusableDatabase()
-{
-    QFETCH(QByteArray, garbage);
-
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("data.sqlite3"));
-    if (garbage.isEmpty())
-        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("data.sqlite3")));
-    else
-        QVERIFY(writeFile(path, garbage));
-    const QStringList before = entriesOf(QDir(dir.path()));
-
-    {
-        MessageBox::setNextAnswer(QMessageBox::Ok);
-        RokVtxAdmin window(dir.path());
-        QCOMPARE(MessageBox::lastTitle(), QStringLiteral("错误"));
-        QVERIFY2(MessageBox::lastText().contains(QDir::toNativeSeparators(path)), qPrintable(MessageBox::lastText()));
-        QCOMPARE(tabTexts(window), (QStringList { "全部", "未分组" }));
-
-        // Changes that would reach the database must leave the file alone.
-        window.studentManage().updateMachine(MacA, QStringLiteral("pc-a"), QStringLiteral("10.0.0.11"), false);
-        answerAddGroup(&window, QStringLiteral("新组"), 1);
-        window.addGroupInteractive();
-        QCOMPARE(tabTexts(window), (QStringList { "全部", "新组", "未分组" }));
-        window.saveNow();
-    }
-
-    QCOMPARE(entriesOf(QDir(dir.path())), before);
-    if (garbage.isEmpty()) {
-        QVERIFY(QFileInfo(path).isDir());
-        QVERIFY(entriesOf(QDir(path)).isEmpty());
-    } else {
-        QCOMPARE(fileBytes(path), garbage);
-    }
 }
 
 QTEST_MAIN(TestMainWindow)
