@@ -239,20 +239,16 @@ template <typename T> void whenModal(QObject* context, std::function<void(T*)> s
 }
 
 // Fills the add-group dialog and presses "确  定". A name the dialog refuses
-// leaves it open; it is then cancelled, and *refusal gets the message shown.
-inline void answerAddGroup(QObject* context, const QString& name, int order, QString* refusal = nullptr)
+// leaves it open; it is then cancelled.
+inline void answerAddGroup(QObject* context, const QString& name, int order)
 {
-    whenModal<QDialog>(context, [name, order, refusal](QDialog* dialog) {
+    whenModal<QDialog>(context, [name, order](QDialog* dialog) {
         dialog->findChild<QLineEdit*>(QStringLiteral("lineEdit"))->setText(name);
         dialog->findChild<QSpinBox*>(QStringLiteral("spinBox"))->setValue(order);
-        MessageBox::clearLast();
         MessageBox::setNextAnswer(QMessageBox::Ok);
         dialog->findChild<QPushButton*>(QStringLiteral("pushButton_ok"))->click();
-        if (dialog->isVisible()) {
-            if (refusal)
-                *refusal = MessageBox::lastText();
+        if (dialog->isVisible())
             dialog->findChild<QPushButton*>(QStringLiteral("pushButton_cancel"))->click();
-        }
         MessageBox::setNextAnswer(QMessageBox::NoButton);
     });
 }
