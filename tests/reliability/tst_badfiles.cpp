@@ -3,13 +3,12 @@
 // writes over a file it could not read.
 
 #include "../console/tst_mainwindow_support.h"
+#include "../storage/TestConnection.h"
 #include "GroupSettingsFile.h"
 #include "QtRokTableView.h"
 
 #include <QDir>
 #include <QElapsedTimer>
-#include <QSqlError>
-#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -56,48 +55,6 @@ bool seedLab(const QTemporaryDir& dir, int machines)
         { item(1, QStringLiteral("游戏")), item(2, QStringLiteral("Spooler")),
             item(3, QStringLiteral("C:\\Tools\\guard.exe")) });
 }
-
-// Runs statements on a connection of the test's own.
-class Connection final
-{
-public:
-    explicit Connection(const QString& path)
-        : name(QStringLiteral("badfiles-%1").arg(++count))
-    {
-        db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-        db.setDatabaseName(path);
-        db.open();
-    }
-    ~Connection()
-    {
-        db.close();
-        db = QSqlDatabase();
-        QSqlDatabase::removeDatabase(name);
-    }
-    Connection(const Connection&) = delete;
-    Connection& operator=(const Connection&) = delete;
-
-    QString exec(const QString& statement)
-    {
-        QSqlQuery query(db);
-        return query.exec(statement) ? QString() : query.lastError().text();
-    }
-    QStringList column(const QString& statement)
-    {
-        QStringList values;
-        QSqlQuery query(db);
-        query.exec(statement);
-        while (query.next())
-            values << query.value(0).toString();
-        return values;
-    }
-
-private:
-    static int count;
-    QString name;
-    QSqlDatabase db;
-};
-int Connection::count = 0;
 
 #ifdef Q_OS_LINUX
 // A read-only bind mount of `path` in a mount namespace of this process:
@@ -219,7 +176,7 @@ void TestBadFiles::damagedDatabase()
 
     QTemporaryDir dir;
     const QString path = dbPath(dir);
-    std::unique_ptr<Connection> holder;
+    std::unique_ptr<TestConnection> holder;
     switch (Damage(damage)) {
     case Damage::OverwrittenSchema: {
         QVERIFY(seedLab(dir, 40));
@@ -246,7 +203,7 @@ void TestBadFiles::damagedDatabase()
         const QString table = damage == int(Damage::ForeignMachines) ? QStringLiteral("tb_machines")
             : damage == int(Damage::ForeignGroups)                   ? QStringLiteral("tb_groups")
                                                                      : QStringLiteral("tb_string_items");
-        Connection other(path);
+        TestConnection other(path);
         QCOMPARE(
             other.exec(QStringLiteral("CREATE TABLE %1(id integer primary key, name text, blob blob);").arg(table)),
             QString());
@@ -257,14 +214,14 @@ void TestBadFiles::damagedDatabase()
     case Damage::ExclusiveLock:
     case Damage::ReservedLock:
         QVERIFY(seedLab(dir, 40));
-        holder = std::make_unique<Connection>(path);
+        holder = std::make_unique<TestConnection>(path);
         QCOMPARE(holder->exec(damage == int(Damage::ExclusiveLock) ? QStringLiteral("BEGIN EXCLUSIVE;")
                                                                    : QStringLiteral("BEGIN IMMEDIATE;")),
             QString());
         QCOMPARE(holder->exec(QStringLiteral("INSERT INTO tb_groups(group_name) VALUES('uncommitted');")), QString());
         break;
     case Damage::OtherTablesOnly: {
-        Connection other(path);
+        TestConnection other(path);
         QCOMPARE(other.exec(QStringLiteral("CREATE TABLE notes(text);")), QString());
         QCOMPARE(other.exec(QStringLiteral("INSERT INTO notes VALUES('lesson plan');")), QString());
         break;
@@ -310,11 +267,11 @@ void TestBadFiles::damagedDatabase()
         QTRY_VERIFY(readDatabase(path).machines.contains(0xC0FFEEULL));
         QVERIFY(readDatabase(path).group(QStringLiteral("新组")));
         if (damage == int(Damage::OtherTablesOnly))
-            QCOMPARE(Connection(path).column(QStringLiteral("SELECT text FROM notes;")),
+            QCOMPARE(TestConnection(path).column(QStringLiteral("SELECT text FROM notes;")),
                 QStringList { QStringLiteral("lesson plan") });
     }
     if (damage == int(Damage::ForeignMachines))
-        QCOMPARE(Connection(path).column(QStringLiteral("SELECT name FROM tb_machines ORDER BY id;")),
+        QCOMPARE(TestConnection(path).column(QStringLiteral("SELECT name FROM tb_machines ORDER BY id;")),
             (QStringList { QStringLiteral("keep me"), QStringLiteral("and me") }));
 }
 

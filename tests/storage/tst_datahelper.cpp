@@ -1,7 +1,6 @@
 #include "QDataHelper.h"
+#include "TestConnection.h"
 
-#include <QSqlError>
-#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -9,51 +8,14 @@
 
 namespace {
 
-// A fresh SQLite file with its own connection and a store on it.
-class Fixture
+// A fresh SQLite file, a store on it, and the same connection for the
+// test's own statements.
+struct Fixture
 {
-public:
-    Fixture()
-        : name(QStringLiteral("tst_datahelper-%1").arg(++counter))
-    {
-        db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-        db.setDatabaseName(dir.filePath(QStringLiteral("data.sqlite3")));
-        db.open();
-        store.setDatabase(db);
-    }
-    ~Fixture()
-    {
-        store.setDatabase(QSqlDatabase());
-        db.close();
-        db = QSqlDatabase();
-        QSqlDatabase::removeDatabase(name);
-    }
-    Q_DISABLE_COPY(Fixture)
+    Fixture() { store.setDatabase(sql.db); }
 
-    bool exec(const QString& sql)
-    {
-        QSqlQuery query(db);
-        if (query.exec(sql))
-            return true;
-        qWarning() << sql << query.lastError().text();
-        return false;
-    }
-
-    QStringList column(const QString& sql)
-    {
-        QStringList values;
-        QSqlQuery query(db);
-        if (!query.exec(sql))
-            values << QStringLiteral("<failed: %1>").arg(query.lastError().text());
-        while (query.next())
-            values << (query.value(0).isNull() ? QStringLiteral("<null>") : query.value(0).toString());
-        return values;
-    }
-
-    static inline int counter = 0;
     QTemporaryDir dir;
-    QString name;
-    QSqlDatabase db;
+    TestConnection sql { dir.filePath(QStringLiteral("data.sqlite3")) };
     QDataHelper store;
 };
 
@@ -113,9 +75,7 @@ private slots:
     void createTableRejectsEmptyInput();
 
     void machinesRoundTrip();
-    void emptyMachineListEmptiesTable();
     void groupsRoundTrip();
-    void emptyMemberListIsEmptyText();
     void sharedDisplayOrderKeepsBoth();
     void globalFlagReadsOnlyOne_data();
     void globalFlagReadsOnlyOne();
@@ -136,18 +96,18 @@ void TestDataHelper::initTablesCreatesTablesOnce()
     Fixture f;
     QVERIFY(f.store.initTables());
     QCOMPARE(f.store.lastError(), QString());
-    QStringList tables = f.db.tables();
+    QStringList tables = f.sql.db.tables();
     std::sort(tables.begin(), tables.end());
     QCOMPARE(tables, (QStringList { "tb_groups", "tb_machines", "tb_string_items" }));
 
-    QVERIFY(f.exec("INSERT INTO tb_machines VALUES (7,'10.0.0.7','pc7');"));
+    QCOMPARE(f.sql.exec("INSERT INTO tb_machines VALUES (7,'10.0.0.7','pc7');"), QString());
     QVERIFY(f.store.initTables());
-    QCOMPARE(f.column("SELECT hostname FROM tb_machines;"), QStringList { "pc7" });
+    QCOMPARE(f.sql.column("SELECT hostname FROM tb_machines;"), QStringList { "pc7" });
     // Defaults come from the column definitions.
-    QVERIFY(f.exec("INSERT INTO tb_groups (group_name) VALUES ('g');"));
-    QCOMPARE(f.column("SELECT display_order || ',' || is_global FROM tb_groups;"), QStringList { "1,0" });
-    QVERIFY(f.exec("INSERT INTO tb_string_items (str_val,item_type) VALUES ('x',1);"));
-    QCOMPARE(f.column("SELECT item_state FROM tb_string_items;"), QStringList { "1" });
+    QCOMPARE(f.sql.exec("INSERT INTO tb_groups (group_name) VALUES ('g');"), QString());
+    QCOMPARE(f.sql.column("SELECT display_order || ',' || is_global FROM tb_groups;"), QStringList { "1,0" });
+    QCOMPARE(f.sql.exec("INSERT INTO tb_string_items (str_val,item_type) VALUES ('x',1);"), QString());
+    QCOMPARE(f.sql.column("SELECT item_state FROM tb_string_items;"), QStringList { "1" });
 }
 
 void TestDataHelper::initTablesReportsFailures()
@@ -158,9 +118,9 @@ void TestDataHelper::initTablesReportsFailures()
 
     // A directory cannot be opened as a database file.
     Fixture f;
-    f.db.close();
-    f.db.setDatabaseName(f.dir.path());
-    f.store.setDatabase(f.db);
+    f.sql.db.close();
+    f.sql.db.setDatabaseName(f.dir.path());
+    f.store.setDatabase(f.sql.db);
     QVERIFY(!f.store.initTables());
     QVERIFY2(f.store.lastError().startsWith(QStringLiteral("db open failed.")), qPrintable(f.store.lastError()));
     QVERIFY(f.store.lastError().size() > QStringLiteral("db open failed.").size());
@@ -171,15 +131,15 @@ void TestDataHelper::initTablesReportsFailures()
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write(QByteArray("this is not a database, just some text bytes padded out to a page").repeated(40));
     file.close();
-    f.db.setDatabaseName(junk);
-    f.store.setDatabase(f.db);
+    f.sql.db.setDatabaseName(junk);
+    f.store.setDatabase(f.sql.db);
     QVERIFY(!f.store.initTables());
     QVERIFY2(f.store.lastError().startsWith(QStringLiteral("create table failed.")), qPrintable(f.store.lastError()));
 
     // initTables starts from a clean slate.
-    f.db.close();
-    f.db.setDatabaseName(f.dir.filePath(QStringLiteral("good.sqlite3")));
-    f.store.setDatabase(f.db);
+    f.sql.db.close();
+    f.sql.db.setDatabaseName(f.dir.filePath(QStringLiteral("good.sqlite3")));
+    f.store.setDatabase(f.sql.db);
     QVERIFY(f.store.initTables());
     QCOMPARE(f.store.lastError(), QString());
 }
@@ -197,7 +157,8 @@ void TestDataHelper::createTableRejectsEmptyInput()
     QVERIFY(f.store.lastError().startsWith(QStringLiteral("create table failed.")));
 
     QVERIFY(f.store.createTable({ QStringLiteral("a int"), QStringLiteral("b text") }, QStringLiteral("t")));
-    QCOMPARE(f.column("SELECT sql FROM sqlite_master WHERE name='t';"), QStringList { "CREATE TABLE t(a int,b text)" });
+    QCOMPARE(
+        f.sql.column("SELECT sql FROM sqlite_master WHERE name='t';"), QStringList { "CREATE TABLE t(a int,b text)" });
 }
 
 void TestDataHelper::machinesRoundTrip()
@@ -214,7 +175,7 @@ void TestDataHelper::machinesRoundTrip()
     QCOMPARE(loaded[big]->hostname, QStringLiteral("机房-01"));
     QCOMPARE(loaded[1]->ip, QString());
     QCOMPARE(loaded[0x33]->hostname, QString());
-    QCOMPARE(f.column("SELECT typeof(ullmac) FROM tb_machines WHERE ullmac=1;"), QStringList { "integer" });
+    QCOMPARE(f.sql.column("SELECT typeof(ullmac) FROM tb_machines WHERE ullmac=1;"), QStringList { "integer" });
 
     // Keys with the top bit set (anything a datagram may carry) come back
     // exactly and do not collide with each other.
@@ -230,15 +191,9 @@ void TestDataHelper::machinesRoundTrip()
     const auto replaced = f.store.loadMachineList();
     QCOMPARE(replaced.keys(), QList<quint64> { 0x33 });
     QCOMPARE(replaced[0x33]->ip, QStringLiteral("10.0.0.4"));
-}
-
-void TestDataHelper::emptyMachineListEmptiesTable()
-{
-    Fixture f;
-    QVERIFY(f.store.initTables());
-    QVERIFY(f.store.saveMachineList({ machine(5, "a", "b") }));
+    // An empty list empties it, and reading nothing is no failure.
     QVERIFY(f.store.saveMachineList({}));
-    QCOMPARE(f.column("SELECT count(*) FROM tb_machines;"), QStringList { "0" });
+    QCOMPARE(f.sql.column("SELECT count(*) FROM tb_machines;"), QStringList { "0" });
     bool ok = false;
     QVERIFY(f.store.loadMachineList(&ok).isEmpty());
     QVERIFY(ok);
@@ -259,6 +214,8 @@ void TestDataHelper::groupsRoundTrip()
     QVERIFY(loaded[1]->is_global);
     QCOMPARE(loaded[2]->ullmac_list, (QSet<quint64> { 10, 11, 12 }));
     QCOMPARE(loaded[2]->display_order, 3);
+    QVERIFY(loaded[1]->ullmac_list.isEmpty());
+    QCOMPARE(f.sql.column("SELECT ullmac_list FROM tb_groups WHERE group_name='global';"), QStringList { "" });
 
     QVERIFY(f.store.saveGroupList({ group("only", 9) }));
     QCOMPARE(groupNames(f.store.loadGroupList()), QStringList { "only" });
@@ -266,22 +223,13 @@ void TestDataHelper::groupsRoundTrip()
     QVERIFY(f.store.loadGroupList().isEmpty());
 }
 
-void TestDataHelper::emptyMemberListIsEmptyText()
-{
-    Fixture f;
-    QVERIFY(f.store.initTables());
-    QVERIFY(f.store.saveGroupList({ group("empty", 1) }));
-    QCOMPARE(f.column("SELECT ullmac_list FROM tb_groups;"), QStringList { "" });
-    const auto loaded = f.store.loadGroupList();
-    QCOMPARE(loaded.size(), 1);
-    QVERIFY(loaded[0]->ullmac_list.isEmpty());
-}
-
 void TestDataHelper::sharedDisplayOrderKeepsBoth()
 {
     Fixture f;
     QVERIFY(f.store.initTables());
-    QVERIFY(f.exec("INSERT INTO tb_groups VALUES ('late',5,'1',0),('b',2,'',0),('a',2,'3,4',0),('first',0,NULL,0);"));
+    QCOMPARE(f.sql.exec("INSERT INTO tb_groups VALUES ('late',5,'1',0),('b',2,'',0),('a',2,'3,4',0),"
+                        "('first',0,NULL,0);"),
+        QString());
     const auto loaded = f.store.loadGroupList();
     QCOMPARE(loaded.size(), 4);
     QCOMPARE(loaded.first()->group_name, QStringLiteral("first"));
@@ -309,7 +257,7 @@ void TestDataHelper::globalFlagReadsOnlyOne()
     QFETCH(bool, global);
     Fixture f;
     QVERIFY(f.store.initTables());
-    QVERIFY(f.exec(QStringLiteral("INSERT INTO tb_groups VALUES ('g',1,'',%1);").arg(stored)));
+    QCOMPARE(f.sql.exec(QStringLiteral("INSERT INTO tb_groups VALUES ('g',1,'',%1);").arg(stored)), QString());
     const auto loaded = f.store.loadGroupList();
     QCOMPARE(loaded.size(), 1);
     QCOMPARE(loaded[0]->is_global, global);
@@ -363,8 +311,9 @@ void TestDataHelper::loadStringItemsByType()
     Fixture f;
     QVERIFY(f.store.initTables());
     // Interleaved on purpose: within a type, rows come back in insertion order.
-    QVERIFY(f.exec("INSERT INTO tb_string_items VALUES ('p1',3,1),('t1',1,1),('r1',4,1),('s1',2,1),"
-                   "('t2',1,0),('z',0,1),('p2',3,0);"));
+    QCOMPARE(f.sql.exec("INSERT INTO tb_string_items VALUES ('p1',3,1),('t1',1,1),('r1',4,1),('s1',2,1),"
+                        "('t2',1,0),('z',0,1),('p2',3,0);"),
+        QString());
     QCOMPARE(texts(f.store.loadStringItems(type)), expected);
 }
 
@@ -386,7 +335,7 @@ void TestDataHelper::savingOneTypeKeepsTheOthers()
     QCOMPARE(f.store.loadStringItems(-1).size(), 3);
 
     QVERIFY(f.store._saveIntStringItems(4, { item("reserved") }));
-    QCOMPARE(f.column("SELECT str_val FROM tb_string_items WHERE item_type=4;"), QStringList { "reserved" });
+    QCOMPARE(f.sql.column("SELECT str_val FROM tb_string_items WHERE item_type=4;"), QStringList { "reserved" });
     QCOMPARE(f.store.loadStringItems(-1).size(), 3);
 }
 
@@ -427,7 +376,7 @@ void TestDataHelper::failingSaveKeepsOldRows()
     QVERIFY(f.store._saveIntStringItems(1, { item("t") }));
     QVERIFY(f.store._saveIntStringItems(2, { item("s1"), item("s2") }));
     if (!trigger.isEmpty())
-        QVERIFY(f.exec(trigger));
+        QCOMPARE(f.sql.exec(trigger), QString());
 
     if (table == "machines") {
         // The first row goes in, the second fails: the delete and that row must both be undone.
@@ -447,24 +396,24 @@ void TestDataHelper::failingSaveKeepsOldRows()
 
     // The connection is not left inside a transaction: the next save works and sticks.
     if (!trigger.isEmpty())
-        QVERIFY(f.exec("DROP TRIGGER " + trigger.section(' ', 2, 2) + ";"));
+        QCOMPARE(f.sql.exec("DROP TRIGGER " + trigger.section(' ', 2, 2) + ";"), QString());
     QVERIFY(f.store.saveMachineList({ machine(9, "10.0.0.9", "pc9") }));
     QVERIFY(f.store.saveGroupList({ group("z", 1) }));
     QVERIFY(f.store._saveIntStringItems(2, { item("s9") }));
-    f.db.close();
-    QVERIFY(f.db.open());
-    QCOMPARE(f.column("SELECT ullmac FROM tb_machines;"), QStringList { "9" });
-    QCOMPARE(f.column("SELECT group_name FROM tb_groups;"), QStringList { "z" });
-    QCOMPARE(f.column("SELECT str_val FROM tb_string_items ORDER BY item_type;"), (QStringList { "t", "s9" }));
+    f.sql.db.close();
+    QVERIFY(f.sql.db.open());
+    QCOMPARE(f.sql.column("SELECT ullmac FROM tb_machines;"), QStringList { "9" });
+    QCOMPARE(f.sql.column("SELECT group_name FROM tb_groups;"), QStringList { "z" });
+    QCOMPARE(f.sql.column("SELECT str_val FROM tb_string_items ORDER BY item_type;"), (QStringList { "t", "s9" }));
 }
 
 void TestDataHelper::failingReadsAreReported()
 {
     Fixture f;
     // Tables of another shape: CREATE TABLE IF NOT EXISTS leaves them alone.
-    QVERIFY(f.exec("CREATE TABLE tb_machines(x int);"));
-    QVERIFY(f.exec("CREATE TABLE tb_groups(y int);"));
-    QVERIFY(f.exec("INSERT INTO tb_machines VALUES (1);"));
+    QCOMPARE(f.sql.exec("CREATE TABLE tb_machines(x int);"), QString());
+    QCOMPARE(f.sql.exec("CREATE TABLE tb_groups(y int);"), QString());
+    QCOMPARE(f.sql.exec("INSERT INTO tb_machines VALUES (1);"), QString());
     QVERIFY(f.store.initTables());
 
     bool ok = true;
@@ -479,9 +428,9 @@ void TestDataHelper::failingReadsAreReported()
     QVERIFY(!f.store.saveMachineList({ machine(1, "a", "b") }));
     QVERIFY(f.store.lastError().startsWith(QStringLiteral("INSERT INTO tb_machines failed.")));
     QVERIFY(f.store.lastError().size() > QStringLiteral("INSERT INTO tb_machines failed.").size());
-    QCOMPARE(f.column("SELECT x FROM tb_machines;"), QStringList { "1" });
+    QCOMPARE(f.sql.column("SELECT x FROM tb_machines;"), QStringList { "1" });
 
-    QVERIFY(f.exec("DROP TABLE tb_groups;"));
+    QCOMPARE(f.sql.exec("DROP TABLE tb_groups;"), QString());
     QVERIFY(!f.store.removeGroup(QStringLiteral("g")));
     QVERIFY(f.store.lastError().startsWith(QStringLiteral("removeGroup.")));
 }
