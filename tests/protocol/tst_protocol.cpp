@@ -66,7 +66,6 @@ void TestProtocol::fixedConsoleDatagrams_data()
     QTest::newRow("join first group") << buildJoinGroup(firstGroupAddress()) << hex("02 00 00 30 | EF 4A 08 1B");
     QTest::newRow("join 10.1.2.3") << buildJoinGroup(addressFromOctets(10, 1, 2, 3))
                                    << hex("02 00 00 30 | 0A 01 02 03");
-    QTest::newRow("lock word") << buildLockState(0xF0000302u) << hex("03 00 00 30 | 02 03 00 F0");
 }
 
 void TestProtocol::fixedConsoleDatagrams()

@@ -49,7 +49,6 @@ class TestGroupSettings : public QObject
     Q_OBJECT
 
 private slots:
-    void writesUngroupedDefaultsExactly();
     void writesSwitchedOffEntriesExactly();
     void escapesBackslashAndQuote();
     void writesNoEntries();
@@ -77,28 +76,6 @@ private slots:
     void failedWriteKeepsOldFile();
     void readOnlyDirectoryKeepsOldFile();
 };
-
-void TestGroupSettings::writesUngroupedDefaultsExactly()
-{
-    const QByteArray expected = "groups=(\n"
-                                "\t{\n"
-                                "\t\tgroup-name=\"未分组\";\n"
-                                "\t\tlock-type=0;\n"
-                                "\t\tallowmanualip=0;\n"
-                                "\t\tallowusbdrv=0;\n"
-                                "\t\ttype-1=[\n"
-                                "\n"
-                                "\t\t];\n"
-                                "\t\ttype-2=[\n"
-                                "\n"
-                                "\t\t];\n"
-                                "\t\ttype-3=[\n"
-                                "\n"
-                                "\t\t];\n"
-                                "\t},\n"
-                                ");";
-    QCOMPARE(GroupSettingsFile::toText({ entry(QStringLiteral("未分组")) }), expected);
-}
 
 void TestGroupSettings::writesSwitchedOffEntriesExactly()
 {

@@ -48,7 +48,6 @@ void SimulatorProcess::readLines()
                 everSilent_.insert(host);
         } else if (type == QLatin1String("summary")) {
             summary_ = object;
-            ++summaryCount_;
         } else {
             badLines_.append(QString::fromUtf8(line));
         }

@@ -24,7 +24,6 @@ public:
     QList<QJsonObject> agents() const { return agents_.values(); }
     // The last summary line, empty before the first.
     QJsonObject summary() const { return summary_; }
-    int summaryCount() const { return summaryCount_; }
     bool wasSilent(const QString& host) const { return everSilent_.contains(host); }
     // Lines that were not JSON objects with a known "type".
     QStringList badLines() const { return badLines_; }
@@ -37,6 +36,5 @@ private:
     QHash<QString, QJsonObject> agents_;
     QSet<QString> everSilent_;
     QJsonObject summary_;
-    int summaryCount_ = 0;
     QStringList badLines_;
 };

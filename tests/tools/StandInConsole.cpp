@@ -24,11 +24,6 @@ bool StandInConsole::open()
     return server_.start() == 0;
 }
 
-bool StandInConsole::setBroadcast()
-{
-    return server_.setBroadcast(true);
-}
-
 bool StandInConsole::send(uint32_t address, const QByteArray& datagram)
 {
     return server_.sendto(datagram.constData(), datagram.size(), address, Protocol::AgentPort) >= 0;
@@ -50,12 +45,6 @@ StandInConsole::Agent StandInConsole::agentByHost(const QString& host) const
     return Agent();
 }
 
-int StandInConsole::datagramCount() const
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    return datagrams_;
-}
-
 void StandInConsole::onMessage(const SocketChannelPtr& channel, const UdpBuffer& buffer)
 {
     const QByteArray datagram(buffer.data(), static_cast<int>(buffer.size()));
@@ -68,7 +57,6 @@ void StandInConsole::onMessage(const SocketChannelPtr& channel, const UdpBuffer&
     uint32_t group = 0;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        ++datagrams_;
         Agent& agent = agents_[head.mac];
         agent.address = Protocol::addressToText(channel->peerAddress());
         agent.addressBytes = channel->peerAddress();

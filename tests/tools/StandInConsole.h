@@ -40,12 +40,10 @@ public:
     StandInConsole& operator=(const StandInConsole&) = delete;
 
     bool open();
-    bool setBroadcast();
     bool send(uint32_t address, const QByteArray& datagram);
 
     QHash<quint64, Agent> agents() const;
     Agent agentByHost(const QString& host) const;
-    int datagramCount() const;
 
 private:
     void onMessage(const SocketChannelPtr& channel, const UdpBuffer& buffer);
@@ -55,5 +53,4 @@ private:
     QElapsedTimer clock_;
     mutable std::mutex mutex_;
     QHash<quint64, Agent> agents_;
-    int datagrams_ = 0;
 };
