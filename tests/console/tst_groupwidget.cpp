@@ -130,7 +130,6 @@ private slots:
     void allPageSendsAndLoadsNothing();
     void resendAlternatesLockFirst();
     void pageWithoutAddressNeverSends();
-    void resendPolicyIfNewer();
 
     void mergeRebuildsPolicyOnlyOnChange();
     void loadAndExportGroupConfig();
@@ -302,23 +301,6 @@ void TestGroupWidget::pageWithoutAddressNeverSends()
     QCOMPARE(page.lockDatagramCopy(),
         hex("03000030"
             "030100f0"));
-}
-
-void TestGroupWidget::resendPolicyIfNewer()
-{
-    QStudentGroupWidget page(nullptr, QStringLiteral("A"));
-    page.group_addr = GroupAddress;
-    page.buildPolicyDatagram();
-    Recorder recorder(page);
-
-    const uint32_t version = page.policy_version.load();
-    QVERIFY(!page.resendPolicyIfNewer(version));
-    QVERIFY(!page.resendPolicyIfNewer(version + 1));
-    QVERIFY(recorder.sent.isEmpty());
-    QVERIFY(page.resendPolicyIfNewer(version - 1));
-    QCOMPARE(recorder.sent.size(), 1);
-    QCOMPARE(recorder.sent.first().address, GroupAddress);
-    QCOMPARE(recorder.sent.first().datagram, page.policyDatagramCopy());
 }
 
 void TestGroupWidget::mergeRebuildsPolicyOnlyOnChange()
