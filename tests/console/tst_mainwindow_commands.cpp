@@ -85,8 +85,8 @@ private slots:
     void cleanup();
 
     void lockOnOneTabAndToggleOff();
-    void lockOnAllTabReachesEveryPageInTabOrder();
-    void autoIpOnMixedAllTab();
+    void allTabReachesEveryPageInTabOrder_data();
+    void allTabReachesEveryPageInTabOrder();
     void usbActionLook();
     void checkMarksFollowTab_data();
     void checkMarksFollowTab();
@@ -163,68 +163,53 @@ void TestCommands::lockOnOneTabAndToggleOff()
     QCOMPARE(window.pageAt(2)->lock_state->lock_type, 0);
 }
 
-void TestCommands::lockOnAllTabReachesEveryPageInTabOrder()
+void TestCommands::allTabReachesEveryPageInTabOrder_data()
 {
+    QTest::addColumn<QByteArray>("command");
+    QTest::addColumn<uint>("chosen"); // word every page gets
+    QTest::addColumn<uint>("again"); // word after choosing it a second time
+
+    // Page A black-locked, B allowing manual settings: the tab is mixed.
+    QTest::newRow("keep quiet") << QByteArray("action_op_keep_quiet") << 0xF0000101u << NoLock;
+    QTest::newRow("auto ip") << QByteArray("action_op_auto_ip") << NoLock << 0xF0000000u;
+}
+
+void TestCommands::allTabReachesEveryPageInTabOrder()
+{
+    QFETCH(QByteArray, command);
+    QFETCH(uint, chosen);
+    QFETCH(uint, again);
+
     QTemporaryDir dir;
     QVERIFY(seedGroupsAB(dir));
     SendLog log;
     RokVtxAdmin window(dir.path());
-    window.pageAt(1)->setLockType(Rok_Lock_State::BlackLock);
+    window.pageAt(1)->setLockType(command == "action_op_keep_quiet" ? Rok_Lock_State::BlackLock : 0);
+    window.pageAt(2)->setAllowManualIp(command == "action_op_auto_ip");
     window.tabWidget()->setCurrentIndex(2);
     window.tabWidget()->setCurrentIndex(0);
-    QVERIFY(!action(window, "action_op_keep_quiet")->isChecked());
-    QVERIFY(!action(window, "action_op_lock")->isChecked());
-    QVERIFY(!action(window, "action_op_lock_kbd_mouse")->isChecked());
+    QAction* chosenAction = action(window, command.constData());
+    QVERIFY(!chosenAction->isChecked());
 
     log.watchAll(window);
-    action(window, "action_op_keep_quiet")->trigger();
-
+    chosenAction->trigger();
+    QVERIFY(chosenAction->isChecked());
     QCOMPARE(log.sent.size(), 3);
     for (int i = 0; i < 3; ++i) {
         QCOMPARE(log.sent.at(i).page, window.pageAt(i + 1));
         QCOMPARE(log.sent.at(i).address, window.pageAt(i + 1)->group_addr.load());
-        QCOMPARE(lockWord(log.sent.at(i).datagram), 0xF0000101u);
-        QCOMPARE(window.pageAt(i + 1)->lock_state->lock_type, 1);
+        QCOMPARE(lockWord(log.sent.at(i).datagram), chosen);
+        QCOMPARE(lockWord(window.pageAt(i + 1)->lockDatagramCopy()), chosen);
     }
-    QVERIFY(action(window, "action_op_keep_quiet")->isChecked());
-    QCOMPARE(window.allPage()->lock_state->lock_type, 0);
+    QCOMPARE(lockWord(window.allPage()->lockDatagramCopy()), NoLock);
 
     // All pages agree now, so choosing it again releases every one.
     log.sent.clear();
-    action(window, "action_op_keep_quiet")->trigger();
+    chosenAction->trigger();
+    QVERIFY(!chosenAction->isChecked());
     QCOMPARE(log.sent.size(), 3);
-    for (int i = 1; i < 4; ++i)
-        QCOMPARE(window.pageAt(i)->lock_state->lock_type, 0);
-}
-
-void TestCommands::autoIpOnMixedAllTab()
-{
-    QTemporaryDir dir;
-    QVERIFY(seedGroupsAB(dir));
-    SendLog log;
-    RokVtxAdmin window(dir.path());
-    window.pageAt(2)->setAllowManualIp(true);
-    window.tabWidget()->setCurrentIndex(1);
-    window.tabWidget()->setCurrentIndex(0);
-    QAction* autoIp = action(window, "action_op_auto_ip");
-    QVERIFY(!autoIp->isChecked());
-
-    log.watchAll(window);
-    autoIp->trigger();
-    QVERIFY(autoIp->isChecked());
-    QCOMPARE(log.sent.size(), 3);
-    for (int i = 1; i < 4; ++i) {
-        QVERIFY(!window.pageAt(i)->lock_state->allowmanualip.load());
-        QCOMPARE(lockWord(log.sent.at(i - 1).datagram), NoLock);
-    }
-
-    log.sent.clear();
-    autoIp->trigger();
-    QVERIFY(!autoIp->isChecked());
-    for (int i = 1; i < 4; ++i) {
-        QVERIFY(window.pageAt(i)->lock_state->allowmanualip.load());
-        QCOMPARE(lockWord(log.sent.at(i - 1).datagram), 0xF0000000u);
-    }
+    for (int i = 0; i < 3; ++i)
+        QCOMPARE(lockWord(log.sent.at(i).datagram), again);
 }
 
 void TestCommands::usbActionLook()
