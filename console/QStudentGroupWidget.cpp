@@ -328,14 +328,18 @@ QList<CStuInfo_PTR> QStudentGroupWidget::machinesInRowOrder() const
 {
     QList<CStuInfo_PTR> machines;
     std::lock_guard<std::recursive_mutex> guard(map_mutex);
-    const int rows = machine_table->getRowCount();
-    for (int row = 0; row < rows; ++row) {
-        const quint64 mac = machine_table->getCellUserData(row, 0, MacRole).toULongLong();
-        const auto it = machines_by_mac.constFind(mac);
-        if (it != machines_by_mac.constEnd())
-            machines << it.value();
+    for (int row = 0, rows = machine_table->getRowCount(); row < rows; ++row) {
+        if (CStuInfo_PTR machine = machineAtRow(row))
+            machines << std::move(machine);
     }
     return machines;
+}
+
+CStuInfo_PTR QStudentGroupWidget::machineAtRow(int row) const
+{
+    const quint64 mac = machine_table->getCellUserData(row, 0, MacRole).toULongLong();
+    std::lock_guard<std::recursive_mutex> guard(map_mutex);
+    return machines_by_mac.value(mac);
 }
 
 QString QStudentGroupWidget::lastHeardText(const CStuInfo& machine)
@@ -357,13 +361,7 @@ bool QStudentGroupWidget::eventFilter(QObject* watched, QEvent* event)
         const auto* help = static_cast<QHelpEvent*>(event);
         const QModelIndex index = machine_table->indexAt(help->pos());
         if (index.isValid() && index.column() == StateColumn) {
-            const quint64 mac = machine_table->getCellUserData(index.row(), 0, MacRole).toULongLong();
-            CStuInfo_PTR machine;
-            {
-                std::lock_guard<std::recursive_mutex> guard(map_mutex);
-                machine = machines_by_mac.value(mac);
-            }
-            if (machine) {
+            if (const CStuInfo_PTR machine = machineAtRow(index.row())) {
                 QToolTip::showText(help->globalPos(), lastHeardText(*machine), machine_table->viewport(),
                     machine_table->visualRect(index));
                 return true;
@@ -595,12 +593,9 @@ void QStudentGroupWidget::updateMachineRow(const CStuInfo_PTR& machine, int colu
 void QStudentGroupWidget::refreshAllRows()
 {
     std::lock_guard<std::recursive_mutex> guard(map_mutex);
-    const int rows = machine_table->getRowCount();
-    for (int row = 0; row < rows; ++row) {
-        const quint64 mac = machine_table->getCellUserData(row, 0, MacRole).toULongLong();
-        const auto it = machines_by_mac.constFind(mac);
-        if (it != machines_by_mac.constEnd())
-            fillRow(row, it.value(), AllColumns);
+    for (int row = 0, rows = machine_table->getRowCount(); row < rows; ++row) {
+        if (const CStuInfo_PTR machine = machineAtRow(row))
+            fillRow(row, machine, AllColumns);
     }
 }
 

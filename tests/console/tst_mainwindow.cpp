@@ -364,14 +364,9 @@ void TestMainWindow::registrationAddsRows()
     RokVtxAdmin window(dir.path());
     QVERIFY(window.networkReady());
 
-    UdpServer agent;
-    QVERIFY(agent.createsocket(0, "127.0.0.1") > 0);
-    QCOMPARE(agent.start(), 0);
     const quint64 mac = 0x0000E5E5E5E5E5E5ULL;
-    const QByteArray registration = Protocol::buildRegister(mac, QStringLiteral("pc-new"));
-    QVERIFY(agent.sendto(registration.constData(), registration.size(), Protocol::addressFromOctets(127, 0, 0, 1),
-                Protocol::ConsolePort)
-        >= 0);
+    UdpServer agent;
+    QVERIFY(registerFrom(agent, mac, QStringLiteral("pc-new")));
 
     QTRY_VERIFY(rowOf(window.allPage(), mac) >= 0);
     QTRY_VERIFY(rowOf(window.ungroupedPage(), mac) >= 0);

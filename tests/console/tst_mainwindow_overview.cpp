@@ -156,14 +156,9 @@ void TestOverview::countsFollowTabAndMachines()
     QCOMPARE(window.countsText(), QStringLiteral("在线 0 / 共 1"));
 
     // A new machine registers and joins "未分组".
-    UdpServer agent;
-    QVERIFY(agent.createsocket(0, "127.0.0.1") > 0);
-    QCOMPARE(agent.start(), 0);
     const quint64 newcomer = 0x00000A0000000302ULL;
-    const QByteArray registration = Protocol::buildRegister(newcomer, QStringLiteral("new"));
-    QVERIFY(agent.sendto(registration.constData(), registration.size(), Protocol::addressFromOctets(127, 0, 0, 1),
-                Protocol::ConsolePort)
-        >= 0);
+    UdpServer agent;
+    QVERIFY(registerFrom(agent, newcomer, QStringLiteral("new")));
     QTRY_VERIFY(window.countsText().endsWith(QStringLiteral(" / 共 2")));
 
     // Machines falling silent, and a machine deleted.

@@ -14,6 +14,7 @@
 #include "QtDoubleIntStringItem.h"
 #include "RokResources.h"
 #include "RokVtxAdmin.h"
+#include "UdpServer.h"
 
 #include <QAction>
 #include <QApplication>
@@ -184,6 +185,17 @@ inline uint32_t joinAddress(const QByteArray& datagram)
 {
     uint32_t address = 0;
     return Protocol::parseJoinGroup(datagram, address) ? address : 0;
+}
+
+// A machine registering with the console from its own socket on 127.0.0.1.
+inline bool registerFrom(UdpServer& agent, quint64 mac, const QString& hostName)
+{
+    if (agent.createsocket(0, "127.0.0.1") <= 0 || agent.start() != 0)
+        return false;
+    const QByteArray registration = Protocol::buildRegister(mac, hostName);
+    return agent.sendto(registration.constData(), registration.size(), Protocol::addressFromOctets(127, 0, 0, 1),
+               Protocol::ConsolePort)
+        >= 0;
 }
 
 inline QAction* action(const RokVtxAdmin& window, const char* name)
