@@ -26,6 +26,11 @@ bool Dialog_addgroup::isReservedName(const QString& name)
     return name == QStringLiteral("全部") || name == QStringLiteral("未分组");
 }
 
+void Dialog_addgroup::setTakenNames(const QStringList& names)
+{
+    taken_names = names;
+}
+
 void Dialog_addgroup::onNameEdited(const QString& text)
 {
     QString name = text;
@@ -40,6 +45,8 @@ void Dialog_addgroup::onOkClicked()
         problem = QStringLiteral("请输入分组名称！");
     else if (isReservedName(group_name_input))
         problem = QStringLiteral("“%1”是系统保留的名称，请换一个分组名称！").arg(group_name_input);
+    else if (taken_names.contains(group_name_input))
+        problem = QStringLiteral("分组“%1”已经存在，请换一个分组名称！").arg(group_name_input);
 
     if (problem.isEmpty()) {
         accept();

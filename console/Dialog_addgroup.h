@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QStringList>
 
 #include <memory>
 
@@ -22,10 +23,14 @@ public:
 
     // Names the console keeps for its own pages.
     static bool isReservedName(const QString& name);
+    // Names of the groups that exist; the dialog refuses them as it does
+    // the reserved ones, so the teacher can choose again.
+    void setTakenNames(const QStringList& names);
 
 private:
     void onNameEdited(const QString& text);
     void onOkClicked();
 
     std::unique_ptr<Ui::Dialog_addgroupClass> ui;
+    QStringList taken_names;
 };

@@ -213,7 +213,7 @@ void QAppWatcherWidget::setStateBox(QtRokTableView* table, int row, int state)
     box->setCurrentIndex(state == 1 ? 0 : 1);
     removeStateBox(table, row);
     table->setCellWidget(row, stateColumn, box);
-    box->setStyleSheet(state == 0 ? inactiveStyle : activeStyle);
+    box->setStyleSheet(state == 1 ? activeStyle : inactiveStyle);
     // Connected last, so building the row never counts as a user's change.
     connect(box, &QComboBox::currentTextChanged, this,
         [this, table, box](const QString& text) { onStateChanged(table, box, text); });
@@ -245,7 +245,7 @@ void QAppWatcherWidget::showStateBoxes(QtRokTableView* table)
 
 int QAppWatcherWidget::stateOfRow(const QtRokTableView* table, int row)
 {
-    return table->getCellText(row, stateColumn) == QLatin1String("0") ? 0 : 1;
+    return table->getCellText(row, stateColumn) == QLatin1String("1") ? 1 : 0;
 }
 
 QComboBox* QAppWatcherWidget::stateBox(int type, int row)

@@ -18,6 +18,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QCursor>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -53,6 +54,7 @@ constexpr int OfflineBurstMs = 2000;
 constexpr int OfflineNamesShown = 5;
 constexpr int StatusMessageMs = 5000;
 const QString OnlineOnlyKey = QStringLiteral("view/onlineOnly");
+const QString SavedWhenWritable = QStringLiteral("修改会在该文件可以写入后保存。");
 
 QString viewTitle(const QString& base, const QString& view)
 {
@@ -96,16 +98,19 @@ void RokVtxAdmin::initialise(const QString& dataDir)
     config_path = dir.absoluteFilePath(QStringLiteral("config.conf"));
     database_path = dir.absoluteFilePath(QStringLiteral("data.sqlite3"));
     if (!registry.openDatabase(database_path)) {
+        // The registry's reason names the file; the second line says what
+        // becomes of this run's changes.
+        db_save_failing = registry.databaseReadable();
         MessageBox::critical(nullptr, QStringLiteral("错误"),
-                             QStringLiteral("无法打开数据库文件“%1”：%2\n本次运行不会写入该文件。")
-                                 .arg(QDir::toNativeSeparators(database_path), registry.databaseError()),
+                             registry.databaseError() + QLatin1Char('\n')
+                                 + (db_save_failing ? SavedWhenWritable : QStringLiteral("本次运行不会写入该文件。")),
                              QMessageBox::Ok);
     }
 
     db_save_timer = new QTimer(this);
     db_save_timer->setSingleShot(true);
     db_save_timer->setInterval(DatabaseSaveDelayMs);
-    connect(db_save_timer, &QTimer::timeout, this, [this] { registry.saveAll(); });
+    connect(db_save_timer, &QTimer::timeout, this, &RokVtxAdmin::saveDatabase);
     config_save_timer = new QTimer(this);
     config_save_timer->setSingleShot(true);
     config_save_timer->setInterval(ConfigSaveDelayMs);
@@ -382,7 +387,7 @@ void RokVtxAdmin::switchView(QAction* action)
         tab_widget->show();
         watch_editor->hide();
         setWindowTitle(viewTitle(base_title, QStringLiteral("管理")));
-        refreshCommandStates(true, tab_widget->currentIndex());
+        refreshCommandStates(tab_widget->currentIndex());
     } else if (action == ui->action_view_watch_app) {
         tab_widget->hide();
         watch_editor->show();
@@ -402,7 +407,7 @@ void RokVtxAdmin::onTabChanged(int index)
     }
     if (QStudentGroupWidget* page = pageAt(index))
         page->refreshAllRows();
-    refreshCommandStates(true, index);
+    refreshCommandStates(index);
     updateCounts();
 }
 
@@ -547,7 +552,7 @@ void RokVtxAdmin::onWatchListSaved()
     StringItemList all;
     for (int type = 1; type <= 3; ++type) {
         const StringItemList items = watch_editor->itemsOfType(type);
-        registry.saveStringItems(items, type);
+        noteDatabaseSave(registry.saveStringItems(items, type));
         all << items;
     }
     refreshPageItems(all);
@@ -566,6 +571,28 @@ void RokVtxAdmin::saveNow()
     config_save_timer->stop();
     saveConfigFile();
     registry.saveAll();
+}
+
+void RokVtxAdmin::saveDatabase()
+{
+    db_save_timer->stop();
+    noteDatabaseSave(registry.saveAll());
+}
+
+void RokVtxAdmin::noteDatabaseSave(bool saved)
+{
+    // A file that could not be read is never written, as the start told.
+    // Otherwise the teacher hears once when saving stops and once when it
+    // works again, not at every save in between.
+    if (!registry.databaseReadable() || saved != db_save_failing)
+        return;
+    db_save_failing = !saved;
+    if (saved) {
+        ui->statusBar->showMessage(QStringLiteral("数据库文件又可以写入了，修改均已保存。"), 15000);
+        return;
+    }
+    MessageBox::critical(this, QStringLiteral("错误"), registry.databaseError() + QLatin1Char('\n') + SavedWhenWritable,
+                         QMessageBox::Ok);
 }
 
 void RokVtxAdmin::scheduleDatabaseSave()
@@ -594,14 +621,25 @@ void RokVtxAdmin::loadConfigFile()
         config_loaded = true; // nothing to lose: the first exit creates it
         return;
     }
-    if (!GroupSettingsFile::read(config_path, entries, &error)) {
-        // Keep the teacher's file: this run will not write over it, and the
-        // teacher learns why the groups' settings did not come back.
+    bool damaged = false;
+    if (!GroupSettingsFile::read(config_path, entries, &error, &damaged)) {
         std::fprintf(stderr, "%s\n", error.toLocal8Bit().constData());
-        config_read_failed = true;
+        // A file that does not parse is kept beside, under a name of its own,
+        // and the pages' settings are written afresh from now on. One that
+        // could not be read at all (or moved aside) is never written over.
+        const QString keptAs = damaged ? setAsideDamagedConfig() : QString();
+        const QString shown = QDir::toNativeSeparators(config_path);
+        if (keptAs.isEmpty()) {
+            config_read_failed = true;
+            MessageBox::critical(this, QStringLiteral("错误"),
+                                 QStringLiteral("无法读取设置文件“%1”：%2\n本次运行不会改写该文件。").arg(shown, error),
+                                 QMessageBox::Ok);
+            return;
+        }
+        config_loaded = true;
         MessageBox::critical(this, QStringLiteral("错误"),
-                             QStringLiteral("无法读取设置文件“%1”：%2\n本次运行不会改写该文件。")
-                                 .arg(QDir::toNativeSeparators(config_path), error),
+                             QStringLiteral("设置文件“%1”已损坏（%2），已改名为“%3”保留。\n各组使用默认设置，并照常保存。")
+                                 .arg(shown, error, QDir::toNativeSeparators(keptAs)),
                              QMessageBox::Ok);
         return;
     }
@@ -618,8 +656,17 @@ void RokVtxAdmin::loadConfigFile()
                 page->loadGroupConfig(lock, entry.titles, entry.services, entry.programs);
         }
     }
-    if (current_tab >= 0 && current_view_action == ui->action_view_manage)
-        refreshCommandStates(true, current_tab);
+    if (current_tab >= 0)
+        refreshCommandStates(current_tab);
+}
+
+QString RokVtxAdmin::setAsideDamagedConfig() const
+{
+    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    QString target = config_path + QStringLiteral(".bad-") + stamp;
+    for (int n = 2; QFile::exists(target); ++n)
+        target = config_path + QStringLiteral(".bad-%1-%2").arg(stamp).arg(n);
+    return QFile::rename(config_path, target) ? target : QString();
 }
 
 void RokVtxAdmin::saveConfigFile()
@@ -716,11 +763,11 @@ void RokVtxAdmin::updateUsbActionLook()
     }
 }
 
-void RokVtxAdmin::refreshCommandStates(bool enable, int index)
+void RokVtxAdmin::refreshCommandStates(int index)
 {
-    ui->mainToolBar->setEnabled(enable);
-    if (!enable)
-        return;
+    // The process-watch view keeps the lab tool bar off whatever happens to
+    // the tabs behind it; the check marks still follow the tab in front.
+    ui->mainToolBar->setEnabled(current_view_action == ui->action_view_manage);
     current_tab = index;
 
     LockShown shown;
@@ -776,6 +823,7 @@ void RokVtxAdmin::refreshCommandStates(bool enable, int index)
 void RokVtxAdmin::addGroupInteractive()
 {
     Dialog_addgroup dialog(this);
+    dialog.setTakenNames(registry.groupNames());
     if (dialog.exec() != QDialog::Accepted)
         return;
     const QString name = dialog.group_name_input;
@@ -784,6 +832,8 @@ void RokVtxAdmin::addGroupInteractive()
         return;
     QStudentGroupWidget* page = createGroupPage(name, false, order);
     distributeCatalog(loadCatalog(), page);
+    // On "全部" the marks describe every page; an unlocked newcomer changes them.
+    refreshCommandStates(tab_widget->currentIndex());
     scheduleDatabaseSave();
     scheduleConfigSave();
 }
@@ -820,6 +870,7 @@ void RokVtxAdmin::deleteCurrentGroup()
             ungrouped->addMachine(machine); // tells on-line members the new address
         all_page->updateMachineRow(machine, 0x10);
     }
+    refreshCommandStates(tab_widget->currentIndex());
     scheduleDatabaseSave();
     scheduleConfigSave();
 }
@@ -956,18 +1007,17 @@ QStudentGroupWidget* RokVtxAdmin::resolveMachineView(quint64 mac, std::string ad
         }
 
     machine = registry.findMachine(mac);
-    QString groupName;
     if (!machine) {
         machine = registry.updateMachine(mac, hostName, QString::fromStdString(address), true);
         if (!machine)
             return nullptr;
-        groupName = machine->group_name; // set when a stored group already holds the MAC
         // Widgets live on the UI thread; the rows are added there.
         QMetaObject::invokeMethod(
             this, [this, m = machine] { placeNewMachine(m); }, Qt::QueuedConnection);
-    } else {
-        groupName = registry.groupNameOfMachine(mac);
     }
+    // From the registry under its lock, never from the record, whose group
+    // name the UI thread may be changing (a stored group may hold a new MAC).
+    const QString groupName = registry.groupNameOfMachine(mac);
 
     QStudentGroupWidget* view = ungrouped;
     if (!groupName.isEmpty()) {
@@ -1044,7 +1094,7 @@ void RokVtxAdmin::applyRegistration(const CStuInfo_PTR& machine, const QString& 
         return; // deleted meanwhile
     if (machine->hostname == hostName && machine->ip == address)
         return;
-    registry.updateMachine(machine->ullmac, hostName, address, machine->online);
+    registry.renameMachine(machine->ullmac, hostName, address);
     all_page->updateMachineRow(machine, 0x03);
     QStudentGroupWidget* page =
         machine->group_name.isEmpty() ? ungroupedPageFromTabs() : groupPageNamed(machine->group_name);

@@ -59,6 +59,9 @@ public:
     void scheduleConfigSave();
     // Writes the database and config.conf now (session end, tests).
     void saveNow();
+    // Writes machines and groups now, telling the teacher when saving starts
+    // to fail or works again (the coalesced save after a change).
+    void saveDatabase();
 
     // For the tests and the tools that drive a console in-process.
     QTabWidget* tabWidget() const { return tab_widget; }
@@ -95,7 +98,12 @@ public slots:
     void applyLockCommand(QAction* action);
     void applyAutoIpCommand(bool checked);
     void applyUsbCommand(bool checked);
-    void refreshCommandStates(bool enable, int index);
+    void refreshCommandStates(int index);
+    // Tells the teacher when database saves start failing and when they work again.
+    void noteDatabaseSave(bool saved);
+    // Renames a config.conf that does not parse beside itself; its new path,
+    // or empty when it could not be moved.
+    QString setAsideDamagedConfig() const;
     void updateUsbActionLook();
 
     // Group management.
@@ -232,6 +240,8 @@ private:
     bool config_loaded = false;
     bool config_read_failed = false;
     bool shut_down = false;
+    // The last database save failed (or the file could not be written at start).
+    bool db_save_failing = false;
 
     // Declared last so it is destroyed first: its worker stops and its final
     // save runs while the pages still exist.

@@ -1,6 +1,7 @@
 #include "QStudentManage.h"
 #include "Machine.h"
 
+#include <QDir>
 #include <QFile>
 #include <QSqlError>
 
@@ -48,6 +49,7 @@ bool QStudentManage::openDatabase(const QString& path)
 {
     closeDatabase();
     db_error.clear();
+    const QString shownPath = QDir::toNativeSeparators(path);
 
     if (!QFile::exists(path)) {
         QFile file(path);
@@ -62,20 +64,20 @@ bool QStudentManage::openDatabase(const QString& path)
     }
     connection.setDatabaseName(path);
     if (!connection.open()) {
-        db_error = QStringLiteral("无法打开数据库文件 %1：%2").arg(path, connection.lastError().text());
+        db_error = QStringLiteral("无法打开数据库文件“%1”：%2").arg(shownPath, connection.lastError().text());
         return false;
     }
 
     data_store.setDatabase(connection);
     if (!data_store.checkTables()) {
-        db_error = QStringLiteral("无法读取数据库文件 %1：%2").arg(path, data_store.lastError());
+        db_error = QStringLiteral("无法读取数据库文件“%1”：%2").arg(shownPath, data_store.lastError());
         data_store.setDatabase(QSqlDatabase());
         loadGroups();
         return false;
     }
     db_ok = data_store.initTables();
     if (!db_ok)
-        db_error = QStringLiteral("无法在数据库文件 %1 中建表：%2").arg(path, data_store.lastError());
+        db_error = QStringLiteral("无法在数据库文件“%1”中建表：%2").arg(shownPath, data_store.lastError());
     loadMachines();
     // A file that could not be read is not asked again: with a lock held
     // elsewhere every query would wait out the busy timeout on the UI thread.
@@ -87,15 +89,16 @@ bool QStudentManage::openDatabase(const QString& path)
         data_store.loadStringItems(-1, &itemsRead);
         if (!itemsRead) {
             db_ok = false;
-            db_error = QStringLiteral("无法读取数据库文件 %1：%2").arg(path, data_store.lastError());
+            db_error = QStringLiteral("无法读取数据库文件“%1”：%2").arg(shownPath, data_store.lastError());
             data_store.setDatabase(QSqlDatabase());
         }
     }
-    // What could be read stays shown; a file that cannot take this run's
-    // changes is not written at all, and the caller tells the teacher.
+    db_read = db_ok;
+    // What could be read stays shown. A file that cannot be written just now
+    // (another program holds it, a full disk) is tried again at every save.
     if (db_ok && !data_store.checkWritable()) {
         db_ok = false;
-        db_error = QStringLiteral("无法写入数据库文件 %1：%2").arg(path, data_store.lastError());
+        noteWriteFailure();
     }
     return db_ok;
 }
@@ -103,6 +106,11 @@ bool QStudentManage::openDatabase(const QString& path)
 bool QStudentManage::databaseOk() const
 {
     return db_ok;
+}
+
+bool QStudentManage::databaseReadable() const
+{
+    return db_read;
 }
 
 QString QStudentManage::databaseError() const
@@ -113,11 +121,27 @@ QString QStudentManage::databaseError() const
 bool QStudentManage::saveAll()
 {
     // A file we could not read is never overwritten with what little we know.
-    if (!db_ok)
+    if (!db_read)
         return false;
     const bool machinesSaved = saveMachines();
     const bool groupsSaved = saveGroups();
-    return machinesSaved && groupsSaved;
+    return noteWrite(machinesSaved && groupsSaved);
+}
+
+bool QStudentManage::noteWrite(bool written)
+{
+    db_ok = written;
+    if (written)
+        db_error.clear();
+    else
+        noteWriteFailure();
+    return written;
+}
+
+void QStudentManage::noteWriteFailure()
+{
+    db_error = QStringLiteral("无法写入数据库文件“%1”：%2")
+                   .arg(QDir::toNativeSeparators(connection.databaseName()), data_store.lastError());
 }
 
 CStuInfo_PTR QStudentManage::updateMachine(quint64 mac, const QString& hostname, const QString& ip, bool online)
@@ -144,6 +168,17 @@ CStuInfo_PTR QStudentManage::updateMachine(quint64 mac, const QString& hostname,
     if (record->online.load())
         record->missed_ticks.store(0);
     return record;
+}
+
+bool QStudentManage::renameMachine(quint64 mac, const QString& hostname, const QString& ip)
+{
+    std::lock_guard<std::mutex> lock(machine_mutex);
+    const auto it = machines.constFind(mac);
+    if (it == machines.cend())
+        return false;
+    it.value()->hostname = hostname;
+    it.value()->ip = ip;
+    return true;
 }
 
 CStuInfo_PTR QStudentManage::findMachine(quint64 mac) const
@@ -252,18 +287,22 @@ bool QStudentManage::addGroup(const QString& name, int displayOrder)
 
 void QStudentManage::removeGroup(const QString& name)
 {
-    std::lock_guard<std::mutex> lock(group_mutex);
-    const auto it = groups.constFind(name);
-    if (it != groups.cend()) {
-        for (quint64 mac : it.value()->ullmac_list) {
-            const CStuInfo_PTR record = findMachine(mac);
-            if (record && record->group_name == name)
-                record->group_name.clear();
+    {
+        std::lock_guard<std::mutex> lock(group_mutex);
+        const auto it = groups.constFind(name);
+        if (it != groups.cend()) {
+            for (quint64 mac : it.value()->ullmac_list) {
+                const CStuInfo_PTR record = findMachine(mac);
+                if (record && record->group_name == name)
+                    record->group_name.clear();
+            }
         }
+        groups.remove(name);
     }
-    groups.remove(name);
-    if (db_ok)
-        data_store.removeGroup(name);
+    // Outside the lock: the network thread needs it for every datagram and
+    // must not wait out a busy database.
+    if (db_read)
+        noteWrite(data_store.removeGroup(name));
 }
 
 bool QStudentManage::moveMachineToGroup(const QString& groupName, quint64 mac)
@@ -309,9 +348,9 @@ bool QStudentManage::saveStringItems(const StringItemList& items, int itemType)
 {
     if (itemType < QtDoubleIntStringItem::ForbiddenTitles || itemType > QtDoubleIntStringItem::Reserved)
         return false;
-    if (!db_ok)
+    if (!db_read)
         return false;
-    return data_store._saveIntStringItems(itemType, items);
+    return noteWrite(data_store._saveIntStringItems(itemType, items));
 }
 
 QDataHelper& QStudentManage::store()
@@ -378,7 +417,8 @@ void QStudentManage::loadMachines()
     const QMap<quint64, Machine_PTR> stored = data_store.loadMachineList(&ok);
     if (!ok) {
         db_ok = false;
-        db_error = QStringLiteral("无法读取数据库文件 %1：%2").arg(connection.databaseName(), data_store.lastError());
+        db_error = QStringLiteral("无法读取数据库文件“%1”：%2")
+                       .arg(QDir::toNativeSeparators(connection.databaseName()), data_store.lastError());
         return;
     }
     for (const Machine_PTR& machine : stored)
@@ -391,7 +431,8 @@ void QStudentManage::loadGroups()
     const QList<CStudentGroup_PTR> stored = data_store.loadGroupList(&ok);
     if (!ok && db_ok) {
         db_ok = false;
-        db_error = QStringLiteral("无法读取数据库文件 %1：%2").arg(connection.databaseName(), data_store.lastError());
+        db_error = QStringLiteral("无法读取数据库文件“%1”：%2")
+                       .arg(QDir::toNativeSeparators(connection.databaseName()), data_store.lastError());
     }
 
     std::lock_guard<std::mutex> groupLock(group_mutex);
@@ -439,6 +480,7 @@ bool QStudentManage::saveGroups()
 void QStudentManage::closeDatabase()
 {
     db_ok = false;
+    db_read = false;
     data_store.setDatabase(QSqlDatabase());
     if (connection.isValid() && connection.isOpen())
         connection.close();

@@ -46,7 +46,11 @@ public:
     // machines and groups. False leaves the registry unsaved, and empty
     // unless only writing failed; databaseError() tells why.
     bool openDatabase(const QString& path);
+    // The last open or write succeeded.
     bool databaseOk() const;
+    // The file was read whole; only then is it ever written. One that could
+    // not be written is tried again at every save.
+    bool databaseReadable() const;
     QString databaseError() const;
     // Writes machines and groups now; false (and nothing written) while the
     // database is not usable. Safe to repeat.
@@ -54,6 +58,8 @@ public:
 
     // Null when `mac` is new and MaxMachines are known already.
     CStuInfo_PTR updateMachine(quint64 mac, const QString& hostname, const QString& ip, bool online);
+    // New texts of a known machine; its on-line state is the datagrams' alone.
+    bool renameMachine(quint64 mac, const QString& hostname, const QString& ip);
     CStuInfo_PTR findMachine(quint64 mac) const;
     void removeMachine(quint64 mac);
     QMap<quint64, CStuInfo_PTR> allMachines() const;
@@ -91,6 +97,9 @@ private:
     bool saveMachines();
     bool saveGroups();
     void closeDatabase();
+    // Records the outcome of a write; false keeps the reason in db_error.
+    bool noteWrite(bool written);
+    void noteWriteFailure();
 
     std::thread worker;
     std::atomic_uint32_t active_workers{0};
@@ -105,6 +114,7 @@ private:
     QSqlDatabase connection;
     QDataHelper data_store;
     bool db_ok = false;
+    bool db_read = false;
     QString db_error;
     QString connection_name;
 };

@@ -151,7 +151,21 @@ QByteArray GroupSettingsFile::toText(const QList<GroupSettings>& entries)
     return lines.join(QLatin1Char('\n')).toUtf8();
 }
 
-QByteArray GroupSettingsFile::normalize(const QByteArray& text)
+// True when the quote at pos ends an item line: only a ',' or ';' and blanks
+// follow it up to the line break.
+bool quoteEndsItemLine(const QByteArray& text, int pos)
+{
+    const int n = text.size();
+    int i = pos + 1;
+    if (i >= n || (text.at(i) != ',' && text.at(i) != ';'))
+        return false;
+    for (++i; i < n && text.at(i) != '\n'; ++i)
+        if (text.at(i) != ' ' && text.at(i) != '\t' && text.at(i) != '\r')
+            return false;
+    return true;
+}
+
+QByteArray GroupSettingsFile::normalize(const QByteArray& text, bool backslashBeforeLastQuote)
 {
     QByteArray src;
     src.reserve(text.size());
@@ -175,7 +189,8 @@ QByteArray GroupSettingsFile::normalize(const QByteArray& text)
                 const char s = src.at(i);
                 if (s == '\\') {
                     const char next = i + 1 < n ? src.at(i + 1) : '\0';
-                    if (next == '\\' || next == '"') {
+                    const bool literal = backslashBeforeLastQuote && next == '"' && quoteEndsItemLine(src, i + 1);
+                    if (!literal && (next == '\\' || next == '"')) {
                         out += s;
                         out += next;
                         i += 2;
@@ -221,19 +236,29 @@ QByteArray GroupSettingsFile::normalize(const QByteArray& text)
 bool GroupSettingsFile::parse(const QByteArray& text, QList<GroupSettings>& out, QString* error)
 {
     out.clear();
-    const QByteArray normalized = normalize(text);
     libconfig::Config config;
+    libconfig::Config older;
+    const libconfig::Config* parsed = &config;
     try {
-        config.readString(normalized.constData());
+        config.readString(normalize(text).constData());
     } catch (const libconfig::ParseException& e) {
-        setError(error, QStringLiteral("line %1: %2").arg(e.getLine()).arg(QString::fromUtf8(e.getError())));
-        return false;
+        // Writers that did not escape left a text ending in a backslash
+        // swallowing its closing quote. Only a file that fails as written is
+        // read that way, so no file that parses today changes meaning.
+        const QString reason = QStringLiteral("line %1: %2").arg(e.getLine()).arg(QString::fromUtf8(e.getError()));
+        try {
+            older.readString(normalize(text, true).constData());
+            parsed = &older;
+        } catch (const libconfig::ConfigException&) {
+            setError(error, reason);
+            return false;
+        }
     } catch (const libconfig::ConfigException& e) {
         setError(error, QString::fromUtf8(e.what()));
         return false;
     }
 
-    const libconfig::Setting& root = config.getRoot();
+    const libconfig::Setting& root = parsed->getRoot();
     if (!root.exists("groups"))
         return true;
     const libconfig::Setting& groups = root["groups"];
@@ -270,9 +295,11 @@ bool GroupSettingsFile::write(const QString& path, const QList<GroupSettings>& e
     return true;
 }
 
-bool GroupSettingsFile::read(const QString& path, QList<GroupSettings>& out, QString* error)
+bool GroupSettingsFile::read(const QString& path, QList<GroupSettings>& out, QString* error, bool* damaged)
 {
     out.clear();
+    if (damaged)
+        *damaged = false;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         setError(error, QStringLiteral("readFile failed.: %1").arg(file.errorString()));
@@ -283,5 +310,8 @@ bool GroupSettingsFile::read(const QString& path, QList<GroupSettings>& out, QSt
         setError(error, QStringLiteral("readFile failed.: %1").arg(file.errorString()));
         return false;
     }
-    return parse(text, out, error);
+    const bool parsed = parse(text, out, error);
+    if (damaged)
+        *damaged = !parsed;
+    return parsed;
 }

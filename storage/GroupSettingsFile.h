@@ -27,13 +27,18 @@ public:
     // Replaces the file atomically: the old file survives any failure.
     static bool write(const QString& path, const QList<GroupSettings>& entries, QString* error = nullptr);
 
-    // A file that cannot be read gives false and "readFile failed.: <reason>".
-    static bool read(const QString& path, QList<GroupSettings>& out, QString* error = nullptr);
+    // A file that cannot be read gives false and "readFile failed.: <reason>";
+    // one that was read but does not parse gives false with *damaged set.
+    static bool read(
+        const QString& path, QList<GroupSettings>& out, QString* error = nullptr, bool* damaged = nullptr);
 
     // The text handed to libconfig: a leading byte-order mark and NUL bytes
     // dropped, the comma before a closing ']' or ')' removed, and every
     // backslash inside a string that does not start \\ or \" doubled, so that
     // files from writers that did not escape keep their paths and regexes.
     // An @include directive becomes a comment: reading opens no other file.
-    static QByteArray normalize(const QByteArray& text);
+    // backslashBeforeLastQuote reads \" before the ',' or ';' that ends an
+    // item line as a literal backslash and the closing quote, as unescaping
+    // writers meant it; parse() falls back to it for files that fail.
+    static QByteArray normalize(const QByteArray& text, bool backslashBeforeLastQuote = false);
 };

@@ -340,7 +340,11 @@ StringItemList QDataHelper::loadStringItems(int itemType, bool* ok)
     while (query.next()) {
         auto item = std::make_shared<QtDoubleIntStringItem>();
         item->item_type = itemType;
-        item->item_state = query.value(QStringLiteral("item_state")).toInt();
+        // Only 1 switches an entry on; anything else another program or an
+        // older file left there reads, shows, sends and saves as off.
+        item->item_state = query.value(QStringLiteral("item_state")).toInt() == QtDoubleIntStringItem::Active
+            ? QtDoubleIntStringItem::Active
+            : QtDoubleIntStringItem::Inactive;
         item->str_val = query.value(QStringLiteral("str_val")).toString();
         items.append(item);
     }

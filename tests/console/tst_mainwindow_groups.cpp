@@ -7,6 +7,7 @@
 #include "tst_mainwindow_support.h"
 
 #include <QTemporaryDir>
+#include <QToolBar>
 #include <QtTest>
 
 using namespace MainWindowTest;
@@ -69,6 +70,7 @@ private slots:
     void addGroupTabPositions_data();
     void addGroupTabPositions();
     void addGroupOfTakenNameRefused();
+    void addGroupToLockedLab();
     void addGroupBeforeShownTab();
     void moveMachineBetweenGroups();
     void moveWithoutGroups();
@@ -214,11 +216,32 @@ void TestGroups::addGroupOfTakenNameRefused()
     RokVtxAdmin window(dir.path());
     const QStringList before = tabTexts(window);
 
-    // Names the dialog itself refuses are addGroupDialogBehaviour's.
+    // Refused in the dialog, with the reason, so the teacher can choose again.
     answerAddGroup(&window, QStringLiteral("A"), 1);
     window.addGroupInteractive();
+    QCOMPARE(MessageBox::lastTitle(), QStringLiteral("错误"));
+    QVERIFY2(MessageBox::lastText().contains(QStringLiteral("“A”已经存在")), qPrintable(MessageBox::lastText()));
     QCOMPARE(tabTexts(window), before);
     QCOMPARE(window.studentManage().groupNames(), (QStringList { "A", "B" }));
+}
+
+void TestGroups::addGroupToLockedLab()
+{
+    QTemporaryDir dir;
+    QVERIFY(seedGroupsAB(dir));
+    RokVtxAdmin window(dir.path());
+    window.tabWidget()->setCurrentIndex(0);
+    action(window, "action_op_lock")->trigger();
+    QVERIFY(action(window, "action_op_lock")->isChecked());
+
+    // The newcomer is not locked, so "全部" no longer shows the lab locked,
+    // and the next press locks every page instead of releasing them.
+    answerAddGroup(&window, QStringLiteral("新组"), 5);
+    window.addGroupInteractive();
+    QVERIFY(!action(window, "action_op_lock")->isChecked());
+    action(window, "action_op_lock")->trigger();
+    for (const char* name : { "A", "B", "新组", "未分组" })
+        QCOMPARE(page(window, QString::fromUtf8(name))->lock_state->lock_type, 2);
 }
 
 void TestGroups::addGroupBeforeShownTab()
@@ -388,9 +411,14 @@ void TestGroups::deleteCurrentGroup()
     QCOMPARE(tabTexts(window), (QStringList { "全部", "A", "B", "未分组" }));
 
     window.studentManage().findMachine(MacOne)->markAlive();
+    // Deleted while the process-watch view is shown: the lab tool bar stays off.
+    action(window, "action_view_watch_app")->trigger();
     MessageBox::setNextAnswer(QMessageBox::Yes);
     window.deleteCurrentGroup();
     QCOMPARE(tabTexts(window), (QStringList { "全部", "B", "未分组" }));
+    QVERIFY(!window.findChild<QToolBar*>(QStringLiteral("mainToolBar"))->isEnabled());
+    action(window, "action_view_manage")->trigger();
+    QVERIFY(window.findChild<QToolBar*>(QStringLiteral("mainToolBar"))->isEnabled());
     // The page goes at once, and with it the thread that kept repeating its
     // state to the group's address.
     QVERIFY(groupA.isNull());

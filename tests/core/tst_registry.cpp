@@ -6,7 +6,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <future>
 #include <memory>
+#include <thread>
 
 namespace {
 
@@ -104,6 +106,7 @@ private slots:
     void saveAllAnyTime();
     void globalGroupsDroppedAndForgotten();
     void removeGroupWritesAtOnce();
+    void writtenOnceNoLongerHeld();
     void saveStringItemsTypes();
     void unusableDatabaseIsNeverWritten_data();
     void unusableDatabaseIsNeverWritten();
@@ -138,6 +141,17 @@ void TestRegistry::updateAndFindMachines()
     QVERIFY(off->online);
     QCOMPARE(off->missed_ticks.load(), 0u);
     QCOMPARE(registry.findMachine(5).get(), off.get());
+
+    // A new name or address leaves the on-line state to the datagrams.
+    on->online = false;
+    off->missed_ticks = 9;
+    QVERIFY(registry.renameMachine(6, QStringLiteral("pc6"), "10.0.0.66"));
+    QVERIFY(registry.renameMachine(5, QStringLiteral("pc5"), "10.0.0.5"));
+    QVERIFY(!registry.renameMachine(7, QStringLiteral("pc7"), "10.0.0.7"));
+    QCOMPARE(on->hostname, QStringLiteral("pc6"));
+    QCOMPARE(off->ip, QStringLiteral("10.0.0.5"));
+    QVERIFY(!on->online);
+    QCOMPARE(off->missed_ticks.load(), 9u);
 }
 
 void TestRegistry::snapshots()
@@ -425,6 +439,53 @@ void TestRegistry::removeGroupWritesAtOnce()
     registry.removeGroup("O'Brien");
     TestConnection raw(path);
     QCOMPARE(raw.column("SELECT group_name FROM tb_groups;"), QStringList { "keep" });
+
+    // A busy database is waited for outside the group lock, which the network
+    // thread needs for every datagram: here the other program lets go only
+    // once it has seen the group gone.
+    QVERIFY(registry.addGroup("busy", 3));
+    QVERIFY(registry.saveAll());
+    std::promise<void> locked;
+    std::thread other([&] {
+        TestConnection holder(path);
+        holder.exec("BEGIN EXCLUSIVE;");
+        locked.set_value();
+        while (registry.groupNames().contains("busy"))
+            std::this_thread::yield();
+        holder.exec("ROLLBACK;");
+    });
+    locked.get_future().wait();
+    registry.removeGroup("busy");
+    other.join();
+    QCOMPARE(raw.column("SELECT group_name FROM tb_groups;"), QStringList { "keep" });
+}
+
+void TestRegistry::writtenOnceNoLongerHeld()
+{
+    // Read while another program held the file for writing: not written
+    // then, but at the first save after it let go.
+    QTemporaryDir dir;
+    const QString path = dir.filePath("data.sqlite3");
+    {
+        QStudentManage seed;
+        QVERIFY(seed.openDatabase(path));
+        QVERIFY(seed.addGroup("A", 1));
+    }
+    auto holder = std::make_unique<TestConnection>(path);
+    QCOMPARE(holder->exec("BEGIN IMMEDIATE;"), QString());
+    QStudentManage registry;
+    QVERIFY(!registry.openDatabase(path));
+    QVERIFY(registry.databaseReadable());
+    QVERIFY2(registry.databaseError().startsWith(QStringLiteral("无法写入数据库文件“%1”").arg(path)),
+        qPrintable(registry.databaseError()));
+    QCOMPARE(registry.groupNames(), QStringList { "A" });
+    holder.reset();
+
+    QVERIFY(registry.addGroup("B", 2));
+    QVERIFY(registry.saveAll());
+    QVERIFY(registry.databaseOk());
+    QCOMPARE(TestConnection(path).column("SELECT group_name FROM tb_groups ORDER BY group_name;"),
+        (QStringList { "A", "B" }));
 }
 
 void TestRegistry::saveStringItemsTypes()

@@ -239,12 +239,14 @@ void TestGroupSettings::readsOlderFiles_data()
                                  "\t\ttype-3=[\n"
                                  "\t\t\t\"C:\\Program Files\\x.exe\",\n"
                                  "\t\t\t\"C:\\tools\\new\\run.exe\",\n"
+                                 "\t\t\t\"D:\\games\\\",\n" // ends in a backslash
                                  "\t\t];\n"
                                  "\t},\n"
                                  ");";
     const QList<GroupSettings> unescapedEntries { entry(QStringLiteral("机房一"), 1, true, false,
         { QStringLiteral("^C:\\Windows\\.*\\.exe$") }, {},
-        { QStringLiteral("C:\\Program Files\\x.exe"), QStringLiteral("C:\\tools\\new\\run.exe") }) };
+        { QStringLiteral("C:\\Program Files\\x.exe"), QStringLiteral("C:\\tools\\new\\run.exe"),
+            QStringLiteral("D:\\games\\") }) };
     QTest::newRow("unescaped paths, trailing commas") << unescaped << unescapedEntries;
 
     QByteArray crlf = unescaped;

@@ -294,9 +294,9 @@ void TestDataHelper::loadStringItemsByType_data()
 {
     QTest::addColumn<int>("type");
     QTest::addColumn<QStringList>("expected");
-    QTest::newRow("all") << -1 << QStringList { "1:1:t1", "1:0:t2", "2:1:s1", "3:1:p1", "3:0:p2" };
-    QTest::newRow("titles") << 1 << QStringList { "1:1:t1", "1:0:t2" };
-    QTest::newRow("services") << 2 << QStringList { "2:1:s1" };
+    QTest::newRow("all") << -1 << QStringList { "1:1:t1", "1:0:t2", "1:0:t3", "2:1:s1", "2:0:s2", "3:1:p1", "3:0:p2" };
+    QTest::newRow("titles") << 1 << QStringList { "1:1:t1", "1:0:t2", "1:0:t3" };
+    QTest::newRow("services") << 2 << QStringList { "2:1:s1", "2:0:s2" };
     QTest::newRow("programs") << 3 << QStringList { "3:1:p1", "3:0:p2" };
     QTest::newRow("reserved") << 4 << QStringList {};
     QTest::newRow("zero") << 0 << QStringList {};
@@ -311,8 +311,9 @@ void TestDataHelper::loadStringItemsByType()
     Fixture f;
     QVERIFY(f.store.initTables());
     // Interleaved on purpose: within a type, rows come back in insertion order.
+    // A state other than 0 or 1 (t3, s2) reads as off.
     QCOMPARE(f.sql.exec("INSERT INTO tb_string_items VALUES ('p1',3,1),('t1',1,1),('r1',4,1),('s1',2,1),"
-                        "('t2',1,0),('z',0,1),('p2',3,0);"),
+                        "('t2',1,0),('z',0,1),('t3',1,2),('s2',2,-1),('p2',3,0);"),
         QString());
     QCOMPARE(texts(f.store.loadStringItems(type)), expected);
 }
