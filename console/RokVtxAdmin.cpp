@@ -19,6 +19,7 @@
 #include <QCoreApplication>
 #include <QCursor>
 #include <QDateTime>
+#include <QGuiApplication>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -493,6 +494,15 @@ void RokVtxAdmin::toggleWindowShown()
 
 void RokVtxAdmin::closeEvent(QCloseEvent* event)
 {
+    // At log-off or shutdown Qt closes every visible window and a refusal
+    // cancels the session's end: save and let it go.
+    if (qApp && qApp->isSavingSession()) {
+        saveNow();
+        event->accept();
+        if (action_tray_toggle)
+            action_tray_toggle->setText(QStringLiteral("显示窗口(&S)"));
+        return;
+    }
     event->ignore();
     hide();
     if (action_tray_toggle)

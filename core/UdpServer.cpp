@@ -17,6 +17,13 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #endif
+#ifdef _WIN32
+#include <winsock2.h>
+#include <mswsock.h>
+#ifndef SIO_UDP_CONNRESET
+#define SIO_UDP_CONNRESET _WSAIOW(IOC_VENDOR, 12)
+#endif
+#endif
 
 namespace {
 
@@ -196,7 +203,10 @@ private:
             got = ::recvmmsg(socket.native_handle(), rxMessages_, ReceiveBatch, MSG_DONTWAIT, nullptr);
         } while (got < 0 && errno == EINTR);
         // Dry, or an error that concerns one datagram only: the next wake-up
-        // goes on reading.
+        // goes on reading. A queued error report (IP_RECVERR) is read off,
+        // or it would wake the loop again and again.
+        if (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+            drainErrorQueue();
         if (got <= 0)
             return 0;
         for (int i = 0; i < got; ++i) {
@@ -233,6 +243,20 @@ private:
         return ReceiveBatch;
 #endif
     }
+
+#ifdef __linux__
+    void drainErrorQueue()
+    {
+        char control[512];
+        for (int i = 0; i < ReceiveBatch; ++i) {
+            msghdr header {};
+            header.msg_control = control;
+            header.msg_controllen = sizeof control;
+            if (::recvmsg(socket.native_handle(), &header, MSG_ERRQUEUE | MSG_DONTWAIT) < 0)
+                return;
+        }
+    }
+#endif
 
     void deliver(uint32_t address, uint16_t port, const char* data, size_t size)
     {
@@ -313,6 +337,17 @@ int UdpServer::createsocket(int port, const char* host)
     }
     asio::error_code ignored;
     socket.set_option(asio::socket_base::receive_buffer_size(ReceiveQueueBytes), ignored);
+#ifdef _WIN32
+    // Windows fails the next receive with WSAECONNRESET after an ICMP port
+    // unreachable (a lab PC that is on but runs no agent); those reports say
+    // nothing about the datagrams waiting to be read.
+    {
+        BOOL report = FALSE;
+        DWORD returned = 0;
+        WSAIoctl(socket.native_handle(), SIO_UDP_CONNRESET, &report, sizeof report, nullptr, 0, &returned,
+            nullptr, nullptr);
+    }
+#endif
     socket.non_blocking(true, ec);
     if (ec) {
         asio::error_code ignored;

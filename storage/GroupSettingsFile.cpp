@@ -76,14 +76,14 @@ QString quoted(const QString& text)
     return result;
 }
 
-QString arrayText(const char* key, const QStringList& items)
+QString arrayText(const char* key, const QStringList& items, const QString& eol)
 {
     QStringList lines;
     lines.reserve(items.size());
     for (const QString& item : items)
         lines << QStringLiteral("\t\t\t") + quoted(item) + QLatin1Char(',');
-    return QStringLiteral("\t\t") + QLatin1String(key) + QStringLiteral("=[\n") + lines.join(QLatin1Char('\n'))
-        + QStringLiteral("\n\t\t];");
+    return QStringLiteral("\t\t") + QLatin1String(key) + QStringLiteral("=[") + eol + lines.join(eol) + eol
+        + QStringLiteral("\t\t];");
 }
 
 // Only a plain 32-bit integer counts; booleans, floats, 64-bit integers and
@@ -130,8 +130,9 @@ GroupSettings readEntry(const libconfig::Setting& entry)
 
 } // namespace
 
-QByteArray GroupSettingsFile::toText(const QList<GroupSettings>& entries)
+QByteArray GroupSettingsFile::toText(const QList<GroupSettings>& entries, LineEnd lineEnd)
 {
+    const QString eol = lineEnd == LineEnd::CrLf ? QStringLiteral("\r\n") : QStringLiteral("\n");
     QStringList lines { QStringLiteral("groups=(") };
     for (const GroupSettings& entry : entries) {
         const QStringList entryLines {
@@ -140,15 +141,15 @@ QByteArray GroupSettingsFile::toText(const QList<GroupSettings>& entries)
             QStringLiteral("\t\tlock-type=%1;").arg(entry.lock_type),
             QStringLiteral("\t\tallowmanualip=%1;").arg(entry.allowmanualip ? 1 : 0),
             QStringLiteral("\t\tallowusbdrv=%1;").arg(entry.allowusbdrv ? 1 : 0),
-            arrayText("type-1", entry.titles),
-            arrayText("type-2", entry.services),
-            arrayText("type-3", entry.programs),
+            arrayText("type-1", entry.titles, eol),
+            arrayText("type-2", entry.services, eol),
+            arrayText("type-3", entry.programs, eol),
             QStringLiteral("\t},"),
         };
-        lines << entryLines.join(QLatin1Char('\n'));
+        lines << entryLines.join(eol);
     }
     lines << QStringLiteral(");");
-    return lines.join(QLatin1Char('\n')).toUtf8();
+    return lines.join(eol).toUtf8();
 }
 
 // True when the quote at pos ends an item line: only a ',' or ';' and blanks
@@ -278,14 +279,15 @@ bool GroupSettingsFile::parse(const QByteArray& text, QList<GroupSettings>& out,
     return true;
 }
 
-bool GroupSettingsFile::write(const QString& path, const QList<GroupSettings>& entries, QString* error)
+bool GroupSettingsFile::write(
+    const QString& path, const QList<GroupSettings>& entries, QString* error, LineEnd lineEnd)
 {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
         setError(error, QStringLiteral("cannot write %1: %2").arg(path, file.errorString()));
         return false;
     }
-    const QByteArray data = toText(entries);
+    const QByteArray data = toText(entries, lineEnd);
     if (file.write(data) != data.size())
         file.cancelWriting();
     if (!file.commit()) {

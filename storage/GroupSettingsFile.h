@@ -14,18 +14,29 @@ class GroupSettingsFile final
 public:
     GroupSettingsFile() = delete;
 
-    // The whole file text, UTF-8, "\n" line breaks, no line break after the
-    // closing ");". Backslashes and double quotes in texts are escaped.
-    static QByteArray toText(const QList<GroupSettings>& entries);
+    // Line breaks between the file's lines; texts keep theirs as they are.
+    enum class LineEnd { Lf, CrLf };
+    // A text file's line end on this platform: the file is a text file, and
+    // Windows tools expect CR LF in it.
+#ifdef _WIN32
+    static constexpr LineEnd NativeLineEnd = LineEnd::CrLf;
+#else
+    static constexpr LineEnd NativeLineEnd = LineEnd::Lf;
+#endif
 
-    // Parses a file text. A syntax error returns false with "line N: message"
+    // The whole file text, UTF-8, no line break after the closing ");".
+    // Backslashes and double quotes in texts are escaped.
+    static QByteArray toText(const QList<GroupSettings>& entries, LineEnd lineEnd = LineEnd::Lf);
+
+    // Parses a file text, with either line end. A syntax error returns false with "line N: message"
     // in *error and leaves out empty. Anything else that is not as written
     // (missing or mistyped settings, entries that are not groups) is skipped
     // part by part; what is well-formed is returned.
     static bool parse(const QByteArray& text, QList<GroupSettings>& out, QString* error = nullptr);
 
     // Replaces the file atomically: the old file survives any failure.
-    static bool write(const QString& path, const QList<GroupSettings>& entries, QString* error = nullptr);
+    static bool write(const QString& path, const QList<GroupSettings>& entries, QString* error = nullptr,
+        LineEnd lineEnd = NativeLineEnd);
 
     // A file that cannot be read gives false and "readFile failed.: <reason>";
     // one that was read but does not parse gives false with *damaged set.

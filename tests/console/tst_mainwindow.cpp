@@ -7,6 +7,7 @@
 #include "tst_mainwindow_support.h"
 
 #include <QCloseEvent>
+#include <QtGui/private/qguiapplication_p.h>
 #include <QMenu>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
@@ -335,6 +336,16 @@ void TestMainWindow::closeHidesToTray()
     QCOMPARE(toggle->text(), QStringLiteral("隐藏窗口(&H)"));
 
     QVERIFY(!window.close());
+    QVERIFY(window.isHidden());
+
+    // Log-off or shutdown: Qt's close of each visible window must succeed,
+    // or the session's end is cancelled.
+    window.show();
+    auto* app = static_cast<QGuiApplicationPrivate*>(QObjectPrivate::get(qApp));
+    app->is_saving_session = true;
+    const bool closed = window.close();
+    app->is_saving_session = false;
+    QVERIFY(closed);
     QVERIFY(window.isHidden());
 }
 

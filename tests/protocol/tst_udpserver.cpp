@@ -10,6 +10,11 @@
 #include <thread>
 #include <vector>
 
+#ifdef __linux__
+#include <netinet/in.h>
+#include <sys/socket.h>
+#endif
+
 namespace {
 
 const uint32_t Loopback = Protocol::addressFromOctets(127, 0, 0, 1);
@@ -88,7 +93,7 @@ private slots:
     void boundPortFails();
     void lifecycleGuards();
     void receivesOnLoopThreadInOrder();
-    void handlerExceptionKeepsLoop();
+    void failuresKeepLoop();
     void largestDatagramAndLimits();
     void concurrentSendersReachOwnDestinations();
     void replyReachesSourceDuringFlood();
@@ -160,10 +165,15 @@ void TestUdpServer::receivesOnLoopThreadInOrder()
     }
 }
 
-void TestUdpServer::handlerExceptionKeepsLoop()
+void TestUdpServer::failuresKeepLoop()
 {
     UdpServer server;
     QVERIFY(server.createsocket(0, "127.0.0.1") >= 1);
+#ifdef __linux__
+    // Have Linux report ICMP errors on the next receive, as Windows does.
+    const int on = 1;
+    QCOMPARE(setsockopt(server.fd(), IPPROTO_IP, IP_RECVERR, &on, sizeof on), 0);
+#endif
     std::atomic_int calls { 0 };
     server.onMessage = [&calls](const SocketChannelPtr&, const UdpBuffer&) {
         if (calls.fetch_add(1) == 0)
@@ -176,6 +186,17 @@ void TestUdpServer::handlerExceptionKeepsLoop()
     QTRY_COMPARE(calls.load(), 1);
     QVERIFY(sender.server.sendto("b", 1, Loopback, server.localPort()) == 1);
     QTRY_COMPARE(calls.load(), 2);
+
+    // A machine that is on but runs no agent answers with port unreachable.
+    asio::io_context io;
+    asio::ip::udp::socket closed(io, asio::ip::udp::endpoint(asio::ip::address_v4::loopback(), 0));
+    const uint16_t closedPort = closed.local_endpoint().port();
+    closed.close();
+    for (int i = 0; i < 3; ++i) {
+        QVERIFY(server.sendto("x", 1, Loopback, closedPort) == 1);
+        QVERIFY(sender.server.sendto("c", 1, Loopback, server.localPort()) == 1);
+        QTRY_COMPARE(calls.load(), 3 + i);
+    }
 }
 
 void TestUdpServer::largestDatagramAndLimits()

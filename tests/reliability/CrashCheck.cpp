@@ -298,7 +298,7 @@ int verify(const QString& dir, const QString& state, int machines, const QString
             QList<GroupSettings> expected = oldEntries;
             for (GroupSettings& entry : expected)
                 entry.lock_type = type;
-            if (GroupSettingsFile::toText(expected) == text) {
+            if (GroupSettingsFile::toText(expected, GroupSettingsFile::NativeLineEnd) == text) {
                 matched = true;
                 configState = QStringLiteral("lock%1").arg(type);
             }

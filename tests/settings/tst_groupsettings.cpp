@@ -119,10 +119,15 @@ void TestGroupSettings::writesSwitchedOffEntriesExactly()
                                 ");";
     const QByteArray text = GroupSettingsFile::toText(entries);
     QCOMPARE(text, expected);
+    QByteArray crlf = expected;
+    crlf.replace("\n", "\r\n");
+    QCOMPARE(GroupSettingsFile::toText(entries, GroupSettingsFile::LineEnd::CrLf), crlf);
 
-    QList<GroupSettings> back;
-    QVERIFY(GroupSettingsFile::parse(text, back));
-    QCOMPARE(back, entries);
+    for (const QByteArray& written : { text, crlf }) {
+        QList<GroupSettings> back;
+        QVERIFY(GroupSettingsFile::parse(written, back));
+        QCOMPARE(back, entries);
+    }
 }
 
 void TestGroupSettings::escapesBackslashAndQuote()
@@ -170,10 +175,14 @@ void TestGroupSettings::roundTrip()
         entry(text, 3, true, true, { text, QStringLiteral("after") }, { text }, { QStringLiteral("before"), text }),
         entry(QStringLiteral("未分组"), 1, false, false, { text }, {}, {}),
     };
-    QList<GroupSettings> back;
-    QString error;
-    QVERIFY2(GroupSettingsFile::parse(GroupSettingsFile::toText(entries), back, &error), qPrintable(error));
-    QCOMPARE(back, entries);
+    // Line breaks inside a text stay as they are in a CR LF file too.
+    for (const auto lineEnd : { GroupSettingsFile::LineEnd::Lf, GroupSettingsFile::LineEnd::CrLf }) {
+        QList<GroupSettings> back;
+        QString error;
+        QVERIFY2(GroupSettingsFile::parse(GroupSettingsFile::toText(entries, lineEnd), back, &error),
+            qPrintable(error));
+        QCOMPARE(back, entries);
+    }
 }
 
 void TestGroupSettings::normalize_data()
@@ -381,15 +390,21 @@ void TestGroupSettings::writeThenReadFile()
         entry(QStringLiteral("未分组")) };
 
     QString error;
-    QVERIFY2(GroupSettingsFile::write(path, entries, &error), qPrintable(error));
+    QList<GroupSettings> back;
+    for (const auto lineEnd : { GroupSettingsFile::LineEnd::CrLf, GroupSettingsFile::LineEnd::Lf }) {
+        QVERIFY2(GroupSettingsFile::write(path, entries, &error, lineEnd), qPrintable(error));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), GroupSettingsFile::toText(entries, lineEnd));
+        file.close();
+        QVERIFY2(GroupSettingsFile::read(path, back, &error), qPrintable(error));
+        QCOMPARE(back, entries);
+    }
+    QVERIFY(GroupSettingsFile::write(path, entries, &error));
     QFile file(path);
     QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(), GroupSettingsFile::toText(entries));
+    QCOMPARE(file.readAll(), GroupSettingsFile::toText(entries, GroupSettingsFile::NativeLineEnd));
     file.close();
-
-    QList<GroupSettings> back;
-    QVERIFY2(GroupSettingsFile::read(path, back, &error), qPrintable(error));
-    QCOMPARE(back, entries);
 
     // A second write replaces the first and leaves no temporary file behind.
     QVERIFY(GroupSettingsFile::write(path, { entry(QStringLiteral("未分组"), 1) }, &error));
