@@ -1,6 +1,7 @@
 #include "Protocol.h"
 
 #include <QDateTime>
+#include <QTextCodec>
 #include <QtTest>
 
 using namespace Protocol;
@@ -23,6 +24,8 @@ class TestProtocol : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
+
     void fixedConsoleDatagrams_data();
     void fixedConsoleDatagrams();
 
@@ -55,6 +58,16 @@ private slots:
 
     void consoleParsersAreStrict();
 };
+
+void TestProtocol::initTestCase()
+{
+    // Wire text is in the local 8-bit code page, GBK on the labs' Chinese
+    // Windows. Windows uses its own ANSI code page (936 under
+    // scripts/windows --test); elsewhere set it.
+#ifndef _WIN32
+    QTextCodec::setCodecForLocale(QTextCodec::codecForName("GBK"));
+#endif
+}
 
 void TestProtocol::fixedConsoleDatagrams_data()
 {
@@ -213,6 +226,7 @@ void TestProtocol::hostName_data()
 
     QTest::newRow("with NUL") << hex("0B 05 00 00 00 50 43 2D 30 31 00") << "PC-01";
     QTest::newRow("without NUL") << hex("0B 05 00 00 00 50 43 2D 30 31") << "PC-01";
+    QTest::newRow("GBK") << hex("0B 07 00 00 00 BB FA B7 BF 2D 30 31 00") << QStringLiteral("机房-01");
     QTest::newRow("length field ignored") << hex("0B FF 00 00 00 50 43 00 41 41") << "PC";
     QTest::newRow("length shorter than text") << hex("0B 01 00 00 00 50 43 00") << "PC";
     QTest::newRow("empty name") << hex("0B 00 00 00 00 00") << "";
@@ -280,6 +294,12 @@ void TestProtocol::policyBytes_data()
                                            " 01 00 00 00 02 00 00 00 0B 04 00 00 00 61 62 0A 63 00 |"
                                            " 02 00 00 00 00 00 00 00 |"
                                            " 03 00 00 00 01 00 00 00 0B 01 00 00 00 64 00");
+    QTest::newRow("GBK texts")
+        << 1u
+        << PolicyLists { QStringList {}, QStringList {}, QStringList { QStringLiteral("游戏"), QStringLiteral("记事本") } }
+        << hex("04 00 00 30 | 01 00 00 00 | 03 00 00 00 |"
+               " 01 00 00 00 00 00 00 00 | 02 00 00 00 00 00 00 00 |"
+               " 03 00 00 00 02 00 00 00 0B 0B 00 00 00 D3 CE CF B7 0A BC C7 CA C2 B1 BE 00");
     QTest::newRow("all empty: 36 bytes")
         << 0xFFFFFFFFu << PolicyLists {}
         << hex("04 00 00 30 | FF FF FF FF | 03 00 00 00 |"
