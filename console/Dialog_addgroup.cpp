@@ -26,11 +26,15 @@ bool Dialog_addgroup::isReservedName(const QString& name)
     return name == QStringLiteral("全部") || name == QStringLiteral("未分组");
 }
 
+QString Dialog_addgroup::normalisedName(QString text)
+{
+    text.remove(QLatin1Char('\''));
+    return text.trimmed();
+}
+
 void Dialog_addgroup::onNameEdited(const QString& text)
 {
-    QString name = text;
-    name.remove(QLatin1Char('\''));
-    group_name_input = name.trimmed();
+    group_name_input = normalisedName(text);
 }
 
 void Dialog_addgroup::onOkClicked()

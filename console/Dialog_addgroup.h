@@ -22,6 +22,9 @@ public:
 
     // Names the console keeps for its own pages.
     static bool isReservedName(const QString& name);
+    // A typed or imported group name as it is kept: no quote marks, no
+    // surrounding blanks.
+    static QString normalisedName(QString text);
 
 private:
     void onNameEdited(const QString& text);
