@@ -31,11 +31,15 @@ void Dialog_addgroup::setTakenNames(const QStringList& names)
     taken_names = names;
 }
 
+QString Dialog_addgroup::normalisedName(QString text)
+{
+    text.remove(QLatin1Char('\''));
+    return text.trimmed();
+}
+
 void Dialog_addgroup::onNameEdited(const QString& text)
 {
-    QString name = text;
-    name.remove(QLatin1Char('\''));
-    group_name_input = name.trimmed();
+    group_name_input = normalisedName(text);
 }
 
 void Dialog_addgroup::onOkClicked()

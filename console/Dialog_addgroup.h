@@ -26,6 +26,9 @@ public:
     // Names of the groups that exist; the dialog refuses them as it does
     // the reserved ones, so the teacher can choose again.
     void setTakenNames(const QStringList& names);
+    // A typed or imported group name as it is kept: no quote marks, no
+    // surrounding blanks.
+    static QString normalisedName(QString text);
 
 private:
     void onNameEdited(const QString& text);

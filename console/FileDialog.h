@@ -12,10 +12,12 @@ public:
     FileDialog() = delete;
 
     static QString getSaveFileName(QWidget* parent, const QString& caption, const QString& dir, const QString& filter);
+    static QString getOpenFileName(QWidget* parent, const QString& caption, const QString& dir, const QString& filter);
 
     // The next chooser returns `path` at once instead of being shown; an
     // empty path answers as a teacher who cancelled.
     static void setNextSaveFileName(const QString& path);
+    static void setNextOpenFileName(const QString& path) { setNextSaveFileName(path); }
     // Withdraws a pending answer.
     static void clearNextAnswer();
 };

@@ -1,8 +1,12 @@
 #include "MessageBox.h"
 
+#include <QList>
+
 namespace {
 
 QMessageBox::StandardButton nextAnswer = QMessageBox::NoButton;
+// Answers for the boxes after the next one, in order.
+QList<QMessageBox::StandardButton> laterAnswers;
 QString lastAskedTitle;
 QString lastAskedText;
 
@@ -14,7 +18,7 @@ bool takeAnswer(const QString& title, const QString& text, QMessageBox::Standard
     if (nextAnswer == QMessageBox::NoButton)
         return false;
     *answer = nextAnswer;
-    nextAnswer = QMessageBox::NoButton;
+    nextAnswer = laterAnswers.isEmpty() ? QMessageBox::NoButton : laterAnswers.takeFirst();
     return true;
 }
 
@@ -59,6 +63,13 @@ QMessageBox::StandardButton MessageBox::information(QWidget* parent, const QStri
 void MessageBox::setNextAnswer(QMessageBox::StandardButton button)
 {
     nextAnswer = button;
+    laterAnswers.clear();
+}
+
+void MessageBox::setNextAnswers(const QList<QMessageBox::StandardButton>& buttons)
+{
+    laterAnswers = buttons;
+    nextAnswer = laterAnswers.isEmpty() ? QMessageBox::NoButton : laterAnswers.takeFirst();
 }
 
 QString MessageBox::lastTitle()

@@ -7,6 +7,7 @@
 #undef MessageBox
 #endif
 
+#include <QList>
 #include <QMessageBox>
 #include <QString>
 
@@ -35,6 +36,8 @@ public:
     // The next box returns this answer at once instead of being shown.
     // NoButton withdraws a pending answer.
     static void setNextAnswer(QMessageBox::StandardButton button);
+    // The next boxes, one answer each.
+    static void setNextAnswers(const QList<QMessageBox::StandardButton>& buttons);
     // Title and text of the last box asked for, shown or pre-answered.
     static QString lastTitle();
     static QString lastText();

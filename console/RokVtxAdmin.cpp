@@ -379,6 +379,7 @@ void RokVtxAdmin::wireActions()
     connect(ui->action_view_online_only, &QAction::triggered, this, &RokVtxAdmin::setOnlineOnly);
     connect(ui->action_op_wake, &QAction::triggered, this, &RokVtxAdmin::wakeCurrentTab);
     connect(ui->action_file_export, &QAction::triggered, this, &RokVtxAdmin::exportMachineList);
+    connect(ui->action_file_import, &QAction::triggered, this, &RokVtxAdmin::importMachineList);
 }
 
 void RokVtxAdmin::switchView(QAction* action)
@@ -903,26 +904,35 @@ void RokVtxAdmin::moveMachineIntoGroup()
 
 void RokVtxAdmin::moveSelectedMachineTo(const QString& target)
 {
-    const CStuInfo_PTR machine = registry.findMachine(selected_mac);
+    if (registry.groupNames().contains(target))
+        moveMachineTo(selected_mac, target);
+}
+
+void RokVtxAdmin::moveMachineTo(quint64 mac, const QString& target)
+{
+    const CStuInfo_PTR machine = registry.findMachine(mac);
     if (!machine)
         return;
     const QString old = machine->group_name;
-    if (old == target || !registry.groupNames().contains(target))
+    if (old == target || (!target.isEmpty() && !registry.groupNames().contains(target)))
         return;
 
     if (!old.isEmpty()) {
-        registry.removeMachineFromGroup(old, selected_mac);
+        registry.removeMachineFromGroup(old, mac);
         if (QStudentGroupWidget* page = groupPageNamed(old))
-            page->removeMachine(selected_mac);
+            page->removeMachine(mac);
     } else if (QStudentGroupWidget* page = ungroupedPageFromTabs()) {
-        page->removeMachine(selected_mac);
+        page->removeMachine(mac);
     }
 
-    if (registry.moveMachineToGroup(target, selected_mac)) {
-        if (QStudentGroupWidget* page = groupPageNamed(target))
-            page->addMachine(machine);
-        all_page->updateMachineRow(machine, 0x10);
-    }
+    QStudentGroupWidget* page = nullptr;
+    if (!target.isEmpty() && registry.moveMachineToGroup(target, mac))
+        page = groupPageNamed(target);
+    else
+        page = ungroupedPageFromTabs();
+    if (page)
+        page->addMachine(machine);
+    all_page->updateMachineRow(machine, 0x10);
     scheduleDatabaseSave();
 }
 
@@ -1242,4 +1252,91 @@ void RokVtxAdmin::exportMachineList()
     ui->statusBar->showMessage(
         QStringLiteral("已导出 %1 台机器到“%2”").arg(machines.size()).arg(QDir::toNativeSeparators(path)),
         StatusMessageMs);
+}
+
+void RokVtxAdmin::importMachineList()
+{
+    const QString path = FileDialog::getOpenFileName(this, QStringLiteral("导入机器列表"),
+        QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation), QStringLiteral("CSV 文件 (*.csv)"));
+    if (path.isEmpty())
+        return;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        MessageBox::critical(this, QStringLiteral("错误"),
+            QStringLiteral("无法读取“%1”：%2").arg(QDir::toNativeSeparators(path), file.errorString()), QMessageBox::Ok);
+        return;
+    }
+    QStringList refused;
+    const QList<MachineListCsv::Entry> entries = MachineListCsv::decode(file.readAll(), &refused);
+
+    // Taking a machine out of the group a teacher put it in needs consent,
+    // asked once for the whole list.
+    int inOtherGroup = 0;
+    for (const MachineListCsv::Entry& entry : entries) {
+        const CStuInfo_PTR machine = registry.findMachine(entry.mac);
+        if (machine && !machine->group_name.isEmpty() && machine->group_name != entry.group)
+            ++inOtherGroup;
+    }
+    const bool moveGrouped = inOtherGroup == 0
+        || MessageBox::question(this, QStringLiteral("导入机器列表"),
+               QStringLiteral("列表中有 %1 台机器已在其他分组中，是否将它们移到列表中的分组？").arg(inOtherGroup),
+               QMessageBox::Yes | QMessageBox::No)
+            == QMessageBox::Yes;
+
+    int added = 0;
+    int moved = 0;
+    int kept = 0;
+    int groupsAdded = 0;
+    StringItemList catalog;
+    for (const MachineListCsv::Entry& entry : entries) {
+        if (!entry.group.isEmpty() && !registry.groupNames().contains(entry.group)) {
+            int order = 1;
+            for (const CStudentGroup_PTR& group : registry.sortedGroups())
+                order = std::max(order, group->display_order + 1);
+            if (!registry.addGroup(entry.group, order)) {
+                refused << QStringLiteral("第 %1 行：无法创建分组“%2”").arg(entry.line).arg(entry.group);
+                continue;
+            }
+            if (groupsAdded++ == 0)
+                catalog = loadCatalog();
+            distributeCatalog(catalog, createGroupPage(entry.group, false, order));
+        }
+        const CStuInfo_PTR machine = registry.findMachine(entry.mac);
+        if (!machine) {
+            const CStuInfo_PTR fresh = registry.updateMachine(entry.mac, entry.hostname, entry.ip, false);
+            if (!fresh) {
+                refused << QStringLiteral("第 %1 行：机器数量已达上限").arg(entry.line);
+                continue;
+            }
+            if (!entry.group.isEmpty())
+                registry.moveMachineToGroup(entry.group, entry.mac);
+            placeNewMachine(fresh);
+            ++added;
+        } else if (machine->group_name == entry.group) {
+            // Host name and address stay as the machine itself last told.
+        } else if (!machine->group_name.isEmpty() && !moveGrouped) {
+            ++kept;
+        } else {
+            moveMachineTo(entry.mac, entry.group);
+            ++moved;
+        }
+    }
+    if (groupsAdded > 0) {
+        refreshCommandStates(tab_widget->currentIndex()); // new pages are unlocked
+        scheduleConfigSave();
+    }
+    scheduleDatabaseSave();
+
+    QString text = QStringLiteral("新增 %1 台机器，移动 %2 台，拒绝 %3 行。").arg(added).arg(moved).arg(refused.size());
+    if (groupsAdded > 0)
+        text += QStringLiteral("\n新建分组 %1 个。").arg(groupsAdded);
+    if (kept > 0)
+        text += QStringLiteral("\n%1 台机器留在原分组。").arg(kept);
+    constexpr int RefusalsShown = 10;
+    if (!refused.isEmpty()) {
+        text += QLatin1Char('\n') + refused.mid(0, RefusalsShown).join(QLatin1Char('\n'));
+        if (refused.size() > RefusalsShown)
+            text += QStringLiteral("\n……");
+    }
+    MessageBox::information(this, QStringLiteral("导入机器列表"), text, QMessageBox::Ok);
 }

@@ -114,6 +114,8 @@ public slots:
     void deleteSelectedMachine();
     // The group part of moveMachineIntoGroup, once the group is chosen.
     void moveSelectedMachineTo(const QString& target);
+    // Into group `target`, or out of any group for an empty `target`.
+    void moveMachineTo(quint64 mac, const QString& target);
 
     void loadConfigFile();
     void saveConfigFile();
@@ -123,6 +125,8 @@ public slots:
     void wakeSelectedMachine();
     void setOnlineOnly(bool onlineOnly);
     void exportMachineList();
+    // Sets up machines and groups from a list in the export's columns.
+    void importMachineList();
 
 protected:
     void closeEvent(QCloseEvent* event) override;

@@ -11,5 +11,8 @@ namespace MacAddress {
 QString toDisplay(quint64 mac);
 // The display form without separators, the key the tables sort on.
 QString toCompact(quint64 mac);
+// Reads the display form back; '-' or no separator and lower case are taken
+// as well. False for anything else and for the all-zero address.
+bool fromDisplay(const QString& text, quint64* mac);
 
 } // namespace MacAddress

@@ -1,9 +1,10 @@
 // What the teacher sees at a glance and the power-on command: the status-bar
 // counts, the on-line filter, the last-heard tool tip, the tray message for
-// machines lost while the window is hidden, the CSV export, and waking the
+// machines lost while the window is hidden, the CSV export and import, and waking the
 // off-line machines of a tab.
 
 #include "FileDialog.h"
+#include "MacAddress.h"
 #include "QtRokTableView.h"
 #include "UdpServer.h"
 #include "WakeOnLan.h"
@@ -115,6 +116,9 @@ private slots:
     void trayMessagePerBurstWhileHidden();
     void exportWritesCsv();
     void exportFailureIsReported();
+    void importGivesExportedGroupsBack();
+    void importRefusesBadRowsAndAsksOnce_data();
+    void importRefusesBadRowsAndAsksOnce();
     void wakeReachesOfflineMachinesOfTab_data();
     void wakeReachesOfflineMachinesOfTab();
 
@@ -334,6 +338,100 @@ void TestOverview::exportFailureIsReported()
     QVERIFY2(MessageBox::lastText().contains(QDir::toNativeSeparators(path)), qPrintable(MessageBox::lastText()));
     QVERIFY(window.statusBar()->currentMessage().isEmpty());
     QVERIFY(!QFile::exists(path));
+}
+
+void TestOverview::importGivesExportedGroupsBack()
+{
+    QTemporaryDir dir;
+    QVERIFY(seedLab(dir));
+    const QString path = dir.filePath(QStringLiteral("全部.csv"));
+    QStringList tabs;
+    QList<QStringList> machines;
+    {
+        RokVtxAdmin source(dir.path());
+        source.tabWidget()->setCurrentIndex(0);
+        FileDialog::setNextSaveFileName(path);
+        action(source, "action_file_export")->trigger();
+        QVERIFY(QFile::exists(path));
+        tabs = tabTexts(source);
+        for (const CStuInfo_PTR& machine : source.studentManage().allMachines())
+            machines << QStringList { MacAddress::toDisplay(machine->ullmac), machine->hostname, machine->ip,
+                machine->group_name };
+    }
+
+    QTemporaryDir other;
+    RokVtxAdmin target(other.path());
+    FileDialog::setNextOpenFileName(path);
+    MessageBox::setNextAnswer(QMessageBox::Ok);
+    action(target, "action_file_import")->trigger();
+    QCOMPARE(MessageBox::lastText(), QStringLiteral("新增 6 台机器，移动 0 台，拒绝 0 行。\n新建分组 2 个。"));
+    QCOMPARE(tabTexts(target), tabs);
+    QList<QStringList> imported;
+    for (const CStuInfo_PTR& machine : target.studentManage().allMachines()) {
+        // The formula guard is gone again, and each machine is on its page.
+        imported << QStringList { MacAddress::toDisplay(machine->ullmac), machine->hostname, machine->ip,
+            machine->group_name };
+        const QString tab = machine->group_name.isEmpty() ? QStringLiteral("未分组") : machine->group_name;
+        QVERIFY(rowOf(page(target, tab), machine->ullmac) >= 0);
+    }
+    QCOMPARE(imported, machines);
+    target.saveNow();
+    QCOMPARE(readDatabase(other.filePath(QStringLiteral("data.sqlite3"))).groupNames(), QStringList({ Room1, Room2 }));
+}
+
+void TestOverview::importRefusesBadRowsAndAsksOnce_data()
+{
+    QTest::addColumn<bool>("move");
+    QTest::addColumn<QString>("groupOfR1a");
+    QTest::newRow("moved") << true << Room2;
+    QTest::newRow("kept") << false << Room1;
+}
+
+void TestOverview::importRefusesBadRowsAndAsksOnce()
+{
+    QFETCH(bool, move);
+    QFETCH(QString, groupOfR1a);
+    QTemporaryDir dir;
+    QVERIFY(seedLab(dir));
+    RokVtxAdmin window(dir.path());
+    // As a spreadsheet program saves it: no byte order mark, LF, no state.
+    const QString path = dir.filePath(QStringLiteral("机房.csv"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("\xe6\x9c\xba\xe5\x99\xa8\xe5\x90\x8d,IP,MAC,G\n" // 机器名
+               "new-1,10.0.9.1,aa-bb-cc-dd-ee-01,\xe4\xb8\x89\n" // 三
+               "r1-a,10.0.1.1,01:01:00:00:00:0A,\xe4\xba\x8c\xe5\x8f\xb7\xe6\x9c\xba\xe6\x88\xbf\n" // 二号机房
+               "r1-b,10.0.1.2,02:01:00:00:00:0A,\xe4\xba\x8c\xe5\x8f\xb7\xe6\x9c\xba\xe6\x88\xbf\n"
+               "free,10.0.3.1,01:03:00:00:00:0A,'=g\n"
+               "\"q,\"\"1\"\"\nx\",10.0.9.4,aabbccddee04\n"
+               "\n"
+               "bad-mac,10.0.9.2,aa:bb:cc:dd:ee\n"
+               "bad-ip,999.0.0.1,aa:bb:cc:dd:ee:02\n"
+               "zero,,00:00:00:00:00:00\n"
+               "all,,aa:bb:cc:dd:ee:03,\xe5\x85\xa8\xe9\x83\xa8\n" // 全部
+               "again,10.0.9.5,AA:BB:CC:DD:EE:01\n"
+               "short,10.0.9.6\n");
+    file.close();
+
+    FileDialog::setNextOpenFileName(path);
+    MessageBox::setNextAnswers({ move ? QMessageBox::Yes : QMessageBox::No, QMessageBox::Ok });
+    action(window, "action_file_import")->trigger();
+    const QString text = MessageBox::lastText();
+    const int moved = move ? 3 : 1; // free needs no consent
+    QVERIFY2(text.startsWith(QStringLiteral("新增 2 台机器，移动 %1 台，拒绝 6 行。").arg(moved)), qPrintable(text));
+    for (const char* line : { "第 9 行", "第 10 行", "第 11 行", "第 12 行", "第 13 行", "第 14 行" })
+        QVERIFY2(text.contains(QString::fromUtf8(line)), line);
+
+    QStudentManage& registry = window.studentManage();
+    QCOMPARE(registry.groupNames(), QStringList({ Room1, Room2, QStringLiteral("三"), QStringLiteral("=g") }));
+    QCOMPARE(registry.findMachine(0x01EEDDCCBBAAULL)->group_name, QStringLiteral("三"));
+    QCOMPARE(registry.findMachine(0x04EEDDCCBBAAULL)->hostname, QStringLiteral("q,\"1\"\nx"));
+    QCOMPARE(registry.findMachine(0x04EEDDCCBBAAULL)->group_name, QString());
+    QCOMPARE(registry.findMachine(R1a)->group_name, groupOfR1a);
+    QCOMPARE(rowOf(page(window, groupOfR1a), R1a) >= 0, true);
+    QCOMPARE(registry.findMachine(Free)->group_name, QStringLiteral("=g"));
+    QCOMPARE(rowOf(page(window, QStringLiteral("未分组")), Free), -1);
+    QCOMPARE(registry.allMachines().size(), 8);
 }
 
 void TestOverview::wakeReachesOfflineMachinesOfTab_data()
