@@ -387,6 +387,15 @@ void TestMainWindow::registrationAddsRows()
     // A new machine reaches the database without waiting for the exit.
     const QString path = window.databasePath();
     QTRY_VERIFY_WITH_TIMEOUT(readDatabase(path).machines.contains(mac), 10000);
+
+    // Registering again under a new name renames the rows and the stored record.
+    const QByteArray again = Protocol::buildRegister(mac, QStringLiteral("pc-renamed"));
+    QVERIFY(agent.sendto(again.constData(), again.size(), Protocol::addressFromOctets(127, 0, 0, 1),
+                Protocol::ConsolePort)
+        >= 0);
+    QTRY_COMPARE(all->machine_table->getCellText(rowOf(all, mac), 0), QStringLiteral("pc-renamed"));
+    QTRY_COMPARE_WITH_TIMEOUT(
+        readDatabase(path).machines.value(mac)->hostname, QStringLiteral("pc-renamed"), 10000);
 }
 
 void TestMainWindow::worksWithoutSocket()
