@@ -115,7 +115,8 @@ void TestConfig::configHoldsEveryPageButAll()
     a.programs = QStringList { QStringLiteral("C:\\a.exe") };
     GroupSettings ungrouped;
     ungrouped.group_name = QStringLiteral("未分组");
-    QCOMPARE(fileBytes(configPath(dir)), GroupSettingsFile::toText({ a, ungrouped }));
+    QCOMPARE(
+        fileBytes(configPath(dir)), GroupSettingsFile::toText({ a, ungrouped }, GroupSettingsFile::NativeLineEnd));
 }
 
 void TestConfig::configRoundTrip()
