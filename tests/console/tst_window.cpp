@@ -19,7 +19,6 @@
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QHelpEvent>
-#include <QImage>
 #include <QMenu>
 #include <QSettings>
 #include <QStatusBar>
@@ -69,16 +68,6 @@ QMenu* trayMenu(const RokVtxAdmin& window)
 // Lock-state words with the default flags (manual IP refused, USB refused).
 constexpr uint32_t NoLock = 0xF0000100;
 
-QImage iconImage(const QIcon& icon)
-{
-    return icon.pixmap(QSize(32, 32)).toImage().convertToFormat(QImage::Format_ARGB32);
-}
-
-QImage resourceImage(const char* name)
-{
-    return iconImage(QIcon(QStringLiteral(":/RokVtxAdmin/images/") + QLatin1String(name)));
-}
-
 // The check marks shown, and whether "删除当前组" is offered.
 QStringList marksOf(const RokVtxAdmin& window)
 {
@@ -105,12 +94,6 @@ GroupSettings configEntry(const QString& path, const QString& name)
         if (entry.group_name == name)
             return entry;
     return GroupSettings();
-}
-
-// The combo box in the state column of an embedded list's row.
-QComboBox* stateBox(QStudentGroupWidget* page, int type, int row)
-{
-    return page->policy_editor->stateBox(type, row);
 }
 
 constexpr quint64 MacOne = 0x0000A1A1A1A1A1A1ULL; // in A, 10.0.0.11
@@ -280,43 +263,33 @@ private slots:
 
     void pagesFollowStoredGroupOrder();
     void viewSwitching();
-    void viewShortcuts();
     void contextMenuPerTab_data();
     void contextMenuPerTab();
-    void contextMenuOverEmptyArea();
     void offlineMachineOfUnknownGroup();
     void lateOfflineReportOfDeletedMachine();
     void closeHidesToTray();
-    void onlyCurrentTabRefreshes();
     void registrationAddsRows();
     void worksWithoutSocket();
     void lockOnOneTabAndToggleOff();
     void allTabReachesEveryPageInTabOrder_data();
     void allTabReachesEveryPageInTabOrder();
-    void usbActionLook();
     void checkMarksFollowTab_data();
     void checkMarksFollowTab();
-    void tabSwitchSendsNothing();
     void configWrittenAfterCommands();
-    void configWrittenAfterSwitchOff();
     void restoredStateShownAtOnce();
     void addGroupDialogBehaviour_data();
     void addGroupDialogBehaviour();
-    void moveDialogBehaviour();
     void addGroupTabPositions_data();
     void addGroupTabPositions();
     void addGroupOfTakenNameRefused();
     void addGroupToLockedLab();
     void addGroupBeforeShownTab();
     void moveMachineBetweenGroups();
-    void moveWithoutGroups();
     void removeMachineFromGroup();
     void deleteMachineFromEveryTab();
     void deleteCurrentGroup();
     void deleteGroupOnlyOnGroupTabs();
     void configHoldsEveryPageButAll();
-    void configRoundTrip();
-    void sameTabTextReceivesSameEntry();
     void malformedConfig_data();
     void malformedConfig();
     void countsFollowTabAndMachines();
@@ -429,23 +402,6 @@ void TestWindow::viewSwitching()
     QVERIFY(window.tabWidget()->isVisible());
 }
 
-void TestWindow::viewShortcuts()
-{
-    QTemporaryDir dir;
-    RokVtxAdmin window(dir.path());
-    window.show();
-    window.activateWindow();
-    if (!QTest::qWaitForWindowActive(&window))
-        QSKIP("The platform does not activate windows; shortcuts cannot reach this one.");
-
-    QTest::keyClick(&window, Qt::Key_F3);
-    QTRY_VERIFY(window.tabWidget()->isHidden());
-    QCOMPARE(window.windowTitle(), TitleBase + QStringLiteral(" — 配置进程监控"));
-    QTest::keyClick(&window, Qt::Key_F2);
-    QTRY_VERIFY(window.tabWidget()->isVisible());
-    QCOMPARE(window.windowTitle(), TitleBase + QStringLiteral(" — 管理"));
-}
-
 void TestWindow::contextMenuPerTab_data()
 {
     QTest::addColumn<QString>("tab");
@@ -503,23 +459,6 @@ void TestWindow::contextMenuPerTab()
     QVERIFY(enabled.value(QStringLiteral("删除本机...(&D)")));
     QCOMPARE(enabled.value(QStringLiteral("唤醒本机(&W)")), !online); // a running machine needs no wake
     QCOMPARE(window.selectedMac(), mac);
-}
-
-void TestWindow::contextMenuOverEmptyArea()
-{
-    QTemporaryDir dir;
-    QVERIFY(seedTwoGroups(dir));
-    RokVtxAdmin window(dir.path());
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    window.setSelectedMac(MacA);
-
-    QtRokTableView* table = window.allPage()->machine_table;
-    const QPoint below(5, table->viewport()->height() - 2);
-    QVERIFY(!table->indexAt(below).isValid());
-    window.showMachineContextMenu(below);
-    QVERIFY(!QApplication::activePopupWidget());
-    QCOMPARE(window.selectedMac(), quint64(0));
 }
 
 void TestWindow::offlineMachineOfUnknownGroup()
@@ -615,26 +554,6 @@ void TestWindow::closeHidesToTray()
     app->is_saving_session = false;
     QVERIFY(closed);
     QVERIFY(window.isHidden());
-}
-
-void TestWindow::onlyCurrentTabRefreshes()
-{
-    QTemporaryDir dir;
-    QVERIFY(seedTwoGroups(dir));
-    RokVtxAdmin window(dir.path());
-    const auto refreshing = [&window] {
-        QList<int> tabs;
-        for (int i = 0; i < window.tabWidget()->count(); ++i)
-            if (window.pageAt(i)->refresh_enabled.load())
-                tabs << i;
-        return tabs;
-    };
-    QCOMPARE(refreshing(), QList<int> { 0 });
-    window.tabWidget()->setCurrentIndex(2);
-    QCOMPARE(refreshing(), QList<int> { 2 });
-    QCOMPARE(window.currentTab(), 2);
-    window.tabWidget()->setCurrentIndex(3);
-    QCOMPARE(refreshing(), QList<int> { 3 });
 }
 
 void TestWindow::registrationAddsRows()
@@ -796,43 +715,6 @@ void TestWindow::allTabReachesEveryPageInTabOrder()
         QCOMPARE(lockWord(log.sent.at(i).datagram), again);
 }
 
-void TestWindow::usbActionLook()
-{
-    QTemporaryDir dir;
-    QVERIFY(seedGroupsAB(dir));
-    SendLog log;
-    RokVtxAdmin window(dir.path());
-    window.tabWidget()->setCurrentIndex(2);
-    QAction* usb = action(window, "action_op_usbdisk");
-    const QImage enable = resourceImage("usb-disk-enable.png");
-    const QImage disable = resourceImage("usb-disk-disable.png");
-    QVERIFY(!enable.isNull());
-    QVERIFY(enable != disable);
-    // The icon and tool tip tell what the page allows; the text what a click does.
-    const auto looksAllowed = [&](bool allowed) {
-        return usb->isChecked() == allowed && iconImage(usb->icon()) == (allowed ? enable : disable)
-            && usb->toolTip() == (allowed ? QStringLiteral("当前允许使用U盘") : QStringLiteral("当前禁用U盘"))
-            && usb->text() == QStringLiteral("禁用U盘(&U)");
-    };
-    QVERIFY(looksAllowed(false));
-
-    log.watchAll(window);
-    usb->trigger();
-    QVERIFY(looksAllowed(true));
-    QVERIFY(window.pageAt(2)->lock_state->allowusbdrv.load());
-    QVERIFY(!window.pageAt(1)->lock_state->allowusbdrv.load());
-    QCOMPARE(lockWord(log.sent.value(0).datagram), 0xF0000300u);
-
-    usb->trigger();
-    QVERIFY(looksAllowed(false));
-    QVERIFY(!window.pageAt(2)->lock_state->allowusbdrv.load());
-
-    // The look follows the tab as well.
-    window.pageAt(1)->setAllowUsbDrv(true);
-    window.tabWidget()->setCurrentIndex(1);
-    QVERIFY(looksAllowed(true));
-}
-
 void TestWindow::checkMarksFollowTab_data()
 {
     QTest::addColumn<QList<int>>("lockTypes"); // pages A, B, 未分组
@@ -891,22 +773,6 @@ void TestWindow::checkMarksFollowTab()
     }
 }
 
-void TestWindow::tabSwitchSendsNothing()
-{
-    QTemporaryDir dir;
-    QVERIFY(seedGroupsAB(dir));
-    SendLog log;
-    RokVtxAdmin window(dir.path());
-    window.pageAt(1)->setLockType(2);
-    window.pageAt(3)->setAllowUsbDrv(true);
-    log.watchAll(window);
-    for (int tab : { 1, 2, 3, 0, 3, 1 })
-        window.tabWidget()->setCurrentIndex(tab);
-    action(window, "action_view_watch_app")->trigger();
-    action(window, "action_view_manage")->trigger();
-    QVERIFY(log.sent.isEmpty());
-}
-
 void TestWindow::configWrittenAfterCommands()
 {
     QTemporaryDir dir;
@@ -930,36 +796,6 @@ void TestWindow::configWrittenAfterCommands()
     QCOMPARE(entries.size(), 3);
     for (const GroupSettings& entry : entries)
         QVERIFY(entry.allowusbdrv);
-}
-
-void TestWindow::configWrittenAfterSwitchOff()
-{
-    QTemporaryDir dir;
-    QVERIFY(seedGroupsAB(dir));
-    SendLog log;
-    RokVtxAdmin window(dir.path());
-    window.loadConfigFile();
-    const QString path = window.configPath();
-    QStudentGroupWidget* groupB = window.pageAt(2);
-
-    QComboBox* box = stateBox(groupB, 3, 0);
-    QVERIFY(box);
-    log.watch(groupB);
-    box->setCurrentIndex(1);
-    // The group's policy goes out at once, without the switched-off entry.
-    const QList<SendLog::Sent> policies = log.ofId(Protocol::MSG_ADMIN_POLICY);
-    QCOMPARE(policies.size(), 1);
-    Protocol::PolicyContent policy;
-    QVERIFY(Protocol::parsePolicy(policies.at(0).datagram, policy));
-    QVERIFY(policy.lists[2].isEmpty());
-    QCOMPARE(policy.lists[0], (QStringList { QStringLiteral("游戏.*"), QStringLiteral("QQ") }));
-
-    QTRY_COMPARE_WITH_TIMEOUT(
-        configEntry(path, QStringLiteral("B")).programs, QStringList { QStringLiteral("C:\\a.exe") }, 10000);
-    QVERIFY(configEntry(path, QStringLiteral("A")).programs.isEmpty());
-
-    box->setCurrentIndex(0);
-    QTRY_VERIFY_WITH_TIMEOUT(configEntry(path, QStringLiteral("B")).programs.isEmpty(), 10000);
 }
 
 void TestWindow::restoredStateShownAtOnce()
@@ -1044,28 +880,6 @@ void TestWindow::addGroupDialogBehaviour()
         QCOMPARE(dialog.result(), int(QDialog::Rejected));
         QVERIFY(dialog.isHidden());
     }
-}
-
-void TestWindow::moveDialogBehaviour()
-{
-    Dialog_moveinto_grp dialog;
-    auto* box = dialog.findChild<QComboBox*>(QStringLiteral("comboBox"));
-    dialog.show();
-    dialog.setGroupNames({});
-    QCOMPARE(dialog.chosen_group, QString());
-    dialog.findChild<QPushButton*>(QStringLiteral("pushButton_ok"))->click();
-    QVERIFY(dialog.isVisible()); // nothing chosen, nothing happens
-
-    dialog.setGroupNames({ QStringLiteral("B"), QStringLiteral("A") });
-    QCOMPARE(dialog.chosen_group, QStringLiteral("B"));
-    box->setCurrentIndex(1);
-    QCOMPARE(dialog.chosen_group, QStringLiteral("A"));
-    dialog.findChild<QPushButton*>(QStringLiteral("pushButton_ok"))->click();
-    QCOMPARE(dialog.result(), int(QDialog::Accepted));
-
-    dialog.show();
-    dialog.findChild<QPushButton*>(QStringLiteral("pushButton_cancel"))->click();
-    QCOMPARE(dialog.result(), int(QDialog::Rejected));
 }
 
 void TestWindow::addGroupTabPositions_data()
@@ -1228,19 +1042,6 @@ void TestWindow::moveMachineBetweenGroups()
     QCOMPARE(groupB->machine_table->getRowCount(), 1);
 }
 
-void TestWindow::moveWithoutGroups()
-{
-    QTemporaryDir dir;
-    QVERIFY(seedDatabase(dataPath(dir), {}, { { MacFree, QStringLiteral("pc-3"), QStringLiteral("10.0.0.13"), {} } }));
-    RokVtxAdmin window(dir.path());
-    window.setSelectedMac(MacFree);
-    MessageBox::setNextAnswer(QMessageBox::Ok);
-    window.moveMachineIntoGroup();
-    QCOMPARE(MessageBox::lastTitle(), QStringLiteral("错误"));
-    QCOMPARE(MessageBox::lastText(), QStringLiteral("您需要先创建分组，才可以继续此操作。"));
-    QVERIFY(rowOf(window.ungroupedPage(), MacFree) >= 0);
-}
-
 void TestWindow::removeMachineFromGroup()
 {
     QTemporaryDir dir;
@@ -1390,67 +1191,6 @@ void TestWindow::configHoldsEveryPageButAll()
     ungrouped.group_name = QStringLiteral("未分组");
     QCOMPARE(
         fileBytes(configPath(dir)), GroupSettingsFile::toText({ a, ungrouped }, GroupSettingsFile::NativeLineEnd));
-}
-
-void TestWindow::configRoundTrip()
-{
-    const QString group = QStringLiteral("机房\\\"一\"班, b); # /*");
-    const QString title = QStringLiteral("^.*\\.(exe|bat)$ \"x\",] */");
-    const QString program = QStringLiteral("\\\\server\\\"share\"\\程序,y\\");
-
-    QTemporaryDir dir;
-    const StringItemList items { item(1, title), item(1, QStringLiteral("plain")), item(3, program) };
-    QVERIFY(seedDatabase(dataPath(dir), { { group, 1 } }, {}, items));
-    {
-        RokVtxAdmin window(dir.path());
-        window.loadConfigFile();
-        QCOMPARE(tabTexts(window), (QStringList { "全部", group, "未分组" }));
-        QVERIFY(switchEntry(window.pageAt(1), 1, title, true));
-        QVERIFY(switchEntry(window.pageAt(1), 3, program, true));
-        QVERIFY(switchEntry(window.pageAt(2), 3, program, true));
-        window.tabWidget()->setCurrentIndex(1);
-        action(window, "action_op_keep_quiet")->trigger();
-        window.tabWidget()->setCurrentIndex(2);
-        action(window, "action_op_auto_ip")->trigger();
-    }
-
-    QList<GroupSettings> parsed;
-    QString error;
-    QVERIFY2(GroupSettingsFile::read(configPath(dir), parsed, &error), qPrintable(error));
-    QCOMPARE(parsed.size(), 2);
-    QCOMPARE(parsed.at(0).group_name, group);
-
-    RokVtxAdmin window(dir.path());
-    window.loadConfigFile();
-    const Exported first = exported(window.pageAt(1));
-    QCOMPARE(first.lockType, 1);
-    QCOMPARE(first.titles, QStringList { title });
-    QCOMPARE(first.programs, QStringList { program });
-    const Exported second = exported(window.ungroupedPage());
-    QCOMPARE(second.lockType, 0);
-    QVERIFY(second.manualIp);
-    QCOMPARE(second.titles, QStringList());
-    QCOMPARE(second.programs, QStringList { program });
-    // The states come back in the check marks of the tab in front too.
-    window.tabWidget()->setCurrentIndex(1);
-    QVERIFY(action(window, "action_op_keep_quiet")->isChecked());
-}
-
-void TestWindow::sameTabTextReceivesSameEntry()
-{
-    // A group of that name from an earlier version of the console.
-    QTemporaryDir dir;
-    QVERIFY(seedDatabase(dataPath(dir), { { QStringLiteral("未分组"), 1 } }, {}, catalog()));
-    QVERIFY(writeFile(configPath(dir),
-        "groups=(\n\t{\n\t\tgroup-name=\"未分组\";\n\t\tlock-type=1;\n\t\ttype-1=[\"QQ\"];\n\t},\n"
-        "\t{\n\t\tgroup-name=\"nobody\";\n\t\tlock-type=3;\n\t},\n);"));
-    RokVtxAdmin window(dir.path());
-    window.loadConfigFile();
-    QCOMPARE(tabTexts(window), (QStringList { "全部", "未分组", "未分组" }));
-    for (int i = 1; i < 3; ++i) {
-        QCOMPARE(window.pageAt(i)->lock_state->lock_type, 1);
-        QCOMPARE(exported(window.pageAt(i)).titles, QStringList { QStringLiteral("QQ") });
-    }
 }
 
 void TestWindow::malformedConfig_data()
