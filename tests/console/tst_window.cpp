@@ -1372,7 +1372,11 @@ void TestWindow::trayMessagePerBurstWhileHidden()
     QCOMPARE(messages.at(0).at(0).toString(), QStringLiteral("机器离线"));
     QCOMPARE(messages.at(0).at(1).toString(), QStringLiteral("3 台机器离线：free、r1-a、r1-b"));
 
-    // Many are counted, not named.
+    // Five are named, more are counted.
+    messages.clear();
+    window.onMachinesChanged(machines({ R1a, R1b, R1c, R2a, Free }));
+    QVERIFY(messages.wait(10000));
+    QCOMPARE(messages.at(0).at(1).toString(), QStringLiteral("5 台机器离线：free、r1-a、r1-b、r1-c、机房,\"二\""));
     messages.clear();
     window.onMachinesChanged(machines({ R1a, R1b, R1c, R2a, R2b, Free }));
     QVERIFY(messages.wait(10000));
