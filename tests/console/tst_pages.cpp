@@ -1,3 +1,7 @@
+// A group page and its policy lists on their own: rows and their states,
+// the datagrams a page hands out, the embedded editor's boxes and merges.
+
+#include "MessageBox.h"
 #include "MetaTypes.h"
 #include "Protocol.h"
 #include "QAppWatcherWidget.h"
@@ -5,11 +9,11 @@
 #include "QtRokTableView.h"
 
 #include <QBrush>
-#include <QDir>
-#include <QElapsedTimer>
+#include <QComboBox>
 #include <QHeaderView>
 #include <QMetaMethod>
 #include <QPointer>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QThread>
@@ -39,20 +43,24 @@ QtDoubleIntStringItem_PTR item(int type, const QString& text, int state = 1)
     return entry;
 }
 
-QStringList columnTexts(const QStudentGroupWidget& page, int column)
+QStringList columnTexts(const QtRokTableView* table, int column = 0)
 {
     QStringList texts;
-    for (int row = 0; row < page.machine_table->getRowCount(); ++row)
-        texts << page.machine_table->getCellText(row, column);
+    for (int row = 0; row < table->getRowCount(); ++row)
+        texts << table->getCellText(row, column);
     return texts;
 }
 
-int rowWithText(const QStudentGroupWidget& page, int column, const QString& text)
+QStringList columnTexts(const QStudentGroupWidget& page, int column)
 {
-    for (int row = 0; row < page.machine_table->getRowCount(); ++row) {
-        if (page.machine_table->getCellText(row, column) == text)
+    return columnTexts(page.machine_table, column);
+}
+
+int rowWithText(const QtRokTableView* table, int column, const QString& text)
+{
+    for (int row = 0; row < table->getRowCount(); ++row)
+        if (table->getCellText(row, column) == text)
             return row;
-    }
     return -1;
 }
 
@@ -75,65 +83,88 @@ QByteArray addressBytes(uint32_t address)
 const uint32_t GroupAddress = Protocol::addressFromOctets(239, 74, 8, 27);
 const QString Online = QStringLiteral("在线");
 const QString Offline = QStringLiteral("断开");
+const QString active = QStringLiteral("激活");
+const QString inactive = QStringLiteral("停用");
 
-// Records every datagram on the test's thread: emissions from the UI thread
-// arrive directly, those of the page's resend thread arrive queued.
+// Every datagram of a page on the test's thread: emissions from the UI
+// thread arrive directly, those of the page's resend thread queued.
 class Recorder : public QObject
 {
-    Q_OBJECT
-
 public:
     struct Sent
     {
         uint32_t address = 0;
         QByteArray datagram;
-        qint64 atMs = 0;
     };
 
     explicit Recorder(QStudentGroupWidget& page)
     {
-        clock.start();
-        connect(&page, &QStudentGroupWidget::sg_need_send_msg, this, &Recorder::record);
+        connect(&page, &QStudentGroupWidget::sg_need_send_msg, this,
+            [this](uint32_t address, const QByteArray& datagram) { sent << Sent { address, datagram }; });
     }
 
     QList<Sent> ofId(uint32_t id) const
     {
         QList<Sent> matching;
-        for (const Sent& one : sent) {
+        for (const Sent& one : sent)
             if (Protocol::consoleMessageId(one.datagram) == id)
                 matching << one;
-        }
         return matching;
     }
 
     QList<Sent> sent;
-    QElapsedTimer clock;
-
-public slots:
-    void record(uint32_t address, const QByteArray& datagram) { sent << Sent { address, datagram, clock.elapsed() }; }
 };
+
+// The state box of a row as the teacher would see it: the editor builds a
+// table's boxes when the table is first shown or a box is asked for.
+QComboBox* boxAt(QtRokTableView* table, int row)
+{
+    QWidget* widget = table;
+    while (widget && !qobject_cast<QAppWatcherWidget*>(widget))
+        widget = widget->parentWidget();
+    auto* editor = qobject_cast<QAppWatcherWidget*>(widget);
+    for (int type = 1; editor && type <= 3; ++type)
+        if (editor->tableOfType(type) == table)
+            return editor->stateBox(type, row);
+    return nullptr;
+}
+
+// "text=state" per row, the state as the box shows it.
+QStringList rows(QtRokTableView* table)
+{
+    QStringList list;
+    for (int row = 0; row < table->getRowCount(); ++row) {
+        const QComboBox* box = boxAt(table, row);
+        list << table->getCellText(row, 0) + QLatin1Char('=') + (box ? box->currentText() : QStringLiteral("-"));
+    }
+    return list;
+}
+
+QPushButton* button(QAppWatcherWidget& editor, const QString& text)
+{
+    for (auto* candidate : editor.findChildren<QPushButton*>())
+        if (candidate->text() == text)
+            return candidate;
+    return nullptr;
+}
 
 } // namespace
 
-class TestGroupWidget : public QObject
+class TestPages : public QObject
 {
     Q_OBJECT
 
 private slots:
     void initTestCase();
-
+    void init();
     void groupAndAllPages();
-    void signalsKeepTheirIndices();
-
     void settersSendLockAtOnce();
     void policyDatagramHoldsActiveEntriesInRowOrder();
     void allPageSendsAndLoadsNothing();
     void resendAlternatesLockFirst();
     void pageWithoutAddressNeverSends();
-
     void mergeRebuildsPolicyOnlyOnChange();
     void loadAndExportGroupConfig();
-
     void newRowsFollowSortIndicator_data();
     void newRowsFollowSortIndicator();
     void setMachinesReconcilesRows();
@@ -144,19 +175,29 @@ private slots:
     void addMachineFromWorkerThread();
     void lookupFollowsHeaderSort();
     void refreshFollowsRecords();
-    void contextMenuForwardedOnlyOverRows();
-    void manyMachines();
-
-    void destructionIsQuick();
-    void screenshot();
+    void deleteAsksForTheSelectedRow_data();
+    void deleteAsksForTheSelectedRow();
+    void stateChangeOfNonCurrentRow();
+    void stateChangeAfterSorting();
+    void setItemsRefillsOnlyGivenTypes();
+    void disabledSetRoundTrip();
+    void disabledSetSurvivesRefillAndMerge();
+    void mergeCountsRemovedAndAdded();
+    void mergeSkipsEmptyTextsAndKeepsDuplicates();
 };
 
-void TestGroupWidget::initTestCase()
+void TestPages::initTestCase()
 {
     registerRokMetaTypes();
 }
 
-void TestGroupWidget::groupAndAllPages()
+void TestPages::init()
+{
+    MessageBox::setNextAnswer(QMessageBox::NoButton);
+    MessageBox::clearLast();
+}
+
+void TestPages::groupAndAllPages()
 {
     QCOMPARE(QStudentGroupWidget(nullptr, QString()).page_name, QStringLiteral("未命名"));
 
@@ -181,20 +222,7 @@ void TestGroupWidget::groupAndAllPages()
     QVERIFY(!all.machine_table->getColumnSortable(5));
 }
 
-void TestGroupWidget::signalsKeepTheirIndices()
-{
-    // Signals 0 to 4 are part of the page's contract; new ones go after them.
-    const QMetaObject& meta = QStudentGroupWidget::staticMetaObject;
-    const QList<QByteArray> expected { "sg_customContextMenuRequested(QPoint)", "sg_group_item_changed()",
-        "sg_group_lockstate_changed()", "sg_update_machines()", "sg_need_send_msg(uint32_t,QByteArray)" };
-    for (int i = 0; i < expected.size(); ++i) {
-        const QMetaMethod method = meta.method(meta.methodOffset() + i);
-        QCOMPARE(method.methodType(), QMetaMethod::Signal);
-        QCOMPARE(method.methodSignature(), expected.at(i));
-    }
-}
-
-void TestGroupWidget::settersSendLockAtOnce()
+void TestPages::settersSendLockAtOnce()
 {
     QStudentGroupWidget page(nullptr, QStringLiteral("A"));
     page.group_addr = GroupAddress;
@@ -213,7 +241,7 @@ void TestGroupWidget::settersSendLockAtOnce()
     QCOMPARE(page.lockDatagramCopy(), recorder.sent.last().datagram);
 }
 
-void TestGroupWidget::policyDatagramHoldsActiveEntriesInRowOrder()
+void TestPages::policyDatagramHoldsActiveEntriesInRowOrder()
 {
     QStudentGroupWidget page(nullptr, QStringLiteral("A"));
     page.group_addr = GroupAddress;
@@ -232,9 +260,14 @@ void TestGroupWidget::policyDatagramHoldsActiveEntriesInRowOrder()
     QCOMPARE(content.lists[0], (QStringList { "ab", "c" }));
     QVERIFY(content.lists[1].isEmpty());
     QCOMPARE(content.lists[2], QStringList { "d" });
+
+    // Sent again only to an agent holding an older version.
+    QVERIFY(!page.resendPolicyIfNewer(content.version));
+    QVERIFY(page.resendPolicyIfNewer(content.version - 1));
+    QCOMPARE(recorder.sent.last().datagram, policies.first().datagram);
 }
 
-void TestGroupWidget::allPageSendsAndLoadsNothing()
+void TestPages::allPageSendsAndLoadsNothing()
 {
     QStudentGroupWidget all(nullptr, QStringLiteral("全部"));
     all.setShowAll(true);
@@ -256,7 +289,7 @@ void TestGroupWidget::allPageSendsAndLoadsNothing()
             "000100f0"));
 }
 
-void TestGroupWidget::resendAlternatesLockFirst()
+void TestPages::resendAlternatesLockFirst()
 {
     QStudentGroupWidget page(nullptr, QStringLiteral("A"));
     page.setPolicyItems({ item(1, "ab") });
@@ -265,21 +298,16 @@ void TestGroupWidget::resendAlternatesLockFirst()
 
     // Five sends take about 1.5 s.
     QTRY_VERIFY_WITH_TIMEOUT(recorder.sent.size() >= 5, 4000);
-    QVERIFY2(recorder.sent.first().atMs < 1000, "the first repetition comes within one period");
     const QByteArray lock = page.lockDatagramCopy();
     const QByteArray policy = page.policyDatagramCopy();
     for (int i = 0; i < recorder.sent.size(); ++i) {
         const Recorder::Sent& one = recorder.sent.at(i);
         QCOMPARE(one.address, GroupAddress);
         QCOMPARE(one.datagram, i % 2 == 0 ? lock : policy);
-        if (i > 0) {
-            const qint64 gap = one.atMs - recorder.sent.at(i - 1).atMs;
-            QVERIFY2(gap > 100 && gap < 1000, qPrintable(QStringLiteral("gap %1 ms").arg(gap)));
-        }
     }
 }
 
-void TestGroupWidget::pageWithoutAddressNeverSends()
+void TestPages::pageWithoutAddressNeverSends()
 {
     QStudentGroupWidget page(nullptr, QStringLiteral("A"));
     QSignalSpy spy(&page, &QStudentGroupWidget::sg_need_send_msg);
@@ -303,7 +331,7 @@ void TestGroupWidget::pageWithoutAddressNeverSends()
             "030100f0"));
 }
 
-void TestGroupWidget::mergeRebuildsPolicyOnlyOnChange()
+void TestPages::mergeRebuildsPolicyOnlyOnChange()
 {
     QStudentGroupWidget page(nullptr, QStringLiteral("A"));
     page.group_addr = GroupAddress;
@@ -321,7 +349,7 @@ void TestGroupWidget::mergeRebuildsPolicyOnlyOnChange()
     QCOMPARE(content.lists[1], QStringList { "c" });
 }
 
-void TestGroupWidget::loadAndExportGroupConfig()
+void TestPages::loadAndExportGroupConfig()
 {
     QStudentGroupWidget page(nullptr, QStringLiteral("A"));
     page.group_addr = GroupAddress;
@@ -368,7 +396,7 @@ void TestGroupWidget::loadAndExportGroupConfig()
     QCOMPARE(programs, QStringList { "p1" });
 }
 
-void TestGroupWidget::newRowsFollowSortIndicator_data()
+void TestPages::newRowsFollowSortIndicator_data()
 {
     QTest::addColumn<bool>("showAll");
     QTest::addColumn<int>("section");
@@ -394,7 +422,7 @@ void TestGroupWidget::newRowsFollowSortIndicator_data()
         << true << 5 << up << 0 << QStringList { "pc-b", "pc-c", "pc-a" };
 }
 
-void TestGroupWidget::newRowsFollowSortIndicator()
+void TestPages::newRowsFollowSortIndicator()
 {
     QFETCH(bool, showAll);
     QFETCH(int, section);
@@ -412,7 +440,7 @@ void TestGroupWidget::newRowsFollowSortIndicator()
     QCOMPARE(columnTexts(page, column), expected);
 }
 
-void TestGroupWidget::setMachinesReconcilesRows()
+void TestPages::setMachinesReconcilesRows()
 {
     QStudentGroupWidget page(nullptr, QStringLiteral("P"));
     auto a = machine(1, "pc-a", "10.0.0.1", true);
@@ -451,7 +479,7 @@ void TestGroupWidget::setMachinesReconcilesRows()
     QCOMPARE(page.rowOfMachine(3), -1);
 }
 
-void TestGroupWidget::updateMachineRowWritesOnlyMaskedColumns()
+void TestPages::updateMachineRowWritesOnlyMaskedColumns()
 {
     QStudentGroupWidget page(nullptr, QStringLiteral("P"));
     auto a = machine(0x11, "pc-a", "10.0.0.1", true);
@@ -491,7 +519,7 @@ void TestGroupWidget::updateMachineRowWritesOnlyMaskedColumns()
     QCOMPARE(page.machine_table->getRowCount(), 1);
 }
 
-void TestGroupWidget::updateOfUnknownMachineAppendsOnce()
+void TestPages::updateOfUnknownMachineAppendsOnce()
 {
     QStudentGroupWidget page(nullptr, QStringLiteral("P"));
     page.setMachines({ machine(1, "pc-a", "10.0.0.1", true) });
@@ -517,7 +545,7 @@ void TestGroupWidget::updateOfUnknownMachineAppendsOnce()
     QCOMPARE(page.machine_table->getRowCount(), 2);
 }
 
-void TestGroupWidget::addMachineSendsJoinWhenOnline_data()
+void TestPages::addMachineSendsJoinWhenOnline_data()
 {
     QTest::addColumn<QString>("ip");
     QTest::addColumn<bool>("online");
@@ -530,7 +558,7 @@ void TestGroupWidget::addMachineSendsJoinWhenOnline_data()
     QTest::newRow("offline") << "192.168.1.20" << false << false << QByteArray();
 }
 
-void TestGroupWidget::addMachineSendsJoinWhenOnline()
+void TestPages::addMachineSendsJoinWhenOnline()
 {
     QFETCH(QString, ip);
     QFETCH(bool, online);
@@ -561,7 +589,7 @@ void TestGroupWidget::addMachineSendsJoinWhenOnline()
     QCOMPARE(page.machine_table->getRowCount(), 2);
 }
 
-void TestGroupWidget::addMachineFromWorkerThread()
+void TestPages::addMachineFromWorkerThread()
 {
     QStudentGroupWidget page(nullptr, QStringLiteral("未分组"));
     QThread* emittedOn = nullptr;
@@ -585,7 +613,7 @@ void TestGroupWidget::addMachineFromWorkerThread()
     QTRY_COMPARE(page.machine_table->getRowCount(), 0);
 }
 
-void TestGroupWidget::lookupFollowsHeaderSort()
+void TestPages::lookupFollowsHeaderSort()
 {
     QStudentGroupWidget page(nullptr, QStringLiteral("P"));
     page.resize(900, 600);
@@ -612,31 +640,17 @@ void TestGroupWidget::lookupFollowsHeaderSort()
     for (const CStuInfo_PTR& record : machines)
         QCOMPARE(page.machine_table->getCellText(page.rowOfMachine(record->ullmac), 0), record->hostname);
 
-    // "echo" is machine 3.
-    machines.at(2)->online = false;
-    page.updateMachineRow(machines.at(2), 0x04);
-    for (int row = 0; row < page.machine_table->getRowCount(); ++row) {
-        const bool isEcho = page.machine_table->getCellText(row, 0) == QLatin1String("echo");
-        QCOMPARE(page.machine_table->getCellText(row, 2), isEcho ? Offline : Online);
-    }
-
     page.removeMachine(4); // "charlie"
     QCOMPARE(page.machine_table->getRowCount(), 4);
-    QCOMPARE(rowWithText(page, 0, "charlie"), -1);
-    QVERIFY(rowWithText(page, 0, "echo") >= 0);
+    QCOMPARE(rowWithText(page.machine_table, 0, "charlie"), -1);
+    QVERIFY(rowWithText(page.machine_table, 0, "echo") >= 0);
 
-    // A second click reverses; lookups still land on the right rows.
-    QTest::mouseClick(header->viewport(), Qt::LeftButton, Qt::NoModifier, nameSection);
-    for (const CStuInfo_PTR& record : machines) {
-        if (record->ullmac != 4)
-            QCOMPARE(page.machine_table->getCellText(page.rowOfMachine(record->ullmac), 0), record->hostname);
-    }
     // Appended rows go to the end, whatever the shown order.
     page.addMachine(machine(9, "aaa", "10.0.0.9", false));
     QCOMPARE(page.machine_table->getCellText(page.machine_table->getRowCount() - 1, 0), QStringLiteral("aaa"));
 }
 
-void TestGroupWidget::refreshFollowsRecords()
+void TestPages::refreshFollowsRecords()
 {
     QStudentGroupWidget page(nullptr, QStringLiteral("P"));
     auto a = machine(1, "pc-a", "10.0.0.1", true);
@@ -657,112 +671,232 @@ void TestGroupWidget::refreshFollowsRecords()
     QVERIFY(!spy.wait(2500));
 }
 
-void TestGroupWidget::contextMenuForwardedOnlyOverRows()
+void TestPages::deleteAsksForTheSelectedRow_data()
 {
-    QStudentGroupWidget page(nullptr, QStringLiteral("P"));
-    page.resize(900, 600);
-    page.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&page));
-    page.setMachines({ machine(1, "pc-a", "10.0.0.1", true) });
-    QSignalSpy spy(&page, &QStudentGroupWidget::sg_customContextMenuRequested);
+    QTest::addColumn<int>("row");
+    QTest::addColumn<int>("answer");
+    QTest::addColumn<QString>("number");
+    QTest::addColumn<QStringList>("left");
 
-    const QPoint onRow = page.machine_table->visualRect(page.machine_table->model()->index(0, 1)).center();
-    emit page.machine_table->customContextMenuRequested(onRow);
-    QCOMPARE(spy.count(), 1);
-    QCOMPARE(spy.first().at(0).toPoint(), onRow);
-
-    const QPoint belowRows(onRow.x(), page.machine_table->viewport()->height() - 2);
-    emit page.machine_table->customContextMenuRequested(belowRows);
-    QCOMPARE(spy.count(), 1);
+    const QStringList all { QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c") };
+    QTest::newRow("third row, yes") << 2 << int(QMessageBox::Yes) << QStringLiteral("3")
+                                    << QStringList { QStringLiteral("a"), QStringLiteral("b") };
+    QTest::newRow("first row, yes") << 0 << int(QMessageBox::Yes) << QStringLiteral("1")
+                                    << QStringList { QStringLiteral("b"), QStringLiteral("c") };
+    QTest::newRow("first row, no") << 0 << int(QMessageBox::No) << QStringLiteral("1") << all;
+    QTest::newRow("no current row, not asked") << -1 << int(QMessageBox::Yes) << QString() << all;
 }
 
-void TestGroupWidget::manyMachines()
+void TestPages::deleteAsksForTheSelectedRow()
 {
-    // A lab far larger than usual: every operation stays correct, and the
-    // whole test stays quick because no row look-up scans the table.
-    QStudentGroupWidget page(nullptr, QStringLiteral("P"));
-    QList<CStuInfo_PTR> machines;
-    for (int i = 0; i < 5000; ++i)
-        machines << machine(quint64(i + 1), QStringLiteral("pc-%1").arg(i, 4, 10, QLatin1Char('0')),
-            QStringLiteral("10.%1.%2.%3").arg(i / 65536).arg((i / 256) % 256).arg(i % 256), i % 3 != 0);
-    page.machine_table->sortByColumn(0, Qt::AscendingOrder);
-    page.setMachines(machines);
-    QCOMPARE(page.machine_table->getRowCount(), 5000);
+    QFETCH(int, row);
+    QFETCH(int, answer);
+    QFETCH(QString, number);
+    QFETCH(QStringList, left);
 
-    QList<CStuInfo_PTR> half;
-    for (int i = 4999; i >= 0; i -= 2)
-        half << machines.at(i);
-    page.setMachines(half);
-    QCOMPARE(page.machine_table->getRowCount(), 2500);
-    // Rows that stay keep their order; only the gaps close.
-    const QStringList names = columnTexts(page, 0);
-    QVERIFY(std::is_sorted(names.begin(), names.end()));
-    for (int i = 1; i < 5000; i += 2)
-        QCOMPARE(page.machine_table->getCellText(page.rowOfMachine(quint64(i + 1)), 0), machines.at(i)->hostname);
-    QCOMPARE(page.rowOfMachine(1), -1);
+    QAppWatcherWidget editor;
+    editor.fillList(1, { item(1, QStringLiteral("a")), item(1, QStringLiteral("b")), item(1, QStringLiteral("c")) });
+    auto* table = editor.tableOfType(1);
+    table->setCurrentIndex(row < 0 ? QModelIndex() : table->model()->index(row, 0));
 
-    for (const CStuInfo_PTR& record : half)
-        record->online = !record->online;
-    page.refreshAllRows();
-    for (const CStuInfo_PTR& record : half)
-        page.updateMachineRow(record, 0x04);
-    const int row = page.rowOfMachine(5000);
-    QCOMPARE(page.machine_table->getCellText(row, 2), machines.at(4999)->online ? Online : Offline);
-}
+    MessageBox::setNextAnswer(static_cast<QMessageBox::StandardButton>(answer));
+    button(editor, QStringLiteral("删除"))->click();
 
-void TestGroupWidget::destructionIsQuick()
-{
-    auto* page = new QStudentGroupWidget(nullptr, QStringLiteral("P"));
-    page->group_addr = GroupAddress;
-    page->refresh_enabled = true;
-    page->setMachines({ machine(1, "pc-a", "10.0.0.1", true) });
-    QTest::qWait(50); // let both threads get into their loops
-
-    QElapsedTimer clock;
-    clock.start();
-    delete page;
-    QVERIFY2(clock.elapsed() < 200, qPrintable(QStringLiteral("%1 ms").arg(clock.elapsed())));
-}
-
-void TestGroupWidget::screenshot()
-{
-    const QString dir = qEnvironmentVariable("ROK_SCREENSHOT_DIR");
-    if (dir.isEmpty())
-        QSKIP("set ROK_SCREENSHOT_DIR to save a screenshot of a filled page");
-
-    QTabWidget tabs;
-    auto* all = new QStudentGroupWidget(&tabs, QStringLiteral("全部"));
-    all->setShowAll(true);
-    auto* page = new QStudentGroupWidget(&tabs, QStringLiteral("一号机房"));
-    tabs.addTab(all, all->page_name);
-    tabs.addTab(page, page->page_name);
-    tabs.addTab(new QWidget(&tabs), QStringLiteral("未分组"));
-    tabs.setCurrentWidget(page);
-
-    QList<CStuInfo_PTR> machines;
-    const QList<bool> online { true, true, false, true, true, false, true, true };
-    for (int i = 0; i < online.size(); ++i) {
-        // Shown as 00:0C:29:A1:B2:0n.
-        machines << machine((quint64(i + 1) << 40) | Q_UINT64_C(0xB2A1290C00),
-            QStringLiteral("STU-PC%1").arg(i + 1, 2, 10, QLatin1Char('0')),
-            QStringLiteral("192.168.10.%1").arg(101 + i), online.at(i), QStringLiteral("一号机房"));
+    if (number.isEmpty()) {
+        QCOMPARE(MessageBox::lastText(), QString());
+    } else {
+        QCOMPARE(MessageBox::lastTitle(), QStringLiteral("删除确认"));
+        QCOMPARE(MessageBox::lastText(),
+            QStringLiteral("删除不可恢复！\n确认需要删除选中行(第【") + number + QStringLiteral("】行)？"));
     }
-    page->setMachines(machines);
-    page->setPolicyItems(
-        { item(1, QStringLiteral(".*游戏.*")), item(1, QStringLiteral("^QQ$")), item(1, QStringLiteral("迅雷.*")),
-            item(2, QStringLiteral("RokVtxAgent")), item(3, QStringLiteral("C:\\Program Files\\RokVtx\\agent.exe")),
-            item(3, QStringLiteral("C:\\Windows\\System32\\notepad.exe")) });
-    page->loadGroupConfig(nullptr, { QStringLiteral("^QQ$") }, {}, {});
-
-    tabs.resize(900, 600);
-    tabs.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&tabs));
-    QTest::qWait(100);
-    QVERIFY(QDir().mkpath(dir));
-    const QString path = QDir(dir).filePath(QStringLiteral("page.png"));
-    QVERIFY(tabs.grab().save(path));
-    qInfo("saved %s", qPrintable(path));
+    QCOMPARE(columnTexts(table), left);
 }
 
-QTEST_MAIN(TestGroupWidget)
-#include "tst_groupwidget.moc"
+void TestPages::stateChangeOfNonCurrentRow()
+{
+    QAppWatcherWidget editor;
+    editor.setEmbedded(true);
+    editor.fillList(1, { item(1, QStringLiteral("a")), item(1, QStringLiteral("b"), 0), item(1, QStringLiteral("c")) });
+    auto* table = editor.tableOfType(1);
+    table->setCurrentIndex(table->model()->index(0, 0));
+    QComboBox* on = boxAt(table, 0);
+    QCOMPARE(on->itemText(0), active);
+    QCOMPARE(on->itemText(1), inactive);
+    QCOMPARE(on->itemData(0, Qt::ForegroundRole).value<QBrush>().color(), QColor(QStringLiteral("#055d13")));
+    QCOMPARE(on->itemData(1, Qt::ForegroundRole).value<QBrush>().color(), QColor(QStringLiteral("#b11905")));
+    QCOMPARE(rows(table), (QStringList { "a=" + active, "b=" + inactive, "c=" + active }));
+    QSignalSpy spy(&editor, &QAppWatcherWidget::sg_item_state_changed);
+
+    // The box's own row changes, in its cell and its colour, whichever row is current.
+    boxAt(table, 2)->setCurrentIndex(1);
+    boxAt(table, 1)->setCurrentIndex(0);
+    QCOMPARE(columnTexts(table, 1), (QStringList { "1", "1", "0" }));
+    QCOMPARE(boxAt(table, 0)->styleSheet(), QStringLiteral("color:#055d13"));
+    QCOMPARE(boxAt(table, 1)->styleSheet(), QStringLiteral("color:#055d13"));
+    QCOMPARE(boxAt(table, 2)->styleSheet(), QStringLiteral("color:#b11905"));
+    QCOMPARE(editor.disabledSet(1), QSet<QString> { QStringLiteral("c") });
+    QCOMPARE(spy.count(), 2);
+    QCOMPARE(spy.at(0).at(1).toString(), QStringLiteral("c"));
+    QCOMPARE(spy.at(1).at(1).toString(), QStringLiteral("b"));
+}
+
+void TestPages::stateChangeAfterSorting()
+{
+    QAppWatcherWidget editor;
+    editor.setEmbedded(true);
+    editor.fillList(2, { item(2, QStringLiteral("b")), item(2, QStringLiteral("c")), item(2, QStringLiteral("a")) });
+    auto* table = editor.tableOfType(2);
+    QComboBox* boxOfC = boxAt(table, 1);
+    table->sortByColumn(0, Qt::AscendingOrder);
+    QCOMPARE(columnTexts(table), (QStringList { QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c") }));
+    // The box travelled with its row.
+    QCOMPARE(boxAt(table, 2), boxOfC);
+
+    table->setCurrentIndex(table->model()->index(0, 0));
+    QSignalSpy spy(&editor, &QAppWatcherWidget::sg_item_state_changed);
+    boxOfC->setCurrentIndex(1);
+    QCOMPARE(spy.count(), 1);
+    QCOMPARE(spy.at(0).at(0).toInt(), 2);
+    QCOMPARE(spy.at(0).at(1).toString(), QStringLiteral("c"));
+    QCOMPARE(spy.at(0).at(2).toInt(), 0);
+    QCOMPARE(table->getCellText(rowWithText(table, 0, QStringLiteral("c")), 1), QStringLiteral("0"));
+    QCOMPARE(table->getCellText(rowWithText(table, 0, QStringLiteral("a")), 1), QStringLiteral("1"));
+
+    table->sortByColumn(1, Qt::AscendingOrder);
+    QCOMPARE(rowWithText(table, 0, QStringLiteral("c")), 0);
+    QCOMPARE(boxAt(table, 0), boxOfC);
+    QCOMPARE(editor.itemsOfType(2).at(0)->item_state, 0);
+}
+
+void TestPages::setItemsRefillsOnlyGivenTypes()
+{
+    QAppWatcherWidget editor;
+    editor.fillList(1, { item(1, QStringLiteral("title")) });
+    editor.fillList(2, { item(2, QStringLiteral("old service")) });
+    editor.fillList(3, { item(3, QStringLiteral("prog.exe"), 0) });
+    // Unknown types are nobody's list.
+    editor.fillList(4, { item(4, QStringLiteral("x")) });
+    editor.fillList(0, { item(1, QStringLiteral("x")) });
+    QVERIFY(!editor.tableOfType(4));
+    QVERIFY(editor.itemsOfType(4).isEmpty());
+
+    editor.setItems({ item(2, QStringLiteral("svc1")), item(4, QStringLiteral("reserved")),
+        item(2, QStringLiteral("svc2"), 0), nullptr });
+
+    QCOMPARE(rows(editor.tableOfType(1)), QStringList { QStringLiteral("title=") + active });
+    QCOMPARE(rows(editor.tableOfType(2)),
+        (QStringList { QStringLiteral("svc1=") + active, QStringLiteral("svc2=") + inactive }));
+    QCOMPARE(rows(editor.tableOfType(3)), QStringList { QStringLiteral("prog.exe=") + inactive });
+    QStringList all;
+    for (const auto& entry : editor.allItems())
+        all << QStringLiteral("%1:%2:%3").arg(entry->item_type).arg(entry->str_val).arg(entry->item_state);
+    QCOMPARE(all, (QStringList { "1:title:1", "2:svc1:1", "2:svc2:0", "3:prog.exe:0" }));
+}
+
+void TestPages::disabledSetRoundTrip()
+{
+    QAppWatcherWidget editor;
+    editor.setEmbedded(true);
+    editor.setItems({ item(3, QStringLiteral("notepad.exe")), item(3, QStringLiteral("calc.exe")) });
+    auto* table = editor.tableOfType(3);
+
+    // As a group page does when it reads its settings.
+    editor.disabledSet(3).insert(QStringLiteral("notepad.exe"));
+    editor.applyDisabledSets();
+    QCOMPARE(rows(table),
+        (QStringList { QStringLiteral("notepad.exe=") + inactive, QStringLiteral("calc.exe=") + active }));
+    QCOMPARE(table->getCellText(0, 1), QStringLiteral("0"));
+
+    QSignalSpy spy(&editor, &QAppWatcherWidget::sg_item_state_changed);
+    bool setUpdatedFirst = false;
+    connect(&editor, &QAppWatcherWidget::sg_item_state_changed, this,
+        [&] { setUpdatedFirst = !editor.disabledSet(3).contains(QStringLiteral("notepad.exe")); });
+    boxAt(table, 0)->setCurrentText(active);
+    QVERIFY(!editor.disabledSet(3).contains(QStringLiteral("notepad.exe")));
+    QVERIFY(setUpdatedFirst);
+    QCOMPARE(spy.count(), 1);
+    QCOMPARE(spy.at(0), (QList<QVariant> { 3, QStringLiteral("notepad.exe"), 1 }));
+
+    QCOMPARE(editor.mergeItems({ item(3, QStringLiteral("notepad.exe"), 1), item(3, QStringLiteral("calc.exe")) }), 0);
+    QCOMPARE(rows(table).at(0), QStringLiteral("notepad.exe=") + active);
+
+    boxAt(table, 0)->setCurrentText(inactive);
+    QVERIFY(editor.disabledSet(3).contains(QStringLiteral("notepad.exe")));
+    QCOMPARE(spy.count(), 2);
+    QCOMPARE(spy.at(1), (QList<QVariant> { 3, QStringLiteral("notepad.exe"), 0 }));
+
+    // Other types have only a scratch set.
+    editor.disabledSet(7).insert(QStringLiteral("x"));
+    QVERIFY(editor.disabledSet(7).isEmpty());
+}
+
+void TestPages::disabledSetSurvivesRefillAndMerge()
+{
+    QAppWatcherWidget editor;
+    editor.setEmbedded(true);
+    editor.disabledSet(1).insert(QStringLiteral("game.*"));
+    editor.disabledSet(2).insert(QStringLiteral("spooler"));
+
+    editor.fillList(1, { item(1, QStringLiteral("game.*")), item(1, QStringLiteral("chat")) });
+    QCOMPARE(rows(editor.tableOfType(1)),
+        (QStringList { QStringLiteral("game.*=") + inactive, QStringLiteral("chat=") + active }));
+
+    editor.setItems({ item(2, QStringLiteral("spooler")), item(1, QStringLiteral("game.*")) });
+    QCOMPARE(rows(editor.tableOfType(1)), QStringList { QStringLiteral("game.*=") + inactive });
+    QCOMPARE(rows(editor.tableOfType(2)), QStringList { QStringLiteral("spooler=") + inactive });
+
+    // A merge that brings the text back as a new row switches it off again.
+    editor.mergeItems({ item(1, QStringLiteral("other")) });
+    QCOMPARE(editor.mergeItems({ item(1, QStringLiteral("game.*")), item(2, QStringLiteral("spooler")) }), 3);
+    QCOMPARE(rows(editor.tableOfType(1)), QStringList { QStringLiteral("game.*=") + inactive });
+    QCOMPARE(rows(editor.tableOfType(2)), QStringList { QStringLiteral("spooler=") + inactive });
+    QCOMPARE(editor.disabledSet(1), QSet<QString> { QStringLiteral("game.*") });
+}
+
+void TestPages::mergeCountsRemovedAndAdded()
+{
+    QAppWatcherWidget editor;
+    editor.setEmbedded(true);
+    editor.setItems({ item(1, QStringLiteral("a")), item(1, QStringLiteral("b")), item(1, QStringLiteral("c")),
+        item(2, QStringLiteral("s")) });
+    auto* table = editor.tableOfType(1);
+    boxAt(table, 0)->setCurrentIndex(1); // the group switched "a" off
+    editor.disabledSet(1).remove(QStringLiteral("a"));
+
+    const StringItemList console { item(1, QStringLiteral("a")), item(1, QStringLiteral("c")),
+        item(1, QStringLiteral("d"), 0), item(1, QStringLiteral("e")), item(2, QStringLiteral("s")) };
+    QCOMPARE(editor.mergeItems(console), 3); // "b" removed, "d" and "e" added
+    QCOMPARE(rows(table),
+        (QStringList { QStringLiteral("a=") + inactive, QStringLiteral("c=") + active,
+            QStringLiteral("d=") + inactive, QStringLiteral("e=") + active }));
+    QCOMPARE(rows(editor.tableOfType(2)), QStringList { QStringLiteral("s=") + active });
+
+    QCOMPARE(editor.mergeItems(console), 0);
+    QCOMPARE(table->getRowCount(), 4);
+
+    // The console's service list was emptied and saved.
+    QCOMPARE(editor.mergeItems(console.mid(0, 4)), 1);
+    QCOMPARE(editor.tableOfType(2)->getRowCount(), 0);
+    QCOMPARE(table->getRowCount(), 4);
+}
+
+void TestPages::mergeSkipsEmptyTextsAndKeepsDuplicates()
+{
+    QAppWatcherWidget editor;
+    editor.setEmbedded(true);
+    const StringItemList console { item(3, QString()), item(3, QStringLiteral("x")), item(3, QStringLiteral("x")),
+        item(4, QStringLiteral("y")), nullptr };
+    QCOMPARE(editor.mergeItems(console), 2);
+    QCOMPARE(columnTexts(editor.tableOfType(3)), (QStringList { QStringLiteral("x"), QStringLiteral("x") }));
+    QCOMPARE(editor.mergeItems(console), 0);
+
+    // The console-wide editor itself is never merged into.
+    QAppWatcherWidget standalone;
+    standalone.setItems({ item(1, QStringLiteral("a")) });
+    QCOMPARE(standalone.mergeItems({ item(1, QStringLiteral("b")), item(2, QStringLiteral("c")) }), 0);
+    QCOMPARE(columnTexts(standalone.tableOfType(1)), QStringList { QStringLiteral("a") });
+    QCOMPARE(standalone.tableOfType(2)->getRowCount(), 0);
+}
+
+QTEST_MAIN(TestPages)
+#include "tst_pages.moc"

@@ -1,0 +1,1595 @@
+// The main window as the teacher drives it: pages and tabs, views and menus,
+// the five lab commands and their check marks, groups and machines moved
+// between them, config.conf following the pages, the status-bar counts, the
+// filter, the tray, the machine list's export and import, and waking a tab.
+
+#include "Dialog_addgroup.h"
+#include "Dialog_moveinto_grp.h"
+#include "FileDialog.h"
+#include "GroupSettingsFile.h"
+#include "MacAddress.h"
+#include "QAppWatcherWidget.h"
+#include "QtRokTableView.h"
+#include "UdpServer.h"
+#include "WakeOnLan.h"
+#include "tst_mainwindow_support.h"
+
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QHelpEvent>
+#include <QMenu>
+#include <QSettings>
+#include <QStatusBar>
+#include <QSystemTrayIcon>
+#include <QTemporaryDir>
+#include <QToolBar>
+#include <QToolTip>
+#include <QUdpSocket>
+#include <QtGui/private/qguiapplication_p.h>
+#include <QtTest>
+
+using namespace MainWindowTest;
+
+namespace {
+
+const QString TitleBase = QStringLiteral("机房控制系统教师端");
+const QString Online = QStringLiteral("在线");
+const QString Offline = QStringLiteral("断开");
+
+constexpr quint64 MacA = 0x0000A1A1A1A1A1A1ULL;
+constexpr quint64 MacB = 0x0000B2B2B2B2B2B2ULL;
+constexpr quint64 MacFree = 0x0000C3C3C3C3C3C3ULL;
+
+// Groups A (display order 5) and B (2), one machine in each and one in none.
+bool seedTwoGroups(const QTemporaryDir& dir)
+{
+    return seedDatabase(dir.filePath(QStringLiteral("data.sqlite3")),
+        { { QStringLiteral("A"), 5 }, { QStringLiteral("B"), 2 } },
+        { { MacA, QStringLiteral("pc-a"), QStringLiteral("10.0.0.11"), QStringLiteral("A") },
+            { MacB, QStringLiteral("pc-b"), QStringLiteral("10.0.0.12"), QStringLiteral("B") },
+            { MacFree, QStringLiteral("pc-free"), QStringLiteral("10.0.0.13"), QString() } },
+        { item(1, QStringLiteral("游戏")), item(3, QStringLiteral("C:\\Tools\\guard.exe")) });
+}
+
+QString stateText(const QStudentGroupWidget* page, quint64 mac)
+{
+    const int row = rowOf(page, mac);
+    return row < 0 ? QString() : page->machine_table->getCellText(row, 2);
+}
+
+// Lock-state words with the default flags (manual IP refused, USB refused).
+constexpr uint32_t NoLock = 0xF0000100;
+
+// The check marks shown, and whether "删除当前组" is offered.
+QStringList marksOf(const RokVtxAdmin& window)
+{
+    QStringList marks;
+    for (const char* name : { "action_op_keep_quiet", "action_op_lock", "action_op_lock_kbd_mouse",
+             "action_op_auto_ip", "action_op_usbdisk" })
+        if (action(window, name)->isChecked())
+            marks << QString::fromLatin1(name).remove(QStringLiteral("action_op_"));
+    if (action(window, "action_op_remove_group")->isEnabled())
+        marks << QStringLiteral("remove_group");
+    return marks;
+}
+
+QList<GroupSettings> configEntries(const QString& path)
+{
+    QList<GroupSettings> entries;
+    GroupSettingsFile::read(path, entries);
+    return entries;
+}
+
+GroupSettings configEntry(const QString& path, const QString& name)
+{
+    for (const GroupSettings& entry : configEntries(path))
+        if (entry.group_name == name)
+            return entry;
+    return GroupSettings();
+}
+
+constexpr quint64 MacOne = 0x0000A1A1A1A1A1A1ULL; // in A, 10.0.0.11
+constexpr quint64 MacTwo = 0x0000A2A2A2A2A2A2ULL; // in A, 10.0.0.12
+
+QString dataPath(const QTemporaryDir& dir)
+{
+    return dir.filePath(QStringLiteral("data.sqlite3"));
+}
+
+StringItemList catalog()
+{
+    return { item(1, QStringLiteral("游戏.*")), item(1, QStringLiteral("QQ")), item(2, QStringLiteral("Spooler")),
+        item(3, QStringLiteral("C:\\a.exe")) };
+}
+
+// Tabs "全部", "A", "B", "未分组".
+bool seedGroupsAB(const QTemporaryDir& dir)
+{
+    return seedDatabase(dataPath(dir), { { QStringLiteral("A"), 1 }, { QStringLiteral("B"), 2 } },
+        { { MacOne, QStringLiteral("pc-1"), QStringLiteral("10.0.0.11"), QStringLiteral("A") },
+            { MacTwo, QStringLiteral("pc-2"), QStringLiteral("10.0.0.12"), QStringLiteral("A") },
+            { MacFree, QStringLiteral("pc-3"), QStringLiteral("10.0.0.13"), QString() } },
+        catalog());
+}
+
+QString groupCell(const RokVtxAdmin& window, quint64 mac)
+{
+    QStudentGroupWidget* all = window.allPage();
+    const int row = rowOf(all, mac);
+    return row < 0 ? QStringLiteral("<no row>") : all->machine_table->getCellText(row, 4);
+}
+
+QSet<quint64> storedMembers(const QString& path, const QString& group)
+{
+    const Stored stored = readDatabase(path);
+    const CStudentGroup_PTR found = stored.group(group);
+    return found ? found->ullmac_list : QSet<quint64> { quint64(~0ULL) };
+}
+
+QString configPath(const QTemporaryDir& dir)
+{
+    return dir.filePath(QStringLiteral("config.conf"));
+}
+
+// Switches the entry with `text` off (or back on) in a page's embedded list.
+bool switchEntry(QStudentGroupWidget* page, int type, const QString& text, bool off)
+{
+    QtRokTableView* table = page->policy_editor->tableOfType(type);
+    for (int row = 0; table && row < table->getRowCount(); ++row) {
+        if (table->getCellText(row, 0) != text)
+            continue;
+        auto* box = page->policy_editor->stateBox(type, row);
+        if (!box)
+            return false;
+        box->setCurrentIndex(off ? 1 : 0);
+        return true;
+    }
+    return false;
+}
+
+struct Exported
+{
+    int lockType = 0;
+    bool manualIp = false;
+    bool usb = false;
+    QStringList titles, services, programs;
+};
+
+Exported exported(QStudentGroupWidget* page)
+{
+    Exported out;
+    std::shared_ptr<Rok_Lock_State> lock;
+    page->exportGroupConfig(lock, out.titles, out.services, out.programs);
+    out.lockType = lock->lock_type;
+    out.manualIp = lock->allowmanualip;
+    out.usb = lock->allowusbdrv;
+    return out;
+}
+
+const QString Room1 = QStringLiteral("一号机房");
+const QString Room2 = QStringLiteral("二号机房");
+
+constexpr quint64 R1a = 0x00000A0000000101ULL;
+constexpr quint64 R1b = 0x00000A0000000102ULL;
+constexpr quint64 R1c = 0x00000A0000000103ULL;
+constexpr quint64 R2a = 0x00000A0000000201ULL;
+constexpr quint64 R2b = 0x00000A0000000202ULL;
+constexpr quint64 Free = 0x00000A0000000301ULL;
+
+// Three machines in 一号机房, two in 二号机房 (host names a spreadsheet
+// could misread), one in none; all off line until heard.
+bool seedLab(const QTemporaryDir& dir)
+{
+    return seedDatabase(dir.filePath(QStringLiteral("data.sqlite3")), { { Room1, 1 }, { Room2, 2 } },
+        { { R1a, QStringLiteral("r1-a"), QStringLiteral("10.0.1.1"), Room1 },
+            { R1b, QStringLiteral("r1-b"), QStringLiteral("10.0.1.2"), Room1 },
+            { R1c, QStringLiteral("r1-c"), QStringLiteral("10.0.1.3"), Room1 },
+            { R2a, QStringLiteral("机房,\"二\""), QStringLiteral("10.0.2.1"), Room2 },
+            { R2b, QStringLiteral("=1+2"), QStringLiteral("10.0.2.2"), Room2 },
+            { Free, QStringLiteral("free"), QStringLiteral("10.0.3.1"), QString() } });
+}
+
+// Keeps machines on line as their heartbeats would: the registry drops a
+// machine after 1.5 s of silence.
+class KeepAlive final : public QObject
+{
+public:
+    KeepAlive(RokVtxAdmin& window, const QList<quint64>& macs)
+    {
+        for (quint64 mac : macs)
+            machines << window.studentManage().findMachine(mac);
+        beat();
+        auto* timer = new QTimer(this);
+        connect(timer, &QTimer::timeout, this, &KeepAlive::beat);
+        timer->start(100);
+    }
+
+private:
+    void beat()
+    {
+        for (const CStuInfo_PTR& machine : std::as_const(machines))
+            machine->markAlive();
+    }
+    QList<CStuInfo_PTR> machines;
+};
+
+QSet<quint64> rowMacs(const QStudentGroupWidget* page, const std::function<bool(int row)>& select)
+{
+    QSet<quint64> macs;
+    const QtRokTableView* table = page->machine_table;
+    for (int row = 0; row < table->getRowCount(); ++row)
+        if (select(row))
+            macs << table->getCellUserData(row, 0, QStudentGroupWidget::MacRole).toULongLong();
+    return macs;
+}
+
+QSet<quint64> hiddenMacs(const QStudentGroupWidget* page)
+{
+    return rowMacs(page, [page](int row) { return page->machine_table->isRowHidden(row); });
+}
+
+QSet<quint64> offlineMacs(const QStudentGroupWidget* page)
+{
+    return rowMacs(page, [page](int row) { return page->machine_table->getCellText(row, 2) != "在线"; });
+}
+
+QString stateToolTip(QStudentGroupWidget* page, quint64 mac)
+{
+    QtRokTableView* table = page->machine_table;
+    const QPoint pos = table->visualRect(table->model()->index(rowOf(page, mac), 2)).center();
+    QHelpEvent event(QEvent::ToolTip, pos, table->viewport()->mapToGlobal(pos));
+    QApplication::sendEvent(table->viewport(), &event);
+    const QString text = QToolTip::text();
+    return text;
+}
+
+} // namespace
+
+class TestWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanup();
+
+    void pagesFollowStoredGroupOrder();
+    void viewSwitching();
+    void contextMenuPerTab_data();
+    void contextMenuPerTab();
+    void offlineMachineOfUnknownGroup();
+    void lateOfflineReportOfDeletedMachine();
+    void closeHidesToTray();
+    void registrationAddsRows();
+    void worksWithoutSocket();
+    void lockOnOneTabAndToggleOff();
+    void allTabReachesEveryPageInTabOrder_data();
+    void allTabReachesEveryPageInTabOrder();
+    void checkMarksFollowTab_data();
+    void checkMarksFollowTab();
+    void configWrittenAfterCommands();
+    void restoredStateShownAtOnce();
+    void addGroupDialogBehaviour_data();
+    void addGroupDialogBehaviour();
+    void addGroupTabPositions_data();
+    void addGroupTabPositions();
+    void addGroupOfTakenNameRefused();
+    void addGroupToLockedLab();
+    void addGroupBeforeShownTab();
+    void moveMachineBetweenGroups();
+    void removeMachineFromGroup();
+    void deleteMachineFromEveryTab();
+    void deleteCurrentGroup();
+    void deleteGroupOnlyOnGroupTabs();
+    void configHoldsEveryPageButAll();
+    void malformedConfig_data();
+    void malformedConfig();
+    void countsFollowTabAndMachines();
+    void onlineOnlyHidesOfflineRows();
+    void stateToolTipTellsLastHeard();
+    void trayMessagePerBurstWhileHidden();
+    void exportWritesCsv();
+    void exportFailureIsReported();
+    void importGivesExportedGroupsBack();
+    void importRefusesBadRowsAndAsksOnce_data();
+    void importRefusesBadRowsAndAsksOnce();
+    void wakeReachesOfflineMachinesOfTab_data();
+    void wakeReachesOfflineMachinesOfTab();
+
+private:
+    QTemporaryDir settings_dir;
+};
+
+void TestWindow::initTestCase()
+{
+    initRokResources();
+    registerRokMetaTypes();
+    // The filter is remembered in the program's settings: keep them here.
+    QVERIFY(settings_dir.isValid());
+    QCoreApplication::setOrganizationName(QStringLiteral("RokTests"));
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings_dir.path());
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings_dir.path());
+}
+
+void TestWindow::cleanup()
+{
+    MessageBox::setNextAnswer(QMessageBox::NoButton);
+    MessageBox::clearLast();
+    FileDialog::clearNextAnswer();
+}
+
+void TestWindow::pagesFollowStoredGroupOrder()
+{
+    QTemporaryDir dir;
+    QVERIFY(seedTwoGroups(dir));
+    RokVtxAdmin window(dir.path());
+    QVERIFY(window.networkReady());
+
+    QCOMPARE(tabTexts(window), (QStringList { "全部", "B", "A", "未分组" }));
+
+    const QList<int> orders { 0, 1, 2, 999 };
+    const QList<uint32_t> addresses { 0, Protocol::addressFromOctets(239, 74, 8, 27),
+        Protocol::addressFromOctets(239, 74, 8, 28), Protocol::addressFromOctets(239, 74, 8, 29) };
+    for (int i = 0; i < 4; ++i) {
+        QCOMPARE(window.pageAt(i)->page_order, orders.at(i));
+        QCOMPARE(window.pageAt(i)->group_addr.load(), addresses.at(i));
+        QCOMPARE(window.pageAt(i)->policy_editor == nullptr, i == 0);
+    }
+
+    QStudentGroupWidget* all = window.allPage();
+    QCOMPARE(all->machine_table->getRowCount(), 3);
+    QCOMPARE(all->machine_table->getCellText(rowOf(all, MacA), 4), QStringLiteral("A"));
+    QCOMPARE(all->machine_table->getCellText(rowOf(all, MacFree), 4), QString());
+    QVERIFY(rowOf(page(window, "B"), MacB) >= 0);
+    QVERIFY(rowOf(window.ungroupedPage(), MacFree) >= 0);
+
+    // The stored catalog reaches the editor and every group page.
+    QCOMPARE(window.watchEditor()->itemsOfType(1).size(), 1);
+    QCOMPARE(window.watchEditor()->itemsOfType(3).value(0)->str_val, QStringLiteral("C:\\Tools\\guard.exe"));
+    for (int i = 1; i < 4; ++i)
+        QCOMPARE(window.pageAt(i)->policy_editor->allItems().size(), 2);
+}
+
+void TestWindow::viewSwitching()
+{
+    QTemporaryDir dir;
+    QVERIFY(seedTwoGroups(dir));
+    RokVtxAdmin window(dir.path());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    auto* toolBar = window.findChild<QToolBar*>(QStringLiteral("mainToolBar"));
+    QVERIFY(toolBar);
+    window.tabWidget()->setCurrentIndex(tabIndexOf(window, "A"));
+
+    action(window, "action_view_watch_app")->trigger();
+    QCOMPARE(window.windowTitle(), TitleBase + QStringLiteral(" — 配置进程监控"));
+    QVERIFY(window.tabWidget()->isHidden());
+    QVERIFY(window.watchEditor()->isVisible());
+    QVERIFY(!toolBar->isEnabled());
+
+    // A state changed while the editor was in front shows on the way back.
+    page(window, "A")->setLockType(Rok_Lock_State::KeyboardMouseLock);
+    action(window, "action_view_manage")->trigger();
+    QCOMPARE(window.windowTitle(), TitleBase + QStringLiteral(" — 管理"));
+    QVERIFY(window.tabWidget()->isVisible());
+    QVERIFY(window.watchEditor()->isHidden());
+    QVERIFY(toolBar->isEnabled());
+    QVERIFY(action(window, "action_op_lock_kbd_mouse")->isChecked());
+    QVERIFY(action(window, "action_op_remove_group")->isEnabled());
+}
+
+void TestWindow::contextMenuPerTab_data()
+{
+    QTest::addColumn<QString>("tab");
+    QTest::addColumn<quint64>("mac");
+    QTest::addColumn<bool>("addEnabled");
+    QTest::addColumn<bool>("online");
+
+    QTest::newRow("全部") << QStringLiteral("全部") << MacB << true << false;
+    QTest::newRow("未分组") << QStringLiteral("未分组") << MacFree << true << false;
+    QTest::newRow("group") << QStringLiteral("A") << MacA << false << false;
+    QTest::newRow("on line") << QStringLiteral("A") << MacA << false << true;
+}
+
+void TestWindow::contextMenuPerTab()
+{
+    QFETCH(QString, tab);
+    QFETCH(quint64, mac);
+    QFETCH(bool, addEnabled);
+    QFETCH(bool, online);
+
+    QTemporaryDir dir;
+    QVERIFY(seedTwoGroups(dir));
+    RokVtxAdmin window(dir.path());
+    if (online)
+        window.studentManage().findMachine(mac)->markAlive();
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    window.tabWidget()->setCurrentIndex(tabIndexOf(window, tab));
+    QCOMPARE(window.currentTab(), tabIndexOf(window, tab));
+
+    QStudentGroupWidget* shown = page(window, tab);
+    QtRokTableView* table = shown->machine_table;
+    const QPoint pos = table->visualRect(table->model()->index(rowOf(shown, mac), 0)).center();
+
+    QMap<QString, bool> enabled;
+    bool menuShown = false;
+    QTimer::singleShot(0, this, [&] {
+        if (!QTest::qWaitFor([] { return QApplication::activePopupWidget() != nullptr; }, 5000))
+            return;
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!menu)
+            return;
+        menuShown = true;
+        for (QAction* entry : menu->actions())
+            if (!entry->isSeparator())
+                enabled.insert(entry->text(), entry->isEnabled());
+        menu->close();
+    });
+    window.showMachineContextMenu(pos);
+
+    QVERIFY(menuShown);
+    QCOMPARE(enabled.keys(), (QStringList { "删除本机...(&D)", "唤醒本机(&W)", "添加到组...(&A)", "移出组(&O)" }));
+    QCOMPARE(enabled.value(QStringLiteral("添加到组...(&A)")), addEnabled);
+    QCOMPARE(enabled.value(QStringLiteral("移出组(&O)")), !addEnabled);
+    QVERIFY(enabled.value(QStringLiteral("删除本机...(&D)")));
+    QCOMPARE(enabled.value(QStringLiteral("唤醒本机(&W)")), !online); // a running machine needs no wake
+    QCOMPARE(window.selectedMac(), mac);
+}
+
+void TestWindow::offlineMachineOfUnknownGroup()
+{
+    QTemporaryDir dir;
+    QVERIFY(seedTwoGroups(dir));
+    RokVtxAdmin window(dir.path());
+    QStudentGroupWidget* all = window.allPage();
+
+    const quint64 ghostMac = 0x0000D4D4D4D4D4D4ULL;
+    const CStuInfo_PTR ghost
+        = window.studentManage().updateMachine(ghostMac, QStringLiteral("ghost"), QStringLiteral("10.0.0.40"), true);
+    ghost->group_name = QStringLiteral("Ghost");
+    all->addMachine(ghost);
+    QCOMPARE(stateText(all, ghostMac), Online);
+    const CStuInfo_PTR member = window.studentManage().findMachine(MacB);
+    member->markAlive();
+    page(window, "B")->refreshAllRows();
+
+    window.onMachinesChanged({ ghost, nullptr, member });
+    QVERIFY(!ghost->online.load());
+    QCOMPARE(stateText(all, ghostMac), Offline);
+    QCOMPARE(stateText(page(window, "B"), MacB), Offline);
+    // No page took the machine of a group without a tab.
+    for (int i = 1; i < window.tabWidget()->count(); ++i)
+        QCOMPARE(rowOf(window.pageAt(i), ghostMac), -1);
+}
+
+void TestWindow::lateOfflineReportOfDeletedMachine()
+{
+    QTemporaryDir dir;
+    RokVtxAdmin window(dir.path());
+    const quint64 mac = 0x0000E5E5E5E5E5E5ULL;
+    const CStuInfo_PTR machine
+        = window.studentManage().updateMachine(mac, QStringLiteral("gone"), QStringLiteral("10.0.0.41"), true);
+    window.allPage()->addMachine(machine);
+    window.ungroupedPage()->addMachine(machine);
+
+    // The worker reported it off line just before the teacher deleted it.
+    window.tabWidget()->setCurrentIndex(0);
+    window.setSelectedMac(mac);
+    window.deleteSelectedMachine();
+    window.onMachinesChanged({ machine });
+    QCOMPARE(rowOf(window.allPage(), mac), -1);
+    QCOMPARE(rowOf(window.ungroupedPage(), mac), -1);
+}
+
+void TestWindow::closeHidesToTray()
+{
+    QTemporaryDir dir;
+    RokVtxAdmin window(dir.path());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+    auto* tray = window.findChild<QSystemTrayIcon*>();
+    QVERIFY(tray);
+    QAction* toggle = tray->contextMenu()->actions().at(0);
+
+    QCloseEvent close;
+    QApplication::sendEvent(&window, &close);
+    QVERIFY(!close.isAccepted());
+    QVERIFY(window.isHidden());
+    QCOMPARE(toggle->text(), QStringLiteral("显示窗口(&S)"));
+
+    emit tray->activated(QSystemTrayIcon::Trigger);
+    QVERIFY(window.isHidden());
+    emit tray->activated(QSystemTrayIcon::DoubleClick);
+    QVERIFY(window.isVisible());
+    QCOMPARE(toggle->text(), QStringLiteral("隐藏窗口(&H)"));
+
+    // Log-off or shutdown: Qt's close of each visible window must succeed,
+    // or the session's end is cancelled.
+    window.show();
+    auto* app = static_cast<QGuiApplicationPrivate*>(QObjectPrivate::get(qApp));
+    app->is_saving_session = true;
+    const bool closed = window.close();
+    app->is_saving_session = false;
+    QVERIFY(closed);
+    QVERIFY(window.isHidden());
+}
+
+void TestWindow::registrationAddsRows()
+{
+    QTemporaryDir dir;
+    RokVtxAdmin window(dir.path());
+    QVERIFY(window.networkReady());
+
+    const quint64 mac = 0x0000E5E5E5E5E5E5ULL;
+    UdpServer agent;
+    QVERIFY(registerFrom(agent, mac, QStringLiteral("pc-new")));
+
+    QTRY_VERIFY(rowOf(window.allPage(), mac) >= 0);
+    QTRY_VERIFY(rowOf(window.ungroupedPage(), mac) >= 0);
+    QStudentGroupWidget* all = window.allPage();
+    QCOMPARE(all->machine_table->getCellText(rowOf(all, mac), 0), QStringLiteral("pc-new"));
+    QCOMPARE(all->machine_table->getCellText(rowOf(all, mac), 1), QStringLiteral("127.0.0.1"));
+    // A new machine reaches the database without waiting for the exit.
+    const QString path = window.databasePath();
+    QTRY_VERIFY_WITH_TIMEOUT(readDatabase(path).machines.contains(mac), 10000);
+
+    // Registering again under a new name renames the rows and the stored record.
+    const QByteArray again = Protocol::buildRegister(mac, QStringLiteral("pc-renamed"));
+    QVERIFY(agent.sendto(again.constData(), again.size(), Protocol::addressFromOctets(127, 0, 0, 1),
+                Protocol::ConsolePort)
+        >= 0);
+    QTRY_COMPARE(all->machine_table->getCellText(rowOf(all, mac), 0), QStringLiteral("pc-renamed"));
+    QTRY_COMPARE_WITH_TIMEOUT(
+        readDatabase(path).machines.value(mac)->hostname, QStringLiteral("pc-renamed"), 10000);
+}
+
+void TestWindow::worksWithoutSocket()
+{
+    QTemporaryDir dir;
+    QVERIFY(seedTwoGroups(dir));
+    QVERIFY(writeFile(dir.filePath(QStringLiteral("config.conf")),
+        "groups=(\n\t{\n\t\tgroup-name=\"A\";\n\t\tlock-type=1;\n\t},\n);"));
+
+    UdpServer blocker;
+    QVERIFY(blocker.createsocket(Protocol::ConsolePort, "0.0.0.0") > 0);
+    MessageBox::setNextAnswer(QMessageBox::Ok);
+    RokVtxAdmin window(dir.path());
+
+    QVERIFY(!window.networkReady());
+    QCOMPARE(MessageBox::lastTitle(), QStringLiteral("错误"));
+    QCOMPARE(MessageBox::lastText(), QStringLiteral("createsocket失败！是否该端口已经被占用？"));
+    QCOMPARE(window.currentTab(), 0);
+
+    // The stored page states still come back, and the commands still act.
+    QTRY_COMPARE(page(window, "A")->lock_state->lock_type, 1);
+    action(window, "action_op_lock_kbd_mouse")->trigger();
+    for (int i = 1; i < window.tabWidget()->count(); ++i)
+        QCOMPARE(window.pageAt(i)->lock_state->lock_type, 3);
+    QVERIFY(action(window, "action_op_lock_kbd_mouse")->isChecked());
+}
+
+void TestWindow::lockOnOneTabAndToggleOff()
+{
+    QTemporaryDir dir;
+    QVERIFY(seedGroupsAB(dir));
+    SendLog log;
+    RokVtxAdmin window(dir.path());
+    window.tabWidget()->setCurrentIndex(1);
+    QStudentGroupWidget* groupA = window.pageAt(1);
+    log.watchAll(window);
+
+    QAction* lock = action(window, "action_op_lock");
+    lock->trigger();
+    QCOMPARE(log.sent.size(), 1);
+    QCOMPARE(log.sent.at(0).page, groupA);
+    QCOMPARE(log.sent.at(0).address, Protocol::addressFromOctets(239, 74, 8, 27));
+    QCOMPARE(lockWord(log.sent.at(0).datagram), 0xF0000102u);
+    QCOMPARE(groupA->lock_state->lock_type, 2);
+    QVERIFY(lock->isChecked());
+    QCOMPARE(window.pageAt(2)->lock_state->lock_type, 0);
+    QCOMPARE(window.pageAt(3)->lock_state->lock_type, 0);
+
+    // Choosing the active lock again releases it.
+    log.sent.clear();
+    lock->trigger();
+    QCOMPARE(log.sent.size(), 1);
+    QCOMPARE(lockWord(log.sent.at(0).datagram), NoLock);
+    QCOMPARE(groupA->lock_state->lock_type, 0);
+    QVERIFY(!lock->isChecked());
+    QVERIFY(!action(window, "action_op_keep_quiet")->isChecked());
+    QVERIFY(!action(window, "action_op_lock_kbd_mouse")->isChecked());
+
+    // And a third time locks again: the release left nothing behind.
+    log.sent.clear();
+    lock->trigger();
+    QCOMPARE(lockWord(log.sent.value(0).datagram), 0xF0000102u);
+    QVERIFY(lock->isChecked());
+
+    // Another lock replaces it instead of releasing.
+    log.sent.clear();
+    action(window, "action_op_keep_quiet")->trigger();
+    QCOMPARE(lockWord(log.sent.value(0).datagram), 0xF0000101u);
+    QVERIFY(!lock->isChecked());
+    QVERIFY(action(window, "action_op_keep_quiet")->isChecked());
+
+    // On "未分组" only that page, at its own address.
+    window.tabWidget()->setCurrentIndex(3);
+    log.sent.clear();
+    action(window, "action_op_lock_kbd_mouse")->trigger();
+    QCOMPARE(log.sent.size(), 1);
+    QCOMPARE(log.sent.at(0).page, window.ungroupedPage());
+    QCOMPARE(log.sent.at(0).address, Protocol::addressFromOctets(239, 74, 8, 29));
+    QCOMPARE(lockWord(log.sent.at(0).datagram), 0xF0000103u);
+    QCOMPARE(groupA->lock_state->lock_type, 1);
+    QCOMPARE(window.pageAt(2)->lock_state->lock_type, 0);
+}
+
+void TestWindow::allTabReachesEveryPageInTabOrder_data()
+{
+    QTest::addColumn<QByteArray>("command");
+    QTest::addColumn<uint>("chosen"); // word every page gets
+    QTest::addColumn<uint>("again"); // word after choosing it a second time
+
+    // Page A black-locked, B allowing manual settings: the tab is mixed.
+    QTest::newRow("keep quiet") << QByteArray("action_op_keep_quiet") << 0xF0000101u << NoLock;
+    QTest::newRow("auto ip") << QByteArray("action_op_auto_ip") << NoLock << 0xF0000000u;
+}
+
+void TestWindow::allTabReachesEveryPageInTabOrder()
+{
+    QFETCH(QByteArray, command);
+    QFETCH(uint, chosen);
+    QFETCH(uint, again);
+
+    QTemporaryDir dir;
+    QVERIFY(seedGroupsAB(dir));
+    SendLog log;
+    RokVtxAdmin window(dir.path());
+    window.pageAt(1)->setLockType(command == "action_op_keep_quiet" ? Rok_Lock_State::BlackLock : 0);
+    window.pageAt(2)->setAllowManualIp(command == "action_op_auto_ip");
+    window.tabWidget()->setCurrentIndex(2);
+    window.tabWidget()->setCurrentIndex(0);
+    QAction* chosenAction = action(window, command.constData());
+    QVERIFY(!chosenAction->isChecked());
+
+    log.watchAll(window);
+    chosenAction->trigger();
+    QVERIFY(chosenAction->isChecked());
+    QCOMPARE(log.sent.size(), 3);
+    for (int i = 0; i < 3; ++i) {
+        QCOMPARE(log.sent.at(i).page, window.pageAt(i + 1));
+        QCOMPARE(log.sent.at(i).address, window.pageAt(i + 1)->group_addr.load());
+        QCOMPARE(lockWord(log.sent.at(i).datagram), chosen);
+        QCOMPARE(lockWord(window.pageAt(i + 1)->lockDatagramCopy()), chosen);
+    }
+    QCOMPARE(lockWord(window.allPage()->lockDatagramCopy()), NoLock);
+
+    // All pages agree now, so choosing it again releases every one.
+    log.sent.clear();
+    chosenAction->trigger();
+    QVERIFY(!chosenAction->isChecked());
+    QCOMPARE(log.sent.size(), 3);
+    for (int i = 0; i < 3; ++i)
+        QCOMPARE(lockWord(log.sent.at(i).datagram), again);
+}
+
+void TestWindow::checkMarksFollowTab_data()
+{
+    QTest::addColumn<QList<int>>("lockTypes"); // pages A, B, 未分组
+    QTest::addColumn<QList<bool>>("manualIp");
+    QTest::addColumn<QList<bool>>("usb");
+    QTest::addColumn<int>("tab");
+    QTest::addColumn<QStringList>("expected");
+
+    const QList<int> mixedLocks { 2, 0, 0 };
+    const QList<bool> mixedFlags { true, false, false };
+    const QList<bool> allTrue { true, true, true };
+    const QList<bool> allFalse { false, false, false };
+
+    QTest::newRow("A locked") << mixedLocks << mixedFlags << mixedFlags << 1
+                              << QStringList { "lock", "usbdisk", "remove_group" };
+    QTest::newRow("B defaults") << mixedLocks << mixedFlags << mixedFlags << 2
+                                << QStringList { "auto_ip", "remove_group" };
+    QTest::newRow("未分组") << QList<int> { 0, 0, 3 } << allFalse << allTrue << 3
+                            << QStringList { "lock_kbd_mouse", "auto_ip", "usbdisk" };
+    QTest::newRow("全部 mixed") << mixedLocks << mixedFlags << mixedFlags << 0 << QStringList {};
+    QTest::newRow("全部 agreeing") << QList<int> { 1, 1, 1 } << allTrue << allTrue << 0
+                                   << QStringList { "keep_quiet", "usbdisk" };
+    QTest::newRow("全部 agreeing off") << QList<int> { 3, 3, 3 } << allFalse << allFalse << 0
+                                       << QStringList { "lock_kbd_mouse", "auto_ip" };
+}
+
+void TestWindow::checkMarksFollowTab()
+{
+    QFETCH(QList<int>, lockTypes);
+    QFETCH(QList<bool>, manualIp);
+    QFETCH(QList<bool>, usb);
+    QFETCH(int, tab);
+    QFETCH(QStringList, expected);
+
+    QTemporaryDir dir;
+    QVERIFY(seedGroupsAB(dir));
+    RokVtxAdmin window(dir.path());
+    // Start from a tab showing the opposite, so every mark has to move.
+    for (int i = 1; i < 4; ++i) {
+        window.pageAt(i)->setLockType(lockTypes.at(i - 1));
+        window.pageAt(i)->setAllowManualIp(manualIp.at(i - 1));
+        window.pageAt(i)->setAllowUsbDrv(usb.at(i - 1));
+    }
+    window.tabWidget()->setCurrentIndex(tab == 1 ? 2 : 1);
+    window.tabWidget()->setCurrentIndex(tab);
+    QCOMPARE(window.currentTab(), tab);
+    QCOMPARE(marksOf(window), expected);
+
+    // A command starts from what the marks show: on an agreeing tab the lock
+    // shown is the one a second choice releases.
+    if (expected.contains(QStringLiteral("lock_kbd_mouse"))) {
+        action(window, "action_op_lock_kbd_mouse")->trigger();
+        for (int i = 1; i < 4; ++i)
+            if (tab == 0 || tab == i)
+                QCOMPARE(window.pageAt(i)->lock_state->lock_type, 0);
+    }
+}
+
+void TestWindow::configWrittenAfterCommands()
+{
+    QTemporaryDir dir;
+    QVERIFY(seedGroupsAB(dir));
+    RokVtxAdmin window(dir.path());
+    window.loadConfigFile();
+    const QString path = window.configPath();
+    QCOMPARE(path, dir.filePath(QStringLiteral("config.conf")));
+
+    window.tabWidget()->setCurrentIndex(2);
+    action(window, "action_op_lock")->trigger();
+    QTRY_COMPARE_WITH_TIMEOUT(configEntry(path, QStringLiteral("B")).lock_type, 2, 10000);
+    QCOMPARE(configEntry(path, QStringLiteral("A")).lock_type, 0);
+
+    window.tabWidget()->setCurrentIndex(0);
+    action(window, "action_op_usbdisk")->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(configEntry(path, QStringLiteral("未分组")).allowusbdrv, 10000);
+    action(window, "action_op_auto_ip")->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(!configEntry(path, QStringLiteral("A")).allowmanualip, 10000);
+    const QList<GroupSettings> entries = configEntries(path);
+    QCOMPARE(entries.size(), 3);
+    for (const GroupSettings& entry : entries)
+        QVERIFY(entry.allowusbdrv);
+}
+
+void TestWindow::restoredStateShownAtOnce()
+{
+    QTemporaryDir dir;
+    QVERIFY(seedGroupsAB(dir));
+    QList<GroupSettings> entries;
+    for (const char* name : { "A", "B", "未分组" }) {
+        GroupSettings entry;
+        entry.group_name = QString::fromUtf8(name);
+        entry.lock_type = 3;
+        entry.allowmanualip = false;
+        entry.allowusbdrv = true;
+        entries << entry;
+    }
+    QVERIFY(GroupSettingsFile::write(dir.filePath(QStringLiteral("config.conf")), entries));
+
+    RokVtxAdmin window(dir.path());
+    QCOMPARE(window.currentTab(), 0);
+    // The notifier applies the file shortly after start; no tab change is
+    // needed for the marks to show it.
+    QTRY_COMPARE(window.ungroupedPage()->lock_state->lock_type, 3);
+    QCOMPARE(marksOf(window), (QStringList { "lock_kbd_mouse", "auto_ip", "usbdisk" }));
+    QCOMPARE(action(window, "action_op_usbdisk")->toolTip(), QStringLiteral("当前允许使用U盘"));
+
+    // And the next command starts from the restored state: releasing.
+    action(window, "action_op_lock_kbd_mouse")->trigger();
+    for (int i = 1; i < 4; ++i)
+        QCOMPARE(window.pageAt(i)->lock_state->lock_type, 0);
+}
+
+void TestWindow::addGroupDialogBehaviour_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<QString>("message");
+
+    const QString noName = QStringLiteral("请输入分组名称！");
+    QTest::newRow("plain") << QStringLiteral("机房A") << QStringLiteral("机房A") << true << QString();
+    QTest::newRow("quotes and outer spaces")
+        << QStringLiteral("  '三'年 级' ") << QStringLiteral("三年 级") << true << QString();
+    QTest::newRow("empty") << QString() << QString() << false << noName;
+    QTest::newRow("quotes and spaces only") << QStringLiteral(" '' ' ") << QString() << false << noName;
+    QTest::newRow("全部") << QStringLiteral("全部") << QStringLiteral("全部") << false << QStringLiteral("全部");
+    QTest::newRow("未分组 in quotes") << QStringLiteral(" '未分组' ") << QStringLiteral("未分组") << false
+                                      << QStringLiteral("未分组");
+}
+
+void TestWindow::addGroupDialogBehaviour()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, name);
+    QFETCH(bool, accepted);
+    QFETCH(QString, message);
+
+    Dialog_addgroup dialog;
+    dialog.show();
+    QCOMPARE(dialog.group_order_input, 1);
+    auto* edit = dialog.findChild<QLineEdit*>(QStringLiteral("lineEdit"));
+    edit->setText(typed);
+    auto* order = dialog.findChild<QSpinBox*>(QStringLiteral("spinBox"));
+    order->setValue(100);
+    QCOMPARE(dialog.group_order_input, 99);
+    order->setValue(7);
+    QCOMPARE(dialog.group_name_input, name);
+    QCOMPARE(dialog.group_order_input, 7);
+
+    MessageBox::setNextAnswer(QMessageBox::Ok);
+    dialog.findChild<QPushButton*>(QStringLiteral("pushButton_ok"))->click();
+    if (accepted) {
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        QVERIFY(dialog.isHidden());
+        QCOMPARE(MessageBox::lastText(), QString());
+    } else {
+        QVERIFY(dialog.isVisible());
+        QCOMPARE(MessageBox::lastTitle(), QStringLiteral("错误"));
+        QVERIFY2(MessageBox::lastText().contains(message), qPrintable(MessageBox::lastText()));
+        QCOMPARE(edit->text(), typed);
+        QCOMPARE(dialog.focusWidget(), edit);
+        dialog.findChild<QPushButton*>(QStringLiteral("pushButton_cancel"))->click();
+        QCOMPARE(dialog.result(), int(QDialog::Rejected));
+        QVERIFY(dialog.isHidden());
+    }
+}
+
+void TestWindow::addGroupTabPositions_data()
+{
+    QTest::addColumn<int>("order");
+    QTest::addColumn<QStringList>("tabs");
+
+    QTest::newRow("order 1") << 1 << QStringList { "全部", "新组", "A", "未分组" };
+    QTest::newRow("order 99") << 99 << QStringList { "全部", "A", "新组", "未分组" };
+    QTest::newRow("order = tab count") << 3 << QStringList { "全部", "A", "未分组", "新组" };
+}
+
+void TestWindow::addGroupTabPositions()
+{
+    QFETCH(int, order);
+    QFETCH(QStringList, tabs);
+
+    QTemporaryDir dir;
+    QVERIFY(seedDatabase(dataPath(dir), { { QStringLiteral("A"), 4 } }, {}, catalog()));
+    RokVtxAdmin window(dir.path());
+    QCOMPARE(tabTexts(window), (QStringList { "全部", "A", "未分组" }));
+
+    answerAddGroup(&window, QStringLiteral("  新组 "), order);
+    window.addGroupInteractive();
+    QCOMPARE(tabTexts(window), tabs);
+
+    QStudentGroupWidget* added = page(window, "新组");
+    QCOMPARE(added->page_order, order);
+    QCOMPARE(added->group_addr.load(), Protocol::addressFromOctets(239, 74, 8, 29));
+    QCOMPARE(added->policy_editor->allItems().size(), catalog().size());
+    QVERIFY(window.studentManage().groupNames().contains(QStringLiteral("新组")));
+
+    // The new group reaches the database without waiting for the exit.
+    QTRY_VERIFY_WITH_TIMEOUT(readDatabase(dataPath(dir)).group(QStringLiteral("新组")), 10000);
+    QCOMPARE(readDatabase(dataPath(dir)).group(QStringLiteral("新组"))->display_order, order);
+
+    // The ungrouped page stays the ungrouped page wherever it sits.
+    QCOMPARE(window.ungroupedPage()->page_order, 999);
+    window.tabWidget()->setCurrentIndex(tabIndexOf(window, "新组"));
+    QVERIFY(action(window, "action_op_remove_group")->isEnabled());
+}
+
+void TestWindow::addGroupOfTakenNameRefused()
+{
+    QTemporaryDir dir;
+    QVERIFY(seedGroupsAB(dir));
+    RokVtxAdmin window(dir.path());
+    const QStringList before = tabTexts(window);
+
+    // Refused in the dialog, with the reason, so the teacher can choose again.
+    answerAddGroup(&window, QStringLiteral("A"), 1);
+    window.addGroupInteractive();
+    QCOMPARE(MessageBox::lastTitle(), QStringLiteral("错误"));
+    QVERIFY2(MessageBox::lastText().contains(QStringLiteral("“A”已经存在")), qPrintable(MessageBox::lastText()));
+    QCOMPARE(tabTexts(window), before);
+    QCOMPARE(window.studentManage().groupNames(), (QStringList { "A", "B" }));
+}
+
+void TestWindow::addGroupToLockedLab()
+{
+    QTemporaryDir dir;
+    QVERIFY(seedGroupsAB(dir));
+    RokVtxAdmin window(dir.path());
+    window.tabWidget()->setCurrentIndex(0);
+    action(window, "action_op_lock")->trigger();
+    QVERIFY(action(window, "action_op_lock")->isChecked());
+
+    // The newcomer is not locked, so "全部" no longer shows the lab locked,
+    // and the next press locks every page instead of releasing them.
+    answerAddGroup(&window, QStringLiteral("新组"), 5);
+    window.addGroupInteractive();
+    QVERIFY(!action(window, "action_op_lock")->isChecked());
+    action(window, "action_op_lock")->trigger();
+    for (const char* name : { "A", "B", "新组", "未分组" })
+        QCOMPARE(page(window, QString::fromUtf8(name))->lock_state->lock_type, 2);
+}
+
+void TestWindow::addGroupBeforeShownTab()
+{
+    QTemporaryDir dir;
+    QVERIFY(seedGroupsAB(dir));
+    SendLog log;
+    RokVtxAdmin window(dir.path());
+    window.tabWidget()->setCurrentIndex(tabIndexOf(window, "B"));
+    QStudentGroupWidget* groupB = page(window, "B");
+
+    answerAddGroup(&window, QStringLiteral("新组"), 1);
+    window.addGroupInteractive();
+    QCOMPARE(tabTexts(window), (QStringList { "全部", "新组", "A", "B", "未分组" }));
+    QCOMPARE(window.tabWidget()->currentWidget(), groupB);
+
+    // Commands and group deletion act on the tab in front, not on whatever
+    // now sits at its old index.
+    log.watchAll(window);
+    action(window, "action_op_lock")->trigger();
+    QCOMPARE(log.sent.size(), 1);
+    QCOMPARE(log.sent.at(0).page, groupB);
+    QCOMPARE(groupB->lock_state->lock_type, 2);
+    QCOMPARE(page(window, "A")->lock_state->lock_type, 0);
+
+    MessageBox::setNextAnswer(QMessageBox::No);
+    window.deleteCurrentGroup();
+    QCOMPARE(MessageBox::lastText(), QStringLiteral("确实需要删除分组“B”？"));
+}
+
+void TestWindow::moveMachineBetweenGroups()
+{
+    QTemporaryDir dir;
+    QVERIFY(seedGroupsAB(dir));
+    SendLog log;
+    RokVtxAdmin window(dir.path());
+    QStudentGroupWidget* groupA = page(window, "A");
+    QStudentGroupWidget* groupB = page(window, "B");
+    QStudentGroupWidget* ungrouped = window.ungroupedPage();
+    log.watchAll(window);
+
+    // Nothing chosen, then cancelled: nothing moves.
+    window.setSelectedMac(MacOne);
+    answerMoveInto(&window, QString());
+    window.moveMachineIntoGroup();
+    QVERIFY(rowOf(groupA, MacOne) >= 0);
+    QCOMPARE(groupB->machine_table->getRowCount(), 0);
+
+    // A -> B through "全部", with the agent on line.
+    window.studentManage().findMachine(MacOne)->markAlive();
+    answerMoveInto(&window, QStringLiteral("B"));
+    window.moveMachineIntoGroup();
+    QCOMPARE(rowOf(groupA, MacOne), -1);
+    QVERIFY(rowOf(groupA, MacTwo) >= 0);
+    QVERIFY(rowOf(groupB, MacOne) >= 0);
+    QCOMPARE(groupCell(window, MacOne), QStringLiteral("B"));
+    QCOMPARE(window.studentManage().findMachine(MacOne)->group_name, QStringLiteral("B"));
+    const QList<SendLog::Sent> joins = log.ofId(Protocol::MSG_ADMIN_JOIN_GROUP);
+    QCOMPARE(joins.size(), 1);
+    QCOMPARE(joins.at(0).address, Protocol::addressFromOctets(10, 0, 0, 11));
+    QCOMPARE(joinAddress(joins.at(0).datagram), groupB->group_addr.load());
+    QTRY_COMPARE_WITH_TIMEOUT(storedMembers(dataPath(dir), QStringLiteral("B")), QSet<quint64> { MacOne }, 10000);
+    QCOMPARE(storedMembers(dataPath(dir), QStringLiteral("A")), QSet<quint64> { MacTwo });
+
+    // Off line, from "未分组" into A: no join datagram.
+    log.sent.clear();
+    window.tabWidget()->setCurrentIndex(tabIndexOf(window, "未分组"));
+    window.setSelectedMac(MacFree);
+    window.moveSelectedMachineTo(QStringLiteral("A"));
+    QCOMPARE(rowOf(ungrouped, MacFree), -1);
+    QVERIFY(rowOf(groupA, MacFree) >= 0);
+    QCOMPARE(groupCell(window, MacFree), QStringLiteral("A"));
+    QVERIFY(log.ofId(Protocol::MSG_ADMIN_JOIN_GROUP).isEmpty());
+
+    // Into the group it is in, or a group that does not exist: nothing moves.
+    window.moveSelectedMachineTo(QStringLiteral("A"));
+    window.moveSelectedMachineTo(QStringLiteral("Nowhere"));
+    QVERIFY(rowOf(groupA, MacFree) >= 0);
+    QCOMPARE(window.studentManage().findMachine(MacFree)->group_name, QStringLiteral("A"));
+    QCOMPARE(groupA->machine_table->getRowCount(), 2);
+
+    // A machine deleted meanwhile is not moved anywhere.
+    window.setSelectedMac(0x0000FFFFFFFFFFFFULL);
+    window.moveSelectedMachineTo(QStringLiteral("B"));
+    QCOMPARE(groupB->machine_table->getRowCount(), 1);
+}
+
+void TestWindow::removeMachineFromGroup()
+{
+    QTemporaryDir dir;
+    QVERIFY(seedGroupsAB(dir));
+    SendLog log;
+    RokVtxAdmin window(dir.path());
+    window.tabWidget()->setCurrentIndex(tabIndexOf(window, "A"));
+    log.watchAll(window);
+
+    window.studentManage().findMachine(MacOne)->markAlive();
+    window.setSelectedMac(MacOne);
+    window.removeMachineFromCurrentGroup();
+    QCOMPARE(rowOf(page(window, "A"), MacOne), -1);
+    QVERIFY(rowOf(window.ungroupedPage(), MacOne) >= 0);
+    QCOMPARE(groupCell(window, MacOne), QString());
+    QCOMPARE(window.studentManage().findMachine(MacOne)->group_name, QString());
+    const QList<SendLog::Sent> joins = log.ofId(Protocol::MSG_ADMIN_JOIN_GROUP);
+    QCOMPARE(joins.size(), 1);
+    QCOMPARE(joinAddress(joins.at(0).datagram), window.ungroupedPage()->group_addr.load());
+    QTRY_COMPARE_WITH_TIMEOUT(storedMembers(dataPath(dir), QStringLiteral("A")), QSet<quint64> { MacTwo }, 10000);
+
+    // Not a member (any more): nothing happens.
+    window.removeMachineFromCurrentGroup();
+    QCOMPARE(window.ungroupedPage()->machine_table->getRowCount(), 2);
+}
+
+void TestWindow::deleteMachineFromEveryTab()
+{
+    QTemporaryDir dir;
+    QVERIFY(seedGroupsAB(dir));
+    RokVtxAdmin window(dir.path());
+    window.tabWidget()->setCurrentIndex(tabIndexOf(window, "A"));
+    window.setSelectedMac(MacOne);
+    window.deleteSelectedMachine();
+
+    for (int i = 0; i < window.tabWidget()->count(); ++i)
+        QCOMPARE(rowOf(window.pageAt(i), MacOne), -1);
+    QVERIFY(!window.studentManage().findMachine(MacOne));
+    QCOMPARE(window.selectedMac(), quint64(0));
+    QCOMPARE(window.allPage()->machine_table->getRowCount(), 2);
+    QTRY_VERIFY_WITH_TIMEOUT(!readDatabase(dataPath(dir)).machines.contains(MacOne), 10000);
+    QCOMPARE(storedMembers(dataPath(dir), QStringLiteral("A")), QSet<quint64> { MacTwo });
+
+    // From "未分组" as well.
+    window.tabWidget()->setCurrentIndex(tabIndexOf(window, "未分组"));
+    window.setSelectedMac(MacFree);
+    window.deleteSelectedMachine();
+    QCOMPARE(rowOf(window.allPage(), MacFree), -1);
+    QCOMPARE(window.ungroupedPage()->machine_table->getRowCount(), 0);
+}
+
+void TestWindow::deleteCurrentGroup()
+{
+    QTemporaryDir dir;
+    QVERIFY(seedGroupsAB(dir));
+    SendLog log;
+    RokVtxAdmin window(dir.path());
+    page(window, "B")->setLockType(Rok_Lock_State::BlackLock);
+    window.tabWidget()->setCurrentIndex(tabIndexOf(window, "A"));
+    QPointer<QStudentGroupWidget> groupA = page(window, "A");
+    log.watchAll(window);
+
+    MessageBox::setNextAnswer(QMessageBox::No);
+    window.deleteCurrentGroup();
+    QCOMPARE(MessageBox::lastTitle(), QStringLiteral("警告"));
+    QCOMPARE(MessageBox::lastText(), QStringLiteral("确实需要删除分组“A”？"));
+    QCOMPARE(tabTexts(window), (QStringList { "全部", "A", "B", "未分组" }));
+
+    window.studentManage().findMachine(MacOne)->markAlive();
+    // Deleted while the process-watch view is shown: the lab tool bar stays off.
+    action(window, "action_view_watch_app")->trigger();
+    MessageBox::setNextAnswer(QMessageBox::Yes);
+    window.deleteCurrentGroup();
+    QCOMPARE(tabTexts(window), (QStringList { "全部", "B", "未分组" }));
+    QVERIFY(!window.findChild<QToolBar*>(QStringLiteral("mainToolBar"))->isEnabled());
+    action(window, "action_view_manage")->trigger();
+    QVERIFY(window.findChild<QToolBar*>(QStringLiteral("mainToolBar"))->isEnabled());
+    // The page goes at once, and with it the thread that kept repeating its
+    // state to the group's address.
+    QVERIFY(groupA.isNull());
+
+    QStudentGroupWidget* ungrouped = window.ungroupedPage();
+    QVERIFY(rowOf(ungrouped, MacOne) >= 0);
+    QVERIFY(rowOf(ungrouped, MacTwo) >= 0);
+    QCOMPARE(groupCell(window, MacOne), QString());
+    QCOMPARE(groupCell(window, MacTwo), QString());
+    QCOMPARE(window.studentManage().groupNames(), QStringList { "B" });
+    const QList<SendLog::Sent> joins = log.ofId(Protocol::MSG_ADMIN_JOIN_GROUP);
+    QCOMPARE(joins.size(), 1);
+    QCOMPARE(joins.at(0).address, Protocol::addressFromOctets(10, 0, 0, 11));
+    QCOMPARE(joinAddress(joins.at(0).datagram), ungrouped->group_addr.load());
+    QVERIFY(!readDatabase(dataPath(dir)).group(QStringLiteral("A")));
+
+    // The tab now in front is handled like any tab change.
+    QCOMPARE(window.currentTab(), window.tabWidget()->currentIndex());
+    QCOMPARE(window.tabWidget()->currentWidget(), page(window, "B"));
+    QVERIFY(action(window, "action_op_lock")->isChecked());
+    QVERIFY(action(window, "action_op_remove_group")->isEnabled());
+    window.tabWidget()->setCurrentIndex(tabIndexOf(window, "未分组"));
+    window.setSelectedMac(MacOne);
+    window.moveSelectedMachineTo(QStringLiteral("B"));
+    QVERIFY(rowOf(page(window, "B"), MacOne) >= 0);
+    QCOMPARE(rowOf(ungrouped, MacOne), -1);
+}
+
+void TestWindow::deleteGroupOnlyOnGroupTabs()
+{
+    QTemporaryDir dir;
+    QVERIFY(seedGroupsAB(dir));
+    RokVtxAdmin window(dir.path());
+    for (const char* tab : { "全部", "未分组" }) {
+        window.tabWidget()->setCurrentIndex(tabIndexOf(window, QString::fromUtf8(tab)));
+        QVERIFY(!action(window, "action_op_remove_group")->isEnabled());
+        MessageBox::setNextAnswer(QMessageBox::Yes);
+        window.deleteCurrentGroup();
+        QCOMPARE(MessageBox::lastText(), QString());
+        MessageBox::setNextAnswer(QMessageBox::NoButton);
+        QCOMPARE(window.tabWidget()->count(), 4);
+    }
+}
+
+void TestWindow::configHoldsEveryPageButAll()
+{
+    // Also where the program's directory has a non-ASCII name.
+    QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/机房控制-XXXXXX"));
+    QVERIFY(dir.isValid());
+    QVERIFY(seedDatabase(dataPath(dir), { { QStringLiteral("A"), 1 } }, {}, catalog()));
+    RokVtxAdmin window(dir.path());
+    window.loadConfigFile();
+    QStudentGroupWidget* groupA = page(window, "A");
+    QVERIFY(switchEntry(groupA, 3, QStringLiteral("C:\\a.exe"), true));
+    QVERIFY(switchEntry(groupA, 1, QStringLiteral("QQ"), true));
+    QVERIFY(switchEntry(groupA, 1, QStringLiteral("游戏.*"), true));
+    window.tabWidget()->setCurrentIndex(1);
+    action(window, "action_op_lock")->trigger();
+    action(window, "action_op_usbdisk")->trigger();
+    window.saveNow();
+
+    // The switched-off entries in row order, not in the order they were switched.
+    GroupSettings a;
+    a.group_name = QStringLiteral("A");
+    a.lock_type = 2;
+    a.allowusbdrv = true;
+    a.titles = QStringList { QStringLiteral("游戏.*"), QStringLiteral("QQ") };
+    a.programs = QStringList { QStringLiteral("C:\\a.exe") };
+    GroupSettings ungrouped;
+    ungrouped.group_name = QStringLiteral("未分组");
+    QCOMPARE(
+        fileBytes(configPath(dir)), GroupSettingsFile::toText({ a, ungrouped }, GroupSettingsFile::NativeLineEnd));
+}
+
+void TestWindow::malformedConfig_data()
+{
+    QTest::addColumn<QByteArray>("text"); // empty: config.conf is a directory
+    QTest::addColumn<int>("lockA"); // lock type of page A after loading
+    QTest::addColumn<QStringList>("offInA"); // type-1 entries switched off in A
+    QTest::addColumn<bool>("kept"); // the run must leave the file as it was
+    QTest::addColumn<bool>("told"); // a box names the file
+
+    // tst_badfiles tries many more damaged and odd files.
+    const QStringList none;
+    QTest::newRow("unreadable") << QByteArray() << 0 << none << true << true;
+    // Kept beside under another name (tst_badfiles), then written afresh.
+    QTest::newRow("syntax error") << QByteArray("groups=(\n\t{\n\t\tgroup-name=\"A\";\n\t\tlock-type=2;\n") << 0 << none
+                                  << false << true;
+    QTest::newRow("lists missing") << QByteArray("groups=({ group-name=\"A\"; lock-type=3; type-1=[\"QQ\"]; });") << 3
+                                   << QStringList { "QQ" } << false << false;
+    QTest::newRow("BOM, CR LF, trailing commas")
+        << QByteArray("\xEF\xBB\xBFgroups=(\r\n\t{\r\n\t\tgroup-name=\"A\";\r\n\t\tlock-type=2;\r\n"
+                      "\t\ttype-1=[\r\n\t\t\t\"游戏.*\",\r\n\t\t\t\"QQ\",\r\n\t\t];\r\n\t},\r\n);")
+        << 2 << QStringList { "游戏.*", "QQ" } << false << false;
+}
+
+void TestWindow::malformedConfig()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(int, lockA);
+    QFETCH(QStringList, offInA);
+    QFETCH(bool, kept);
+    QFETCH(bool, told);
+
+    QTemporaryDir dir;
+    QVERIFY(seedDatabase(dataPath(dir), { { QStringLiteral("A"), 1 } }, {}, catalog()));
+    if (text.isEmpty())
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("config.conf")));
+    else
+        QVERIFY(writeFile(configPath(dir), text));
+
+    {
+        // A file that cannot be read is reported once, naming it.
+        MessageBox::clearLast();
+        if (told)
+            MessageBox::setNextAnswer(QMessageBox::Ok);
+        RokVtxAdmin window(dir.path());
+        window.loadConfigFile();
+        if (told)
+            QVERIFY2(MessageBox::lastText().contains(QStringLiteral("config.conf")), qPrintable(MessageBox::lastText()));
+        else
+            QVERIFY2(MessageBox::lastText().isEmpty(), qPrintable(MessageBox::lastText()));
+        // Only once per run.
+        MessageBox::clearLast();
+        MessageBox::setNextAnswer(QMessageBox::Ok);
+        window.loadConfigFile();
+        QVERIFY2(MessageBox::lastText().isEmpty(), qPrintable(MessageBox::lastText()));
+        MessageBox::setNextAnswer(QMessageBox::NoButton);
+        QStudentGroupWidget* groupA = page(window, "A");
+        QCOMPARE(groupA->lock_state->lock_type, lockA);
+        QVERIFY(!groupA->lock_state->allowusbdrv.load());
+        QVERIFY(!groupA->lock_state->allowmanualip.load());
+        QCOMPARE(exported(groupA).titles, offInA);
+
+        // Changes that would be saved, then a full exit.
+        window.tabWidget()->setCurrentIndex(1);
+        action(window, "action_op_lock_kbd_mouse")->trigger();
+        QVERIFY(switchEntry(groupA, 2, QStringLiteral("Spooler"), true));
+        window.saveNow();
+    }
+
+    if (text.isEmpty()) {
+        QVERIFY(QFileInfo(configPath(dir)).isDir());
+    } else if (kept) {
+        QCOMPARE(fileBytes(configPath(dir)), text);
+    } else {
+        QList<GroupSettings> parsed;
+        QVERIFY(GroupSettingsFile::read(configPath(dir), parsed));
+        QCOMPARE(parsed.size(), 2);
+        QCOMPARE(parsed.at(0).group_name, QStringLiteral("A"));
+        QCOMPARE(parsed.at(0).lock_type, lockA == 3 ? 0 : 3);
+        QCOMPARE(parsed.at(0).services, QStringList { QStringLiteral("Spooler") });
+    }
+    // Nothing but the file itself was left behind by the writer.
+    QStringList entries = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
+    entries.removeAll(QStringLiteral("data.sqlite3"));
+    entries.removeAll(QStringLiteral("config.conf"));
+    if (told && !kept)
+        QCOMPARE(entries.size(), 1); // the damaged file, set aside
+    else
+        QCOMPARE(entries, QStringList());
+}
+
+void TestWindow::countsFollowTabAndMachines()
+{
+    QTemporaryDir dir;
+    QVERIFY(seedLab(dir));
+    RokVtxAdmin window(dir.path());
+    QCOMPARE(window.countsText(), QStringLiteral("在线 0 / 共 6"));
+
+    // The refresh of the tab in view shows machines coming on line.
+    auto alive = std::make_unique<KeepAlive>(window, QList<quint64> { R1a, R2b });
+    QTRY_COMPARE_WITH_TIMEOUT(window.countsText(), QStringLiteral("在线 2 / 共 6"), 10000);
+    window.tabWidget()->setCurrentIndex(tabIndexOf(window, Room1));
+    QCOMPARE(window.countsText(), QStringLiteral("在线 1 / 共 3"));
+    window.tabWidget()->setCurrentIndex(tabIndexOf(window, QStringLiteral("未分组")));
+    QCOMPARE(window.countsText(), QStringLiteral("在线 0 / 共 1"));
+
+    // A new machine registers and joins "未分组".
+    const quint64 newcomer = 0x00000A0000000302ULL;
+    UdpServer agent;
+    QVERIFY(registerFrom(agent, newcomer, QStringLiteral("new")));
+    QTRY_VERIFY(window.countsText().endsWith(QStringLiteral(" / 共 2")));
+
+    // Machines falling silent, and a machine deleted.
+    window.tabWidget()->setCurrentIndex(tabIndexOf(window, Room1));
+    alive.reset();
+    QTRY_COMPARE_WITH_TIMEOUT(window.countsText(), QStringLiteral("在线 0 / 共 3"), 10000);
+    window.setSelectedMac(R1c);
+    window.deleteSelectedMachine();
+    QTRY_COMPARE(window.countsText(), QStringLiteral("在线 0 / 共 2"));
+}
+
+void TestWindow::onlineOnlyHidesOfflineRows()
+{
+    QTemporaryDir dir;
+    QVERIFY(seedLab(dir));
+    QSettings().remove(QStringLiteral("view/onlineOnly"));
+    const auto filterHolds = [](const RokVtxAdmin& window) {
+        for (int i = 0; i < window.tabWidget()->count(); ++i) {
+            const QStudentGroupWidget* page = window.pageAt(i);
+            if (hiddenMacs(page) != offlineMacs(page))
+                return false;
+        }
+        return true;
+    };
+    {
+        RokVtxAdmin window(dir.path());
+        QAction* onlineOnly = action(window, "action_view_online_only");
+        QVERIFY(onlineOnly->isCheckable() && !onlineOnly->isChecked());
+        QVERIFY(hiddenMacs(window.allPage()).isEmpty());
+        QStudentGroupWidget* room1 = page(window, Room1);
+        for (int i = 0; i < window.tabWidget()->count(); ++i)
+            window.pageAt(i)->refresh_enabled = true; // every page follows its machines
+
+        KeepAlive alive(window, { R1a, R1c, Free });
+        QTRY_COMPARE_WITH_TIMEOUT(offlineMacs(window.allPage()).size(), 3, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(offlineMacs(room1), (QSet<quint64> { R1b }), 10000);
+        QtRokTableView* table = window.allPage()->machine_table;
+
+        onlineOnly->trigger();
+        QVERIFY(filterHolds(window));
+        QCOMPARE(hiddenMacs(room1), (QSet<quint64> { R1b }));
+        // Only the view hides them: the model and a new sort keep the filter.
+        QCOMPARE(table->getRowCount(), 6);
+        table->sortByColumn(2, Qt::DescendingOrder);
+        QVERIFY(filterHolds(window));
+
+        // A machine coming on line shows; one dropping off hides.
+        KeepAlive back(window, { R1b });
+        QTRY_VERIFY_WITH_TIMEOUT(hiddenMacs(room1).isEmpty(), 10000);
+        window.onMachinesChanged({ window.studentManage().findMachine(R1a) });
+        QCOMPARE(hiddenMacs(room1), (QSet<quint64> { R1a }));
+        QVERIFY(filterHolds(window));
+    }
+
+    // Remembered by the program, not by config.conf.
+    QVERIFY(!fileBytes(dir.filePath(QStringLiteral("config.conf"))).contains("online"));
+    {
+        RokVtxAdmin window(dir.path());
+        QAction* onlineOnly = action(window, "action_view_online_only");
+        QVERIFY(onlineOnly->isChecked());
+        QCOMPARE(hiddenMacs(window.allPage()).size(), 6);
+        answerAddGroup(&window, QStringLiteral("新组"), 3);
+        window.addGroupInteractive();
+        QVERIFY(page(window, QStringLiteral("新组"))->onlineOnly());
+
+        onlineOnly->trigger();
+        QVERIFY(hiddenMacs(window.allPage()).isEmpty());
+    }
+    RokVtxAdmin window(dir.path());
+    QVERIFY(!action(window, "action_view_online_only")->isChecked());
+}
+
+void TestWindow::stateToolTipTellsLastHeard()
+{
+    QTemporaryDir dir;
+    QVERIFY(seedLab(dir));
+    RokVtxAdmin window(dir.path());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QStudentGroupWidget* all = window.allPage();
+
+    QCOMPARE(stateToolTip(all, R1a), QStringLiteral("最后在线 —"));
+    const QTime before = QTime::currentTime();
+    window.studentManage().findMachine(R1a)->markAlive();
+    const QTime after = QTime::currentTime();
+
+    const QString text = stateToolTip(all, R1a);
+    QVERIFY2(text.startsWith(QStringLiteral("最后在线 ")), qPrintable(text));
+    const QTime heard = QTime::fromString(text.mid(5), QStringLiteral("HH:mm:ss"));
+    QVERIFY2(heard.isValid(), qPrintable(text));
+    QVERIFY(heard >= QTime(before.hour(), before.minute(), before.second()) && heard <= after);
+}
+
+void TestWindow::trayMessagePerBurstWhileHidden()
+{
+    QTemporaryDir dir;
+    QVERIFY(seedLab(dir));
+    RokVtxAdmin window(dir.path());
+    QSignalSpy messages(&window, &RokVtxAdmin::sg_tray_message);
+    const auto machines = [&window](const QList<quint64>& macs) { return window.studentManage().machinesByMac(macs); };
+
+    // Two reports of the registry within one burst make one message.
+    window.onMachinesChanged(machines({ R1b, R1a }));
+    window.onMachinesChanged(machines({ Free }));
+    QVERIFY(messages.wait(10000));
+    QCOMPARE(messages.count(), 1);
+    QCOMPARE(messages.at(0).at(0).toString(), QStringLiteral("机器离线"));
+    QCOMPARE(messages.at(0).at(1).toString(), QStringLiteral("3 台机器离线：free、r1-a、r1-b"));
+
+    // Five are named, more are counted.
+    messages.clear();
+    window.onMachinesChanged(machines({ R1a, R1b, R1c, R2a, Free }));
+    QVERIFY(messages.wait(10000));
+    QCOMPARE(messages.at(0).at(1).toString(), QStringLiteral("5 台机器离线：free、r1-a、r1-b、r1-c、机房,\"二\""));
+    messages.clear();
+    window.onMachinesChanged(machines({ R1a, R1b, R1c, R2a, R2b, Free }));
+    QVERIFY(messages.wait(10000));
+    QCOMPARE(messages.at(0).at(1).toString(), QStringLiteral("6 台机器离线"));
+
+    // While the teacher looks at the window the tables tell it; a later burst
+    // names only its own machines, and not one back on line already.
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    messages.clear();
+    window.onMachinesChanged(machines({ R1a }));
+    window.hide();
+    window.onMachinesChanged(machines({ R2a, R1c }));
+    KeepAlive back(window, { R1c });
+    QVERIFY(messages.wait(10000));
+    QCOMPARE(messages.at(0).at(1).toString(), QStringLiteral("1 台机器离线：机房,\"二\""));
+}
+
+void TestWindow::exportWritesCsv()
+{
+    QTemporaryDir dir;
+    QVERIFY(seedLab(dir));
+    RokVtxAdmin window(dir.path());
+    window.studentManage().findMachine(R2b)->markAlive();
+    window.tabWidget()->setCurrentIndex(tabIndexOf(window, Room2));
+
+    const QString path = dir.filePath(QStringLiteral("列表.csv"));
+    FileDialog::setNextSaveFileName(path);
+    action(window, "action_file_export")->trigger();
+    QCOMPARE(fileBytes(path),
+        QByteArray("\xEF\xBB\xBF"
+                   "机器名,IP地址,MAC地址,分组,状态\r\n"
+                   "\"机房,\"\"二\"\"\",10.0.2.1,01:02:00:00:00:0A,二号机房,断开\r\n"
+                   "'=1+2,10.0.2.2,02:02:00:00:00:0A,二号机房,在线\r\n"));
+    QVERIFY(window.statusBar()->currentMessage().contains(QStringLiteral("已导出 2 台机器")));
+
+    // A cancelled chooser writes nothing.
+    QVERIFY(QFile::remove(path));
+    FileDialog::setNextSaveFileName(QString());
+    action(window, "action_file_export")->trigger();
+    QVERIFY(!QFile::exists(path));
+}
+
+void TestWindow::exportFailureIsReported()
+{
+    QTemporaryDir dir;
+    QVERIFY(seedLab(dir));
+    RokVtxAdmin window(dir.path());
+    window.statusBar()->clearMessage();
+
+    const QString path = dir.filePath(QStringLiteral("missing/list.csv"));
+    FileDialog::setNextSaveFileName(path);
+    MessageBox::setNextAnswer(QMessageBox::Ok);
+    action(window, "action_file_export")->trigger();
+    QCOMPARE(MessageBox::lastTitle(), QStringLiteral("错误"));
+    QVERIFY2(MessageBox::lastText().contains(QDir::toNativeSeparators(path)), qPrintable(MessageBox::lastText()));
+    QVERIFY(window.statusBar()->currentMessage().isEmpty());
+    QVERIFY(!QFile::exists(path));
+}
+
+void TestWindow::importGivesExportedGroupsBack()
+{
+    QTemporaryDir dir;
+    QVERIFY(seedLab(dir));
+    const QString path = dir.filePath(QStringLiteral("全部.csv"));
+    QStringList tabs;
+    QList<QStringList> machines;
+    {
+        RokVtxAdmin source(dir.path());
+        source.tabWidget()->setCurrentIndex(0);
+        FileDialog::setNextSaveFileName(path);
+        action(source, "action_file_export")->trigger();
+        QVERIFY(QFile::exists(path));
+        tabs = tabTexts(source);
+        for (const CStuInfo_PTR& machine : source.studentManage().allMachines())
+            machines << QStringList { MacAddress::toDisplay(machine->ullmac), machine->hostname, machine->ip,
+                machine->group_name };
+    }
+
+    QTemporaryDir other;
+    RokVtxAdmin target(other.path());
+    FileDialog::setNextOpenFileName(path);
+    MessageBox::setNextAnswer(QMessageBox::Ok);
+    action(target, "action_file_import")->trigger();
+    QCOMPARE(MessageBox::lastText(), QStringLiteral("新增 6 台机器，移动 0 台，拒绝 0 行。\n新建分组 2 个。"));
+    QCOMPARE(tabTexts(target), tabs);
+    QList<QStringList> imported;
+    for (const CStuInfo_PTR& machine : target.studentManage().allMachines()) {
+        // The formula guard is gone again, and each machine is on its page.
+        imported << QStringList { MacAddress::toDisplay(machine->ullmac), machine->hostname, machine->ip,
+            machine->group_name };
+        const QString tab = machine->group_name.isEmpty() ? QStringLiteral("未分组") : machine->group_name;
+        QVERIFY(rowOf(page(target, tab), machine->ullmac) >= 0);
+    }
+    QCOMPARE(imported, machines);
+    target.saveNow();
+    QCOMPARE(readDatabase(other.filePath(QStringLiteral("data.sqlite3"))).groupNames(), QStringList({ Room1, Room2 }));
+}
+
+void TestWindow::importRefusesBadRowsAndAsksOnce_data()
+{
+    QTest::addColumn<bool>("move");
+    QTest::addColumn<QString>("groupOfR1a");
+    QTest::newRow("moved") << true << Room2;
+    QTest::newRow("kept") << false << Room1;
+}
+
+void TestWindow::importRefusesBadRowsAndAsksOnce()
+{
+    QFETCH(bool, move);
+    QFETCH(QString, groupOfR1a);
+    QTemporaryDir dir;
+    QVERIFY(seedLab(dir));
+    RokVtxAdmin window(dir.path());
+    // As a spreadsheet program saves it: no byte order mark, LF, no state.
+    const QString path = dir.filePath(QStringLiteral("机房.csv"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("\xe6\x9c\xba\xe5\x99\xa8\xe5\x90\x8d,IP,MAC,G\n" // 机器名
+               "new-1,10.0.9.1,aa-bb-cc-dd-ee-01,\xe4\xb8\x89\n" // 三
+               "r1-a,10.0.1.1,01:01:00:00:00:0A,\xe4\xba\x8c\xe5\x8f\xb7\xe6\x9c\xba\xe6\x88\xbf\n" // 二号机房
+               "r1-b,10.0.1.2,02:01:00:00:00:0A,\xe4\xba\x8c\xe5\x8f\xb7\xe6\x9c\xba\xe6\x88\xbf\n"
+               "free,10.0.3.1,01:03:00:00:00:0A,'=g\n"
+               "\"q,\"\"1\"\"\nx\",10.0.9.4,aabbccddee04\n"
+               "\n"
+               "bad-mac,10.0.9.2,aa:bb:cc:dd:ee\n"
+               "bad-ip,999.0.0.1,aa:bb:cc:dd:ee:02\n"
+               "zero,,00:00:00:00:00:00\n"
+               "all,,aa:bb:cc:dd:ee:03,\xe5\x85\xa8\xe9\x83\xa8\n" // 全部
+               "again,10.0.9.5,AA:BB:CC:DD:EE:01\n"
+               "short,10.0.9.6\n");
+    file.close();
+
+    FileDialog::setNextOpenFileName(path);
+    MessageBox::setNextAnswers({ move ? QMessageBox::Yes : QMessageBox::No, QMessageBox::Ok });
+    action(window, "action_file_import")->trigger();
+    const QString text = MessageBox::lastText();
+    const int moved = move ? 3 : 1; // free needs no consent
+    QVERIFY2(text.startsWith(QStringLiteral("新增 2 台机器，移动 %1 台，拒绝 6 行。").arg(moved)), qPrintable(text));
+    for (const char* line : { "第 9 行", "第 10 行", "第 11 行", "第 12 行", "第 13 行", "第 14 行" })
+        QVERIFY2(text.contains(QString::fromUtf8(line)), line);
+
+    QStudentManage& registry = window.studentManage();
+    QCOMPARE(registry.groupNames(), QStringList({ Room1, Room2, QStringLiteral("三"), QStringLiteral("=g") }));
+    QCOMPARE(registry.findMachine(0x01EEDDCCBBAAULL)->group_name, QStringLiteral("三"));
+    QCOMPARE(registry.findMachine(0x04EEDDCCBBAAULL)->hostname, QStringLiteral("q,\"1\"\nx"));
+    QCOMPARE(registry.findMachine(0x04EEDDCCBBAAULL)->group_name, QString());
+    QCOMPARE(registry.findMachine(R1a)->group_name, groupOfR1a);
+    QCOMPARE(rowOf(page(window, groupOfR1a), R1a) >= 0, true);
+    QCOMPARE(registry.findMachine(Free)->group_name, QStringLiteral("=g"));
+    QCOMPARE(rowOf(page(window, QStringLiteral("未分组")), Free), -1);
+    QCOMPARE(registry.allMachines().size(), 8);
+}
+
+void TestWindow::wakeReachesOfflineMachinesOfTab_data()
+{
+    QTest::addColumn<QString>("tab");
+    QTest::addColumn<QList<quint64>>("expected");
+
+    QTest::newRow("group") << Room1 << QList<quint64> { R1a, R1c };
+    QTest::newRow("全部") << QStringLiteral("全部") << QList<quint64> { R1a, R1c, R2a, R2b, Free };
+}
+
+void TestWindow::wakeReachesOfflineMachinesOfTab()
+{
+    QFETCH(QString, tab);
+    QFETCH(QList<quint64>, expected);
+    if (qgetenv("ROK_NETNS_ISOLATED") != "1")
+        QSKIP("broadcasts only inside the isolated network namespace");
+
+    QUdpSocket listener;
+    QVERIFY(listener.bind(QHostAddress::AnyIPv4, WakeOnLan::DefaultPort, QUdpSocket::ShareAddress));
+    QMap<QByteArray, int> received;
+    QList<QByteArray> order;
+    connect(&listener, &QUdpSocket::readyRead, this, [&] {
+        while (listener.hasPendingDatagrams()) {
+            QByteArray data(int(listener.pendingDatagramSize()), '\0');
+            listener.readDatagram(data.data(), data.size());
+            ++received[data];
+            order << data;
+        }
+    });
+
+    QTemporaryDir dir;
+    QVERIFY(seedLab(dir));
+    const quint64 marker = 0x00000A00000004FFULL; // known, off line, in no tab's wake
+    QVERIFY(seedDatabase(dir.filePath(QStringLiteral("data.sqlite3")), {},
+        { { marker, QStringLiteral("marker"), QStringLiteral("10.0.4.1"), Room2 } }));
+    RokVtxAdmin window(dir.path());
+    window.tabWidget()->setCurrentIndex(tabIndexOf(window, tab));
+    window.studentManage().findMachine(R1b)->markAlive();
+    window.studentManage().findMachine(marker)->markAlive();
+
+    action(window, "action_op_wake")->trigger();
+    QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("已排队唤醒 %1 台离线机器").arg(expected.size()));
+    // The queue is sent in order: once the marker's packets arrive, the
+    // tab's are all in.
+    window.studentManage().findMachine(marker)->markDead();
+    window.setSelectedMac(marker);
+    window.wakeSelectedMachine();
+    const int perMachine = WakeOnLan::broadcastAddresses().size();
+    const QByteArray markerPacket = WakeOnLan::magicPacket(marker);
+    QTRY_COMPARE(received.value(markerPacket), perMachine);
+
+    const QList<QByteArray> tabPackets = order.mid(0, order.indexOf(markerPacket));
+    QMap<QByteArray, int> expectedPackets;
+    for (quint64 mac : expected)
+        expectedPackets[WakeOnLan::magicPacket(mac)] = perMachine;
+    QMap<QByteArray, int> tabReceived;
+    for (const QByteArray& packet : tabPackets)
+        ++tabReceived[packet];
+    QCOMPARE(tabReceived, expectedPackets);
+}
+
+QTEST_MAIN(TestWindow)
+#include "tst_window.moc"
