@@ -187,8 +187,9 @@ void SeatPlanView::updateExtent()
     QPoint last(FreeColumns - 1, 0);
     for (const Tile& tile : qAsConst(tiles))
         last = QPoint(std::max(last.x(), tile.cell.x()), std::max(last.y(), tile.cell.y()));
-    // One spare row and column to drag into.
-    extent = QSize(Margin * 2 + (last.x() + 2) * CellWidth, Margin * 2 + (last.y() + 2) * CellHeight);
+    // A spare row to drag into below a room taller than the window (the
+    // view is never narrower than its scroll area, which gives room sideways).
+    extent = QSize(Margin * 2 + (last.x() + 1) * CellWidth, Margin * 2 + (last.y() + 2) * CellHeight);
     setMinimumSize(extent);
     updateGeometry();
     update();
@@ -366,24 +367,23 @@ void SeatPlanView::paintTile(QPainter& painter, const Tile& tile, const QPoint& 
     painter.setBrush(isSelected ? palette().color(QPalette::Highlight).lighter(190) : palette().color(QPalette::Base));
     painter.drawRoundedRect(QRectF(rect).adjusted(0.75, 0.75, -0.75, -0.75), 4, 4);
 
+    // Three lines: name (beside the lock badge), address, state.
     const QRect text = rect.adjusted(6, 3, -6, -3);
+    const int line = text.height() / 3;
     QFont bold = font();
     bold.setBold(true);
     painter.setFont(bold);
     painter.setPen(palette().color(QPalette::Text));
-    const QFontMetrics boldMetrics(bold);
-    // Room on the right of the first line for the lock badge.
-    painter.drawText(QRect(text.left(), text.top(), text.width() - 18, text.height() / 2),
-        Qt::AlignLeft | Qt::AlignVCenter, boldMetrics.elidedText(tile.host, Qt::ElideRight, text.width() - 18));
-
+    const QRect nameLine(text.left(), text.top(), text.width() - 18, line);
+    painter.drawText(nameLine, Qt::AlignLeft | Qt::AlignVCenter,
+        QFontMetrics(bold).elidedText(tile.host, Qt::ElideRight, nameLine.width()));
     painter.setFont(font());
-    const QRect lower(text.left(), text.top() + text.height() / 2, text.width(), text.height() - text.height() / 2);
-    painter.setPen(border);
-    painter.drawText(lower, Qt::AlignLeft | Qt::AlignVCenter, tile.state);
-    const int stateWidth = fontMetrics().horizontalAdvance(tile.state) + 6;
     painter.setPen(palette().color(QPalette::PlaceholderText));
-    painter.drawText(lower.adjusted(stateWidth, 0, 0, 0), Qt::AlignRight | Qt::AlignVCenter,
-        fontMetrics().elidedText(tile.ip, Qt::ElideLeft, lower.width() - stateWidth));
+    painter.drawText(QRect(text.left(), text.top() + line, text.width(), line), Qt::AlignLeft | Qt::AlignVCenter,
+        fontMetrics().elidedText(tile.ip, Qt::ElideRight, text.width()));
+    painter.setPen(border);
+    painter.drawText(QRect(text.left(), text.top() + 2 * line, text.width(), text.height() - 2 * line),
+        Qt::AlignLeft | Qt::AlignVCenter, tile.state);
 
     if (lock_source)
         paintBadge(painter, rect, lock_source(tile.mac));

@@ -31,10 +31,11 @@ public:
     // Lock type (Rok_Lock_State) to show on a machine's tile.
     using LockSource = std::function<int(quint64 mac)>;
 
-    static constexpr int CellWidth = 112;
-    static constexpr int CellHeight = 56;
-    // Cells per row for machines without a seat.
-    static constexpr int FreeColumns = 10;
+    static constexpr int CellWidth = 106;
+    static constexpr int CellHeight = 66;
+    // Cells per row for machines without a seat: a room of eight fits the
+    // window's width.
+    static constexpr int FreeColumns = 8;
 
     explicit SeatPlanView(QtRokTableView* table, QWidget* parent = nullptr);
 
