@@ -117,8 +117,13 @@ void SeatPlanView::sync()
         }
         Tile& tile = tiles[it.value()];
         readRow(tile);
-        update(cellRect(tile.cell));
+        // Thousands of small rectangles would cost more to merge than one
+        // repaint of what is shown.
+        if (dirty_rows.size() <= 32)
+            update(cellRect(tile.cell));
     }
+    if (dirty_rows.size() > 32)
+        update();
     dirty_rows.clear();
 }
 
