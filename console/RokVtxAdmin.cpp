@@ -489,8 +489,12 @@ void RokVtxAdmin::execMachineMenu(QStudentGroupWidget* page)
     action_ctx_add_to_group->setEnabled(groupless);
     action_ctx_delete_machine->setEnabled(true);
     // A machine on line is running already.
-    const CStuInfo_PTR machine = registry.findMachine(selected_mac);
-    action_ctx_wake->setEnabled(machine && !machine->online.load());
+    bool anyOffline = false;
+    for (const quint64 mac : menuTargets()) {
+        const CStuInfo_PTR machine = registry.findMachine(mac);
+        anyOffline = anyOffline || (machine && !machine->online.load());
+    }
+    action_ctx_wake->setEnabled(anyOffline);
     context_menu->exec(QCursor::pos());
 }
 
@@ -1270,8 +1274,12 @@ void RokVtxAdmin::wakeCurrentTab()
 
 void RokVtxAdmin::wakeSelectedMachine()
 {
-    if (const CStuInfo_PTR machine = registry.findMachine(selected_mac))
-        wakeMachines({machine});
+    QList<CStuInfo_PTR> machines;
+    for (const quint64 mac : menuTargets())
+        if (const CStuInfo_PTR machine = registry.findMachine(mac))
+            machines << machine;
+    if (!machines.isEmpty())
+        wakeMachines(machines);
 }
 
 void RokVtxAdmin::wakeMachines(const QList<CStuInfo_PTR>& machines)

@@ -17,6 +17,8 @@
 #include <QToolTip>
 
 #include <algorithm>
+#include <climits>
+#include <iterator>
 
 namespace {
 
