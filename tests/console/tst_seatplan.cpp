@@ -1,6 +1,7 @@
 // The seat plan: tiles in their seats, kept across a restart; machines
 // without a seat in free cells; state colour and on-line filter as on the
-// table; tiles dragged onto a tab join that group.
+// table; selected tiles dragged onto a tab join that group, and the machine
+// menu acts on all selected tiles.
 
 #include "SeatPlanView.h"
 #include "QtRokTableView.h"
@@ -8,6 +9,8 @@
 #include "tst_mainwindow_support.h"
 
 #include <QBrush>
+#include <QContextMenuEvent>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QSettings>
 #include <QStandardItemModel>
@@ -88,7 +91,7 @@ private slots:
     void seatsAndChoiceSurviveRestart();
     void unseatedMachinesTakeFreeCells();
     void tileFollowsStateAndFilter();
-    void selectedTilesDroppedOnTabJoinGroup();
+    void selectedTilesMoveBetweenGroups();
 
 private:
     QTemporaryDir settings_dir;
@@ -218,7 +221,7 @@ void TestSeatPlan::tileFollowsStateAndFilter()
     QCOMPARE(view->cellOf(1), cell);
 }
 
-void TestSeatPlan::selectedTilesDroppedOnTabJoinGroup()
+void TestSeatPlan::selectedTilesMoveBetweenGroups()
 {
     QTemporaryDir dir;
     QVERIFY(seedLab(dir));
@@ -244,9 +247,30 @@ void TestSeatPlan::selectedTilesDroppedOnTabJoinGroup()
     QTRY_COMPARE(page(window, Room2)->machinesInRowOrder().size(), 3);
     QTRY_COMPARE(page(window, Ungrouped)->machinesInRowOrder().size(), 0);
     window.saveNow();
-    const Stored stored = readDatabase(database);
+    Stored stored = readDatabase(database);
     QVERIFY(stored.ok);
     QCOMPARE(stored.group(Room2)->ullmac_list, (QSet<quint64> { R2a, FreeA, FreeB }));
+
+    // The machine menu on one of two selected tiles: "移出组(&O)" takes both.
+    view = shownPlan(window, Room2);
+    view->setSelectedMacs({ R2a, FreeB });
+    QTimer::singleShot(0, &window, [] {
+        QMenu* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        QVERIFY(menu);
+        for (QAction* entry : menu->actions())
+            if (entry->text() == QStringLiteral("移出组(&O)") && entry->isEnabled())
+                entry->trigger();
+        menu->close();
+    });
+    QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, view->tileRect(FreeB).center(),
+        view->mapToGlobal(view->tileRect(FreeB).center()));
+    QApplication::sendEvent(view, &menuEvent);
+    QCOMPARE(window.studentManage().groupNameOfMachine(R2a), QString());
+    QCOMPARE(window.studentManage().groupNameOfMachine(FreeB), QString());
+    QCOMPARE(window.studentManage().groupNameOfMachine(FreeA), Room2);
+    window.saveNow();
+    stored = readDatabase(database);
+    QCOMPARE(stored.group(Room2)->ullmac_list, (QSet<quint64> { FreeA }));
 }
 
 QTEST_MAIN(TestSeatPlan)
