@@ -7,7 +7,6 @@
 
 #include <QApplication>
 #include <QScrollArea>
-
 #include <memory>
 
 namespace {

@@ -11,11 +11,9 @@
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
-#include <QPainterPath>
 #include <QRubberBand>
 #include <QTimer>
 #include <QToolTip>
-
 #include <algorithm>
 #include <climits>
 #include <iterator>
@@ -60,13 +58,14 @@ SeatPlanView::SeatPlanView(QtRokTableView* table_, QWidget* parent)
     connect(model, &QAbstractItemModel::modelReset, this, structural);
     // A header sort renumbers the rows.
     connect(model, &QAbstractItemModel::layoutChanged, this, structural);
-    connect(model, &QAbstractItemModel::dataChanged, this, [this](const QModelIndex& topLeft, const QModelIndex& bottomRight) {
-        if (layout_dirty)
-            return;
-        for (int row = topLeft.row(); row <= bottomRight.row(); ++row)
-            dirty_rows.insert(row);
-        scheduleSync();
-    });
+    connect(model, &QAbstractItemModel::dataChanged, this,
+        [this](const QModelIndex& topLeft, const QModelIndex& bottomRight) {
+            if (layout_dirty)
+                return;
+            for (int row = topLeft.row(); row <= bottomRight.row(); ++row)
+                dirty_rows.insert(row);
+            scheduleSync();
+        });
 }
 
 void SeatPlanView::setSeatMap(std::shared_ptr<SeatMap> seats)
@@ -216,8 +215,8 @@ QSize SeatPlanView::sizeHint() const
 
 QRect SeatPlanView::cellRect(const QPoint& cell) const
 {
-    return QRect(Margin + cell.x() * CellWidth, Margin + cell.y() * CellHeight, CellWidth - TileGap,
-        CellHeight - TileGap);
+    return QRect(
+        Margin + cell.x() * CellWidth, Margin + cell.y() * CellHeight, CellWidth - TileGap, CellHeight - TileGap);
 }
 
 QPoint SeatPlanView::cellAt(const QPoint& pos) const
@@ -407,8 +406,10 @@ void SeatPlanView::paintBadge(QPainter& painter, const QRect& tile, int lockType
         painter.setPen(QPen(QColor(QStringLiteral("#303030")), 1.6));
         painter.setBrush(Qt::NoBrush);
         painter.drawArc(QRectF(badge.center().x() - 3.5, badge.top() - 1, 7, 8), 0, 180 * 16);
-        painter.drawLine(QPointF(badge.center().x() - 3.5, badge.top() + 3), QPointF(badge.center().x() - 3.5, badge.top() + 5));
-        painter.drawLine(QPointF(badge.center().x() + 3.5, badge.top() + 3), QPointF(badge.center().x() + 3.5, badge.top() + 5));
+        painter.drawLine(
+            QPointF(badge.center().x() - 3.5, badge.top() + 3), QPointF(badge.center().x() - 3.5, badge.top() + 5));
+        painter.drawLine(
+            QPointF(badge.center().x() + 3.5, badge.top() + 3), QPointF(badge.center().x() + 3.5, badge.top() + 5));
         painter.setPen(Qt::NoPen);
         painter.setBrush(QColor(QStringLiteral("#303030")));
         painter.drawRoundedRect(QRectF(badge.center().x() - 5.5, badge.top() + 5, 11, 7), 1.5, 1.5);
@@ -418,7 +419,8 @@ void SeatPlanView::paintBadge(QPainter& painter, const QRect& tile, int lockType
         painter.setBrush(Qt::black);
         painter.drawRoundedRect(badge.adjusted(0, 0, 0, -3), 1.5, 1.5);
         painter.drawLine(QPointF(badge.center().x(), badge.bottom() - 3), QPointF(badge.center().x(), badge.bottom()));
-        painter.drawLine(QPointF(badge.center().x() - 3, badge.bottom()), QPointF(badge.center().x() + 3, badge.bottom()));
+        painter.drawLine(
+            QPointF(badge.center().x() - 3, badge.bottom()), QPointF(badge.center().x() + 3, badge.bottom()));
         if (lockType == 2) {
             painter.setPen(Qt::NoPen);
             painter.setBrush(QColor(QStringLiteral("#b0b0b0")));
@@ -485,8 +487,8 @@ void SeatPlanView::mouseReleaseEvent(QMouseEvent* event)
     }
     if (!dragging) {
         // A click on one of several selected tiles leaves that one alone.
-        if (event->button() == Qt::LeftButton && press_mac && !(event->modifiers() & (Qt::ControlModifier | Qt::ShiftModifier))
-            && selected.size() > 1) {
+        if (event->button() == Qt::LeftButton && press_mac
+            && !(event->modifiers() & (Qt::ControlModifier | Qt::ShiftModifier)) && selected.size() > 1) {
             selected = { press_mac };
             update();
         }
@@ -532,8 +534,8 @@ bool SeatPlanView::event(QEvent* event)
         }
         const Tile& tile = tiles[tile_of_mac.value(mac)];
         const QString macText = model->index(tile.row, 3).data(Qt::DisplayRole).toString();
-        QToolTip::showText(help->globalPos(), QStringLiteral("%1\n%2\n%3\n%4").arg(tile.host, tile.ip, macText, tile.state),
-            this, cellRect(tile.cell));
+        QToolTip::showText(help->globalPos(),
+            QStringLiteral("%1\n%2\n%3\n%4").arg(tile.host, tile.ip, macText, tile.state), this, cellRect(tile.cell));
         return true;
     }
     return QWidget::event(event);

@@ -8,7 +8,6 @@
 #include <QString>
 #include <QVector>
 #include <QWidget>
-
 #include <functional>
 #include <memory>
 

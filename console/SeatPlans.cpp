@@ -24,7 +24,8 @@ void SeatPlans::attach(QStudentGroupWidget* page)
     pages << page;
     connect(view, &SeatPlanView::sg_seats_moved, this,
         [this, page](const SeatPlanView::SeatMap& moved) { onSeatsMoved(page, moved); });
-    connect(view, &SeatPlanView::sg_menu_requested, this, [this, page](quint64 mac) { emit sg_menu_requested(page, mac); });
+    connect(
+        view, &SeatPlanView::sg_menu_requested, this, [this, page](quint64 mac) { emit sg_menu_requested(page, mac); });
     connect(view, &SeatPlanView::sg_tiles_dropped, this, &SeatPlans::sg_tiles_dropped);
 }
 

@@ -7,7 +7,6 @@
 #include <QObject>
 #include <QPointer>
 #include <QSqlDatabase>
-
 #include <memory>
 
 class QStudentGroupWidget;

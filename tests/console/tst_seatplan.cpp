@@ -3,8 +3,8 @@
 // table; selected tiles dragged onto a tab join that group, and the machine
 // menu acts on all selected tiles.
 
-#include "SeatPlanView.h"
 #include "QtRokTableView.h"
+#include "SeatPlanView.h"
 #include "SeatPlans.h"
 #include "tst_mainwindow_support.h"
 
@@ -262,8 +262,8 @@ void TestSeatPlan::selectedTilesMoveBetweenGroups()
                 entry->trigger();
         menu->close();
     });
-    QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, view->tileRect(FreeB).center(),
-        view->mapToGlobal(view->tileRect(FreeB).center()));
+    QContextMenuEvent menuEvent(
+        QContextMenuEvent::Mouse, view->tileRect(FreeB).center(), view->mapToGlobal(view->tileRect(FreeB).center()));
     QApplication::sendEvent(view, &menuEvent);
     QCOMPARE(window.studentManage().groupNameOfMachine(R2a), QString());
     QCOMPARE(window.studentManage().groupNameOfMachine(FreeB), QString());
