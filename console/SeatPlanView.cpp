@@ -12,6 +12,7 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QRubberBand>
+#include <QScrollArea>
 #include <QTimer>
 #include <QToolTip>
 #include <algorithm>
@@ -471,6 +472,12 @@ void SeatPlanView::mouseMoveEvent(QMouseEvent* event)
         return;
     dragging = true;
     drag_shift = event->pos() - press_pos;
+    // Near the edge of what is shown the room scrolls along, so a seat
+    // beyond it can be reached; outside the view (towards the tabs) it stays.
+    if (auto* area = qobject_cast<QScrollArea*>(parentWidget() ? parentWidget()->parentWidget() : nullptr)) {
+        if (visibleRegion().contains(event->pos()))
+            area->ensureVisible(event->pos().x(), event->pos().y(), CellWidth / 2, CellHeight / 2);
+    }
     update();
 }
 
