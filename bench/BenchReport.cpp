@@ -182,9 +182,29 @@ QString BenchReport::markdown(const QString& resultDir)
             .arg(command.value(QStringLiteral("missing")).toInt())
             .arg(error(command)),
         command.contains(QStringLiteral("all_groups_max_ms")) && last <= 5 && command.value(QStringLiteral("missing")).toInt() == 0);
+
+    // The seat plan: a room of 200 on its page, 5,000 tiles on "全部".
+    const QJsonObject seatplan = readJson(dir.filePath(QStringLiteral("seatplan.json")));
+    const auto seatRow = [&](const QString& id, const QString& key, const QString& what, double limitMs) {
+        const QJsonObject room = seatplan.value(QStringLiteral("room")).toObject().value(key).toObject();
+        const QJsonObject all = seatplan.value(QStringLiteral("all")).toObject().value(key).toObject();
+        row(id, QStringLiteral("seat plan, %1 ≤ %2 ms").arg(what, num(limitMs, 0)),
+            QStringLiteral("200 tiles: median %1 ms, max %2 ms; 5,000 tiles: median %3 ms, max %4 ms%5")
+                .arg(num(room.value(QStringLiteral("p50_ms")).toDouble(), 2),
+                    num(room.value(QStringLiteral("max_ms")).toDouble(), 2),
+                    num(all.value(QStringLiteral("p50_ms")).toDouble(), 2),
+                    num(all.value(QStringLiteral("max_ms")).toDouble(), 2), error(seatplan)),
+            all.contains(QStringLiteral("max_ms")) && all.value(QStringLiteral("max_ms")).toDouble() <= limitMs
+                && room.value(QStringLiteral("max_ms")).toDouble() <= limitMs);
+    };
+    seatRow(QStringLiteral("5a"), QStringLiteral("build"), QStringLiteral("shown: tiles laid out and painted"), 50);
+    seatRow(QStringLiteral("5b"), QStringLiteral("state_update"),
+        QStringLiteral("every machine changes state: table refresh, tiles and repaint"), 16);
+    seatRow(QStringLiteral("5c"), QStringLiteral("repaint"), QStringLiteral("repaint of a window's worth"), 16);
+
     md += QStringLiteral("\nRaw results: the JSON lines below, one per benchmark.\n\n```\n");
     for (const QString& name : { QStringLiteral("receive"), QStringLiteral("scale"), QStringLiteral("startstop"),
-             QStringLiteral("command") })
+             QStringLiteral("command"), QStringLiteral("seatplan") })
         md += readText(dir.filePath(name + QStringLiteral(".json"))).trimmed() + QLatin1Char('\n');
     md += QStringLiteral("```\n");
     return md;

@@ -4,6 +4,7 @@
 #include "LabSeed.h"
 #include "ReceiveBenchmark.h"
 #include "ScaleBenchmark.h"
+#include "SeatPlanBenchmark.h"
 #include "StartStopBenchmark.h"
 
 #include "RokResources.h"
@@ -41,7 +42,7 @@ int main(int argc, char* argv[])
         "Each run prints one JSON object on standard output."));
     parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("benchmark"),
-        QStringLiteral("receive | scale | startstop | command; seed DIR and open DIR to profile a start by "
+        QStringLiteral("receive | scale | startstop | command | seatplan; seed DIR and open DIR to profile a start by "
                        "hand; report DIR to turn a directory of results into Markdown."));
     const QCommandLineOption agents(QStringLiteral("agents"), QStringLiteral("Simulated agents (5000)."), QStringLiteral("N"));
     const QCommandLineOption groups(QStringLiteral("groups"), QStringLiteral("Stored groups (50)."), QStringLiteral("N"));
@@ -94,6 +95,8 @@ int main(int argc, char* argv[])
         result = ReceiveBenchmark::run(options);
     } else if (benchmark == QLatin1String("command")) {
         result = CommandBenchmark::run(options);
+    } else if (benchmark == QLatin1String("seatplan")) {
+        result = SeatPlanBenchmark::run(options);
     } else if (benchmark == QLatin1String("startstop")) {
         result = StartStopBenchmark::run(options);
     } else if (benchmark == QLatin1String("seed")) {

@@ -5,6 +5,7 @@
 #include "Protocol.h"
 #include "QAppWatcherWidget.h"
 #include "QtRokTableView.h"
+#include "SeatPlanView.h"
 
 #include <QBrush>
 #include <QColor>
@@ -13,6 +14,7 @@
 #include <QHeaderView>
 #include <QHelpEvent>
 #include <QMetaObject>
+#include <QScrollArea>
 #include <QSplitter>
 #include <QStandardItem>
 #include <QStandardItemModel>
@@ -62,11 +64,23 @@ QStudentGroupWidget::QStudentGroupWidget(QWidget* parent, QString name)
     splitter->addWidget(machine_table);
     machine_table->setContextMenuPolicy(Qt::CustomContextMenu);
 
+    // The seat plan reads the table's own model; only one of the two is shown.
+    seat_plan = new SeatPlanView(machine_table);
+    seat_plan->setFont(machine_table->font());
+    seat_plan->setLockSource([this](quint64) { return lock_state->lock_type; });
+    seat_area = new QScrollArea;
+    seat_area->setWidget(seat_plan);
+    seat_area->setWidgetResizable(true);
+    seat_area->setBackgroundRole(QPalette::Window);
+    splitter->addWidget(seat_area);
+    seat_area->hide();
+
     policy_editor = new QAppWatcherWidget(this);
     splitter->addWidget(policy_editor);
     policy_editor->setEmbedded(true);
     splitter->setStretchFactor(0, 3);
-    splitter->setStretchFactor(1, 2);
+    splitter->setStretchFactor(1, 3);
+    splitter->setStretchFactor(2, 2);
 
     setUpColumns(false);
 
@@ -76,6 +90,7 @@ QStudentGroupWidget::QStudentGroupWidget(QWidget* parent, QString name)
         [this] { emit sg_group_item_changed(QPrivateSignal()); });
     connect(this, &QStudentGroupWidget::sg_group_item_changed, this, &QStudentGroupWidget::buildPolicyDatagram);
     connect(this, &QStudentGroupWidget::sg_group_lockstate_changed, this, &QStudentGroupWidget::buildLockDatagram);
+    connect(this, &QStudentGroupWidget::sg_group_lockstate_changed, seat_plan, qOverload<>(&QWidget::update));
     connect(this, &QStudentGroupWidget::sg_update_machines, this, &QStudentGroupWidget::refreshAllRows);
 
     buildLockDatagram();
@@ -192,6 +207,7 @@ void QStudentGroupWidget::setShowAll(bool showAll)
 {
     show_all.store(showAll);
     setUpColumns(showAll);
+    seat_plan->setFixWholeRoom(!showAll);
     if (showAll && policy_editor) {
         policy_editor->hide();
         policy_editor->deleteLater();
@@ -311,6 +327,18 @@ void QStudentGroupWidget::setOnlineOnly(bool onlineOnly)
         return;
     online_only = onlineOnly;
     applyRowFilter();
+    seat_plan->invalidate();
+}
+
+void QStudentGroupWidget::setSeatPlanShown(bool shown)
+{
+    machine_table->setVisible(!shown);
+    seat_area->setVisible(shown);
+}
+
+bool QStudentGroupWidget::seatPlanShown() const
+{
+    return !seat_area->isHidden();
 }
 
 QStudentGroupWidget::Counts QStudentGroupWidget::counts() const

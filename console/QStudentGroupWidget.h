@@ -23,7 +23,9 @@
 #include <thread>
 
 class QAppWatcherWidget;
+class QScrollArea;
 class QSplitter;
+class SeatPlanView;
 class QStandardItemModel;
 class QtRokTableView;
 
@@ -81,6 +83,11 @@ public:
     // and a hidden row stays hidden through a header sort.
     void setOnlineOnly(bool onlineOnly);
     bool onlineOnly() const { return online_only; }
+
+    // The machines as tiles in their seats instead of the table.
+    void setSeatPlanShown(bool shown);
+    bool seatPlanShown() const;
+    SeatPlanView* seatPlan() const { return seat_plan; }
 
     // "最后在线 HH:MM:SS", the state cell's tool tip; "最后在线 —" for a
     // machine not heard from since the console started.
@@ -164,6 +171,8 @@ private:
     std::condition_variable wake;
 
     QSplitter* splitter = nullptr;
+    QScrollArea* seat_area = nullptr;
+    SeatPlanView* seat_plan = nullptr;
     QStandardItemModel* machine_model = nullptr;
     std::atomic_bool show_all { false };
     bool online_only = false;

@@ -12,6 +12,7 @@
 #include "QAppWatcherWidget.h"
 #include "QStudentGroupWidget.h"
 #include "QtRokTableView.h"
+#include "SeatPlans.h"
 #include "ui_RokVtxAdmin.h"
 
 #include <QActionGroup>
@@ -29,6 +30,7 @@
 #include <QSettings>
 #include <QStandardPaths>
 #include <QStatusBar>
+#include <QTabBar>
 #include <QSystemTrayIcon>
 #include <QTabWidget>
 #include <QTimer>
@@ -129,6 +131,11 @@ void RokVtxAdmin::initialise(const QString& dataDir)
     offline_burst_timer->setSingleShot(true);
     offline_burst_timer->setInterval(OfflineBurstMs);
     connect(offline_burst_timer, &QTimer::timeout, this, &RokVtxAdmin::reportOfflineBurst);
+
+    seat_plans = new SeatPlans(this);
+    seat_plans->open(registry.store().database());
+    connect(seat_plans, &SeatPlans::sg_menu_requested, this, &RokVtxAdmin::showTileContextMenu);
+    connect(seat_plans, &SeatPlans::sg_tiles_dropped, this, &RokVtxAdmin::dropTilesOnTab);
 
     tab_widget = new QTabWidget(this);
     auto* layout = new QVBoxLayout(ui->centralWidget);
@@ -272,6 +279,15 @@ QStudentGroupWidget* RokVtxAdmin::createGroupPage(const QString& name, bool isAl
     if (position > tab_widget->count() && position != UngroupedOrder)
         position = tab_widget->count() - 1;
     connect(page, &QStudentGroupWidget::sg_customContextMenuRequested, this, &RokVtxAdmin::showMachineContextMenu);
+    seat_plans->attach(page);
+    if (isAll) {
+        // "全部" shows each machine with the lock of its own group.
+        page->seatPlan()->setLockSource([this](quint64 mac) {
+            const QString group = registry.groupNameOfMachine(mac);
+            QStudentGroupWidget* owner = group.isEmpty() ? ungroupedPageFromTabs() : groupPageNamed(group);
+            return owner ? owner->lock_state->lock_type : 0;
+        });
+    }
     tab_widget->insertTab(position, page, name);
     // A tab inserted before the one in front shifts its index without a
     // currentChanged; commands, the context menu and group deletion must keep
@@ -377,6 +393,8 @@ void RokVtxAdmin::wireActions()
 
     ui->action_view_online_only->setChecked(online_only);
     connect(ui->action_view_online_only, &QAction::triggered, this, &RokVtxAdmin::setOnlineOnly);
+    ui->action_view_seatplan->setChecked(seat_plans->shown());
+    connect(ui->action_view_seatplan, &QAction::triggered, this, &RokVtxAdmin::setSeatPlanShown);
     connect(ui->action_op_wake, &QAction::triggered, this, &RokVtxAdmin::wakeCurrentTab);
     connect(ui->action_file_export, &QAction::triggered, this, &RokVtxAdmin::exportMachineList);
     connect(ui->action_file_import, &QAction::triggered, this, &RokVtxAdmin::importMachineList);
@@ -438,14 +456,10 @@ void RokVtxAdmin::showMachineContextMenu(const QPoint& pos)
     if (current_tab < 0)
         return;
     selected_mac = 0;
+    menu_macs.clear();
     QStudentGroupWidget* page = pageAt(current_tab);
     if (!page)
         return;
-    const bool groupless = current_tab == 0 || page->page_order == UngroupedOrder;
-    action_ctx_remove_from_group->setEnabled(!groupless);
-    action_ctx_add_to_group->setEnabled(groupless);
-    action_ctx_delete_machine->setEnabled(true);
-
     const QModelIndex index = page->machine_table->indexAt(pos);
     if (!index.isValid()) {
         selected_mac = 0;
@@ -454,10 +468,58 @@ void RokVtxAdmin::showMachineContextMenu(const QPoint& pos)
     selected_mac = page->machine_table->getCellUserData(index.row(), 0, 5).toULongLong();
     if (selected_mac == 0)
         return;
+    execMachineMenu(page);
+}
+
+void RokVtxAdmin::showTileContextMenu(QStudentGroupWidget* page, quint64 mac)
+{
+    if (current_tab < 0 || mac == 0 || page != pageAt(current_tab))
+        return;
+    selected_mac = mac;
+    menu_macs = page->seatPlan()->selectedMacs();
+    if (!menu_macs.contains(mac))
+        menu_macs = {mac};
+    execMachineMenu(page);
+}
+
+void RokVtxAdmin::execMachineMenu(QStudentGroupWidget* page)
+{
+    const bool groupless = current_tab == 0 || page->page_order == UngroupedOrder;
+    action_ctx_remove_from_group->setEnabled(!groupless);
+    action_ctx_add_to_group->setEnabled(groupless);
+    action_ctx_delete_machine->setEnabled(true);
     // A machine on line is running already.
-    const CStuInfo_PTR machine = registry.findMachine(selected_mac);
-    action_ctx_wake->setEnabled(machine && !machine->online.load());
+    bool anyOffline = false;
+    for (const quint64 mac : menuTargets()) {
+        const CStuInfo_PTR machine = registry.findMachine(mac);
+        anyOffline = anyOffline || (machine && !machine->online.load());
+    }
+    action_ctx_wake->setEnabled(anyOffline);
     context_menu->exec(QCursor::pos());
+}
+
+QList<quint64> RokVtxAdmin::menuTargets() const
+{
+    return menu_macs.isEmpty() ? QList<quint64>{selected_mac} : menu_macs;
+}
+
+void RokVtxAdmin::dropTilesOnTab(const QList<quint64>& macs, const QPoint& globalPos)
+{
+    QTabBar* bar = tab_widget->tabBar();
+    const int index = bar->tabAt(bar->mapFromGlobal(globalPos));
+    QStudentGroupWidget* page = pageAt(index);
+    // "全部" is no group; the page the tiles came from is theirs already.
+    if (index <= 0 || !page || index == current_tab)
+        return;
+    const QString target = page->page_order == UngroupedOrder ? QString() : tab_widget->tabText(index);
+    for (const quint64 mac : macs)
+        moveMachineTo(mac, target);
+}
+
+void RokVtxAdmin::setSeatPlanShown(bool shown)
+{
+    ui->action_view_seatplan->setChecked(shown);
+    seat_plans->setShown(shown);
 }
 
 void RokVtxAdmin::buildTrayIcon()
@@ -904,8 +966,10 @@ void RokVtxAdmin::moveMachineIntoGroup()
 
 void RokVtxAdmin::moveSelectedMachineTo(const QString& target)
 {
-    if (registry.groupNames().contains(target))
-        moveMachineTo(selected_mac, target);
+    if (!registry.groupNames().contains(target))
+        return;
+    for (const quint64 mac : menuTargets())
+        moveMachineTo(mac, target);
 }
 
 void RokVtxAdmin::moveMachineTo(quint64 mac, const QString& target)
@@ -941,18 +1005,20 @@ void RokVtxAdmin::removeMachineFromCurrentGroup()
     if (current_tab < 0)
         return;
     const QString name = tab_widget->tabText(current_tab);
-    // The registry accepts any MAC for an existing group; a machine that is
-    // not a member must not gain a second row in "未分组".
-    if (registry.groupNameOfMachine(selected_mac) != name)
-        return;
-    if (!registry.removeMachineFromGroup(name, selected_mac))
-        return;
-    if (QStudentGroupWidget* page = groupPageNamed(name))
-        page->removeMachine(selected_mac);
-    if (const CStuInfo_PTR machine = registry.findMachine(selected_mac)) {
-        if (QStudentGroupWidget* page = ungroupedPageFromTabs())
-            page->addMachine(machine);
-        all_page->updateMachineRow(machine, 0x10);
+    for (const quint64 mac : menuTargets()) {
+        // The registry accepts any MAC for an existing group; a machine that
+        // is not a member must not gain a second row in "未分组".
+        if (registry.groupNameOfMachine(mac) != name)
+            continue;
+        if (!registry.removeMachineFromGroup(name, mac))
+            continue;
+        if (QStudentGroupWidget* page = groupPageNamed(name))
+            page->removeMachine(mac);
+        if (const CStuInfo_PTR machine = registry.findMachine(mac)) {
+            if (QStudentGroupWidget* page = ungroupedPageFromTabs())
+                page->addMachine(machine);
+            all_page->updateMachineRow(machine, 0x10);
+        }
     }
     scheduleDatabaseSave();
 }
@@ -961,11 +1027,14 @@ void RokVtxAdmin::deleteSelectedMachine()
 {
     if (current_tab < 0)
         return;
-    for (int i = 0; i < tab_widget->count(); ++i)
-        if (QStudentGroupWidget* page = pageAt(i))
-            page->removeMachine(selected_mac);
-    registry.removeMachine(selected_mac);
+    for (const quint64 mac : menuTargets()) {
+        for (int i = 0; i < tab_widget->count(); ++i)
+            if (QStudentGroupWidget* page = pageAt(i))
+                page->removeMachine(mac);
+        registry.removeMachine(mac);
+    }
     selected_mac = 0;
+    menu_macs.clear();
     scheduleDatabaseSave();
 }
 
@@ -1205,8 +1274,12 @@ void RokVtxAdmin::wakeCurrentTab()
 
 void RokVtxAdmin::wakeSelectedMachine()
 {
-    if (const CStuInfo_PTR machine = registry.findMachine(selected_mac))
-        wakeMachines({machine});
+    QList<CStuInfo_PTR> machines;
+    for (const quint64 mac : menuTargets())
+        if (const CStuInfo_PTR machine = registry.findMachine(mac))
+            machines << machine;
+    if (!machines.isEmpty())
+        wakeMachines(machines);
 }
 
 void RokVtxAdmin::wakeMachines(const QList<CStuInfo_PTR>& machines)

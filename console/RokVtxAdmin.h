@@ -30,6 +30,7 @@ class QLabel;
 class QMenu;
 class QStudentGroupWidget;
 class QSystemTrayIcon;
+class SeatPlans;
 class QTabWidget;
 class QTimer;
 
@@ -73,7 +74,12 @@ public:
     bool networkReady() const { return bind_fd > 0; }
     int currentTab() const { return current_tab; }
     quint64 selectedMac() const { return selected_mac; }
-    void setSelectedMac(quint64 mac) { selected_mac = mac; }
+    void setSelectedMac(quint64 mac)
+    {
+        selected_mac = mac;
+        menu_macs.clear();
+    }
+    SeatPlans* seatPlans() const { return seat_plans; }
     QString configPath() const { return config_path; }
     QString databasePath() const { return database_path; }
     // The status bar's "在线 n / 共 m" of the current tab.
@@ -124,6 +130,11 @@ public slots:
     void wakeCurrentTab();
     void wakeSelectedMachine();
     void setOnlineOnly(bool onlineOnly);
+    void setSeatPlanShown(bool shown);
+    // The machine menu on a tile; its actions act on the page's selected tiles.
+    void showTileContextMenu(QStudentGroupWidget* page, quint64 mac);
+    // Tiles let go over a tab join that page's group ("未分组": leave theirs).
+    void dropTilesOnTab(const QList<quint64>& macs, const QPoint& globalPos);
     void exportMachineList();
     // Sets up machines and groups from a list in the export's columns.
     void importMachineList();
@@ -213,6 +224,11 @@ private:
     std::unique_ptr<QAction> action_ctx_delete_machine;
     std::unique_ptr<QAction> action_ctx_wake;
     quint64 selected_mac = 0;
+    // The selected tiles the machine menu was opened on; empty: selected_mac alone.
+    QList<quint64> menu_macs;
+    QList<quint64> menuTargets() const;
+    void execMachineMenu(QStudentGroupWidget* page);
+    SeatPlans* seat_plans = nullptr;
     QString config_path;
     QString database_path;
     QStudentGroupWidget* all_page = nullptr;

@@ -1,0 +1,114 @@
+#include "SeatPlanBenchmark.h"
+
+#include "Percentiles.h"
+#include "ProcessUsage.h"
+#include "QStudentGroupWidget.h"
+#include "SeatPlanView.h"
+
+#include <QApplication>
+#include <QScrollArea>
+#include <memory>
+
+namespace {
+
+constexpr int Repeats = 15;
+
+// Paints what the scroll area shows of the tiles, into a pixmap: the same
+// paint events as on screen, whether or not the platform exposes the window.
+void paintShown(QScrollArea* area, SeatPlanView* view)
+{
+    const QRect shown(view->mapFrom(area->viewport(), QPoint(0, 0)), area->viewport()->size());
+    view->grab(shown);
+}
+
+double msSince(int64_t startNs)
+{
+    return double(ProcessUsage::monotonicNs() - startNs) / 1e6;
+}
+
+QJsonObject figures(const Percentiles& values)
+{
+    QJsonObject json;
+    json.insert(QStringLiteral("p50_ms"), values.at(50));
+    json.insert(QStringLiteral("max_ms"), values.max());
+    return json;
+}
+
+QJsonObject runFor(int machines)
+{
+    QList<CStuInfo_PTR> records;
+    for (int i = 0; i < machines; ++i) {
+        auto record = std::make_shared<CStuInfo>();
+        record->ullmac = 0x5A0000000001ULL + quint64(i);
+        record->hostname = QStringLiteral("PC-%1").arg(i + 1, 4, 10, QLatin1Char('0'));
+        record->ip = QStringLiteral("10.%1.%2.%3").arg(i / 65536).arg(i / 256 % 256).arg(i % 256);
+        record->group_name = QStringLiteral("机房%1").arg(i / 100 + 1, 2, 10, QLatin1Char('0'));
+        records << record;
+    }
+
+    Percentiles build;
+    Percentiles update;
+    Percentiles tilesOnly;
+    Percentiles repaint;
+    int tiles = 0;
+    for (int round = 0; round < Repeats; ++round) {
+        // A page of the window's size, as the console shows it.
+        auto page = std::make_unique<QStudentGroupWidget>(nullptr, QStringLiteral("bench"));
+        page->setShowAll(machines > 200);
+        page->resize(880, 620);
+        page->setMachines(records);
+        page->show();
+        QApplication::processEvents();
+
+        SeatPlanView* view = page->seatPlan();
+        auto* area = qobject_cast<QScrollArea*>(view->parentWidget()->parentWidget());
+        int64_t start = ProcessUsage::monotonicNs();
+        page->setSeatPlanShown(true);
+        // The layout gives the scroll area its size.
+        QApplication::sendPostedEvents();
+        view->sync();
+        paintShown(area, view);
+        build.add(msSince(start));
+        tiles = view->tileCount();
+
+        // Every machine on line (or off again) at once, as after a network
+        // outage; the table's refresh writes the state cells.
+        for (const CStuInfo_PTR& record : qAsConst(records)) {
+            if (round % 2 == 0)
+                record->markAlive();
+            else
+                record->markDead();
+        }
+        start = ProcessUsage::monotonicNs();
+        page->refreshAllRows();
+        const int64_t tilesStart = ProcessUsage::monotonicNs();
+        view->sync();
+        paintShown(area, view);
+        tilesOnly.add(msSince(tilesStart));
+        update.add(msSince(start));
+
+        start = ProcessUsage::monotonicNs();
+        paintShown(area, view);
+        repaint.add(msSince(start));
+    }
+
+    QJsonObject json;
+    json.insert(QStringLiteral("machines"), machines);
+    json.insert(QStringLiteral("tiles"), tiles);
+    json.insert(QStringLiteral("build"), figures(build));
+    json.insert(QStringLiteral("state_update"), figures(update));
+    json.insert(QStringLiteral("state_update_tiles"), figures(tilesOnly));
+    json.insert(QStringLiteral("repaint"), figures(repaint));
+    return json;
+}
+
+} // namespace
+
+QJsonObject SeatPlanBenchmark::run(const BenchOptions& options)
+{
+    QJsonObject result;
+    result.insert(QStringLiteral("bench"), QStringLiteral("seatplan"));
+    result.insert(QStringLiteral("room"), runFor(200));
+    result.insert(QStringLiteral("all"), runFor(options.agents));
+    return result;
+}

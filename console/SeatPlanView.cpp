@@ -1,0 +1,549 @@
+#include "SeatPlanView.h"
+
+#include "QStudentGroupWidget.h"
+#include "QtRokTableView.h"
+
+#include <QAbstractItemModel>
+#include <QApplication>
+#include <QBrush>
+#include <QContextMenuEvent>
+#include <QHelpEvent>
+#include <QMouseEvent>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QRubberBand>
+#include <QScrollArea>
+#include <QTimer>
+#include <QToolTip>
+#include <algorithm>
+#include <climits>
+#include <iterator>
+
+namespace {
+
+constexpr int Margin = 8;
+constexpr int TileGap = 8;
+constexpr int NameColumn = 0;
+constexpr int IpColumn = 1;
+constexpr int StateColumn = 2;
+
+quint64 cellKey(const QPoint& cell)
+{
+    return (quint64(quint32(cell.x())) << 32) | quint32(cell.y());
+}
+
+} // namespace
+
+SeatPlanView::SeatPlanView(QtRokTableView* table_, QWidget* parent)
+    : QWidget(parent)
+    , table(table_)
+    , model(table_->model())
+    , seat_map(std::make_shared<SeatMap>())
+{
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setMouseTracking(false);
+    setFocusPolicy(Qt::ClickFocus);
+
+    sync_timer = new QTimer(this);
+    sync_timer->setSingleShot(true);
+    sync_timer->setInterval(0);
+    connect(sync_timer, &QTimer::timeout, this, &SeatPlanView::sync);
+
+    const auto structural = [this] {
+        layout_dirty = true;
+        scheduleSync();
+    };
+    connect(model, &QAbstractItemModel::rowsInserted, this, structural);
+    connect(model, &QAbstractItemModel::rowsRemoved, this, structural);
+    connect(model, &QAbstractItemModel::rowsMoved, this, structural);
+    connect(model, &QAbstractItemModel::modelReset, this, structural);
+    // A header sort renumbers the rows.
+    connect(model, &QAbstractItemModel::layoutChanged, this, structural);
+    connect(model, &QAbstractItemModel::dataChanged, this,
+        [this](const QModelIndex& topLeft, const QModelIndex& bottomRight) {
+            if (layout_dirty)
+                return;
+            for (int row = topLeft.row(); row <= bottomRight.row(); ++row)
+                dirty_rows.insert(row);
+            scheduleSync();
+        });
+}
+
+void SeatPlanView::setSeatMap(std::shared_ptr<SeatMap> seats)
+{
+    seat_map = seats ? std::move(seats) : std::make_shared<SeatMap>();
+    invalidate();
+}
+
+void SeatPlanView::setLockSource(LockSource source)
+{
+    lock_source = std::move(source);
+    update();
+}
+
+void SeatPlanView::invalidate()
+{
+    layout_dirty = true;
+    scheduleSync();
+}
+
+void SeatPlanView::scheduleSync()
+{
+    // A hidden view catches up when it is shown.
+    if (isVisible() && !sync_timer->isActive())
+        sync_timer->start();
+}
+
+void SeatPlanView::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    sync();
+}
+
+void SeatPlanView::sync()
+{
+    sync_timer->stop();
+    if (layout_dirty) {
+        relayout();
+        return;
+    }
+    if (dirty_rows.isEmpty())
+        return;
+    for (const int row : qAsConst(dirty_rows)) {
+        const quint64 mac = table->getCellUserData(row, NameColumn, QStudentGroupWidget::MacRole).toULongLong();
+        const auto it = tile_of_mac.constFind(mac);
+        if (mac == 0 || it == tile_of_mac.constEnd() || tiles[it.value()].row != row) {
+            // A row now shows another machine: only a full pass gets it right.
+            relayout();
+            return;
+        }
+        Tile& tile = tiles[it.value()];
+        readRow(tile);
+        // Thousands of small rectangles would cost more to merge than one
+        // repaint of what is shown.
+        if (dirty_rows.size() <= 32)
+            update(cellRect(tile.cell));
+    }
+    if (dirty_rows.size() > 32)
+        update();
+    dirty_rows.clear();
+}
+
+void SeatPlanView::readRow(Tile& tile) const
+{
+    tile.host = model->index(tile.row, NameColumn).data(Qt::DisplayRole).toString();
+    tile.ip = model->index(tile.row, IpColumn).data(Qt::DisplayRole).toString();
+    const QModelIndex state = model->index(tile.row, StateColumn);
+    tile.state = state.data(Qt::DisplayRole).toString();
+    tile.color = state.data(Qt::ForegroundRole).value<QBrush>().color();
+    tile.hidden = table->isRowHidden(tile.row);
+}
+
+void SeatPlanView::relayout()
+{
+    layout_dirty = false;
+    dirty_rows.clear();
+    tiles.clear();
+    tile_of_mac.clear();
+
+    const int rows = model->rowCount();
+    tiles.reserve(rows);
+    for (int row = 0; row < rows; ++row) {
+        const quint64 mac = table->getCellUserData(row, NameColumn, QStudentGroupWidget::MacRole).toULongLong();
+        // A machine listed twice keeps one tile.
+        if (mac == 0 || tile_of_mac.contains(mac))
+            continue;
+        Tile tile;
+        tile.mac = mac;
+        tile.row = row;
+        readRow(tile);
+        tile_of_mac.insert(mac, tiles.size());
+        tiles.append(tile);
+    }
+
+    // Seats first, in row order; then the rest into free cells, row by row.
+    tile_of_cell.clear();
+    QVector<int> unseated;
+    for (int i = 0; i < tiles.size(); ++i) {
+        const auto seat = seat_map->constFind(tiles[i].mac);
+        if (seat != seat_map->constEnd() && !tile_of_cell.contains(cellKey(seat.value()))) {
+            tiles[i].cell = seat.value();
+            tile_of_cell.insert(cellKey(seat.value()), i);
+        } else {
+            unseated.append(i);
+        }
+    }
+    int next = 0;
+    for (const int i : qAsConst(unseated)) {
+        QPoint cell;
+        do {
+            cell = QPoint(next % FreeColumns, next / FreeColumns);
+            ++next;
+        } while (tile_of_cell.contains(cellKey(cell)));
+        tiles[i].cell = cell;
+        tile_of_cell.insert(cellKey(cell), i);
+    }
+
+    for (auto it = selected.begin(); it != selected.end();)
+        it = tile_of_mac.contains(*it) ? std::next(it) : selected.erase(it);
+    updateExtent();
+}
+
+void SeatPlanView::updateExtent()
+{
+    QPoint last(FreeColumns - 1, 0);
+    for (const Tile& tile : qAsConst(tiles))
+        last = QPoint(std::max(last.x(), tile.cell.x()), std::max(last.y(), tile.cell.y()));
+    // A spare row to drag into below a room taller than the window (the
+    // view is never narrower than its scroll area, which gives room sideways).
+    extent = QSize(Margin * 2 + (last.x() + 1) * CellWidth, Margin * 2 + (last.y() + 2) * CellHeight);
+    setMinimumSize(extent);
+    updateGeometry();
+    update();
+}
+
+void SeatPlanView::rebuildCellIndex()
+{
+    tile_of_cell.clear();
+    for (int i = 0; i < tiles.size(); ++i)
+        tile_of_cell.insert(cellKey(tiles[i].cell), i);
+}
+
+QSize SeatPlanView::sizeHint() const
+{
+    return extent.isValid() ? extent : QSize(Margin * 2 + FreeColumns * CellWidth, Margin * 2 + CellHeight);
+}
+
+QRect SeatPlanView::cellRect(const QPoint& cell) const
+{
+    return QRect(
+        Margin + cell.x() * CellWidth, Margin + cell.y() * CellHeight, CellWidth - TileGap, CellHeight - TileGap);
+}
+
+QPoint SeatPlanView::cellAt(const QPoint& pos) const
+{
+    const int x = pos.x() - Margin;
+    const int y = pos.y() - Margin;
+    if (x < 0 || y < 0)
+        return QPoint(-1, -1);
+    return QPoint(x / CellWidth, y / CellHeight);
+}
+
+QPoint SeatPlanView::cellOf(quint64 mac) const
+{
+    const auto it = tile_of_mac.constFind(mac);
+    return it == tile_of_mac.constEnd() ? QPoint(-1, -1) : tiles[it.value()].cell;
+}
+
+bool SeatPlanView::tileShown(quint64 mac) const
+{
+    const auto it = tile_of_mac.constFind(mac);
+    return it != tile_of_mac.constEnd() && !tiles[it.value()].hidden;
+}
+
+QColor SeatPlanView::stateColor(quint64 mac) const
+{
+    const auto it = tile_of_mac.constFind(mac);
+    return it == tile_of_mac.constEnd() ? QColor() : tiles[it.value()].color;
+}
+
+QRect SeatPlanView::tileRect(quint64 mac) const
+{
+    const auto it = tile_of_mac.constFind(mac);
+    return it == tile_of_mac.constEnd() ? QRect() : cellRect(tiles[it.value()].cell);
+}
+
+quint64 SeatPlanView::macAt(const QPoint& pos) const
+{
+    const QPoint cell = cellAt(pos);
+    const auto it = tile_of_cell.constFind(cellKey(cell));
+    if (cell.x() < 0 || it == tile_of_cell.constEnd())
+        return 0;
+    const Tile& tile = tiles[it.value()];
+    return !tile.hidden && cellRect(cell).contains(pos) ? tile.mac : 0;
+}
+
+QList<quint64> SeatPlanView::selectedMacs() const
+{
+    // In the order of the rows, so commands act as they would on the table.
+    QList<quint64> macs;
+    for (const Tile& tile : tiles)
+        if (selected.contains(tile.mac) && !tile.hidden)
+            macs << tile.mac;
+    return macs;
+}
+
+void SeatPlanView::setSelectedMacs(const QList<quint64>& macs)
+{
+    selected.clear();
+    for (const quint64 mac : macs)
+        if (tile_of_mac.contains(mac))
+            selected.insert(mac);
+    update();
+}
+
+bool SeatPlanView::moveTiles(const QList<quint64>& macs, const QPoint& offset)
+{
+    QSet<int> moving;
+    for (const quint64 mac : macs) {
+        const auto it = tile_of_mac.constFind(mac);
+        if (it != tile_of_mac.constEnd())
+            moving.insert(it.value());
+    }
+    if (moving.isEmpty() || offset.isNull())
+        return false;
+    // The group keeps its shape against the room's left and top walls.
+    int minX = INT_MAX;
+    int minY = INT_MAX;
+    for (const int i : qAsConst(moving)) {
+        minX = std::min(minX, tiles[i].cell.x());
+        minY = std::min(minY, tiles[i].cell.y());
+    }
+    const QPoint shift(std::max(offset.x(), -minX), std::max(offset.y(), -minY));
+    if (shift.isNull())
+        return false;
+
+    SeatMap moved;
+    int swapWith = -1;
+    for (const int i : qAsConst(moving)) {
+        const QPoint target = tiles[i].cell + shift;
+        const auto holder = tile_of_cell.constFind(cellKey(target));
+        if (holder != tile_of_cell.constEnd() && !moving.contains(holder.value())) {
+            if (moving.size() > 1)
+                return false;
+            swapWith = holder.value();
+        }
+        moved.insert(tiles[i].mac, target);
+    }
+    if (swapWith >= 0) {
+        const int i = *moving.cbegin();
+        moved.insert(tiles[swapWith].mac, tiles[i].cell);
+    }
+    if (fix_whole_room) {
+        // The room as it is shown becomes the plan: otherwise the tiles in
+        // free cells would close up behind the one that moved.
+        for (const Tile& tile : qAsConst(tiles))
+            if (!moved.contains(tile.mac) && seat_map->value(tile.mac, QPoint(-1, -1)) != tile.cell)
+                moved.insert(tile.mac, tile.cell);
+    }
+    for (auto it = moved.cbegin(); it != moved.cend(); ++it) {
+        tiles[tile_of_mac.value(it.key())].cell = it.value();
+        seat_map->insert(it.key(), it.value());
+    }
+    rebuildCellIndex();
+    updateExtent();
+    emit sg_seats_moved(moved);
+    return true;
+}
+
+void SeatPlanView::paintEvent(QPaintEvent* event)
+{
+    QPainter painter(this);
+    painter.fillRect(event->rect(), palette().color(QPalette::Window));
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    const QRect area = event->rect();
+    for (const Tile& tile : qAsConst(tiles)) {
+        if (tile.hidden || (dragging && selected.contains(tile.mac)))
+            continue;
+        if (cellRect(tile.cell).intersects(area))
+            paintTile(painter, tile, QPoint());
+    }
+    if (!dragging)
+        return;
+    // The moving tiles under the mouse, and dashed where they would land.
+    const QPoint snap(qRound(double(drag_shift.x()) / CellWidth), qRound(double(drag_shift.y()) / CellHeight));
+    painter.setPen(QPen(palette().color(QPalette::Highlight), 1, Qt::DashLine));
+    painter.setBrush(Qt::NoBrush);
+    for (const Tile& tile : qAsConst(tiles)) {
+        if (tile.hidden || !selected.contains(tile.mac))
+            continue;
+        painter.drawRoundedRect(cellRect(tile.cell + snap), 4, 4);
+    }
+    painter.setOpacity(0.8);
+    for (const Tile& tile : qAsConst(tiles))
+        if (!tile.hidden && selected.contains(tile.mac))
+            paintTile(painter, tile, drag_shift);
+}
+
+void SeatPlanView::paintTile(QPainter& painter, const Tile& tile, const QPoint& shift) const
+{
+    const QRect rect = cellRect(tile.cell).translated(shift);
+    const bool isSelected = selected.contains(tile.mac);
+    const QColor border = tile.color.isValid() ? tile.color : palette().color(QPalette::Mid);
+    painter.setPen(QPen(border, isSelected ? 3 : 1.5));
+    painter.setBrush(isSelected ? palette().color(QPalette::Highlight).lighter(190) : palette().color(QPalette::Base));
+    painter.drawRoundedRect(QRectF(rect).adjusted(0.75, 0.75, -0.75, -0.75), 4, 4);
+
+    // Three lines: name (beside the lock badge), address, state.
+    const QRect text = rect.adjusted(6, 3, -6, -3);
+    const int line = text.height() / 3;
+    QFont bold = font();
+    bold.setBold(true);
+    painter.setFont(bold);
+    painter.setPen(palette().color(QPalette::Text));
+    const QRect nameLine(text.left(), text.top(), text.width() - 18, line);
+    painter.drawText(nameLine, Qt::AlignLeft | Qt::AlignVCenter,
+        QFontMetrics(bold).elidedText(tile.host, Qt::ElideRight, nameLine.width()));
+    painter.setFont(font());
+    painter.setPen(palette().color(QPalette::PlaceholderText));
+    painter.drawText(QRect(text.left(), text.top() + line, text.width(), line), Qt::AlignLeft | Qt::AlignVCenter,
+        fontMetrics().elidedText(tile.ip, Qt::ElideRight, text.width()));
+    painter.setPen(border);
+    painter.drawText(QRect(text.left(), text.top() + 2 * line, text.width(), text.height() - 2 * line),
+        Qt::AlignLeft | Qt::AlignVCenter, tile.state);
+
+    if (lock_source)
+        paintBadge(painter, rect, lock_source(tile.mac));
+}
+
+void SeatPlanView::paintBadge(QPainter& painter, const QRect& tile, int lockType) const
+{
+    if (lockType == 0)
+        return;
+    const QRectF badge(tile.right() - 20, tile.top() + 4, 15, 12);
+    painter.save();
+    if (lockType == 3) {
+        // A padlock: keyboard and mouse locked.
+        painter.setPen(QPen(QColor(QStringLiteral("#303030")), 1.6));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawArc(QRectF(badge.center().x() - 3.5, badge.top() - 1, 7, 8), 0, 180 * 16);
+        painter.drawLine(
+            QPointF(badge.center().x() - 3.5, badge.top() + 3), QPointF(badge.center().x() - 3.5, badge.top() + 5));
+        painter.drawLine(
+            QPointF(badge.center().x() + 3.5, badge.top() + 3), QPointF(badge.center().x() + 3.5, badge.top() + 5));
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor(QStringLiteral("#303030")));
+        painter.drawRoundedRect(QRectF(badge.center().x() - 5.5, badge.top() + 5, 11, 7), 1.5, 1.5);
+    } else {
+        // A dark screen on its stand: black-screen quiet or lock.
+        painter.setPen(QPen(QColor(QStringLiteral("#606060")), 1));
+        painter.setBrush(Qt::black);
+        painter.drawRoundedRect(badge.adjusted(0, 0, 0, -3), 1.5, 1.5);
+        painter.drawLine(QPointF(badge.center().x(), badge.bottom() - 3), QPointF(badge.center().x(), badge.bottom()));
+        painter.drawLine(
+            QPointF(badge.center().x() - 3, badge.bottom()), QPointF(badge.center().x() + 3, badge.bottom()));
+        if (lockType == 2) {
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(QColor(QStringLiteral("#b0b0b0")));
+            painter.drawEllipse(QPointF(badge.center().x(), badge.top() + 4.5), 1.6, 1.6);
+        }
+    }
+    painter.restore();
+}
+
+void SeatPlanView::mousePressEvent(QMouseEvent* event)
+{
+    sync();
+    press_pos = event->pos();
+    press_mac = macAt(event->pos());
+    dragging = false;
+    drag_shift = QPoint();
+    const bool toggle = event->modifiers() & (Qt::ControlModifier | Qt::ShiftModifier);
+    // The right button's selection is the context menu's.
+    if (event->button() != Qt::LeftButton)
+        return;
+    if (press_mac == 0) {
+        if (!toggle)
+            selected.clear();
+        if (!rubber_band)
+            rubber_band = new QRubberBand(QRubberBand::Rectangle, this);
+        rubber_band->setGeometry(QRect(press_pos, QSize()));
+        rubber_band->show();
+    } else if (toggle) {
+        if (!selected.remove(press_mac))
+            selected.insert(press_mac);
+    } else if (!selected.contains(press_mac)) {
+        selected = { press_mac };
+    }
+    update();
+}
+
+void SeatPlanView::mouseMoveEvent(QMouseEvent* event)
+{
+    if (!(event->buttons() & Qt::LeftButton))
+        return;
+    if (rubber_band && rubber_band->isVisible()) {
+        rubber_band->setGeometry(QRect(press_pos, event->pos()).normalized());
+        return;
+    }
+    if (press_mac == 0 || !selected.contains(press_mac))
+        return;
+    if (!dragging && (event->pos() - press_pos).manhattanLength() < QApplication::startDragDistance())
+        return;
+    dragging = true;
+    drag_shift = event->pos() - press_pos;
+    // Near the edge of what is shown the room scrolls along, so a seat
+    // beyond it can be reached; outside the view (towards the tabs) it stays.
+    if (auto* area = qobject_cast<QScrollArea*>(parentWidget() ? parentWidget()->parentWidget() : nullptr)) {
+        if (visibleRegion().contains(event->pos()))
+            area->ensureVisible(event->pos().x(), event->pos().y(), CellWidth / 2, CellHeight / 2);
+    }
+    update();
+}
+
+void SeatPlanView::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (rubber_band && rubber_band->isVisible()) {
+        const QRect band = rubber_band->geometry();
+        rubber_band->hide();
+        for (const Tile& tile : qAsConst(tiles))
+            if (!tile.hidden && band.intersects(cellRect(tile.cell)))
+                selected.insert(tile.mac);
+        update();
+        return;
+    }
+    if (!dragging) {
+        // A click on one of several selected tiles leaves that one alone.
+        if (event->button() == Qt::LeftButton && press_mac
+            && !(event->modifiers() & (Qt::ControlModifier | Qt::ShiftModifier)) && selected.size() > 1) {
+            selected = { press_mac };
+            update();
+        }
+        return;
+    }
+    dragging = false;
+    const QList<quint64> macs = selectedMacs();
+    const QPoint shift = event->pos() - press_pos;
+    if (!visibleRegion().contains(event->pos())) {
+        update();
+        // Onto a tab, perhaps: the page's window decides.
+        emit sg_tiles_dropped(macs, mapToGlobal(event->pos()));
+        return;
+    }
+    moveTiles(macs, QPoint(qRound(double(shift.x()) / CellWidth), qRound(double(shift.y()) / CellHeight)));
+    update();
+}
+
+void SeatPlanView::contextMenuEvent(QContextMenuEvent* event)
+{
+    sync();
+    const quint64 mac = macAt(event->pos());
+    if (mac == 0)
+        return;
+    // As on the table: the menu acts on the selection when the tile is part
+    // of it, else on the tile alone.
+    if (!selected.contains(mac)) {
+        selected = { mac };
+        update();
+    }
+    emit sg_menu_requested(mac);
+}
+
+bool SeatPlanView::event(QEvent* event)
+{
+    if (event->type() == QEvent::ToolTip) {
+        const auto* help = static_cast<QHelpEvent*>(event);
+        const quint64 mac = macAt(help->pos());
+        if (mac == 0) {
+            QToolTip::hideText();
+            event->ignore();
+            return true;
+        }
+        const Tile& tile = tiles[tile_of_mac.value(mac)];
+        const QString macText = model->index(tile.row, 3).data(Qt::DisplayRole).toString();
+        QToolTip::showText(help->globalPos(),
+            QStringLiteral("%1\n%2\n%3\n%4").arg(tile.host, tile.ip, macText, tile.state), this, cellRect(tile.cell));
+        return true;
+    }
+    return QWidget::event(event);
+}

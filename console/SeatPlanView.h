@@ -1,0 +1,136 @@
+#pragma once
+
+#include <QColor>
+#include <QHash>
+#include <QList>
+#include <QPoint>
+#include <QSet>
+#include <QString>
+#include <QVector>
+#include <QWidget>
+#include <functional>
+#include <memory>
+
+class QAbstractItemModel;
+class QRubberBand;
+class QTimer;
+class QtRokTableView;
+
+// A page's machines as tiles laid out like the room. It reads the rows of the
+// page's own table model (name, state text and colour, MAC key, and whether the
+// table hides the row), so it follows every change the table shows. Seats are
+// grid cells shared by all pages; a machine without one, or whose seat another
+// tile already holds on this page, goes to the first free cell.
+class SeatPlanView final : public QWidget
+{
+    Q_OBJECT
+
+public:
+    using SeatMap = QHash<quint64, QPoint>;
+    // Lock type (Rok_Lock_State) to show on a machine's tile.
+    using LockSource = std::function<int(quint64 mac)>;
+
+    static constexpr int CellWidth = 106;
+    static constexpr int CellHeight = 66;
+    // Cells per row for machines without a seat: a room of eight fits the
+    // window's width.
+    static constexpr int FreeColumns = 8;
+
+    explicit SeatPlanView(QtRokTableView* table, QWidget* parent = nullptr);
+
+    void setSeatMap(std::shared_ptr<SeatMap> seats);
+    void setLockSource(LockSource source);
+    // Whether a move also fixes the seats of the tiles shown in free cells
+    // (a group's room), or only of the tiles moved ("全部", where the rooms of
+    // all groups meet).
+    void setFixWholeRoom(bool whole) { fix_whole_room = whole; }
+
+    // Re-reads every row on the next sync (the table's filter changed, or
+    // the seats did on another page).
+    void invalidate();
+    // Applies what changed in the model since the last sync. Runs by itself
+    // soon after a change while the view is shown.
+    void sync();
+
+    // The cell a machine's tile is in (after sync); (-1, -1) when none.
+    QPoint cellOf(quint64 mac) const;
+    bool tileShown(quint64 mac) const;
+    QColor stateColor(quint64 mac) const;
+    int tileCount() const { return tiles.size(); }
+    QRect tileRect(quint64 mac) const;
+    // The MAC of the shown tile at a point, 0 for none.
+    quint64 macAt(const QPoint& pos) const;
+
+    QList<quint64> selectedMacs() const;
+    void setSelectedMacs(const QList<quint64>& macs);
+    // Puts the tiles into cells `offset` away (clamped to the room), keeps
+    // their seats and announces them; refused when a cell is taken by another
+    // tile, except that one tile dropped on another swaps seats with it.
+    bool moveTiles(const QList<quint64>& macs, const QPoint& offset);
+
+    QSize sizeHint() const override;
+
+signals:
+    // Seats the teacher gave; the shared map holds them already.
+    void sg_seats_moved(const SeatMap& seats);
+    // Right click on a tile (now selected).
+    void sg_menu_requested(quint64 mac);
+    // Tiles dragged and let go outside the view, at a global position.
+    void sg_tiles_dropped(const QList<quint64>& macs, const QPoint& globalPos);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    bool event(QEvent* event) override;
+
+private:
+    struct Tile
+    {
+        quint64 mac = 0;
+        int row = -1;
+        QString host;
+        QString ip;
+        QString state;
+        QColor color;
+        QPoint cell;
+        bool hidden = false;
+    };
+
+    void scheduleSync();
+    void relayout();
+    void readRow(Tile& tile) const;
+    QRect cellRect(const QPoint& cell) const;
+    QPoint cellAt(const QPoint& pos) const;
+    void paintTile(class QPainter& painter, const Tile& tile, const QPoint& shift) const;
+    void paintBadge(class QPainter& painter, const QRect& tile, int lockType) const;
+    void rebuildCellIndex();
+    void updateExtent();
+
+    QtRokTableView* table = nullptr;
+    QAbstractItemModel* model = nullptr;
+    std::shared_ptr<SeatMap> seat_map;
+    LockSource lock_source;
+    bool fix_whole_room = true;
+
+    QVector<Tile> tiles;
+    QHash<quint64, int> tile_of_mac;
+    QHash<quint64, int> tile_of_cell; // by cellKey()
+    QSize extent;
+    QSet<quint64> selected;
+
+    bool layout_dirty = true;
+    QSet<int> dirty_rows;
+    QTimer* sync_timer = nullptr;
+
+    // Mouse: a press on a tile may become a drag of the selection, a press
+    // on empty ground a rubber band.
+    QPoint press_pos;
+    quint64 press_mac = 0;
+    bool dragging = false;
+    QPoint drag_shift;
+    QRubberBand* rubber_band = nullptr;
+};

@@ -1,0 +1,277 @@
+// The seat plan: tiles in their seats, kept across a restart; machines
+// without a seat in free cells; state colour and on-line filter as on the
+// table; selected tiles dragged onto a tab join that group, and the machine
+// menu acts on all selected tiles.
+
+#include "QtRokTableView.h"
+#include "SeatPlanView.h"
+#include "SeatPlans.h"
+#include "tst_mainwindow_support.h"
+
+#include <QBrush>
+#include <QContextMenuEvent>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QSettings>
+#include <QStandardItemModel>
+#include <QTabBar>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace MainWindowTest;
+
+namespace {
+
+const QString Room1 = QStringLiteral("一号机房");
+const QString Room2 = QStringLiteral("二号机房");
+const QString Ungrouped = QStringLiteral("未分组");
+
+constexpr quint64 R1a = 0x00000A0000000101ULL;
+constexpr quint64 R1b = 0x00000A0000000102ULL;
+constexpr quint64 R1c = 0x00000A0000000103ULL;
+constexpr quint64 R2a = 0x00000A0000000201ULL;
+constexpr quint64 FreeA = 0x00000A0000000301ULL;
+constexpr quint64 FreeB = 0x00000A0000000302ULL;
+
+bool seedLab(const QTemporaryDir& dir)
+{
+    return seedDatabase(dir.filePath(QStringLiteral("data.sqlite3")), { { Room1, 1 }, { Room2, 2 } },
+        { { R1a, QStringLiteral("r1-a"), QStringLiteral("10.0.1.1"), Room1 },
+            { R1b, QStringLiteral("r1-b"), QStringLiteral("10.0.1.2"), Room1 },
+            { R1c, QStringLiteral("r1-c"), QStringLiteral("10.0.1.3"), Room1 },
+            { R2a, QStringLiteral("r2-a"), QStringLiteral("10.0.2.1"), Room2 },
+            { FreeA, QStringLiteral("free-a"), QStringLiteral("10.0.3.1"), QString() },
+            { FreeB, QStringLiteral("free-b"), QStringLiteral("10.0.3.2"), QString() } });
+}
+
+CStuInfo_PTR machine(quint64 mac, const QString& ip, bool online = false)
+{
+    auto record = std::make_shared<CStuInfo>();
+    record->ullmac = mac;
+    record->ip = ip;
+    record->hostname = QStringLiteral("pc-%1").arg(mac);
+    if (online)
+        record->markAlive();
+    return record;
+}
+
+void mouse(QWidget* target, QEvent::Type type, const QPoint& pos, Qt::MouseButtons buttons,
+    Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+{
+    QMouseEvent event(type, pos, target->mapToGlobal(pos), Qt::LeftButton, buttons, modifiers);
+    QApplication::sendEvent(target, &event);
+}
+
+// Press on a tile, move in steps, let go at `to` (view coordinates).
+void drag(SeatPlanView* view, quint64 mac, const QPoint& to)
+{
+    const QPoint from = view->tileRect(mac).center();
+    mouse(view, QEvent::MouseButtonPress, from, Qt::LeftButton);
+    mouse(view, QEvent::MouseMove, from + (to - from) / 2, Qt::LeftButton);
+    mouse(view, QEvent::MouseMove, to, Qt::LeftButton);
+    mouse(view, QEvent::MouseButtonRelease, to, Qt::NoButton);
+}
+
+SeatPlanView* shownPlan(RokVtxAdmin& window, const QString& tab)
+{
+    window.tabWidget()->setCurrentIndex(tabIndexOf(window, tab));
+    SeatPlanView* view = page(window, tab)->seatPlan();
+    view->sync();
+    return view;
+}
+
+} // namespace
+
+class TestSeatPlan : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void seatsAndChoiceSurviveRestart();
+    void unseatedMachinesTakeFreeCells();
+    void tileFollowsStateAndFilter();
+    void selectedTilesMoveBetweenGroups();
+
+private:
+    QTemporaryDir settings_dir;
+};
+
+void TestSeatPlan::initTestCase()
+{
+    initRokResources();
+    registerRokMetaTypes();
+    QVERIFY(settings_dir.isValid());
+    QCoreApplication::setOrganizationName(QStringLiteral("RokTests"));
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings_dir.path());
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings_dir.path());
+}
+
+void TestSeatPlan::seatsAndChoiceSurviveRestart()
+{
+    QTemporaryDir dir;
+    QVERIFY(seedLab(dir));
+    QMap<quint64, QPoint> before;
+    {
+        RokVtxAdmin window(dir.path());
+        QAction* seatPlan = action(window, "action_view_seatplan");
+        QVERIFY(seatPlan && seatPlan->isCheckable() && !seatPlan->isChecked());
+        QVERIFY(!window.allPage()->seatPlanShown()); // the table is the default
+        seatPlan->trigger();
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        SeatPlanView* view = shownPlan(window, Room1);
+        QVERIFY(page(window, Room1)->seatPlanShown() && !page(window, Room1)->machine_table->isVisible());
+
+        // Let go off the grid: the tile snaps to the nearest cell.
+        const QPoint target = view->tileRect(R1a).center()
+            + QPoint(3 * SeatPlanView::CellWidth + 20, 2 * SeatPlanView::CellHeight - 15);
+        drag(view, R1a, target);
+        QCOMPARE(view->cellOf(R1a), view->cellOf(R1c) + QPoint(1, 2)); // R1c is at (2, 0)
+        for (quint64 mac : { R1a, R1b, R1c })
+            before.insert(mac, view->cellOf(mac));
+        // The other pages follow at once.
+        SeatPlanView* all = shownPlan(window, QStringLiteral("全部"));
+        QCOMPARE(all->cellOf(R1a), before.value(R1a));
+    }
+    RokVtxAdmin window(dir.path());
+    QVERIFY(action(window, "action_view_seatplan")->isChecked());
+    QVERIFY(page(window, Room1)->seatPlanShown());
+    SeatPlanView* view = shownPlan(window, Room1);
+    for (quint64 mac : { R1a, R1b, R1c })
+        QCOMPARE(view->cellOf(mac), before.value(mac));
+}
+
+void TestSeatPlan::unseatedMachinesTakeFreeCells()
+{
+    QStudentGroupWidget page(nullptr, QStringLiteral("A"));
+    QList<CStuInfo_PTR> machines;
+    for (quint64 mac = 1; mac <= 25; ++mac)
+        machines << machine(mac, QStringLiteral("10.0.0.%1").arg(100 + mac)); // rows in MAC order
+    page.setMachines(machines);
+    auto seats = std::make_shared<SeatPlanView::SeatMap>();
+    seats->insert(1, QPoint(0, 0));
+    seats->insert(2, QPoint(2, 0));
+    seats->insert(3, QPoint(2, 0)); // taken by 2: goes to a free cell
+    seats->insert(4, QPoint(30, 7)); // far away: the plan grows to hold it
+    SeatPlanView* view = page.seatPlan();
+    view->setSeatMap(seats);
+    view->sync();
+
+    QCOMPARE(view->tileCount(), 25);
+    QCOMPARE(view->cellOf(1), QPoint(0, 0));
+    QCOMPARE(view->cellOf(2), QPoint(2, 0));
+    QCOMPARE(view->cellOf(4), QPoint(30, 7));
+    QCOMPARE(view->cellOf(3), QPoint(1, 0)); // the first free cell
+    QCOMPARE(view->cellOf(5), QPoint(3, 0));
+    QCOMPARE(view->cellOf(25), QPoint(7, 2)); // row by row, FreeColumns (8) wide
+    QSet<quint64> cells;
+    for (quint64 mac = 1; mac <= 25; ++mac)
+        cells << (quint64(view->cellOf(mac).x()) << 32 | quint64(view->cellOf(mac).y()));
+    QCOMPARE(cells.size(), 25);
+    QVERIFY(view->minimumWidth() >= 31 * SeatPlanView::CellWidth);
+
+    // A tile dropped on another swaps seats with it; a group that would
+    // land on other tiles stays where it is.
+    QVERIFY(view->moveTiles({ 5 }, QPoint(-1, 0)));
+    QCOMPARE(view->cellOf(5), QPoint(2, 0));
+    QCOMPARE(view->cellOf(2), QPoint(3, 0));
+    QVERIFY(!view->moveTiles({ 5, 6 }, QPoint(1, 0)));
+    QCOMPARE(view->cellOf(6), QPoint(4, 0));
+}
+
+void TestSeatPlan::tileFollowsStateAndFilter()
+{
+    QStudentGroupWidget page(nullptr, QStringLiteral("A"));
+    const CStuInfo_PTR on = machine(1, QStringLiteral("10.0.0.1"), true);
+    const CStuInfo_PTR off = machine(2, QStringLiteral("10.0.0.2"));
+    page.setMachines({ on, off });
+    SeatPlanView* view = page.seatPlan();
+    view->sync();
+    const auto tableColour = [&page](quint64 mac) {
+        const int row = page.rowOfMachine(mac);
+        return page.machine_table->model()->index(row, 2).data(Qt::ForegroundRole).value<QBrush>().color();
+    };
+    QCOMPARE(view->stateColor(1), tableColour(1));
+    QCOMPARE(view->stateColor(2), tableColour(2));
+    QVERIFY(view->stateColor(1) != view->stateColor(2));
+
+    const QColor onColour = view->stateColor(1);
+    off->markAlive();
+    page.updateMachineRow(off, QStudentGroupWidget::ColumnState);
+    on->markDead();
+    page.updateMachineRow(on, QStudentGroupWidget::ColumnState);
+    view->sync();
+    QCOMPARE(view->stateColor(2), onColour);
+    QCOMPARE(view->stateColor(1), tableColour(1));
+    QVERIFY(view->stateColor(1) != onColour);
+
+    page.setOnlineOnly(true);
+    view->sync();
+    QVERIFY(view->tileShown(2));
+    QVERIFY(!view->tileShown(1));
+    QCOMPARE(view->macAt(view->tileRect(1).center()), quint64(0));
+    QCOMPARE(view->macAt(view->tileRect(2).center()), quint64(2));
+    // Coming back on line shows the tile again, in its cell.
+    const QPoint cell = view->cellOf(1);
+    on->markAlive();
+    page.updateMachineRow(on, QStudentGroupWidget::ColumnState);
+    view->sync();
+    QVERIFY(view->tileShown(1));
+    QCOMPARE(view->cellOf(1), cell);
+}
+
+void TestSeatPlan::selectedTilesMoveBetweenGroups()
+{
+    QTemporaryDir dir;
+    QVERIFY(seedLab(dir));
+    const QString database = dir.filePath(QStringLiteral("data.sqlite3"));
+    RokVtxAdmin window(dir.path());
+    window.setSeatPlanShown(true);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    SeatPlanView* view = shownPlan(window, Ungrouped);
+
+    // Click one tile, Ctrl-click the other, drag both onto the tab of 二号机房.
+    mouse(view, QEvent::MouseButtonPress, view->tileRect(FreeA).center(), Qt::LeftButton);
+    mouse(view, QEvent::MouseButtonRelease, view->tileRect(FreeA).center(), Qt::NoButton);
+    mouse(view, QEvent::MouseButtonPress, view->tileRect(FreeB).center(), Qt::LeftButton, Qt::ControlModifier);
+    mouse(view, QEvent::MouseButtonRelease, view->tileRect(FreeB).center(), Qt::NoButton, Qt::ControlModifier);
+    QCOMPARE(view->selectedMacs(), (QList<quint64> { FreeA, FreeB }));
+    QTabBar* bar = window.tabWidget()->tabBar();
+    const QPoint overTab = view->mapFromGlobal(bar->mapToGlobal(bar->tabRect(tabIndexOf(window, Room2)).center()));
+    drag(view, FreeB, overTab);
+
+    QCOMPARE(window.studentManage().groupNameOfMachine(FreeA), Room2);
+    QCOMPARE(window.studentManage().groupNameOfMachine(FreeB), Room2);
+    QTRY_COMPARE(page(window, Room2)->machinesInRowOrder().size(), 3);
+    QTRY_COMPARE(page(window, Ungrouped)->machinesInRowOrder().size(), 0);
+    window.saveNow();
+    Stored stored = readDatabase(database);
+    QVERIFY(stored.ok);
+    QCOMPARE(stored.group(Room2)->ullmac_list, (QSet<quint64> { R2a, FreeA, FreeB }));
+
+    // The machine menu on one of two selected tiles: "移出组(&O)" takes both.
+    view = shownPlan(window, Room2);
+    view->setSelectedMacs({ R2a, FreeB });
+    QTimer::singleShot(0, &window, [] {
+        QMenu* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        QVERIFY(menu);
+        for (QAction* entry : menu->actions())
+            if (entry->text() == QStringLiteral("移出组(&O)") && entry->isEnabled())
+                entry->trigger();
+        menu->close();
+    });
+    QContextMenuEvent menuEvent(
+        QContextMenuEvent::Mouse, view->tileRect(FreeB).center(), view->mapToGlobal(view->tileRect(FreeB).center()));
+    QApplication::sendEvent(view, &menuEvent);
+    QCOMPARE(window.studentManage().groupNameOfMachine(R2a), QString());
+    QCOMPARE(window.studentManage().groupNameOfMachine(FreeB), QString());
+    QCOMPARE(window.studentManage().groupNameOfMachine(FreeA), Room2);
+    window.saveNow();
+    stored = readDatabase(database);
+    QCOMPARE(stored.group(Room2)->ullmac_list, (QSet<quint64> { FreeA }));
+}
+
+QTEST_MAIN(TestSeatPlan)
+#include "tst_seatplan.moc"
