@@ -10,6 +10,16 @@ set(CPACK_PACKAGE_VERSION $ENV{ROK_VERSION})
 set(CPACK_PACKAGE_FILE_NAME RokVtxAdmin-$ENV{ROK_VERSION}-win64-setup)
 set(CPACK_PACKAGE_DIRECTORY $ENV{ROK_DIST})
 set(CPACK_PACKAGE_INSTALL_DIRECTORY RokVtxAdmin)
+# CPack's own defaults come from include(CPack), which this file does not
+# use: without these the uninstaller was named ".exe" and the uninstall
+# entry had no key of its own. One key for every version, so that a newer
+# installer finds and removes the older program.
+set(CPACK_NSIS_UNINSTALL_NAME Uninstall)
+set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY RokVtxAdmin)
+string(REPLACE "." ";" rok_version_parts "$ENV{ROK_VERSION}")
+list(GET rok_version_parts 0 CPACK_PACKAGE_VERSION_MAJOR)
+list(GET rok_version_parts 1 CPACK_PACKAGE_VERSION_MINOR)
+list(GET rok_version_parts 2 CPACK_PACKAGE_VERSION_PATCH)
 set(CPACK_INSTALL_CMAKE_PROJECTS "")
 set(CPACK_INSTALLED_DIRECTORIES "$ENV{ROK_STAGE};.")
 set(CPACK_NSIS_PACKAGE_NAME "RokVtxAdmin")
@@ -23,6 +33,10 @@ set(CPACK_NSIS_INSTALLED_ICON_NAME "RokVtxAdmin.exe")
 set(CPACK_PACKAGE_EXECUTABLES "RokVtxAdmin;RokVtxAdmin")
 set(CPACK_NSIS_EXECUTABLES_DIRECTORY ".")
 set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
+# A 64-bit Unicode installer for the 64-bit console: it runs wherever the
+# console can, Wine without its 32-bit part included, and shows the Chinese
+# texts whatever the PC's code page.
+set(CPACK_NSIS_DEFINES "Target amd64-unicode")
 # Without the rule Windows drops every agent datagram to port 57851.
 set(CPACK_NSIS_EXTRA_INSTALL_COMMANDS [=[
   nsExec::Exec 'netsh advfirewall firewall delete rule name="RokVtxAdmin"'

@@ -204,6 +204,7 @@ void TestAgentSim::rejectsBadOptions_data()
     QTest::newRow("address off loopback") << QStringList { "--address-base", "10.0.0.1" } << "--address-base";
     QTest::newRow("addresses run out") << QStringList { "--agents", "10", "--address-base", "127.255.255.250" }
                                        << "--address-base";
+    QTest::newRow("unknown code page") << QStringList { "--code-page", "EBCDIC-KLINGON" } << "--code-page";
     QTest::newRow("unknown option") << QStringList { "--agentz", "3" } << "agentz";
     QTest::newRow("stray argument") << QStringList { "stray" } << "stray";
 }

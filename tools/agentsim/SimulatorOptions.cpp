@@ -6,6 +6,7 @@
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QRegularExpression>
+#include <QTextCodec>
 #include <cmath>
 #include <limits>
 
@@ -151,6 +152,10 @@ SimulatorOptions::ParseResult SimulatorOptions::parse(
                        "at least 4 digits (default %1).")
             .arg(defaults.hostPrefix),
         QStringLiteral("TEXT"));
+    const QCommandLineOption codePage(QStringLiteral("code-page"),
+        QStringLiteral("Code page of the texts on the wire, as on a Windows PC of that "
+                       "locale, e.g. GBK (default: this system's)."),
+        QStringLiteral("NAME"));
     const QCommandLineOption addressBase(QStringLiteral("address-base"),
         QStringLiteral("Loopback address of the first agent, in 127.0.0.0/8 "
                        "(default %1).")
@@ -162,7 +167,7 @@ SimulatorOptions::ParseResult SimulatorOptions::parse(
             .arg(addressText(DefaultGroupInterface)),
         QStringLiteral("ADDR"));
     parser.addOptions({ help, agents, console, heartbeat, jitter, policyReport, silent, silentAfter, returnAfter,
-        duration, report, summaryOnly, silenceEvents, macsFrom, hostPrefix, addressBase, groupInterface });
+        duration, report, summaryOnly, silenceEvents, macsFrom, hostPrefix, codePage, addressBase, groupInterface });
 
     if (!parser.parse(arguments)) {
         message = parser.errorText();
@@ -230,6 +235,11 @@ SimulatorOptions::ParseResult SimulatorOptions::parse(
         return fail(macsFrom, QStringLiteral("the last agent's key would overflow 64 bits"));
     if (parser.isSet(hostPrefix))
         parsed.hostPrefix = parser.value(hostPrefix);
+    if (parser.isSet(codePage)) {
+        parsed.codePage = parser.value(codePage).toLatin1();
+        if (!QTextCodec::codecForName(parsed.codePage))
+            return fail(codePage, QStringLiteral("unknown code page \"%1\"").arg(parser.value(codePage)));
+    }
     if (parser.isSet(addressBase)) {
         if (!parseAddress(parser.value(addressBase), parsed.addressBase) || (parsed.addressBase >> 24) != 127)
             return fail(addressBase,

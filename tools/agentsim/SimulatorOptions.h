@@ -2,6 +2,7 @@
 
 #include "Protocol.h"
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <cstdint>
@@ -45,6 +46,9 @@ public:
     bool silenceEvents = false;
     uint64_t macBase = DefaultMacBase;
     QString hostPrefix = QStringLiteral("PC-");
+    // The agents' 8-bit code page for wire texts, as a Windows PC of that
+    // locale has; empty = this system's (UTF-8 on Linux).
+    QByteArray codePage;
     uint32_t addressBase = DefaultAddressBase;
     uint32_t groupInterface = DefaultGroupInterface;
 

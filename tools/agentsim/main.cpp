@@ -2,6 +2,7 @@
 #include "SimulatorOptions.h"
 
 #include <QCoreApplication>
+#include <QTextCodec>
 #include <cstdio>
 
 int main(int argc, char* argv[])
@@ -23,6 +24,9 @@ int main(int argc, char* argv[])
         break;
     }
 
+    // Wire texts go through the local 8-bit codec.
+    if (!options.codePage.isEmpty())
+        QTextCodec::setCodecForLocale(QTextCodec::codecForName(options.codePage));
     AgentSimulator simulator(options);
     QString error;
     if (!simulator.open(error)) {
