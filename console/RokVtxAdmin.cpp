@@ -4,6 +4,7 @@
 #include "Dialog_moveinto_grp.h"
 #include "FileDialog.h"
 #include "GroupSettingsFile.h"
+#include "InputDialog.h"
 #include "MacAddress.h"
 #include "MachineListCsv.h"
 #include "MessageBox.h"
@@ -12,6 +13,7 @@
 #include "QAppWatcherWidget.h"
 #include "QStudentGroupWidget.h"
 #include "QtRokTableView.h"
+#include "TimedLockController.h"
 #include "ui_RokVtxAdmin.h"
 
 #include <QActionGroup>
@@ -32,6 +34,7 @@
 #include <QSystemTrayIcon>
 #include <QTabWidget>
 #include <QTimer>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -60,6 +63,18 @@ const QString SavedWhenWritable = QStringLiteral("修改会在该文件可以写
 QString viewTitle(const QString& base, const QString& view)
 {
     return QStringLiteral("%1 — %2").arg(base, view);
+}
+
+QString lockName(int kind)
+{
+    return kind == Rok_Lock_State::KeyboardMouseLock ? QStringLiteral("键盘鼠标全锁") : QStringLiteral("黑屏锁定");
+}
+
+// The last second still shows as 00:01; a fresh five-minute lock as 05:00.
+QString countdown(qint64 remainingMs)
+{
+    const qint64 seconds = (remainingMs + 999) / 1000;
+    return QStringLiteral("%1:%2").arg(seconds / 60, 2, 10, QLatin1Char('0')).arg(seconds % 60, 2, 10, QLatin1Char('0'));
 }
 
 } // namespace
@@ -121,6 +136,12 @@ void RokVtxAdmin::initialise(const QString& dataDir)
     online_only = QSettings().value(OnlineOnlyKey, false).toBool();
     counts_label = new QLabel(this);
     ui->statusBar->addPermanentWidget(counts_label);
+    timed_label = new QLabel(this);
+    ui->statusBar->addPermanentWidget(timed_label);
+    timed_locks = new TimedLockController(this);
+    timed_locks->setDatabase(registry.store().database());
+    connect(timed_locks, &TimedLockController::sg_expired, this, &RokVtxAdmin::onTimedLockExpired);
+    connect(timed_locks, &TimedLockController::sg_ticked, this, &RokVtxAdmin::updateTimedLockStatus);
     counts_timer = new QTimer(this);
     counts_timer->setSingleShot(true);
     counts_timer->setInterval(CountsDelayMs);
@@ -380,6 +401,44 @@ void RokVtxAdmin::wireActions()
     connect(ui->action_op_wake, &QAction::triggered, this, &RokVtxAdmin::wakeCurrentTab);
     connect(ui->action_file_export, &QAction::triggered, this, &RokVtxAdmin::exportMachineList);
     connect(ui->action_file_import, &QAction::triggered, this, &RokVtxAdmin::importMachineList);
+    buildTimedLockMenus();
+}
+
+void RokVtxAdmin::buildTimedLockMenus()
+{
+    QAction* after = nullptr;
+    const QList<QAction*> opActions = ui->menu_A->actions();
+    const int kbdAt = opActions.indexOf(ui->action_op_lock_kbd_mouse);
+    if (kbdAt >= 0 && kbdAt + 1 < opActions.size())
+        after = opActions.at(kbdAt + 1);
+    for (QAction* action : {ui->action_op_lock, ui->action_op_lock_kbd_mouse}) {
+        const int kind =
+            action == ui->action_op_lock ? Rok_Lock_State::BlackLock : Rok_Lock_State::KeyboardMouseLock;
+        auto* menu = new QMenu(QStringLiteral("定时%1").arg(lockName(kind)), this);
+        menu->setObjectName(action->objectName() + QStringLiteral("_timed"));
+        for (int minutes : {5, 10, 15, 30, 45}) {
+            QAction* timed = menu->addAction(QStringLiteral("%1 分钟").arg(minutes));
+            timed->setObjectName(QStringLiteral("%1_for_%2").arg(action->objectName()).arg(minutes));
+            connect(timed, &QAction::triggered, this, [this, kind, minutes] { startTimedLock(kind, minutes); });
+        }
+        menu->addSeparator();
+        QAction* custom = menu->addAction(QStringLiteral("自定义时长..."));
+        custom->setObjectName(action->objectName() + QStringLiteral("_for_custom"));
+        connect(custom, &QAction::triggered, this, [this, kind] {
+            bool ok = false;
+            const int minutes = InputDialog::getInt(this, QStringLiteral("定时%1").arg(lockName(kind)),
+                                                    QStringLiteral("锁定时长（分钟）："), 20, 1, 600, &ok);
+            if (ok)
+                startTimedLock(kind, minutes);
+        });
+        // The arrow beside the tool-bar button; a click on the button itself
+        // stays the plain command.
+        if (auto* button = qobject_cast<QToolButton*>(ui->mainToolBar->widgetForAction(action))) {
+            button->setMenu(menu);
+            button->setPopupMode(QToolButton::MenuButtonPopup);
+        }
+        ui->menu_A->insertMenu(after, menu);
+    }
 }
 
 void RokVtxAdmin::switchView(QAction* action)
@@ -411,6 +470,7 @@ void RokVtxAdmin::onTabChanged(int index)
         page->refreshAllRows();
     refreshCommandStates(index);
     updateCounts();
+    updateTimedLockStatus();
 }
 
 void RokVtxAdmin::buildContextMenu()
@@ -572,8 +632,10 @@ void RokVtxAdmin::onWatchListSaved()
 
 void RokVtxAdmin::onSpecialMessage(uint32_t value)
 {
-    if (value == 1)
+    if (value == 1) {
         loadConfigFile();
+        restoreTimedLocks();
+    }
 }
 
 void RokVtxAdmin::saveNow()
@@ -740,10 +802,102 @@ void RokVtxAdmin::applyLockCommand(QAction* action)
         type = Rok_Lock_State::None;
         action->setChecked(false);
     }
-    for (QStudentGroupWidget* page : commandTargets())
+    setPagesLock(commandTargets(), type);
+}
+
+void RokVtxAdmin::setPagesLock(const QList<QStudentGroupWidget*>& pages, int type)
+{
+    // Any change by hand ends a timed lock; a new one is started after this.
+    for (QStudentGroupWidget* page : pages) {
         page->setLockType(type);
-    current_lock.lock_type = type;
+        const QString key = pageKey(page);
+        if (timed_locks->has(key))
+            timed_locks->cancel(key);
+    }
+    // The check marks (and what a second press releases) follow the pages.
+    if (current_tab >= 0)
+        refreshCommandStates(current_tab);
     scheduleConfigSave();
+    updateTimedLockStatus();
+}
+
+void RokVtxAdmin::startTimedLock(int kind, int minutes)
+{
+    const QList<QStudentGroupWidget*> targets = commandTargets();
+    if (targets.isEmpty() || minutes <= 0)
+        return;
+    setPagesLock(targets, kind);
+    for (QStudentGroupWidget* page : targets)
+        timed_locks->start(pageKey(page), kind, qint64(minutes) * 60 * 1000);
+    updateTimedLockStatus();
+}
+
+QString RokVtxAdmin::pageKey(const QStudentGroupWidget* page) const
+{
+    const int index = tab_widget->indexOf(const_cast<QStudentGroupWidget*>(page));
+    return index > 0 ? tab_widget->tabText(index) : QString();
+}
+
+void RokVtxAdmin::restoreTimedLocks()
+{
+    // Without the pages' saved locks there is nothing the stored ends belong to;
+    // they stay for a run that can read config.conf.
+    if (config_read_failed || timed_locks_restored)
+        return;
+    timed_locks_restored = true;
+    for (const TimedLockStore::Entry& entry : timed_locks->stored()) {
+        QStudentGroupWidget* page = entry.page == QStringLiteral("未分组") ? ungroupedPageFromTabs()
+                                                                           : groupPageNamed(entry.page);
+        if (page && page->lock_state->lock_type == entry.kind)
+            timed_locks->adopt(entry);
+        else
+            timed_locks->cancel(entry.page);
+    }
+    // Ends that passed while the console was not running release at once.
+    timed_locks->tick();
+}
+
+void RokVtxAdmin::onTimedLockExpired(const QString& pageName, int kind)
+{
+    QStudentGroupWidget* page =
+        pageName == QStringLiteral("未分组") ? ungroupedPageFromTabs() : groupPageNamed(pageName);
+    if (page && page->lock_state->lock_type == kind)
+        setPagesLock({page}, Rok_Lock_State::None);
+}
+
+QString RokVtxAdmin::timedLockText() const
+{
+    if (current_tab < 0)
+        return QString();
+    if (current_tab > 0) {
+        const QString key = tab_widget->tabText(current_tab);
+        const qint64 left = timed_locks->remainingMs(key);
+        return left < 0 ? QString()
+                        : QStringLiteral("%1：还剩 %2").arg(lockName(timed_locks->kindOf(key)), countdown(left));
+    }
+    // On "全部": the lock that ends first, named by its page unless every
+    // page shares it.
+    QString first;
+    qint64 firstLeft = -1;
+    bool shared = timed_locks->pages().size() == tab_widget->count() - 1;
+    for (const QString& key : timed_locks->pages()) {
+        const qint64 left = timed_locks->remainingMs(key);
+        if (firstLeft >= 0 && (left != firstLeft || timed_locks->kindOf(key) != timed_locks->kindOf(first)))
+            shared = false;
+        if (firstLeft < 0 || left < firstLeft) {
+            first = key;
+            firstLeft = left;
+        }
+    }
+    if (firstLeft < 0)
+        return QString();
+    const QString text = QStringLiteral("%1：还剩 %2").arg(lockName(timed_locks->kindOf(first)), countdown(firstLeft));
+    return shared ? text : QStringLiteral("%1 %2").arg(first, text);
+}
+
+void RokVtxAdmin::updateTimedLockStatus()
+{
+    timed_label->setText(timedLockText());
 }
 
 void RokVtxAdmin::applyAutoIpCommand(bool checked)
@@ -868,6 +1022,7 @@ void RokVtxAdmin::deleteCurrentGroup()
         if (machine->group_name == name)
             members << machine;
     registry.removeGroup(name);
+    timed_locks->cancel(name);
 
     // The page goes at once, so its thread stops repeating the old state.
     // Once it is out of the directory the network thread cannot reach it.

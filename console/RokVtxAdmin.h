@@ -32,6 +32,7 @@ class QStudentGroupWidget;
 class QSystemTrayIcon;
 class QTabWidget;
 class QTimer;
+class TimedLockController;
 
 namespace Ui {
 class RokVtxAdminClass;
@@ -78,6 +79,10 @@ public:
     QString databasePath() const { return database_path; }
     // The status bar's "在线 n / 共 m" of the current tab.
     QString countsText() const;
+    TimedLockController* timedLocks() const { return timed_locks; }
+    // The status bar's countdown of the current tab's timed lock; empty
+    // without one.
+    QString timedLockText() const;
 
 signals:
     void sg_special_message(uint32_t value);
@@ -96,6 +101,8 @@ public slots:
 
     // Lab commands.
     void applyLockCommand(QAction* action);
+    // Locks the current tab's pages with `kind` until `minutes` have passed.
+    void startTimedLock(int kind, int minutes);
     void applyAutoIpCommand(bool checked);
     void applyUsbCommand(bool checked);
     void refreshCommandStates(int index);
@@ -167,6 +174,13 @@ private:
     void scheduleCountsUpdate();
     void updateCounts();
     void noteOffline(const CStuInfo_PTR& machine);
+    // Every lock change, by the teacher or at the end of a timed lock.
+    void setPagesLock(const QList<QStudentGroupWidget*>& pages, int type);
+    QString pageKey(const QStudentGroupWidget* page) const;
+    void buildTimedLockMenus();
+    void restoreTimedLocks();
+    void onTimedLockExpired(const QString& pageName, int kind);
+    void updateTimedLockStatus();
     void reportOfflineBurst();
     void shutdown();
 
@@ -225,6 +239,8 @@ private:
     QAction* action_tray_quit = nullptr;
 
     QLabel* counts_label = nullptr;
+    QLabel* timed_label = nullptr;
+    TimedLockController* timed_locks = nullptr;
     QTimer* counts_timer = nullptr;
     bool online_only = false;
     // Machines that went off line while the window was hidden, by MAC; one
@@ -243,6 +259,7 @@ private:
     // so a run that could not read it never replaces it with defaults.
     bool config_loaded = false;
     bool config_read_failed = false;
+    bool timed_locks_restored = false;
     bool shut_down = false;
     // The last database save failed (or the file could not be written at start).
     bool db_save_failing = false;
