@@ -1,7 +1,6 @@
 #include "InputDialog.h"
 
 #include <QInputDialog>
-
 #include <optional>
 #include <utility>
 
@@ -17,8 +16,8 @@ std::optional<Answer> nextAnswer;
 
 } // namespace
 
-int InputDialog::getInt(QWidget* parent, const QString& title, const QString& label, int value, int minValue,
-                        int maxValue, bool* ok)
+int InputDialog::getInt(
+    QWidget* parent, const QString& title, const QString& label, int value, int minValue, int maxValue, bool* ok)
 {
     if (const std::optional<Answer> answer = std::exchange(nextAnswer, std::nullopt)) {
         // Held to the prompt's own range, as the spin box would hold it.
@@ -31,12 +30,12 @@ int InputDialog::getInt(QWidget* parent, const QString& title, const QString& la
 
 void InputDialog::setNextInt(int value)
 {
-    nextAnswer = Answer{true, value};
+    nextAnswer = Answer { true, value };
 }
 
 void InputDialog::setNextCancel()
 {
-    nextAnswer = Answer{false, 0};
+    nextAnswer = Answer { false, 0 };
 }
 
 void InputDialog::clearNextAnswer()

@@ -11,8 +11,8 @@ class InputDialog final
 public:
     InputDialog() = delete;
 
-    static int getInt(QWidget* parent, const QString& title, const QString& label, int value, int minValue,
-                      int maxValue, bool* ok);
+    static int getInt(
+        QWidget* parent, const QString& title, const QString& label, int value, int minValue, int maxValue, bool* ok);
 
     // The next prompt returns `value` at once instead of being shown.
     static void setNextInt(int value);

@@ -2,6 +2,8 @@
 
 #include "Dialog_addgroup.h"
 #include "Dialog_moveinto_grp.h"
+#include "EventLogDock.h"
+#include "EventLogStore.h"
 #include "FileDialog.h"
 #include "GroupSettingsFile.h"
 #include "InputDialog.h"
@@ -29,6 +31,7 @@
 #include <QRegularExpression>
 #include <QSet>
 #include <QSettings>
+#include <QSqlDatabase>
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
@@ -67,7 +70,21 @@ QString viewTitle(const QString& base, const QString& view)
 
 QString lockName(int kind)
 {
-    return kind == Rok_Lock_State::KeyboardMouseLock ? QStringLiteral("键盘鼠标全锁") : QStringLiteral("黑屏锁定");
+    switch (kind) {
+    case Rok_Lock_State::BlackQuiet:
+        return QStringLiteral("黑屏安静");
+    case Rok_Lock_State::KeyboardMouseLock:
+        return QStringLiteral("键盘鼠标全锁");
+    default:
+        return QStringLiteral("黑屏锁定");
+    }
+}
+
+QString machineLabel(const CStuInfo_PTR& machine)
+{
+    return !machine->hostname.isEmpty() ? machine->hostname
+        : !machine->ip.isEmpty()        ? machine->ip
+                                        : MacAddress::toDisplay(machine->ullmac);
 }
 
 // The last second still shows as 00:01; a fresh five-minute lock as 05:00.
@@ -142,6 +159,13 @@ void RokVtxAdmin::initialise(const QString& dataDir)
     timed_locks->setDatabase(registry.store().database());
     connect(timed_locks, &TimedLockController::sg_expired, this, &RokVtxAdmin::onTimedLockExpired);
     connect(timed_locks, &TimedLockController::sg_ticked, this, &RokVtxAdmin::updateTimedLockStatus);
+    event_log = new EventLogStore(this);
+    event_log->open(registry.store().database());
+    event_log_dock = new EventLogDock(event_log, this);
+    addDockWidget(Qt::BottomDockWidgetArea, event_log_dock);
+    event_log_dock->hide();
+    connect(event_log_dock, &EventLogDock::sg_message, this,
+            [this](const QString& text) { ui->statusBar->showMessage(text, StatusMessageMs); });
     counts_timer = new QTimer(this);
     counts_timer->setSingleShot(true);
     counts_timer->setInterval(CountsDelayMs);
@@ -242,6 +266,11 @@ void RokVtxAdmin::shutdown()
     db_save_timer->stop();
     config_save_timer->stop();
     saveConfigFile();
+    // The registry closes the connection as it is destroyed, right after:
+    // nothing may still hold it then.
+    event_log_dock->detach();
+    event_log->close();
+    timed_locks->setDatabase(QSqlDatabase());
     // The registry saves machines and groups as it is destroyed, right after.
 }
 
@@ -402,6 +431,12 @@ void RokVtxAdmin::wireActions()
     connect(ui->action_file_export, &QAction::triggered, this, &RokVtxAdmin::exportMachineList);
     connect(ui->action_file_import, &QAction::triggered, this, &RokVtxAdmin::importMachineList);
     buildTimedLockMenus();
+
+    QAction* showLog = event_log_dock->toggleViewAction();
+    showLog->setText(QStringLiteral("日志"));
+    showLog->setObjectName(QStringLiteral("action_view_event_log"));
+    ui->menu_V->addSeparator();
+    ui->menu_V->addAction(showLog);
 }
 
 void RokVtxAdmin::buildTimedLockMenus()
@@ -581,12 +616,16 @@ void RokVtxAdmin::onMachinesChanged(const QList<CStuInfo_PTR>& machines)
         if (!machine || registry.findMachine(machine->ullmac) != machine)
             continue;
         machine->markDead();
-        noteOffline(machine);
         all_page->updateMachineRow(machine, 0x04);
         QStudentGroupWidget* page =
             machine->group_name.isEmpty() ? ungroupedPageFromTabs() : groupPageNamed(machine->group_name);
         if (page)
             page->updateMachineRow(machine, 0x04);
+        const int lock = page ? page->lock_state->lock_type : int(Rok_Lock_State::None);
+        const bool locked = lock != Rok_Lock_State::None;
+        logMachineEvent(EventLogStore::Offline, machine,
+                        locked ? QStringLiteral("锁定中断开（%1）").arg(lockName(lock)) : QString());
+        noteOffline(machine, locked);
     }
 }
 
@@ -799,8 +838,11 @@ void RokVtxAdmin::applyLockCommand(QAction* action)
 
     // Choosing the active lock again releases it.
     if (current_lock.lock_type == type) {
+        logCommand(QStringLiteral("解除%1").arg(lockName(type)));
         type = Rok_Lock_State::None;
         action->setChecked(false);
+    } else {
+        logCommand(lockName(type));
     }
     setPagesLock(commandTargets(), type);
 }
@@ -826,6 +868,7 @@ void RokVtxAdmin::startTimedLock(int kind, int minutes)
     const QList<QStudentGroupWidget*> targets = commandTargets();
     if (targets.isEmpty() || minutes <= 0)
         return;
+    logCommand(QStringLiteral("%1 %2 分钟").arg(lockName(kind)).arg(minutes));
     setPagesLock(targets, kind);
     for (QStudentGroupWidget* page : targets)
         timed_locks->start(pageKey(page), kind, qint64(minutes) * 60 * 1000);
@@ -861,8 +904,39 @@ void RokVtxAdmin::onTimedLockExpired(const QString& pageName, int kind)
 {
     QStudentGroupWidget* page =
         pageName == QStringLiteral("未分组") ? ungroupedPageFromTabs() : groupPageNamed(pageName);
-    if (page && page->lock_state->lock_type == kind)
+    if (page && page->lock_state->lock_type == kind) {
+        event_log->add(EventLogStore::Command, pageName, 0, QString(),
+                       QStringLiteral("定时结束，解除%1").arg(lockName(kind)));
         setPagesLock({page}, Rok_Lock_State::None);
+    }
+}
+
+QString RokVtxAdmin::machinePageName(const CStuInfo_PTR& machine) const
+{
+    return machine->group_name.isEmpty() ? QStringLiteral("未分组") : machine->group_name;
+}
+
+void RokVtxAdmin::logMachineEvent(int kind, const CStuInfo_PTR& machine, const QString& detail)
+{
+    event_log->add(kind, machinePageName(machine), machine->ullmac, machineLabel(machine), detail);
+}
+
+void RokVtxAdmin::logCommand(const QString& detail)
+{
+    event_log->add(EventLogStore::Command, current_tab >= 0 ? tab_widget->tabText(current_tab) : QString(), 0,
+                   QString(), detail);
+}
+
+void RokVtxAdmin::logGroupChange(const QString& page, const QString& detail, const CStuInfo_PTR& machine)
+{
+    event_log->add(EventLogStore::Group, page, machine ? machine->ullmac : 0,
+                   machine ? machineLabel(machine) : QString(), detail);
+}
+
+void RokVtxAdmin::noteBackOnline(const CStuInfo_PTR& machine)
+{
+    if (registry.findMachine(machine->ullmac) == machine)
+        logMachineEvent(EventLogStore::Online, machine);
 }
 
 QString RokVtxAdmin::timedLockText() const
@@ -902,6 +976,7 @@ void RokVtxAdmin::updateTimedLockStatus()
 
 void RokVtxAdmin::applyAutoIpCommand(bool checked)
 {
+    logCommand(checked ? QStringLiteral("自动IP：开") : QStringLiteral("自动IP：关"));
     for (QStudentGroupWidget* page : commandTargets())
         page->setAllowManualIp(!checked);
     current_lock.allowmanualip = !checked;
@@ -910,6 +985,7 @@ void RokVtxAdmin::applyAutoIpCommand(bool checked)
 
 void RokVtxAdmin::applyUsbCommand(bool checked)
 {
+    logCommand(checked ? QStringLiteral("允许U盘") : QStringLiteral("禁用U盘"));
     for (QStudentGroupWidget* page : commandTargets())
         page->setAllowUsbDrv(checked);
     current_lock.allowusbdrv = checked;
@@ -997,6 +1073,7 @@ void RokVtxAdmin::addGroupInteractive()
         return;
     QStudentGroupWidget* page = createGroupPage(name, false, order);
     distributeCatalog(loadCatalog(), page);
+    logGroupChange(name, QStringLiteral("添加分组"));
     // On "全部" the marks describe every page; an unlocked newcomer changes them.
     refreshCommandStates(tab_widget->currentIndex());
     scheduleDatabaseSave();
@@ -1023,6 +1100,7 @@ void RokVtxAdmin::deleteCurrentGroup()
             members << machine;
     registry.removeGroup(name);
     timed_locks->cancel(name);
+    logGroupChange(name, QStringLiteral("删除分组（%1 台机器改为未分组）").arg(members.size()));
 
     // The page goes at once, so its thread stops repeating the old state.
     // Once it is out of the directory the network thread cannot reach it.
@@ -1088,6 +1166,11 @@ void RokVtxAdmin::moveMachineTo(quint64 mac, const QString& target)
     if (page)
         page->addMachine(machine);
     all_page->updateMachineRow(machine, 0x10);
+    logGroupChange(machinePageName(machine),
+                   old.isEmpty() ? QStringLiteral("移入分组“%1”").arg(machine->group_name)
+                   : machine->group_name.isEmpty() ? QStringLiteral("移出分组“%1”").arg(old)
+                                                   : QStringLiteral("从“%1”移到“%2”").arg(old, machine->group_name),
+                   machine);
     scheduleDatabaseSave();
 }
 
@@ -1108,6 +1191,7 @@ void RokVtxAdmin::removeMachineFromCurrentGroup()
         if (QStudentGroupWidget* page = ungroupedPageFromTabs())
             page->addMachine(machine);
         all_page->updateMachineRow(machine, 0x10);
+        logGroupChange(name, QStringLiteral("移出分组“%1”").arg(name), machine);
     }
     scheduleDatabaseSave();
 }
@@ -1116,6 +1200,8 @@ void RokVtxAdmin::deleteSelectedMachine()
 {
     if (current_tab < 0)
         return;
+    if (const CStuInfo_PTR machine = registry.findMachine(selected_mac))
+        logGroupChange(machinePageName(machine), QStringLiteral("删除机器"), machine);
     for (int i = 0; i < tab_widget->count(); ++i)
         if (QStudentGroupWidget* page = pageAt(i))
             page->removeMachine(selected_mac);
@@ -1159,8 +1245,14 @@ void RokVtxAdmin::onUdpMessage(const SocketChannelPtr& channel, const UdpBuffer&
         replyReregister(channel);
         return;
     }
-    if (known)
+    if (known) {
+        const bool wasOnline = known->online.load();
         known->markAlive();
+        // The log is written on the UI thread; this thread never waits on it.
+        if (!wasOnline)
+            QMetaObject::invokeMethod(
+                this, [this, known] { noteBackOnline(known); }, Qt::QueuedConnection);
+    }
 
     if (id == Protocol::MSG_STU_REGISTER)
         handleRegister(mac, std::move(address), payload, len);
@@ -1188,7 +1280,12 @@ QStudentGroupWidget* RokVtxAdmin::resolveMachineView(quint64 mac, std::string ad
             return nullptr;
         // Widgets live on the UI thread; the rows are added there.
         QMetaObject::invokeMethod(
-            this, [this, m = machine] { placeNewMachine(m); }, Qt::QueuedConnection);
+            this,
+            [this, m = machine] {
+                placeNewMachine(m);
+                logMachineEvent(EventLogStore::Registered, m);
+            },
+            Qt::QueuedConnection);
     }
     // From the registry under its lock, never from the record, whose group
     // name the UI thread may be changing (a stored group may hold a new MAC).
@@ -1312,11 +1409,13 @@ void RokVtxAdmin::setOnlineOnly(bool onlineOnly)
     QSettings().setValue(OnlineOnlyKey, onlineOnly);
 }
 
-void RokVtxAdmin::noteOffline(const CStuInfo_PTR& machine)
+void RokVtxAdmin::noteOffline(const CStuInfo_PTR& machine, bool locked)
 {
     if (isVisible())
         return;
     offline_burst.insert(machine->ullmac, machine);
+    if (locked)
+        offline_locked.insert(machine->ullmac);
     if (!offline_burst_timer->isActive())
         offline_burst_timer->start();
 }
@@ -1324,24 +1423,28 @@ void RokVtxAdmin::noteOffline(const CStuInfo_PTR& machine)
 void RokVtxAdmin::reportOfflineBurst()
 {
     const QMap<quint64, CStuInfo_PTR> burst = std::exchange(offline_burst, {});
+    const QSet<quint64> locked = std::exchange(offline_locked, {});
     if (isVisible())
         return; // the teacher sees the tables
     QStringList names;
+    int lockedCount = 0;
     for (const CStuInfo_PTR& machine : burst) {
         // Back already, or deleted meanwhile: nothing to tell.
         if (machine->online.load() || registry.findMachine(machine->ullmac) != machine)
             continue;
-        names << (!machine->hostname.isEmpty() ? machine->hostname
-                  : !machine->ip.isEmpty()     ? machine->ip
-                                               : MacAddress::toDisplay(machine->ullmac));
+        const bool wasLocked = locked.contains(machine->ullmac);
+        lockedCount += wasLocked ? 1 : 0;
+        names << machineLabel(machine) + (wasLocked ? QStringLiteral("（锁定中断开）") : QString());
     }
     if (names.isEmpty())
         return;
     std::sort(names.begin(), names.end());
     const QString title = QStringLiteral("机器离线");
-    const QString text = names.size() <= OfflineNamesShown
+    QString text = names.size() <= OfflineNamesShown
         ? QStringLiteral("%1 台机器离线：%2").arg(names.size()).arg(names.join(QStringLiteral("、")))
         : QStringLiteral("%1 台机器离线").arg(names.size());
+    if (names.size() > OfflineNamesShown && lockedCount > 0)
+        text += QStringLiteral("，其中 %1 台锁定中断开").arg(lockedCount);
     emit sg_tray_message(title, text);
     if (tray_icon && QSystemTrayIcon::isSystemTrayAvailable() && QSystemTrayIcon::supportsMessages())
         tray_icon->showMessage(title, text, QSystemTrayIcon::Warning);
@@ -1376,6 +1479,8 @@ void RokVtxAdmin::wakeMachines(const QList<CStuInfo_PTR>& machines)
     }
     // The waker's thread spaces the packets out; this returns at once.
     waker.wake(macs);
+    if (!macs.isEmpty())
+        logCommand(QStringLiteral("唤醒 %1 台离线机器").arg(macs.size()));
     ui->statusBar->showMessage(macs.isEmpty() ? QStringLiteral("没有需要唤醒的离线机器")
                                               : QStringLiteral("已排队唤醒 %1 台离线机器").arg(macs.size()),
                                StatusMessageMs);
@@ -1454,6 +1559,7 @@ void RokVtxAdmin::importMachineList()
             }
             if (groupsAdded++ == 0)
                 catalog = loadCatalog();
+            logGroupChange(entry.group, QStringLiteral("添加分组（导入机器列表）"));
             distributeCatalog(catalog, createGroupPage(entry.group, false, order));
         }
         const CStuInfo_PTR machine = registry.findMachine(entry.mac);
@@ -1466,6 +1572,7 @@ void RokVtxAdmin::importMachineList()
             if (!entry.group.isEmpty())
                 registry.moveMachineToGroup(entry.group, entry.mac);
             placeNewMachine(fresh);
+            logGroupChange(machinePageName(fresh), QStringLiteral("导入机器列表：新增"), fresh);
             ++added;
         } else if (machine->group_name == entry.group) {
             // Host name and address stay as the machine itself last told.

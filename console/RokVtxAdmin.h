@@ -12,6 +12,7 @@
 #include <QMap>
 #include <QPoint>
 #include <QPointer>
+#include <QSet>
 #include <QString>
 
 #include <atomic>
@@ -33,6 +34,8 @@ class QSystemTrayIcon;
 class QTabWidget;
 class QTimer;
 class TimedLockController;
+class EventLogDock;
+class EventLogStore;
 
 namespace Ui {
 class RokVtxAdminClass;
@@ -80,6 +83,8 @@ public:
     // The status bar's "在线 n / 共 m" of the current tab.
     QString countsText() const;
     TimedLockController* timedLocks() const { return timed_locks; }
+    EventLogStore* eventLog() const { return event_log; }
+    EventLogDock* eventLogDock() const { return event_log_dock; }
     // The status bar's countdown of the current tab's timed lock; empty
     // without one.
     QString timedLockText() const;
@@ -173,7 +178,7 @@ private:
     void wakeMachines(const QList<CStuInfo_PTR>& machines);
     void scheduleCountsUpdate();
     void updateCounts();
-    void noteOffline(const CStuInfo_PTR& machine);
+    void noteOffline(const CStuInfo_PTR& machine, bool locked);
     // Every lock change, by the teacher or at the end of a timed lock.
     void setPagesLock(const QList<QStudentGroupWidget*>& pages, int type);
     QString pageKey(const QStudentGroupWidget* page) const;
@@ -181,6 +186,14 @@ private:
     void restoreTimedLocks();
     void onTimedLockExpired(const QString& pageName, int kind);
     void updateTimedLockStatus();
+    // The page a machine is shown on besides "全部": its group's, or "未分组".
+    QString machinePageName(const CStuInfo_PTR& machine) const;
+    void logMachineEvent(int kind, const CStuInfo_PTR& machine, const QString& detail = QString());
+    // A command on the current tab.
+    void logCommand(const QString& detail);
+    void logGroupChange(const QString& page, const QString& detail, const CStuInfo_PTR& machine = nullptr);
+    // UI thread, queued from the network thread.
+    void noteBackOnline(const CStuInfo_PTR& machine);
     void reportOfflineBurst();
     void shutdown();
 
@@ -241,12 +254,16 @@ private:
     QLabel* counts_label = nullptr;
     QLabel* timed_label = nullptr;
     TimedLockController* timed_locks = nullptr;
+    EventLogStore* event_log = nullptr;
+    EventLogDock* event_log_dock = nullptr;
     QTimer* counts_timer = nullptr;
     bool online_only = false;
     // Machines that went off line while the window was hidden, by MAC; one
     // tray message names them when the burst is over.
     QMap<quint64, CStuInfo_PTR> offline_burst;
     QTimer* offline_burst_timer = nullptr;
+    // Of those, the ones whose page was locked: in an exam, a pulled cable.
+    QSet<quint64> offline_locked;
     // Sends the magic packets one after another on a thread of its own.
     WakeOnLan waker;
 

@@ -2,7 +2,6 @@
 
 #include <QDateTime>
 #include <QTimer>
-
 #include <algorithm>
 #include <utility>
 
@@ -43,7 +42,7 @@ void TimedLockController::adopt(const TimedLockStore::Entry& entry)
 
 void TimedLockController::start(const QString& page, int kind, qint64 durationMs)
 {
-    const TimedLockStore::Entry entry{page, kind, now() + durationMs};
+    const TimedLockStore::Entry entry { page, kind, now() + durationMs };
     running.insert(page, entry);
     store.put(entry);
     keepTicking();

@@ -1,21 +1,10 @@
 #include "TimedLockStore.h"
 
-#include <QDebug>
+#include "SqlExec.h"
+
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
-
-namespace {
-
-bool run(QSqlQuery& query, const char* what)
-{
-    if (query.exec())
-        return true;
-    qDebug().noquote() << QStringLiteral("tb_timed_locks %1: %2").arg(QLatin1String(what), query.lastError().text());
-    return false;
-}
-
-} // namespace
 
 bool TimedLockStore::open(const QSqlDatabase& db_)
 {
@@ -26,7 +15,7 @@ bool TimedLockStore::open(const QSqlDatabase& db_)
     QSqlQuery create(db);
     usable = create.prepare(QStringLiteral("CREATE TABLE IF NOT EXISTS tb_timed_locks(group_name text primary key not "
                                            "null,kind int not null,end_utc bigint not null);"))
-        && run(create, "create");
+        && execLogged(create, "tb_timed_locks create");
     return usable;
 }
 
@@ -36,10 +25,11 @@ QList<TimedLockStore::Entry> TimedLockStore::load() const
     if (!usable)
         return entries;
     QSqlQuery query(db);
-    if (!query.prepare(QStringLiteral("SELECT group_name,kind,end_utc FROM tb_timed_locks;")) || !run(query, "load"))
+    if (!query.prepare(QStringLiteral("SELECT group_name,kind,end_utc FROM tb_timed_locks;"))
+        || !execLogged(query, "tb_timed_locks load"))
         return entries;
     while (query.next())
-        entries << Entry{query.value(0).toString(), query.value(1).toInt(), query.value(2).toLongLong()};
+        entries << Entry { query.value(0).toString(), query.value(1).toInt(), query.value(2).toLongLong() };
     return entries;
 }
 
@@ -48,12 +38,13 @@ bool TimedLockStore::put(const Entry& entry)
     if (!usable)
         return false;
     QSqlQuery query(db);
-    if (!query.prepare(QStringLiteral("INSERT OR REPLACE INTO tb_timed_locks (group_name,kind,end_utc) values(?,?,?);")))
+    if (!query.prepare(
+            QStringLiteral("INSERT OR REPLACE INTO tb_timed_locks (group_name,kind,end_utc) values(?,?,?);")))
         return false;
     query.addBindValue(entry.page);
     query.addBindValue(entry.kind);
     query.addBindValue(entry.end_ms);
-    return run(query, "put");
+    return execLogged(query, "tb_timed_locks put");
 }
 
 bool TimedLockStore::remove(const QString& page)
@@ -64,5 +55,5 @@ bool TimedLockStore::remove(const QString& page)
     if (!query.prepare(QStringLiteral("DELETE FROM tb_timed_locks WHERE group_name=?;")))
         return false;
     query.addBindValue(page);
-    return run(query, "remove");
+    return execLogged(query, "tb_timed_locks remove");
 }

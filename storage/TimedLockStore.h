@@ -14,7 +14,7 @@ public:
     struct Entry
     {
         QString page;
-        int kind = 0;      // the lock type to release
+        int kind = 0; // the lock type to release
         qint64 end_ms = 0; // UTC, milliseconds since the epoch
     };
 
