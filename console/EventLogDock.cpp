@@ -84,6 +84,7 @@ EventLogDock::EventLogDock(EventLogStore* store_, QWidget* parent)
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
     table->verticalHeader()->hide();
+    table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 6);
     table->horizontalHeader()->setStretchLastSection(true);
     table->setWordWrap(false);
 

@@ -61,6 +61,7 @@ constexpr int OfflineBurstMs = 2000;
 constexpr int OfflineNamesShown = 5;
 constexpr int StatusMessageMs = 5000;
 const QString OnlineOnlyKey = QStringLiteral("view/onlineOnly");
+const QString EventLogKey = QStringLiteral("view/eventLog");
 const QString SavedWhenWritable = QStringLiteral("修改会在该文件可以写入后保存。");
 
 QString viewTitle(const QString& base, const QString& view)
@@ -437,6 +438,9 @@ void RokVtxAdmin::wireActions()
     showLog->setObjectName(QStringLiteral("action_view_event_log"));
     ui->menu_V->addSeparator();
     ui->menu_V->addAction(showLog);
+    // Open or closed, as this PC's teacher left it.
+    event_log_dock->setVisible(QSettings().value(EventLogKey, false).toBool());
+    connect(showLog, &QAction::toggled, this, [](bool open) { QSettings().setValue(EventLogKey, open); });
 }
 
 void RokVtxAdmin::buildTimedLockMenus()

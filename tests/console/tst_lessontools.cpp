@@ -13,6 +13,7 @@
 
 #include <QAbstractItemModelTester>
 #include <QSignalSpy>
+#include <QSettings>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -84,12 +85,18 @@ private slots:
     void timedLockCancelledByHandAndWithGroup();
     void eventLogKeepsItsBound();
     void eventLogMarksLockedOfflineAndExports();
+
+private:
+    QTemporaryDir settings_dir;
 };
 
 void TestLessonTools::initTestCase()
 {
     initRokResources();
     registerRokMetaTypes();
+    // The log dock's state is kept in the program's settings: keep them here.
+    QVERIFY(settings_dir.isValid());
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings_dir.path());
 }
 
 void TestLessonTools::cleanup()
