@@ -13,6 +13,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSqlQueryModel>
 #include <QStandardPaths>
 #include <QTableView>
@@ -99,21 +100,25 @@ EventLogDock::EventLogDock(EventLogStore* store_, QWidget* parent)
     layout->addLayout(filters);
     layout->addWidget(table);
     setWidget(body);
-    refreshPages();
 
     connect(page_filter, QOverload<int>::of(&QComboBox::currentIndexChanged), this, &EventLogDock::refresh);
     connect(kind_filter, QOverload<int>::of(&QComboBox::currentIndexChanged), this, &EventLogDock::refresh);
     connect(exportButton, &QPushButton::clicked, this, &EventLogDock::exportCsv);
+    // New rows reset the view to the top; a teacher reading further down
+    // gets them once back at the top.
     connect(store, &EventLogStore::sg_written, this, [this] {
-        refreshPages();
-        refresh();
+        stale = true;
+        if (table->verticalScrollBar()->value() == 0)
+            refresh();
+    });
+    connect(table->verticalScrollBar(), &QScrollBar::valueChanged, this, [this](int value) {
+        if (value == 0 && stale)
+            refresh();
     });
     // Opened, it reads the newest rows; closed, it holds none.
     connect(toggleViewAction(), &QAction::toggled, this, [this](bool open) {
-        if (open) {
+        if (open)
             store->flush();
-            refreshPages();
-        }
         refresh();
     });
 }
@@ -169,10 +174,12 @@ void EventLogDock::refreshPages()
 
 void EventLogDock::refresh()
 {
+    stale = false;
     if (isHidden()) {
         rows->clear();
         return;
     }
+    refreshPages();
     rows->setQuery(store->select(pageFilter(), kindFilter()));
     table->resizeColumnsToContents();
 }

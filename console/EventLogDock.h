@@ -42,4 +42,6 @@ private:
     QComboBox* kind_filter = nullptr;
     QTableView* table = nullptr;
     QSqlQueryModel* rows = nullptr;
+    // Rows were written since the view last read them.
+    bool stale = false;
 };

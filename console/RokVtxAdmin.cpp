@@ -687,6 +687,7 @@ void RokVtxAdmin::saveNow()
     config_save_timer->stop();
     saveConfigFile();
     registry.saveAll();
+    event_log->flush();
 }
 
 void RokVtxAdmin::saveDatabase()

@@ -7,6 +7,7 @@
 #include <QTimer>
 #include <QVariant>
 #include <QVariantList>
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -129,10 +130,14 @@ bool EventLogStore::flush()
             db.rollback();
     }
     if (!written) {
-        // A database busy elsewhere is tried again later, not at every event.
-        flush_timer->start(FlushDelayMs * 20);
+        // Each try may wait out SQLite's busy timeout on the UI thread: a
+        // database held elsewhere is tried less and less often.
+        retry_ms = std::min(retry_ms == 0 ? FlushDelayMs * 20 : retry_ms * 2, MaxRetryMs);
+        flush_timer->start(retry_ms);
         return false;
     }
+    retry_ms = 0;
+    flush_timer->setInterval(FlushDelayMs);
     pending.clear();
     emit sg_written();
     return true;

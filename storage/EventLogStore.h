@@ -40,6 +40,7 @@ public:
     static constexpr int FlushDelayMs = 500;
     // Kept while the database cannot be written, then the oldest go.
     static constexpr int MaxPending = 10000;
+    static constexpr int MaxRetryMs = 5 * 60 * 1000;
 
     explicit EventLogStore(QObject* parent = nullptr);
 
@@ -79,4 +80,5 @@ private:
     qint64 max_age_ms = DefaultMaxAgeMs;
     QList<Event> pending;
     QTimer* flush_timer = nullptr;
+    int retry_ms = 0;
 };
