@@ -1,9 +1,9 @@
 #include "EventLogDock.h"
 
-#include "CsvFile.h"
 #include "EventLogStore.h"
 #include "FileDialog.h"
 #include "MacAddress.h"
+#include "MachineListCsv.h"
 #include "MessageBox.h"
 
 #include <QAction>
@@ -195,23 +195,23 @@ void EventLogDock::exportCsv()
         = FileDialog::getSaveFileName(this, QStringLiteral("导出日志"), suggested, QStringLiteral("CSV 文件 (*.csv)"));
     if (path.isEmpty())
         return;
-    QByteArray csv = CsvFile::byteOrderMark();
-    csv += CsvFile::line({ QStringLiteral("时间"), QStringLiteral("类型"), QStringLiteral("页面"),
-        QStringLiteral("机器"), QStringLiteral("MAC地址"), QStringLiteral("内容") });
-    int count = 0;
+    QList<QStringList> lines;
     QSqlQuery query = store->select(pageFilter(), kindFilter(), true);
     while (query.next()) {
         const quint64 mac = query.value(4).toULongLong();
-        csv += CsvFile::line({ timeText(query.value(0).toLongLong()), EventLogStore::kindName(query.value(1).toInt()),
+        lines << QStringList { timeText(query.value(0).toLongLong()), EventLogStore::kindName(query.value(1).toInt()),
             query.value(2).toString(), query.value(3).toString(), mac == 0 ? QString() : MacAddress::toDisplay(mac),
-            query.value(5).toString() });
-        ++count;
+            query.value(5).toString() };
     }
+    const QByteArray csv
+        = MachineListCsv::encodeTable({ QStringLiteral("时间"), QStringLiteral("类型"), QStringLiteral("页面"),
+                                          QStringLiteral("机器"), QStringLiteral("MAC地址"), QStringLiteral("内容") },
+            lines);
     QString error;
-    if (!CsvFile::write(path, csv, &error)) {
+    if (!MachineListCsv::writeBytes(path, csv, &error)) {
         MessageBox::critical(this, QStringLiteral("错误"),
             QStringLiteral("无法导出日志到“%1”：%2").arg(QDir::toNativeSeparators(path), error), QMessageBox::Ok);
         return;
     }
-    emit sg_message(QStringLiteral("已导出 %1 条日志到“%2”").arg(count).arg(QDir::toNativeSeparators(path)));
+    emit sg_message(QStringLiteral("已导出 %1 条日志到“%2”").arg(lines.size()).arg(QDir::toNativeSeparators(path)));
 }

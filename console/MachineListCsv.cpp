@@ -1,13 +1,37 @@
 #include "MachineListCsv.h"
 
-#include "CsvFile.h"
 #include "Dialog_addgroup.h"
 #include "MacAddress.h"
 
 #include <QHostAddress>
+#include <QSaveFile>
 #include <QSet>
 
 namespace {
+
+const QString FormulaStarts = QStringLiteral("=+-@");
+
+QString field(QString text)
+{
+    // Host names come from the students' machines: one starting like a
+    // formula must stay text when the teacher opens the file.
+    if (!text.isEmpty() && FormulaStarts.contains(text.at(0)))
+        text.prepend(QLatin1Char('\''));
+    if (text.contains(QLatin1Char(',')) || text.contains(QLatin1Char('"')) || text.contains(QLatin1Char('\n'))
+        || text.contains(QLatin1Char('\r'))) {
+        text.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+        text = QLatin1Char('"') + text + QLatin1Char('"');
+    }
+    return text;
+}
+
+QByteArray line(const QStringList& fields)
+{
+    QStringList quoted;
+    for (const QString& text : fields)
+        quoted << field(text);
+    return quoted.join(QLatin1Char(',')).toUtf8() + "\r\n";
+}
 
 struct Record
 {
@@ -28,7 +52,7 @@ QList<Record> records(const QString& text)
     row.line = line;
     auto endField = [&] {
         // The export's guard against formulas is not part of the name.
-        if (current.size() > 1 && current.at(0) == QLatin1Char('\'') && CsvFile::FormulaStarts.contains(current.at(1)))
+        if (current.size() > 1 && current.at(0) == QLatin1Char('\'') && FormulaStarts.contains(current.at(1)))
             current.remove(0, 1);
         row.fields << current;
         current.clear();
@@ -129,21 +153,41 @@ QList<MachineListCsv::Entry> MachineListCsv::decode(const QByteArray& csv, QStri
     return entries;
 }
 
+QByteArray MachineListCsv::encodeTable(const QStringList& header, const QList<QStringList>& rows)
+{
+    QByteArray csv("\xEF\xBB\xBF");
+    csv += line(header);
+    for (const QStringList& row : rows)
+        csv += line(row);
+    return csv;
+}
+
 QByteArray MachineListCsv::encode(const QList<CStuInfo_PTR>& machines)
 {
-    QByteArray csv = CsvFile::byteOrderMark();
-    csv += CsvFile::line({ QStringLiteral("机器名"), QStringLiteral("IP地址"), QStringLiteral("MAC地址"), QStringLiteral("分组"),
-        QStringLiteral("状态") });
+    QList<QStringList> rows;
     for (const CStuInfo_PTR& machine : machines) {
         if (!machine)
             continue;
-        csv += CsvFile::line({ machine->hostname, machine->ip, MacAddress::toDisplay(machine->ullmac), machine->group_name,
-            machine->online.load() ? QStringLiteral("在线") : QStringLiteral("断开") });
+        rows << QStringList { machine->hostname, machine->ip, MacAddress::toDisplay(machine->ullmac),
+            machine->group_name, machine->online.load() ? QStringLiteral("在线") : QStringLiteral("断开") };
     }
-    return csv;
+    return encodeTable({ QStringLiteral("机器名"), QStringLiteral("IP地址"), QStringLiteral("MAC地址"),
+                           QStringLiteral("分组"), QStringLiteral("状态") },
+        rows);
 }
 
 bool MachineListCsv::write(const QString& path, const QList<CStuInfo_PTR>& machines, QString* error)
 {
-    return CsvFile::write(path, encode(machines), error);
+    return writeBytes(path, encode(machines), error);
+}
+
+bool MachineListCsv::writeBytes(const QString& path, const QByteArray& csv, QString* error)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(csv) != csv.size() || !file.commit()) {
+        if (error)
+            *error = file.errorString();
+        return false;
+    }
+    return true;
 }

@@ -620,16 +620,16 @@ void RokVtxAdmin::onMachinesChanged(const QList<CStuInfo_PTR>& machines)
         if (!machine || registry.findMachine(machine->ullmac) != machine)
             continue;
         machine->markDead();
+        noteOffline(machine);
         all_page->updateMachineRow(machine, 0x04);
         QStudentGroupWidget* page =
             machine->group_name.isEmpty() ? ungroupedPageFromTabs() : groupPageNamed(machine->group_name);
         if (page)
             page->updateMachineRow(machine, 0x04);
-        const int lock = page ? page->lock_state->lock_type : int(Rok_Lock_State::None);
-        const bool locked = lock != Rok_Lock_State::None;
+        const int lock = machinePageLock(machine);
         logMachineEvent(EventLogStore::Offline, machine,
-                        locked ? QStringLiteral("锁定中断开（%1）").arg(lockName(lock)) : QString());
-        noteOffline(machine, locked);
+                        lock != Rok_Lock_State::None ? QStringLiteral("锁定中断开（%1）").arg(lockName(lock))
+                                                     : QString());
     }
 }
 
@@ -914,6 +914,13 @@ void RokVtxAdmin::onTimedLockExpired(const QString& pageName, int kind)
                        QStringLiteral("定时结束，解除%1").arg(lockName(kind)));
         setPagesLock({page}, Rok_Lock_State::None);
     }
+}
+
+int RokVtxAdmin::machinePageLock(const CStuInfo_PTR& machine) const
+{
+    const QStudentGroupWidget* page =
+        machine->group_name.isEmpty() ? ungroupedPageFromTabs() : groupPageNamed(machine->group_name);
+    return page ? page->lock_state->lock_type : int(Rok_Lock_State::None);
 }
 
 QString RokVtxAdmin::machinePageName(const CStuInfo_PTR& machine) const
@@ -1414,12 +1421,12 @@ void RokVtxAdmin::setOnlineOnly(bool onlineOnly)
     QSettings().setValue(OnlineOnlyKey, onlineOnly);
 }
 
-void RokVtxAdmin::noteOffline(const CStuInfo_PTR& machine, bool locked)
+void RokVtxAdmin::noteOffline(const CStuInfo_PTR& machine)
 {
     if (isVisible())
         return;
     offline_burst.insert(machine->ullmac, machine);
-    if (locked)
+    if (machinePageLock(machine) != Rok_Lock_State::None)
         offline_locked.insert(machine->ullmac);
     if (!offline_burst_timer->isActive())
         offline_burst_timer->start();

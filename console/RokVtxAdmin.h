@@ -178,7 +178,7 @@ private:
     void wakeMachines(const QList<CStuInfo_PTR>& machines);
     void scheduleCountsUpdate();
     void updateCounts();
-    void noteOffline(const CStuInfo_PTR& machine, bool locked);
+    void noteOffline(const CStuInfo_PTR& machine);
     // Every lock change, by the teacher or at the end of a timed lock.
     void setPagesLock(const QList<QStudentGroupWidget*>& pages, int type);
     QString pageKey(const QStudentGroupWidget* page) const;
@@ -188,6 +188,8 @@ private:
     void updateTimedLockStatus();
     // The page a machine is shown on besides "全部": its group's, or "未分组".
     QString machinePageName(const CStuInfo_PTR& machine) const;
+    // The lock type of that page.
+    int machinePageLock(const CStuInfo_PTR& machine) const;
     void logMachineEvent(int kind, const CStuInfo_PTR& machine, const QString& detail = QString());
     // A command on the current tab.
     void logCommand(const QString& detail);
