@@ -168,8 +168,8 @@ QByteArray MachineListCsv::encode(const QList<CStuInfo_PTR>& machines)
     for (const CStuInfo_PTR& machine : machines) {
         if (!machine)
             continue;
-        rows << QStringList { machine->hostname, machine->ip, MacAddress::toDisplay(machine->ullmac),
-            machine->group_name, machine->online.load() ? QStringLiteral("在线") : QStringLiteral("断开") };
+        rows << QStringList { machine->hostname, machine->ip, MacAddress::toDisplay(machine->ullmac), machine->group_name,
+            machine->online.load() ? QStringLiteral("在线") : QStringLiteral("断开") };
     }
     return encodeTable({ QStringLiteral("机器名"), QStringLiteral("IP地址"), QStringLiteral("MAC地址"),
                            QStringLiteral("分组"), QStringLiteral("状态") },
