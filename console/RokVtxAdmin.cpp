@@ -894,8 +894,7 @@ void RokVtxAdmin::restoreTimedLocks()
         return;
     timed_locks_restored = true;
     for (const TimedLockStore::Entry& entry : timed_locks->stored()) {
-        QStudentGroupWidget* page = entry.page == QStringLiteral("未分组") ? ungroupedPageFromTabs()
-                                                                           : groupPageNamed(entry.page);
+        QStudentGroupWidget* page = pageForKey(entry.page);
         if (page && page->lock_state->lock_type == entry.kind)
             timed_locks->adopt(entry);
         else
@@ -907,8 +906,7 @@ void RokVtxAdmin::restoreTimedLocks()
 
 void RokVtxAdmin::onTimedLockExpired(const QString& pageName, int kind)
 {
-    QStudentGroupWidget* page =
-        pageName == QStringLiteral("未分组") ? ungroupedPageFromTabs() : groupPageNamed(pageName);
+    QStudentGroupWidget* page = pageForKey(pageName);
     if (page && page->lock_state->lock_type == kind) {
         event_log->add(EventLogStore::Command, pageName, 0, QString(),
                        QStringLiteral("定时结束，解除%1").arg(lockName(kind)));
@@ -916,10 +914,15 @@ void RokVtxAdmin::onTimedLockExpired(const QString& pageName, int kind)
     }
 }
 
+QStudentGroupWidget* RokVtxAdmin::pageForKey(const QString& key) const
+{
+    // No group may be called "未分组".
+    return key == QStringLiteral("未分组") ? ungroupedPageFromTabs() : groupPageNamed(key);
+}
+
 int RokVtxAdmin::machinePageLock(const CStuInfo_PTR& machine) const
 {
-    const QStudentGroupWidget* page =
-        machine->group_name.isEmpty() ? ungroupedPageFromTabs() : groupPageNamed(machine->group_name);
+    const QStudentGroupWidget* page = pageForKey(machinePageName(machine));
     return page ? page->lock_state->lock_type : int(Rok_Lock_State::None);
 }
 

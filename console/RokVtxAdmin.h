@@ -181,7 +181,10 @@ private:
     void noteOffline(const CStuInfo_PTR& machine);
     // Every lock change, by the teacher or at the end of a timed lock.
     void setPagesLock(const QList<QStudentGroupWidget*>& pages, int type);
+    // A page's name in config.conf and in the tables beside the database's
+    // own: its tab's text.
     QString pageKey(const QStudentGroupWidget* page) const;
+    QStudentGroupWidget* pageForKey(const QString& key) const;
     void buildTimedLockMenus();
     void restoreTimedLocks();
     void onTimedLockExpired(const QString& pageName, int kind);
