@@ -157,11 +157,10 @@ void RokVtxAdmin::initialise(const QString& dataDir)
     timed_label = new QLabel(this);
     ui->statusBar->addPermanentWidget(timed_label);
     timed_locks = new TimedLockController(this);
-    timed_locks->setDatabase(registry.store().database());
     connect(timed_locks, &TimedLockController::sg_expired, this, &RokVtxAdmin::onTimedLockExpired);
     connect(timed_locks, &TimedLockController::sg_ticked, this, &RokVtxAdmin::updateTimedLockStatus);
     event_log = new EventLogStore(this);
-    event_log->open(registry.store().database());
+    openLessonTables();
     event_log_dock = new EventLogDock(event_log, this);
     addDockWidget(Qt::BottomDockWidgetArea, event_log_dock);
     event_log_dock->hide();
@@ -705,11 +704,23 @@ void RokVtxAdmin::noteDatabaseSave(bool saved)
         return;
     db_save_failing = !saved;
     if (saved) {
+        openLessonTables();
         ui->statusBar->showMessage(QStringLiteral("数据库文件又可以写入了，修改均已保存。"), 15000);
         return;
     }
     MessageBox::critical(this, QStringLiteral("错误"), registry.databaseError() + QLatin1Char('\n') + SavedWhenWritable,
                          QMessageBox::Ok);
+}
+
+void RokVtxAdmin::openLessonTables()
+{
+    // Creating the tables needs the write lock: with a file held elsewhere
+    // each try would wait out SQLite's busy timeout on the UI thread. They
+    // are opened once the database can be written.
+    if (!registry.databaseOk() || event_log->isOpen())
+        return;
+    timed_locks->setDatabase(registry.store().database());
+    event_log->open(registry.store().database());
 }
 
 void RokVtxAdmin::scheduleDatabaseSave()

@@ -186,6 +186,7 @@ private:
     QString pageKey(const QStudentGroupWidget* page) const;
     QStudentGroupWidget* pageForKey(const QString& key) const;
     void buildTimedLockMenus();
+    void openLessonTables();
     void restoreTimedLocks();
     void onTimedLockExpired(const QString& pageName, int kind);
     void updateTimedLockStatus();
