@@ -7,6 +7,7 @@
 #include "MessageBox.h"
 
 #include <QAction>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QDateTime>
 #include <QDir>
@@ -115,12 +116,20 @@ EventLogDock::EventLogDock(EventLogStore* store_, QWidget* parent)
         if (value == 0 && stale)
             refresh();
     });
+    connect(toggleViewAction(), &QAction::triggered, this, &EventLogDock::sg_opened);
     // Opened, it reads the newest rows; closed, it holds none.
     connect(toggleViewAction(), &QAction::toggled, this, [this](bool open) {
         if (open)
             store->flush();
         refresh();
     });
+}
+
+void EventLogDock::closeEvent(QCloseEvent* event)
+{
+    QDockWidget::closeEvent(event);
+    if (event->isAccepted())
+        emit sg_opened(false);
 }
 
 QAbstractItemModel* EventLogDock::model() const

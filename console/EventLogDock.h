@@ -31,6 +31,11 @@ public slots:
 signals:
     // A line for the status bar.
     void sg_message(const QString& text);
+    // The teacher opened or closed it (not the window going away).
+    void sg_opened(bool open);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void refreshPages();

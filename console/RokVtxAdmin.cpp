@@ -439,7 +439,8 @@ void RokVtxAdmin::wireActions()
     ui->menu_V->addAction(showLog);
     // Open or closed, as this PC's teacher left it.
     event_log_dock->setVisible(QSettings().value(EventLogKey, false).toBool());
-    connect(showLog, &QAction::toggled, this, [](bool open) { QSettings().setValue(EventLogKey, open); });
+    connect(event_log_dock, &EventLogDock::sg_opened, this,
+            [](bool open) { QSettings().setValue(EventLogKey, open); });
 }
 
 void RokVtxAdmin::buildTimedLockMenus()

@@ -12,8 +12,8 @@
 #include "tst_mainwindow_support.h"
 
 #include <QAbstractItemModelTester>
-#include <QSignalSpy>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -85,6 +85,7 @@ private slots:
     void timedLockCancelledByHandAndWithGroup();
     void eventLogKeepsItsBound();
     void eventLogMarksLockedOfflineAndExports();
+    void eventLogDockStaysOpenAcrossRestart();
 
 private:
     QTemporaryDir settings_dir;
@@ -276,6 +277,23 @@ void TestLessonTools::eventLogMarksLockedOfflineAndExports()
     QCOMPARE(lines.at(0), QByteArray("\xEF\xBB\xBF时间,类型,页面,机器,MAC地址,内容\r"));
     QCOMPARE(QString::fromUtf8(lines.at(2)).section(QLatin1Char(','), 1),
         QStringLiteral("离线,一号机房,r1-a,%1,锁定中断开（黑屏锁定）\r").arg(MacAddress::toDisplay(Room1Mac)));
+}
+
+void TestLessonTools::eventLogDockStaysOpenAcrossRestart()
+{
+    QTemporaryDir dir;
+    QVERIFY(seedRooms(dir));
+    QSettings().remove(QStringLiteral("view/eventLog"));
+    {
+        // Shown, as the window going away takes its docks down.
+        RokVtxAdmin window(dir.path());
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        action(window, "action_view_event_log")->trigger();
+    }
+    RokVtxAdmin window(dir.path());
+    QVERIFY(!window.eventLogDock()->isHidden());
+    window.eventLogDock()->close();
 }
 
 QTEST_MAIN(TestLessonTools)
