@@ -153,23 +153,36 @@ QList<MachineListCsv::Entry> MachineListCsv::decode(const QByteArray& csv, QStri
     return entries;
 }
 
-QByteArray MachineListCsv::encode(const QList<CStuInfo_PTR>& machines)
+QByteArray MachineListCsv::encodeTable(const QStringList& header, const QList<QStringList>& rows)
 {
     QByteArray csv("\xEF\xBB\xBF");
-    csv += line({ QStringLiteral("机器名"), QStringLiteral("IP地址"), QStringLiteral("MAC地址"), QStringLiteral("分组"),
-        QStringLiteral("状态") });
+    csv += line(header);
+    for (const QStringList& row : rows)
+        csv += line(row);
+    return csv;
+}
+
+QByteArray MachineListCsv::encode(const QList<CStuInfo_PTR>& machines)
+{
+    QList<QStringList> rows;
     for (const CStuInfo_PTR& machine : machines) {
         if (!machine)
             continue;
-        csv += line({ machine->hostname, machine->ip, MacAddress::toDisplay(machine->ullmac), machine->group_name,
-            machine->online.load() ? QStringLiteral("在线") : QStringLiteral("断开") });
+        rows << QStringList { machine->hostname, machine->ip, MacAddress::toDisplay(machine->ullmac), machine->group_name,
+            machine->online.load() ? QStringLiteral("在线") : QStringLiteral("断开") };
     }
-    return csv;
+    return encodeTable({ QStringLiteral("机器名"), QStringLiteral("IP地址"), QStringLiteral("MAC地址"),
+                           QStringLiteral("分组"), QStringLiteral("状态") },
+        rows);
 }
 
 bool MachineListCsv::write(const QString& path, const QList<CStuInfo_PTR>& machines, QString* error)
 {
-    const QByteArray csv = encode(machines);
+    return writeBytes(path, encode(machines), error);
+}
+
+bool MachineListCsv::writeBytes(const QString& path, const QByteArray& csv, QString* error)
+{
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(csv) != csv.size() || !file.commit()) {
         if (error)

@@ -24,6 +24,10 @@ struct Entry
 };
 
 QByteArray encode(const QList<CStuInfo_PTR>& machines);
+// Any other table in the same form (the event log): a header row, then the rows.
+QByteArray encodeTable(const QStringList& header, const QList<QStringList>& rows);
+// Replaces `path` whole or not at all with `csv`.
+bool writeBytes(const QString& path, const QByteArray& csv, QString* error);
 // Replaces `path` whole or not at all; false, with the reason in *error,
 // when the file could not be written.
 bool write(const QString& path, const QList<CStuInfo_PTR>& machines, QString* error);

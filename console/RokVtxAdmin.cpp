@@ -2,8 +2,11 @@
 
 #include "Dialog_addgroup.h"
 #include "Dialog_moveinto_grp.h"
+#include "EventLogDock.h"
+#include "EventLogStore.h"
 #include "FileDialog.h"
 #include "GroupSettingsFile.h"
+#include "InputDialog.h"
 #include "MacAddress.h"
 #include "MachineListCsv.h"
 #include "MessageBox.h"
@@ -13,6 +16,7 @@
 #include "QStudentGroupWidget.h"
 #include "QtRokTableView.h"
 #include "SeatPlans.h"
+#include "TimedLockController.h"
 #include "ui_RokVtxAdmin.h"
 
 #include <QActionGroup>
@@ -28,12 +32,14 @@
 #include <QRegularExpression>
 #include <QSet>
 #include <QSettings>
+#include <QSqlDatabase>
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <QTabBar>
 #include <QSystemTrayIcon>
 #include <QTabWidget>
 #include <QTimer>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -57,11 +63,38 @@ constexpr int OfflineBurstMs = 2000;
 constexpr int OfflineNamesShown = 5;
 constexpr int StatusMessageMs = 5000;
 const QString OnlineOnlyKey = QStringLiteral("view/onlineOnly");
+const QString EventLogKey = QStringLiteral("view/eventLog");
 const QString SavedWhenWritable = QStringLiteral("修改会在该文件可以写入后保存。");
 
 QString viewTitle(const QString& base, const QString& view)
 {
     return QStringLiteral("%1 — %2").arg(base, view);
+}
+
+QString lockName(int kind)
+{
+    switch (kind) {
+    case Rok_Lock_State::BlackQuiet:
+        return QStringLiteral("黑屏安静");
+    case Rok_Lock_State::KeyboardMouseLock:
+        return QStringLiteral("键盘鼠标全锁");
+    default:
+        return QStringLiteral("黑屏锁定");
+    }
+}
+
+QString machineLabel(const CStuInfo_PTR& machine)
+{
+    return !machine->hostname.isEmpty() ? machine->hostname
+        : !machine->ip.isEmpty()        ? machine->ip
+                                        : MacAddress::toDisplay(machine->ullmac);
+}
+
+// The last second still shows as 00:01; a fresh five-minute lock as 05:00.
+QString countdown(qint64 remainingMs)
+{
+    const qint64 seconds = (remainingMs + 999) / 1000;
+    return QStringLiteral("%1:%2").arg(seconds / 60, 2, 10, QLatin1Char('0')).arg(seconds % 60, 2, 10, QLatin1Char('0'));
 }
 
 } // namespace
@@ -123,6 +156,18 @@ void RokVtxAdmin::initialise(const QString& dataDir)
     online_only = QSettings().value(OnlineOnlyKey, false).toBool();
     counts_label = new QLabel(this);
     ui->statusBar->addPermanentWidget(counts_label);
+    timed_label = new QLabel(this);
+    ui->statusBar->addPermanentWidget(timed_label);
+    timed_locks = new TimedLockController(this);
+    connect(timed_locks, &TimedLockController::sg_expired, this, &RokVtxAdmin::onTimedLockExpired);
+    connect(timed_locks, &TimedLockController::sg_ticked, this, &RokVtxAdmin::updateTimedLockStatus);
+    event_log = new EventLogStore(this);
+    openLessonTables();
+    event_log_dock = new EventLogDock(event_log, this);
+    addDockWidget(Qt::BottomDockWidgetArea, event_log_dock);
+    event_log_dock->hide();
+    connect(event_log_dock, &EventLogDock::sg_message, this,
+            [this](const QString& text) { ui->statusBar->showMessage(text, StatusMessageMs); });
     counts_timer = new QTimer(this);
     counts_timer->setSingleShot(true);
     counts_timer->setInterval(CountsDelayMs);
@@ -228,6 +273,11 @@ void RokVtxAdmin::shutdown()
     db_save_timer->stop();
     config_save_timer->stop();
     saveConfigFile();
+    // The registry closes the connection as it is destroyed, right after:
+    // nothing may still hold it then.
+    event_log_dock->detach();
+    event_log->close();
+    timed_locks->setDatabase(QSqlDatabase());
     // The registry saves machines and groups as it is destroyed, right after.
 }
 
@@ -398,6 +448,54 @@ void RokVtxAdmin::wireActions()
     connect(ui->action_op_wake, &QAction::triggered, this, &RokVtxAdmin::wakeCurrentTab);
     connect(ui->action_file_export, &QAction::triggered, this, &RokVtxAdmin::exportMachineList);
     connect(ui->action_file_import, &QAction::triggered, this, &RokVtxAdmin::importMachineList);
+    buildTimedLockMenus();
+
+    QAction* showLog = event_log_dock->toggleViewAction();
+    showLog->setText(QStringLiteral("日志"));
+    showLog->setObjectName(QStringLiteral("action_view_event_log"));
+    ui->menu_V->addSeparator();
+    ui->menu_V->addAction(showLog);
+    // Open or closed, as this PC's teacher left it.
+    event_log_dock->setVisible(QSettings().value(EventLogKey, false).toBool());
+    connect(event_log_dock, &EventLogDock::sg_opened, this,
+            [](bool open) { QSettings().setValue(EventLogKey, open); });
+}
+
+void RokVtxAdmin::buildTimedLockMenus()
+{
+    QAction* after = nullptr;
+    const QList<QAction*> opActions = ui->menu_A->actions();
+    const int kbdAt = opActions.indexOf(ui->action_op_lock_kbd_mouse);
+    if (kbdAt >= 0 && kbdAt + 1 < opActions.size())
+        after = opActions.at(kbdAt + 1);
+    for (QAction* action : {ui->action_op_lock, ui->action_op_lock_kbd_mouse}) {
+        const int kind =
+            action == ui->action_op_lock ? Rok_Lock_State::BlackLock : Rok_Lock_State::KeyboardMouseLock;
+        auto* menu = new QMenu(QStringLiteral("定时%1").arg(lockName(kind)), this);
+        menu->setObjectName(action->objectName() + QStringLiteral("_timed"));
+        for (int minutes : {5, 10, 15, 30, 45}) {
+            QAction* timed = menu->addAction(QStringLiteral("%1 分钟").arg(minutes));
+            timed->setObjectName(QStringLiteral("%1_for_%2").arg(action->objectName()).arg(minutes));
+            connect(timed, &QAction::triggered, this, [this, kind, minutes] { startTimedLock(kind, minutes); });
+        }
+        menu->addSeparator();
+        QAction* custom = menu->addAction(QStringLiteral("自定义时长..."));
+        custom->setObjectName(action->objectName() + QStringLiteral("_for_custom"));
+        connect(custom, &QAction::triggered, this, [this, kind] {
+            bool ok = false;
+            const int minutes = InputDialog::getInt(this, QStringLiteral("定时%1").arg(lockName(kind)),
+                                                    QStringLiteral("锁定时长（分钟）："), 20, 1, 600, &ok);
+            if (ok)
+                startTimedLock(kind, minutes);
+        });
+        // The arrow beside the tool-bar button; a click on the button itself
+        // stays the plain command.
+        if (auto* button = qobject_cast<QToolButton*>(ui->mainToolBar->widgetForAction(action))) {
+            button->setMenu(menu);
+            button->setPopupMode(QToolButton::MenuButtonPopup);
+        }
+        ui->menu_A->insertMenu(after, menu);
+    }
 }
 
 void RokVtxAdmin::switchView(QAction* action)
@@ -429,6 +527,7 @@ void RokVtxAdmin::onTabChanged(int index)
         page->refreshAllRows();
     refreshCommandStates(index);
     updateCounts();
+    updateTimedLockStatus();
 }
 
 void RokVtxAdmin::buildContextMenu()
@@ -589,6 +688,10 @@ void RokVtxAdmin::onMachinesChanged(const QList<CStuInfo_PTR>& machines)
             machine->group_name.isEmpty() ? ungroupedPageFromTabs() : groupPageNamed(machine->group_name);
         if (page)
             page->updateMachineRow(machine, 0x04);
+        const int lock = machinePageLock(machine);
+        logMachineEvent(EventLogStore::Offline, machine,
+                        lock != Rok_Lock_State::None ? QStringLiteral("锁定中断开（%1）").arg(lockName(lock))
+                                                     : QString());
     }
 }
 
@@ -634,8 +737,10 @@ void RokVtxAdmin::onWatchListSaved()
 
 void RokVtxAdmin::onSpecialMessage(uint32_t value)
 {
-    if (value == 1)
+    if (value == 1) {
         loadConfigFile();
+        restoreTimedLocks();
+    }
 }
 
 void RokVtxAdmin::saveNow()
@@ -644,6 +749,7 @@ void RokVtxAdmin::saveNow()
     config_save_timer->stop();
     saveConfigFile();
     registry.saveAll();
+    event_log->flush();
 }
 
 void RokVtxAdmin::saveDatabase()
@@ -661,11 +767,23 @@ void RokVtxAdmin::noteDatabaseSave(bool saved)
         return;
     db_save_failing = !saved;
     if (saved) {
+        openLessonTables();
         ui->statusBar->showMessage(QStringLiteral("数据库文件又可以写入了，修改均已保存。"), 15000);
         return;
     }
     MessageBox::critical(this, QStringLiteral("错误"), registry.databaseError() + QLatin1Char('\n') + SavedWhenWritable,
                          QMessageBox::Ok);
+}
+
+void RokVtxAdmin::openLessonTables()
+{
+    // Creating the tables needs the write lock: with a file held elsewhere
+    // each try would wait out SQLite's busy timeout on the UI thread. They
+    // are opened once the database can be written.
+    if (!registry.databaseOk() || event_log->isOpen())
+        return;
+    timed_locks->setDatabase(registry.store().database());
+    event_log->open(registry.store().database());
 }
 
 void RokVtxAdmin::scheduleDatabaseSave()
@@ -799,17 +917,155 @@ void RokVtxAdmin::applyLockCommand(QAction* action)
 
     // Choosing the active lock again releases it.
     if (current_lock.lock_type == type) {
+        logCommand(QStringLiteral("解除%1").arg(lockName(type)));
         type = Rok_Lock_State::None;
         action->setChecked(false);
+    } else {
+        logCommand(lockName(type));
     }
-    for (QStudentGroupWidget* page : commandTargets())
+    setPagesLock(commandTargets(), type);
+}
+
+void RokVtxAdmin::setPagesLock(const QList<QStudentGroupWidget*>& pages, int type)
+{
+    // Any change by hand ends a timed lock; a new one is started after this.
+    for (QStudentGroupWidget* page : pages) {
         page->setLockType(type);
-    current_lock.lock_type = type;
+        const QString key = pageKey(page);
+        if (timed_locks->has(key))
+            timed_locks->cancel(key);
+    }
+    // The check marks (and what a second press releases) follow the pages.
+    if (current_tab >= 0)
+        refreshCommandStates(current_tab);
     scheduleConfigSave();
+    updateTimedLockStatus();
+}
+
+void RokVtxAdmin::startTimedLock(int kind, int minutes)
+{
+    const QList<QStudentGroupWidget*> targets = commandTargets();
+    if (targets.isEmpty() || minutes <= 0)
+        return;
+    logCommand(QStringLiteral("%1 %2 分钟").arg(lockName(kind)).arg(minutes));
+    setPagesLock(targets, kind);
+    for (QStudentGroupWidget* page : targets)
+        timed_locks->start(pageKey(page), kind, qint64(minutes) * 60 * 1000);
+    updateTimedLockStatus();
+}
+
+QString RokVtxAdmin::pageKey(const QStudentGroupWidget* page) const
+{
+    const int index = tab_widget->indexOf(const_cast<QStudentGroupWidget*>(page));
+    return index > 0 ? tab_widget->tabText(index) : QString();
+}
+
+void RokVtxAdmin::restoreTimedLocks()
+{
+    // Without the pages' saved locks there is nothing the stored ends belong to;
+    // they stay for a run that can read config.conf.
+    if (config_read_failed || timed_locks_restored)
+        return;
+    timed_locks_restored = true;
+    for (const TimedLockStore::Entry& entry : timed_locks->stored()) {
+        QStudentGroupWidget* page = pageForKey(entry.page);
+        if (page && page->lock_state->lock_type == entry.kind)
+            timed_locks->adopt(entry);
+        else
+            timed_locks->cancel(entry.page);
+    }
+    // Ends that passed while the console was not running release at once.
+    timed_locks->tick();
+}
+
+void RokVtxAdmin::onTimedLockExpired(const QString& pageName, int kind)
+{
+    QStudentGroupWidget* page = pageForKey(pageName);
+    if (page && page->lock_state->lock_type == kind) {
+        event_log->add(EventLogStore::Command, pageName, 0, QString(),
+                       QStringLiteral("定时结束，解除%1").arg(lockName(kind)));
+        setPagesLock({page}, Rok_Lock_State::None);
+    }
+}
+
+QStudentGroupWidget* RokVtxAdmin::pageForKey(const QString& key) const
+{
+    // No group may be called "未分组".
+    return key == QStringLiteral("未分组") ? ungroupedPageFromTabs() : groupPageNamed(key);
+}
+
+int RokVtxAdmin::machinePageLock(const CStuInfo_PTR& machine) const
+{
+    const QStudentGroupWidget* page = pageForKey(machinePageName(machine));
+    return page ? page->lock_state->lock_type : int(Rok_Lock_State::None);
+}
+
+QString RokVtxAdmin::machinePageName(const CStuInfo_PTR& machine) const
+{
+    return machine->group_name.isEmpty() ? QStringLiteral("未分组") : machine->group_name;
+}
+
+void RokVtxAdmin::logMachineEvent(int kind, const CStuInfo_PTR& machine, const QString& detail)
+{
+    event_log->add(kind, machinePageName(machine), machine->ullmac, machineLabel(machine), detail);
+}
+
+void RokVtxAdmin::logCommand(const QString& detail)
+{
+    event_log->add(EventLogStore::Command, current_tab >= 0 ? tab_widget->tabText(current_tab) : QString(), 0,
+                   QString(), detail);
+}
+
+void RokVtxAdmin::logGroupChange(const QString& page, const QString& detail, const CStuInfo_PTR& machine)
+{
+    event_log->add(EventLogStore::Group, page, machine ? machine->ullmac : 0,
+                   machine ? machineLabel(machine) : QString(), detail);
+}
+
+void RokVtxAdmin::noteBackOnline(const CStuInfo_PTR& machine)
+{
+    if (registry.findMachine(machine->ullmac) == machine)
+        logMachineEvent(EventLogStore::Online, machine);
+}
+
+QString RokVtxAdmin::timedLockText() const
+{
+    if (current_tab < 0)
+        return QString();
+    if (current_tab > 0) {
+        const QString key = tab_widget->tabText(current_tab);
+        const qint64 left = timed_locks->remainingMs(key);
+        return left < 0 ? QString()
+                        : QStringLiteral("%1：还剩 %2").arg(lockName(timed_locks->kindOf(key)), countdown(left));
+    }
+    // On "全部": the lock that ends first, named by its page unless every
+    // page shares it.
+    QString first;
+    qint64 firstLeft = -1;
+    bool shared = timed_locks->pages().size() == tab_widget->count() - 1;
+    for (const QString& key : timed_locks->pages()) {
+        const qint64 left = timed_locks->remainingMs(key);
+        if (firstLeft >= 0 && (left != firstLeft || timed_locks->kindOf(key) != timed_locks->kindOf(first)))
+            shared = false;
+        if (firstLeft < 0 || left < firstLeft) {
+            first = key;
+            firstLeft = left;
+        }
+    }
+    if (firstLeft < 0)
+        return QString();
+    const QString text = QStringLiteral("%1：还剩 %2").arg(lockName(timed_locks->kindOf(first)), countdown(firstLeft));
+    return shared ? text : QStringLiteral("%1 %2").arg(first, text);
+}
+
+void RokVtxAdmin::updateTimedLockStatus()
+{
+    timed_label->setText(timedLockText());
 }
 
 void RokVtxAdmin::applyAutoIpCommand(bool checked)
 {
+    logCommand(checked ? QStringLiteral("自动IP：开") : QStringLiteral("自动IP：关"));
     for (QStudentGroupWidget* page : commandTargets())
         page->setAllowManualIp(!checked);
     current_lock.allowmanualip = !checked;
@@ -818,6 +1074,7 @@ void RokVtxAdmin::applyAutoIpCommand(bool checked)
 
 void RokVtxAdmin::applyUsbCommand(bool checked)
 {
+    logCommand(checked ? QStringLiteral("允许U盘") : QStringLiteral("禁用U盘"));
     for (QStudentGroupWidget* page : commandTargets())
         page->setAllowUsbDrv(checked);
     current_lock.allowusbdrv = checked;
@@ -905,6 +1162,7 @@ void RokVtxAdmin::addGroupInteractive()
         return;
     QStudentGroupWidget* page = createGroupPage(name, false, order);
     distributeCatalog(loadCatalog(), page);
+    logGroupChange(name, QStringLiteral("添加分组"));
     // On "全部" the marks describe every page; an unlocked newcomer changes them.
     refreshCommandStates(tab_widget->currentIndex());
     scheduleDatabaseSave();
@@ -930,6 +1188,8 @@ void RokVtxAdmin::deleteCurrentGroup()
         if (machine->group_name == name)
             members << machine;
     registry.removeGroup(name);
+    timed_locks->cancel(name);
+    logGroupChange(name, QStringLiteral("删除分组（%1 台机器改为未分组）").arg(members.size()));
 
     // The page goes at once, so its thread stops repeating the old state.
     // Once it is out of the directory the network thread cannot reach it.
@@ -997,6 +1257,11 @@ void RokVtxAdmin::moveMachineTo(quint64 mac, const QString& target)
     if (page)
         page->addMachine(machine);
     all_page->updateMachineRow(machine, 0x10);
+    logGroupChange(machinePageName(machine),
+                   old.isEmpty() ? QStringLiteral("移入分组“%1”").arg(machine->group_name)
+                   : machine->group_name.isEmpty() ? QStringLiteral("移出分组“%1”").arg(old)
+                                                   : QStringLiteral("从“%1”移到“%2”").arg(old, machine->group_name),
+                   machine);
     scheduleDatabaseSave();
 }
 
@@ -1018,6 +1283,7 @@ void RokVtxAdmin::removeMachineFromCurrentGroup()
             if (QStudentGroupWidget* page = ungroupedPageFromTabs())
                 page->addMachine(machine);
             all_page->updateMachineRow(machine, 0x10);
+            logGroupChange(name, QStringLiteral("移出分组“%1”").arg(name), machine);
         }
     }
     scheduleDatabaseSave();
@@ -1028,6 +1294,8 @@ void RokVtxAdmin::deleteSelectedMachine()
     if (current_tab < 0)
         return;
     for (const quint64 mac : menuTargets()) {
+        if (const CStuInfo_PTR machine = registry.findMachine(mac))
+            logGroupChange(machinePageName(machine), QStringLiteral("删除机器"), machine);
         for (int i = 0; i < tab_widget->count(); ++i)
             if (QStudentGroupWidget* page = pageAt(i))
                 page->removeMachine(mac);
@@ -1073,8 +1341,14 @@ void RokVtxAdmin::onUdpMessage(const SocketChannelPtr& channel, const UdpBuffer&
         replyReregister(channel);
         return;
     }
-    if (known)
+    if (known) {
+        const bool wasOnline = known->online.load();
         known->markAlive();
+        // The log is written on the UI thread; this thread never waits on it.
+        if (!wasOnline)
+            QMetaObject::invokeMethod(
+                this, [this, known] { noteBackOnline(known); }, Qt::QueuedConnection);
+    }
 
     if (id == Protocol::MSG_STU_REGISTER)
         handleRegister(mac, std::move(address), payload, len);
@@ -1102,7 +1376,12 @@ QStudentGroupWidget* RokVtxAdmin::resolveMachineView(quint64 mac, std::string ad
             return nullptr;
         // Widgets live on the UI thread; the rows are added there.
         QMetaObject::invokeMethod(
-            this, [this, m = machine] { placeNewMachine(m); }, Qt::QueuedConnection);
+            this,
+            [this, m = machine] {
+                placeNewMachine(m);
+                logMachineEvent(EventLogStore::Registered, m);
+            },
+            Qt::QueuedConnection);
     }
     // From the registry under its lock, never from the record, whose group
     // name the UI thread may be changing (a stored group may hold a new MAC).
@@ -1231,6 +1510,8 @@ void RokVtxAdmin::noteOffline(const CStuInfo_PTR& machine)
     if (isVisible())
         return;
     offline_burst.insert(machine->ullmac, machine);
+    if (machinePageLock(machine) != Rok_Lock_State::None)
+        offline_locked.insert(machine->ullmac);
     if (!offline_burst_timer->isActive())
         offline_burst_timer->start();
 }
@@ -1238,24 +1519,28 @@ void RokVtxAdmin::noteOffline(const CStuInfo_PTR& machine)
 void RokVtxAdmin::reportOfflineBurst()
 {
     const QMap<quint64, CStuInfo_PTR> burst = std::exchange(offline_burst, {});
+    const QSet<quint64> locked = std::exchange(offline_locked, {});
     if (isVisible())
         return; // the teacher sees the tables
     QStringList names;
+    int lockedCount = 0;
     for (const CStuInfo_PTR& machine : burst) {
         // Back already, or deleted meanwhile: nothing to tell.
         if (machine->online.load() || registry.findMachine(machine->ullmac) != machine)
             continue;
-        names << (!machine->hostname.isEmpty() ? machine->hostname
-                  : !machine->ip.isEmpty()     ? machine->ip
-                                               : MacAddress::toDisplay(machine->ullmac));
+        const bool wasLocked = locked.contains(machine->ullmac);
+        lockedCount += wasLocked ? 1 : 0;
+        names << machineLabel(machine) + (wasLocked ? QStringLiteral("（锁定中断开）") : QString());
     }
     if (names.isEmpty())
         return;
     std::sort(names.begin(), names.end());
     const QString title = QStringLiteral("机器离线");
-    const QString text = names.size() <= OfflineNamesShown
+    QString text = names.size() <= OfflineNamesShown
         ? QStringLiteral("%1 台机器离线：%2").arg(names.size()).arg(names.join(QStringLiteral("、")))
         : QStringLiteral("%1 台机器离线").arg(names.size());
+    if (names.size() > OfflineNamesShown && lockedCount > 0)
+        text += QStringLiteral("，其中 %1 台锁定中断开").arg(lockedCount);
     emit sg_tray_message(title, text);
     if (tray_icon && QSystemTrayIcon::isSystemTrayAvailable() && QSystemTrayIcon::supportsMessages())
         tray_icon->showMessage(title, text, QSystemTrayIcon::Warning);
@@ -1294,6 +1579,8 @@ void RokVtxAdmin::wakeMachines(const QList<CStuInfo_PTR>& machines)
     }
     // The waker's thread spaces the packets out; this returns at once.
     waker.wake(macs);
+    if (!macs.isEmpty())
+        logCommand(QStringLiteral("唤醒 %1 台离线机器").arg(macs.size()));
     ui->statusBar->showMessage(macs.isEmpty() ? QStringLiteral("没有需要唤醒的离线机器")
                                               : QStringLiteral("已排队唤醒 %1 台离线机器").arg(macs.size()),
                                StatusMessageMs);
@@ -1372,6 +1659,7 @@ void RokVtxAdmin::importMachineList()
             }
             if (groupsAdded++ == 0)
                 catalog = loadCatalog();
+            logGroupChange(entry.group, QStringLiteral("添加分组（导入机器列表）"));
             distributeCatalog(catalog, createGroupPage(entry.group, false, order));
         }
         const CStuInfo_PTR machine = registry.findMachine(entry.mac);
@@ -1384,6 +1672,7 @@ void RokVtxAdmin::importMachineList()
             if (!entry.group.isEmpty())
                 registry.moveMachineToGroup(entry.group, entry.mac);
             placeNewMachine(fresh);
+            logGroupChange(machinePageName(fresh), QStringLiteral("导入机器列表：新增"), fresh);
             ++added;
         } else if (machine->group_name == entry.group) {
             // Host name and address stay as the machine itself last told.

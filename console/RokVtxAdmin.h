@@ -12,6 +12,7 @@
 #include <QMap>
 #include <QPoint>
 #include <QPointer>
+#include <QSet>
 #include <QString>
 
 #include <atomic>
@@ -33,6 +34,9 @@ class QSystemTrayIcon;
 class SeatPlans;
 class QTabWidget;
 class QTimer;
+class TimedLockController;
+class EventLogDock;
+class EventLogStore;
 
 namespace Ui {
 class RokVtxAdminClass;
@@ -84,6 +88,12 @@ public:
     QString databasePath() const { return database_path; }
     // The status bar's "在线 n / 共 m" of the current tab.
     QString countsText() const;
+    TimedLockController* timedLocks() const { return timed_locks; }
+    EventLogStore* eventLog() const { return event_log; }
+    EventLogDock* eventLogDock() const { return event_log_dock; }
+    // The status bar's countdown of the current tab's timed lock; empty
+    // without one.
+    QString timedLockText() const;
 
 signals:
     void sg_special_message(uint32_t value);
@@ -102,6 +112,8 @@ public slots:
 
     // Lab commands.
     void applyLockCommand(QAction* action);
+    // Locks the current tab's pages with `kind` until `minutes` have passed.
+    void startTimedLock(int kind, int minutes);
     void applyAutoIpCommand(bool checked);
     void applyUsbCommand(bool checked);
     void refreshCommandStates(int index);
@@ -178,6 +190,27 @@ private:
     void scheduleCountsUpdate();
     void updateCounts();
     void noteOffline(const CStuInfo_PTR& machine);
+    // Every lock change, by the teacher or at the end of a timed lock.
+    void setPagesLock(const QList<QStudentGroupWidget*>& pages, int type);
+    // A page's name in config.conf and in the tables beside the database's
+    // own: its tab's text.
+    QString pageKey(const QStudentGroupWidget* page) const;
+    QStudentGroupWidget* pageForKey(const QString& key) const;
+    void buildTimedLockMenus();
+    void openLessonTables();
+    void restoreTimedLocks();
+    void onTimedLockExpired(const QString& pageName, int kind);
+    void updateTimedLockStatus();
+    // The page a machine is shown on besides "全部": its group's, or "未分组".
+    QString machinePageName(const CStuInfo_PTR& machine) const;
+    // The lock type of that page.
+    int machinePageLock(const CStuInfo_PTR& machine) const;
+    void logMachineEvent(int kind, const CStuInfo_PTR& machine, const QString& detail = QString());
+    // A command on the current tab.
+    void logCommand(const QString& detail);
+    void logGroupChange(const QString& page, const QString& detail, const CStuInfo_PTR& machine = nullptr);
+    // UI thread, queued from the network thread.
+    void noteBackOnline(const CStuInfo_PTR& machine);
     void reportOfflineBurst();
     void shutdown();
 
@@ -241,12 +274,18 @@ private:
     QAction* action_tray_quit = nullptr;
 
     QLabel* counts_label = nullptr;
+    QLabel* timed_label = nullptr;
+    TimedLockController* timed_locks = nullptr;
+    EventLogStore* event_log = nullptr;
+    EventLogDock* event_log_dock = nullptr;
     QTimer* counts_timer = nullptr;
     bool online_only = false;
     // Machines that went off line while the window was hidden, by MAC; one
     // tray message names them when the burst is over.
     QMap<quint64, CStuInfo_PTR> offline_burst;
     QTimer* offline_burst_timer = nullptr;
+    // Of those, the ones whose page was locked: in an exam, a pulled cable.
+    QSet<quint64> offline_locked;
     // Sends the magic packets one after another on a thread of its own.
     WakeOnLan waker;
 
@@ -259,6 +298,7 @@ private:
     // so a run that could not read it never replaces it with defaults.
     bool config_loaded = false;
     bool config_read_failed = false;
+    bool timed_locks_restored = false;
     bool shut_down = false;
     // The last database save failed (or the file could not be written at start).
     bool db_save_failing = false;

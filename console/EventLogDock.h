@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QDockWidget>
+
+class EventLogStore;
+class QAbstractItemModel;
+class QComboBox;
+class QSqlQueryModel;
+class QTableView;
+
+// The event log as the teacher reads it: newest first, filtered by page and
+// by kind, exported to CSV. It reads the store only while it is open.
+class EventLogDock final : public QDockWidget
+{
+    Q_OBJECT
+    Q_DISABLE_COPY(EventLogDock)
+
+public:
+    explicit EventLogDock(EventLogStore* store, QWidget* parent = nullptr);
+
+    QAbstractItemModel* model() const;
+    // An empty page or kind 0: all.
+    void setFilter(const QString& page, int kind);
+    // Lets go of the rows read, and with them the store's connection.
+    void detach();
+
+public slots:
+    void refresh();
+    void exportCsv();
+
+signals:
+    // A line for the status bar.
+    void sg_message(const QString& text);
+    // The teacher opened or closed it (not the window going away).
+    void sg_opened(bool open);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void refreshPages();
+    QString pageFilter() const;
+    int kindFilter() const;
+
+    EventLogStore* store = nullptr;
+    QComboBox* page_filter = nullptr;
+    QComboBox* kind_filter = nullptr;
+    QTableView* table = nullptr;
+    QSqlQueryModel* rows = nullptr;
+    // Rows were written since the view last read them.
+    bool stale = false;
+};

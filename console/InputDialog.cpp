@@ -1,0 +1,44 @@
+#include "InputDialog.h"
+
+#include <QInputDialog>
+#include <optional>
+#include <utility>
+
+namespace {
+
+struct Answer
+{
+    bool ok = false;
+    int value = 0;
+};
+
+std::optional<Answer> nextAnswer;
+
+} // namespace
+
+int InputDialog::getInt(
+    QWidget* parent, const QString& title, const QString& label, int value, int minValue, int maxValue, bool* ok)
+{
+    if (const std::optional<Answer> answer = std::exchange(nextAnswer, std::nullopt)) {
+        // Held to the prompt's own range, as the spin box would hold it.
+        if (ok)
+            *ok = answer->ok && answer->value >= minValue && answer->value <= maxValue;
+        return answer->value;
+    }
+    return QInputDialog::getInt(parent, title, label, value, minValue, maxValue, 1, ok);
+}
+
+void InputDialog::setNextInt(int value)
+{
+    nextAnswer = Answer { true, value };
+}
+
+void InputDialog::setNextCancel()
+{
+    nextAnswer = Answer { false, 0 };
+}
+
+void InputDialog::clearNextAnswer()
+{
+    nextAnswer.reset();
+}

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+// The console's number prompts. Same arguments as QInputDialog::getInt;
+// tests pre-answer the next one so no prompt is ever shown.
+class InputDialog final
+{
+public:
+    InputDialog() = delete;
+
+    static int getInt(
+        QWidget* parent, const QString& title, const QString& label, int value, int minValue, int maxValue, bool* ok);
+
+    // The next prompt returns `value` at once instead of being shown.
+    static void setNextInt(int value);
+    // The next prompt answers as a teacher who cancelled.
+    static void setNextCancel();
+    static void clearNextAnswer();
+};

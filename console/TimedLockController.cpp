@@ -1,0 +1,102 @@
+#include "TimedLockController.h"
+
+#include <QDateTime>
+#include <QTimer>
+#include <algorithm>
+#include <utility>
+
+TimedLockController::TimedLockController(QObject* parent)
+    : QObject(parent)
+    , clock([] { return QDateTime::currentMSecsSinceEpoch(); })
+    , ticker(new QTimer(this))
+{
+    ticker->setInterval(TickMs);
+    connect(ticker, &QTimer::timeout, this, &TimedLockController::tick);
+}
+
+void TimedLockController::setClock(Clock clock_)
+{
+    clock = std::move(clock_);
+}
+
+qint64 TimedLockController::now() const
+{
+    return clock();
+}
+
+void TimedLockController::setDatabase(const QSqlDatabase& db)
+{
+    store.open(db);
+}
+
+QList<TimedLockStore::Entry> TimedLockController::stored() const
+{
+    return store.load();
+}
+
+void TimedLockController::adopt(const TimedLockStore::Entry& entry)
+{
+    running.insert(entry.page, entry);
+    keepTicking();
+}
+
+void TimedLockController::start(const QString& page, int kind, qint64 durationMs)
+{
+    const TimedLockStore::Entry entry { page, kind, now() + durationMs };
+    running.insert(page, entry);
+    store.put(entry);
+    keepTicking();
+}
+
+void TimedLockController::cancel(const QString& page)
+{
+    // Also a row left from an earlier run that was never adopted.
+    running.remove(page);
+    store.remove(page);
+    keepTicking();
+}
+
+bool TimedLockController::has(const QString& page) const
+{
+    return running.contains(page);
+}
+
+int TimedLockController::kindOf(const QString& page) const
+{
+    return running.value(page).kind;
+}
+
+qint64 TimedLockController::remainingMs(const QString& page) const
+{
+    const auto it = running.constFind(page);
+    return it == running.cend() ? -1 : std::max<qint64>(0, it->end_ms - now());
+}
+
+QStringList TimedLockController::pages() const
+{
+    return running.keys();
+}
+
+void TimedLockController::tick()
+{
+    const qint64 at = now();
+    QList<TimedLockStore::Entry> due;
+    for (const TimedLockStore::Entry& entry : std::as_const(running))
+        if (entry.end_ms <= at)
+            due << entry;
+    // Out of the map before anyone hears of it: the release cancels the
+    // page's timer through the same path as a release by hand.
+    for (const TimedLockStore::Entry& entry : due)
+        cancel(entry.page);
+    for (const TimedLockStore::Entry& entry : due)
+        emit sg_expired(entry.page, entry.kind);
+    emit sg_ticked();
+}
+
+void TimedLockController::keepTicking()
+{
+    if (running.isEmpty())
+        ticker->stop();
+    else if (!ticker->isActive())
+        ticker->start();
+}

@@ -1,0 +1,197 @@
+#include "EventLogStore.h"
+
+#include "SqlExec.h"
+
+#include <QDateTime>
+#include <QSqlError>
+#include <QTimer>
+#include <QVariant>
+#include <QVariantList>
+#include <algorithm>
+#include <utility>
+
+namespace {
+
+bool runStatement(const QSqlDatabase& db, const QString& statement, const char* what)
+{
+    QSqlQuery query(db);
+    return query.prepare(statement) && execLogged(query, what);
+}
+
+} // namespace
+
+EventLogStore::EventLogStore(QObject* parent)
+    : QObject(parent)
+    , clock([] { return QDateTime::currentMSecsSinceEpoch(); })
+    , flush_timer(new QTimer(this))
+{
+    flush_timer->setSingleShot(true);
+    flush_timer->setInterval(FlushDelayMs);
+    connect(flush_timer, &QTimer::timeout, this, &EventLogStore::flush);
+}
+
+void EventLogStore::setClock(Clock clock_)
+{
+    clock = std::move(clock_);
+}
+
+qint64 EventLogStore::now() const
+{
+    return clock();
+}
+
+void EventLogStore::setBounds(int maxRows, qint64 maxAgeMs)
+{
+    max_rows = maxRows;
+    max_age_ms = maxAgeMs;
+}
+
+bool EventLogStore::open(const QSqlDatabase& db_)
+{
+    db = db_;
+    usable = db.isValid() && db.isOpen()
+        && runStatement(db,
+            QStringLiteral("CREATE TABLE IF NOT EXISTS tb_event_log(id integer primary key,at_utc bigint not "
+                           "null,kind int not null,page text,ullmac bigint,machine text,detail text);"),
+            "tb_event_log create")
+        && runStatement(db, QStringLiteral("CREATE INDEX IF NOT EXISTS ix_event_log_at ON tb_event_log(at_utc);"),
+            "tb_event_log index");
+    if (usable)
+        prune();
+    return usable;
+}
+
+void EventLogStore::close()
+{
+    flush();
+    flush_timer->stop();
+    pending.clear();
+    usable = false;
+    db = QSqlDatabase();
+}
+
+QString EventLogStore::kindName(int kind)
+{
+    switch (kind) {
+    case Offline:
+        return QStringLiteral("离线");
+    case Online:
+        return QStringLiteral("上线");
+    case Registered:
+        return QStringLiteral("注册");
+    case Command:
+        return QStringLiteral("命令");
+    case Group:
+        return QStringLiteral("分组");
+    default:
+        return QString();
+    }
+}
+
+void EventLogStore::add(int kind, const QString& page, quint64 mac, const QString& machine, const QString& detail)
+{
+    if (!usable)
+        return;
+    pending << Event { now(), kind, page, mac, machine, detail };
+    if (pending.size() > MaxPending)
+        pending.erase(pending.begin(), pending.begin() + (pending.size() - MaxPending));
+    if (!flush_timer->isActive())
+        flush_timer->start();
+}
+
+bool EventLogStore::flush()
+{
+    flush_timer->stop();
+    if (!usable || pending.isEmpty())
+        return true;
+    QVariantList at, kind, page, mac, machine, detail;
+    for (const Event& event : std::as_const(pending)) {
+        at << event.at_ms;
+        kind << event.kind;
+        page << event.page;
+        mac << event.mac;
+        machine << event.machine;
+        detail << event.detail;
+    }
+    bool written = db.transaction();
+    if (written) {
+        QSqlQuery insert(db);
+        written = insert.prepare(QStringLiteral("INSERT INTO tb_event_log (at_utc,kind,page,ullmac,machine,detail) "
+                                                "values(?,?,?,?,?,?);"));
+        if (written) {
+            for (const QVariantList& column : { at, kind, page, mac, machine, detail })
+                insert.addBindValue(column);
+            written = insert.execBatch();
+            if (!written)
+                qDebug().noquote() << QStringLiteral("tb_event_log insert: %1").arg(insert.lastError().text());
+        }
+        written = written && prune() && db.commit();
+        if (!written)
+            db.rollback();
+    }
+    if (!written) {
+        // Each try may wait out SQLite's busy timeout on the UI thread: a
+        // database held elsewhere is tried less and less often.
+        retry_ms = std::min(retry_ms == 0 ? FlushDelayMs * 20 : retry_ms * 2, MaxRetryMs);
+        flush_timer->start(retry_ms);
+        return false;
+    }
+    retry_ms = 0;
+    flush_timer->setInterval(FlushDelayMs);
+    pending.clear();
+    emit sg_written();
+    return true;
+}
+
+bool EventLogStore::prune()
+{
+    QSqlQuery byAge(db);
+    if (!byAge.prepare(QStringLiteral("DELETE FROM tb_event_log WHERE at_utc<?;")))
+        return false;
+    byAge.addBindValue(now() - max_age_ms);
+    if (!execLogged(byAge, "tb_event_log prune"))
+        return false;
+    // Ids grow with every row, so the newest max_rows are those above this.
+    QSqlQuery byCount(db);
+    if (!byCount.prepare(QStringLiteral("DELETE FROM tb_event_log WHERE id<=(SELECT max(id) FROM tb_event_log)-?;")))
+        return false;
+    byCount.addBindValue(max_rows);
+    return execLogged(byCount, "tb_event_log prune");
+}
+
+QSqlQuery EventLogStore::select(const QString& page, int kind, bool forwardOnly) const
+{
+    QSqlQuery query(db);
+    if (!usable)
+        return query;
+    query.setForwardOnly(forwardOnly);
+    if (query.prepare(QStringLiteral("SELECT at_utc,kind,page,machine,ullmac,detail FROM tb_event_log "
+                                     "WHERE (ifnull(?,'')='' OR page=?) AND (?=0 OR kind=?) ORDER BY id DESC;"))) {
+        query.addBindValue(page);
+        query.addBindValue(page);
+        query.addBindValue(kind);
+        query.addBindValue(kind);
+        execLogged(query, "tb_event_log select");
+    }
+    return query;
+}
+
+QStringList EventLogStore::pages() const
+{
+    QStringList names;
+    QSqlQuery query(db);
+    if (usable && query.prepare(QStringLiteral("SELECT DISTINCT page FROM tb_event_log ORDER BY page;"))
+        && execLogged(query, "tb_event_log pages"))
+        while (query.next())
+            names << query.value(0).toString();
+    return names;
+}
+
+int EventLogStore::rowCount() const
+{
+    QSqlQuery query(db);
+    if (usable && query.prepare(QStringLiteral("SELECT count(*) FROM tb_event_log;"))
+        && execLogged(query, "tb_event_log count") && query.next())
+        return query.value(0).toInt();
+    return 0;
+}

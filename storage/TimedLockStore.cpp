@@ -1,0 +1,59 @@
+#include "TimedLockStore.h"
+
+#include "SqlExec.h"
+
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
+
+bool TimedLockStore::open(const QSqlDatabase& db_)
+{
+    db = db_;
+    usable = false;
+    if (!db.isValid() || !db.isOpen())
+        return false;
+    QSqlQuery create(db);
+    usable = create.prepare(QStringLiteral("CREATE TABLE IF NOT EXISTS tb_timed_locks(group_name text primary key not "
+                                           "null,kind int not null,end_utc bigint not null);"))
+        && execLogged(create, "tb_timed_locks create");
+    return usable;
+}
+
+QList<TimedLockStore::Entry> TimedLockStore::load() const
+{
+    QList<Entry> entries;
+    if (!usable)
+        return entries;
+    QSqlQuery query(db);
+    if (!query.prepare(QStringLiteral("SELECT group_name,kind,end_utc FROM tb_timed_locks;"))
+        || !execLogged(query, "tb_timed_locks load"))
+        return entries;
+    while (query.next())
+        entries << Entry { query.value(0).toString(), query.value(1).toInt(), query.value(2).toLongLong() };
+    return entries;
+}
+
+bool TimedLockStore::put(const Entry& entry)
+{
+    if (!usable)
+        return false;
+    QSqlQuery query(db);
+    if (!query.prepare(
+            QStringLiteral("INSERT OR REPLACE INTO tb_timed_locks (group_name,kind,end_utc) values(?,?,?);")))
+        return false;
+    query.addBindValue(entry.page);
+    query.addBindValue(entry.kind);
+    query.addBindValue(entry.end_ms);
+    return execLogged(query, "tb_timed_locks put");
+}
+
+bool TimedLockStore::remove(const QString& page)
+{
+    if (!usable)
+        return false;
+    QSqlQuery query(db);
+    if (!query.prepare(QStringLiteral("DELETE FROM tb_timed_locks WHERE group_name=?;")))
+        return false;
+    query.addBindValue(page);
+    return execLogged(query, "tb_timed_locks remove");
+}

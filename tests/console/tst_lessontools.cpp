@@ -1,0 +1,300 @@
+// Tools for a lesson: timed locks, released on a driven clock, kept across a
+// restart and cancelled by hand; the event log, its bound, the mark of a
+// machine lost while locked, and its CSV export.
+
+#include "EventLogDock.h"
+#include "EventLogStore.h"
+#include "FileDialog.h"
+#include "GroupSettingsFile.h"
+#include "InputDialog.h"
+#include "MacAddress.h"
+#include "TimedLockController.h"
+#include "tst_mainwindow_support.h"
+
+#include <QAbstractItemModelTester>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace MainWindowTest;
+
+namespace {
+
+const QString Room = QStringLiteral("一号机房");
+const QString Room2 = QStringLiteral("二号机房");
+constexpr qint64 Minute = 60 * 1000;
+constexpr qint64 Day = 24 * 60 * Minute;
+constexpr quint64 Room1Mac = 0x0A0000000101ULL;
+constexpr quint64 Room2Mac = 0x0A0000000201ULL;
+// 2026-12-07 09:00 UTC.
+constexpr qint64 LessonStart = 1796634000000LL;
+
+bool seedRooms(const QTemporaryDir& dir)
+{
+    return seedDatabase(dir.filePath(QStringLiteral("data.sqlite3")), { { Room, 1 }, { Room2, 2 } },
+        { { Room1Mac, QStringLiteral("r1-a"), QStringLiteral("10.0.1.1"), Room },
+            { Room2Mac, QStringLiteral("r2-a"), QStringLiteral("10.0.2.1"), Room2 } });
+}
+
+int storedLockType(const QString& configPath, const QString& group)
+{
+    QList<GroupSettings> entries;
+    GroupSettingsFile::read(configPath, entries);
+    for (const GroupSettings& entry : entries)
+        if (entry.group_name == group)
+            return entry.lock_type;
+    return -1;
+}
+
+// A console on `clock`, with config.conf and the stored timed locks read.
+void start(RokVtxAdmin& window, const qint64& clock)
+{
+    window.timedLocks()->setClock([&clock] { return clock; });
+    window.onSpecialMessage(1);
+}
+
+// "kind page machine detail" of every stored event, newest first.
+QStringList logged(EventLogStore& log)
+{
+    log.flush();
+    QStringList events;
+    QSqlQuery query = log.select(QString(), 0, true);
+    while (query.next()) {
+        QStringList fields { EventLogStore::kindName(query.value(1).toInt()), query.value(2).toString(),
+            query.value(3).toString(), query.value(5).toString() };
+        fields.removeAll(QString());
+        events << fields.join(QLatin1Char(' '));
+    }
+    return events;
+}
+
+} // namespace
+
+class TestLessonTools : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanup();
+
+    void timedLockEndsAcrossRestart_data();
+    void timedLockEndsAcrossRestart();
+    void timedLockCancelledByHandAndWithGroup();
+    void eventLogKeepsItsBound();
+    void eventLogMarksLockedOfflineAndExports();
+    void eventLogDockStaysOpenAcrossRestart();
+
+private:
+    QTemporaryDir settings_dir;
+};
+
+void TestLessonTools::initTestCase()
+{
+    initRokResources();
+    registerRokMetaTypes();
+    // The log dock's state is kept in the program's settings: keep them here.
+    QVERIFY(settings_dir.isValid());
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings_dir.path());
+}
+
+void TestLessonTools::cleanup()
+{
+    MessageBox::setNextAnswer(QMessageBox::NoButton);
+    InputDialog::clearNextAnswer();
+    FileDialog::clearNextAnswer();
+}
+
+void TestLessonTools::timedLockEndsAcrossRestart_data()
+{
+    QTest::addColumn<int>("downMinutes");
+    QTest::addColumn<QString>("leftAfterRestart");
+    QTest::newRow("back before the end") << 2 << QStringLiteral("黑屏锁定：还剩 05:00");
+    QTest::newRow("end passed while down") << 20 << QString();
+}
+
+void TestLessonTools::timedLockEndsAcrossRestart()
+{
+    QFETCH(int, downMinutes);
+    QFETCH(QString, leftAfterRestart);
+    QTemporaryDir dir;
+    QVERIFY(seedRooms(dir));
+    qint64 clock = LessonStart;
+    {
+        RokVtxAdmin window(dir.path());
+        start(window, clock);
+        window.tabWidget()->setCurrentIndex(tabIndexOf(window, Room));
+        action(window, "action_op_lock_for_10")->trigger();
+        QCOMPARE(page(window, Room)->lock_state->lock_type, int(Rok_Lock_State::BlackLock));
+        QVERIFY(action(window, "action_op_lock")->isChecked());
+        QCOMPARE(window.timedLockText(), QStringLiteral("黑屏锁定：还剩 10:00"));
+        clock += 3 * Minute;
+        window.timedLocks()->tick();
+        QCOMPARE(window.timedLockText(), QStringLiteral("黑屏锁定：还剩 07:00"));
+    }
+
+    clock += downMinutes * Minute;
+    SendLog log;
+    RokVtxAdmin window(dir.path());
+    window.tabWidget()->setCurrentIndex(tabIndexOf(window, Room));
+    log.watchAll(window);
+    start(window, clock);
+    QStudentGroupWidget* room = page(window, Room);
+    QCOMPARE(window.timedLockText(), leftAfterRestart);
+    if (!leftAfterRestart.isEmpty()) {
+        QCOMPARE(room->lock_state->lock_type, int(Rok_Lock_State::BlackLock));
+        clock += 5 * Minute;
+        window.timedLocks()->tick();
+    }
+    // Released as by the teacher's second press: datagram, check mark, file.
+    QCOMPARE(room->lock_state->lock_type, int(Rok_Lock_State::None));
+    const QList<SendLog::Sent> locks = log.ofId(Protocol::MSG_ADMIN_LOCK_STATE);
+    QVERIFY(!locks.isEmpty());
+    QCOMPARE(locks.last().page, room);
+    QCOMPARE(lockWord(locks.last().datagram) & 0xFFu, 0u);
+    QVERIFY(!action(window, "action_op_lock")->isChecked());
+    QVERIFY(window.timedLockText().isEmpty());
+    window.saveNow();
+    QCOMPARE(storedLockType(window.configPath(), Room), 0);
+    QVERIFY(window.timedLocks()->stored().isEmpty());
+}
+
+void TestLessonTools::timedLockCancelledByHandAndWithGroup()
+{
+    QTemporaryDir dir;
+    QVERIFY(seedRooms(dir));
+    qint64 clock = LessonStart;
+    RokVtxAdmin window(dir.path());
+    start(window, clock);
+    QAction* kbd = action(window, "action_op_lock_kbd_mouse");
+
+    // On "全部", a custom time for every page; a press by hand ends the timers.
+    window.tabWidget()->setCurrentIndex(0);
+    InputDialog::setNextInt(25);
+    action(window, "action_op_lock_kbd_mouse_for_custom")->trigger();
+    QCOMPARE(window.timedLockText(), QStringLiteral("键盘鼠标全锁：还剩 25:00"));
+    QCOMPARE(page(window, Room2)->lock_state->lock_type, int(Rok_Lock_State::KeyboardMouseLock));
+    kbd->trigger();
+    QCOMPARE(page(window, Room2)->lock_state->lock_type, int(Rok_Lock_State::None));
+    QVERIFY(window.timedLockText().isEmpty());
+    kbd->trigger();
+    clock += 30 * Minute;
+    window.timedLocks()->tick();
+    QCOMPARE(page(window, Room2)->lock_state->lock_type, int(Rok_Lock_State::KeyboardMouseLock));
+
+    // A deleted group takes its timer with it.
+    window.tabWidget()->setCurrentIndex(tabIndexOf(window, Room));
+    action(window, "action_op_lock_kbd_mouse_for_5")->trigger();
+    QCOMPARE(window.timedLocks()->stored().size(), 1);
+    MessageBox::setNextAnswer(QMessageBox::Yes);
+    window.deleteCurrentGroup();
+    QVERIFY(window.timedLocks()->stored().isEmpty());
+    QVERIFY(!window.timedLocks()->has(Room));
+}
+
+void TestLessonTools::eventLogKeepsItsBound()
+{
+    QTemporaryDir dir;
+    qint64 clock = LessonStart - 31 * Day;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("log-bound"));
+        db.setDatabaseName(dir.filePath(QStringLiteral("data.sqlite3")));
+        QVERIFY(db.open());
+        EventLogStore log;
+        log.setClock([&clock] { return clock; });
+        log.setBounds(8, EventLogStore::DefaultMaxAgeMs);
+        QVERIFY(log.open(db));
+        const auto add = [&log](int from, int to) {
+            for (int i = from; i < to; ++i)
+                log.add(EventLogStore::Command, Room, 0, QString(), QString::number(i));
+            return log.flush();
+        };
+        QVERIFY(add(0, 3));
+        // A month later the old rows go by age, then the oldest by count.
+        clock = LessonStart;
+        QVERIFY(add(3, 10));
+        QCOMPARE(log.rowCount(), 7);
+        QVERIFY(add(10, 13));
+        QCOMPARE(logged(log).value(0), QStringLiteral("命令 一号机房 12"));
+        QCOMPARE(logged(log).value(7), QStringLiteral("命令 一号机房 5"));
+        QCOMPARE(log.rowCount(), 8);
+        // At a start after another month, nothing is left.
+        clock += 31 * Day;
+        EventLogStore reopened;
+        reopened.setClock([&clock] { return clock; });
+        QVERIFY(reopened.open(db));
+        QCOMPARE(reopened.rowCount(), 0);
+        log.close();
+        reopened.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("log-bound"));
+}
+
+void TestLessonTools::eventLogMarksLockedOfflineAndExports()
+{
+    QTemporaryDir dir;
+    QVERIFY(seedRooms(dir));
+    qint64 clock = LessonStart;
+    RokVtxAdmin window(dir.path());
+    start(window, clock);
+    EventLogStore& log = *window.eventLog();
+    window.tabWidget()->setCurrentIndex(tabIndexOf(window, Room));
+    action(window, "action_op_lock")->trigger();
+
+    // Off line by the registry's report, as the worker thread sends it.
+    QSignalSpy tray(&window, &RokVtxAdmin::sg_tray_message);
+    window.onMachinesChanged(
+        { window.studentManage().findMachine(Room1Mac), window.studentManage().findMachine(Room2Mac) });
+    QVERIFY(tray.wait(10000));
+    QCOMPARE(tray.first().at(1).toString(), QStringLiteral("2 台机器离线：r1-a（锁定中断开）、r2-a"));
+    // Back, and a newcomer, from the network thread.
+    UdpServer back;
+    UdpServer newcomer;
+    QVERIFY(registerFrom(back, Room2Mac, QStringLiteral("r2-a")));
+    QVERIFY(registerFrom(newcomer, 0x0A0000000301ULL, QStringLiteral("new")));
+    QTRY_COMPARE(logged(log).size(), 5);
+    QStringList events = logged(log);
+    std::sort(events.begin(), events.begin() + 2); // the two datagrams race
+    QCOMPARE(events,
+        (QStringList { QStringLiteral("上线 二号机房 r2-a"), QStringLiteral("注册 未分组 new"),
+            QStringLiteral("离线 二号机房 r2-a"), QStringLiteral("离线 一号机房 r1-a 锁定中断开（黑屏锁定）"),
+            QStringLiteral("命令 一号机房 黑屏锁定") }));
+
+    // The dock, filtered to one kind, exports what it shows.
+    action(window, "action_view_event_log")->trigger();
+    EventLogDock* dock = window.eventLogDock();
+    QAbstractItemModelTester tester(dock->model());
+    dock->setFilter(QString(), EventLogStore::Offline);
+    QCOMPARE(dock->model()->rowCount(), 2);
+    QVERIFY(window.studentManage().saveAll()); // the rows it reads do not hold the database
+    const QString path = dir.filePath(QStringLiteral("日志.csv"));
+    FileDialog::setNextSaveFileName(path);
+    dock->exportCsv();
+    const QList<QByteArray> lines = fileBytes(path).split('\n');
+    QCOMPARE(lines.size(), 4); // three lines and the empty rest
+    QCOMPARE(lines.at(0), QByteArray("\xEF\xBB\xBF时间,类型,页面,机器,MAC地址,内容\r"));
+    QCOMPARE(QString::fromUtf8(lines.at(2)).section(QLatin1Char(','), 1),
+        QStringLiteral("离线,一号机房,r1-a,%1,锁定中断开（黑屏锁定）\r").arg(MacAddress::toDisplay(Room1Mac)));
+}
+
+void TestLessonTools::eventLogDockStaysOpenAcrossRestart()
+{
+    QTemporaryDir dir;
+    QVERIFY(seedRooms(dir));
+    QSettings().remove(QStringLiteral("view/eventLog"));
+    {
+        // Shown, as the window going away takes its docks down.
+        RokVtxAdmin window(dir.path());
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        action(window, "action_view_event_log")->trigger();
+    }
+    RokVtxAdmin window(dir.path());
+    QVERIFY(!window.eventLogDock()->isHidden());
+    window.eventLogDock()->close();
+}
+
+QTEST_MAIN(TestLessonTools)
+#include "tst_lessontools.moc"
