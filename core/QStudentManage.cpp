@@ -19,8 +19,9 @@ QString nextConnectionName()
 
 } // namespace
 
-QStudentManage::QStudentManage()
-    : connection_name(nextConnectionName())
+QStudentManage::QStudentManage(Ticks ticks)
+    : manual_ticks(ticks == Ticks::Manual)
+    , connection_name(nextConnectionName())
 {
     // The batches cross to the UI thread queued, whatever order the owner
     // registers its types in.
@@ -374,7 +375,10 @@ void QStudentManage::run()
     while (running.load()) {
         {
             std::unique_lock<std::mutex> lock(wake_mutex);
-            wake.wait_until(lock, due, [this] { return !running.load(); });
+            if (manual_ticks)
+                wake.wait(lock, [this] { return ticks_done != ticks_asked || !running.load(); });
+            else
+                wake.wait_until(lock, due, [this] { return !running.load(); });
         }
         if (!running.load())
             break;
@@ -403,8 +407,23 @@ void QStudentManage::run()
         }
         if (!changed.isEmpty())
             emit sg_state_changed_machines(changed, QPrivateSignal());
+        if (manual_ticks) {
+            std::lock_guard<std::mutex> lock(wake_mutex);
+            ++ticks_done;
+            wake.notify_all();
+        }
     }
     --active_workers;
+}
+
+void QStudentManage::tick()
+{
+    if (!manual_ticks)
+        return;
+    std::unique_lock<std::mutex> lock(wake_mutex);
+    const uint64_t asked = ++ticks_asked;
+    wake.notify_all();
+    wake.wait(lock, [&] { return ticks_done >= asked || !running.load(); });
 }
 
 void QStudentManage::loadMachines()

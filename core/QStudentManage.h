@@ -36,8 +36,11 @@ public:
     // the time each page takes to refresh) without bound.
     static constexpr int MaxMachines = 20000;
 
+    // Clock: the worker ticks every TickMs. Manual: only when tick() is
+    // called, so that tests count ticks exactly.
+    enum class Ticks { Clock, Manual };
     // Starts the worker; throws std::system_error when it cannot.
-    QStudentManage();
+    explicit QStudentManage(Ticks ticks = Ticks::Clock);
     // Stops the worker, saves machines and groups (when the database is
     // usable) and closes it.
     ~QStudentManage() override;
@@ -79,6 +82,9 @@ public:
     bool moveMachineToGroup(const QString& groupName, quint64 mac);
     bool removeMachineFromGroup(const QString& groupName, quint64 mac);
 
+    // Manual ticks only: one tick on the worker, back once its batch was emitted.
+    void tick();
+
     // Item types 1..4 only; false for any other type or an unusable database.
     bool saveStringItems(const StringItemList& items, int itemType);
     QDataHelper& store();
@@ -104,9 +110,13 @@ private:
     std::thread worker;
     std::atomic_uint32_t active_workers{0};
     std::atomic_bool running{false};
-    // The worker sleeps a whole tick on this and is woken early only to stop.
+    // The worker sleeps a whole tick on this and is woken early only to stop
+    // (or, with manual ticks, to tick).
     std::mutex wake_mutex;
     std::condition_variable wake;
+    const bool manual_ticks;
+    uint64_t ticks_asked = 0; // under wake_mutex
+    uint64_t ticks_done = 0;
     QMap<quint64, CStuInfo_PTR> machines;
     QMap<QString, CStudentGroup_PTR> groups;
     mutable std::mutex machine_mutex;
