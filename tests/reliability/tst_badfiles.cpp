@@ -179,13 +179,9 @@ void TestBadFiles::damagedDatabase()
         break;
     }
     case Damage::ForeignMachines: {
-        const QString table = QStringLiteral("tb_machines");
         TestConnection other(path);
-        QCOMPARE(
-            other.exec(QStringLiteral("CREATE TABLE %1(id integer primary key, name text, blob blob);").arg(table)),
-            QString());
-        QCOMPARE(
-            other.exec(QStringLiteral("INSERT INTO %1(name) VALUES('keep me'),('and me');").arg(table)), QString());
+        QCOMPARE(other.exec("CREATE TABLE tb_machines(id integer primary key, name text, blob blob);"), QString());
+        QCOMPARE(other.exec("INSERT INTO tb_machines(name) VALUES('keep me'),('and me');"), QString());
         break;
     }
     case Damage::ExclusiveLock:
@@ -269,7 +265,6 @@ void TestBadFiles::readOnlyDirectory()
     const QString failure = mountReadOnly(dir.path());
     if (!failure.isEmpty())
         QSKIP(qPrintable(QStringLiteral("cannot make a read-only directory here (%1)").arg(failure)));
-    QVERIFY(!QFile(dir.filePath(QStringLiteral("probe"))).open(QIODevice::WriteOnly));
 
     {
         MessageBox::setNextAnswer(QMessageBox::Ok);

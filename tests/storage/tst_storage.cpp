@@ -16,14 +16,9 @@ Q_DECLARE_METATYPE(GroupSettings)
 // Readable diffs when two entry lists differ.
 char* toString(const GroupSettings& s)
 {
-    const QString text = QStringLiteral("{%1 lock=%2 ip=%3 usb=%4 t=[%5] s=[%6] p=[%7]}")
-                             .arg(s.group_name)
-                             .arg(s.lock_type)
-                             .arg(s.allowmanualip)
-                             .arg(s.allowusbdrv)
-                             .arg(s.titles.join(QLatin1Char('|')), s.services.join(QLatin1Char('|')),
-                                 s.programs.join(QLatin1Char('|')));
-    return qstrdup(text.toUtf8().constData());
+    const QStringList parts { s.group_name, QString::number(s.lock_type), QString::number(s.allowmanualip),
+        QString::number(s.allowusbdrv), s.titles.join('|'), s.services.join('|'), s.programs.join('|') };
+    return qstrdup(parts.join(QLatin1Char(' ')).toUtf8().constData());
 }
 
 namespace {
@@ -82,11 +77,22 @@ QStringList texts(const StringItemList& items)
     return out;
 }
 
-QStringList groupNames(const QList<CStudentGroup_PTR>& groups)
+// name:order:global:members
+QStringList groupTexts(const QList<CStudentGroup_PTR>& groups)
 {
     QStringList out;
-    for (const auto& g : groups)
-        out << g->group_name;
+    for (const auto& g : groups) {
+        QList<quint64> macs = g->ullmac_list.values();
+        std::sort(macs.begin(), macs.end());
+        QStringList members;
+        for (const quint64 mac : macs)
+            members << QString::number(mac);
+        out << QStringLiteral("%1:%2:%3:%4")
+                   .arg(g->group_name)
+                   .arg(g->display_order)
+                   .arg(g->is_global)
+                   .arg(members.join(','));
+    }
     return out;
 }
 
@@ -142,9 +148,8 @@ void TestStorage::tablesAndDefaults()
     QCOMPARE(f.sql.exec("INSERT INTO tb_machines VALUES (7,'10.0.0.7','pc7');"), QString());
     QVERIFY(f.store.initTables());
     QVERIFY(f.store.checkTables());
-    QStringList tables = f.sql.db.tables();
-    std::sort(tables.begin(), tables.end());
-    QCOMPARE(tables, (QStringList { "tb_groups", "tb_machines", "tb_string_items" }));
+    QCOMPARE(f.sql.column("SELECT name FROM sqlite_master WHERE type='table' ORDER BY name;"),
+        (QStringList { "tb_groups", "tb_machines", "tb_string_items" }));
     QCOMPARE(f.sql.column("SELECT hostname FROM tb_machines;"), QStringList { "pc7" });
     // Older files and other programs leave these columns out.
     QCOMPARE(f.sql.exec("INSERT INTO tb_groups (group_name) VALUES ('g');"), QString());
@@ -171,7 +176,6 @@ void TestStorage::foreignOrReadOnlyFile()
     QVERIFY(f.store.loadGroupList(&ok).isEmpty());
     QVERIFY(!ok);
     QVERIFY(!f.store.saveMachineList({ machine(1, "a", "b") }));
-    QVERIFY(f.store.lastError().startsWith(QStringLiteral("INSERT INTO tb_machines failed.")));
     QCOMPARE(f.sql.column("SELECT x FROM tb_machines;"), QStringList { "1" });
 
     f.sql.db.close();
@@ -194,11 +198,8 @@ void TestStorage::machinesRoundTrip()
         machine(1, QString(), QStringLiteral("pc1")), machine(high1, "a", "h1"), machine(high2, "b", QString()) }));
     const QMap<quint64, Machine_PTR> loaded = f.store.loadMachineList();
     QCOMPARE(loaded.keys(), (QList<quint64> { 1, big, high1, high2 }));
-    QCOMPARE(loaded[big]->ullmac, big);
     QCOMPARE(loaded[big]->ip, QStringLiteral("192.168.1.20"));
     QCOMPARE(loaded[big]->hostname, QStringLiteral("机房-01"));
-    QCOMPARE(loaded[1]->ip, QString());
-    QCOMPARE(loaded[high1]->hostname, QStringLiteral("h1"));
     QCOMPARE(loaded[high2]->hostname, QString());
     QCOMPARE(f.sql.column("SELECT typeof(ullmac) FROM tb_machines WHERE ullmac=1;"), QStringList { "integer" });
 
@@ -216,17 +217,11 @@ void TestStorage::groupsRoundTrip()
     Fixture f;
     QVERIFY(f.store.saveGroupList(
         { group(QStringLiteral("三班"), 3, { 10, 11, 12 }), group("first", 1, { 7 }), group("global", 2, {}, true) }));
-    const auto loaded = f.store.loadGroupList();
-    QCOMPARE(groupNames(loaded), (QStringList { "first", "global", QStringLiteral("三班") }));
-    QCOMPARE(loaded[0]->display_order, 1);
-    QCOMPARE(loaded[0]->ullmac_list, QSet<quint64> { 7 });
-    QVERIFY(!loaded[0]->is_global);
-    QVERIFY(loaded[1]->is_global);
-    QCOMPARE(loaded[2]->ullmac_list, (QSet<quint64> { 10, 11, 12 }));
-    QCOMPARE(loaded[2]->display_order, 3);
+    QCOMPARE(groupTexts(f.store.loadGroupList()),
+        (QStringList { "first:1:0:7", "global:2:1:", QStringLiteral("三班:3:0:10,11,12") }));
     QCOMPARE(f.sql.column("SELECT ullmac_list FROM tb_groups WHERE group_name='global';"), QStringList { "" });
     QVERIFY(f.store.saveGroupList({ group("only", 9) }));
-    QCOMPARE(groupNames(f.store.loadGroupList()), QStringList { "only" });
+    QCOMPARE(groupTexts(f.store.loadGroupList()), QStringList { "only:9:0:" });
 
     // Rows other programs wrote: a shared display order keeps both, NULL
     // members read as none, and only 1 is global.
@@ -234,12 +229,10 @@ void TestStorage::groupsRoundTrip()
     QCOMPARE(f.sql.exec("INSERT INTO tb_groups VALUES ('late',5,'1',1),('b',2,'',2),('a',2,'3,4','1'),"
                         "('first',0,NULL,NULL),('last',6,'',0);"),
         QString());
-    QStringList read;
-    for (const auto& g : f.store.loadGroupList())
-        read << QStringLiteral("%1:%2:%3").arg(g->group_name).arg(g->is_global).arg(g->ullmac_list.size());
+    QStringList read = groupTexts(f.store.loadGroupList());
     if (read.size() == 5 && read[1].startsWith('b'))
         read.swapItemsAt(1, 2);
-    QCOMPARE(read, (QStringList { "first:0:0", "a:1:2", "b:0:0", "late:1:1", "last:0:0" }));
+    QCOMPARE(read, (QStringList { "first:0:0:", "a:2:1:3,4", "b:2:0:", "late:5:1:1", "last:6:0:" }));
 }
 
 void TestStorage::removeGroupTouchesOnlyItsRow()
@@ -253,10 +246,10 @@ void TestStorage::removeGroupTouchesOnlyItsRow()
     QVERIFY(f.store.saveGroupList(groups));
     for (const QString& name : names)
         QVERIFY(f.store.removeGroup(name));
-    QCOMPARE(groupNames(f.store.loadGroupList()), (QStringList { "O", "x", "a", "Brien" }));
+    QCOMPARE(groupTexts(f.store.loadGroupList()), (QStringList { "O:1:0:1", "x:2:0:3", "a:3:0:", "Brien:4:0:" }));
     // Removing a name that matches nothing still succeeds.
     QVERIFY(f.store.removeGroup(names.first()));
-    QCOMPARE(groupNames(f.store.loadGroupList()).size(), 4);
+    QCOMPARE(f.store.loadGroupList().size(), 4);
 }
 
 void TestStorage::loadStringItemsByType_data()
@@ -269,7 +262,6 @@ void TestStorage::loadStringItemsByType_data()
     QTest::newRow("programs") << 3 << QStringList { "3:1:p1", "3:0:p2" };
     QTest::newRow("reserved") << 4 << QStringList {};
     QTest::newRow("zero") << 0 << QStringList {};
-    QTest::newRow("minus two") << -2 << QStringList {};
 }
 
 void TestStorage::loadStringItemsByType()
@@ -300,9 +292,6 @@ void TestStorage::savingOneTypeKeepsTheOthers()
 
     QVERIFY(f.store._saveIntStringItems(2, {}));
     QCOMPARE(f.store.loadStringItems(-1).size(), 3);
-    QVERIFY(f.store._saveIntStringItems(4, { item("reserved") }));
-    QCOMPARE(f.sql.column("SELECT str_val FROM tb_string_items WHERE item_type=4;"), QStringList { "reserved" });
-    QCOMPARE(f.store.loadStringItems(-1).size(), 3);
 }
 
 void TestStorage::failingSaveKeepsOldRows()
@@ -324,7 +313,7 @@ void TestStorage::failingSaveKeepsOldRows()
     QVERIFY(!f.store._saveIntStringItems(2, { item("new"), item("bad") }));
     QVERIFY2(f.store.lastError().startsWith("_saveIntStringItems.refused"), qPrintable(f.store.lastError()));
     QCOMPARE(f.store.loadMachineList().keys(), (QList<quint64> { 1, 2 }));
-    QCOMPARE(groupNames(f.store.loadGroupList()), (QStringList { "a", "b" }));
+    QCOMPARE(groupTexts(f.store.loadGroupList()), (QStringList { "a:1:0:1", "b:2:0:2" }));
     QCOMPARE(texts(f.store.loadStringItems(-1)), (QStringList { "1:1:t", "2:1:s1", "2:1:s2" }));
 
     // The connection is not left inside a transaction: the next save works and sticks.
@@ -345,26 +334,14 @@ void TestStorage::settingsWrittenExactly()
             { QStringLiteral("C:\\x.exe") }),
         entry(Ungrouped, 0, false, true, {}, { QStringLiteral("Spooler") }, {}),
     };
-    const QByteArray expected = "groups=(\n"
-                                "\t{\n"
-                                "\t\tgroup-name=\"机房\\\"一\\\"\";\n"
-                                "\t\tlock-type=2;\n"
-                                "\t\tallowmanualip=1;\n"
-                                "\t\tallowusbdrv=0;\n"
-                                "\t\ttype-1=[\n\t\t\t\"游戏\",\n\t\t\t\"QQ.*\",\n\t\t];\n"
-                                "\t\ttype-2=[\n\n\t\t];\n"
-                                "\t\ttype-3=[\n\t\t\t\"C:\\\\x.exe\",\n\t\t];\n"
-                                "\t},\n"
-                                "\t{\n"
-                                "\t\tgroup-name=\"未分组\";\n"
-                                "\t\tlock-type=0;\n"
-                                "\t\tallowmanualip=0;\n"
-                                "\t\tallowusbdrv=1;\n"
-                                "\t\ttype-1=[\n\n\t\t];\n"
-                                "\t\ttype-2=[\n\t\t\t\"Spooler\",\n\t\t];\n"
-                                "\t\ttype-3=[\n\n\t\t];\n"
-                                "\t},\n"
-                                ");";
+    const QByteArray expected
+        = "groups=(\n"
+          "\t{\n\t\tgroup-name=\"机房\\\"一\\\"\";\n\t\tlock-type=2;\n\t\tallowmanualip=1;\n\t\tallowusbdrv=0;\n"
+          "\t\ttype-1=[\n\t\t\t\"游戏\",\n\t\t\t\"QQ.*\",\n\t\t];\n\t\ttype-2=[\n\n\t\t];\n"
+          "\t\ttype-3=[\n\t\t\t\"C:\\\\x.exe\",\n\t\t];\n\t},\n"
+          "\t{\n\t\tgroup-name=\"未分组\";\n\t\tlock-type=0;\n\t\tallowmanualip=0;\n\t\tallowusbdrv=1;\n"
+          "\t\ttype-1=[\n\n\t\t];\n\t\ttype-2=[\n\t\t\t\"Spooler\",\n\t\t];\n\t\ttype-3=[\n\n\t\t];\n\t},\n"
+          ");";
     QCOMPARE(GroupSettingsFile::toText(entries), expected);
     QByteArray crlf = expected;
     crlf.replace("\n", "\r\n");
@@ -383,8 +360,6 @@ void TestStorage::settingsRoundTrip_data()
     QTest::newRow("lone backslash") << QStringLiteral("\\");
     QTest::newRow("double quotes") << QStringLiteral("say \"hi\"");
     QTest::newRow("quote then comma bracket") << QStringLiteral("x\",)");
-    QTest::newRow("brackets and braces") << QStringLiteral("({[a]});,");
-    QTest::newRow("comment markers") << QStringLiteral("# not // a /* comment */");
     QTest::newRow("tab and newline") << QStringLiteral("a\tb\nc\r\nd");
     QTest::newRow("include-like line") << QStringLiteral("x\n@include \"/nonexistent\"");
     QTest::newRow("empty text") << QString();
@@ -458,27 +433,18 @@ void TestStorage::settingsFiles_data()
     QTest::newRow("truncated inside an entry")
         << QByteArray("groups=(\n\t{\n\t\tgroup-name=\"未分组\";\n\t\tlock-type=2;") << false << Entries {};
     QTest::newRow("unterminated string") << QByteArray("groups=(\n{ group-name=\"a; }\n);") << false << Entries {};
-    QTest::newRow("mixed array") << QByteArray("groups=(\n{ type-1=[\"a\", 1]; }\n);") << false << Entries {};
-    QTest::newRow("duplicate setting") << QByteArray("groups=(\n{ lock-type=1;\nlock-type=2; }\n);") << false
-                                       << Entries {};
     QTest::newRow("text ending in backslash, unescaped")
         << QByteArray("groups=(\n{ group-name=\"a\\\"; }\n);") << false << Entries {};
     QTest::newRow("nested 100000 deep") << QByteArray("groups=") + QByteArray(100000, '(') + QByteArray(100000, ')')
             + ";" << false << Entries {};
-    QByteArray utf16("\xFF\xFE", 2);
-    for (const QChar ch : QString::fromUtf8("groups=(" + goodText + ");"))
-        utf16 += QByteArray(reinterpret_cast<const char*>(&ch), 2);
-    QTest::newRow("utf-16 with byte-order mark") << utf16 << false << Entries {};
     QTest::newRow("two byte-order marks")
         << "\xEF\xBB\xBF\xEF\xBB\xBFgroups=(" + goodText + ");" << false << Entries {};
     QTest::newRow("trailing garbage") << "groups=(" + goodText + ");\n}}}" << false << Entries {};
 
     QTest::newRow("empty file") << QByteArray() << true << Entries {};
-    QTest::newRow("comments only") << QByteArray("# x\n// y\n/* z */\n") << true << Entries {};
     QTest::newRow("groups missing") << QByteArray("other=(" + goodText + ");") << true << Entries {};
     QTest::newRow("groups is an array") << QByteArray("groups=[\"a\", \"b\"];") << true << Entries {};
     QTest::newRow("groups is a group") << QByteArray("groups={ x=" + goodText + "; };") << true << Entries {};
-    QTest::newRow("groups is a scalar") << QByteArray("groups=5;") << true << Entries {};
     QTest::newRow("entries that are not groups")
         << QByteArray("groups=(\"x\", 5, (1, 2), [1], " + goodText + ",);") << true << Entries { good };
     QTest::newRow("bad entry between good ones")
@@ -498,16 +464,15 @@ void TestStorage::settingsFiles_data()
     QTest::newRow("lock type 255") << lock("255") << true << locked(0);
     QTest::newRow("lock type 258") << lock("258") << true << locked(0);
     QTest::newRow("lock type -1") << lock("-1") << true << locked(0);
-    QTest::newRow("lock type beyond 32 bits") << lock("99999999999") << true << locked(0);
     QTest::newRow("boolean values") << fileWith(
         "group-name=\"a\"; lock-type=true; allowmanualip=true; allowusbdrv=true;")
                                     << true << Entries { entry(a) };
-    QTest::newRow("float values") << fileWith("group-name=\"a\"; lock-type=2.0; allowmanualip=1.0; allowusbdrv=1.0;")
-                                  << true << Entries { entry(a) };
-    QTest::newRow("64-bit values") << fileWith("group-name=\"a\"; lock-type=2L; allowmanualip=1L; allowusbdrv=1L;")
-                                   << true << Entries { entry(a) };
-    QTest::newRow("quoted numbers") << fileWith("group-name=\"a\"; lock-type=\"2\"; allowmanualip=\"1\";") << true
-                                    << Entries { entry(a) };
+    QTest::newRow("float, 64-bit, quoted")
+        << fileWith("group-name=\"a\"; lock-type=2.0; allowmanualip=1L; allowusbdrv=\"1\";") << true
+        << Entries { entry(a) };
+    QTest::newRow("64-bit, quoted, float")
+        << fileWith("group-name=\"a\"; lock-type=2L; allowmanualip=\"1\"; allowusbdrv=1.0;") << true
+        << Entries { entry(a) };
     QTest::newRow("flags other than 1") << fileWith("group-name=\"a\"; allowmanualip=2; allowusbdrv=-1;") << true
                                         << Entries { entry(a) };
     QTest::newRow("flags one by one") << fileWith("group-name=\"a\"; allowmanualip=0x1; allowusbdrv=0;") << true
@@ -593,28 +558,22 @@ void TestStorage::settingsFileOnDisk()
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList { QStringLiteral("config.conf") });
 #endif
 
-    // Reading a missing file or a directory fails with the reason; an empty file has no entries.
+    // Reading a missing file fails with the reason; an empty file has no entries.
     QVERIFY(!GroupSettingsFile::read(dir.filePath(QStringLiteral("none.conf")), back, &error));
     QVERIFY(back.isEmpty());
     QVERIFY2(error.startsWith(QLatin1String("readFile failed.: ")) && error.size() > 18, qPrintable(error));
-    error.clear();
-    QVERIFY(!GroupSettingsFile::read(dir.path(), back, &error));
-    QVERIFY2(error.startsWith(QLatin1String("readFile failed.")), qPrintable(error));
     const QString empty = dir.filePath(QStringLiteral("empty.conf"));
     QVERIFY(QFile(empty).open(QIODevice::WriteOnly));
     QVERIFY(GroupSettingsFile::read(empty, back, &error));
     QVERIFY(back.isEmpty());
 
-    // Writing over a directory, or below a missing one, fails and replaces nothing.
+    // Writing over a directory fails and replaces nothing.
     const QString asDir = dir.filePath(QStringLiteral("sub"));
     QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("sub")));
     error.clear();
     QVERIFY(!GroupSettingsFile::write(asDir, entries, &error));
     QVERIFY(!error.isEmpty());
     QVERIFY(QFileInfo(asDir).isDir());
-    error.clear();
-    QVERIFY(!GroupSettingsFile::write(dir.filePath(QStringLiteral("missing/config.conf")), {}, &error));
-    QVERIFY(!error.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestStorage)
