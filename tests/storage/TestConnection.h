@@ -14,7 +14,7 @@ class TestConnection final
 {
 public:
     explicit TestConnection(const QString& path)
-        : name(QStringLiteral("test-connection-%1").arg(++count()))
+        : name(QStringLiteral("test-connection-%1").arg(++connections))
     {
         db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
         db.setDatabaseName(path);
@@ -51,11 +51,6 @@ public:
     QSqlDatabase db;
 
 private:
-    static int& count()
-    {
-        static int connections = 0;
-        return connections;
-    }
-
+    static inline int connections = 0;
     QString name;
 };
