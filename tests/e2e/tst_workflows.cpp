@@ -57,22 +57,9 @@ QStringList labTables()
     };
 }
 
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 QString host(int number)
 {
     return QStringLiteral("PC-%1").arg(number, 4, 10, QLatin1Char('0'));
-}
-
-QStringList simulatorArguments(int agents, const QStringList& more = {})
-{
-    return QStringList { QStringLiteral("--agents"), QString::number(agents), QStringLiteral("--heartbeat-ms"),
-               QStringLiteral("200"), QStringLiteral("--report-ms"), QStringLiteral("100") }
-    + more;
 }
 
 bool holds(const SimulatorProcess& simulator, int number, const QString& group, const QString& lock)
@@ -86,11 +73,6 @@ QString stateOf(const QStudentGroupWidget* page, quint64 mac)
 {
     const int row = page->rowOfMachine(mac);
     return row < 0 ? QString() : page->machine_table->getCellText(row, 2);
-}
-
-bool isSilent(const SimulatorProcess& simulator, const QString& name)
-{
-    return simulator.agent(name).value(QStringLiteral("silent")).toBool();
 }
 
 } // namespace
@@ -133,9 +115,7 @@ void TestWorkflows::initTestCase()
     QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF-8"));
     QVERIFY(dir_.isValid());
 
-    console_ = std::make_unique<ConsoleProcess>(
-        dir_.filePath(QStringLiteral("console")), dir_.filePath(QStringLiteral("tmp")));
-    QVERIFY(console_->install());
+    console_ = std::make_unique<ConsoleProcess>(dir_.path());
     QString error;
     QVERIFY2(SqliteFile::exec(console_->dataFile(QStringLiteral("data.sqlite3")),
                  labTables()
@@ -153,8 +133,7 @@ void TestWorkflows::initTestCase()
     QVERIFY(bystander_.bind(QHostAddress::AnyIPv4, Protocol::AgentPort));
     QVERIFY(probe_.bind(QHostAddress(QStringLiteral("127.0.0.2")), 0));
 
-    console_->start();
-    QVERIFY2(console_->process().waitForStarted(Patience), qPrintable(console_->process().errorString()));
+    QVERIFY2(console_->start(), qPrintable(console_->process().errorString()));
     QTRY_VERIFY_WITH_TIMEOUT(answers(), Patience);
     // Both groups repeat their state from the start.
     QTRY_VERIFY_WITH_TIMEOUT(groupA_.countOf(Protocol::MSG_ADMIN_LOCK_STATE) > 0, Patience);
@@ -325,7 +304,9 @@ void TestWorkflows::stopKeepsLab()
         expected += QByteArray("\t{\n\t\tgroup-name=\"") + name
             + "\";\n\t\tlock-type=0;\n\t\tallowmanualip=0;\n\t\tallowusbdrv=0;\n"
               "\t\ttype-1=[\n\n\t\t];\n\t\ttype-2=[\n\n\t\t];\n\t\ttype-3=[\n\n\t\t];\n\t},\n";
-    QCOMPARE(readFile(console_->dataFile(QStringLiteral("config.conf"))), expected + ");");
+    QFile config(console_->dataFile(QStringLiteral("config.conf")));
+    QVERIFY(config.open(QIODevice::ReadOnly));
+    QCOMPARE(config.readAll(), expected + ");");
 
     // The groups keep their members; the registered machines were added and
     // nothing that was only asked to register again.
@@ -359,13 +340,12 @@ void TestWorkflows::restartServesAgentsInTheirGroups()
     const QString database = console_->dataFile(QStringLiteral("data.sqlite3"));
     QString error;
     QVERIFY2(SqliteFile::exec(database, groups, &error), qPrintable(error));
-    console_->start();
-    QVERIFY(console_->process().waitForStarted(Patience));
+    QVERIFY(console_->start());
 
     // The agents find the console by its beacon and each joins its own
     // group, holding its lock state (manual IP not allowed) and the lists.
     SimulatorProcess simulator;
-    simulator.start(simulatorArguments(Agents));
+    simulator.start(QStringLiteral("--agents %1 --heartbeat-ms 200 --report-ms 100").arg(Agents).split(' '));
     const auto eachInItsGroup = [&] {
         for (int number = 1; number <= Agents; ++number)
             if (!holds(simulator, number, QStringLiteral("239.74.8.%1").arg(28 + number), QStringLiteral("0xF0000100")))
@@ -378,9 +358,8 @@ void TestWorkflows::restartServesAgentsInTheirGroups()
         QJsonArray({ QJsonArray(), QJsonArray(), QJsonArray { QStringLiteral("notepad.exe") } }), Patience);
 
     // A second console on the same lock says so and ends at once.
-    ConsoleProcess second(dir_.filePath(QStringLiteral("console")), dir_.filePath(QStringLiteral("tmp")));
-    second.start();
-    QVERIFY(second.process().waitForStarted(Patience));
+    ConsoleProcess second(dir_.path());
+    QVERIFY(second.start());
     QVERIFY(second.waitForFinished(Patience));
     QCOMPARE(second.process().exitCode(), 0);
     QVERIFY2(second.standardError().contains("already running"), second.standardError().constData());
@@ -429,17 +408,17 @@ void TestWorkflows::windowFollowsAgentsOfflineAndBack()
 
     // PC-0001 stops after 3 s for 3 s; PC-0002 keeps going.
     SimulatorProcess simulator;
-    simulator.start(simulatorArguments(2,
-        { QStringLiteral("--console"), QStringLiteral("127.0.0.1"), QStringLiteral("--silent"), QStringLiteral("1"),
-            QStringLiteral("--silent-after"), QStringLiteral("3"), QStringLiteral("--return-after"),
-            QStringLiteral("3") }));
+    simulator.start(QStringLiteral("--agents 2 --console 127.0.0.1 --heartbeat-ms 200 --report-ms 100 --silent 1 "
+                                   "--silent-after 3 --return-after 3")
+                        .split(' '));
     QTRY_COMPARE_WITH_TIMEOUT(stateOf(all, Fading), Online, Patience);
     QTRY_COMPARE_WITH_TIMEOUT(stateOf(all, Steady), Online, Patience);
     QTRY_COMPARE_WITH_TIMEOUT(stateOf(ungrouped, Fading), Online, Patience);
     QVERIFY2(!simulator.wasSilent(host(1)), "the agent fell silent before it was seen");
 
     // Its silence makes it "断开" on both of its pages; the other stays "在线".
-    QTRY_VERIFY_WITH_TIMEOUT(isSilent(simulator, host(1)), Patience);
+    const auto silent = [&] { return simulator.agent(host(1)).value(QStringLiteral("silent")).toBool(); };
+    QTRY_VERIFY_WITH_TIMEOUT(silent(), Patience);
     QTRY_COMPARE_WITH_TIMEOUT(stateOf(all, Fading), Offline, Patience);
     QTRY_COMPARE_WITH_TIMEOUT(stateOf(ungrouped, Fading), Offline, Patience);
     QCOMPARE(stateOf(all, Steady), Online);
@@ -447,7 +426,7 @@ void TestWorkflows::windowFollowsAgentsOfflineAndBack()
 
     // Back again: the page in view ("全部") shows it at its next refresh,
     // another page when it comes into view.
-    QTRY_VERIFY_WITH_TIMEOUT(!isSilent(simulator, host(1)), Patience);
+    QTRY_VERIFY_WITH_TIMEOUT(!silent(), Patience);
     QTRY_COMPARE_WITH_TIMEOUT(stateOf(all, Fading), Online, Patience);
     window.tabWidget()->setCurrentWidget(ungrouped);
     QTRY_COMPARE_WITH_TIMEOUT(stateOf(ungrouped, Fading), Online, Patience);

@@ -21,7 +21,6 @@ class TestAgentSim : public QObject
 
 private slots:
     void parsesDefaultsAndEveryOption();
-    void silenceDefaults();
     void rejectsBadOptions_data();
     void rejectsBadOptions();
     void agentAddresses_data();
@@ -44,15 +43,12 @@ void TestAgentSim::parsesDefaultsAndEveryOption()
     QCOMPARE(options.agentHostName(0), QStringLiteral("PC-0001"));
     QCOMPARE(SimulatorOptions::addressText(options.agentAddress(0)), QStringLiteral("127.0.1.1"));
 
-    const QStringList all { QStringLiteral("rok-agentsim"), QStringLiteral("-n"), QStringLiteral("12345"),
-        QStringLiteral("--console"), QStringLiteral("127.0.0.9:4000"), QStringLiteral("--heartbeat-ms"),
-        QStringLiteral("250"), QStringLiteral("--jitter-ms"), QStringLiteral("124"),
-        QStringLiteral("--policy-report-ms"), QStringLiteral("0"), QStringLiteral("--silent"), QStringLiteral("7"),
-        QStringLiteral("--silent-after"), QStringLiteral("1.5"), QStringLiteral("--return-after"), QStringLiteral("2"),
-        QStringLiteral("--duration"), QStringLiteral("30"), QStringLiteral("--report-ms"), QStringLiteral("0"),
-        QStringLiteral("--summary-only"), QStringLiteral("--macs-from"), QStringLiteral("0x0A0B0C0D0E0F"),
-        QStringLiteral("--host-prefix"), QStringLiteral("机房-"), QStringLiteral("--address-base"),
-        QStringLiteral("127.1.0.1"), QStringLiteral("--group-interface"), QStringLiteral("127.0.0.2") };
+    const QStringList all = QStringLiteral("rok-agentsim -n 12345 --console 127.0.0.9:4000 --heartbeat-ms 250 "
+                                           "--jitter-ms 124 --policy-report-ms 0 --silent 7 --silent-after 1.5 "
+                                           "--return-after 2 --duration 30 --report-ms 0 --summary-only --macs-from "
+                                           "0x0A0B0C0D0E0F --host-prefix 机房- --address-base 127.1.0.1 "
+                                           "--group-interface 127.0.0.2")
+                                .split(' ');
     QCOMPARE(SimulatorOptions::parse(all, options, message), SimulatorOptions::ParseResult::Run);
     QCOMPARE(options.agents, 12345);
     QCOMPARE(SimulatorOptions::addressText(options.consoleAddress), QStringLiteral("127.0.0.9"));
@@ -70,19 +66,14 @@ void TestAgentSim::parsesDefaultsAndEveryOption()
     QCOMPARE(options.agentHostName(11), QStringLiteral("机房-00012"));
     QCOMPARE(SimulatorOptions::addressText(options.groupInterface), QStringLiteral("127.0.0.2"));
     QCOMPARE(SimulatorOptions::addressText(options.agentAddress(254)), QStringLiteral("127.1.1.1"));
-}
 
-void TestAgentSim::silenceDefaults()
-{
-    SimulatorOptions options;
-    QString message;
+    // Silence without a count: 40 agents, for good; --silent alone: silent
+    // from the start, a late arrival once it returns.
     QCOMPARE(SimulatorOptions::parse(
                  { QStringLiteral("x"), QStringLiteral("--silent-after"), QStringLiteral("3") }, options, message),
         SimulatorOptions::ParseResult::Run);
     QCOMPARE(options.effectiveSilentCount(), 40);
     QCOMPARE(options.returnAfterSeconds, -1.0);
-
-    // --silent alone: silent from the start, a late arrival once it returns.
     QCOMPARE(SimulatorOptions::parse(
                  { QStringLiteral("x"), QStringLiteral("--silent"), QStringLiteral("3") }, options, message),
         SimulatorOptions::ParseResult::Run);
