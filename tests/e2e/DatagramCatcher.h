@@ -35,7 +35,6 @@ public:
     QList<Datagram> withId(uint32_t id) const;
     int countOf(uint32_t id) const { return withId(id).size(); }
     void clear() { received_.clear(); }
-    QString errorString() const { return socket_.errorString(); }
 
 private:
     void readPending();

@@ -18,7 +18,6 @@
 #include <QTemporaryDir>
 #include <QTextCodec>
 #include <QtTest>
-#include <memory>
 
 namespace {
 
@@ -96,11 +95,10 @@ private:
     // Waits until two more lock datagrams reached "未分组": by then anything
     // the console had queued before has left it.
     bool settle();
-    std::unique_ptr<DatagramCatcher> agentAt(const char* address);
     bool answers();
 
     QTemporaryDir dir_;
-    std::unique_ptr<ConsoleProcess> console_;
+    ConsoleProcess console_ { dir_.path() };
     DatagramCatcher probe_;
     DatagramCatcher groupA_;
     DatagramCatcher ungrouped_;
@@ -115,9 +113,8 @@ void TestWorkflows::initTestCase()
     QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF-8"));
     QVERIFY(dir_.isValid());
 
-    console_ = std::make_unique<ConsoleProcess>(dir_.path());
     QString error;
-    QVERIFY2(SqliteFile::exec(console_->dataFile(QStringLiteral("data.sqlite3")),
+    QVERIFY2(SqliteFile::exec(console_.dataFile(QStringLiteral("data.sqlite3")),
                  labTables()
                      << QStringLiteral("INSERT INTO tb_groups VALUES('机房B',5,'%1',0);").arg(StoredInB)
                      << QStringLiteral("INSERT INTO tb_machines VALUES(%1,'127.0.0.21','PC-B1');").arg(StoredInB)
@@ -125,15 +122,14 @@ void TestWorkflows::initTestCase()
                  &error),
         qPrintable(error));
 
-    QVERIFY2(groupA_.bind(QHostAddress(QStringLiteral("239.74.8.27")), Protocol::AgentPort),
-        qPrintable(groupA_.errorString()));
+    QVERIFY(groupA_.bind(QHostAddress(QStringLiteral("239.74.8.27")), Protocol::AgentPort));
     QVERIFY(groupA_.joinGroup(QHostAddress(QStringLiteral("239.74.8.27"))));
     QVERIFY(ungrouped_.bind(QHostAddress(QStringLiteral("239.74.8.29")), Protocol::AgentPort));
     QVERIFY(ungrouped_.joinGroup(QHostAddress(QStringLiteral("239.74.8.29"))));
     QVERIFY(bystander_.bind(QHostAddress::AnyIPv4, Protocol::AgentPort));
     QVERIFY(probe_.bind(QHostAddress(QStringLiteral("127.0.0.2")), 0));
 
-    QVERIFY2(console_->start(), qPrintable(console_->process().errorString()));
+    QVERIFY2(console_.start(), qPrintable(console_.process().errorString()));
     QTRY_VERIFY_WITH_TIMEOUT(answers(), Patience);
     // Both groups repeat their state from the start.
     QTRY_VERIFY_WITH_TIMEOUT(groupA_.countOf(Protocol::MSG_ADMIN_LOCK_STATE) > 0, Patience);
@@ -145,12 +141,6 @@ bool TestWorkflows::settle()
     const int locks = ungrouped_.countOf(Protocol::MSG_ADMIN_LOCK_STATE);
     return QTest::qWaitFor(
         [this, locks] { return ungrouped_.countOf(Protocol::MSG_ADMIN_LOCK_STATE) >= locks + 2; }, Patience);
-}
-
-std::unique_ptr<DatagramCatcher> TestWorkflows::agentAt(const char* address)
-{
-    auto agent = std::make_unique<DatagramCatcher>();
-    return agent->bind(QHostAddress(QString::fromLatin1(address)), Protocol::AgentPort) ? std::move(agent) : nullptr;
 }
 
 // Asks with a datagram without identity until the console answers.
@@ -188,8 +178,10 @@ void TestWorkflows::reregisterAnswers()
     QVERIFY(probe_.sendToConsole(datagram));
     QVERIFY(probe_.sendToConsole(datagram));
     QTRY_COMPARE_WITH_TIMEOUT(probe_.received().size(), replies, Patience);
-    QVERIFY(settle());
-    QCOMPARE(probe_.received().size(), replies);
+    if (replies == 0) {
+        QVERIFY(settle());
+        QCOMPARE(probe_.received().size(), 0);
+    }
     for (const DatagramCatcher::Datagram& reply : probe_.received()) {
         QCOMPARE(reply.data, Reregister);
         QCOMPARE(reply.senderPort, Protocol::ConsolePort);
@@ -198,21 +190,21 @@ void TestWorkflows::reregisterAnswers()
 
 void TestWorkflows::newAndStoredMachinesToldTheirGroup()
 {
-    const std::unique_ptr<DatagramCatcher> fresh = agentAt("127.0.0.3");
-    const std::unique_ptr<DatagramCatcher> listed = agentAt("127.0.0.4");
-    const std::unique_ptr<DatagramCatcher> stored = agentAt("127.0.0.5");
-    QVERIFY(fresh && listed && stored);
+    DatagramCatcher fresh, listed, stored;
+    QVERIFY(fresh.bind(QHostAddress(QStringLiteral("127.0.0.3")), Protocol::AgentPort)
+        && listed.bind(QHostAddress(QStringLiteral("127.0.0.4")), Protocol::AgentPort)
+        && stored.bind(QHostAddress(QStringLiteral("127.0.0.5")), Protocol::AgentPort));
 
     // A new machine goes to "未分组" and one listed by "机房A" there, each
     // told twice (on registering and on joining the page); one stored in
     // "机房B" with another address is told once, where it registered from.
     const QByteArray registration = hex("01 00 00 00 00 0C 00 00 01 00 00 20 0B 05 00 00 00 50 43 2D 30 31 00");
-    QVERIFY(fresh->sendToConsole(registration));
-    QVERIFY(listed->sendToConsole(Protocol::buildRegister(ListedInA, QStringLiteral("PC-A1"))));
-    QVERIFY(stored->sendToConsole(Protocol::buildRegister(StoredInB, QStringLiteral("PC-B1"))));
-    QTRY_COMPARE_WITH_TIMEOUT(fresh->received().size(), 2, Patience);
-    QTRY_COMPARE_WITH_TIMEOUT(listed->received().size(), 2, Patience);
-    QTRY_COMPARE_WITH_TIMEOUT(stored->received().size(), 1, Patience);
+    QVERIFY(fresh.sendToConsole(registration));
+    QVERIFY(listed.sendToConsole(Protocol::buildRegister(ListedInA, QStringLiteral("PC-A1"))));
+    QVERIFY(stored.sendToConsole(Protocol::buildRegister(StoredInB, QStringLiteral("PC-B1"))));
+    QTRY_COMPARE_WITH_TIMEOUT(fresh.received().size(), 2, Patience);
+    QTRY_COMPARE_WITH_TIMEOUT(listed.received().size(), 2, Patience);
+    QTRY_COMPARE_WITH_TIMEOUT(stored.received().size(), 1, Patience);
     QVERIFY(settle());
     const auto bytes = [](const DatagramCatcher& agent) {
         QList<QByteArray> all;
@@ -220,26 +212,26 @@ void TestWorkflows::newAndStoredMachinesToldTheirGroup()
             all << datagram.data;
         return all;
     };
-    QCOMPARE(bytes(*fresh), (QList<QByteArray> { JoinUngrouped, JoinUngrouped }));
-    QCOMPARE(bytes(*listed), (QList<QByteArray> { JoinGroupA, JoinGroupA }));
-    QCOMPARE(bytes(*stored), QList<QByteArray> { JoinGroupB });
-    QCOMPARE(fresh->received().constFirst().senderPort, Protocol::ConsolePort);
+    QCOMPARE(bytes(fresh), (QList<QByteArray> { JoinUngrouped, JoinUngrouped }));
+    QCOMPARE(bytes(listed), (QList<QByteArray> { JoinGroupA, JoinGroupA }));
+    QCOMPARE(bytes(stored), QList<QByteArray> { JoinGroupB });
+    QCOMPARE(fresh.received().constFirst().senderPort, Protocol::ConsolePort);
 
     // Known now: a heartbeat asks for nothing, a new registration is answered once.
-    QVERIFY(fresh->sendToConsole(Protocol::buildHeartbeat(Registered)));
-    QVERIFY(fresh->sendToConsole(registration));
-    QTRY_COMPARE_WITH_TIMEOUT(fresh->received().size(), 3, Patience);
+    QVERIFY(fresh.sendToConsole(Protocol::buildHeartbeat(Registered)));
+    QVERIFY(fresh.sendToConsole(registration));
+    QTRY_COMPARE_WITH_TIMEOUT(fresh.received().size(), 3, Patience);
     QVERIFY(settle());
-    QCOMPARE(bytes(*fresh), (QList<QByteArray> { JoinUngrouped, JoinUngrouped, JoinUngrouped }));
+    QCOMPARE(bytes(fresh), (QList<QByteArray> { JoinUngrouped, JoinUngrouped, JoinUngrouped }));
 }
 
 void TestWorkflows::olderPolicyVersionAnsweredAtGroupAddress()
 {
-    const std::unique_ptr<DatagramCatcher> agent = agentAt("127.0.0.6");
-    QVERIFY(agent);
-    QVERIFY(agent->sendToConsole(Protocol::buildRegister(ListedInA, QStringLiteral("PC-A1"))));
-    QTRY_COMPARE_WITH_TIMEOUT(agent->received().size(), 1, Patience);
-    QCOMPARE(agent->received().constFirst().data, JoinGroupA);
+    DatagramCatcher agent;
+    QVERIFY(agent.bind(QHostAddress(QStringLiteral("127.0.0.6")), Protocol::AgentPort));
+    QVERIFY(agent.sendToConsole(Protocol::buildRegister(ListedInA, QStringLiteral("PC-A1"))));
+    QTRY_COMPARE_WITH_TIMEOUT(agent.received().size(), 1, Patience);
+    QCOMPARE(agent.received().constFirst().data, JoinGroupA);
 
     // The group's current policy, from its periodic repetition.
     groupA_.clear();
@@ -254,8 +246,8 @@ void TestWorkflows::olderPolicyVersionAnsweredAtGroupAddress()
     constexpr int Reports = 20;
     groupA_.clear();
     for (int i = 0; i < Reports; ++i) {
-        QVERIFY(agent->sendToConsole(Protocol::buildPolicyVersion(ListedInA, version)));
-        QVERIFY(agent->sendToConsole(Protocol::buildPolicyVersion(ListedInA, version + 1)));
+        QVERIFY(agent.sendToConsole(Protocol::buildPolicyVersion(ListedInA, version)));
+        QVERIFY(agent.sendToConsole(Protocol::buildPolicyVersion(ListedInA, version + 1)));
     }
     QTRY_VERIFY_WITH_TIMEOUT(groupA_.countOf(Protocol::MSG_ADMIN_LOCK_STATE) >= 3, Patience);
     QVERIFY2(groupA_.countOf(Protocol::MSG_ADMIN_POLICY) <= 3,
@@ -267,7 +259,7 @@ void TestWorkflows::olderPolicyVersionAnsweredAtGroupAddress()
     const int ungroupedLocks = ungrouped_.countOf(Protocol::MSG_ADMIN_LOCK_STATE);
     const int ungroupedPolicies = ungrouped_.countOf(Protocol::MSG_ADMIN_POLICY);
     for (int i = 0; i < Reports; ++i)
-        QVERIFY(agent->sendToConsole(Protocol::buildPolicyVersion(ListedInA, version - 1)));
+        QVERIFY(agent.sendToConsole(Protocol::buildPolicyVersion(ListedInA, version - 1)));
     QTRY_VERIFY_WITH_TIMEOUT(groupA_.countOf(Protocol::MSG_ADMIN_POLICY) >= Reports, Patience);
     for (const DatagramCatcher::Datagram& policy : groupA_.withId(Protocol::MSG_ADMIN_POLICY)) {
         Protocol::PolicyContent sent;
@@ -277,7 +269,7 @@ void TestWorkflows::olderPolicyVersionAnsweredAtGroupAddress()
     }
     QVERIFY(ungrouped_.countOf(Protocol::MSG_ADMIN_POLICY) - ungroupedPolicies
         <= ungrouped_.countOf(Protocol::MSG_ADMIN_LOCK_STATE) - ungroupedLocks + 1);
-    QCOMPARE(agent->countOf(Protocol::MSG_ADMIN_POLICY), 0);
+    QCOMPARE(agent.countOf(Protocol::MSG_ADMIN_POLICY), 0);
 }
 
 void TestWorkflows::stopKeepsLab()
@@ -292,11 +284,11 @@ void TestWorkflows::stopKeepsLab()
         QCOMPARE(beacon.senderPort, Protocol::ConsolePort);
     }
 
-    QVERIFY2(!QFile::exists(console_->dataFile(QStringLiteral("config.conf"))), "written at exit, not before");
-    console_->terminate();
-    QVERIFY(console_->waitForFinished(Patience));
-    QCOMPARE(console_->process().exitStatus(), QProcess::NormalExit);
-    QCOMPARE(console_->process().exitCode(), 0);
+    QVERIFY2(!QFile::exists(console_.dataFile(QStringLiteral("config.conf"))), "written at exit, not before");
+    console_.terminate();
+    QVERIFY(console_.waitForFinished(Patience));
+    QCOMPARE(console_.process().exitStatus(), QProcess::NormalExit);
+    QCOMPARE(console_.process().exitCode(), 0);
 
     // Every page but "全部", in tab order, with the defaults.
     QByteArray expected = "groups=(\n";
@@ -304,13 +296,13 @@ void TestWorkflows::stopKeepsLab()
         expected += QByteArray("\t{\n\t\tgroup-name=\"") + name
             + "\";\n\t\tlock-type=0;\n\t\tallowmanualip=0;\n\t\tallowusbdrv=0;\n"
               "\t\ttype-1=[\n\n\t\t];\n\t\ttype-2=[\n\n\t\t];\n\t\ttype-3=[\n\n\t\t];\n\t},\n";
-    QFile config(console_->dataFile(QStringLiteral("config.conf")));
+    QFile config(console_.dataFile(QStringLiteral("config.conf")));
     QVERIFY(config.open(QIODevice::ReadOnly));
     QCOMPARE(config.readAll(), expected + ");");
 
     // The groups keep their members; the registered machines were added and
     // nothing that was only asked to register again.
-    const QString path = console_->dataFile(QStringLiteral("data.sqlite3"));
+    const QString path = console_.dataFile(QStringLiteral("data.sqlite3"));
     QString error;
     QCOMPARE(SqliteFile::rows(path,
                  QStringLiteral("SELECT group_name,display_order,ullmac_list FROM tb_groups ORDER BY display_order;"),
@@ -337,10 +329,10 @@ void TestWorkflows::restartServesAgentsInTheirGroups()
                       .arg(number)
                       .arg(9 + number)
                       .arg(FirstAgent + quint64(number - 1));
-    const QString database = console_->dataFile(QStringLiteral("data.sqlite3"));
+    const QString database = console_.dataFile(QStringLiteral("data.sqlite3"));
     QString error;
     QVERIFY2(SqliteFile::exec(database, groups, &error), qPrintable(error));
-    QVERIFY(console_->start());
+    QVERIFY(console_.start());
 
     // The agents find the console by its beacon and each joins its own
     // group, holding its lock state (manual IP not allowed) and the lists.
@@ -379,8 +371,8 @@ void TestWorkflows::restartServesAgentsInTheirGroups()
     QCOMPARE(simulator.process().exitCode(), 0);
     QTRY_VERIFY(simulator.summary().value(QStringLiteral("final")).toBool());
     QVERIFY2(simulator.badLines().isEmpty(), qPrintable(simulator.badLines().join('\n')));
-    console_->terminate();
-    QVERIFY(console_->waitForFinished(Patience));
+    console_.terminate();
+    QVERIFY(console_.waitForFinished(Patience));
     const QList<QStringList> machines = SqliteFile::rows(database,
         QStringLiteral("SELECT ullmac,ip,hostname FROM tb_machines WHERE ullmac>=%1 ORDER BY ullmac;").arg(FirstAgent),
         &error);
