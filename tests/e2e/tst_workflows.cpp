@@ -274,8 +274,8 @@ void TestWorkflows::olderPolicyVersionAnsweredAtGroupAddress()
 
 void TestWorkflows::stopKeepsLab()
 {
-    // The beacon is counted against the group's lock repetitions (one per
-    // 600 ms), both the program's own clocks: about two beacons a lock.
+    // Beacons are counted against the group's lock repetitions, both on the
+    // program's own clocks: one each 500 ms against one each 600 ms.
     QTRY_VERIFY_WITH_TIMEOUT(ungrouped_.countOf(Protocol::MSG_ADMIN_LOCK_STATE) >= 12, Patience);
     QVERIFY2(bystander_.countOf(Protocol::MSG_ADMIN_BEACON) >= 5,
         qPrintable(QString::number(bystander_.countOf(Protocol::MSG_ADMIN_BEACON))));
