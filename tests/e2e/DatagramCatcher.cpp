@@ -7,7 +7,6 @@
 DatagramCatcher::DatagramCatcher(QObject* parent)
     : QObject(parent)
 {
-    clock_.start();
     connect(&socket_, &QUdpSocket::readyRead, this, &DatagramCatcher::readPending);
 }
 
@@ -16,14 +15,14 @@ bool DatagramCatcher::bind(const QHostAddress& address, quint16 port)
     return socket_.bind(address, port, QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint);
 }
 
-bool DatagramCatcher::joinGroup(const QHostAddress& group)
-{
-    return socket_.joinMulticastGroup(group);
-}
-
 bool DatagramCatcher::sendToConsole(const QByteArray& datagram)
 {
     return socket_.writeDatagram(datagram, QHostAddress::LocalHost, Protocol::ConsolePort) == datagram.size();
+}
+
+bool DatagramCatcher::sendToAgent(const QString& address, const QByteArray& datagram)
+{
+    return socket_.writeDatagram(datagram, QHostAddress(address), Protocol::AgentPort) == datagram.size();
 }
 
 QList<DatagramCatcher::Datagram> DatagramCatcher::withId(uint32_t id) const
@@ -40,7 +39,6 @@ void DatagramCatcher::readPending()
     while (socket_.hasPendingDatagrams()) {
         const QNetworkDatagram datagram = socket_.receiveDatagram();
         if (datagram.isValid())
-            received_.append(
-                { datagram.data(), datagram.senderAddress(), quint16(datagram.senderPort()), clock_.elapsed() });
+            received_.append({ datagram.data(), quint16(datagram.senderPort()) });
     }
 }

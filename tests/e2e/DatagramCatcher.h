@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QList>
 #include <QObject>
@@ -18,9 +17,7 @@ public:
     struct Datagram
     {
         QByteArray data;
-        QHostAddress sender;
         quint16 senderPort = 0;
-        qint64 atMs = 0; // since the catcher was made
     };
 
     explicit DatagramCatcher(QObject* parent = nullptr);
@@ -28,21 +25,20 @@ public:
     // Shares the port with the other catchers: the system hands a unicast
     // datagram to the socket bound to its exact destination address.
     bool bind(const QHostAddress& address, quint16 port);
-    bool joinGroup(const QHostAddress& group);
-    // To the console at 127.0.0.1:57851.
+    bool joinGroup(const QHostAddress& group) { return socket_.joinMulticastGroup(group); }
+    // To the console at 127.0.0.1:57851, or to an agent's own address.
     bool sendToConsole(const QByteArray& datagram);
+    bool sendToAgent(const QString& address, const QByteArray& datagram);
 
     QList<Datagram> received() const { return received_; }
     // Console datagrams with this message id, in arrival order.
     QList<Datagram> withId(uint32_t id) const;
     int countOf(uint32_t id) const { return withId(id).size(); }
     void clear() { received_.clear(); }
-    QString errorString() const { return socket_.errorString(); }
 
 private:
     void readPending();
 
     QUdpSocket socket_;
-    QElapsedTimer clock_;
     QList<Datagram> received_;
 };

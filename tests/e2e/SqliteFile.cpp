@@ -9,11 +9,19 @@
 
 namespace {
 
-// One connection per call, gone before the call returns.
-QString connectionName()
+// Runs `use` on a connection of its own, gone before this returns.
+template <typename Use>
+void withDatabase(const QString& path, Use use)
 {
     static std::atomic_int counter { 0 };
-    return QStringLiteral("e2e-sqlite-%1").arg(++counter);
+    const QString name = QStringLiteral("e2e-sqlite-%1").arg(++counter);
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(path);
+        use(db);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
 }
 
 } // namespace
@@ -22,53 +30,36 @@ namespace SqliteFile {
 
 bool exec(const QString& path, const QStringList& statements, QString* error)
 {
-    const QString name = connectionName();
     bool ok = false;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-        db.setDatabaseName(path);
+    withDatabase(path, [&](QSqlDatabase& db) {
         ok = db.open();
         QString why = db.lastError().text();
         QSqlQuery query(db);
-        for (const QString& statement : statements) {
-            if (!ok)
-                break;
-            ok = query.exec(statement);
-            if (!ok)
-                why = statement + QLatin1Char(' ') + query.lastError().text();
+        for (int i = 0; ok && i < statements.size(); ++i) {
+            ok = query.exec(statements.at(i));
+            why = statements.at(i) + QLatin1Char(' ') + query.lastError().text();
         }
         if (!ok && error)
             *error = why;
-        query.finish();
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(name);
+    });
     return ok;
 }
 
 QList<QStringList> rows(const QString& path, const QString& select, QString* error)
 {
-    const QString name = connectionName();
     QList<QStringList> result;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-        db.setDatabaseName(path);
+    withDatabase(path, [&](QSqlDatabase& db) {
         db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
         QSqlQuery query(db);
-        if (!db.open() || !query.exec(select)) {
-            if (error)
-                *error = db.lastError().text() + query.lastError().text();
-        }
+        if ((!db.open() || !query.exec(select)) && error)
+            *error = db.lastError().text() + query.lastError().text();
         while (query.next()) {
             QStringList row;
             for (int i = 0; i < query.record().count(); ++i)
                 row << query.value(i).toString();
             result << row;
         }
-        query.finish();
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(name);
+    });
     return result;
 }
 

@@ -21,7 +21,6 @@ public:
     QProcess& process() { return process_; }
 
     QJsonObject agent(const QString& host) const { return agents_.value(host); }
-    QList<QJsonObject> agents() const { return agents_.values(); }
     // The last summary line, empty before the first.
     QJsonObject summary() const { return summary_; }
     bool wasSilent(const QString& host) const { return everSilent_.contains(host); }
