@@ -187,7 +187,7 @@ bool seedLab(const QTemporaryDir& dir)
             { R1b, QStringLiteral("r1-b"), QStringLiteral("10.0.1.2"), Room1 },
             { R1c, QStringLiteral("r1-c"), QStringLiteral("10.0.1.3"), Room1 },
             { R2a, QStringLiteral("机房,\"二\""), QStringLiteral("10.0.2.1"), Room2 },
-            { R2b, QStringLiteral("=1+2"), QStringLiteral("10.0.2.2"), Room2 },
+            { R2b, QStringLiteral("@1+2"), QStringLiteral("10.0.2.2"), Room2 },
             { Free, QStringLiteral("free"), QStringLiteral("10.0.3.1"), QString() } });
 }
 
@@ -1410,7 +1410,7 @@ void TestWindow::exportWritesCsv()
         QByteArray("\xEF\xBB\xBF"
                    "机器名,IP地址,MAC地址,分组,状态\r\n"
                    "\"机房,\"\"二\"\"\",10.0.2.1,01:02:00:00:00:0A,二号机房,断开\r\n"
-                   "'=1+2,10.0.2.2,02:02:00:00:00:0A,二号机房,在线\r\n"));
+                   "'@1+2,10.0.2.2,02:02:00:00:00:0A,二号机房,在线\r\n"));
     QVERIFY(window.statusBar()->currentMessage().contains(QStringLiteral("已导出 2 台机器")));
 
     // A cancelled chooser writes nothing.
