@@ -97,6 +97,8 @@ void TestLessonTools::initTestCase()
     registerRokMetaTypes();
     // The log dock's state is kept in the program's settings: keep them here.
     QVERIFY(settings_dir.isValid());
+    // Without an organization QSettings keeps nothing on Windows.
+    QCoreApplication::setOrganizationName(QStringLiteral("RokTests"));
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings_dir.path());
 }
 
