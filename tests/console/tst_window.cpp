@@ -1131,16 +1131,18 @@ void TestWindow::configHoldsEveryPageButAll()
     QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/机房控制-XXXXXX"));
     QVERIFY(dir.isValid());
     QVERIFY(seedDatabase(dataPath(dir), { { QStringLiteral("A"), 1 } }, {}, catalog()));
-    RokVtxAdmin window(dir.path());
-    window.loadConfigFile();
-    QStudentGroupWidget* groupA = page(window, "A");
-    QVERIFY(switchEntry(groupA, 3, QStringLiteral("C:\\a.exe"), true));
-    QVERIFY(switchEntry(groupA, 1, QStringLiteral("QQ"), true));
-    QVERIFY(switchEntry(groupA, 1, QStringLiteral("游戏.*"), true));
-    window.tabWidget()->setCurrentIndex(1);
-    action(window, "action_op_lock")->trigger();
-    action(window, "action_op_usbdisk")->trigger();
-    window.saveNow();
+    {
+        // Written as the window goes, before any timed save.
+        RokVtxAdmin window(dir.path());
+        window.loadConfigFile();
+        QStudentGroupWidget* groupA = page(window, "A");
+        QVERIFY(switchEntry(groupA, 3, QStringLiteral("C:\\a.exe"), true));
+        QVERIFY(switchEntry(groupA, 1, QStringLiteral("QQ"), true));
+        QVERIFY(switchEntry(groupA, 1, QStringLiteral("游戏.*"), true));
+        window.tabWidget()->setCurrentIndex(1);
+        action(window, "action_op_lock")->trigger();
+        action(window, "action_op_usbdisk")->trigger();
+    }
 
     // The switched-off entries in row order, not in the order they were switched.
     GroupSettings a;
