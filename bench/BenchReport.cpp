@@ -183,6 +183,14 @@ QString BenchReport::markdown(const QString& resultDir)
             .arg(error(command)),
         command.contains(QStringLiteral("all_groups_max_ms")) && last <= 5 && command.value(QStringLiteral("missing")).toInt() == 0);
 
+    const double gap = command.value(QStringLiteral("repeat_gap_p50_ms")).toDouble();
+    row(QStringLiteral("4b"), QStringLiteral("each group's lock state repeated every 600 ms (lock and policy in turn)"),
+        QStringLiteral("gap between repeats: median %1 ms, 95th percentile %2 ms over %3 gaps%4")
+            .arg(num(gap, 0), num(command.value(QStringLiteral("repeat_gap_p95_ms")).toDouble(), 0))
+            .arg(command.value(QStringLiteral("repeat_gaps")).toInt())
+            .arg(error(command)),
+        gap >= 540 && gap <= 660);
+
     // The seat plan: a room of 200 on its page, 5,000 tiles on "全部".
     const QJsonObject seatplan = readJson(dir.filePath(QStringLiteral("seatplan.json")));
     const auto seatRow = [&](const QString& id, const QString& key, const QString& what, double limitMs) {

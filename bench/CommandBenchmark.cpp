@@ -109,8 +109,24 @@ QJsonObject CommandBenchmark::run(const BenchOptions& options)
         }
         lastGroup.add(latest);
     }
+    // The pages repeat lock and policy in turn, so each group's lock state
+    // comes round every second period: 600 ms.
+    const int64_t quiet = ProcessUsage::realtimeNs();
+    EventWait::forMs(3000);
+    QHash<uint32_t, int64_t> previous;
+    Percentiles repeatGap;
+    for (const GroupCapture::LockSeen& seen : capture.seenSince(quiet)) {
+        const auto it = previous.constFind(seen.group);
+        if (it != previous.constEnd())
+            repeatGap.add(double(seen.atRealtimeNs - it.value()) / 1e6);
+        previous.insert(seen.group, seen.atRealtimeNs);
+    }
     capture.stop();
     simulator.stop();
+
+    result.insert(QStringLiteral("repeat_gap_p50_ms"), repeatGap.at(50));
+    result.insert(QStringLiteral("repeat_gap_p95_ms"), repeatGap.at(95));
+    result.insert(QStringLiteral("repeat_gaps"), int(repeatGap.count()));
 
     result.insert(QStringLiteral("all_groups_p50_ms"), lastGroup.at(50));
     result.insert(QStringLiteral("all_groups_max_ms"), lastGroup.max());
