@@ -370,6 +370,7 @@ void TestRegistry::unusableDatabaseIsNeverWritten_data()
     QTest::newRow("directory") << "directory";
     QTest::newRow("not a database") << "garbage";
     QTest::newRow("tables of another shape") << "schema";
+    QTest::newRow("list table damaged, the rest readable") << "items";
 }
 
 void TestRegistry::unusableDatabaseIsNeverWritten()
@@ -383,6 +384,21 @@ void TestRegistry::unusableDatabaseIsNeverWritten()
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(QByteArray("not a database\n").repeated(300));
+    } else if (kind == "items") {
+        {
+            QStudentManage seed;
+            QVERIFY(seed.openDatabase(path));
+            QVERIFY(seed.addGroup("S", 1));
+        }
+        // Only the list table's own page is overwritten: the schema, machines
+        // and groups still read, the lists do not.
+        auto raw = std::make_unique<TestConnection>(path);
+        const int root = raw->column("SELECT rootpage FROM sqlite_master WHERE name='tb_string_items';").value(0).toInt();
+        const int pageSize = raw->column("PRAGMA page_size;").value(0).toInt();
+        raw.reset();
+        QFile file(path);
+        QVERIFY(root > 1 && pageSize > 0 && file.open(QIODevice::ReadWrite) && file.seek((root - 1) * pageSize));
+        file.write(QByteArray(pageSize, '\xff'));
     } else {
         TestConnection raw(path);
         QCOMPARE(raw.exec("CREATE TABLE tb_machines(mac text, note text);"), QString());
