@@ -77,7 +77,7 @@ EventLogDock::EventLogDock(EventLogStore* store_, QWidget* parent)
     kind_filter->setObjectName(QStringLiteral("event_log_kind_filter"));
     page_filter->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     kind_filter->addItem(QStringLiteral("所有类型"), 0);
-    for (int kind = EventLogStore::Offline; kind <= EventLogStore::Group; ++kind)
+    for (int kind = EventLogStore::Offline; kind <= EventLogStore::LastKind; ++kind)
         kind_filter->addItem(EventLogStore::kindName(kind), kind);
     auto* exportButton = new QPushButton(QStringLiteral("导出(&E)..."), this);
     exportButton->setObjectName(QStringLiteral("event_log_export"));

@@ -690,8 +690,8 @@ void RokVtxAdmin::onMachinesChanged(const QList<CStuInfo_PTR>& machines)
             page->updateMachineRow(machine, 0x04);
         const int lock = machinePageLock(machine);
         logMachineEvent(EventLogStore::Offline, machine,
-                        lock != Rok_Lock_State::None ? QStringLiteral("锁定中断开（%1）").arg(lockName(lock))
-                                                     : QString());
+            lock != Rok_Lock_State::None ? EventLogStore::LockedOfflinePrefix + QStringLiteral("（%1）").arg(lockName(lock))
+                                         : QString());
     }
 }
 

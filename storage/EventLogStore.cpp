@@ -20,6 +20,8 @@ bool runStatement(const QSqlDatabase& db, const QString& statement, const char* 
 
 } // namespace
 
+const QString EventLogStore::LockedOfflinePrefix = QStringLiteral("锁定中断开");
+
 EventLogStore::EventLogStore(QObject* parent)
     : QObject(parent)
     , clock([] { return QDateTime::currentMSecsSinceEpoch(); })
@@ -83,6 +85,8 @@ QString EventLogStore::kindName(int kind)
         return QStringLiteral("命令");
     case Group:
         return QStringLiteral("分组");
+    case Security:
+        return QStringLiteral("安全");
     default:
         return QString();
     }
@@ -90,9 +94,39 @@ QString EventLogStore::kindName(int kind)
 
 void EventLogStore::add(int kind, const QString& page, quint64 mac, const QString& machine, const QString& detail)
 {
+    if (usable)
+        enqueue(Event { now(), kind, page, mac, machine, detail, 0 });
+}
+
+qint64 EventLogStore::addCounted(
+    int kind, const QString& page, quint64 mac, const QString& machine, const QString& detail)
+{
     if (!usable)
+        return 0;
+    const qint64 handle = ++next_handle;
+    enqueue(Event { now(), kind, page, mac, machine, detail, handle });
+    return handle;
+}
+
+void EventLogStore::updateDetail(qint64 handle, const QString& detail)
+{
+    if (!usable || handle <= 0)
         return;
-    pending << Event { now(), kind, page, mac, machine, detail };
+    for (Event& event : pending)
+        if (event.handle == handle) {
+            event.detail = detail;
+            return;
+        }
+    if (!counted_ids.contains(handle))
+        return;
+    counted_updates.insert(handle, detail);
+    if (!flush_timer->isActive())
+        flush_timer->start();
+}
+
+void EventLogStore::enqueue(Event event)
+{
+    pending << std::move(event);
     if (pending.size() > MaxPending)
         pending.erase(pending.begin(), pending.begin() + (pending.size() - MaxPending));
     if (!flush_timer->isActive())
@@ -102,7 +136,7 @@ void EventLogStore::add(int kind, const QString& page, quint64 mac, const QStrin
 bool EventLogStore::flush()
 {
     flush_timer->stop();
-    if (!usable || pending.isEmpty())
+    if (!usable || (pending.isEmpty() && counted_updates.isEmpty()))
         return true;
     QVariantList at, kind, page, mac, machine, detail;
     for (const Event& event : std::as_const(pending)) {
@@ -121,11 +155,11 @@ bool EventLogStore::flush()
         if (written) {
             for (const QVariantList& column : { at, kind, page, mac, machine, detail })
                 insert.addBindValue(column);
-            written = insert.execBatch();
+            written = pending.isEmpty() || insert.execBatch();
             if (!written)
                 qDebug().noquote() << QStringLiteral("tb_event_log insert: %1").arg(insert.lastError().text());
         }
-        written = written && prune() && db.commit();
+        written = written && noteCountedIds() && writeCountedUpdates() && prune() && db.commit();
         if (!written)
             db.rollback();
     }
@@ -139,7 +173,49 @@ bool EventLogStore::flush()
     retry_ms = 0;
     flush_timer->setInterval(FlushDelayMs);
     pending.clear();
+    counted_updates.clear();
     emit sg_written();
+    return true;
+}
+
+// Rows of one batch take consecutive ids after the largest, so the batch's
+// last id places every counted row of it.
+bool EventLogStore::noteCountedIds()
+{
+    bool any = false;
+    for (const Event& event : std::as_const(pending))
+        any = any || event.handle != 0;
+    if (!any)
+        return true;
+    QSqlQuery last(db);
+    if (!last.prepare(QStringLiteral("SELECT max(id) FROM tb_event_log;")) || !execLogged(last, "tb_event_log ids")
+        || !last.next())
+        return false;
+    qint64 id = last.value(0).toLongLong() - pending.size();
+    for (const Event& event : std::as_const(pending)) {
+        ++id;
+        if (event.handle != 0)
+            counted_ids.insert(event.handle, id);
+    }
+    while (counted_ids.size() > MaxCounted)
+        counted_ids.erase(counted_ids.begin());
+    return true;
+}
+
+bool EventLogStore::writeCountedUpdates()
+{
+    for (auto it = counted_updates.cbegin(); it != counted_updates.cend(); ++it) {
+        const auto id = counted_ids.constFind(it.key());
+        if (id == counted_ids.cend())
+            continue;
+        QSqlQuery update(db);
+        if (!update.prepare(QStringLiteral("UPDATE tb_event_log SET detail=? WHERE id=?;")))
+            return false;
+        update.addBindValue(it.value());
+        update.addBindValue(id.value());
+        if (!execLogged(update, "tb_event_log update"))
+            return false;
+    }
     return true;
 }
 
@@ -152,10 +228,18 @@ bool EventLogStore::prune()
     if (!execLogged(byAge, "tb_event_log prune"))
         return false;
     // Ids grow with every row, so the newest max_rows are those above this.
+    // What a teacher may need as evidence (commands, machines lost while
+    // locked, someone else on the network) goes only by age: a flood of
+    // machines coming and going cannot push it out.
     QSqlQuery byCount(db);
-    if (!byCount.prepare(QStringLiteral("DELETE FROM tb_event_log WHERE id<=(SELECT max(id) FROM tb_event_log)-?;")))
+    if (!byCount.prepare(QStringLiteral("DELETE FROM tb_event_log WHERE id<=(SELECT max(id) FROM tb_event_log)-? "
+                                        "AND kind NOT IN (?,?) AND NOT (kind=? AND detail LIKE ?);")))
         return false;
     byCount.addBindValue(max_rows);
+    byCount.addBindValue(int(Command));
+    byCount.addBindValue(int(Security));
+    byCount.addBindValue(int(Offline));
+    byCount.addBindValue(LockedOfflinePrefix + QLatin1Char('%'));
     return execLogged(byCount, "tb_event_log prune");
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QList>
+#include <QMap>
 #include <QObject>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -12,7 +13,7 @@ class QTimer;
 
 // The console's event log in tb_event_log, beside the console's own tables:
 // machines going off line and coming back, registrations, commands and group
-// changes. Events wait in memory and are written together shortly after, one
+// changes, and signs of someone else on the lab network. Events wait in memory and are written together shortly after, one
 // transaction for a burst (a room going off line at once); each write drops
 // what is older than the age bound or beyond the newest maxRows rows. Without
 // a usable database nothing is kept.
@@ -22,7 +23,8 @@ class EventLogStore final : public QObject
     Q_DISABLE_COPY(EventLogStore)
 
 public:
-    enum Kind { Offline = 1, Online, Registered, Command, Group };
+    enum Kind { Offline = 1, Online, Registered, Command, Group, Security };
+    static constexpr int LastKind = Security;
 
     struct Event
     {
@@ -32,6 +34,7 @@ public:
         quint64 mac = 0;
         QString machine;
         QString detail;
+        qint64 handle = 0; // addCounted's, else 0
     };
 
     using Clock = std::function<qint64()>;
@@ -55,9 +58,17 @@ public:
     void close();
 
     static QString kindName(int kind);
+    // Detail of an off-line row whose page was locked: evidence, like
+    // commands and security rows, that pruning by count never removes.
+    static const QString LockedOfflinePrefix;
 
     // Stamped with the clock; written at the next flush.
     void add(int kind, const QString& page, quint64 mac, const QString& machine, const QString& detail);
+    // The same, for a row whose detail will change later (a count of
+    // repeats); the handle names it to updateDetail, 0 when nothing is kept.
+    qint64 addCounted(int kind, const QString& page, quint64 mac, const QString& machine, const QString& detail);
+    // Rewrites the detail of a row added with addCounted, pending or written.
+    void updateDetail(qint64 handle, const QString& detail);
     // Writes what waits and prunes; false keeps it waiting for the next try.
     bool flush();
     // Newest first; an empty page or kind 0 does not filter. The query is
@@ -72,6 +83,12 @@ signals:
 
 private:
     bool prune();
+    bool noteCountedIds();
+    bool writeCountedUpdates();
+    void enqueue(Event event);
+
+    // Rows whose detail may still change: handle to row id once written.
+    static constexpr int MaxCounted = 4096;
 
     Clock clock;
     QSqlDatabase db;
@@ -79,6 +96,9 @@ private:
     int max_rows = DefaultMaxRows;
     qint64 max_age_ms = DefaultMaxAgeMs;
     QList<Event> pending;
+    QMap<qint64, qint64> counted_ids;
+    QMap<qint64, QString> counted_updates;
+    qint64 next_handle = 0;
     QTimer* flush_timer = nullptr;
     int retry_ms = 0;
 };

@@ -210,18 +210,27 @@ void TestLessonTools::eventLogKeepsItsBound()
         QVERIFY(log.open(db));
         const auto add = [&log](int from, int to) {
             for (int i = from; i < to; ++i)
-                log.add(EventLogStore::Command, Room, 0, QString(), QString::number(i));
+                log.add(EventLogStore::Online, Room, 0, QString(), QString::number(i));
             return log.flush();
         };
         QVERIFY(add(0, 3));
-        // A month later the old rows go by age, then the oldest by count.
+        // A month later the old rows go by age, then the oldest by count;
+        // evidence goes only by age, and a counted row keeps its place.
         clock = LessonStart;
+        log.add(EventLogStore::Offline, Room, 0, QString(), EventLogStore::LockedOfflinePrefix);
+        log.add(EventLogStore::Command, Room, 0, QString(), QStringLiteral("c"));
+        const qint64 counted = log.addCounted(EventLogStore::Security, Room, 0, QString(), QStringLiteral("s 1"));
         QVERIFY(add(3, 10));
-        QCOMPARE(log.rowCount(), 7);
+        log.updateDetail(counted, QStringLiteral("s 2"));
+        QCOMPARE(log.rowCount(), 10);
         QVERIFY(add(10, 13));
-        QCOMPARE(logged(log).value(0), QStringLiteral("命令 一号机房 12"));
-        QCOMPARE(logged(log).value(7), QStringLiteral("命令 一号机房 5"));
-        QCOMPARE(log.rowCount(), 8);
+        log.updateDetail(counted, QStringLiteral("s 3"));
+        QVERIFY(log.flush());
+        QCOMPARE(logged(log).value(0), QStringLiteral("上线 一号机房 12"));
+        QCOMPARE(logged(log).value(4), QStringLiteral("上线 一号机房 8"));
+        QCOMPARE(logged(log).mid(8), QStringList({ QStringLiteral("安全 一号机房 s 3"), QStringLiteral("命令 一号机房 c"),
+                                          QStringLiteral("离线 一号机房 锁定中断开") }));
+        QCOMPARE(log.rowCount(), 11);
         // At a start after another month, nothing is left.
         clock += 31 * Day;
         EventLogStore reopened;
