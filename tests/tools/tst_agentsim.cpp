@@ -1,3 +1,4 @@
+#include "AgentSimulator.h"
 #include "HeldPolicy.h"
 #include "Protocol.h"
 #include "SimulatedAgent.h"
@@ -12,6 +13,38 @@
 namespace {
 
 constexpr int Patience = 15000;
+
+using Clock = SimulatedAgent::Clock;
+
+Clock::time_point at(int ms)
+{
+    return Clock::time_point() + std::chrono::milliseconds(ms);
+}
+
+uint32_t hostOrder(const char* address)
+{
+    uint32_t value = 0;
+    SimulatorOptions::parseAddress(QString::fromLatin1(address), value);
+    return value;
+}
+
+// The protocol's form of a group address: network-order bytes.
+uint32_t group(const char* address)
+{
+    return Protocol::addressFromText(QString::fromLatin1(address));
+}
+
+// The report's lines at `ms`: agents by host name, and the summary.
+QHash<QString, QJsonObject> report(AgentSimulator& simulator, int ms)
+{
+    QHash<QString, QJsonObject> lines;
+    for (const QByteArray& line : simulator.reportText(false, at(ms)).split('\n')) {
+        const QJsonObject object = QJsonDocument::fromJson(line).object();
+        const QString type = object.value(QStringLiteral("type")).toString();
+        lines.insert(type == QLatin1String("agent") ? object.value(QStringLiteral("host")).toString() : type, object);
+    }
+    return lines;
+}
 
 } // namespace
 
@@ -28,6 +61,7 @@ private slots:
     void macForms_data();
     void macForms();
     void reportLineIsEscapedJson();
+    void unlockedTimeCountsOnlyTheConsolesWord();
     void helpListsEveryOption();
 };
 
@@ -74,11 +108,39 @@ void TestAgentSim::parsesDefaultsAndEveryOption()
         SimulatorOptions::ParseResult::Run);
     QCOMPARE(options.effectiveSilentCount(), 40);
     QCOMPARE(options.returnAfterSeconds, -1.0);
+    QCOMPARE(options.studentModes, 0u);
     QCOMPARE(SimulatorOptions::parse(
                  { QStringLiteral("x"), QStringLiteral("--silent"), QStringLiteral("3") }, options, message),
         SimulatorOptions::ParseResult::Run);
     QCOMPARE(options.effectiveSilentCount(), 3);
     QCOMPARE(options.silentAfterSeconds, 0.0);
+
+    // The student: its defaults, then every option; modes add up over lists
+    // and repeated options.
+    QCOMPARE(
+        SimulatorOptions::parse(
+            { QStringLiteral("x"), QStringLiteral("--student"), QStringLiteral("foreign-lock") }, options, message),
+        SimulatorOptions::ParseResult::Run);
+    QCOMPARE(options.studentModes, unsigned(SimulatorOptions::ForeignLock));
+    QCOMPARE(SimulatorOptions::addressText(options.studentAddress), QStringLiteral("127.0.0.99"));
+    QCOMPARE(SimulatorOptions::addressText(options.escapeGroup), QStringLiteral("239.74.250.1"));
+    QCOMPARE(options.studentAfterSeconds, 2.0);
+    QCOMPARE(options.studentRate, 10);
+    QCOMPARE(options.victim, 0);
+    const QStringList student = QStringLiteral("x -n 300 --student join-escape,steal-heartbeat --student "
+                                               "steal-register,rogue-beacon --student-address 127.0.9.9 "
+                                               "--student-after 0.5 --escape-group 224.1.2.3 --student-rate 1000 "
+                                               "--victim 299")
+                                    .split(' ');
+    QCOMPARE(SimulatorOptions::parse(student, options, message), SimulatorOptions::ParseResult::Run);
+    QCOMPARE(options.studentModes,
+        unsigned(SimulatorOptions::JoinEscape | SimulatorOptions::StealHeartbeat | SimulatorOptions::StealRegister
+            | SimulatorOptions::RogueBeacon));
+    QCOMPARE(SimulatorOptions::addressText(options.studentAddress), QStringLiteral("127.0.9.9"));
+    QCOMPARE(options.studentAfterSeconds, 0.5);
+    QCOMPARE(SimulatorOptions::addressText(options.escapeGroup), QStringLiteral("224.1.2.3"));
+    QCOMPARE(options.studentRate, 1000);
+    QCOMPARE(options.victim, 299);
 }
 
 void TestAgentSim::rejectsBadOptions_data()
@@ -109,6 +171,12 @@ void TestAgentSim::rejectsBadOptions_data()
     QTest::newRow("addresses run out") << QStringList { "--agents", "10", "--address-base", "127.255.255.250" }
                                        << "--address-base";
     QTest::newRow("unknown code page") << QStringList { "--code-page", "EBCDIC-KLINGON" } << "--code-page";
+    QTest::newRow("unknown student mode")
+        << QStringList { "--student", "join-escape,lock-everyone" } << "lock-everyone";
+    QTest::newRow("student on an agent's address")
+        << QStringList { "--student", "steal-register", "--student-address", "127.0.1.40" } << "--student-address";
+    QTest::newRow("escape group not multicast") << QStringList { "--escape-group", "10.0.0.1" } << "--escape-group";
+    QTest::newRow("victim past the agents") << QStringList { "--agents", "4", "--victim", "4" } << "--victim";
     QTest::newRow("unknown option") << QStringList { "--agentz", "3" } << "agentz";
     QTest::newRow("stray argument") << QStringList { "stray" } << "stray";
 }
@@ -189,7 +257,7 @@ void TestAgentSim::reportLineIsEscapedJson()
     SimulatorCounters counters;
     const SimulatedAgent::Schedule schedule;
     SimulatedAgent fresh(io, Q_UINT64_C(0x5A0000000001), QStringLiteral("PC-0001"), 0x7F000101u, schedule, counters);
-    const QByteArray freshLine = fresh.reportLine();
+    const QByteArray freshLine = fresh.reportLine(SimulatedAgent::Clock::time_point());
     QVERIFY(freshLine.startsWith("{\"type\":\"agent\","));
     const QJsonObject empty = QJsonDocument::fromJson(freshLine).object();
     QCOMPARE(empty.value("mac_display").toString(), QStringLiteral("01:00:00:00:00:5A"));
@@ -199,7 +267,7 @@ void TestAgentSim::reportLineIsEscapedJson()
     // Quotes and backslashes in the host name and the lists stay JSON.
     SimulatedAgent agent(io, Q_UINT64_C(0x5A0000000002), QStringLiteral("PC-\"2\"\\"), 0x7F000102u, schedule, counters);
     agent.joinGroup(Protocol::firstGroupAddress());
-    agent.holdLock(0xF000000Au);
+    agent.holdLock(0xF000000Au, SimulatedAgent::Clock::time_point());
     Protocol::PolicyContent content;
     content.version = 0xFFFFFFFFu;
     content.lists = { QStringList { QStringLiteral("^微信$"), QStringLiteral("notepad.*") },
@@ -209,7 +277,8 @@ void TestAgentSim::reportLineIsEscapedJson()
     agent.holdPolicy(policy);
 
     QJsonParseError error {};
-    const QJsonObject line = QJsonDocument::fromJson(agent.reportLine(), &error).object();
+    const QJsonObject line
+        = QJsonDocument::fromJson(agent.reportLine(SimulatedAgent::Clock::time_point()), &error).object();
     QCOMPARE(error.error, QJsonParseError::NoError);
     QCOMPARE(line.value("host").toString(), QStringLiteral("PC-\"2\"\\"));
     QCOMPARE(line.value("group").toString(), QStringLiteral("239.74.8.27"));
@@ -221,6 +290,88 @@ void TestAgentSim::reportLineIsEscapedJson()
     QCOMPARE(line.value("policies").toInt(), 2);
 }
 
+void TestAgentSim::unlockedTimeCountsOnlyTheConsolesWord()
+{
+    // Real multicast memberships: only inside the namespace.
+    if (qgetenv("ROK_NETNS_ISOLATED") != "1")
+        QSKIP("joins multicast groups only inside the isolated network namespace");
+
+    SimulatorOptions options;
+    QString message;
+    QCOMPARE(SimulatorOptions::parse(
+                 QStringLiteral("x -n 3 --console 127.0.0.1 --student join-escape --report-ms 0").split(' '), options,
+                 message),
+        SimulatorOptions::ParseResult::Run);
+    AgentSimulator simulator(options);
+    QString error;
+    QVERIFY2(simulator.open(error), qPrintable(error));
+
+    const asio::ip::udp::endpoint console(asio::ip::make_address_v4("127.0.0.1"), Protocol::ConsolePort);
+    // The student, and the console's address from another port.
+    const asio::ip::udp::endpoint student(asio::ip::make_address_v4("127.0.0.99"), 40000);
+    const asio::ip::udp::endpoint consoleHost(asio::ip::make_address_v4("127.0.0.1"), 40001);
+    const uint32_t broadcast = 0xFFFFFFFFu;
+    const QByteArray toA = Protocol::buildJoinGroup(group("239.74.8.27"));
+    const QByteArray locked = Protocol::buildLockState(0xF0000002u);
+    const QByteArray unlocked = Protocol::buildLockState(0xF0000000u);
+
+    // The console puts PC-0001 and PC-0002 in A and locks it, PC-0003 in B,
+    // unlocked: nothing counts yet.
+    simulator.handleUnicast(0, toA, console, at(0));
+    simulator.handleUnicast(1, toA, console, at(0));
+    simulator.handleUnicast(2, Protocol::buildJoinGroup(group("239.74.8.28")), console, at(0));
+    simulator.handleShared(locked, console, hostOrder("239.74.8.27"), at(0));
+    simulator.handleShared(unlocked, console, hostOrder("239.74.8.28"), at(0));
+    QHash<QString, QJsonObject> lines = report(simulator, 1000);
+    QCOMPARE(lines.value("PC-0001").value("consoleGroup").toString(), QStringLiteral("239.74.8.27"));
+    QCOMPARE(lines.value("PC-0001").value("unlockedMs").toInt(), 0);
+    QVERIFY(lines.value("summary").value("rejoinMs").isNull());
+
+    // A foreign unlock on A's address reaches A's agents, until the
+    // console's next word 300 ms later; the same on B, which the console
+    // leaves unlocked, costs nothing.
+    simulator.handleShared(unlocked, student, hostOrder("239.74.8.27"), at(1000));
+    simulator.handleShared(unlocked, student, hostOrder("239.74.8.28"), at(1000));
+    lines = report(simulator, 1100);
+    QCOMPARE(lines.value("PC-0002").value("lock").toString(), QStringLiteral("0xF0000000"));
+    QCOMPARE(lines.value("PC-0002").value("unlockedMs").toInt(), 100);
+    simulator.handleShared(locked, console, hostOrder("239.74.8.27"), at(1300));
+
+    // A join broadcast by anyone moves every agent, and the escape group's
+    // unlock reaches them there; the console still wants A locked, and
+    // words on A from others (even from its host) do not change that.
+    simulator.handleShared(Protocol::buildJoinGroup(group("239.74.250.1")), student, broadcast, at(2000));
+    simulator.handleShared(unlocked, student, hostOrder("239.74.250.1"), at(2050));
+    simulator.handleShared(unlocked, consoleHost, hostOrder("239.74.8.27"), at(2100));
+    simulator.handleShared(locked, console, hostOrder("239.74.8.27"), at(2600));
+    lines = report(simulator, 2800);
+    QCOMPARE(lines.value("PC-0001").value("group").toString(), QStringLiteral("239.74.250.1"));
+    QCOMPARE(lines.value("PC-0001").value("consoleGroup").toString(), QStringLiteral("239.74.8.27"));
+    QCOMPARE(lines.value("PC-0001").value("unlockedMs").toInt(), 300 + 750);
+    QCOMPARE(lines.value("PC-0003").value("unlockedMs").toInt(), 0);
+    QCOMPARE(lines.value("summary").value("rejoinMs").toInt(), -1);
+
+    // The console takes PC-0001 back and relocks it; PC-0002 stays out
+    // until the teacher unlocks A; PC-0003 returns last.
+    simulator.handleUnicast(0, toA, console, at(3000));
+    simulator.handleShared(locked, console, hostOrder("239.74.8.27"), at(3100));
+    lines = report(simulator, 3500);
+    QCOMPARE(lines.value("PC-0001").value("lock").toString(), QStringLiteral("0xF0000002"));
+    QCOMPARE(lines.value("PC-0001").value("unlockedMs").toInt(), 300 + 1050);
+    QCOMPARE(lines.value("PC-0002").value("unlockedMs").toInt(), 300 + 1450);
+    QCOMPARE(lines.value("summary").value("unlockedMsTotal").toInt(), 1350 + 1750);
+    QCOMPARE(lines.value("summary").value("unlockedMsMax").toInt(), 1750);
+    simulator.handleUnicast(1, toA, console, at(3600));
+    simulator.handleShared(unlocked, console, hostOrder("239.74.8.27"), at(3700));
+    QCOMPARE(report(simulator, 3750).value("summary").value("rejoinMs").toInt(), -1);
+    simulator.handleUnicast(2, Protocol::buildJoinGroup(group("239.74.8.28")), console, at(3800));
+    lines = report(simulator, 5000);
+    QCOMPARE(lines.value("PC-0002").value("unlockedMs").toInt(), 300 + 1650);
+    QCOMPARE(lines.value("summary").value("unlockedMsMax").toInt(), 1950);
+    QCOMPARE(lines.value("summary").value("rejoinMs").toInt(), 1800);
+    QCOMPARE(lines.value("summary").value("join_errors").toInt(), 0);
+}
+
 void TestAgentSim::helpListsEveryOption()
 {
     QProcess help;
@@ -230,7 +381,8 @@ void TestAgentSim::helpListsEveryOption()
     const QString text = QString::fromLocal8Bit(help.readAllStandardOutput());
     for (const char* option : { "--agents", "--console", "--heartbeat-ms", "--jitter-ms", "--policy-report-ms",
              "--silent", "--silent-after", "--return-after", "--duration", "--report-ms", "--summary-only",
-             "--macs-from", "--host-prefix", "--address-base", "--group-interface", "(default 40)" })
+             "--macs-from", "--host-prefix", "--address-base", "--group-interface", "--student", "--student-address",
+             "--student-after", "--escape-group", "--student-rate", "--victim", "(default 40)" })
         QVERIFY2(text.contains(QLatin1String(option)), option);
 
     QProcess bad;

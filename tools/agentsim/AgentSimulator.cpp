@@ -6,6 +6,7 @@
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QtEndian>
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -60,6 +61,29 @@ void printError(const QString& text)
     std::fflush(stderr);
 }
 
+// A console on this host broadcasting over loopback may leave the source
+// unset (127.0.0.1 has host scope); 0.0.0.0 then means this host.
+asio::ip::address sourceAddress(const asio::ip::udp::endpoint& source)
+{
+    return source.address().is_unspecified() ? asio::ip::address(asio::ip::address_v4::loopback()) : source.address();
+}
+
+void removeFrom(std::vector<SimulatedAgent*>& agents, const SimulatedAgent* agent)
+{
+    for (size_t i = 0; i < agents.size(); ++i) {
+        if (agents[i] == agent) {
+            agents[i] = agents.back();
+            agents.pop_back();
+            return;
+        }
+    }
+}
+
+qint64 toMs(SimulatedAgent::Clock::duration duration)
+{
+    return static_cast<qint64>(std::chrono::duration_cast<milliseconds>(duration).count());
+}
+
 } // namespace
 
 AgentSimulator::AgentSimulator(const SimulatorOptions& options)
@@ -72,6 +96,7 @@ AgentSimulator::AgentSimulator(const SimulatorOptions& options)
     , reportTimer_(io_)
     , silenceTimer_(io_)
     , durationTimer_(io_)
+    , studentTimer_(io_)
 {
     SimulatedAgent::Schedule schedule;
     schedule.heartbeat = milliseconds(options_.heartbeatMs);
@@ -83,6 +108,12 @@ AgentSimulator::AgentSimulator(const SimulatorOptions& options)
             io_, options_.agentMac(i), options_.agentHostName(i), options_.agentAddress(i), schedule, counters_));
     }
     targets_.reserve(agents_.size());
+    if (options_.studentModes != 0)
+        student_ = std::make_unique<MisbehavingStudent>(io_, options_);
+    if (options_.consoleAddress != 0) {
+        console_ = asio::ip::udp::endpoint(asio::ip::address_v4(options_.consoleAddress), options_.consolePort);
+        consoleKnown_ = true;
+    }
 }
 
 // Agents and sockets go before io_; their pending handlers are dropped
@@ -110,6 +141,13 @@ bool AgentSimulator::open(QString& error)
                         .arg(QString::fromStdString(failure.message()));
             return false;
         }
+    }
+    std::error_code failure;
+    if (student_ && !student_->open(failure)) {
+        error = QStringLiteral("cannot bind the student's socket on %1: %2")
+                    .arg(SimulatorOptions::addressText(options_.studentAddress),
+                        QString::fromStdString(failure.message()));
+        return false;
     }
     std::error_code ignored;
     signals_.add(SIGINT, ignored);
@@ -185,15 +223,21 @@ int AgentSimulator::run()
             shutdown(0);
     });
     armListener();
-    for (const auto& agent : agents_)
-        armAgent(*agent);
+    for (size_t i = 0; i < agents_.size(); ++i)
+        armAgent(i);
 
-    if (options_.consoleAddress != 0) {
-        console_ = asio::ip::udp::endpoint(asio::ip::address_v4(options_.consoleAddress), options_.consolePort);
-        consoleKnown_ = true;
+    if (consoleKnown_)
         startAgents();
-    } else {
+    else
         printError(QStringLiteral("waiting for the console's beacon on port %1").arg(Protocol::AgentPort));
+    if (student_) {
+        studentTimer_.expires_at(started_ + seconds(options_.studentAfterSeconds));
+        studentTimer_.async_wait([this](const std::error_code& error) {
+            if (error)
+                return;
+            studentDue_ = true;
+            startStudent();
+        });
     }
 
     scheduleSilence();
@@ -261,23 +305,24 @@ void AgentSimulator::readListener()
         }
         const asio::ip::udp::endpoint from(
             asio::ip::address_v4(toHostOrder(source.sin_addr.s_addr)), qFromBigEndian(source.sin_port));
-        handleShared(QByteArray::fromRawData(buffer_.data(), static_cast<int>(size)), from, destination);
+        handleShared(QByteArray::fromRawData(buffer_.data(), static_cast<int>(size)), from, destination, Clock::now());
     }
 #endif
 }
 
-void AgentSimulator::armAgent(SimulatedAgent& agent)
+void AgentSimulator::armAgent(size_t index)
 {
-    agent.socket().async_wait(asio::ip::udp::socket::wait_read, [this, &agent](const std::error_code& error) {
+    agents_[index]->socket().async_wait(asio::ip::udp::socket::wait_read, [this, index](const std::error_code& error) {
         if (error)
             return;
-        readAgent(agent);
-        armAgent(agent);
+        readAgent(index);
+        armAgent(index);
     });
 }
 
-void AgentSimulator::readAgent(SimulatedAgent& agent)
+void AgentSimulator::readAgent(size_t index)
 {
+    SimulatedAgent& agent = *agents_[index];
     for (int i = 0; i < ReadBatch; ++i) {
         asio::ip::udp::endpoint from;
         std::error_code error;
@@ -289,17 +334,24 @@ void AgentSimulator::readAgent(SimulatedAgent& agent)
         if (error)
             break;
         ++counters_.received;
-        if (agent.isSilent()) {
-            ++counters_.ignored;
-            continue;
-        }
-        targets_.assign(1, &agent);
-        deliver(QByteArray::fromRawData(buffer_.data(), static_cast<int>(size)), from, nullptr);
+        handleUnicast(index, QByteArray::fromRawData(buffer_.data(), static_cast<int>(size)), from, Clock::now());
     }
 }
 
+void AgentSimulator::handleUnicast(
+    size_t index, const QByteArray& datagram, const asio::ip::udp::endpoint& source, Clock::time_point now)
+{
+    SimulatedAgent& agent = *agents_[index];
+    if (agent.isSilent()) {
+        ++counters_.ignored;
+        return;
+    }
+    targets_.assign(1, &agent);
+    deliver(datagram, source, nullptr, now);
+}
+
 void AgentSimulator::handleShared(
-    const QByteArray& datagram, const asio::ip::udp::endpoint& source, uint32_t destination)
+    const QByteArray& datagram, const asio::ip::udp::endpoint& source, uint32_t destination, Clock::time_point now)
 {
     if (Protocol::consoleMessageId(datagram) == Protocol::MSG_ADMIN_BEACON) {
         handleBeacon(datagram, source);
@@ -323,12 +375,16 @@ void AgentSimulator::handleShared(
         ++counters_.ignored;
         return;
     }
-    deliver(datagram, source, group);
+    deliver(datagram, source, group, now);
 }
 
-void AgentSimulator::deliver(const QByteArray& datagram, const asio::ip::udp::endpoint& source, GroupState* group)
+// Agents take a console datagram from anyone, as real agents do; only the
+// accounting of what the console wants looks at the source.
+void AgentSimulator::deliver(
+    const QByteArray& datagram, const asio::ip::udp::endpoint& source, GroupState* group, Clock::time_point now)
 {
     const uint32_t id = Protocol::consoleMessageId(datagram);
+    const bool fromConsole = isConsole(source);
     int delivered = 0;
     switch (id) {
     case Protocol::MSG_ADMIN_BEACON:
@@ -340,13 +396,19 @@ void AgentSimulator::deliver(const QByteArray& datagram, const asio::ip::udp::en
             ++counters_.malformed;
             return;
         }
-        // targets_ is a copy, so moving agents out of `group` is safe.
+        // targets_ is a copy, so moving agents out of `group` is safe;
+        // `group` itself may be gone afterwards.
         for (SimulatedAgent* agent : targets_) {
             if (!agent->isSilent()) {
-                moveToGroup(*agent, address);
+                moveToGroup(*agent, address, fromConsole, now);
                 ++delivered;
             }
         }
+        if (!fromConsole && away_ > 0 && !escaped_) {
+            escaped_ = true;
+            escapedAt_ = now;
+        }
+        noteAway(now);
         break;
     }
     case Protocol::MSG_ADMIN_LOCK_STATE: {
@@ -355,9 +417,11 @@ void AgentSimulator::deliver(const QByteArray& datagram, const asio::ip::udp::en
             ++counters_.malformed;
             return;
         }
+        if (group && fromConsole)
+            setConsoleLocks(*group, (word & 0xFFu) != 0, now);
         for (SimulatedAgent* agent : targets_) {
             if (!agent->isSilent()) {
-                agent->holdLock(word);
+                agent->holdLock(word, now);
                 ++delivered;
             }
         }
@@ -422,37 +486,57 @@ void AgentSimulator::handleBeacon(const QByteArray& datagram, const asio::ip::ud
     // The first console heard is kept; a second one would split the agents.
     if (consoleKnown_ || stopping_)
         return;
-    console_ = source;
-    // A console on this host broadcasting over loopback may leave the source
-    // unset (127.0.0.1 has host scope); 0.0.0.0 then means this host.
-    if (console_.address().is_unspecified())
-        console_.address(asio::ip::address_v4::loopback());
+    console_ = asio::ip::udp::endpoint(sourceAddress(source), source.port());
     consoleKnown_ = true;
     printError(QStringLiteral("console found at %1").arg(endpointText(console_)));
     startAgents();
+    if (student_)
+        startStudent();
 }
 
-void AgentSimulator::moveToGroup(SimulatedAgent& agent, uint32_t group)
+bool AgentSimulator::isConsole(const asio::ip::udp::endpoint& source) const
 {
+    return consoleKnown_ && source.port() == console_.port() && sourceAddress(source) == console_.address();
+}
+
+void AgentSimulator::moveToGroup(SimulatedAgent& agent, uint32_t group, bool fromConsole, Clock::time_point now)
+{
+    const bool wasAway = isAway(agent);
     const uint32_t previous = agent.group();
     if (previous != group) {
         if (previous != 0)
             leaveGroup(agent, previous);
-        const auto inserted = groups_.try_emplace(group);
-        if (inserted.second) {
-            std::error_code error;
-            if (!memberships_.join(group, error)) {
-                ++counters_.joinErrors;
-                if (!joinErrorShown_) {
-                    joinErrorShown_ = true;
-                    printError(QStringLiteral("cannot join group %1: %2")
-                                   .arg(Protocol::addressToText(group), QString::fromStdString(error.message())));
-                }
-            }
-        }
-        inserted.first->second.members.push_back(&agent);
+        groupFor(group).members.push_back(&agent);
     }
     agent.joinGroup(group);
+    const uint32_t assignedBefore = agent.consoleGroup();
+    if (fromConsole && assignedBefore != group) {
+        GroupState& state = groupFor(group);
+        state.assigned.push_back(&agent);
+        agent.assignConsoleGroup(group, state.consoleLocks, now);
+        if (assignedBefore != 0)
+            unassign(agent, assignedBefore);
+        if (student_)
+            student_->learnGroup(group);
+    }
+    away_ += static_cast<int>(isAway(agent)) - static_cast<int>(wasAway);
+}
+
+AgentSimulator::GroupState& AgentSimulator::groupFor(uint32_t group)
+{
+    const auto inserted = groups_.try_emplace(group);
+    if (inserted.second) {
+        std::error_code error;
+        if (!memberships_.join(group, error)) {
+            ++counters_.joinErrors;
+            if (!joinErrorShown_) {
+                joinErrorShown_ = true;
+                printError(QStringLiteral("cannot join group %1: %2")
+                               .arg(Protocol::addressToText(group), QString::fromStdString(error.message())));
+            }
+        }
+    }
+    return inserted.first->second;
 }
 
 void AgentSimulator::leaveGroup(SimulatedAgent& agent, uint32_t group)
@@ -460,17 +544,58 @@ void AgentSimulator::leaveGroup(SimulatedAgent& agent, uint32_t group)
     const auto it = groups_.find(group);
     if (it == groups_.end())
         return;
-    std::vector<SimulatedAgent*>& members = it->second.members;
-    for (size_t i = 0; i < members.size(); ++i) {
-        if (members[i] == &agent) {
-            members[i] = members.back();
-            members.pop_back();
-            break;
-        }
-    }
-    if (members.empty()) {
-        memberships_.leave(group);
-        groups_.erase(it);
+    removeFrom(it->second.members, &agent);
+    releaseIfUnused(it);
+}
+
+void AgentSimulator::unassign(SimulatedAgent& agent, uint32_t group)
+{
+    const auto it = groups_.find(group);
+    if (it == groups_.end())
+        return;
+    removeFrom(it->second.assigned, &agent);
+    releaseIfUnused(it);
+}
+
+void AgentSimulator::releaseIfUnused(std::unordered_map<uint32_t, GroupState>::iterator it)
+{
+    if (!it->second.members.empty() || !it->second.assigned.empty())
+        return;
+    memberships_.leave(it->first);
+    groups_.erase(it);
+}
+
+void AgentSimulator::setConsoleLocks(GroupState& group, bool consoleLocks, Clock::time_point now)
+{
+    // The console repeats its word; only a change reaches the agents.
+    if (group.consoleLocks == consoleLocks)
+        return;
+    group.consoleLocks = consoleLocks;
+    for (SimulatedAgent* agent : group.assigned)
+        agent->setConsoleLocks(consoleLocks, now);
+}
+
+void AgentSimulator::setAgentSilent(SimulatedAgent& agent, bool silent, Clock::time_point now)
+{
+    const bool wasAway = isAway(agent);
+    agent.setSilent(silent, now);
+    away_ += static_cast<int>(isAway(agent)) - static_cast<int>(wasAway);
+}
+
+bool AgentSimulator::isAway(const SimulatedAgent& agent)
+{
+    return !agent.isSilent() && agent.group() != agent.consoleGroup();
+}
+
+void AgentSimulator::noteAway(Clock::time_point now)
+{
+    if (!escaped_)
+        return;
+    if (away_ > 0) {
+        rejoined_ = false;
+    } else if (!rejoined_) {
+        rejoined_ = true;
+        rejoinedAt_ = now;
     }
 }
 
@@ -486,6 +611,17 @@ void AgentSimulator::startAgents()
         due_.push({ agent->start(console_, now + period * static_cast<SimulatedAgent::Clock::rep>(i) / count), agent });
     }
     armTicks();
+}
+
+void AgentSimulator::startStudent()
+{
+    // Steal and foreign-lock need the console; a rogue beacon heard first
+    // would become the agents' console.
+    if (!studentDue_ || !consoleKnown_ || stopping_ || student_->isStarted())
+        return;
+    student_->start(console_);
+    printError(
+        QStringLiteral("the student starts from %1").arg(SimulatorOptions::addressText(options_.studentAddress)));
 }
 
 void AgentSimulator::armTicks()
@@ -522,16 +658,20 @@ void AgentSimulator::scheduleSilence()
             return;
         // The events carry each agent's last datagram, which falling silent forgets.
         writeSilenceEvents(count, true);
+        const auto now = Clock::now();
         for (int i = 0; i < count; ++i)
-            agents_[static_cast<size_t>(i)]->setSilent(true);
+            setAgentSilent(*agents_[static_cast<size_t>(i)], true, now);
+        noteAway(now);
         if (options_.returnAfterSeconds < 0)
             return;
         silenceTimer_.expires_after(seconds(options_.returnAfterSeconds));
         silenceTimer_.async_wait([this, count](const std::error_code& returnError) {
             if (returnError)
                 return;
+            const auto now = Clock::now();
             for (int i = 0; i < count; ++i)
-                agents_[static_cast<size_t>(i)]->setSilent(false);
+                setAgentSilent(*agents_[static_cast<size_t>(i)], false, now);
+            noteAway(now);
             writeSilenceEvents(count, false);
         });
     });
@@ -585,6 +725,13 @@ void AgentSimulator::scheduleReport()
 
 void AgentSimulator::writeReport(bool final)
 {
+    const QByteArray out = reportText(final, Clock::now());
+    std::fwrite(out.constData(), 1, static_cast<size_t>(out.size()), stdout);
+    std::fflush(stdout);
+}
+
+QByteArray AgentSimulator::reportText(bool final, Clock::time_point now)
+{
     QByteArray out;
     if (options_.silenceEvents) {
         // Agents that went longer than this without a datagram may rightly be
@@ -603,35 +750,42 @@ void AgentSimulator::writeReport(bool final)
     }
     if (!options_.summaryOnly) {
         for (const auto& agent : agents_) {
-            out += agent->reportLine();
+            out += agent->reportLine(now);
             out += '\n';
         }
     }
-    out += summaryLine(final);
+    out += summaryLine(final, now);
     out += '\n';
-    std::fwrite(out.constData(), 1, static_cast<size_t>(out.size()), stdout);
-    std::fflush(stdout);
+    return out;
 }
 
-QByteArray AgentSimulator::summaryLine(bool final) const
+QByteArray AgentSimulator::summaryLine(bool final, Clock::time_point now) const
 {
     qint64 registered = 0;
     qint64 silent = 0;
     qint64 joined = 0;
     qint64 locked = 0;
     qint64 withPolicy = 0;
+    Clock::duration unlockedTotal = Clock::duration::zero();
+    Clock::duration unlockedMax = Clock::duration::zero();
     for (const auto& agent : agents_) {
         registered += agent->isRegistered();
         silent += agent->isSilent();
         joined += agent->group() != 0;
         locked += agent->holdsLock();
         withPolicy += agent->holdsPolicy();
+        const Clock::duration unlocked = agent->unlockedTime(now);
+        unlockedTotal += unlocked;
+        unlockedMax = std::max(unlockedMax, unlocked);
     }
+    // Groups kept only to hear the console for agents now elsewhere do not count.
+    qint64 groups = 0;
+    for (const auto& group : groups_)
+        groups += !group.second.members.empty();
     const auto count = [](uint64_t value) { return QJsonValue(static_cast<qint64>(value)); };
     QJsonObject line;
     line.insert(QStringLiteral("final"), final);
-    line.insert(QStringLiteral("elapsed_ms"),
-        static_cast<qint64>(std::chrono::duration_cast<milliseconds>(SimulatedAgent::Clock::now() - started_).count()));
+    line.insert(QStringLiteral("elapsed_ms"), toMs(now - started_));
     line.insert(QStringLiteral("console"), consoleKnown_ ? QJsonValue(endpointText(console_)) : QJsonValue());
     line.insert(QStringLiteral("agents"), static_cast<qint64>(agents_.size()));
     line.insert(QStringLiteral("registered"), registered);
@@ -639,7 +793,7 @@ QByteArray AgentSimulator::summaryLine(bool final) const
     line.insert(QStringLiteral("joined"), joined);
     line.insert(QStringLiteral("locked"), locked);
     line.insert(QStringLiteral("with_policy"), withPolicy);
-    line.insert(QStringLiteral("groups"), static_cast<qint64>(groups_.size()));
+    line.insert(QStringLiteral("groups"), groups);
     line.insert(QStringLiteral("sent"), count(counters_.sent));
     line.insert(QStringLiteral("send_errors"), count(counters_.sendErrors));
     line.insert(QStringLiteral("registers"), count(counters_.registers));
@@ -651,6 +805,16 @@ QByteArray AgentSimulator::summaryLine(bool final) const
     line.insert(QStringLiteral("beacons"), count(counters_.beacons));
     line.insert(QStringLiteral("reregisters"), count(counters_.reregisters));
     line.insert(QStringLiteral("join_errors"), count(counters_.joinErrors));
+    line.insert(QStringLiteral("unlockedMsTotal"), toMs(unlockedTotal));
+    line.insert(QStringLiteral("unlockedMsMax"), toMs(unlockedMax));
+    if (student_) {
+        line.insert(QStringLiteral("studentSent"), count(student_->sent()));
+        if (options_.hasStudent(SimulatorOptions::JoinEscape))
+            line.insert(QStringLiteral("rejoinMs"),
+                !escaped_       ? QJsonValue()
+                    : rejoined_ ? QJsonValue(toMs(rejoinedAt_ - escapedAt_))
+                                : QJsonValue(qint64(-1)));
+    }
     QByteArray text = QJsonDocument(line).toJson(QJsonDocument::Compact);
     text.replace(0, 1, "{\"type\":\"summary\",");
     return text;

@@ -70,8 +70,17 @@ void SimulatedAgent::reregister()
         sendRegister();
 }
 
-void SimulatedAgent::holdLock(uint32_t word)
+void SimulatedAgent::setSilent(bool silent, Clock::time_point now)
 {
+    accrue(now);
+    silent_ = silent;
+    // The gap over a silence is no lateness.
+    lastSent_ = Clock::time_point();
+}
+
+void SimulatedAgent::holdLock(uint32_t word, Clock::time_point now)
+{
+    accrue(now);
     hasLock_ = true;
     lockWord_ = word;
     ++locks_;
@@ -83,7 +92,37 @@ void SimulatedAgent::holdPolicy(std::shared_ptr<const HeldPolicy> policy)
     ++policies_;
 }
 
-QByteArray SimulatedAgent::reportLine() const
+void SimulatedAgent::assignConsoleGroup(uint32_t group, bool consoleLocks, Clock::time_point now)
+{
+    consoleGroup_ = group;
+    setConsoleLocks(consoleLocks, now);
+}
+
+void SimulatedAgent::setConsoleLocks(bool consoleLocks, Clock::time_point now)
+{
+    accrue(now);
+    consoleLocks_ = consoleLocks;
+}
+
+SimulatedAgent::Clock::duration SimulatedAgent::unlockedTime(Clock::time_point now) const
+{
+    if (isUnlockedAgainstConsole() && now > accruedUntil_)
+        return unlocked_ + (now - accruedUntil_);
+    return unlocked_;
+}
+
+bool SimulatedAgent::isUnlockedAgainstConsole() const
+{
+    return consoleLocks_ && !silent_ && (!hasLock_ || (lockWord_ & 0xFFu) == 0);
+}
+
+void SimulatedAgent::accrue(Clock::time_point now)
+{
+    unlocked_ = unlockedTime(now);
+    accruedUntil_ = std::max(accruedUntil_, now);
+}
+
+QByteArray SimulatedAgent::reportLine(Clock::time_point now) const
 {
     QJsonObject line;
     line.insert(QStringLiteral("mac"), macText_);
@@ -93,6 +132,10 @@ QByteArray SimulatedAgent::reportLine() const
     line.insert(QStringLiteral("registered"), registered_);
     line.insert(QStringLiteral("silent"), silent_);
     line.insert(QStringLiteral("group"), group_ ? QJsonValue(Protocol::addressToText(group_)) : QJsonValue());
+    line.insert(QStringLiteral("consoleGroup"),
+        consoleGroup_ ? QJsonValue(Protocol::addressToText(consoleGroup_)) : QJsonValue());
+    line.insert(QStringLiteral("unlockedMs"),
+        static_cast<qint64>(std::chrono::duration_cast<std::chrono::milliseconds>(unlockedTime(now)).count()));
     line.insert(QStringLiteral("lock"),
         hasLock_
             ? QJsonValue(QStringLiteral("0x") + QStringLiteral("%1").arg(lockWord_, 8, 16, QLatin1Char('0')).toUpper())

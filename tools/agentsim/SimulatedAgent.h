@@ -49,18 +49,23 @@ public:
     // Unplugged: sends nothing and takes in nothing; the schedule runs on so
     // that the agent comes back in its own phase.
     bool isSilent() const { return silent_; }
-    void setSilent(bool silent)
-    {
-        silent_ = silent;
-        // The gap over a silence is no lateness.
-        lastSent_ = Clock::time_point();
-    }
+    void setSilent(bool silent, Clock::time_point now);
 
-    // What the console said. Group addresses are network-order bytes.
+    // What it was told, by the console or anyone else speaking like it.
+    // Group addresses are network-order bytes.
     void joinGroup(uint32_t group);
     void reregister();
-    void holdLock(uint32_t word);
+    void holdLock(uint32_t word, Clock::time_point now);
     void holdPolicy(std::shared_ptr<const HeldPolicy> policy);
+
+    // What the console itself wants of it: the group it last put the agent
+    // in, and whether its own last word for that group locks.
+    void assignConsoleGroup(uint32_t group, bool consoleLocks, Clock::time_point now);
+    void setConsoleLocks(bool consoleLocks, Clock::time_point now);
+    uint32_t consoleGroup() const { return consoleGroup_; }
+    // How long it has held an unlocked word, not silent, while the console
+    // wanted its group locked.
+    Clock::duration unlockedTime(Clock::time_point now) const;
 
     uint64_t mac() const { return mac_; }
     // When its last datagram left; the epoch of Clock when it has sent none
@@ -79,14 +84,18 @@ public:
     bool holdsLock() const { return hasLock_; }
     bool holdsPolicy() const { return policy_ != nullptr; }
 
-    // One compact JSON object, no newline.
-    QByteArray reportLine() const;
+    // One compact JSON object, no newline; times up to `now`.
+    QByteArray reportLine(Clock::time_point now) const;
 
 private:
     Clock::time_point nextDue() const;
     void send(const QByteArray& datagram);
     void sendRegister();
     static Clock::time_point nextAfter(Clock::time_point due, Clock::duration period, Clock::time_point now);
+    bool isUnlockedAgainstConsole() const;
+    // Adds the time since the last change to unlocked_, if it counted.
+    // Called before each change of what isUnlockedAgainstConsole() reads.
+    void accrue(Clock::time_point now);
 
     uint64_t mac_ = 0;
     QString hostName_;
@@ -115,6 +124,10 @@ private:
     bool hasLock_ = false;
     uint32_t lockWord_ = 0;
     std::shared_ptr<const HeldPolicy> policy_;
+    uint32_t consoleGroup_ = 0;
+    bool consoleLocks_ = false;
+    Clock::duration unlocked_ = Clock::duration::zero();
+    Clock::time_point accruedUntil_;
 
     uint64_t joins_ = 0;
     uint64_t locks_ = 0;

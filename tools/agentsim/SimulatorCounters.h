@@ -14,7 +14,8 @@ struct SimulatorCounters
     uint64_t received = 0;
     // A console datagram too short, of the wrong length, or not decodable.
     uint64_t malformed = 0;
-    // Well formed, but nobody to take it: unknown id, a group no agent holds,
+    // Well formed, but nobody to take it: unknown id, a group no agent is in
+    // (one the console gave agents that were moved elsewhere stays joined),
     // a silent agent, a unicast to the shared socket.
     uint64_t ignored = 0;
     uint64_t beacons = 0;

@@ -5,6 +5,7 @@
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
+#include <QHash>
 #include <QRegularExpression>
 #include <QTextCodec>
 #include <cmath>
@@ -40,7 +41,8 @@ network namespace (scripts/netns), never on a lab network.
 Output, every --report-ms and once more at exit, one JSON object per line:
   {"type":"agent","mac":"<decimal key>","mac_display":"01:00:00:00:00:5A",
    "host":"PC-0001","ip":"127.0.1.1","registered":true,"silent":false,
-   "group":"239.74.8.27" or null,"lock":"0xF0000302" or null,
+   "group":"239.74.8.27" or null,"consoleGroup":"239.74.8.27" or null,
+   "lock":"0xF0000302" or null,"unlockedMs":n,
    "policy_version":<uint32, 0 = none>,"lists":[[...],[...],[...]],
    "joins":n,"locks":n,"policies":n,"reregisters":n,"sent":n}
 for each agent (left out with --summary-only), then
@@ -48,8 +50,30 @@ for each agent (left out with --summary-only), then
    or null,"agents":n,"registered":n,"silent":n,"joined":n,"locked":n,
    "with_policy":n,"groups":n,"sent":n,"send_errors":n,"registers":n,
    "heartbeats":n,"policy_reports":n,"received":n,"malformed":n,
-   "ignored":n,"beacons":n,"reregisters":n,"join_errors":n}
+   "ignored":n,"beacons":n,"reregisters":n,"join_errors":n,
+   "unlockedMsTotal":n,"unlockedMsMax":n}
 "registered" means a MSG_ADMIN_JOIN_GROUP answered the last registration.
+"group" is where the agent is; "consoleGroup" where the console itself
+(datagrams from its address and port) last put it. "unlockedMs" is how long
+the agent, not silent, held an unlocked word (lock type 0, or none) while
+the console's own last word for its consoleGroup had a lock type.
+
+The agents take any console datagram from anyone, as real agents do: a
+join broadcast by anyone moves every agent, and a lock or policy on a group
+address reaches that group. --student adds a misbehaving student who uses
+that, from its own socket at --student-address (an ephemeral port),
+starting --student-after seconds in, once the console is known:
+  join-escape      broadcasts one join to --escape-group, then every 500 ms
+                   (from 50 ms on) sends that group the word 0xF0000000
+  foreign-lock     sends 0xF0000000 to every group the console gave an
+                   agent, --student-rate times a second each
+  steal-heartbeat  sends the console heartbeats with agent --victim's MAC
+                   every 500 ms
+  steal-register   registers agent --victim's MAC as host STUDENT every 1 s
+  rogue-beacon     broadcasts a second console's beacon every 500 ms
+The summary then adds "studentSent":n and, for join-escape,
+"rejoinMs": from the escape join until every agent not silent was back in
+its consoleGroup; -1 while one is out, null before the escape.
 
 With --silence-events, at the moment agents fall silent and when they
 return, one line per agent (times in microseconds of the monotonic clock,
@@ -166,8 +190,39 @@ SimulatorOptions::ParseResult SimulatorOptions::parse(
                        "are joined (default %1).")
             .arg(addressText(DefaultGroupInterface)),
         QStringLiteral("ADDR"));
+    const QCommandLineOption student(QStringLiteral("student"),
+        QStringLiteral("A misbehaving student on the lab network, doing each of: "
+                       "join-escape, foreign-lock, steal-heartbeat, steal-register, "
+                       "rogue-beacon (default: none)."),
+        QStringLiteral("MODE[,MODE...]"));
+    const QCommandLineOption studentAddress(QStringLiteral("student-address"),
+        QStringLiteral("The student's own address, in 127.0.0.0/8 and no agent's "
+                       "(default %1).")
+            .arg(addressText(DefaultStudentAddress)),
+        QStringLiteral("ADDR"));
+    const QCommandLineOption studentAfter(QStringLiteral("student-after"),
+        QStringLiteral("Seconds from the start until the student begins, and not "
+                       "before the console is known (default %1).")
+            .arg(defaults.studentAfterSeconds),
+        QStringLiteral("SECONDS"));
+    const QCommandLineOption escapeGroup(QStringLiteral("escape-group"),
+        QStringLiteral("The multicast group join-escape moves the agents to "
+                       "(default %1).")
+            .arg(addressText(DefaultEscapeGroup)),
+        QStringLiteral("ADDR"));
+    const QCommandLineOption studentRate(QStringLiteral("student-rate"),
+        QStringLiteral("foreign-lock datagrams per second to each group, 1 to 1000 "
+                       "(default %1).")
+            .arg(defaults.studentRate),
+        QStringLiteral("N"));
+    const QCommandLineOption victim(QStringLiteral("victim"),
+        QStringLiteral("The agent, from 0, whose MAC steal-heartbeat and steal-register "
+                       "use (default %1).")
+            .arg(defaults.victim),
+        QStringLiteral("I"));
     parser.addOptions({ help, agents, console, heartbeat, jitter, policyReport, silent, silentAfter, returnAfter,
-        duration, report, summaryOnly, silenceEvents, macsFrom, hostPrefix, codePage, addressBase, groupInterface });
+        duration, report, summaryOnly, silenceEvents, macsFrom, hostPrefix, codePage, addressBase, groupInterface,
+        student, studentAddress, studentAfter, escapeGroup, studentRate, victim });
 
     if (!parser.parse(arguments)) {
         message = parser.errorText();
@@ -254,6 +309,47 @@ SimulatorOptions::ParseResult SimulatorOptions::parse(
     if (parser.isSet(groupInterface) && !parseAddress(parser.value(groupInterface), parsed.groupInterface))
         return fail(
             groupInterface, QStringLiteral("expected an IPv4 address, not \"%1\"").arg(parser.value(groupInterface)));
+    if (parser.isSet(student)) {
+        static const QHash<QString, StudentMode> modes {
+            { QStringLiteral("join-escape"), JoinEscape },
+            { QStringLiteral("foreign-lock"), ForeignLock },
+            { QStringLiteral("steal-heartbeat"), StealHeartbeat },
+            { QStringLiteral("steal-register"), StealRegister },
+            { QStringLiteral("rogue-beacon"), RogueBeacon },
+        };
+        // Repeated --student options add up.
+        for (const QString& list : parser.values(student)) {
+            for (const QString& name : list.split(QLatin1Char(','))) {
+                const auto it = modes.constFind(name.trimmed());
+                if (it == modes.constEnd())
+                    return fail(student,
+                        QStringLiteral("unknown mode \"%1\" (expected join-escape, foreign-lock, steal-heartbeat, "
+                                       "steal-register or rogue-beacon)")
+                            .arg(name));
+                parsed.studentModes |= it.value();
+            }
+        }
+    }
+    if (parser.isSet(studentAddress)) {
+        if (!parseAddress(parser.value(studentAddress), parsed.studentAddress) || (parsed.studentAddress >> 24) != 127)
+            return fail(studentAddress,
+                QStringLiteral("expected an address in 127.0.0.0/8, not \"%1\"").arg(parser.value(studentAddress)));
+    }
+    // The console answers a registration at its source address: on an
+    // agent's address that answer would reach the agent.
+    if (parsed.studentModes != 0 && parsed.isAgentAddress(parsed.studentAddress))
+        return fail(studentAddress, QStringLiteral("%1 is an agent's address").arg(addressText(parsed.studentAddress)));
+    if (parser.isSet(studentAfter) && !readSeconds(parser.value(studentAfter), parsed.studentAfterSeconds))
+        return fail(studentAfter, QStringLiteral("expected seconds, 0 or more"));
+    if (parser.isSet(escapeGroup)) {
+        if (!parseAddress(parser.value(escapeGroup), parsed.escapeGroup) || (parsed.escapeGroup >> 28) != 0xE)
+            return fail(
+                escapeGroup, QStringLiteral("expected a multicast address, not \"%1\"").arg(parser.value(escapeGroup)));
+    }
+    if (parser.isSet(studentRate) && !readInt(parser.value(studentRate), 1, 1000, parsed.studentRate))
+        return fail(studentRate, QStringLiteral("expected 1 to 1000"));
+    if (parser.isSet(victim) && !readInt(parser.value(victim), 0, parsed.agents - 1, parsed.victim))
+        return fail(victim, QStringLiteral("expected 0 to %1 (an agent's index)").arg(parsed.agents - 1));
 
     options = parsed;
     return ParseResult::Run;
@@ -287,6 +383,13 @@ int SimulatorOptions::effectiveSilentCount() const
     if (silentAfterSeconds < 0)
         return 0;
     return silentCount < 0 ? agents : qMin(silentCount, agents);
+}
+
+bool SimulatorOptions::isAgentAddress(uint32_t address) const
+{
+    // Agents count up through every address but the .0 and .255 ones.
+    const uint32_t low = address & 0xFFu;
+    return low != 0 && low != 255 && address >= agentAddress(0) && address <= agentAddress(agents - 1);
 }
 
 bool SimulatorOptions::parseAddress(const QString& text, uint32_t& address)

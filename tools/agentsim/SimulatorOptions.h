@@ -20,6 +20,17 @@ public:
     static constexpr uint64_t DefaultMacBase = 0x5A0000000001ull;
     static constexpr uint32_t DefaultAddressBase = 0x7F000101u; // 127.0.1.1
     static constexpr uint32_t DefaultGroupInterface = 0x7F000001u; // 127.0.0.1
+    static constexpr uint32_t DefaultStudentAddress = 0x7F000063u; // 127.0.0.99
+    static constexpr uint32_t DefaultEscapeGroup = 0xEF4AFA01u; // 239.74.250.1
+
+    // What the misbehaving student does; any combination.
+    enum StudentMode : unsigned {
+        JoinEscape = 1u << 0,
+        ForeignLock = 1u << 1,
+        StealHeartbeat = 1u << 2,
+        StealRegister = 1u << 3,
+        RogueBeacon = 1u << 4,
+    };
 
     int agents = DefaultAgents;
     // 0: wait for the console's beacon.
@@ -52,6 +63,17 @@ public:
     uint32_t addressBase = DefaultAddressBase;
     uint32_t groupInterface = DefaultGroupInterface;
 
+    // 0: no student.
+    unsigned studentModes = 0;
+    uint32_t studentAddress = DefaultStudentAddress;
+    // Seconds from the start, and never before the console is known.
+    double studentAfterSeconds = 2;
+    uint32_t escapeGroup = DefaultEscapeGroup;
+    // foreign-lock datagrams per second to each group.
+    int studentRate = 10;
+    // The agent whose identity steal-heartbeat and steal-register use.
+    int victim = 0;
+
     // `arguments` includes the program name first, as QCoreApplication gives
     // it. On Help, `message` is the help text; on Error, what is wrong.
     static ParseResult parse(const QStringList& arguments, SimulatorOptions& options, QString& message);
@@ -63,6 +85,9 @@ public:
     uint64_t agentMac(int index) const { return macBase + static_cast<uint64_t>(index); }
     QString agentHostName(int index) const;
     int effectiveSilentCount() const;
+    bool hasStudent(StudentMode mode) const { return (studentModes & mode) != 0; }
+    // True when `address` is one of the agents' own addresses.
+    bool isAgentAddress(uint32_t address) const;
 
     // "a.b.c.d" to a host-order address; false for anything else.
     static bool parseAddress(const QString& text, uint32_t& address);
