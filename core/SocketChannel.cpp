@@ -5,10 +5,12 @@
 #include <cstring>
 #include <utility>
 
-SocketChannel::SocketChannel(std::weak_ptr<UdpServerCore> core, uint32_t peerAddress, uint16_t peerPort)
+SocketChannel::SocketChannel(
+    std::weak_ptr<UdpServerCore> core, uint32_t peerAddress, uint16_t peerPort, uint32_t localAddress)
     : core_(std::move(core))
     , peerAddress_(peerAddress)
     , peerPort_(peerPort)
+    , localAddress_(localAddress)
 {
 }
 

@@ -2,8 +2,10 @@
 
 #include <asio/executor_work_guard.hpp>
 #include <asio/io_context.hpp>
+#include <asio/ip/multicast.hpp>
 #include <asio/ip/udp.hpp>
 #include <asio/post.hpp>
+#include <asio/steady_timer.hpp>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -19,6 +21,7 @@
 #endif
 #ifdef _WIN32
 #include <winsock2.h>
+#include <ws2tcpip.h>
 #include <mswsock.h>
 #ifndef SIO_UDP_CONNRESET
 #define SIO_UDP_CONNRESET _WSAIOW(IOC_VENDOR, 12)
@@ -72,6 +75,75 @@ public:
     std::atomic_bool open { false };
 
     bool onLoopThread() { return io.get_executor().running_in_this_thread(); }
+
+    // Before the loop runs: the change is made now and the system's answer
+    // returned. Once it runs, socket calls belong to the loop thread, so the
+    // change is queued there and true means queued.
+    template <class Change> bool configure(bool loopRunning, Change change)
+    {
+        if (!open.load())
+            return false;
+        if (onLoopThread() || !loopRunning)
+            return change();
+        asio::post(io, [change] { change(); });
+        interruptPause();
+        return true;
+    }
+
+    bool setMembership(uint32_t groupNetworkOrder, bool join)
+    {
+#ifdef __linux__
+        // Linux would otherwise hand a socket bound to the wildcard address
+        // the datagrams of every group any socket of this PC joined.
+        const int all = 0;
+        ::setsockopt(socket.native_handle(), IPPROTO_IP, IP_MULTICAST_ALL, &all, sizeof all);
+#endif
+        const asio::ip::address_v4 group = makeEndpoint(groupNetworkOrder, 0).address().to_v4();
+        asio::error_code ec;
+        if (join)
+            socket.set_option(asio::ip::multicast::join_group(group), ec);
+        else
+            socket.set_option(asio::ip::multicast::leave_group(group), ec);
+        return !ec;
+    }
+
+    // Before the loop runs.
+    void setTimer(std::chrono::milliseconds interval, std::function<void()> tick)
+    {
+        tickInterval_ = interval;
+        tick_ = std::move(tick);
+    }
+
+    // Before the loop runs; without an answer from the system the channels
+    // simply report 0.
+    void enableDestination()
+    {
+#ifdef __linux__
+        const int on = 1;
+        if (::setsockopt(socket.native_handle(), IPPROTO_IP, IP_PKTINFO, &on, sizeof on) == 0)
+            rxControl_.reset(new RxControl[ReceiveBatch]);
+#elif defined(_WIN32)
+        const DWORD on = 1;
+        GUID id = WSAID_WSARECVMSG;
+        LPFN_WSARECVMSG function = nullptr;
+        DWORD returned = 0;
+        if (::setsockopt(socket.native_handle(), IPPROTO_IP, IP_PKTINFO, reinterpret_cast<const char*>(&on), sizeof on)
+                == 0
+            && WSAIoctl(socket.native_handle(), SIO_GET_EXTENSION_FUNCTION_POINTER, &id, sizeof id, &function,
+                   sizeof function, &returned, nullptr, nullptr)
+                == 0)
+            recvMsg_ = function;
+#endif
+    }
+
+    // Loop thread only.
+    void armTimer()
+    {
+        if (!tick_ || tickInterval_.count() <= 0)
+            return;
+        tickDue_ = std::chrono::steady_clock::now() + tickInterval_;
+        waitForTick();
+    }
 
     void run()
     {
@@ -137,6 +209,27 @@ public:
     }
 
 private:
+    void waitForTick()
+    {
+        timer_.expires_at(tickDue_);
+        timer_.async_wait([this](const asio::error_code& ec) {
+            if (ec)
+                return;
+            try {
+                tick_();
+            } catch (...) {
+                // The tick's failure ends with this tick.
+            }
+            // Deadlines stay on their grid; those missed while the loop was
+            // held up are skipped, not run back to back.
+            const auto now = std::chrono::steady_clock::now();
+            tickDue_ += tickInterval_;
+            if (tickDue_ <= now)
+                tickDue_ += (now - tickDue_) / tickInterval_ * tickInterval_ + tickInterval_;
+            waitForTick();
+        });
+    }
+
     // The socket is non-blocking: a send the system cannot take at once is
     // lost like any other failed send, and never stalls the loop.
     int sendNow(const void* data, size_t len, const asio::ip::udp::endpoint& dest)
@@ -196,6 +289,10 @@ private:
             header.msg_namelen = sizeof(sockaddr_in);
             header.msg_iov = &rxIov_[i];
             header.msg_iovlen = 1;
+            if (rxControl_) {
+                header.msg_control = rxControl_[i].bytes;
+                header.msg_controllen = sizeof rxControl_[i].bytes;
+            }
             rxMessages_[i].msg_len = 0;
         }
         int got;
@@ -211,17 +308,22 @@ private:
             return 0;
         for (int i = 0; i < got; ++i) {
             const sockaddr_in& peer = rxPeers_[i];
-            if (peer.sin_family == AF_INET && !(rxMessages_[i].msg_hdr.msg_flags & MSG_TRUNC)) {
+            msghdr& header = rxMessages_[i].msg_hdr;
+            if (peer.sin_family == AF_INET && !(header.msg_flags & MSG_TRUNC)) {
                 uint32_t address = 0;
                 std::memcpy(&address, &peer.sin_addr, sizeof address);
                 deliver(address, ntohs(peer.sin_port), static_cast<const char*>(rxIov_[i].iov_base),
-                    rxMessages_[i].msg_len);
+                    rxMessages_[i].msg_len, rxControl_ ? destinationOf(header) : 0);
             }
             if (!socket.is_open())
                 return -1;
         }
         return got;
 #else
+#ifdef _WIN32
+        if (recvMsg_)
+            return readBatchWithDestination();
+#endif
         for (int i = 0; i < ReceiveBatch; ++i) {
             asio::error_code rec;
             const size_t size = socket.receive_from(asio::buffer(rxBuffer_), rxPeer_, 0, rec);
@@ -235,7 +337,7 @@ private:
                 const auto bytes = rxPeer_.address().to_v4().to_bytes();
                 uint32_t address = 0;
                 std::memcpy(&address, bytes.data(), sizeof address);
-                deliver(address, rxPeer_.port(), rxBuffer_.data(), size);
+                deliver(address, rxPeer_.port(), rxBuffer_.data(), size, 0);
                 if (!socket.is_open())
                     return -1;
             }
@@ -245,6 +347,20 @@ private:
     }
 
 #ifdef __linux__
+    static uint32_t destinationOf(msghdr& header)
+    {
+        for (cmsghdr* item = CMSG_FIRSTHDR(&header); item; item = CMSG_NXTHDR(&header, item)) {
+            if (item->cmsg_level == IPPROTO_IP && item->cmsg_type == IP_PKTINFO) {
+                in_pktinfo info;
+                std::memcpy(&info, CMSG_DATA(item), sizeof info);
+                uint32_t address = 0;
+                std::memcpy(&address, &info.ipi_addr, sizeof address);
+                return address;
+            }
+        }
+        return 0;
+    }
+
     void drainErrorQueue()
     {
         char control[512];
@@ -258,12 +374,63 @@ private:
     }
 #endif
 
-    void deliver(uint32_t address, uint16_t port, const char* data, size_t size)
+#ifdef _WIN32
+    // The plain read path's loop, through WSARecvMsg for the destination.
+    int readBatchWithDestination()
+    {
+        for (int i = 0; i < ReceiveBatch; ++i) {
+            sockaddr_in peer {};
+            WSABUF data;
+            data.buf = rxBuffer_.data();
+            data.len = static_cast<ULONG>(rxBuffer_.size());
+            WSAMSG message {};
+            message.name = reinterpret_cast<sockaddr*>(&peer);
+            message.namelen = sizeof peer;
+            message.lpBuffers = &data;
+            message.dwBufferCount = 1;
+            message.Control.buf = rxControl_.bytes;
+            message.Control.len = sizeof rxControl_.bytes;
+            DWORD size = 0;
+            const int result = recvMsg_(socket.native_handle(), &message, &size, nullptr, nullptr);
+            if (!socket.is_open())
+                return -1;
+            if (result == SOCKET_ERROR) {
+                if (WSAGetLastError() == WSAEWOULDBLOCK)
+                    return i;
+                continue; // concerns one datagram only, as in the plain path
+            }
+            if (peer.sin_family != AF_INET || (message.dwFlags & MSG_TRUNC))
+                continue;
+            uint32_t address = 0;
+            std::memcpy(&address, &peer.sin_addr, sizeof address);
+            deliver(address, ntohs(peer.sin_port), rxBuffer_.data(), size, destinationOf(message));
+            if (!socket.is_open())
+                return -1;
+        }
+        return ReceiveBatch;
+    }
+
+    static uint32_t destinationOf(WSAMSG& message)
+    {
+        for (WSACMSGHDR* item = WSA_CMSG_FIRSTHDR(&message); item; item = WSA_CMSG_NXTHDR(&message, item)) {
+            if (item->cmsg_level == IPPROTO_IP && item->cmsg_type == IP_PKTINFO) {
+                IN_PKTINFO info;
+                std::memcpy(&info, WSA_CMSG_DATA(item), sizeof info);
+                uint32_t address = 0;
+                std::memcpy(&address, &info.ipi_addr, sizeof address);
+                return address;
+            }
+        }
+        return 0;
+    }
+#endif
+
+    void deliver(uint32_t address, uint16_t port, const char* data, size_t size, uint32_t local)
     {
         if (!handler_)
             return;
         try {
-            const auto channel = std::make_shared<SocketChannel>(weak_from_this(), address, port);
+            const auto channel = std::make_shared<SocketChannel>(weak_from_this(), address, port, local);
             handler_(channel, UdpBuffer(data, size));
         } catch (...) {
             // The handler's failure ends with this datagram.
@@ -276,15 +443,34 @@ private:
     std::mutex pauseMutex_;
     std::condition_variable pauseWake_;
     bool pauseInterrupted_ = false;
+    asio::steady_timer timer_ { io };
+    std::chrono::milliseconds tickInterval_ { 0 };
+    std::function<void()> tick_;
+    std::chrono::steady_clock::time_point tickDue_;
 #ifdef __linux__
     // Slots are only touched as far as datagrams fill them.
     std::unique_ptr<char[]> rxSlots_ { new char[size_t(ReceiveBatch) * ReceiveBufferSize] };
     mmsghdr rxMessages_[ReceiveBatch] {};
     iovec rxIov_[ReceiveBatch] {};
     sockaddr_in rxPeers_[ReceiveBatch] {};
+    // Only while the destination is asked for; the read path otherwise
+    // passes no control buffer at all.
+    union RxControl {
+        cmsghdr align;
+        char bytes[CMSG_SPACE(sizeof(in_pktinfo))];
+    };
+    std::unique_ptr<RxControl[]> rxControl_;
 #else
     std::vector<char> rxBuffer_ = std::vector<char>(ReceiveBufferSize);
     asio::ip::udp::endpoint rxPeer_;
+#endif
+#ifdef _WIN32
+    // Null while the destination is not asked for or cannot be had.
+    LPFN_WSARECVMSG recvMsg_ = nullptr;
+    union {
+        WSACMSGHDR align;
+        char bytes[WSA_CMSG_SPACE(sizeof(IN_PKTINFO))];
+    } rxControl_;
 #endif
 };
 
@@ -302,7 +488,7 @@ UdpServer::~UdpServer()
         loopThread_.detach();
 }
 
-int UdpServer::createsocket(int port, const char* host)
+int UdpServer::createsocket(int port, const char* host, bool shareAddress)
 {
     auto& socket = core_->socket;
     if (started_ || socket.is_open() || port < 0 || port > 65535 || !host)
@@ -326,7 +512,10 @@ int UdpServer::createsocket(int port, const char* host)
             return -1;
         socket = std::move(other);
     }
-    socket.bind(asio::ip::udp::endpoint(address, static_cast<uint16_t>(port)), ec);
+    if (shareAddress)
+        socket.set_option(asio::socket_base::reuse_address(true), ec);
+    if (!ec)
+        socket.bind(asio::ip::udp::endpoint(address, static_cast<uint16_t>(port)), ec);
     if (!ec)
         localPort_ = socket.local_endpoint(ec).port();
     if (ec) {
@@ -364,9 +553,12 @@ int UdpServer::start()
 {
     if (started_ || !core_->open.load())
         return -1;
+    if (receiveDestination_)
+        core_->enableDestination();
     try {
         loopThread_ = std::thread([keep = core_] {
             keep->armReceive();
+            keep->armTimer();
             keep->run();
         });
     } catch (const std::system_error&) {
@@ -421,18 +613,37 @@ int UdpServer::sendto(const void* data, int len, uint32_t addressNetworkOrder, u
 bool UdpServer::setBroadcast(bool on)
 {
     UdpServerCore* core = core_.get();
-    if (!core->open.load())
-        return false;
-    if (core->onLoopThread() || !loopThread_.joinable()) {
+    return core->configure(loopThread_.joinable(), [core, on] {
         asio::error_code ec;
         core->socket.set_option(asio::socket_base::broadcast(on), ec);
         return !ec;
-    }
-    asio::post(core->io, [core, on] {
-        asio::error_code ec;
-        core->socket.set_option(asio::socket_base::broadcast(on), ec);
     });
-    return true;
+}
+
+bool UdpServer::joinGroup(uint32_t groupNetworkOrder)
+{
+    UdpServerCore* core = core_.get();
+    return core->configure(
+        loopThread_.joinable(), [core, groupNetworkOrder] { return core->setMembership(groupNetworkOrder, true); });
+}
+
+bool UdpServer::leaveGroup(uint32_t groupNetworkOrder)
+{
+    UdpServerCore* core = core_.get();
+    return core->configure(
+        loopThread_.joinable(), [core, groupNetworkOrder] { return core->setMembership(groupNetworkOrder, false); });
+}
+
+void UdpServer::setTimer(std::chrono::milliseconds interval, std::function<void()> tick)
+{
+    if (!started_)
+        core_->setTimer(interval, std::move(tick));
+}
+
+void UdpServer::setReceiveDestination(bool on)
+{
+    if (!started_)
+        receiveDestination_ = on;
 }
 
 bool UdpServer::coreIsOpen(const UdpServerCore* core)

@@ -3,6 +3,7 @@
 #include "SocketChannel.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -36,8 +37,9 @@ private:
 // destination and no socket call ever runs concurrently with another.
 //
 // Usage, all from the owning thread: createsocket, optionally setBroadcast,
-// set onMessage, start; stop (or destruction) ends and joins the loop
-// thread. Do not destroy the server from inside onMessage.
+// joinGroup, setTimer and setReceiveDestination, set onMessage, start; stop
+// (or destruction) ends and joins the loop thread. Do not destroy the server
+// from inside onMessage or the timer's tick.
 class UdpServer final
 {
 public:
@@ -56,13 +58,16 @@ public:
 
     // Binds a new socket to host:port (port 0 picks a free one). Returns the
     // descriptor (1 or more), or -1 when the socket cannot be made or bound,
-    // for instance because the port is taken.
-    int createsocket(int port, const char* host = "0.0.0.0");
+    // for instance because the port is taken. shareAddress sets SO_REUSEADDR
+    // first, so the socket can share a port (such as an agent's on the same
+    // PC) with others; every sharer receives the port's broadcasts and the
+    // multicasts of the groups it joined, a unicast reaches one of them only.
+    int createsocket(int port, const char* host = "0.0.0.0", bool shareAddress = false);
     // Starts the loop thread and receiving: 0, or -1 without a socket or
     // when already started or stopped.
     int start();
     // Closes the socket, ends the loop thread and joins it. Safe to repeat;
-    // called from inside onMessage it only asks the loop to end.
+    // called from inside onMessage or the tick it only asks the loop to end.
     void stop();
 
     // Thread-safe. From the loop thread the datagram is sent at once and the
@@ -77,6 +82,26 @@ public:
     // SO_BROADCAST. Before start() the result is the system's; afterwards the
     // change is queued to the loop thread and true means queued.
     bool setBroadcast(bool on);
+    // IPv4 multicast membership on the default interface, the group given as
+    // network-order address bytes. Answers like setBroadcast; each group is
+    // joined or left on its own, one's failure leaves the others as they
+    // are. The socket receives only the groups it joined itself, never those
+    // other sockets of the PC joined.
+    bool joinGroup(uint32_t groupNetworkOrder);
+    bool leaveGroup(uint32_t groupNetworkOrder);
+
+    // Set before start(), else ignored. The loop thread calls tick every
+    // interval, on deadlines fixed from start(); deadlines missed while the
+    // loop was held up are skipped rather than run in a burst. A tick that
+    // throws ends only that tick. No tick runs after stop() has returned.
+    // An interval of 0 or an empty tick means no timer.
+    void setTimer(std::chrono::milliseconds interval, std::function<void()> tick);
+
+    // Set before start(), else ignored. When on, each channel handed to
+    // onMessage carries the datagram's destination address (localAddress()),
+    // such as the group it was multicast to; it costs a little per datagram,
+    // so it is off unless asked for.
+    void setReceiveDestination(bool on);
 
     // The socket's descriptor, -1 when none is open.
     int fd() const { return fd_.load(); }
@@ -93,4 +118,5 @@ private:
     std::atomic_int fd_ { -1 };
     std::atomic<uint16_t> localPort_ { 0 };
     bool started_ = false;
+    bool receiveDestination_ = false;
 };

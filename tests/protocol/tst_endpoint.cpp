@@ -6,6 +6,7 @@
 #include <QtTest>
 #include <asio/ip/udp.hpp>
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -24,22 +25,26 @@ struct Received
     QByteArray bytes;
     std::string peer;
     std::thread::id thread;
+    uint32_t local;
 };
 
-// A started server that records every datagram it receives.
+// A server that records every datagram it receives.
 class Listener
 {
 public:
+    // Started, on a free port of 127.0.0.1.
     Listener()
     {
         fd = server.createsocket(0, "127.0.0.1");
-        server.onMessage = [this](const SocketChannelPtr& channel, const UdpBuffer& buffer) {
-            std::lock_guard<std::mutex> lock(mutex_);
-            received_.push_back(
-                { QByteArray(buffer.data(), int(buffer.size())), channel->peeraddr(), std::this_thread::get_id() });
-            count.fetch_add(1);
-        };
+        record();
         server.start();
+    }
+    // Not yet started, sharing the port on every address, with destinations.
+    explicit Listener(int sharedPort)
+    {
+        fd = server.createsocket(sharedPort, "0.0.0.0", true);
+        server.setReceiveDestination(true);
+        record();
     }
     // The loop must end before the members its callback fills go away.
     ~Listener() { server.stop(); }
@@ -56,6 +61,16 @@ public:
     std::atomic_int count { 0 };
 
 private:
+    void record()
+    {
+        server.onMessage = [this](const SocketChannelPtr& channel, const UdpBuffer& buffer) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            received_.push_back({ QByteArray(buffer.data(), int(buffer.size())), channel->peeraddr(),
+                std::this_thread::get_id(), channel->localAddress() });
+            count.fetch_add(1);
+        };
+    }
+
     mutable std::mutex mutex_;
     std::vector<Received> received_;
 };
@@ -72,6 +87,8 @@ private slots:
     void failuresKeepLoop();
     void stopIsRepeatable();
     void stopFromCallback();
+    void sharedPortGroupsAndBroadcast();
+    void timerOnLoopThread();
 };
 
 void TestEndpoint::lifecycleGuards()
@@ -119,6 +136,7 @@ void TestEndpoint::largestDatagramAndLimits()
     QVERIFY(received[0].bytes == largest);
     QVERIFY(received[1].bytes.isEmpty());
     QCOMPARE(received[0].peer, "127.0.0.1:" + std::to_string(sender.localPort()));
+    QCOMPARE(received[0].local, 0u); // not asked for
     QVERIFY(received[0].thread != std::this_thread::get_id());
 
     const QByteArray tooLarge(UdpServer::MaxDatagramSize + 1, 'x');
@@ -214,6 +232,107 @@ void TestEndpoint::stopFromCallback()
     QTRY_COMPARE(calls.load(), 1);
     QTRY_COMPARE(server.fd(), -1);
     server.stop();
+}
+
+void TestEndpoint::sharedPortGroupsAndBroadcast()
+{
+    const uint32_t group = Protocol::addressFromOctets(239, 74, 8, 27);
+    const uint32_t broadcast = Protocol::addressFromOctets(255, 255, 255, 255);
+    // An agent and a second socket on the agents' port of one PC.
+    Listener agent(Protocol::AgentPort);
+    Listener watcher(Protocol::AgentPort);
+    QVERIFY(agent.fd >= 1);
+    QVERIFY(watcher.fd >= 1);
+    UdpServer unshared;
+    QVERIFY(unshared.createsocket(Protocol::AgentPort, "0.0.0.0") < 1);
+
+    QVERIFY(!agent.server.joinGroup(Protocol::addressFromOctets(10, 0, 0, 1)));
+    QVERIFY(agent.server.joinGroup(group));
+    QVERIFY(watcher.server.joinGroup(group));
+    QCOMPARE(agent.server.start(), 0);
+    QCOMPARE(watcher.server.start(), 0);
+
+    UdpServer console;
+    QVERIFY(console.createsocket(0, "127.0.0.2") >= 1);
+    QVERIFY(console.setBroadcast(true));
+    QCOMPARE(console.start(), 0);
+    QCOMPARE(console.sendto("g", 1, group, Protocol::AgentPort), 1);
+    QTRY_COMPARE(agent.count.load(), 1);
+    QTRY_COMPARE(watcher.count.load(), 1);
+    QCOMPARE(agent.received()[0].local, group);
+    QCOMPARE(watcher.received()[0].local, group);
+
+    // Queued to the agent's loop ahead of this send: once the send is out,
+    // the agent has left. Linux would still hand it the group the watcher
+    // keeps, unless membership is the socket's own.
+    QVERIFY(agent.server.leaveGroup(group));
+    Listener sink;
+    QCOMPARE(agent.server.sendto("s", 1, Loopback, sink.port()), 1);
+    QTRY_COMPARE(sink.count.load(), 1);
+    QCOMPARE(console.sendto("h", 1, group, Protocol::AgentPort), 1);
+    QCOMPARE(console.sendto("b", 1, broadcast, Protocol::AgentPort), 1);
+    QTRY_COMPARE(watcher.count.load(), 3);
+    QTRY_COMPARE(agent.count.load(), 2);
+    const std::vector<Received> seen = agent.received();
+    QCOMPARE(seen[1].bytes, QByteArray("b"));
+    QCOMPARE(seen[1].local, broadcast);
+    QCOMPARE(seen[1].peer, "127.0.0.2:" + std::to_string(console.localPort()));
+    const std::vector<Received> watched = watcher.received();
+    QCOMPARE(watched[1].bytes, QByteArray("h"));
+    QCOMPARE(watched[1].local, group);
+    QCOMPARE(watched[2].local, broadcast);
+}
+
+void TestEndpoint::timerOnLoopThread()
+{
+    UdpServer server;
+    QVERIFY(server.createsocket(0, "127.0.0.1") >= 1);
+    std::mutex mutex;
+    std::thread::id tickThread;
+    std::thread::id messageThread;
+    std::atomic_int ticks { 0 };
+    std::atomic_bool stopped { false };
+    std::atomic_int lateTicks { 0 };
+    server.setTimer(std::chrono::milliseconds(1), [&] {
+        if (stopped.load())
+            lateTicks.fetch_add(1);
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            tickThread = std::this_thread::get_id();
+        }
+        if (ticks.fetch_add(1) == 0)
+            throw std::runtime_error("tick failure");
+    });
+    std::atomic_int messages { 0 };
+    server.onMessage = [&](const SocketChannelPtr&, const UdpBuffer&) {
+        std::lock_guard<std::mutex> lock(mutex);
+        messageThread = std::this_thread::get_id();
+        messages.fetch_add(1);
+    };
+    QCOMPARE(server.start(), 0);
+    // A tick that threw ended neither the timer nor the receiving.
+    QTRY_VERIFY(ticks.load() >= 3);
+    Listener sender;
+    QCOMPARE(sender.server.sendto("x", 1, Loopback, server.localPort()), 1);
+    QTRY_COMPARE(messages.load(), 1);
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        QCOMPARE(tickThread, messageThread);
+        QVERIFY(tickThread != std::this_thread::get_id());
+    }
+
+    server.stop();
+    stopped = true;
+    // A second server's timer as the clock: while it ticks on, the stopped
+    // one does not.
+    UdpServer clock;
+    QVERIFY(clock.createsocket(0, "127.0.0.1") >= 1);
+    std::atomic_int clockTicks { 0 };
+    clock.setTimer(std::chrono::milliseconds(1), [&clockTicks] { clockTicks.fetch_add(1); });
+    QCOMPARE(clock.start(), 0);
+    QTRY_VERIFY(clockTicks.load() >= 10);
+    clock.stop();
+    QCOMPARE(lateTicks.load(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestEndpoint)
