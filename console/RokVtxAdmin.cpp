@@ -15,7 +15,9 @@
 #include "QAppWatcherWidget.h"
 #include "QStudentGroupWidget.h"
 #include "QtRokTableView.h"
+#include "MachineIdentity.h"
 #include "SeatPlans.h"
+#include "SecurityMonitor.h"
 #include "TimedLockController.h"
 #include "ui_RokVtxAdmin.h"
 
@@ -177,6 +179,19 @@ void RokVtxAdmin::initialise(const QString& dataDir)
     offline_burst_timer->setInterval(OfflineBurstMs);
     connect(offline_burst_timer, &QTimer::timeout, this, &RokVtxAdmin::reportOfflineBurst);
 
+    join_repeater = std::make_unique<JoinRepeater>(registry, [this](uint32_t agent, uint32_t group) {
+        const QByteArray join = Protocol::buildJoinGroup(group);
+        udp_server.sendto(join.constData(), join.size(), agent, Protocol::AgentPort);
+    });
+    security = new SecurityMonitor(registry, event_log, this);
+    security->setSenderCounter(&port_watch.senders());
+    connect(security, &SecurityMonitor::sg_alert, this, [this](const QString& title, const QString& text) {
+        ui->statusBar->showMessage(text, StatusMessageMs * 3);
+        emit sg_tray_message(title, text);
+        if (tray_icon && QSystemTrayIcon::supportsMessages())
+            tray_icon->showMessage(title, text, QSystemTrayIcon::Warning);
+    });
+
     seat_plans = new SeatPlans(this);
     seat_plans->open(registry.store().database());
     connect(seat_plans, &SeatPlans::sg_menu_requested, this, &RokVtxAdmin::showTileContextMenu);
@@ -244,10 +259,42 @@ void RokVtxAdmin::openEndpoint()
     }
     udp_server.setBroadcast(true);
     udp_server.onMessage = [this](const SocketChannelPtr& channel, const UdpBuffer& buf) { onUdpMessage(channel, buf); };
+    udp_server.setTimer(std::chrono::milliseconds(JoinRepeater::SliceMs),
+        [this] { join_repeater->tick(std::chrono::steady_clock::now()); });
     onTabChanged(0);
     udp_server.start();
+    openAgentPortWatch();
     notify_thread = std::make_unique<std::thread>([this] { notifyBody(); });
     beacon_thread = std::make_unique<std::thread>([this] { beaconBody(); });
+}
+
+void RokVtxAdmin::openAgentPortWatch()
+{
+    AgentPortWatch::Callbacks callbacks;
+    callbacks.stateOverridden = [this](uint32_t group) { resendPageState(group); };
+    callbacks.joinSeen = [this] { join_repeater->requestSweep(); };
+    callbacks.senderSeen = [this](uint32_t sender, AgentPortWatch::Kind kind) {
+        QMetaObject::invokeMethod(
+            security, [this, sender, kind] { security->noteForeignSender(sender, kind); }, Qt::QueuedConnection);
+    };
+    port_watch.setCallbacks(std::move(callbacks));
+    if (!port_watch.open(Protocol::AgentPort))
+        ui->statusBar->showMessage(
+            QStringLiteral("无法监听学生端端口 %1：其他教师端发出的指令将不会被发现。").arg(Protocol::AgentPort));
+}
+
+void RokVtxAdmin::resendPageState(uint32_t group)
+{
+    // Under the directory lock the page cannot be destroyed meanwhile.
+    std::lock_guard<std::mutex> lock(directory_mutex);
+    for (const PageEntry& entry : page_directory) {
+        if (entry.page == all_page || entry.page->group_addr.load() != group)
+            continue;
+        for (const QByteArray& datagram : { entry.page->lockDatagramCopy(), entry.page->policyDatagramCopy() })
+            if (!datagram.isEmpty())
+                udp_server.sendto(datagram.constData(), datagram.size(), group, Protocol::AgentPort);
+        return;
+    }
 }
 
 void RokVtxAdmin::shutdown()
@@ -261,6 +308,7 @@ void RokVtxAdmin::shutdown()
         running = false;
     }
     beacon_wakeup.notify_all();
+    port_watch.stop();
     if (bind_fd > 0)
         udp_server.stop();
     while (busy_threads.load() != 0)
@@ -380,6 +428,21 @@ void RokVtxAdmin::rebuildPageDirectory()
         if (page)
             entries.push_back({tab_widget->tabText(i), page, page->page_order});
     }
+    QHash<QString, uint32_t> groupAddresses;
+    QSet<uint32_t> groups;
+    uint32_t ungroupedAddress = 0;
+    for (const PageEntry& entry : entries) {
+        const uint32_t address = entry.page->group_addr.load();
+        if (address == 0)
+            continue;
+        groups.insert(address);
+        if (entry.order == UngroupedOrder)
+            ungroupedAddress = address;
+        else
+            groupAddresses.insert(entry.title, address);
+    }
+    join_repeater->setGroupAddresses(groupAddresses, ungroupedAddress);
+    port_watch.setGroups(groups);
     std::lock_guard<std::mutex> lock(directory_mutex);
     page_directory.swap(entries);
 }
@@ -1340,6 +1403,27 @@ void RokVtxAdmin::onUdpMessage(const SocketChannelPtr& channel, const UdpBuffer&
     if (!known && id != Protocol::MSG_STU_REGISTER) {
         replyReregister(channel);
         return;
+    }
+    if (known && !MachineIdentity::speaksFor(*known, channel->peerAddress())) {
+        // Another PC using this MAC: no sign of life, no policy resend.
+        if (id != Protocol::MSG_STU_REGISTER) {
+            replyReregister(channel);
+            return;
+        }
+        const uint32_t source = channel->peerAddress();
+        if (MachineIdentity::registration(*known, source) == MachineIdentity::Registration::Refused) {
+            const uint32_t recorded = known->address.load();
+            if (security->takeoverCounter()
+                    .hit(SecurityMonitor::pairKey(recorded, source), QDateTime::currentMSecsSinceEpoch())
+                    .first)
+                QMetaObject::invokeMethod(
+                    security, [this, mac, recorded, source] { security->noteTakeover(mac, recorded, source); },
+                    Qt::QueuedConnection);
+            return;
+        }
+        // Moved while off line: its datagrams come from here from now on
+        // (the texts follow on the UI thread).
+        known->address.store(source);
     }
     if (known) {
         const bool wasOnline = known->online.load();

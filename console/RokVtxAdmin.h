@@ -1,6 +1,9 @@
 #pragma once
 
+#include "AgentPortWatch.h"
 #include "CStuInfo.h"
+#include "JoinRepeater.h"
+#include "Protocol.h"
 #include "QStudentManage.h"
 #include "QtDoubleIntStringItem.h"
 #include "SocketChannel.h"
@@ -37,6 +40,7 @@ class QTimer;
 class TimedLockController;
 class EventLogDock;
 class EventLogStore;
+class SecurityMonitor;
 
 namespace Ui {
 class RokVtxAdminClass;
@@ -91,6 +95,9 @@ public:
     TimedLockController* timedLocks() const { return timed_locks; }
     EventLogStore* eventLog() const { return event_log; }
     EventLogDock* eventLogDock() const { return event_log_dock; }
+    SecurityMonitor* securityMonitor() const { return security; }
+    // The agents' port is watched for other consoles' datagrams.
+    bool watchingAgentPort() const { return port_watch.isOpen(); }
     // The status bar's countdown of the current tab's timed lock; empty
     // without one.
     QString timedLockText() const;
@@ -224,6 +231,9 @@ private:
     void handleRegister(quint64 mac, std::string address, const char* payload, int len);
     void handlePolicyVersion(quint64 mac, std::string address, const char* payload, int len);
     void replyReregister(const SocketChannelPtr& channel);
+    // Watch thread: someone else set the state of the page at `group`.
+    void resendPageState(uint32_t group);
+    void openAgentPortWatch();
 
     // UI thread, queued from the network thread.
     void placeNewMachine(const CStuInfo_PTR& machine);
@@ -243,6 +253,10 @@ private:
     std::unique_ptr<std::thread> beacon_thread;
     std::mutex beacon_mutex;
     std::condition_variable beacon_wakeup;
+    // What reaches the agents from others, and the joins repeated to them.
+    AgentPortWatch port_watch { Protocol::ConsolePort };
+    std::unique_ptr<JoinRepeater> join_repeater;
+    SecurityMonitor* security = nullptr;
 
     std::unique_ptr<Ui::RokVtxAdminClass> ui;
     QTabWidget* tab_widget = nullptr;

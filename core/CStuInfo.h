@@ -20,6 +20,10 @@ struct CStuInfo
     // When the machine was last heard from, in milliseconds since the epoch
     // (wall clock, for display); 0 until it is heard this run. Not stored.
     std::atomic<int64_t> last_heard_ms{0};
+    // `ip` as network-order bytes, 0 when it is none. The receive path
+    // compares every datagram's source with it without taking a lock; the
+    // registry keeps it in step with `ip`.
+    std::atomic<uint32_t> address{0};
 
     // The network thread, the registry worker and the UI thread all write
     // these two atomics without a lock; re-reading `online` after the store

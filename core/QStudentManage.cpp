@@ -1,5 +1,7 @@
 #include "QStudentManage.h"
+
 #include "Machine.h"
+#include "Protocol.h"
 
 #include <QDir>
 #include <QFile>
@@ -162,6 +164,7 @@ CStuInfo_PTR QStudentManage::updateMachine(quint64 mac, const QString& hostname,
     const CStuInfo_PTR& record = it.value();
     record->ullmac = mac;
     record->ip = ip;
+    record->address.store(Protocol::addressFromText(ip));
     record->hostname = hostname;
     if (online)
         record->markHeard();
@@ -179,6 +182,7 @@ bool QStudentManage::renameMachine(quint64 mac, const QString& hostname, const Q
         return false;
     it.value()->hostname = hostname;
     it.value()->ip = ip;
+    it.value()->address.store(Protocol::addressFromText(ip));
     return true;
 }
 
@@ -234,6 +238,33 @@ QList<CStuInfo_PTR> QStudentManage::machinesByMac(const QList<quint64>& macs) co
             found.append(it.value());
     }
     return found;
+}
+
+int QStudentManage::machineCount() const
+{
+    std::lock_guard<std::mutex> lock(machine_mutex);
+    return machines.size();
+}
+
+QList<QStudentManage::JoinTarget> QStudentManage::onlineMachinesAfter(quint64& cursor, int count) const
+{
+    QList<JoinTarget> targets;
+    // group_name is written under the group lock only.
+    std::lock_guard<std::mutex> groupLock(group_mutex);
+    std::lock_guard<std::mutex> lock(machine_mutex);
+    if (machines.isEmpty())
+        return targets;
+    count = std::min(count, int(machines.size()));
+    auto it = machines.upperBound(cursor);
+    for (int i = 0; i < count; ++i, ++it) {
+        if (it == machines.cend())
+            it = machines.cbegin();
+        const CStuInfo& record = *it.value();
+        cursor = it.key();
+        if (record.online.load() && record.address.load() != 0)
+            targets.append({ it.key(), record.address.load(), record.group_name });
+    }
+    return targets;
 }
 
 QString QStudentManage::groupNameOfMachine(quint64 mac) const
@@ -440,8 +471,11 @@ void QStudentManage::loadMachines()
                        .arg(QDir::toNativeSeparators(connection.databaseName()), data_store.lastError());
         return;
     }
-    for (const Machine_PTR& machine : stored)
-        machines.insert(machine->ullmac, machine->toStuInfo());
+    for (const Machine_PTR& machine : stored) {
+        const CStuInfo_PTR record = machine->toStuInfo();
+        record->address.store(Protocol::addressFromText(record->ip));
+        machines.insert(machine->ullmac, record);
+    }
 }
 
 void QStudentManage::loadGroups()

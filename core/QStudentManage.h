@@ -59,6 +59,14 @@ public:
     // database is not usable. Safe to repeat.
     bool saveAll();
 
+    // An on-line machine as the join repeater needs it, read under the locks.
+    struct JoinTarget
+    {
+        quint64 mac = 0;
+        uint32_t address = 0; // network order
+        QString group; // empty: in no group
+    };
+
     // Null when `mac` is new and MaxMachines are known already.
     CStuInfo_PTR updateMachine(quint64 mac, const QString& hostname, const QString& ip, bool online);
     // New texts of a known machine; its on-line state is the datagrams' alone.
@@ -69,6 +77,11 @@ public:
     QMap<quint64, CStuInfo_PTR> ungroupedMachines() const;
     // Unknown MACs are skipped.
     QList<CStuInfo_PTR> machinesByMac(const QList<quint64>& macs) const;
+
+    int machineCount() const;
+    // The on-line ones among the `count` machines that follow `cursor` in
+    // MAC order, wrapping round at the end; `cursor` moves past them.
+    QList<JoinTarget> onlineMachinesAfter(quint64& cursor, int count) const;
 
     QString groupNameOfMachine(quint64 mac) const;
     // Ascending display_order; ties in no particular order.

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <new>
 #include <system_error>
+#include <unordered_map>
 #include <vector>
 
 #ifdef __linux__
@@ -95,15 +96,21 @@ public:
 #ifdef __linux__
         // Linux would otherwise hand a socket bound to the wildcard address
         // the datagrams of every group any socket of this PC joined.
-        const int all = 0;
-        ::setsockopt(socket.native_handle(), IPPROTO_IP, IP_MULTICAST_ALL, &all, sizeof all);
+        if (holders_.empty()) {
+            const int all = 0;
+            ::setsockopt(socket.native_handle(), IPPROTO_IP, IP_MULTICAST_ALL, &all, sizeof all);
+        }
 #endif
         const asio::ip::address_v4 group = makeEndpoint(groupNetworkOrder, 0).address().to_v4();
         asio::error_code ec;
         if (join)
             socket.set_option(asio::ip::multicast::join_group(group), ec);
-        else
+        else if (!leaveHeld(groupNetworkOrder))
             socket.set_option(asio::ip::multicast::leave_group(group), ec);
+#ifdef __linux__
+        if (join && ec == asio::error::no_buffer_space)
+            return joinHeld(groupNetworkOrder, group);
+#endif
         return !ec;
     }
 
@@ -162,6 +169,10 @@ public:
     {
         asio::error_code ec;
         socket.close(ec);
+#ifdef __linux__
+        holders_.clear();
+        heldBy_.clear();
+#endif
         work_.reset();
         io.stop();
     }
@@ -206,6 +217,57 @@ public:
             return -1;
         }
         return static_cast<int>(len);
+    }
+
+#ifdef __linux__
+    // One socket may join only igmp_max_memberships groups (20 unless
+    // raised). Further groups are joined by sockets that only hold the
+    // membership; this socket, bound to the wildcard address, then takes
+    // every group joined on the PC (IP_MULTICAST_ALL), so a caller that
+    // needs more groups must not rely on leaving one to stop its datagrams.
+    bool joinHeld(uint32_t key, const asio::ip::address_v4& group)
+    {
+        const int all = 1;
+        ::setsockopt(socket.native_handle(), IPPROTO_IP, IP_MULTICAST_ALL, &all, sizeof all);
+        const asio::ip::multicast::join_group option(group);
+        asio::error_code ec;
+        for (size_t i = 0; i < holders_.size(); ++i) {
+            holders_[i]->set_option(option, ec);
+            if (!ec) {
+                heldBy_[key] = i;
+                return true;
+            }
+            if (ec != asio::error::no_buffer_space)
+                return false;
+        }
+        auto holder = std::make_unique<asio::ip::udp::socket>(io);
+        holder->open(asio::ip::udp::v4(), ec);
+        if (!ec)
+            holder->set_option(option, ec);
+        if (ec)
+            return false;
+        holders_.push_back(std::move(holder));
+        heldBy_[key] = holders_.size() - 1;
+        return true;
+    }
+#endif
+
+    // True when a holder had the group and left it.
+    bool leaveHeld(uint32_t key)
+    {
+#ifdef __linux__
+        const auto it = heldBy_.find(key);
+        if (it == heldBy_.end())
+            return false;
+        asio::error_code ec;
+        holders_[it->second]->set_option(
+            asio::ip::multicast::leave_group(makeEndpoint(key, 0).address().to_v4()), ec);
+        heldBy_.erase(it);
+        return true;
+#else
+        (void)key;
+        return false;
+#endif
     }
 
 private:
@@ -447,6 +509,10 @@ private:
     std::chrono::milliseconds tickInterval_ { 0 };
     std::function<void()> tick_;
     std::chrono::steady_clock::time_point tickDue_;
+#ifdef __linux__
+    std::vector<std::unique_ptr<asio::ip::udp::socket>> holders_;
+    std::unordered_map<uint32_t, size_t> heldBy_;
+#endif
 #ifdef __linux__
     // Slots are only touched as far as datagrams fill them.
     std::unique_ptr<char[]> rxSlots_ { new char[size_t(ReceiveBatch) * ReceiveBufferSize] };

@@ -223,7 +223,7 @@ void TestRegistry::consoleKeepsAnsweringWhenFull()
     fill(window.studentManage(), QStudentManage::MaxMachines - 1);
 
     QUdpSocket agent;
-    QVERIFY(agent.bind(QHostAddress(QStringLiteral("127.0.0.2")), Protocol::AgentPort));
+    QVERIFY(agent.bind(QHostAddress(QStringLiteral("127.0.0.2")), Protocol::AgentPort, QUdpSocket::ShareAddress));
     const QHostAddress console(QStringLiteral("127.0.0.1"));
     const auto send
         = [&](const QByteArray& datagram) { agent.writeDatagram(datagram, console, Protocol::ConsolePort); };

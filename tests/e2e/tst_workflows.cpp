@@ -195,42 +195,40 @@ void TestWorkflows::newAndStoredMachinesToldTheirGroup()
         && listed.bind(QHostAddress(QStringLiteral("127.0.0.4")), Protocol::AgentPort)
         && stored.bind(QHostAddress(QStringLiteral("127.0.0.5")), Protocol::AgentPort));
 
-    // A new machine goes to "未分组" and one listed by "机房A" there, each
-    // told twice (on registering and on joining the page); one stored in
-    // "机房B" with another address is told once, where it registered from.
+    // A new machine goes to "未分组" and one listed by "机房A" there; one
+    // stored in "机房B" with another address is told where it registered
+    // from. Joins are repeated, so each hears its own join and nothing else.
     const QByteArray registration = hex("01 00 00 00 00 0C 00 00 01 00 00 20 0B 05 00 00 00 50 43 2D 30 31 00");
     QVERIFY(fresh.sendToConsole(registration));
     QVERIFY(listed.sendToConsole(Protocol::buildRegister(ListedInA, QStringLiteral("PC-A1"))));
     QVERIFY(stored.sendToConsole(Protocol::buildRegister(StoredInB, QStringLiteral("PC-B1"))));
-    QTRY_COMPARE_WITH_TIMEOUT(fresh.received().size(), 2, Patience);
-    QTRY_COMPARE_WITH_TIMEOUT(listed.received().size(), 2, Patience);
-    QTRY_COMPARE_WITH_TIMEOUT(stored.received().size(), 1, Patience);
-    QVERIFY(settle());
-    const auto bytes = [](const DatagramCatcher& agent) {
-        QList<QByteArray> all;
-        for (const DatagramCatcher::Datagram& datagram : agent.received())
-            all << datagram.data;
-        return all;
-    };
-    QCOMPARE(bytes(fresh), (QList<QByteArray> { JoinUngrouped, JoinUngrouped }));
-    QCOMPARE(bytes(listed), (QList<QByteArray> { JoinGroupA, JoinGroupA }));
-    QCOMPARE(bytes(stored), QList<QByteArray> { JoinGroupB });
-    QCOMPARE(fresh.received().constFirst().senderPort, Protocol::ConsolePort);
-
-    // Known now: a heartbeat asks for nothing, a new registration is answered once.
+    QTRY_VERIFY_WITH_TIMEOUT(fresh.received().size() >= 2, Patience);
+    QTRY_VERIFY_WITH_TIMEOUT(listed.received().size() >= 2, Patience);
+    QTRY_VERIFY_WITH_TIMEOUT(stored.received().size() >= 1, Patience);
+    // Known now: a heartbeat asks for nothing, a new registration is answered.
     QVERIFY(fresh.sendToConsole(Protocol::buildHeartbeat(Registered)));
     QVERIFY(fresh.sendToConsole(registration));
-    QTRY_COMPARE_WITH_TIMEOUT(fresh.received().size(), 3, Patience);
+    QTRY_VERIFY_WITH_TIMEOUT(fresh.received().size() >= 3, Patience);
     QVERIFY(settle());
-    QCOMPARE(bytes(fresh), (QList<QByteArray> { JoinUngrouped, JoinUngrouped, JoinUngrouped }));
+    const auto only = [](const DatagramCatcher& agent, const QByteArray& join) {
+        for (const DatagramCatcher::Datagram& datagram : agent.received())
+            if (datagram.data != join || datagram.senderPort != Protocol::ConsolePort)
+                return false;
+        return true;
+    };
+    QVERIFY(only(fresh, JoinUngrouped));
+    QVERIFY(only(listed, JoinGroupA));
+    QVERIFY(only(stored, JoinGroupB));
 }
 
 void TestWorkflows::olderPolicyVersionAnsweredAtGroupAddress()
 {
+    // The PC that registered PC-A1 before: from elsewhere, while it is on
+    // line, its registration would not be taken.
     DatagramCatcher agent;
-    QVERIFY(agent.bind(QHostAddress(QStringLiteral("127.0.0.6")), Protocol::AgentPort));
+    QVERIFY(agent.bind(QHostAddress(QStringLiteral("127.0.0.4")), Protocol::AgentPort));
     QVERIFY(agent.sendToConsole(Protocol::buildRegister(ListedInA, QStringLiteral("PC-A1"))));
-    QTRY_COMPARE_WITH_TIMEOUT(agent.received().size(), 1, Patience);
+    QTRY_VERIFY_WITH_TIMEOUT(agent.received().size() >= 1, Patience);
     QCOMPARE(agent.received().constFirst().data, JoinGroupA);
 
     // The group's current policy, from its periodic repetition.
@@ -433,6 +431,24 @@ void TestWorkflows::windowFollowsAgentsOfflineAndBack()
     QTRY_VERIFY_WITH_TIMEOUT(holds(simulator, 2, QStringLiteral("239.74.8.27"), QStringLiteral("0xF0000302")), Patience);
     QVERIFY(holds(simulator, 1, QStringLiteral("239.74.8.28"), QStringLiteral("0xF0000100")));
     QCOMPARE(stateOf(groupA, Steady), Online);
+
+    // A student moves the lab to a group of its own and unlocks it there and
+    // in the room: the agents end in their groups under the room's lock,
+    // and the teacher hears of the student once.
+    QSignalSpy alerts(&window, &RokVtxAdmin::sg_tray_message);
+    DatagramCatcher student;
+    QVERIFY(student.bind(QHostAddress(QStringLiteral("127.0.0.99")), 0));
+    for (int i = 0; i < 3; ++i) {
+        QVERIFY(student.sendToAgent(QStringLiteral("255.255.255.255"), hex("02 00 00 30 EF 4A FA 01")));
+        QVERIFY(student.sendToAgent(QStringLiteral("239.74.250.1"), hex("03 00 00 30 00 00 00 F0")));
+        QVERIFY(student.sendToAgent(QStringLiteral("239.74.8.27"), hex("03 00 00 30 00 00 00 F0")));
+        QTest::qWait(300);
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(holds(simulator, 2, QStringLiteral("239.74.8.27"), QStringLiteral("0xF0000302")), Patience);
+    QTRY_VERIFY_WITH_TIMEOUT(holds(simulator, 1, QStringLiteral("239.74.8.28"), QStringLiteral("0xF0000100")), Patience);
+    QTRY_VERIFY_WITH_TIMEOUT(!alerts.isEmpty(), Patience);
+    QCOMPARE(alerts.size(), 1);
+    QCOMPARE(alerts.first().at(1).toString(), QStringLiteral("发现其他教师端：127.0.0.99"));
 }
 
 QTEST_MAIN(TestWorkflows)

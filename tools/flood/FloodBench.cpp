@@ -145,8 +145,11 @@ public:
     };
 
     AgentProbe()
-        : socket(io, udp::endpoint(asio::ip::make_address_v4("127.0.0.2"), Protocol::AgentPort))
+        : socket(io, udp::v4())
     {
+        // Beside the console's own watch on the agents' port, as an agent is.
+        socket.set_option(asio::socket_base::reuse_address(true));
+        socket.bind(udp::endpoint(asio::ip::make_address_v4("127.0.0.2"), Protocol::AgentPort));
         socket.non_blocking(true);
         thread = std::thread([this] { run(); });
     }

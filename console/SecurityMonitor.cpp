@@ -1,0 +1,118 @@
+#include "SecurityMonitor.h"
+
+#include "AgentPortWatch.h"
+#include "EventLogStore.h"
+#include "MacAddress.h"
+#include "Protocol.h"
+#include "QStudentManage.h"
+
+#include <QTimer>
+
+namespace {
+
+const QString AlertTitle = QStringLiteral("安全警告");
+
+QString kindText(int kind)
+{
+    switch (kind) {
+    case AgentPortWatch::LockState:
+        return QStringLiteral("锁定状态");
+    case AgentPortWatch::Policy:
+        return QStringLiteral("策略");
+    case AgentPortWatch::JoinGroup:
+        return QStringLiteral("分组通知");
+    default:
+        return QStringLiteral("广播");
+    }
+}
+
+QString withCount(const QString& detail, quint64 count)
+{
+    return count > 1 ? QStringLiteral("%1（共 %2 次）").arg(detail).arg(count) : detail;
+}
+
+// Rows of senders long gone are only forgotten in bulk: their counts stop.
+template <typename Map> void bound(Map& rows)
+{
+    if (rows.size() > 4 * SecurityMonitor::MaxPairs)
+        rows.clear();
+}
+
+} // namespace
+
+SecurityMonitor::SecurityMonitor(const QStudentManage& registry_, EventLogStore* log_, QObject* parent)
+    : QObject(parent)
+    , registry(registry_)
+    , log(log_)
+    , count_timer(new QTimer(this))
+{
+    count_timer->setInterval(CountUpdateMs);
+    connect(count_timer, &QTimer::timeout, this, &SecurityMonitor::updateCounts);
+}
+
+void SecurityMonitor::setSenderCounter(RepeatCounter* senders_)
+{
+    senders = senders_;
+}
+
+QString SecurityMonitor::machineAt(uint32_t address, quint64* mac) const
+{
+    const QMap<quint64, CStuInfo_PTR> machines = registry.allMachines();
+    for (const CStuInfo_PTR& machine : machines)
+        if (machine->address.load() == address) {
+            if (mac)
+                *mac = machine->ullmac;
+            return machine->hostname.isEmpty() ? MacAddress::toDisplay(machine->ullmac) : machine->hostname;
+        }
+    return QString();
+}
+
+void SecurityMonitor::noteForeignSender(uint32_t sender, int kind)
+{
+    quint64 mac = 0;
+    const QString machine = machineAt(sender, &mac);
+    QString who = Protocol::addressToText(sender);
+    if (!machine.isEmpty())
+        who += QStringLiteral("（%1）").arg(machine);
+    const QString text = QStringLiteral("发现其他教师端：%1").arg(who);
+    const QString detail = QStringLiteral("%1，发送%2").arg(text, kindText(kind));
+    bound(sender_rows);
+    if (log)
+        sender_rows.insert(sender, { log->addCounted(EventLogStore::Security, QString(), mac, machine, detail), detail });
+    count_timer->start();
+    emit sg_alert(AlertTitle, text);
+}
+
+void SecurityMonitor::noteTakeover(quint64 mac, uint32_t recorded, uint32_t claimed)
+{
+    const QString detail = QStringLiteral("%1 以本机的 MAC 注册，本机正在 %2 在线：未接受")
+                               .arg(Protocol::addressToText(claimed), Protocol::addressToText(recorded));
+    const CStuInfo_PTR victim = registry.findMachine(mac);
+    const QString machine = victim ? victim->hostname : QString();
+    bound(takeover_rows);
+    if (log)
+        takeover_rows.insert(pairKey(recorded, claimed),
+            { log->addCounted(EventLogStore::Security, QString(), mac, machine, detail), detail });
+    count_timer->start();
+    emit sg_alert(AlertTitle,
+        QStringLiteral("%1 冒用 %2 的身份注册，未接受").arg(Protocol::addressToText(claimed), machine.isEmpty()
+                ? MacAddress::toDisplay(mac)
+                : machine));
+}
+
+void SecurityMonitor::updateCounts()
+{
+    if (!log)
+        return;
+    const auto update = [this](RepeatCounter* counter, const QHash<quint64, Row>& rows) {
+        if (!counter)
+            return;
+        for (const auto& grown : counter->takeGrown()) {
+            const auto row = rows.constFind(grown.first);
+            if (row != rows.cend())
+                log->updateDetail(row->handle, withCount(row->detail, grown.second));
+        }
+    };
+    update(senders, sender_rows);
+    update(&takeovers, takeover_rows);
+}

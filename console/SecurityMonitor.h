@@ -1,0 +1,65 @@
+#pragma once
+
+#include "RepeatCounter.h"
+
+#include <QHash>
+#include <QObject>
+#include <QString>
+
+#include <cstdint>
+
+class EventLogStore;
+class QStudentManage;
+class QTimer;
+
+// Tells the teacher what the network threads saw of someone else on the
+// lab network: another console's datagrams, a registration that tried to
+// take over a machine on line elsewhere. Once per sender (or pair of
+// addresses) in a window: one alert and one "安全" row, whose count grows as
+// the same sender goes on.
+class SecurityMonitor final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY(SecurityMonitor)
+
+public:
+    static constexpr qint64 WindowMs = 10 * 60 * 1000;
+    static constexpr int MaxPairs = 1024;
+    static constexpr int CountUpdateMs = 1000;
+
+    SecurityMonitor(const QStudentManage& registry, EventLogStore* log, QObject* parent = nullptr);
+
+    // The watch's count of foreign senders, read for the rows' counts.
+    void setSenderCounter(RepeatCounter* senders);
+    // Hit by the receive path for every refused registration.
+    RepeatCounter& takeoverCounter() { return takeovers; }
+
+    // UI thread, queued from the network threads on a first sighting.
+    // `kind`: AgentPortWatch::Kind.
+    void noteForeignSender(uint32_t sender, int kind);
+    void noteTakeover(quint64 mac, uint32_t recorded, uint32_t claimed);
+
+    static quint64 pairKey(uint32_t recorded, uint32_t claimed) { return quint64(recorded) << 32 | claimed; }
+
+signals:
+    // For the tray and the status bar.
+    void sg_alert(const QString& title, const QString& text);
+
+private:
+    void updateCounts();
+    QString machineAt(uint32_t address, quint64* mac) const;
+
+    const QStudentManage& registry;
+    EventLogStore* log = nullptr;
+    RepeatCounter* senders = nullptr;
+    RepeatCounter takeovers { WindowMs, MaxPairs };
+    // A row's handle and its text without the count, by key.
+    struct Row
+    {
+        qint64 handle = 0;
+        QString detail;
+    };
+    QHash<quint64, Row> sender_rows;
+    QHash<quint64, Row> takeover_rows;
+    QTimer* count_timer = nullptr;
+};

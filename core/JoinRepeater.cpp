@@ -1,0 +1,58 @@
+#include "JoinRepeater.h"
+
+#include <utility>
+
+JoinRepeater::JoinRepeater(const QStudentManage& registry_, Send send_)
+    : registry(registry_)
+    , send(std::move(send_))
+{
+}
+
+void JoinRepeater::setGroupAddresses(const QHash<QString, uint32_t>& byGroup, uint32_t ungrouped)
+{
+    std::lock_guard<std::mutex> lock(address_mutex);
+    group_addresses = byGroup;
+    ungrouped_address = ungrouped;
+}
+
+void JoinRepeater::requestSweep()
+{
+    sweep_asked.store(true);
+}
+
+int JoinRepeater::tick(Clock::time_point now)
+{
+    const int total = registry.machineCount();
+    if (sweep_asked.load() && (!swept || now - last_sweep >= std::chrono::milliseconds(SweepIntervalMs))) {
+        sweep_asked.store(false);
+        swept = true;
+        last_sweep = now;
+        quint64 from = 0;
+        return sendJoins(from, total);
+    }
+    constexpr int Slices = PeriodMs / SliceMs;
+    return sendJoins(cursor, (total + Slices - 1) / Slices);
+}
+
+int JoinRepeater::sendJoins(quint64& from, int count)
+{
+    if (count <= 0)
+        return 0;
+    const QList<QStudentManage::JoinTarget> targets = registry.onlineMachinesAfter(from, count);
+    QHash<QString, uint32_t> addresses;
+    uint32_t ungrouped = 0;
+    {
+        std::lock_guard<std::mutex> lock(address_mutex);
+        addresses = group_addresses;
+        ungrouped = ungrouped_address;
+    }
+    int sent = 0;
+    for (const QStudentManage::JoinTarget& target : targets) {
+        const uint32_t group = target.group.isEmpty() ? ungrouped : addresses.value(target.group);
+        if (group == 0)
+            continue;
+        send(target.address, group);
+        ++sent;
+    }
+    return sent;
+}
