@@ -26,9 +26,10 @@ QString kindText(int kind)
     }
 }
 
-QString withCount(const QString& detail, quint64 count)
+// Datagrams of a sender, tries of a pair of addresses.
+QString withCount(const QString& detail, quint64 count, const QString& unit)
 {
-    return count > 1 ? QStringLiteral("%1（共 %2 次）").arg(detail).arg(count) : detail;
+    return count > 1 ? QStringLiteral("%1（共 %2 %3）").arg(detail).arg(count).arg(unit) : detail;
 }
 
 // Rows of senders long gone are only forgotten in bulk: their counts stop.
@@ -75,7 +76,7 @@ void SecurityMonitor::noteForeignSender(uint32_t sender, int kind)
     if (!machine.isEmpty())
         who += QStringLiteral("（%1）").arg(machine);
     const QString text = QStringLiteral("发现其他教师端：%1").arg(who);
-    const QString detail = QStringLiteral("%1，发送%2").arg(text, kindText(kind));
+    const QString detail = QStringLiteral("%1，首条为%2").arg(text, kindText(kind));
     bound(sender_rows);
     if (log)
         sender_rows.insert(sender, { log->addCounted(EventLogStore::Security, QString(), mac, machine, detail), detail });
@@ -104,15 +105,15 @@ void SecurityMonitor::updateCounts()
 {
     if (!log)
         return;
-    const auto update = [this](RepeatCounter* counter, const QHash<quint64, Row>& rows) {
+    const auto update = [this](RepeatCounter* counter, const QHash<quint64, Row>& rows, const QString& unit) {
         if (!counter)
             return;
         for (const auto& grown : counter->takeGrown()) {
             const auto row = rows.constFind(grown.first);
             if (row != rows.cend())
-                log->updateDetail(row->handle, withCount(row->detail, grown.second));
+                log->updateDetail(row->handle, withCount(row->detail, grown.second, unit));
         }
     };
-    update(senders, sender_rows);
-    update(&takeovers, takeover_rows);
+    update(senders, sender_rows, QStringLiteral("条"));
+    update(&takeovers, takeover_rows, QStringLiteral("次"));
 }

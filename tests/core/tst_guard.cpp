@@ -288,7 +288,7 @@ void TestGuard::consoleAnswersAnotherConsole()
     QCOMPARE(alerts.first().at(1).toString(), QStringLiteral("发现其他教师端：127.0.0.99"));
     // Told once; the row counts the sender's datagrams.
     QTRY_COMPARE(securityRows(*window.eventLog()),
-        QStringList { QStringLiteral("发现其他教师端：127.0.0.99，发送锁定状态（共 3 次）") });
+        QStringList { QStringLiteral("发现其他教师端：127.0.0.99，首条为锁定状态（共 3 条）") });
     QCOMPARE(alerts.size(), 1);
 }
 
