@@ -761,7 +761,7 @@ bool QStudentGroupWidget::resendPolicyIfNewer(uint32_t agentVersion)
     if (!(agentVersion < policy_version.load()))
         return false;
     const uint32_t address = group_addr.load();
-    if (address == 0)
+    if (address == 0 || !policy_throttle.request(ResendThrottle::Clock::now()))
         return false;
     std::lock_guard<std::mutex> guard(policy_mutex);
     if (policy_datagram.isEmpty())
@@ -805,6 +805,12 @@ void QStudentGroupWidget::resendLoop()
         const uint32_t address = group_addr.load();
         if (address == 0)
             continue;
+        // Policy reports held back by the throttle are answered here.
+        const bool owed = policy_throttle.takeOwed(ResendThrottle::Clock::now());
+        if (owed && lockTurn) {
+            std::lock_guard<std::mutex> guard(policy_mutex);
+            emit sg_need_send_msg(address, policy_datagram);
+        }
         if (lockTurn) {
             std::lock_guard<std::mutex> guard(lock_mutex);
             emit sg_need_send_msg(address, lock_datagram);

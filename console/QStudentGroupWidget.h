@@ -2,6 +2,7 @@
 
 #include "CStuInfo.h"
 #include "QtDoubleIntStringItem.h"
+#include "ResendThrottle.h"
 #include "Rok_Lock_State.h"
 
 #include <QByteArray>
@@ -110,8 +111,11 @@ public:
     QByteArray policyDatagramCopy();
     QByteArray lockDatagramCopy();
     // An agent reported the policy it holds: when that is older than ours,
-    // the whole group gets the current policy again. True when sent.
+    // the whole group gets the current policy again, at most once per
+    // PolicyResendMs (reports in between are answered together at the end
+    // of it). True when sent now.
     bool resendPolicyIfNewer(uint32_t agentVersion);
+    static constexpr int PolicyResendMs = 300;
 
 public slots:
     void buildLockDatagram();
@@ -187,6 +191,7 @@ private:
 
     QByteArray policy_datagram;
     std::mutex policy_mutex;
+    ResendThrottle policy_throttle { std::chrono::milliseconds(PolicyResendMs) };
     QByteArray lock_datagram { 8, '\0' };
     std::mutex lock_mutex;
 };

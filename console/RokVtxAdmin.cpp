@@ -849,15 +849,18 @@ void RokVtxAdmin::openLessonTables()
     event_log->open(registry.store().database());
 }
 
+// The first unsaved change starts the timer and later ones leave it alone:
+// a machine renaming itself every half second must not put off the
+// teacher's changes for ever.
 void RokVtxAdmin::scheduleDatabaseSave()
 {
-    if (!shut_down)
+    if (!shut_down && !db_save_timer->isActive())
         db_save_timer->start();
 }
 
 void RokVtxAdmin::scheduleConfigSave()
 {
-    if (!shut_down && config_loaded)
+    if (!shut_down && config_loaded && !config_save_timer->isActive())
         config_save_timer->start();
 }
 
@@ -1070,6 +1073,8 @@ QString RokVtxAdmin::machinePageName(const CStuInfo_PTR& machine) const
 
 void RokVtxAdmin::logMachineEvent(int kind, const CStuInfo_PTR& machine, const QString& detail)
 {
+    if (!security->admitMachineEvent(machine->address.load()))
+        return;
     event_log->add(kind, machinePageName(machine), machine->ullmac, machineLabel(machine), detail);
 }
 
@@ -1421,10 +1426,14 @@ void RokVtxAdmin::onUdpMessage(const SocketChannelPtr& channel, const UdpBuffer&
                     Qt::QueuedConnection);
             return;
         }
+        if (!admitRegistration(channel->peerAddress()))
+            return;
         // Moved while off line: its datagrams come from here from now on
         // (the texts follow on the UI thread).
         known->address.store(source);
     }
+    if (!known && !admitRegistration(channel->peerAddress()))
+        return;
     if (known) {
         const bool wasOnline = known->online.load();
         known->markAlive();
@@ -1438,6 +1447,21 @@ void RokVtxAdmin::onUdpMessage(const SocketChannelPtr& channel, const UdpBuffer&
         handleRegister(mac, std::move(address), payload, len);
     else if (id == Protocol::MSG_STU_POLICY_VERSION)
         handlePolicyVersion(mac, std::move(address), payload, len);
+}
+
+bool RokVtxAdmin::admitRegistration(uint32_t source)
+{
+    const RegistrationGate::Verdict verdict
+        = registration_gate.admit(registry.machinesAtAddress(source), QDateTime::currentMSecsSinceEpoch());
+    if (verdict == RegistrationGate::Verdict::Admitted)
+        return true;
+    if (security->refusalCounter().hit(source, QDateTime::currentMSecsSinceEpoch()).first) {
+        const bool addressFull = verdict == RegistrationGate::Verdict::AddressFull;
+        QMetaObject::invokeMethod(
+            security, [this, source, addressFull] { security->noteRefusedRegistrations(source, addressFull); },
+            Qt::QueuedConnection);
+    }
+    return false;
 }
 
 // Called with directory_mutex held; the page it returns stays valid while
@@ -1455,9 +1479,13 @@ QStudentGroupWidget* RokVtxAdmin::resolveMachineView(quint64 mac, std::string ad
 
     machine = registry.findMachine(mac);
     if (!machine) {
-        machine = registry.updateMachine(mac, hostName, QString::fromStdString(address), true);
+        CStuInfo_PTR evicted;
+        machine = registry.updateMachine(mac, hostName, QString::fromStdString(address), true, &evicted);
         if (!machine)
             return nullptr;
+        if (evicted)
+            QMetaObject::invokeMethod(
+                this, [this, evicted] { dropEvictedMachine(evicted); }, Qt::QueuedConnection);
         // Widgets live on the UI thread; the rows are added there.
         QMetaObject::invokeMethod(
             this,
@@ -1521,12 +1549,7 @@ void RokVtxAdmin::handlePolicyVersion(quint64 mac, std::string address, const ch
     QStudentGroupWidget* view = resolveMachineView(mac, std::move(address), machine);
     if (!view || len < 4)
         return;
-    const uint32_t reported = Protocol::readU32(payload);
-    if (reported < view->policy_version.load()) {
-        const QByteArray policy = view->policyDatagramCopy();
-        if (!policy.isEmpty())
-            emit view->sg_need_send_msg(view->group_addr, policy);
-    }
+    view->resendPolicyIfNewer(Protocol::readU32(payload));
 }
 
 void RokVtxAdmin::placeNewMachine(const CStuInfo_PTR& machine)
@@ -1537,6 +1560,16 @@ void RokVtxAdmin::placeNewMachine(const CStuInfo_PTR& machine)
         page = ungroupedPageFromTabs();
     if (page)
         page->addMachine(machine);
+    scheduleDatabaseSave();
+}
+
+void RokVtxAdmin::dropEvictedMachine(const CStuInfo_PTR& machine)
+{
+    for (int i = 0; i < tab_widget->count(); ++i)
+        if (QStudentGroupWidget* page = pageAt(i))
+            page->removeMachine(machine->ullmac);
+    logGroupChange(ungrouped_page ? pageKey(ungrouped_page) : QString(),
+        QStringLiteral("为新机器腾出位置，移除本次未上线的机器"), machine);
     scheduleDatabaseSave();
 }
 

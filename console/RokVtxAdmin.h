@@ -6,6 +6,7 @@
 #include "Protocol.h"
 #include "QStudentManage.h"
 #include "QtDoubleIntStringItem.h"
+#include "RegistrationGate.h"
 #include "SocketChannel.h"
 #include "UdpServer.h"
 #include "WakeOnLan.h"
@@ -231,12 +232,16 @@ private:
     void handleRegister(quint64 mac, std::string address, const char* payload, int len);
     void handlePolicyVersion(quint64 mac, std::string address, const char* payload, int len);
     void replyReregister(const SocketChannelPtr& channel);
+    // A new machine, or one moving to `source`: within the registration limits?
+    bool admitRegistration(uint32_t source);
     // Watch thread: someone else set the state of the page at `group`.
     void resendPageState(uint32_t group);
     void openAgentPortWatch();
 
     // UI thread, queued from the network thread.
     void placeNewMachine(const CStuInfo_PTR& machine);
+    // A machine that made room for a new one leaves every page.
+    void dropEvictedMachine(const CStuInfo_PTR& machine);
     void applyRegistration(const CStuInfo_PTR& machine, const QString& hostName, const QString& address);
 
     void beaconBody();
@@ -255,6 +260,7 @@ private:
     std::condition_variable beacon_wakeup;
     // What reaches the agents from others, and the joins repeated to them.
     AgentPortWatch port_watch { Protocol::ConsolePort };
+    RegistrationGate registration_gate; // network thread
     std::unique_ptr<JoinRepeater> join_repeater;
     SecurityMonitor* security = nullptr;
 

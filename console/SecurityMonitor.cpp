@@ -5,6 +5,9 @@
 #include "MacAddress.h"
 #include "Protocol.h"
 #include "QStudentManage.h"
+#include "RegistrationGate.h"
+
+#include <QDateTime>
 
 #include <QTimer>
 
@@ -77,10 +80,7 @@ void SecurityMonitor::noteForeignSender(uint32_t sender, int kind)
         who += QStringLiteral("（%1）").arg(machine);
     const QString text = QStringLiteral("发现其他教师端：%1").arg(who);
     const QString detail = QStringLiteral("%1，首条为%2").arg(text, kindText(kind));
-    bound(sender_rows);
-    if (log)
-        sender_rows.insert(sender, { log->addCounted(EventLogStore::Security, QString(), mac, machine, detail), detail });
-    count_timer->start();
+    addRow(sender_rows, sender, mac, machine, detail);
     emit sg_alert(AlertTitle, text);
 }
 
@@ -90,15 +90,46 @@ void SecurityMonitor::noteTakeover(quint64 mac, uint32_t recorded, uint32_t clai
                                .arg(Protocol::addressToText(claimed), Protocol::addressToText(recorded));
     const CStuInfo_PTR victim = registry.findMachine(mac);
     const QString machine = victim ? victim->hostname : QString();
-    bound(takeover_rows);
-    if (log)
-        takeover_rows.insert(pairKey(recorded, claimed),
-            { log->addCounted(EventLogStore::Security, QString(), mac, machine, detail), detail });
-    count_timer->start();
+    addRow(takeover_rows, pairKey(recorded, claimed), mac, machine, detail);
     emit sg_alert(AlertTitle,
         QStringLiteral("%1 冒用 %2 的身份注册，未接受").arg(Protocol::addressToText(claimed), machine.isEmpty()
                 ? MacAddress::toDisplay(mac)
                 : machine));
+}
+
+void SecurityMonitor::noteRefusedRegistrations(uint32_t address, bool addressFull)
+{
+    const QString who = Protocol::addressToText(address);
+    const QString detail = addressFull
+        ? QStringLiteral("%1 注册的机器超过每个地址 %2 台：未接受").arg(who).arg(RegistrationGate::MaxPerAddress)
+        : QStringLiteral("新机器注册过快（每秒最多 %1 台）：未接受 %2 的注册").arg(RegistrationGate::MaxPerSecond).arg(who);
+    addRow(refusal_rows, address, 0, QString(), detail);
+    emit sg_alert(AlertTitle, detail);
+}
+
+bool SecurityMonitor::admitMachineEvent(uint32_t address)
+{
+    if (address == 0)
+        return true;
+    const RepeatCounter::Hit hit = machine_events.hit(address, QDateTime::currentMSecsSinceEpoch());
+    // Not told apart (too many addresses at once): logged as usual.
+    if (hit.count <= quint64(MachineEventsPerMinute))
+        return true;
+    if (hit.count == quint64(MachineEventsPerMinute) + 1)
+        addRow(burst_rows, address, 0, QString(),
+            QStringLiteral("%1 的机器一分钟内上线、离线或注册超过 %2 次，其余只计数")
+                .arg(Protocol::addressToText(address))
+                .arg(MachineEventsPerMinute));
+    return false;
+}
+
+void SecurityMonitor::addRow(QHash<quint64, Row>& rows, quint64 key, quint64 mac, const QString& machine,
+    const QString& detail)
+{
+    bound(rows);
+    if (log)
+        rows.insert(key, { log->addCounted(EventLogStore::Security, QString(), mac, machine, detail), detail });
+    count_timer->start();
 }
 
 void SecurityMonitor::updateCounts()
@@ -116,4 +147,6 @@ void SecurityMonitor::updateCounts()
     };
     update(senders, sender_rows, QStringLiteral("条"));
     update(&takeovers, takeover_rows, QStringLiteral("次"));
+    update(&refusals, refusal_rows, QStringLiteral("次"));
+    update(&machine_events, burst_rows, QStringLiteral("次"));
 }

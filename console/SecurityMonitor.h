@@ -33,11 +33,21 @@ public:
     void setSenderCounter(RepeatCounter* senders);
     // Hit by the receive path for every refused registration.
     RepeatCounter& takeoverCounter() { return takeovers; }
+    RepeatCounter& refusalCounter() { return refusals; }
+
+    // Machines of one address coming, going and registering more often than
+    // this in a minute are logged as one counted row, so they cannot flood
+    // the log. True: log the event as usual.
+    static constexpr int MachineEventsPerMinute = 20;
+    bool admitMachineEvent(uint32_t address);
 
     // UI thread, queued from the network threads on a first sighting.
     // `kind`: AgentPortWatch::Kind.
     void noteForeignSender(uint32_t sender, int kind);
     void noteTakeover(quint64 mac, uint32_t recorded, uint32_t claimed);
+    // `addressFull`: the address holds its share of machines; else the
+    // console takes no more new machines this second.
+    void noteRefusedRegistrations(uint32_t address, bool addressFull);
 
     static quint64 pairKey(uint32_t recorded, uint32_t claimed) { return quint64(recorded) << 32 | claimed; }
 
@@ -46,20 +56,26 @@ signals:
     void sg_alert(const QString& title, const QString& text);
 
 private:
-    void updateCounts();
-    QString machineAt(uint32_t address, quint64* mac) const;
-
-    const QStudentManage& registry;
-    EventLogStore* log = nullptr;
-    RepeatCounter* senders = nullptr;
-    RepeatCounter takeovers { WindowMs, MaxPairs };
     // A row's handle and its text without the count, by key.
     struct Row
     {
         qint64 handle = 0;
         QString detail;
     };
+
+    void updateCounts();
+    void addRow(QHash<quint64, Row>& rows, quint64 key, quint64 mac, const QString& machine, const QString& detail);
+    QString machineAt(uint32_t address, quint64* mac) const;
+
+    const QStudentManage& registry;
+    EventLogStore* log = nullptr;
+    RepeatCounter* senders = nullptr;
+    RepeatCounter takeovers { WindowMs, MaxPairs };
+    RepeatCounter refusals { WindowMs, MaxPairs };
+    RepeatCounter machine_events { 60 * 1000, MaxPairs };
     QHash<quint64, Row> sender_rows;
     QHash<quint64, Row> takeover_rows;
+    QHash<quint64, Row> refusal_rows;
+    QHash<quint64, Row> burst_rows;
     QTimer* count_timer = nullptr;
 };

@@ -147,7 +147,8 @@ void QStudentManage::noteWriteFailure()
                    .arg(QDir::toNativeSeparators(connection.databaseName()), data_store.lastError());
 }
 
-CStuInfo_PTR QStudentManage::updateMachine(quint64 mac, const QString& hostname, const QString& ip, bool online)
+CStuInfo_PTR QStudentManage::updateMachine(
+    quint64 mac, const QString& hostname, const QString& ip, bool online, CStuInfo_PTR* evicted)
 {
     // A machine seen for the first time may already be a member of a stored
     // group; its record must say so before anyone else can see it.
@@ -155,16 +156,31 @@ CStuInfo_PTR QStudentManage::updateMachine(quint64 mac, const QString& hostname,
     std::lock_guard<std::mutex> lock(machine_mutex);
     auto it = machines.find(mac);
     if (it == machines.end()) {
-        if (machines.size() >= MaxMachines)
-            return nullptr;
+        if (machines.size() >= MaxMachines) {
+            if (!evicted)
+                return nullptr;
+            // Made-up MACs must not lock genuine new PCs out for good: one
+            // that nobody grouped and that has not been heard this run goes.
+            auto victim = std::find_if(machines.begin(), machines.end(), [](const CStuInfo_PTR& record) {
+                return record->group_name.isEmpty() && record->last_heard_ms.load() == 0;
+            });
+            if (victim == machines.end())
+                return nullptr;
+            *evicted = victim.value();
+            countAddress(victim.value()->ip, -1);
+            machines.erase(victim);
+        }
         auto created = std::make_shared<CStuInfo>();
         created->group_name = groupNameLocked(mac);
         it = machines.insert(mac, created);
+    } else {
+        countAddress(it.value()->ip, -1);
     }
     const CStuInfo_PTR& record = it.value();
     record->ullmac = mac;
     record->ip = ip;
     record->address.store(Protocol::addressFromText(ip));
+    countAddress(ip, 1);
     record->hostname = hostname;
     if (online)
         record->markHeard();
@@ -180,10 +196,29 @@ bool QStudentManage::renameMachine(quint64 mac, const QString& hostname, const Q
     const auto it = machines.constFind(mac);
     if (it == machines.cend())
         return false;
+    countAddress(it.value()->ip, -1);
     it.value()->hostname = hostname;
     it.value()->ip = ip;
     it.value()->address.store(Protocol::addressFromText(ip));
+    countAddress(ip, 1);
     return true;
+}
+
+void QStudentManage::countAddress(const QString& ip, int delta)
+{
+    const uint32_t address = Protocol::addressFromText(ip);
+    if (address == 0)
+        return;
+    int& count = per_address[address];
+    count += delta;
+    if (count <= 0)
+        per_address.remove(address);
+}
+
+int QStudentManage::machinesAtAddress(uint32_t address) const
+{
+    std::lock_guard<std::mutex> lock(machine_mutex);
+    return per_address.value(address);
 }
 
 CStuInfo_PTR QStudentManage::findMachine(quint64 mac) const
@@ -201,6 +236,7 @@ void QStudentManage::removeMachine(quint64 mac)
         if (it == machines.end())
             return;
         record = it.value();
+        countAddress(record->ip, -1);
         machines.erase(it);
     }
     if (record->group_name.isEmpty())
@@ -463,6 +499,7 @@ void QStudentManage::loadMachines()
         return;
     std::lock_guard<std::mutex> lock(machine_mutex);
     machines.clear();
+    per_address.clear();
     bool ok = false;
     const QMap<quint64, Machine_PTR> stored = data_store.loadMachineList(&ok);
     if (!ok) {
@@ -474,6 +511,7 @@ void QStudentManage::loadMachines()
     for (const Machine_PTR& machine : stored) {
         const CStuInfo_PTR record = machine->toStuInfo();
         record->address.store(Protocol::addressFromText(record->ip));
+        countAddress(record->ip, 1);
         machines.insert(machine->ullmac, record);
     }
 }

@@ -6,6 +6,7 @@
 #include "QDataHelper.h"
 #include "QtDoubleIntStringItem.h"
 
+#include <QHash>
 #include <QList>
 #include <QMap>
 #include <QObject>
@@ -67,8 +68,12 @@ public:
         QString group; // empty: in no group
     };
 
-    // Null when `mac` is new and MaxMachines are known already.
-    CStuInfo_PTR updateMachine(quint64 mac, const QString& hostname, const QString& ip, bool online);
+    // Null when `mac` is new and MaxMachines are known already. With
+    // `evicted`, a full registry makes room instead: the new machine takes
+    // the place of one in no group that has not been heard this run, which
+    // `evicted` receives (the caller takes it off the pages).
+    CStuInfo_PTR updateMachine(
+        quint64 mac, const QString& hostname, const QString& ip, bool online, CStuInfo_PTR* evicted = nullptr);
     // New texts of a known machine; its on-line state is the datagrams' alone.
     bool renameMachine(quint64 mac, const QString& hostname, const QString& ip);
     CStuInfo_PTR findMachine(quint64 mac) const;
@@ -79,6 +84,8 @@ public:
     QList<CStuInfo_PTR> machinesByMac(const QList<quint64>& macs) const;
 
     int machineCount() const;
+    // Known machines whose address is `address` (network order).
+    int machinesAtAddress(uint32_t address) const;
     // The on-line ones among the `count` machines that follow `cursor` in
     // MAC order, wrapping round at the end; `cursor` moves past them.
     QList<JoinTarget> onlineMachinesAfter(quint64& cursor, int count) const;
@@ -116,6 +123,8 @@ private:
     bool saveMachines();
     bool saveGroups();
     void closeDatabase();
+    // Caller holds machine_mutex.
+    void countAddress(const QString& ip, int delta);
     // Records the outcome of a write; false keeps the reason in db_error.
     bool noteWrite(bool written);
     void noteWriteFailure();
@@ -131,6 +140,8 @@ private:
     uint64_t ticks_asked = 0; // under wake_mutex
     uint64_t ticks_done = 0;
     QMap<quint64, CStuInfo_PTR> machines;
+    // How many machines each address holds (under machine_mutex).
+    QHash<uint32_t, int> per_address;
     QMap<QString, CStudentGroup_PTR> groups;
     mutable std::mutex machine_mutex;
     mutable std::mutex group_mutex;

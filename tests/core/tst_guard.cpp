@@ -9,11 +9,14 @@
 #include "MessageBox.h"
 #include "Protocol.h"
 #include "QStudentManage.h"
+#include "RegistrationGate.h"
 #include "RepeatCounter.h"
+#include "ResendThrottle.h"
 #include "RokResources.h"
 #include "RokVtxAdmin.h"
 
 #include <QNetworkDatagram>
+#include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QUdpSocket>
@@ -78,10 +81,12 @@ class TestGuard : public QObject
 private slots:
     void identity();
     void repeatCounter();
+    void limits();
     void joinsRepeatedAndSpread();
     void watchTellsForeignFromOwn();
     void consoleKeepsMachinesToTheirOwnAddress();
     void consoleAnswersAnotherConsole();
+    void savesCannotBePutOff();
 };
 
 void TestGuard::identity()
@@ -117,6 +122,31 @@ void TestGuard::repeatCounter()
     QVERIFY(counter.hit(1, 1000).first); // a new window, a new row
     QVERIFY(!counter.hit(3, 1000).first);
     QVERIFY(counter.hit(3, 1010).first);
+}
+
+void TestGuard::limits()
+{
+    // New machines: a share per address, and so many a second in all.
+    RegistrationGate gate;
+    using V = RegistrationGate::Verdict;
+    QCOMPARE(gate.admit(RegistrationGate::MaxPerAddress, 0), V::AddressFull);
+    for (int i = 0; i < RegistrationGate::MaxPerSecond; ++i)
+        QCOMPARE(gate.admit(RegistrationGate::MaxPerAddress - 1, 999), V::Admitted);
+    QCOMPARE(gate.admit(0, 999), V::TooFast);
+    QCOMPARE(gate.admit(0, 1000), V::Admitted);
+
+    // One policy resend per interval; what was asked meanwhile is owed once.
+    const auto start = ResendThrottle::Clock::now();
+    ResendThrottle throttle(300ms);
+    QVERIFY(throttle.request(start));
+    QVERIFY(!throttle.takeOwed(start + 1s));
+    QVERIFY(throttle.request(start + 1s));
+    QVERIFY(!throttle.request(start + 1s + 10ms));
+    QVERIFY(!throttle.request(start + 1s + 20ms));
+    QVERIFY(!throttle.takeOwed(start + 1s + 299ms));
+    QVERIFY(throttle.takeOwed(start + 1s + 300ms));
+    QVERIFY(!throttle.takeOwed(start + 2s));
+    QVERIFY(!throttle.request(start + 1s + 400ms)); // within 300 ms of the owed one
 }
 
 void TestGuard::joinsRepeatedAndSpread()
@@ -290,6 +320,36 @@ void TestGuard::consoleAnswersAnotherConsole()
     QTRY_COMPARE(securityRows(*window.eventLog()),
         QStringList { QStringLiteral("发现其他教师端：127.0.0.99，首条为锁定状态（共 3 条）") });
     QCOMPARE(alerts.size(), 1);
+}
+
+void TestGuard::savesCannotBePutOff()
+{
+    QTemporaryDir dir;
+    RokVtxAdmin window(dir.path());
+    QVERIFY(window.studentManage().addGroup(QStringLiteral("一号机房"), 1));
+    window.scheduleDatabaseSave();
+    window.scheduleConfigSave();
+    // A machine renaming itself twice a second asks for saves for ever.
+    QTimer renames;
+    connect(&renames, &QTimer::timeout, &window, [&window] {
+        window.scheduleDatabaseSave();
+        window.scheduleConfigSave();
+    });
+    renames.start(300);
+    const auto storedGroups = [&dir] {
+        int count = -1;
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("reader"));
+            db.setDatabaseName(dir.filePath(QStringLiteral("data.sqlite3")));
+            QSqlQuery query(db);
+            if (db.open() && query.exec(QStringLiteral("SELECT count(*) FROM tb_groups;")) && query.next())
+                count = query.value(0).toInt();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("reader"));
+        return count;
+    };
+    QTRY_COMPARE(storedGroups(), 1);
+    QTRY_VERIFY(QFile::exists(window.configPath()));
 }
 
 QTEST_MAIN(TestGuard)

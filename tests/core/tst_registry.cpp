@@ -4,6 +4,7 @@
 #include "../storage/TestConnection.h"
 #include "MessageBox.h"
 #include "Protocol.h"
+#include "QStudentGroupWidget.h"
 #include "QStudentManage.h"
 #include "RokResources.h"
 #include "RokVtxAdmin.h"
@@ -235,12 +236,26 @@ void TestRegistry::consoleKeepsAnsweringWhenFull()
         return reregistered;
     };
     const quint64 last = 0x0000CC0000000001ULL;
-    const quint64 refused = 0x0000CC0000000002ULL;
+    const quint64 fresh = 0x0000CC0000000002ULL;
+    const quint64 refused = 0x0000CC0000000003ULL;
 
     send(Protocol::buildRegister(last, QStringLiteral("LAST")));
     QTRY_VERIFY(window.studentManage().findMachine(last));
-    // Beyond the bound a registration creates nothing (the heartbeat after it
-    // is answered, so it was handled), and the console goes on answering.
+    // Full: a new PC takes the place of a machine in no group that has not
+    // been heard this run, and that one leaves the pages.
+    window.allPage()->addMachine(window.studentManage().findMachine(Base));
+    QVERIFY(window.allPage()->rowOfMachine(Base) >= 0);
+    QUdpSocket other;
+    QVERIFY(other.bind(QHostAddress(QStringLiteral("127.0.0.4")), 0));
+    other.writeDatagram(Protocol::buildRegister(fresh, QStringLiteral("FRESH")), console, Protocol::ConsolePort);
+    QTRY_VERIFY(window.studentManage().findMachine(fresh));
+    QVERIFY(!window.studentManage().findMachine(Base));
+    QTRY_VERIFY(window.allPage()->rowOfMachine(Base) < 0);
+    // With every machine heard, a registration creates nothing (the
+    // heartbeat after it is answered, so it was handled), and the console
+    // goes on answering.
+    for (const CStuInfo_PTR& machine : window.studentManage().allMachines())
+        machine->markHeard();
     send(Protocol::buildRegister(refused, QStringLiteral("REFUSED")));
     send(Protocol::buildHeartbeat(refused));
     QTRY_VERIFY(heardReregister());
