@@ -14,6 +14,7 @@
 #include "ResendThrottle.h"
 #include "RokResources.h"
 #include "RokVtxAdmin.h"
+#include "SecurityMonitor.h"
 
 #include <QNetworkDatagram>
 #include <QSqlDatabase>
@@ -86,7 +87,7 @@ private slots:
     void watchTellsForeignFromOwn();
     void consoleKeepsMachinesToTheirOwnAddress();
     void consoleAnswersAnotherConsole();
-    void savesCannotBePutOff();
+    void savesAndLogCannotBeFlooded();
 };
 
 void TestGuard::identity()
@@ -322,7 +323,7 @@ void TestGuard::consoleAnswersAnotherConsole()
     QCOMPARE(alerts.size(), 1);
 }
 
-void TestGuard::savesCannotBePutOff()
+void TestGuard::savesAndLogCannotBeFlooded()
 {
     QTemporaryDir dir;
     RokVtxAdmin window(dir.path());
@@ -350,6 +351,22 @@ void TestGuard::savesCannotBePutOff()
     };
     QTRY_COMPARE(storedGroups(), 1);
     QTRY_VERIFY(QFile::exists(window.configPath()));
+    renames.stop();
+
+    // Machines of one address going off line in a burst: twenty rows, then
+    // one counted row for the rest.
+    QList<CStuInfo_PTR> lost;
+    for (int i = 0; i < 25; ++i)
+        lost << window.studentManage().updateMachine(0xBB00 + quint64(i), QString(), QStringLiteral("127.0.0.3"), false);
+    window.onMachinesChanged(lost);
+    EventLogStore& log = *window.eventLog();
+    QTRY_COMPARE(securityRows(log),
+        QStringList { QStringLiteral("127.0.0.3 的机器一分钟内上线、离线或注册超过 20 次，其余只计数（共 25 次）") });
+    QSqlQuery offline = log.select(QString(), EventLogStore::Offline, true);
+    int rows = 0;
+    while (offline.next())
+        ++rows;
+    QCOMPARE(rows, SecurityMonitor::MachineEventsPerMinute);
 }
 
 QTEST_MAIN(TestGuard)
