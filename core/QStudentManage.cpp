@@ -1,4 +1,5 @@
 #include "QStudentManage.h"
+#include "HostName.h"
 #include "Machine.h"
 
 #include <QDir>
@@ -440,8 +441,12 @@ void QStudentManage::loadMachines()
                        .arg(QDir::toNativeSeparators(connection.databaseName()), data_store.lastError());
         return;
     }
-    for (const Machine_PTR& machine : stored)
+    for (const Machine_PTR& machine : stored) {
+        // A name stored before names were cleaned is mended here; the next
+        // save writes the mended name.
+        machine->hostname = HostName::clean(machine->hostname);
         machines.insert(machine->ullmac, machine->toStuInfo());
+    }
 }
 
 void QStudentManage::loadGroups()
