@@ -8,6 +8,7 @@
 #include "FileDialog.h"
 #include "GroupSettingsFile.h"
 #include "MacAddress.h"
+#include "MachineListCsv.h"
 #include "QAppWatcherWidget.h"
 #include "QtRokTableView.h"
 #include "UdpServer.h"
@@ -292,6 +293,8 @@ private slots:
     void stateToolTipTellsLastHeard();
     void trayMessagePerBurstWhileHidden();
     void exportWritesCsv();
+    void csvCellsComeBackAsExported_data();
+    void csvCellsComeBackAsExported();
     void exportFailureIsReported();
     void importGivesExportedGroupsBack();
     void importRefusesBadRowsAndAsksOnce_data();
@@ -1460,6 +1463,40 @@ void TestWindow::exportWritesCsv()
     FileDialog::setNextSaveFileName(QString());
     action(window, "action_file_export")->trigger();
     QVERIFY(!QFile::exists(path));
+}
+
+void TestWindow::csvCellsComeBackAsExported_data()
+{
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<QByteArray>("cell");
+    QTest::addColumn<QString>("imported"); // the import trims names
+
+    QTest::newRow("tab before a formula") << QStringLiteral("\t=1") << QByteArray("'\t=1") << QStringLiteral("=1");
+    QTest::newRow("carriage return before a formula")
+        << QStringLiteral("\r=1") << QByteArray("\"'\r=1\"") << QStringLiteral("=1");
+    QTest::newRow("own quote before a formula")
+        << QStringLiteral("'=1") << QByteArray("''=1") << QStringLiteral("'=1");
+}
+
+void TestWindow::csvCellsComeBackAsExported()
+{
+    QFETCH(QString, host);
+    QFETCH(QByteArray, cell);
+    QFETCH(QString, imported);
+    auto machine = std::make_shared<CStuInfo>();
+    machine->ullmac = R1a;
+    machine->hostname = host;
+    machine->ip = QStringLiteral("10.0.1.1");
+    const QByteArray csv = MachineListCsv::encode({ machine });
+    QCOMPARE(csv,
+        QByteArray("\xEF\xBB\xBF"
+                   "机器名,IP地址,MAC地址,分组,状态\r\n")
+            + cell + ",10.0.1.1,01:01:00:00:00:0A,,断开\r\n");
+    QStringList refused;
+    const QList<MachineListCsv::Entry> entries = MachineListCsv::decode(csv, &refused);
+    QCOMPARE(refused, QStringList());
+    QCOMPARE(entries.size(), 1);
+    QCOMPARE(entries.first().hostname, imported);
 }
 
 void TestWindow::exportFailureIsReported()
