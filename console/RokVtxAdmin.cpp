@@ -11,6 +11,7 @@
 #include "MachineListCsv.h"
 #include "MessageBox.h"
 #include "MetaTypes.h"
+#include "PolicyRules.h"
 #include "Protocol.h"
 #include "QAppWatcherWidget.h"
 #include "QStudentGroupWidget.h"
@@ -763,6 +764,14 @@ StringItemList RokVtxAdmin::loadCatalog()
     StringItemList items;
     for (int type = 1; type <= 3; ++type)
         items << registry.store().loadStringItems(type);
+    // Stored lists the agents would reject are mended before any group sends them.
+    const QStringList repairs = PolicyRules::repair(items);
+    if (!repairs.isEmpty() && !catalog_repairs_told) {
+        catalog_repairs_told = true;
+        MessageBox::warning(this, QStringLiteral("策略列表"),
+            QStringLiteral("数据库中的策略列表有以下问题，已在载入时处理：\n") + PolicyRules::listed(repairs),
+            QMessageBox::Ok);
+    }
     return items;
 }
 
