@@ -260,8 +260,9 @@ void RokVtxAdmin::openEndpoint()
     }
     udp_server.setBroadcast(true);
     udp_server.onMessage = [this](const SocketChannelPtr& channel, const UdpBuffer& buf) { onUdpMessage(channel, buf); };
-    udp_server.setTimer(std::chrono::milliseconds(JoinRepeater::SliceMs),
-        [this] { join_repeater->tick(std::chrono::steady_clock::now()); });
+    if (qEnvironmentVariableIsEmpty("ROK_BENCH_NO_JOIN_REPEAT")) // benchmarks weigh the repeated joins' cost
+        udp_server.setTimer(std::chrono::milliseconds(JoinRepeater::SliceMs),
+            [this] { join_repeater->tick(std::chrono::steady_clock::now()); });
     onTabChanged(0);
     udp_server.start();
     openAgentPortWatch();
