@@ -23,5 +23,10 @@ struct BenchOptions
     // The student run: seconds of each attack, foreign lock words a second.
     int attackSeconds = 30;
     int studentRate = 10;
+    // The flood run: its attack (registrations or policy), and for the
+    // policy reports their rate a second and their seconds.
+    QString floodAttack;
+    int floodRate = 10000;
+    int floodSeconds = 5;
     QString dataDir; // the "open" step of start/stop
 };

@@ -55,7 +55,8 @@ QString laterLoads(const QDir& dir)
 {
     QString text;
     for (const QString& name : { QStringLiteral("student"), QStringLiteral("scale-large"),
-             QStringLiteral("scale-large-norepeat") }) {
+             QStringLiteral("scale-large-norepeat"), QStringLiteral("flood-registrations"),
+             QStringLiteral("flood-policy") }) {
         const QJsonObject result = readJson(dir.filePath(name + QStringLiteral(".json")));
         if (!result.isEmpty())
             text += QStringLiteral(", %1 %2").arg(name, result.value(QStringLiteral("loadavg")).toString());
@@ -310,10 +311,90 @@ QString BenchReport::markdown(const QString& resultDir)
             QStringLiteral("%1 false \"断开\"").arg(largeFalse), largeFalse == 0);
     }
 
+    // A student PC flooding the console: made-up registrations from one
+    // address, then old-policy reports from a known machine's own address.
+    const auto load = [](const QJsonObject& run) {
+        return run.value(QStringLiteral("loadavg")).toString().section(QLatin1Char(' '), 0, 0);
+    };
+    const QJsonObject registrations = readJson(dir.filePath(QStringLiteral("flood-registrations.json")));
+    if (!registrations.isEmpty()) {
+        const QString flood = QStringLiteral("%1 registrations from one address in %2 s")
+                                  .arg(registrations.value(QStringLiteral("flood_sent")).toInt())
+                                  .arg(num(registrations.value(QStringLiteral("flood_send_s")).toDouble(), 2));
+        const QJsonObject floodStall = registrations.value(QStringLiteral("stall")).toObject();
+        const double floodMax = floodStall.value(QStringLiteral("max_ms")).toDouble();
+        row(QStringLiteral("8a"), QStringLiteral("%1: UI stall during it and 5 s after, max ≤ 50 ms").arg(flood),
+            QStringLiteral("p99 %1 ms, max %2 ms (%3 of %4 probe ticks over 50 ms; load %5)%6")
+                .arg(num(floodStall.value(QStringLiteral("p99_ms")).toDouble(), 2), num(floodMax, 1))
+                .arg(floodStall.value(QStringLiteral("over_50ms")).toInt())
+                .arg(floodStall.value(QStringLiteral("count")).toInt())
+                .arg(load(registrations), error(registrations)),
+            floodStall.contains(QStringLiteral("max_ms")) && floodMax <= 50);
+        const int fromFlood = registrations.value(QStringLiteral("machines_from_flood_address")).toInt(-1);
+        row(QStringLiteral("8b"), QStringLiteral("%1: machines registered from it ≤ 4").arg(flood),
+            QStringLiteral("%1; \"未分组\" %2 rows, %3 machines in all; event log %4 rows (%5 security, %6 "
+                           "registrations); %7 datagrams dropped by the kernel (load %8)")
+                .arg(fromFlood)
+                .arg(registrations.value(QStringLiteral("rows_ungrouped")).toInt())
+                .arg(registrations.value(QStringLiteral("machines")).toInt())
+                .arg(registrations.value(QStringLiteral("event_log_rows")).toInt())
+                .arg(registrations.value(QStringLiteral("event_log_security_rows")).toInt())
+                .arg(registrations.value(QStringLiteral("event_log_registered_rows")).toInt())
+                .arg(registrations.value(QStringLiteral("udp_receive_buffer_drops")).toInt())
+                .arg(load(registrations)),
+            fromFlood >= 0 && fromFlood <= 4);
+        const double join = registrations.value(QStringLiteral("genuine_join_ms")).toDouble(-1);
+        row(QStringLiteral("8c"),
+            QStringLiteral("right after it, a genuine new PC from another address holds its join ≤ 1 s"),
+            QStringLiteral("%1 (%2 registrations sent); shown in \"全部\" after %3 ms (load %4)")
+                .arg(join >= 0 ? QStringLiteral("%1 ms").arg(num(join, 1)) : QStringLiteral("never"))
+                .arg(registrations.value(QStringLiteral("genuine_attempts")).toInt())
+                .arg(num(registrations.value(QStringLiteral("genuine_shown_ms")).toDouble(), 0), load(registrations)),
+            join >= 0 && join <= 1000);
+        md += QStringLiteral("| 8d | %1: memory and the database | resident %2 MB after (%3 MB before, peak %4 MB); "
+                             "database %5 KB after the next save (%6 ms) | — |\n")
+                  .arg(flood, num(registrations.value(QStringLiteral("rss_after_mb")).toDouble()),
+                      num(registrations.value(QStringLiteral("rss_before_mb")).toDouble()),
+                      num(registrations.value(QStringLiteral("rss_peak_mb")).toDouble()),
+                      num(registrations.value(QStringLiteral("database_bytes")).toDouble() / 1024.0, 0),
+                      num(registrations.value(QStringLiteral("save_ms")).toDouble(), 0));
+    }
+    const QJsonObject policy = readJson(dir.filePath(QStringLiteral("flood-policy.json")));
+    if (!policy.isEmpty()) {
+        const QString reports = QStringLiteral("a known machine reports policy version 0 %1/s for %2 s from its own address")
+                                    .arg(policy.value(QStringLiteral("rate")).toInt())
+                                    .arg(policy.value(QStringLiteral("attack_s")).toInt());
+        const double perReport = policy.value(QStringLiteral("per_report_net")).toDouble();
+        row(QStringLiteral("9a"), QStringLiteral("%1: policy multicasts to its group per report ≤ 0.01").arg(reports),
+            QStringLiteral("%1 net, %2 raw: %3 policies in %4 s against %5 of the 600 ms repetition, for %6 reports "
+                           "(%7 dropped by the kernel); out %8 MB/s for %9 MB/s in; %10 re-register answers (load %11)%12")
+                .arg(num(perReport, 5), num(policy.value(QStringLiteral("per_report_raw")).toDouble(), 5))
+                .arg(policy.value(QStringLiteral("policies_raw")).toInt())
+                .arg(num(policy.value(QStringLiteral("window_s")).toDouble(), 2),
+                    num(policy.value(QStringLiteral("policies_periodic_expected")).toDouble(), 1))
+                .arg(policy.value(QStringLiteral("reports_sent")).toInt())
+                .arg(policy.value(QStringLiteral("udp_receive_buffer_drops")).toInt())
+                .arg(num(policy.value(QStringLiteral("out_mb_per_s")).toDouble(), 3),
+                    num(policy.value(QStringLiteral("in_mb_per_s")).toDouble(), 2))
+                .arg(policy.value(QStringLiteral("answers_reregister")).toInt())
+                .arg(load(policy), error(policy)),
+            policy.value(QStringLiteral("registered")).toBool() && policy.value(QStringLiteral("reports_sent")).toInt() > 0
+                && perReport <= 0.01);
+        const QJsonObject policyStall = policy.value(QStringLiteral("stall")).toObject();
+        md += QStringLiteral("| 9b | %1: console CPU | %2 % of one core (whole process %3 %, the harness's sender and "
+                             "capture %4 %); UI stall p99 %5 ms, max %6 ms (load %7) | — |\n")
+                  .arg(reports, num(policy.value(QStringLiteral("cpu_console_percent")).toDouble(), 1),
+                      num(policy.value(QStringLiteral("cpu_process_percent")).toDouble(), 1),
+                      num(policy.value(QStringLiteral("cpu_harness_threads_percent")).toDouble(), 1),
+                      num(policyStall.value(QStringLiteral("p99_ms")).toDouble(), 2),
+                      num(policyStall.value(QStringLiteral("max_ms")).toDouble(), 1), load(policy));
+    }
+
     md += QStringLiteral("\nRaw results: the JSON lines below, one per benchmark.\n\n```\n");
     for (const QString& name : { QStringLiteral("receive"), QStringLiteral("scale"), QStringLiteral("startstop"),
              QStringLiteral("command"), QStringLiteral("seatplan"), QStringLiteral("student"),
-             QStringLiteral("scale-large"), QStringLiteral("scale-large-norepeat") })
+             QStringLiteral("scale-large"), QStringLiteral("scale-large-norepeat"),
+             QStringLiteral("flood-registrations"), QStringLiteral("flood-policy") })
         md += readText(dir.filePath(name + QStringLiteral(".json"))).trimmed() + QLatin1Char('\n');
     md += QStringLiteral("```\n");
     return md;

@@ -5,6 +5,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -89,8 +90,20 @@ std::vector<GroupCapture::LockSeen> GroupCapture::seenSince(int64_t realtimeNs) 
     return since;
 }
 
+std::vector<GroupCapture::PolicySeen> GroupCapture::policiesSince(int64_t realtimeNs) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<PolicySeen> since;
+    for (const PolicySeen& seen : policies_)
+        if (seen.atRealtimeNs >= realtimeNs)
+            since.push_back(seen);
+    return since;
+}
+
 void GroupCapture::run()
 {
+    tid_ = int(::syscall(SYS_gettid));
+    // A policy datagram may be large (a long catalog); only its head counts.
     char buffer[2048];
     alignas(cmsghdr) char control[256];
     while (running_.load()) {
@@ -100,15 +113,15 @@ void GroupCapture::run()
         message.msg_iovlen = 1;
         message.msg_control = control;
         message.msg_controllen = sizeof control;
-        const ssize_t size = ::recvmsg(fd_, &message, 0);
-        if (size != 8)
+        const ssize_t size = ::recvmsg(fd_, &message, MSG_TRUNC);
+        if (size < 8)
             continue;
-        uint32_t id = 0;
-        id = Protocol::readU32(buffer);
-        if (id != Protocol::MSG_ADMIN_LOCK_STATE)
+        const uint32_t id = Protocol::readU32(buffer);
+        const bool policy = id == Protocol::MSG_ADMIN_POLICY;
+        if (!policy && (size != 8 || id != Protocol::MSG_ADMIN_LOCK_STATE))
             continue;
         LockSeen seen;
-        seen.word = Protocol::readU32(buffer + 4);
+        seen.word = policy ? 0 : Protocol::readU32(buffer + 4);
         for (cmsghdr* header = CMSG_FIRSTHDR(&message); header; header = CMSG_NXTHDR(&message, header)) {
             if (header->cmsg_level == IPPROTO_IP && header->cmsg_type == IP_PKTINFO) {
                 in_pktinfo info {};
@@ -121,6 +134,9 @@ void GroupCapture::run()
             }
         }
         std::lock_guard<std::mutex> lock(mutex_);
-        seen_.push_back(seen);
+        if (policy)
+            policies_.push_back({ seen.group, int(size), seen.atRealtimeNs });
+        else
+            seen_.push_back(seen);
     }
 }

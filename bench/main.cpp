@@ -1,6 +1,7 @@
 #include "BenchOptions.h"
 #include "BenchReport.h"
 #include "CommandBenchmark.h"
+#include "FloodBenchmark.h"
 #include "LabSeed.h"
 #include "ReceiveBenchmark.h"
 #include "ScaleBenchmark.h"
@@ -43,12 +44,13 @@ int main(int argc, char* argv[])
         "Each run prints one JSON object on standard output."));
     parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("benchmark"),
-        QStringLiteral("receive | scale | startstop | command | seatplan | student; seed DIR and open DIR to profile a start by "
+        QStringLiteral("receive | scale | startstop | command | seatplan | student | flood; seed DIR and open DIR to profile a start by "
                        "hand; report DIR to turn a directory of results into Markdown."));
     const QCommandLineOption agents(QStringLiteral("agents"), QStringLiteral("Simulated agents (5000)."), QStringLiteral("N"));
     const QCommandLineOption groups(QStringLiteral("groups"), QStringLiteral("Stored groups (50)."), QStringLiteral("N"));
     const QCommandLineOption window(
-        QStringLiteral("window"), QStringLiteral("Steady window of the scale run, seconds (180)."), QStringLiteral("S"));
+        QStringLiteral("window"), QStringLiteral("Steady window of the scale run, seconds (180); the policy flood's seconds (5)."),
+        QStringLiteral("S"));
     const QCommandLineOption repeats(
         QStringLiteral("repeats"), QStringLiteral("Starts and stops to time (5)."), QStringLiteral("N"));
     const QCommandLineOption commands(
@@ -60,9 +62,11 @@ int main(int argc, char* argv[])
     const QCommandLineOption silent(
         QStringLiteral("silent"), QStringLiteral("Agents that fall silent together (500)."), QStringLiteral("N"));
     const QCommandLineOption attack(QStringLiteral("attack"),
-        QStringLiteral("Seconds of each attack of the student run (30)."), QStringLiteral("S"));
+        QStringLiteral("Seconds of each attack of the student run (30); the flood run's attack, registrations or policy."),
+        QStringLiteral("S|NAME"));
     const QCommandLineOption rate(QStringLiteral("rate"),
-        QStringLiteral("Foreign lock words a second in the student run (10)."), QStringLiteral("N"));
+        QStringLiteral("Foreign lock words a second in the student run (10); policy reports a second in the flood run (10000)."),
+        QStringLiteral("N"));
     parser.addOptions({ agents, groups, window, silent, repeats, commands, idle, catalog, attack, rate });
     parser.process(app);
 
@@ -82,12 +86,23 @@ int main(int argc, char* argv[])
     options.commandUnderLoad = !parser.isSet(idle);
     if (parser.isSet(repeats))
         options.repeats = parser.value(repeats).toInt();
-    if (parser.isSet(attack))
-        options.attackSeconds = parser.value(attack).toInt();
-    if (parser.isSet(rate))
-        options.studentRate = parser.value(rate).toInt();
-
     const QString benchmark = parser.positionalArguments().value(0);
+    const bool flood = benchmark == QLatin1String("flood");
+    if (parser.isSet(attack)) {
+        if (flood)
+            options.floodAttack = parser.value(attack);
+        else
+            options.attackSeconds = parser.value(attack).toInt();
+    }
+    if (parser.isSet(rate))
+        (flood ? options.floodRate : options.studentRate) = parser.value(rate).toInt();
+    if (flood && parser.isSet(window))
+        options.floodSeconds = parser.value(window).toInt();
+    // The policy flood plays a small school: a few rooms of 100.
+    if (flood && !parser.isSet(agents))
+        options.agents = 300;
+    if (flood && !parser.isSet(groups))
+        options.groups = 3;
     // The student run plays one room.
     if (benchmark == QLatin1String("student") && !parser.isSet(agents))
         options.agents = 200;
@@ -111,6 +126,8 @@ int main(int argc, char* argv[])
         result = SeatPlanBenchmark::run(options);
     } else if (benchmark == QLatin1String("student")) {
         result = StudentBenchmark::run(options);
+    } else if (flood) {
+        result = FloodBenchmark::run(options);
     } else if (benchmark == QLatin1String("startstop")) {
         result = StartStopBenchmark::run(options);
     } else if (benchmark == QLatin1String("seed")) {
