@@ -16,6 +16,7 @@
 #include "QStudentGroupWidget.h"
 #include "QtRokTableView.h"
 #include "MachineIdentity.h"
+#include "PageDirectory.h"
 #include "SeatPlans.h"
 #include "SecurityMonitor.h"
 #include "TimedLockController.h"
@@ -51,7 +52,6 @@
 
 namespace {
 
-constexpr int UngroupedOrder = 999;
 // Teachers' changes reach the disk within this time; bursts (a room
 // registering at once) cost one write.
 constexpr int DatabaseSaveDelayMs = 1000;
@@ -198,6 +198,7 @@ void RokVtxAdmin::initialise(const QString& dataDir)
     connect(seat_plans, &SeatPlans::sg_tiles_dropped, this, &RokVtxAdmin::dropTilesOnTab);
 
     tab_widget = new QTabWidget(this);
+    page_directory = std::make_unique<PageDirectory>(tab_widget);
     auto* layout = new QVBoxLayout(ui->centralWidget);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(tab_widget);
@@ -218,7 +219,7 @@ void RokVtxAdmin::initialise(const QString& dataDir)
         page->setMachines(machines);
     }
 
-    ungrouped_page = createGroupPage(QStringLiteral("未分组"), false, UngroupedOrder);
+    ungrouped_page = createGroupPage(QStringLiteral("未分组"), false, QStudentGroupWidget::UngroupedOrder);
     ungrouped_page->setMachines(registry.ungroupedMachines().values());
 
     const StringItemList catalog = loadCatalog();
@@ -285,16 +286,14 @@ void RokVtxAdmin::openAgentPortWatch()
 
 void RokVtxAdmin::resendPageState(uint32_t group)
 {
-    // Under the directory lock the page cannot be destroyed meanwhile.
-    std::lock_guard<std::mutex> lock(directory_mutex);
-    for (const PageEntry& entry : page_directory) {
-        if (entry.page == all_page || entry.page->group_addr.load() != group)
-            continue;
-        for (const QByteArray& datagram : { entry.page->lockDatagramCopy(), entry.page->policyDatagramCopy() })
-            if (!datagram.isEmpty())
-                udp_server.sendto(datagram.constData(), datagram.size(), group, Protocol::AgentPort);
+    // Under the directory's lock the page cannot be destroyed meanwhile.
+    const PageDirectory::Guarded directory = page_directory->guarded();
+    QStudentGroupWidget* page = directory.pageWithAddress(group);
+    if (!page)
         return;
-    }
+    for (const QByteArray& datagram : { page->lockDatagramCopy(), page->policyDatagramCopy() })
+        if (!datagram.isEmpty())
+            udp_server.sendto(datagram.constData(), datagram.size(), group, Protocol::AgentPort);
 }
 
 void RokVtxAdmin::shutdown()
@@ -374,7 +373,7 @@ QStudentGroupWidget* RokVtxAdmin::createGroupPage(const QString& name, bool isAl
     page->setShowAll(isAll);
     page->setOnlineOnly(online_only);
     page->page_order = position;
-    if (position > tab_widget->count() && position != UngroupedOrder)
+    if (position > tab_widget->count() && position != QStudentGroupWidget::UngroupedOrder)
         position = tab_widget->count() - 1;
     connect(page, &QStudentGroupWidget::sg_customContextMenuRequested, this, &RokVtxAdmin::showMachineContextMenu);
     seat_plans->attach(page);
@@ -382,7 +381,7 @@ QStudentGroupWidget* RokVtxAdmin::createGroupPage(const QString& name, bool isAl
         // "全部" shows each machine with the lock of its own group.
         page->seatPlan()->setLockSource([this](quint64 mac) {
             const QString group = registry.groupNameOfMachine(mac);
-            QStudentGroupWidget* owner = group.isEmpty() ? ungroupedPageFromTabs() : groupPageNamed(group);
+            QStudentGroupWidget* owner = group.isEmpty() ? page_directory->ungrouped() : page_directory->groupPage(group);
             return owner ? owner->lock_state->lock_type : 0;
         });
     }
@@ -417,54 +416,14 @@ void RokVtxAdmin::connectPageSignals(QStudentGroupWidget* page)
 
 QStudentGroupWidget* RokVtxAdmin::pageAt(int index) const
 {
-    return qobject_cast<QStudentGroupWidget*>(tab_widget->widget(index));
+    return page_directory->pageAt(index);
 }
 
 void RokVtxAdmin::rebuildPageDirectory()
 {
-    std::vector<PageEntry> entries;
-    for (int i = 0; i < tab_widget->count(); ++i) {
-        QStudentGroupWidget* page = pageAt(i);
-        if (page)
-            entries.push_back({tab_widget->tabText(i), page, page->page_order});
-    }
-    QHash<QString, uint32_t> groupAddresses;
-    QSet<uint32_t> groups;
-    uint32_t ungroupedAddress = 0;
-    for (const PageEntry& entry : entries) {
-        const uint32_t address = entry.page->group_addr.load();
-        if (address == 0)
-            continue;
-        groups.insert(address);
-        if (entry.order == UngroupedOrder)
-            ungroupedAddress = address;
-        else
-            groupAddresses.insert(entry.title, address);
-    }
-    join_repeater->setGroupAddresses(groupAddresses, ungroupedAddress);
-    port_watch.setGroups(groups);
-    std::lock_guard<std::mutex> lock(directory_mutex);
-    page_directory.swap(entries);
-}
-
-QStudentGroupWidget* RokVtxAdmin::groupPageNamed(const QString& name) const
-{
-    for (int i = 1; i < tab_widget->count(); ++i) {
-        QStudentGroupWidget* page = pageAt(i);
-        if (page && page->page_order != UngroupedOrder && tab_widget->tabText(i) == name)
-            return page;
-    }
-    return nullptr;
-}
-
-QStudentGroupWidget* RokVtxAdmin::ungroupedPageFromTabs() const
-{
-    for (int i = 1; i < tab_widget->count(); ++i) {
-        QStudentGroupWidget* page = pageAt(i);
-        if (page && page->page_order == UngroupedOrder)
-            return page;
-    }
-    return nullptr;
+    const PageDirectory::Addresses addresses = page_directory->publish();
+    join_repeater->setGroupAddresses(addresses.groups, addresses.ungrouped);
+    port_watch.setGroups(addresses.all);
 }
 
 // ---------------------------------------------------------------------------
@@ -582,10 +541,8 @@ void RokVtxAdmin::onTabChanged(int index)
     // Only the page in view repaints its rows; the others would spend the UI
     // thread on tables nobody sees. The newly shown page is brought up to
     // date at once rather than at its next tick.
-    for (int i = 0; i < tab_widget->count(); ++i) {
-        if (QStudentGroupWidget* page = pageAt(i))
-            page->refresh_enabled = (i == index);
-    }
+    for (QStudentGroupWidget* page : page_directory->pages())
+        page->refresh_enabled = (page == pageAt(index));
     if (QStudentGroupWidget* page = pageAt(index))
         page->refreshAllRows();
     refreshCommandStates(index);
@@ -627,7 +584,7 @@ void RokVtxAdmin::showMachineContextMenu(const QPoint& pos)
         selected_mac = 0;
         return;
     }
-    selected_mac = page->machine_table->getCellUserData(index.row(), 0, 5).toULongLong();
+    selected_mac = page->machine_table->getCellUserData(index.row(), 0, QStudentGroupWidget::MacRole).toULongLong();
     if (selected_mac == 0)
         return;
     execMachineMenu(page);
@@ -646,7 +603,7 @@ void RokVtxAdmin::showTileContextMenu(QStudentGroupWidget* page, quint64 mac)
 
 void RokVtxAdmin::execMachineMenu(QStudentGroupWidget* page)
 {
-    const bool groupless = current_tab == 0 || page->page_order == UngroupedOrder;
+    const bool groupless = current_tab == 0 || page->page_order == QStudentGroupWidget::UngroupedOrder;
     action_ctx_remove_from_group->setEnabled(!groupless);
     action_ctx_add_to_group->setEnabled(groupless);
     action_ctx_delete_machine->setEnabled(true);
@@ -673,7 +630,7 @@ void RokVtxAdmin::dropTilesOnTab(const QList<quint64>& macs, const QPoint& globa
     // "全部" is no group; the page the tiles came from is theirs already.
     if (index <= 0 || !page || index == current_tab)
         return;
-    const QString target = page->page_order == UngroupedOrder ? QString() : tab_widget->tabText(index);
+    const QString target = page->page_order == QStudentGroupWidget::UngroupedOrder ? QString() : page_directory->nameAt(index);
     for (const quint64 mac : macs)
         moveMachineTo(mac, target);
 }
@@ -746,11 +703,9 @@ void RokVtxAdmin::onMachinesChanged(const QList<CStuInfo_PTR>& machines)
             continue;
         machine->markDead();
         noteOffline(machine);
-        all_page->updateMachineRow(machine, 0x04);
-        QStudentGroupWidget* page =
-            machine->group_name.isEmpty() ? ungroupedPageFromTabs() : groupPageNamed(machine->group_name);
-        if (page)
-            page->updateMachineRow(machine, 0x04);
+        all_page->updateMachineRow(machine, QStudentGroupWidget::ColumnState);
+        if (QStudentGroupWidget* page = page_directory->pageOf(machine))
+            page->updateMachineRow(machine, QStudentGroupWidget::ColumnState);
         const int lock = machinePageLock(machine);
         logMachineEvent(EventLogStore::Offline, machine,
             lock != Rok_Lock_State::None ? EventLogStore::LockedOfflinePrefix + QStringLiteral("（%1）").arg(lockName(lock))
@@ -772,18 +727,15 @@ void RokVtxAdmin::distributeCatalog(const StringItemList& items, QStudentGroupWi
         page->setPolicyItems(items);
         return;
     }
-    for (int i = 1; i < tab_widget->count(); ++i)
-        if (QStudentGroupWidget* p = pageAt(i))
-            p->setPolicyItems(items);
+    for (QStudentGroupWidget* p : page_directory->groupPages())
+        p->setPolicyItems(items);
 }
 
 void RokVtxAdmin::refreshPageItems(const StringItemList& items)
 {
-    for (int i = 1; i < tab_widget->count(); ++i) {
-        QStudentGroupWidget* page = pageAt(i);
-        if (page && page->policy_editor)
+    for (QStudentGroupWidget* page : page_directory->groupPages())
+        if (page->policy_editor)
             page->mergePolicyItems(items);
-    }
 }
 
 void RokVtxAdmin::onWatchListSaved()
@@ -907,11 +859,9 @@ void RokVtxAdmin::loadConfigFile()
         lock->lock_type = entry.lock_type;
         lock->allowmanualip = entry.allowmanualip;
         lock->allowusbdrv = entry.allowusbdrv;
-        for (int i = 1; i < tab_widget->count(); ++i) {
-            QStudentGroupWidget* page = pageAt(i);
-            if (page && tab_widget->tabText(i) == entry.group_name)
+        for (QStudentGroupWidget* page : page_directory->groupPages())
+            if (page_directory->nameOf(page) == entry.group_name)
                 page->loadGroupConfig(lock, entry.titles, entry.services, entry.programs);
-        }
     }
     if (current_tab >= 0)
         refreshCommandStates(current_tab);
@@ -931,12 +881,11 @@ void RokVtxAdmin::saveConfigFile()
     if (!config_loaded)
         return;
     QList<GroupSettings> entries;
-    for (int i = 1; i < tab_widget->count(); ++i) {
-        QStudentGroupWidget* page = pageAt(i);
-        if (!page || !page->policy_editor)
+    for (QStudentGroupWidget* page : page_directory->groupPages()) {
+        if (!page->policy_editor)
             continue;
         GroupSettings entry;
-        entry.group_name = tab_widget->tabText(i);
+        entry.group_name = page_directory->nameOf(page);
         std::shared_ptr<Rok_Lock_State> lock;
         page->exportGroupConfig(lock, entry.titles, entry.services, entry.programs);
         if (lock) {
@@ -956,17 +905,7 @@ void RokVtxAdmin::saveConfigFile()
 
 QList<QStudentGroupWidget*> RokVtxAdmin::commandTargets() const
 {
-    QList<QStudentGroupWidget*> targets;
-    if (current_tab < 0)
-        return targets;
-    if (current_tab == 0) {
-        for (int i = 1; i < tab_widget->count(); ++i)
-            if (QStudentGroupWidget* page = pageAt(i))
-                targets << page;
-    } else if (QStudentGroupWidget* page = pageAt(current_tab)) {
-        targets << page;
-    }
-    return targets;
+    return page_directory->commandTargets(current_tab);
 }
 
 void RokVtxAdmin::applyLockCommand(QAction* action)
@@ -997,7 +936,7 @@ void RokVtxAdmin::setPagesLock(const QList<QStudentGroupWidget*>& pages, int typ
     // Any change by hand ends a timed lock; a new one is started after this.
     for (QStudentGroupWidget* page : pages) {
         page->setLockType(type);
-        const QString key = pageKey(page);
+        const QString key = page_directory->nameOf(page);
         if (timed_locks->has(key))
             timed_locks->cancel(key);
     }
@@ -1016,14 +955,8 @@ void RokVtxAdmin::startTimedLock(int kind, int minutes)
     logCommand(QStringLiteral("%1 %2 分钟").arg(lockName(kind)).arg(minutes));
     setPagesLock(targets, kind);
     for (QStudentGroupWidget* page : targets)
-        timed_locks->start(pageKey(page), kind, qint64(minutes) * 60 * 1000);
+        timed_locks->start(page_directory->nameOf(page), kind, qint64(minutes) * 60 * 1000);
     updateTimedLockStatus();
-}
-
-QString RokVtxAdmin::pageKey(const QStudentGroupWidget* page) const
-{
-    const int index = tab_widget->indexOf(const_cast<QStudentGroupWidget*>(page));
-    return index > 0 ? tab_widget->tabText(index) : QString();
 }
 
 void RokVtxAdmin::restoreTimedLocks()
@@ -1034,7 +967,7 @@ void RokVtxAdmin::restoreTimedLocks()
         return;
     timed_locks_restored = true;
     for (const TimedLockStore::Entry& entry : timed_locks->stored()) {
-        QStudentGroupWidget* page = pageForKey(entry.page);
+        QStudentGroupWidget* page = page_directory->pageNamed(entry.page);
         if (page && page->lock_state->lock_type == entry.kind)
             timed_locks->adopt(entry);
         else
@@ -1046,7 +979,7 @@ void RokVtxAdmin::restoreTimedLocks()
 
 void RokVtxAdmin::onTimedLockExpired(const QString& pageName, int kind)
 {
-    QStudentGroupWidget* page = pageForKey(pageName);
+    QStudentGroupWidget* page = page_directory->pageNamed(pageName);
     if (page && page->lock_state->lock_type == kind) {
         event_log->add(EventLogStore::Command, pageName, 0, QString(),
                        QStringLiteral("定时结束，解除%1").arg(lockName(kind)));
@@ -1054,33 +987,22 @@ void RokVtxAdmin::onTimedLockExpired(const QString& pageName, int kind)
     }
 }
 
-QStudentGroupWidget* RokVtxAdmin::pageForKey(const QString& key) const
-{
-    // No group may be called "未分组".
-    return key == QStringLiteral("未分组") ? ungroupedPageFromTabs() : groupPageNamed(key);
-}
-
 int RokVtxAdmin::machinePageLock(const CStuInfo_PTR& machine) const
 {
-    const QStudentGroupWidget* page = pageForKey(machinePageName(machine));
+    const QStudentGroupWidget* page = page_directory->pageOf(machine);
     return page ? page->lock_state->lock_type : int(Rok_Lock_State::None);
-}
-
-QString RokVtxAdmin::machinePageName(const CStuInfo_PTR& machine) const
-{
-    return machine->group_name.isEmpty() ? QStringLiteral("未分组") : machine->group_name;
 }
 
 void RokVtxAdmin::logMachineEvent(int kind, const CStuInfo_PTR& machine, const QString& detail)
 {
     if (!security->admitMachineEvent(machine->address.load()))
         return;
-    event_log->add(kind, machinePageName(machine), machine->ullmac, machineLabel(machine), detail);
+    event_log->add(kind, PageDirectory::pageNameOf(machine), machine->ullmac, machineLabel(machine), detail);
 }
 
 void RokVtxAdmin::logCommand(const QString& detail)
 {
-    event_log->add(EventLogStore::Command, current_tab >= 0 ? tab_widget->tabText(current_tab) : QString(), 0,
+    event_log->add(EventLogStore::Command, current_tab >= 0 ? page_directory->nameAt(current_tab) : QString(), 0,
                    QString(), detail);
 }
 
@@ -1101,7 +1023,7 @@ QString RokVtxAdmin::timedLockText() const
     if (current_tab < 0)
         return QString();
     if (current_tab > 0) {
-        const QString key = tab_widget->tabText(current_tab);
+        const QString key = page_directory->nameAt(current_tab);
         const qint64 left = timed_locks->remainingMs(key);
         return left < 0 ? QString()
                         : QStringLiteral("%1：还剩 %2").arg(lockName(timed_locks->kindOf(key)), countdown(left));
@@ -1180,10 +1102,7 @@ void RokVtxAdmin::refreshCommandStates(int index)
     } else if (index == 0) {
         bool first = true;
         bool sameType = true, sameIp = true, sameUsb = true;
-        for (int i = 1; i < tab_widget->count(); ++i) {
-            QStudentGroupWidget* page = pageAt(i);
-            if (!page)
-                continue;
+        for (QStudentGroupWidget* page : page_directory->groupPages()) {
             const Rok_Lock_State& s = *page->lock_state;
             if (first) {
                 shown = {s.lock_type, s.allowmanualip, s.allowusbdrv};
@@ -1211,7 +1130,7 @@ void RokVtxAdmin::refreshCommandStates(int index)
     ui->action_op_auto_ip->setChecked(!shown.allowmanualip);
     ui->action_op_usbdisk->setChecked(shown.allowusbdrv);
     updateUsbActionLook();
-    ui->action_op_remove_group->setEnabled(order != 0 && order != UngroupedOrder);
+    ui->action_op_remove_group->setEnabled(order != 0 && order != QStudentGroupWidget::UngroupedOrder);
     current_lock = shown;
 }
 
@@ -1242,9 +1161,9 @@ void RokVtxAdmin::deleteCurrentGroup()
     if (current_tab <= 0)
         return;
     QStudentGroupWidget* page = pageAt(current_tab);
-    if (!page || page->page_order == UngroupedOrder)
+    if (!page || page->page_order == QStudentGroupWidget::UngroupedOrder)
         return;
-    const QString name = tab_widget->tabText(current_tab);
+    const QString name = page_directory->nameAt(current_tab);
     const auto answer = MessageBox::question(this, QStringLiteral("警告"),
                                              QStringLiteral("确实需要删除分组“%1”？").arg(name),
                                              QMessageBox::Yes | QMessageBox::No);
@@ -1265,11 +1184,11 @@ void RokVtxAdmin::deleteCurrentGroup()
     rebuildPageDirectory();
     delete page;
 
-    QStudentGroupWidget* ungrouped = ungroupedPageFromTabs();
+    QStudentGroupWidget* ungrouped = page_directory->ungrouped();
     for (const CStuInfo_PTR& machine : members) {
         if (ungrouped)
             ungrouped->addMachine(machine); // tells on-line members the new address
-        all_page->updateMachineRow(machine, 0x10);
+        all_page->updateMachineRow(machine, QStudentGroupWidget::ColumnGroup);
     }
     refreshCommandStates(tab_widget->currentIndex());
     scheduleDatabaseSave();
@@ -1311,21 +1230,21 @@ void RokVtxAdmin::moveMachineTo(quint64 mac, const QString& target)
 
     if (!old.isEmpty()) {
         registry.removeMachineFromGroup(old, mac);
-        if (QStudentGroupWidget* page = groupPageNamed(old))
+        if (QStudentGroupWidget* page = page_directory->groupPage(old))
             page->removeMachine(mac);
-    } else if (QStudentGroupWidget* page = ungroupedPageFromTabs()) {
+    } else if (QStudentGroupWidget* page = page_directory->ungrouped()) {
         page->removeMachine(mac);
     }
 
     QStudentGroupWidget* page = nullptr;
     if (!target.isEmpty() && registry.moveMachineToGroup(target, mac))
-        page = groupPageNamed(target);
+        page = page_directory->groupPage(target);
     else
-        page = ungroupedPageFromTabs();
+        page = page_directory->ungrouped();
     if (page)
         page->addMachine(machine);
-    all_page->updateMachineRow(machine, 0x10);
-    logGroupChange(machinePageName(machine),
+    all_page->updateMachineRow(machine, QStudentGroupWidget::ColumnGroup);
+    logGroupChange(PageDirectory::pageNameOf(machine),
                    old.isEmpty() ? QStringLiteral("移入分组“%1”").arg(machine->group_name)
                    : machine->group_name.isEmpty() ? QStringLiteral("移出分组“%1”").arg(old)
                                                    : QStringLiteral("从“%1”移到“%2”").arg(old, machine->group_name),
@@ -1337,7 +1256,7 @@ void RokVtxAdmin::removeMachineFromCurrentGroup()
 {
     if (current_tab < 0)
         return;
-    const QString name = tab_widget->tabText(current_tab);
+    const QString name = page_directory->nameAt(current_tab);
     for (const quint64 mac : menuTargets()) {
         // The registry accepts any MAC for an existing group; a machine that
         // is not a member must not gain a second row in "未分组".
@@ -1345,12 +1264,12 @@ void RokVtxAdmin::removeMachineFromCurrentGroup()
             continue;
         if (!registry.removeMachineFromGroup(name, mac))
             continue;
-        if (QStudentGroupWidget* page = groupPageNamed(name))
+        if (QStudentGroupWidget* page = page_directory->groupPage(name))
             page->removeMachine(mac);
         if (const CStuInfo_PTR machine = registry.findMachine(mac)) {
-            if (QStudentGroupWidget* page = ungroupedPageFromTabs())
+            if (QStudentGroupWidget* page = page_directory->ungrouped())
                 page->addMachine(machine);
-            all_page->updateMachineRow(machine, 0x10);
+            all_page->updateMachineRow(machine, QStudentGroupWidget::ColumnGroup);
             logGroupChange(name, QStringLiteral("移出分组“%1”").arg(name), machine);
         }
     }
@@ -1363,10 +1282,9 @@ void RokVtxAdmin::deleteSelectedMachine()
         return;
     for (const quint64 mac : menuTargets()) {
         if (const CStuInfo_PTR machine = registry.findMachine(mac))
-            logGroupChange(machinePageName(machine), QStringLiteral("删除机器"), machine);
-        for (int i = 0; i < tab_widget->count(); ++i)
-            if (QStudentGroupWidget* page = pageAt(i))
-                page->removeMachine(mac);
+            logGroupChange(PageDirectory::pageNameOf(machine), QStringLiteral("删除机器"), machine);
+        for (QStudentGroupWidget* page : page_directory->pages())
+            page->removeMachine(mac);
         registry.removeMachine(mac);
     }
     selected_mac = 0;
@@ -1464,18 +1382,12 @@ bool RokVtxAdmin::admitRegistration(uint32_t source)
     return false;
 }
 
-// Called with directory_mutex held; the page it returns stays valid while
-// that lock is held (the UI thread takes a page out of the directory before
-// it destroys it).
-QStudentGroupWidget* RokVtxAdmin::resolveMachineView(quint64 mac, std::string address, CStuInfo_PTR& machine,
+// The page it returns stays valid while `directory` exists.
+QStudentGroupWidget* RokVtxAdmin::resolveMachineView(const PageDirectory::Guarded& directory, quint64 mac,
+                                                     std::string address, CStuInfo_PTR& machine,
                                                      const QString& hostName)
 {
-    QStudentGroupWidget* ungrouped = nullptr;
-    for (const PageEntry& entry : page_directory)
-        if (entry.order == UngroupedOrder && entry.page != all_page) {
-            ungrouped = entry.page;
-            break;
-        }
+    QStudentGroupWidget* ungrouped = directory.ungrouped();
 
     machine = registry.findMachine(mac);
     if (!machine) {
@@ -1500,13 +1412,9 @@ QStudentGroupWidget* RokVtxAdmin::resolveMachineView(quint64 mac, std::string ad
     const QString groupName = registry.groupNameOfMachine(mac);
 
     QStudentGroupWidget* view = ungrouped;
-    if (!groupName.isEmpty()) {
-        for (size_t i = 1; i < page_directory.size(); ++i)
-            if (page_directory[i].title == groupName) {
-                view = page_directory[i].page;
-                break;
-            }
-    }
+    if (!groupName.isEmpty())
+        if (QStudentGroupWidget* page = directory.groupPage(groupName))
+            view = page;
     machine->markAlive();
     return view;
 }
@@ -1519,8 +1427,8 @@ void RokVtxAdmin::handleRegister(quint64 mac, std::string address, const char* p
     uint32_t groupAddr = 0;
     CStuInfo_PTR machine;
     {
-        std::lock_guard<std::mutex> lock(directory_mutex);
-        QStudentGroupWidget* view = resolveMachineView(mac, address, machine, hostName);
+        const PageDirectory::Guarded directory = page_directory->guarded();
+        QStudentGroupWidget* view = resolveMachineView(directory, mac, address, machine, hostName);
         if (view)
             groupAddr = view->group_addr;
     }
@@ -1544,9 +1452,9 @@ void RokVtxAdmin::handleRegister(quint64 mac, std::string address, const char* p
 
 void RokVtxAdmin::handlePolicyVersion(quint64 mac, std::string address, const char* payload, int len)
 {
-    std::lock_guard<std::mutex> lock(directory_mutex);
+    const PageDirectory::Guarded directory = page_directory->guarded();
     CStuInfo_PTR machine;
-    QStudentGroupWidget* view = resolveMachineView(mac, std::move(address), machine);
+    QStudentGroupWidget* view = resolveMachineView(directory, mac, std::move(address), machine);
     if (!view || len < 4)
         return;
     view->resendPolicyIfNewer(Protocol::readU32(payload));
@@ -1555,9 +1463,9 @@ void RokVtxAdmin::handlePolicyVersion(quint64 mac, std::string address, const ch
 void RokVtxAdmin::placeNewMachine(const CStuInfo_PTR& machine)
 {
     all_page->addMachine(machine);
-    QStudentGroupWidget* page = machine->group_name.isEmpty() ? nullptr : groupPageNamed(machine->group_name);
+    QStudentGroupWidget* page = page_directory->pageOf(machine);
     if (!page)
-        page = ungroupedPageFromTabs();
+        page = page_directory->ungrouped();
     if (page)
         page->addMachine(machine);
     scheduleDatabaseSave();
@@ -1565,10 +1473,9 @@ void RokVtxAdmin::placeNewMachine(const CStuInfo_PTR& machine)
 
 void RokVtxAdmin::dropEvictedMachine(const CStuInfo_PTR& machine)
 {
-    for (int i = 0; i < tab_widget->count(); ++i)
-        if (QStudentGroupWidget* page = pageAt(i))
-            page->removeMachine(machine->ullmac);
-    logGroupChange(ungrouped_page ? pageKey(ungrouped_page) : QString(),
+    for (QStudentGroupWidget* page : page_directory->pages())
+        page->removeMachine(machine->ullmac);
+    logGroupChange(ungrouped_page ? page_directory->nameOf(ungrouped_page) : QString(),
         QStringLiteral("为新机器腾出位置，移除本次未上线的机器"), machine);
     scheduleDatabaseSave();
 }
@@ -1580,11 +1487,10 @@ void RokVtxAdmin::applyRegistration(const CStuInfo_PTR& machine, const QString& 
     if (machine->hostname == hostName && machine->ip == address)
         return;
     registry.renameMachine(machine->ullmac, hostName, address);
-    all_page->updateMachineRow(machine, 0x03);
-    QStudentGroupWidget* page =
-        machine->group_name.isEmpty() ? ungroupedPageFromTabs() : groupPageNamed(machine->group_name);
-    if (page)
-        page->updateMachineRow(machine, 0x03);
+    const int columns = QStudentGroupWidget::ColumnName | QStudentGroupWidget::ColumnIp;
+    all_page->updateMachineRow(machine, columns);
+    if (QStudentGroupWidget* page = page_directory->pageOf(machine))
+        page->updateMachineRow(machine, columns);
     scheduleDatabaseSave();
 }
 
@@ -1615,9 +1521,8 @@ void RokVtxAdmin::setOnlineOnly(bool onlineOnly)
 {
     online_only = onlineOnly;
     ui->action_view_online_only->setChecked(onlineOnly);
-    for (int i = 0; i < tab_widget->count(); ++i)
-        if (QStudentGroupWidget* page = pageAt(i))
-            page->setOnlineOnly(onlineOnly);
+    for (QStudentGroupWidget* page : page_directory->pages())
+        page->setOnlineOnly(onlineOnly);
     // A view preference of this PC's teacher, not a setting of the groups.
     QSettings().setValue(OnlineOnlyKey, onlineOnly);
 }
@@ -1710,7 +1615,7 @@ void RokVtxAdmin::exportMachineList()
     QStudentGroupWidget* page = pageAt(current_tab);
     if (!page)
         return;
-    QString tab = tab_widget->tabText(current_tab);
+    QString tab = page_directory->nameAt(current_tab);
     tab.replace(QRegularExpression(QStringLiteral("[\\\\/:*?\"<>|]")), QStringLiteral("_"));
     const QString suggested = QDir(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation))
                                   .filePath(QStringLiteral("机器列表-%1.csv").arg(tab));
@@ -1789,7 +1694,7 @@ void RokVtxAdmin::importMachineList()
             if (!entry.group.isEmpty())
                 registry.moveMachineToGroup(entry.group, entry.mac);
             placeNewMachine(fresh);
-            logGroupChange(machinePageName(fresh), QStringLiteral("导入机器列表：新增"), fresh);
+            logGroupChange(PageDirectory::pageNameOf(fresh), QStringLiteral("导入机器列表：新增"), fresh);
             ++added;
         } else if (machine->group_name == entry.group) {
             // Host name and address stay as the machine itself last told.

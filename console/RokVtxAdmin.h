@@ -3,6 +3,7 @@
 #include "AgentPortWatch.h"
 #include "CStuInfo.h"
 #include "JoinRepeater.h"
+#include "PageDirectory.h"
 #include "Protocol.h"
 #include "QStudentManage.h"
 #include "QtDoubleIntStringItem.h"
@@ -170,15 +171,6 @@ private:
         bool allowusbdrv = false;
     };
 
-    // What the network thread may know of the tabs: it must not touch the
-    // tab widget, so the UI thread keeps this copy under directory_mutex.
-    struct PageEntry
-    {
-        QString title;
-        QStudentGroupWidget* page = nullptr;
-        int order = 0;
-    };
-
     void initialise(const QString& dataDir);
     void wireActions();
     void buildContextMenu();
@@ -190,8 +182,6 @@ private:
     void refreshPageItems(const StringItemList& items);
     StringItemList loadCatalog();
     QList<QStudentGroupWidget*> commandTargets() const;
-    QStudentGroupWidget* groupPageNamed(const QString& name) const;
-    QStudentGroupWidget* ungroupedPageFromTabs() const;
     void rebuildPageDirectory();
     void connectPageSignals(QStudentGroupWidget* page);
     void wakeMachines(const QList<CStuInfo_PTR>& machines);
@@ -200,17 +190,11 @@ private:
     void noteOffline(const CStuInfo_PTR& machine);
     // Every lock change, by the teacher or at the end of a timed lock.
     void setPagesLock(const QList<QStudentGroupWidget*>& pages, int type);
-    // A page's name in config.conf and in the tables beside the database's
-    // own: its tab's text.
-    QString pageKey(const QStudentGroupWidget* page) const;
-    QStudentGroupWidget* pageForKey(const QString& key) const;
     void buildTimedLockMenus();
     void openLessonTables();
     void restoreTimedLocks();
     void onTimedLockExpired(const QString& pageName, int kind);
     void updateTimedLockStatus();
-    // The page a machine is shown on besides "全部": its group's, or "未分组".
-    QString machinePageName(const CStuInfo_PTR& machine) const;
     // The lock type of that page.
     int machinePageLock(const CStuInfo_PTR& machine) const;
     void logMachineEvent(int kind, const CStuInfo_PTR& machine, const QString& detail = QString());
@@ -227,7 +211,8 @@ private:
 
     // Network thread.
     void onUdpMessage(const SocketChannelPtr& channel, const UdpBuffer& buf);
-    QStudentGroupWidget* resolveMachineView(quint64 mac, std::string address, CStuInfo_PTR& machine,
+    QStudentGroupWidget* resolveMachineView(const PageDirectory::Guarded& directory, quint64 mac,
+                                            std::string address, CStuInfo_PTR& machine,
                                             const QString& hostName = QString());
     void handleRegister(quint64 mac, std::string address, const char* payload, int len);
     void handlePolicyVersion(quint64 mac, std::string address, const char* payload, int len);
@@ -309,8 +294,8 @@ private:
     // Sends the magic packets one after another on a thread of its own.
     WakeOnLan waker;
 
-    std::mutex directory_mutex;
-    std::vector<PageEntry> page_directory;
+    // Which page is which, for both threads.
+    std::unique_ptr<PageDirectory> page_directory;
 
     QTimer* db_save_timer = nullptr;
     QTimer* config_save_timer = nullptr;
