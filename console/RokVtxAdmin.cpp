@@ -1145,7 +1145,7 @@ void RokVtxAdmin::addGroupInteractive()
         return;
     const QString name = dialog.group_name_input;
     const int order = dialog.group_order_input;
-    if (Dialog_addgroup::isReservedName(name) || !registry.addGroup(name, order))
+    if (!registry.addGroup(name, order))
         return;
     QStudentGroupWidget* page = createGroupPage(name, false, order);
     distributeCatalog(loadCatalog(), page);
