@@ -5,6 +5,7 @@
 #include "EventLogDock.h"
 #include "EventLogStore.h"
 #include "FileDialog.h"
+#include "GroupOperations.h"
 #include "GroupSettingsFile.h"
 #include "InputDialog.h"
 #include "MacAddress.h"
@@ -199,6 +200,7 @@ void RokVtxAdmin::initialise(const QString& dataDir)
 
     tab_widget = new QTabWidget(this);
     page_directory = std::make_unique<PageDirectory>(tab_widget);
+    attachGroupOperations();
     auto* layout = new QVBoxLayout(ui->centralWidget);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(tab_widget);
@@ -1137,23 +1139,41 @@ void RokVtxAdmin::refreshCommandStates(int index)
 // ---------------------------------------------------------------------------
 // Group management
 
+void RokVtxAdmin::attachGroupOperations()
+{
+    GroupOperations::PageHost host;
+    host.create = [this](const QString& name, int order) {
+        QStudentGroupWidget* page = createGroupPage(name, false, order);
+        distributeCatalog(loadCatalog(), page);
+        return page;
+    };
+    host.remove = [this](QStudentGroupWidget* page) {
+        timed_locks->cancel(page_directory->nameOf(page));
+        // Once it is out of the directory the network thread cannot reach it.
+        tab_widget->removeTab(tab_widget->indexOf(page));
+        rebuildPageDirectory();
+        delete page;
+    };
+    group_ops = new GroupOperations(registry, *page_directory, std::move(host), this);
+    connect(group_ops, &GroupOperations::sg_changed, this, [this](const GroupChange& change) {
+        if (!change.detail.isEmpty())
+            logGroupChange(change.page, change.detail, change.machine);
+        if (change.pagesChanged) {
+            // On "全部" the marks describe every page; an unlocked newcomer changes them.
+            refreshCommandStates(tab_widget->currentIndex());
+            scheduleConfigSave();
+        }
+        scheduleDatabaseSave();
+    });
+}
+
 void RokVtxAdmin::addGroupInteractive()
 {
     Dialog_addgroup dialog(this);
     dialog.setTakenNames(registry.groupNames());
     if (dialog.exec() != QDialog::Accepted)
         return;
-    const QString name = dialog.group_name_input;
-    const int order = dialog.group_order_input;
-    if (!registry.addGroup(name, order))
-        return;
-    QStudentGroupWidget* page = createGroupPage(name, false, order);
-    distributeCatalog(loadCatalog(), page);
-    logGroupChange(name, QStringLiteral("添加分组"));
-    // On "全部" the marks describe every page; an unlocked newcomer changes them.
-    refreshCommandStates(tab_widget->currentIndex());
-    scheduleDatabaseSave();
-    scheduleConfigSave();
+    group_ops->addGroup(dialog.group_name_input, dialog.group_order_input, QStringLiteral("添加分组"));
 }
 
 void RokVtxAdmin::deleteCurrentGroup()
@@ -1170,29 +1190,7 @@ void RokVtxAdmin::deleteCurrentGroup()
     if (answer != QMessageBox::Yes)
         return;
 
-    QList<CStuInfo_PTR> members;
-    for (const CStuInfo_PTR& machine : registry.allMachines())
-        if (machine->group_name == name)
-            members << machine;
-    registry.removeGroup(name);
-    timed_locks->cancel(name);
-    logGroupChange(name, QStringLiteral("删除分组（%1 台机器改为未分组）").arg(members.size()));
-
-    // The page goes at once, so its thread stops repeating the old state.
-    // Once it is out of the directory the network thread cannot reach it.
-    tab_widget->removeTab(current_tab);
-    rebuildPageDirectory();
-    delete page;
-
-    QStudentGroupWidget* ungrouped = page_directory->ungrouped();
-    for (const CStuInfo_PTR& machine : members) {
-        if (ungrouped)
-            ungrouped->addMachine(machine); // tells on-line members the new address
-        all_page->updateMachineRow(machine, QStudentGroupWidget::ColumnGroup);
-    }
-    refreshCommandStates(tab_widget->currentIndex());
-    scheduleDatabaseSave();
-    scheduleConfigSave();
+    group_ops->deleteGroup(name);
 }
 
 void RokVtxAdmin::moveMachineIntoGroup()
@@ -1221,75 +1219,23 @@ void RokVtxAdmin::moveSelectedMachineTo(const QString& target)
 
 void RokVtxAdmin::moveMachineTo(quint64 mac, const QString& target)
 {
-    const CStuInfo_PTR machine = registry.findMachine(mac);
-    if (!machine)
-        return;
-    const QString old = machine->group_name;
-    if (old == target || (!target.isEmpty() && !registry.groupNames().contains(target)))
-        return;
-
-    if (!old.isEmpty()) {
-        registry.removeMachineFromGroup(old, mac);
-        if (QStudentGroupWidget* page = page_directory->groupPage(old))
-            page->removeMachine(mac);
-    } else if (QStudentGroupWidget* page = page_directory->ungrouped()) {
-        page->removeMachine(mac);
-    }
-
-    QStudentGroupWidget* page = nullptr;
-    if (!target.isEmpty() && registry.moveMachineToGroup(target, mac))
-        page = page_directory->groupPage(target);
-    else
-        page = page_directory->ungrouped();
-    if (page)
-        page->addMachine(machine);
-    all_page->updateMachineRow(machine, QStudentGroupWidget::ColumnGroup);
-    logGroupChange(PageDirectory::pageNameOf(machine),
-                   old.isEmpty() ? QStringLiteral("移入分组“%1”").arg(machine->group_name)
-                   : machine->group_name.isEmpty() ? QStringLiteral("移出分组“%1”").arg(old)
-                                                   : QStringLiteral("从“%1”移到“%2”").arg(old, machine->group_name),
-                   machine);
-    scheduleDatabaseSave();
+    group_ops->moveMachine(mac, target);
 }
 
 void RokVtxAdmin::removeMachineFromCurrentGroup()
 {
     if (current_tab < 0)
         return;
-    const QString name = page_directory->nameAt(current_tab);
-    for (const quint64 mac : menuTargets()) {
-        // The registry accepts any MAC for an existing group; a machine that
-        // is not a member must not gain a second row in "未分组".
-        if (registry.groupNameOfMachine(mac) != name)
-            continue;
-        if (!registry.removeMachineFromGroup(name, mac))
-            continue;
-        if (QStudentGroupWidget* page = page_directory->groupPage(name))
-            page->removeMachine(mac);
-        if (const CStuInfo_PTR machine = registry.findMachine(mac)) {
-            if (QStudentGroupWidget* page = page_directory->ungrouped())
-                page->addMachine(machine);
-            all_page->updateMachineRow(machine, QStudentGroupWidget::ColumnGroup);
-            logGroupChange(name, QStringLiteral("移出分组“%1”").arg(name), machine);
-        }
-    }
-    scheduleDatabaseSave();
+    group_ops->removeFromGroup(page_directory->nameAt(current_tab), menuTargets());
 }
 
 void RokVtxAdmin::deleteSelectedMachine()
 {
     if (current_tab < 0)
         return;
-    for (const quint64 mac : menuTargets()) {
-        if (const CStuInfo_PTR machine = registry.findMachine(mac))
-            logGroupChange(PageDirectory::pageNameOf(machine), QStringLiteral("删除机器"), machine);
-        for (QStudentGroupWidget* page : page_directory->pages())
-            page->removeMachine(mac);
-        registry.removeMachine(mac);
-    }
+    group_ops->deleteMachines(menuTargets());
     selected_mac = 0;
     menu_macs.clear();
-    scheduleDatabaseSave();
 }
 
 // ---------------------------------------------------------------------------
@@ -1462,36 +1408,17 @@ void RokVtxAdmin::handlePolicyVersion(quint64 mac, std::string address, const ch
 
 void RokVtxAdmin::placeNewMachine(const CStuInfo_PTR& machine)
 {
-    all_page->addMachine(machine);
-    QStudentGroupWidget* page = page_directory->pageOf(machine);
-    if (!page)
-        page = page_directory->ungrouped();
-    if (page)
-        page->addMachine(machine);
-    scheduleDatabaseSave();
+    group_ops->placeMachine(machine);
 }
 
 void RokVtxAdmin::dropEvictedMachine(const CStuInfo_PTR& machine)
 {
-    for (QStudentGroupWidget* page : page_directory->pages())
-        page->removeMachine(machine->ullmac);
-    logGroupChange(ungrouped_page ? page_directory->nameOf(ungrouped_page) : QString(),
-        QStringLiteral("为新机器腾出位置，移除本次未上线的机器"), machine);
-    scheduleDatabaseSave();
+    group_ops->dropEvicted(machine);
 }
 
 void RokVtxAdmin::applyRegistration(const CStuInfo_PTR& machine, const QString& hostName, const QString& address)
 {
-    if (registry.findMachine(machine->ullmac) != machine)
-        return; // deleted meanwhile
-    if (machine->hostname == hostName && machine->ip == address)
-        return;
-    registry.renameMachine(machine->ullmac, hostName, address);
-    const int columns = QStudentGroupWidget::ColumnName | QStudentGroupWidget::ColumnIp;
-    all_page->updateMachineRow(machine, columns);
-    if (QStudentGroupWidget* page = page_directory->pageOf(machine))
-        page->updateMachineRow(machine, columns);
-    scheduleDatabaseSave();
+    group_ops->renameMachine(machine, hostName, address);
 }
 
 // ---------------------------------------------------------------------------
@@ -1669,20 +1596,14 @@ void RokVtxAdmin::importMachineList()
     int moved = 0;
     int kept = 0;
     int groupsAdded = 0;
-    StringItemList catalog;
     for (const MachineListCsv::Entry& entry : entries) {
         if (!entry.group.isEmpty() && !registry.groupNames().contains(entry.group)) {
-            int order = 1;
-            for (const CStudentGroup_PTR& group : registry.sortedGroups())
-                order = std::max(order, group->display_order + 1);
-            if (!registry.addGroup(entry.group, order)) {
+            if (!group_ops->addGroup(entry.group, group_ops->nextGroupOrder(),
+                                     QStringLiteral("添加分组（导入机器列表）"))) {
                 refused << QStringLiteral("第 %1 行：无法创建分组“%2”").arg(entry.line).arg(entry.group);
                 continue;
             }
-            if (groupsAdded++ == 0)
-                catalog = loadCatalog();
-            logGroupChange(entry.group, QStringLiteral("添加分组（导入机器列表）"));
-            distributeCatalog(catalog, createGroupPage(entry.group, false, order));
+            ++groupsAdded;
         }
         const CStuInfo_PTR machine = registry.findMachine(entry.mac);
         if (!machine) {
@@ -1693,8 +1614,7 @@ void RokVtxAdmin::importMachineList()
             }
             if (!entry.group.isEmpty())
                 registry.moveMachineToGroup(entry.group, entry.mac);
-            placeNewMachine(fresh);
-            logGroupChange(PageDirectory::pageNameOf(fresh), QStringLiteral("导入机器列表：新增"), fresh);
+            group_ops->placeMachine(fresh, QStringLiteral("导入机器列表：新增"));
             ++added;
         } else if (machine->group_name == entry.group) {
             // Host name and address stay as the machine itself last told.
@@ -1705,11 +1625,6 @@ void RokVtxAdmin::importMachineList()
             ++moved;
         }
     }
-    if (groupsAdded > 0) {
-        refreshCommandStates(tab_widget->currentIndex()); // new pages are unlocked
-        scheduleConfigSave();
-    }
-    scheduleDatabaseSave();
 
     QString text = QStringLiteral("新增 %1 台机器，移动 %2 台，拒绝 %3 行。").arg(added).arg(moved).arg(refused.size());
     if (groupsAdded > 0)

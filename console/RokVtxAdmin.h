@@ -42,6 +42,7 @@ class QTimer;
 class TimedLockController;
 class EventLogDock;
 class EventLogStore;
+class GroupOperations;
 class SecurityMonitor;
 
 namespace Ui {
@@ -184,6 +185,8 @@ private:
     QList<QStudentGroupWidget*> commandTargets() const;
     void rebuildPageDirectory();
     void connectPageSignals(QStudentGroupWidget* page);
+    // Group changes: pages made and taken away here, logged and saved.
+    void attachGroupOperations();
     void wakeMachines(const QList<CStuInfo_PTR>& machines);
     void scheduleCountsUpdate();
     void updateCounts();
@@ -296,6 +299,7 @@ private:
 
     // Which page is which, for both threads.
     std::unique_ptr<PageDirectory> page_directory;
+    GroupOperations* group_ops = nullptr;
 
     QTimer* db_save_timer = nullptr;
     QTimer* config_save_timer = nullptr;
