@@ -4,12 +4,11 @@
 #include "Dialog_moveinto_grp.h"
 #include "EventLogDock.h"
 #include "EventLogStore.h"
-#include "FileDialog.h"
 #include "GroupOperations.h"
 #include "GroupSettingsFile.h"
 #include "InputDialog.h"
 #include "MacAddress.h"
-#include "MachineListCsv.h"
+#include "MachineListTransfer.h"
 #include "MessageBox.h"
 #include "MetaTypes.h"
 #include "Protocol.h"
@@ -33,11 +32,9 @@
 #include <QFile>
 #include <QLabel>
 #include <QMenu>
-#include <QRegularExpression>
 #include <QSet>
 #include <QSettings>
 #include <QSqlDatabase>
-#include <QStandardPaths>
 #include <QStatusBar>
 #include <QTabBar>
 #include <QSystemTrayIcon>
@@ -240,6 +237,13 @@ void RokVtxAdmin::initialise(const QString& dataDir)
     connect(this, &RokVtxAdmin::sg_special_message, this, &RokVtxAdmin::onSpecialMessage);
 
     wireActions();
+    MachineListTransfer::Attachment transfer;
+    transfer.window = this;
+    transfer.statusBar = ui->statusBar;
+    transfer.exportAction = ui->action_file_export;
+    transfer.importAction = ui->action_file_import;
+    transfer.currentTab = [this] { return current_tab; };
+    new MachineListTransfer(transfer, registry, *page_directory, *group_ops);
     buildContextMenu();
     buildTrayIcon();
 
@@ -470,8 +474,6 @@ void RokVtxAdmin::wireActions()
     ui->action_view_seatplan->setChecked(seat_plans->shown());
     connect(ui->action_view_seatplan, &QAction::triggered, this, &RokVtxAdmin::setSeatPlanShown);
     connect(ui->action_op_wake, &QAction::triggered, this, &RokVtxAdmin::wakeCurrentTab);
-    connect(ui->action_file_export, &QAction::triggered, this, &RokVtxAdmin::exportMachineList);
-    connect(ui->action_file_import, &QAction::triggered, this, &RokVtxAdmin::importMachineList);
     buildTimedLockMenus();
 
     QAction* showLog = event_log_dock->toggleViewAction();
@@ -1533,109 +1535,4 @@ void RokVtxAdmin::wakeMachines(const QList<CStuInfo_PTR>& machines)
     ui->statusBar->showMessage(macs.isEmpty() ? QStringLiteral("没有需要唤醒的离线机器")
                                               : QStringLiteral("已排队唤醒 %1 台离线机器").arg(macs.size()),
                                StatusMessageMs);
-}
-
-void RokVtxAdmin::exportMachineList()
-{
-    if (current_tab < 0)
-        return;
-    QStudentGroupWidget* page = pageAt(current_tab);
-    if (!page)
-        return;
-    QString tab = page_directory->nameAt(current_tab);
-    tab.replace(QRegularExpression(QStringLiteral("[\\\\/:*?\"<>|]")), QStringLiteral("_"));
-    const QString suggested = QDir(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation))
-                                  .filePath(QStringLiteral("机器列表-%1.csv").arg(tab));
-    const QString path = FileDialog::getSaveFileName(this, QStringLiteral("导出机器列表"), suggested,
-                                                     QStringLiteral("CSV 文件 (*.csv)"));
-    if (path.isEmpty())
-        return;
-    const QList<CStuInfo_PTR> machines = page->machinesInRowOrder();
-    QString error;
-    if (!MachineListCsv::write(path, machines, &error)) {
-        MessageBox::critical(this, QStringLiteral("错误"),
-                             QStringLiteral("无法导出机器列表到“%1”：%2").arg(QDir::toNativeSeparators(path), error),
-                             QMessageBox::Ok);
-        return;
-    }
-    ui->statusBar->showMessage(
-        QStringLiteral("已导出 %1 台机器到“%2”").arg(machines.size()).arg(QDir::toNativeSeparators(path)),
-        StatusMessageMs);
-}
-
-void RokVtxAdmin::importMachineList()
-{
-    const QString path = FileDialog::getOpenFileName(this, QStringLiteral("导入机器列表"),
-        QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation), QStringLiteral("CSV 文件 (*.csv)"));
-    if (path.isEmpty())
-        return;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        MessageBox::critical(this, QStringLiteral("错误"),
-            QStringLiteral("无法读取“%1”：%2").arg(QDir::toNativeSeparators(path), file.errorString()), QMessageBox::Ok);
-        return;
-    }
-    QStringList refused;
-    const QList<MachineListCsv::Entry> entries = MachineListCsv::decode(file.readAll(), &refused);
-
-    // Taking a machine out of the group a teacher put it in needs consent,
-    // asked once for the whole list.
-    int inOtherGroup = 0;
-    for (const MachineListCsv::Entry& entry : entries) {
-        const CStuInfo_PTR machine = registry.findMachine(entry.mac);
-        if (machine && !machine->group_name.isEmpty() && machine->group_name != entry.group)
-            ++inOtherGroup;
-    }
-    const bool moveGrouped = inOtherGroup == 0
-        || MessageBox::question(this, QStringLiteral("导入机器列表"),
-               QStringLiteral("列表中有 %1 台机器已在其他分组中，是否将它们移到列表中的分组？").arg(inOtherGroup),
-               QMessageBox::Yes | QMessageBox::No)
-            == QMessageBox::Yes;
-
-    int added = 0;
-    int moved = 0;
-    int kept = 0;
-    int groupsAdded = 0;
-    for (const MachineListCsv::Entry& entry : entries) {
-        if (!entry.group.isEmpty() && !registry.groupNames().contains(entry.group)) {
-            if (!group_ops->addGroup(entry.group, group_ops->nextGroupOrder(),
-                                     QStringLiteral("添加分组（导入机器列表）"))) {
-                refused << QStringLiteral("第 %1 行：无法创建分组“%2”").arg(entry.line).arg(entry.group);
-                continue;
-            }
-            ++groupsAdded;
-        }
-        const CStuInfo_PTR machine = registry.findMachine(entry.mac);
-        if (!machine) {
-            const CStuInfo_PTR fresh = registry.updateMachine(entry.mac, entry.hostname, entry.ip, false);
-            if (!fresh) {
-                refused << QStringLiteral("第 %1 行：机器数量已达上限").arg(entry.line);
-                continue;
-            }
-            if (!entry.group.isEmpty())
-                registry.moveMachineToGroup(entry.group, entry.mac);
-            group_ops->placeMachine(fresh, QStringLiteral("导入机器列表：新增"));
-            ++added;
-        } else if (machine->group_name == entry.group) {
-            // Host name and address stay as the machine itself last told.
-        } else if (!machine->group_name.isEmpty() && !moveGrouped) {
-            ++kept;
-        } else {
-            moveMachineTo(entry.mac, entry.group);
-            ++moved;
-        }
-    }
-
-    QString text = QStringLiteral("新增 %1 台机器，移动 %2 台，拒绝 %3 行。").arg(added).arg(moved).arg(refused.size());
-    if (groupsAdded > 0)
-        text += QStringLiteral("\n新建分组 %1 个。").arg(groupsAdded);
-    if (kept > 0)
-        text += QStringLiteral("\n%1 台机器留在原分组。").arg(kept);
-    constexpr int RefusalsShown = 10;
-    if (!refused.isEmpty()) {
-        text += QLatin1Char('\n') + refused.mid(0, RefusalsShown).join(QLatin1Char('\n'));
-        if (refused.size() > RefusalsShown)
-            text += QStringLiteral("\n……");
-    }
-    MessageBox::information(this, QStringLiteral("导入机器列表"), text, QMessageBox::Ok);
 }

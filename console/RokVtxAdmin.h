@@ -157,9 +157,6 @@ public slots:
     void showTileContextMenu(QStudentGroupWidget* page, quint64 mac);
     // Tiles let go over a tab join that page's group ("未分组": leave theirs).
     void dropTilesOnTab(const QList<quint64>& macs, const QPoint& globalPos);
-    void exportMachineList();
-    // Sets up machines and groups from a list in the export's columns.
-    void importMachineList();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
