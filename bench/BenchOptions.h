@@ -20,5 +20,8 @@ struct BenchOptions
     int commands = 20;
     // The lock command with the simulated school heartbeating meanwhile.
     bool commandUnderLoad = true;
+    // The student run: seconds of each attack, foreign lock words a second.
+    int attackSeconds = 30;
+    int studentRate = 10;
     QString dataDir; // the "open" step of start/stop
 };

@@ -50,6 +50,19 @@ QString firstLine(const QString& path, const QString& key)
     return QString();
 }
 
+// The load beside the runs that came after the first four.
+QString laterLoads(const QDir& dir)
+{
+    QString text;
+    for (const QString& name : { QStringLiteral("student"), QStringLiteral("scale-large"),
+             QStringLiteral("scale-large-norepeat") }) {
+        const QJsonObject result = readJson(dir.filePath(name + QStringLiteral(".json")));
+        if (!result.isEmpty())
+            text += QStringLiteral(", %1 %2").arg(name, result.value(QStringLiteral("loadavg")).toString());
+    }
+    return text;
+}
+
 } // namespace
 
 QJsonObject BenchReport::machine()
@@ -77,7 +90,7 @@ QString BenchReport::markdown(const QString& resultDir)
     QString md;
     md += QStringLiteral("# Benchmark results\n\n");
     md += QStringLiteral("Measured %1 with `scripts/bench%2` on %3 (%4 cores, %5), %6, kernel %7. "
-                         "Load average (1, 5, 15 min) as each benchmark ended: receive %8, scale %9, start/stop %10, command %11.\n\n")
+                         "Load average (1, 5, 15 min) as each benchmark ended: receive %8, scale %9, start/stop %10, command %11%12.\n\n")
               .arg(QDateTime::currentDateTime().toString(Qt::ISODate),
                   scale.value(QStringLiteral("window_s")).toInt() < 120 ? QStringLiteral(" --quick") : QString(),
                   box.value(QStringLiteral("cpu")).toString())
@@ -86,7 +99,7 @@ QString BenchReport::markdown(const QString& resultDir)
                   box.value(QStringLiteral("kernel")).toString(),
                   receive.value(QStringLiteral("loadavg")).toString(), scale.value(QStringLiteral("loadavg")).toString(),
                   startstop.value(QStringLiteral("loadavg")).toString(),
-                  command.value(QStringLiteral("loadavg")).toString());
+                  command.value(QStringLiteral("loadavg")).toString(), laterLoads(dir));
 
     md += QStringLiteral("| # | target | measured | |\n|---|---|---|---|\n");
     const auto row = [&md](const QString& id, const QString& target, const QString& measured, bool met) {
@@ -210,9 +223,97 @@ QString BenchReport::markdown(const QString& resultDir)
         QStringLiteral("every machine changes state: table refresh, tiles and repaint"), 16);
     seatRow(QStringLiteral("5c"), QStringLiteral("repaint"), QStringLiteral("repaint of a window's worth"), 16);
 
+    // A locked room of 200 against a student who speaks the console's datagrams.
+    const QJsonObject student = readJson(dir.filePath(QStringLiteral("student.json")));
+    if (!student.isEmpty()) {
+        const QJsonObject foreign = student.value(QStringLiteral("foreign_lock")).toObject();
+        const QJsonObject answer = foreign.value(QStringLiteral("answer")).toObject();
+        const double share = foreign.value(QStringLiteral("unlocked_share_percent")).toDouble();
+        row(QStringLiteral("6a"),
+            QStringLiteral("%1 locked agents, foreign lock words %2/s: share of time unlocked < 1 %")
+                .arg(student.value(QStringLiteral("agents")).toInt())
+                .arg(student.value(QStringLiteral("rate")).toInt()),
+            QStringLiteral("%1 % over %2 s (load %3); one agent at most %4 ms; the console's answer after a "
+                           "foreign word: median %5 ms, p99 %6 ms, max %7 ms (%8 of %9 answered)%10")
+                .arg(num(share, 2), num(foreign.value(QStringLiteral("attack_ms")).toDouble() / 1000, 0),
+                    student.value(QStringLiteral("loadavg")).toString().section(QLatin1Char(' '), 0, 0),
+                    num(foreign.value(QStringLiteral("unlocked_ms_agent_max")).toDouble(), 0),
+                    num(answer.value(QStringLiteral("p50_ms")).toDouble(), 2),
+                    num(answer.value(QStringLiteral("p99_ms")).toDouble(), 2),
+                    num(answer.value(QStringLiteral("max_ms")).toDouble(), 2))
+                .arg(answer.value(QStringLiteral("answered")).toInt())
+                .arg(answer.value(QStringLiteral("foreign_words_seen")).toInt())
+                .arg(error(student)),
+            foreign.contains(QStringLiteral("unlocked_share_percent")) && share < 1.0);
+        const QJsonObject escape = student.value(QStringLiteral("join_escape")).toObject();
+        const QJsonValue rejoin = escape.value(QStringLiteral("rejoin_ms"));
+        const bool back = rejoin.isDouble() && rejoin.toDouble() >= 0;
+        row(QStringLiteral("6b"), QStringLiteral("after a foreign join to another group: every agent back in its group ≤ 5 s"),
+            QStringLiteral("%1; unlocked %2 % of the %3 s after it")
+                .arg(back ? QStringLiteral("%1 ms").arg(num(rejoin.toDouble(), 0)) : QStringLiteral("never"),
+                    num(escape.value(QStringLiteral("unlocked_share_percent")).toDouble(), 2),
+                    num(escape.value(QStringLiteral("attack_ms")).toDouble() / 1000, 0)),
+            back && rejoin.toDouble() <= 5000);
+    }
+
+    // Near the registry's bound, with and without the repeated joins.
+    const QJsonObject large = readJson(dir.filePath(QStringLiteral("scale-large.json")));
+    const QJsonObject bare = readJson(dir.filePath(QStringLiteral("scale-large-norepeat.json")));
+    if (!large.isEmpty()) {
+        const QString school = QStringLiteral("%1 agents, %2 groups")
+                                   .arg(large.value(QStringLiteral("agents")).toInt())
+                                   .arg(large.value(QStringLiteral("groups")).toInt());
+        const auto cpuText = [&](const QJsonObject& run) {
+            return QStringLiteral("%1 % (network thread %2 %, UI thread %3 %; load %4)")
+                .arg(num(run.value(QStringLiteral("cpu_percent")).toDouble(), 2),
+                    num(run.value(QStringLiteral("network_thread_cpu_percent")).toDouble(), 2),
+                    num(run.value(QStringLiteral("ui_thread_cpu_percent")).toDouble(), 2),
+                    run.value(QStringLiteral("loadavg")).toString().section(QLatin1Char(' '), 0, 0));
+        };
+        md += QStringLiteral("| 7a | %1: CPU of one core (mean over %2 s) | %3; all registered in %4 s%5 | — |\n")
+                  .arg(school)
+                  .arg(large.value(QStringLiteral("window_s")).toInt())
+                  .arg(cpuText(large), num(large.value(QStringLiteral("all_registered_s")).toDouble(), 1), error(large));
+        if (!bare.isEmpty()) {
+            const double added = large.value(QStringLiteral("cpu_percent")).toDouble()
+                - bare.value(QStringLiteral("cpu_percent")).toDouble();
+            row(QStringLiteral("7b"), QStringLiteral("%1: the repeated joins add ≤ 1 % of one core").arg(school),
+                QStringLiteral("%1 points: with them %2, %3 joins/s; without them %4, %5 joins/s")
+                    .arg(num(added, 2), cpuText(large),
+                        num(large.value(QStringLiteral("joins_per_s")).toDouble(), 0), cpuText(bare),
+                        num(bare.value(QStringLiteral("joins_per_s")).toDouble(), 0)),
+                added <= 1.0);
+        }
+        const QJsonObject largeStall = large.value(QStringLiteral("stall")).toObject();
+        md += QStringLiteral("| 7c | %1: resident memory | %2 MB max in the window | — |\n")
+                  .arg(school, num(large.value(QStringLiteral("rss_max_mb")).toDouble()));
+        row(QStringLiteral("7d"), QStringLiteral("%1: UI event loop stall p99 ≤ 50 ms").arg(school),
+            QStringLiteral("p99 %1 ms, max %2 ms")
+                .arg(num(largeStall.value(QStringLiteral("p99_ms")).toDouble(), 2),
+                    num(largeStall.value(QStringLiteral("max_ms")).toDouble(), 1)),
+            largeStall.contains(QStringLiteral("p99_ms")) && largeStall.value(QStringLiteral("p99_ms")).toDouble() <= 50);
+        const QJsonObject largeOff = large.value(QStringLiteral("offline")).toObject();
+        const int largeSilenced = largeOff.value(QStringLiteral("silenced")).toInt();
+        const int largeWithin = largeOff.value(QStringLiteral("within_tolerance")).toInt();
+        row(QStringLiteral("7e"), QStringLiteral("%1: %2 silent agents shown \"断开\" 1.5 s ± 0.15 s after their last datagram")
+                .arg(school)
+                .arg(largeSilenced),
+            QStringLiteral("%1 of %2 within; min %3 ms, median %4 ms, max %5 ms")
+                .arg(largeWithin)
+                .arg(largeSilenced)
+                .arg(num(largeOff.value(QStringLiteral("min_ms")).toDouble(), 0),
+                    num(largeOff.value(QStringLiteral("p50_ms")).toDouble(), 0),
+                    num(largeOff.value(QStringLiteral("max_ms")).toDouble(), 0)),
+            largeSilenced > 0 && largeWithin == largeSilenced);
+        const int largeFalse = large.value(QStringLiteral("false_offline")).toInt(-1);
+        row(QStringLiteral("7f"), QStringLiteral("%1: no agent that keeps sending shown off line").arg(school),
+            QStringLiteral("%1 false \"断开\"").arg(largeFalse), largeFalse == 0);
+    }
+
     md += QStringLiteral("\nRaw results: the JSON lines below, one per benchmark.\n\n```\n");
     for (const QString& name : { QStringLiteral("receive"), QStringLiteral("scale"), QStringLiteral("startstop"),
-             QStringLiteral("command"), QStringLiteral("seatplan") })
+             QStringLiteral("command"), QStringLiteral("seatplan"), QStringLiteral("student"),
+             QStringLiteral("scale-large"), QStringLiteral("scale-large-norepeat") })
         md += readText(dir.filePath(name + QStringLiteral(".json"))).trimmed() + QLatin1Char('\n');
     md += QStringLiteral("```\n");
     return md;

@@ -1,5 +1,6 @@
 #include "LabSeed.h"
 
+#include "GroupSettingsFile.h"
 #include "QStudentManage.h"
 #include "QtDoubleIntStringItem.h"
 #include "SimulatorOptions.h"
@@ -14,7 +15,7 @@ QString LabSeed::groupName(int index)
     return QStringLiteral("机房%1").arg(index + 1, 2, 10, QLatin1Char('0'));
 }
 
-bool LabSeed::write(const QString& dataDir, int machines, int groups, QString* error, int catalog)
+bool LabSeed::write(const QString& dataDir, int machines, int groups, QString* error, int catalog, int lockType)
 {
     SimulatorOptions addressing;
     addressing.agents = machines;
@@ -58,6 +59,17 @@ bool LabSeed::write(const QString& dataDir, int machines, int groups, QString* e
         if (error)
             *error = registry.store().lastError();
         return false;
+    }
+    if (lockType > 0) {
+        QList<GroupSettings> settings;
+        for (int g = 0; g < groups; ++g) {
+            GroupSettings entry;
+            entry.group_name = groupName(g);
+            entry.lock_type = lockType;
+            settings << entry;
+        }
+        if (!GroupSettingsFile::write(QDir(dataDir).absoluteFilePath(QStringLiteral("config.conf")), settings, error))
+            return false;
     }
     return true;
 }

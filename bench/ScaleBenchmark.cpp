@@ -22,6 +22,8 @@
 #include <memory>
 #include <vector>
 
+#include <unistd.h>
+
 namespace {
 
 constexpr int MacRole = 5;
@@ -177,6 +179,7 @@ QJsonObject ScaleBenchmark::run(const BenchOptions& options)
 
     progress("steady window");
     probe.reset();
+    const QJsonObject summaryStart = simulator.summary();
     const ProcessUsage::Cpu cpuStart = ProcessUsage::processCpu();
     const QList<ProcessUsage::ThreadCpu> threadsStart = ProcessUsage::threadCpu();
     const int64_t windowStart = ProcessUsage::monotonicNs();
@@ -201,7 +204,19 @@ QJsonObject ScaleBenchmark::run(const BenchOptions& options)
     const Percentiles steady = probe.lateness();
     const UdpCounters udpEnd = UdpCounters::read();
     const int onlineShown = watch.onlineCount();
+    const QJsonObject summaryEnd = simulator.summary();
     progress("window over");
+
+    // What the console's repeated joins cost the network: the joins the
+    // simulator's agents received from it over the window's reports.
+    const double joinSpanMs = summaryEnd.value(QStringLiteral("elapsed_ms")).toDouble()
+        - summaryStart.value(QStringLiteral("elapsed_ms")).toDouble();
+    result.insert(QStringLiteral("join_repeat"), qEnvironmentVariableIsEmpty("ROK_BENCH_NO_JOIN_REPEAT"));
+    result.insert(QStringLiteral("joins_per_s"),
+        joinSpanMs > 0 ? (summaryEnd.value(QStringLiteral("consoleJoins")).toDouble()
+                             - summaryStart.value(QStringLiteral("consoleJoins")).toDouble())
+                / joinSpanMs * 1000.0
+                       : 0.0);
 
     result.insert(QStringLiteral("cpu_percent"), percentOf(cpuEnd.total() - cpuStart.total(), wall));
     result.insert(QStringLiteral("cpu_user_percent"), percentOf(cpuEnd.user - cpuStart.user, wall));
@@ -220,7 +235,9 @@ QJsonObject ScaleBenchmark::run(const BenchOptions& options)
     result.insert(QStringLiteral("udp_queue_drops"), qint64(udpEnd.receiveBufferErrors - udpStart.receiveBufferErrors));
     result.insert(QStringLiteral("udp_read_per_s"), double(udpEnd.inDatagrams - udpStart.inDatagrams) / wall);
 
-    // The busiest threads over the window.
+    // The busiest threads over the window. None of them is named; the UI
+    // thread is the process's own id, and the busiest of the others is the
+    // UDP loop, which reads every datagram and sends every unicast.
     QJsonArray threads;
     QList<QPair<double, int>> busy;
     for (const ProcessUsage::ThreadCpu& end : threadsEnd) {
@@ -235,9 +252,17 @@ QJsonObject ScaleBenchmark::run(const BenchOptions& options)
         QJsonObject thread;
         thread.insert(QStringLiteral("tid"), busy.at(i).second);
         thread.insert(QStringLiteral("cpu_percent"), busy.at(i).first);
+        thread.insert(QStringLiteral("ui"), busy.at(i).second == int(getpid()));
         threads.append(thread);
     }
     result.insert(QStringLiteral("busiest_threads"), threads);
+    for (const auto& thread : busy) {
+        if (thread.second == int(getpid())) {
+            result.insert(QStringLiteral("ui_thread_cpu_percent"), thread.first);
+        } else if (!result.contains(QStringLiteral("network_thread_cpu_percent"))) {
+            result.insert(QStringLiteral("network_thread_cpu_percent"), thread.first);
+        }
+    }
 
     simulator.stop();
     const QJsonObject summary = simulator.summary();

@@ -60,6 +60,9 @@ void SimulatorRun::readLines()
         if (type == QLatin1String("summary")) {
             summary_ = object;
             emit summaryRead();
+        } else if (type == QLatin1String("agent")) {
+            unlockedMs_.insert(object.value(QStringLiteral("mac")).toString().toULongLong(),
+                qint64(object.value(QStringLiteral("unlockedMs")).toDouble()));
         } else if (type == QLatin1String("silence")) {
             const quint64 mac = object.value(QStringLiteral("mac")).toString().toULongLong();
             const QJsonValue last = object.value(QStringLiteral("last_sent_us"));

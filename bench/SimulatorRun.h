@@ -31,6 +31,9 @@ public:
     const QHash<quint64, int64_t>& lastSentUs() const { return lastSent_; }
     // Agents the simulator itself let go 1.4 s or longer without a datagram.
     const QSet<quint64>& lateAgents() const { return late_; }
+    // Each agent's unlockedMs as of the latest report (runs without
+    // --summary-only).
+    const QHash<quint64, qint64>& unlockedMs() const { return unlockedMs_; }
     int64_t silencedAtUs() const { return silencedAt_; }
     int64_t returnedAtUs() const { return returnedAt_; }
     QString errors() const { return errors_; }
@@ -45,6 +48,7 @@ private:
     QByteArray pending_;
     QJsonObject summary_;
     QHash<quint64, int64_t> lastSent_;
+    QHash<quint64, qint64> unlockedMs_;
     QSet<quint64> late_;
     int64_t silencedAt_ = 0;
     int64_t returnedAt_ = 0;

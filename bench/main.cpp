@@ -6,6 +6,7 @@
 #include "ScaleBenchmark.h"
 #include "SeatPlanBenchmark.h"
 #include "StartStopBenchmark.h"
+#include "StudentBenchmark.h"
 
 #include "RokResources.h"
 
@@ -42,7 +43,7 @@ int main(int argc, char* argv[])
         "Each run prints one JSON object on standard output."));
     parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("benchmark"),
-        QStringLiteral("receive | scale | startstop | command | seatplan; seed DIR and open DIR to profile a start by "
+        QStringLiteral("receive | scale | startstop | command | seatplan | student; seed DIR and open DIR to profile a start by "
                        "hand; report DIR to turn a directory of results into Markdown."));
     const QCommandLineOption agents(QStringLiteral("agents"), QStringLiteral("Simulated agents (5000)."), QStringLiteral("N"));
     const QCommandLineOption groups(QStringLiteral("groups"), QStringLiteral("Stored groups (50)."), QStringLiteral("N"));
@@ -58,7 +59,11 @@ int main(int argc, char* argv[])
         QStringLiteral("Central policy entries per list in the stored school, 0 to 4 (4)."), QStringLiteral("N"));
     const QCommandLineOption silent(
         QStringLiteral("silent"), QStringLiteral("Agents that fall silent together (500)."), QStringLiteral("N"));
-    parser.addOptions({ agents, groups, window, silent, repeats, commands, idle, catalog });
+    const QCommandLineOption attack(QStringLiteral("attack"),
+        QStringLiteral("Seconds of each attack of the student run (30)."), QStringLiteral("S"));
+    const QCommandLineOption rate(QStringLiteral("rate"),
+        QStringLiteral("Foreign lock words a second in the student run (10)."), QStringLiteral("N"));
+    parser.addOptions({ agents, groups, window, silent, repeats, commands, idle, catalog, attack, rate });
     parser.process(app);
 
     BenchOptions options;
@@ -77,8 +82,15 @@ int main(int argc, char* argv[])
     options.commandUnderLoad = !parser.isSet(idle);
     if (parser.isSet(repeats))
         options.repeats = parser.value(repeats).toInt();
+    if (parser.isSet(attack))
+        options.attackSeconds = parser.value(attack).toInt();
+    if (parser.isSet(rate))
+        options.studentRate = parser.value(rate).toInt();
 
     const QString benchmark = parser.positionalArguments().value(0);
+    // The student run plays one room.
+    if (benchmark == QLatin1String("student") && !parser.isSet(agents))
+        options.agents = 200;
     if (benchmark == QLatin1String("report")) {
         const QByteArray text = BenchReport::markdown(parser.positionalArguments().value(1)).toUtf8();
         std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
@@ -97,6 +109,8 @@ int main(int argc, char* argv[])
         result = CommandBenchmark::run(options);
     } else if (benchmark == QLatin1String("seatplan")) {
         result = SeatPlanBenchmark::run(options);
+    } else if (benchmark == QLatin1String("student")) {
+        result = StudentBenchmark::run(options);
     } else if (benchmark == QLatin1String("startstop")) {
         result = StartStopBenchmark::run(options);
     } else if (benchmark == QLatin1String("seed")) {

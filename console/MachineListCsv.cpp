@@ -9,7 +9,10 @@
 
 namespace {
 
-const QString FormulaStarts = QStringLiteral("=+-@");
+// First characters a spreadsheet program may take for the start of a formula
+// (a tab or carriage return before one too), and the guard's own quote, so
+// that a text that itself starts with a quote is told from a guarded one.
+const QString FormulaStarts = QStringLiteral("=+-@\t\r'");
 
 QString field(QString text)
 {
@@ -51,7 +54,8 @@ QList<Record> records(const QString& text)
     int line = 1;
     row.line = line;
     auto endField = [&] {
-        // The export's guard against formulas is not part of the name.
+        // The export's guard against formulas is not part of the name; a
+        // quote the guard does not explain is.
         if (current.size() > 1 && current.at(0) == QLatin1Char('\'') && FormulaStarts.contains(current.at(1)))
             current.remove(0, 1);
         row.fields << current;

@@ -1,6 +1,8 @@
 #include "QAppWatcherWidget.h"
 
 #include "MessageBox.h"
+#include "PolicyEntryDelegate.h"
+#include "PolicyRules.h"
 #include "QtIntStringItem.h"
 #include "QtRokTableView.h"
 
@@ -104,7 +106,7 @@ QAppWatcherWidget::QAppWatcherWidget(QWidget* parent)
 
     connect(add_button, &QPushButton::clicked, this, &QAppWatcherWidget::onAddClicked);
     connect(delete_button, &QPushButton::clicked, this, &QAppWatcherWidget::onDeleteClicked);
-    connect(save_button, &QPushButton::clicked, this, &QAppWatcherWidget::sg_btn_save_clicked);
+    connect(save_button, &QPushButton::clicked, this, &QAppWatcherWidget::onSaveClicked);
 
     setPaneStyle(QStringLiteral("QTabWidget:pane{ border: 0px solid black;padding:9px;background-color:white; }"));
 }
@@ -144,6 +146,10 @@ void QAppWatcherWidget::addListTab(const QString& title, int type, const QString
     }
     if (embedded)
         table->setColumnReadonly(textColumn);
+    else
+        table->setItemDelegateForColumn(textColumn,
+            new PolicyEntryDelegate(
+                [this, table](int row, const QString& text) { return acceptEdit(table, row, text); }, table));
 }
 
 void QAppWatcherWidget::setEmbedded(bool on)
@@ -284,6 +290,52 @@ void QAppWatcherWidget::onDeleteClicked()
         QMessageBox::Yes | QMessageBox::No, QMessageBox::NoButton);
     if (answer == QMessageBox::Yes)
         table->removeRow(row);
+}
+
+void QAppWatcherWidget::onSaveClicked()
+{
+    // Lists an agent would reject, or that no datagram can carry, never
+    // reach the store or the groups.
+    const QStringList faults = PolicyRules::faults(allItems());
+    if (!faults.isEmpty()) {
+        MessageBox::critical(this, QStringLiteral("错误"),
+            QStringLiteral("策略列表未保存：\n") + PolicyRules::listed(faults), QMessageBox::Ok);
+        return;
+    }
+    emit sg_btn_save_clicked();
+}
+
+bool QAppWatcherWidget::acceptEdit(QtRokTableView* table, int row, const QString& text)
+{
+    const int type = table->property(typeProperty).toInt();
+    QString fault = PolicyRules::entryFault(type, row, text);
+    if (fault.isEmpty() && stateOfRow(table, row) == 1) {
+        StringItemList items;
+        for (int other : listTypes)
+            if (other != type)
+                items += itemsOfType(other);
+        StringItemList ofType = itemsOfType(type);
+        if (row >= ofType.size())
+            return true;
+        const int before = PolicyRules::policyBytes(items + ofType);
+        ofType.at(row)->str_val = text;
+        const int after = PolicyRules::policyBytes(items + ofType);
+        // Lists already too large can still be shortened.
+        if (after > before)
+            fault = PolicyRules::sizeFault(after);
+    }
+    if (fault.isEmpty())
+        return true;
+    // Told once the view has finished with its editor: a modal box inside
+    // the commit would take the editor's focus while it is being closed.
+    QMetaObject::invokeMethod(
+        this,
+        [this, fault] {
+            MessageBox::critical(
+                this, QStringLiteral("错误"), QStringLiteral("条目未修改：\n") + fault, QMessageBox::Ok);
+        },
+        Qt::QueuedConnection);
+    return false;
 }
 
 void QAppWatcherWidget::onStateChanged(QtRokTableView* table, QComboBox* box, const QString& text)

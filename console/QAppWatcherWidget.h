@@ -60,6 +60,7 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 signals:
+    // Save was clicked and the lists can go to every agent as they stand.
     void sg_btn_save_clicked();
     void sg_item_state_changed(int nType, QString sItem, int nState);
 
@@ -77,6 +78,11 @@ private:
 
     void onAddClicked();
     void onDeleteClicked();
+    // Emits sg_btn_save_clicked only for lists every agent can take.
+    void onSaveClicked();
+    // Whether the typed text may replace the entry in `row`; a refusal is
+    // reported to the teacher.
+    bool acceptEdit(QtRokTableView* table, int row, const QString& text);
     void onStateChanged(QtRokTableView* table, QComboBox* box, const QString& text);
 
     QVBoxLayout* main_layout = nullptr;

@@ -11,6 +11,7 @@
 #include "MachineListTransfer.h"
 #include "MessageBox.h"
 #include "MetaTypes.h"
+#include "PolicyRules.h"
 #include "Protocol.h"
 #include "QAppWatcherWidget.h"
 #include "QStudentGroupWidget.h"
@@ -266,8 +267,9 @@ void RokVtxAdmin::openEndpoint()
     }
     udp_server.setBroadcast(true);
     udp_server.onMessage = [this](const SocketChannelPtr& channel, const UdpBuffer& buf) { onUdpMessage(channel, buf); };
-    udp_server.setTimer(std::chrono::milliseconds(JoinRepeater::SliceMs),
-        [this] { join_repeater->tick(std::chrono::steady_clock::now()); });
+    if (qEnvironmentVariableIsEmpty("ROK_BENCH_NO_JOIN_REPEAT")) // benchmarks weigh the repeated joins' cost
+        udp_server.setTimer(std::chrono::milliseconds(JoinRepeater::SliceMs),
+            [this] { join_repeater->tick(std::chrono::steady_clock::now()); });
     onTabChanged(0);
     udp_server.start();
     openAgentPortWatch();
@@ -722,6 +724,14 @@ StringItemList RokVtxAdmin::loadCatalog()
     StringItemList items;
     for (int type = 1; type <= 3; ++type)
         items << registry.store().loadStringItems(type);
+    // Stored lists the agents would reject are mended before any group sends them.
+    const QStringList repairs = PolicyRules::repair(items);
+    if (!repairs.isEmpty() && !catalog_repairs_told) {
+        catalog_repairs_told = true;
+        MessageBox::warning(this, QStringLiteral("策略列表"),
+            QStringLiteral("数据库中的策略列表有以下问题，已在载入时处理：\n") + PolicyRules::listed(repairs),
+            QMessageBox::Ok);
+    }
     return items;
 }
 

@@ -308,6 +308,8 @@ private:
     bool shut_down = false;
     // The last database save failed (or the file could not be written at start).
     bool db_save_failing = false;
+    // The catalog is read again for every new group; its repairs are told once.
+    bool catalog_repairs_told = false;
 
     // Declared last so it is destroyed first: its worker stops and its final
     // save runs while the pages still exist.

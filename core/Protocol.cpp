@@ -1,7 +1,14 @@
 #include "Protocol.h"
 
+#include "HostName.h"
+
 #include <QDateTime>
+#include <QTextCodec>
+#include <QTextDecoder>
+
+#include <algorithm>
 #include <cstring>
+#include <memory>
 
 namespace Protocol {
 
@@ -12,6 +19,8 @@ namespace {
     constexpr uint32_t LockWordUsbAllowed = 0x200u;
     constexpr int ConsoleHeadSize = 4;
     constexpr int TypedStringHeadSize = 5;
+    // Bytes of a host name decoded at a time; a whole name in the common case.
+    constexpr int HostNameSlice = 256;
 
     // Byte length of `text` up to its first NUL: a NUL inside a list item would
     // otherwise end the string early on the agent while the length claims more.
@@ -167,7 +176,19 @@ QString hostNameFromRegister(const char* payload, int len)
     // The agent's length field is not trusted; the NUL or the datagram's end
     // bounds the name.
     const char* text = payload + TypedStringHeadSize;
-    return QString::fromLocal8Bit(text, lengthToNul(text, len - TypedStringHeadSize));
+    const int length = lengthToNul(text, len - TypedStringHeadSize);
+    // A datagram can hold 64 KB of name: decode a slice at a time, and only
+    // until the kept characters fill the name and one more shows it goes on.
+    const std::unique_ptr<QTextDecoder> decoder(QTextCodec::codecForLocale()->makeDecoder());
+    QString name;
+    int kept = 0;
+    for (int pos = 0; pos < length && kept <= HostName::MaxLength; pos += HostNameSlice) {
+        const QString part = decoder->toUnicode(text + pos, std::min(HostNameSlice, length - pos));
+        kept += static_cast<int>(
+            std::count_if(part.cbegin(), part.cend(), [](QChar c) { return !HostName::isDropped(c); }));
+        name += part;
+    }
+    return HostName::clean(name);
 }
 
 // --- console datagrams ---------------------------------------------------

@@ -56,8 +56,8 @@ int8_t readTypedValueHead(const char* buf, int len, int offset, uint32_t& size);
 // 0x0B, uint32 byte length up to the first NUL, the bytes, one NUL.
 void appendTypedString(QByteArray& out, const QByteArray& text);
 // Host name of a MSG_STU_REGISTER payload: text from payload offset 5 up to
-// its NUL or the end of the payload; empty unless the payload starts with
-// a code 11 head.
+// its NUL or the end of the payload, cleaned by HostName::clean; empty unless
+// the payload starts with a code 11 head.
 QString hostNameFromRegister(const char* payload, int len);
 
 // --- console datagrams ---------------------------------------------------

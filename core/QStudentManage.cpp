@@ -1,5 +1,6 @@
 #include "QStudentManage.h"
 
+#include "HostName.h"
 #include "Machine.h"
 #include "Protocol.h"
 
@@ -509,6 +510,9 @@ void QStudentManage::loadMachines()
         return;
     }
     for (const Machine_PTR& machine : stored) {
+        // A name stored before names were cleaned is mended here; the next
+        // save writes the mended name.
+        machine->hostname = HostName::clean(machine->hostname);
         const CStuInfo_PTR record = machine->toStuInfo();
         record->address.store(Protocol::addressFromText(record->ip));
         countAddress(record->ip, 1);

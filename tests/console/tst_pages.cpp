@@ -11,6 +11,7 @@
 #include <QBrush>
 #include <QComboBox>
 #include <QHeaderView>
+#include <QLineEdit>
 #include <QMetaMethod>
 #include <QPointer>
 #include <QPushButton>
@@ -177,6 +178,8 @@ private slots:
     void refreshFollowsRecords();
     void deleteAsksForTheSelectedRow_data();
     void deleteAsksForTheSelectedRow();
+    void editorRefusesWhatAgentsReject_data();
+    void editorRefusesWhatAgentsReject();
     void stateChangeOfNonCurrentRow();
     void stateChangeAfterSorting();
     void setItemsRefillsOnlyGivenTypes();
@@ -710,6 +713,80 @@ void TestPages::deleteAsksForTheSelectedRow()
             QStringLiteral("删除不可恢复！\n确认需要删除选中行(第【") + number + QStringLiteral("】行)？"));
     }
     QCOMPARE(columnTexts(table), left);
+}
+
+void TestPages::editorRefusesWhatAgentsReject_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::addColumn<QStringList>("before"); // rows above the one typed in, in its state
+    QTest::addColumn<int>("state");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("fault"); // empty: taken
+
+    QTest::newRow("line break") << 2 << QStringList() << 1 << QStringLiteral("a\nb")
+                                << QStringLiteral("“守护的服务”第 1 行“a\\nb”含有换行符或空字符（一个条目只能占一行）");
+    QTest::newRow("carriage return, switched off")
+        << 3 << QStringList { QStringLiteral("C:\\b.exe") } << 0 << QStringLiteral("C:\\a\r.exe")
+        << QStringLiteral("“守护的程序”第 2 行“C:\\a\\r.exe”含有换行符或空字符（一个条目只能占一行）");
+    QTest::newRow("NUL") << 2 << QStringList() << 1 << QString::fromUtf8("a\0b", 3)
+                         << QStringLiteral("“守护的服务”第 1 行“a\\0b”含有换行符或空字符（一个条目只能占一行）");
+    QTest::newRow("title that does not compile")
+        << 1 << QStringList() << 1 << QStringLiteral("游戏(")
+        << QStringLiteral("“禁止的窗口标题”第 1 行“游戏(”不是有效的正则表达式：missing closing parenthesis（位置 3）");
+    QTest::newRow("title that compiles") << 1 << QStringList() << 1 << QStringLiteral("游戏.*") << QString();
+    QTest::newRow("service is no expression") << 2 << QStringList() << 1 << QStringLiteral("游戏(") << QString();
+    // 12 head bytes, 8 per list, 6 around the text, one "\n" between entries.
+    QTest::newRow("one byte over the datagram")
+        << 3 << QStringList { QString(32733, QLatin1Char('x')) } << 1 << QString(32732, QLatin1Char('y'))
+        << QStringLiteral("激活的条目使策略数据报达到 65508 字节，比上限 65507 字节多 1 字节，学生机将收不到策略");
+    QTest::newRow("the whole datagram")
+        << 3 << QStringList { QString(32733, QLatin1Char('x')) } << 1 << QString(32731, QLatin1Char('y')) << QString();
+    QTest::newRow("switched off entries are not sent")
+        << 3 << QStringList { QString(32733, QLatin1Char('x')) } << 0 << QString(32732, QLatin1Char('y')) << QString();
+}
+
+void TestPages::editorRefusesWhatAgentsReject()
+{
+    QFETCH(int, type);
+    QFETCH(QStringList, before);
+    QFETCH(int, state);
+    QFETCH(QString, text);
+    QFETCH(QString, fault);
+    auto fill = [&](QAppWatcherWidget& editor, const QString& last) {
+        StringItemList items;
+        for (const QString& entry : before + QStringList { last })
+            items << item(type, entry, state);
+        editor.fillList(type, items);
+    };
+    MessageBox::setNextAnswers({ QMessageBox::Ok, QMessageBox::Ok });
+
+    // Typed (or pasted) into the entry's cell.
+    QAppWatcherWidget editor;
+    fill(editor, QStringLiteral("old"));
+    auto* table = editor.tableOfType(type);
+    const QModelIndex cell = table->model()->index(before.size(), 0);
+    table->setCurrentIndex(cell);
+    table->edit(cell);
+    auto* line = table->findChild<QLineEdit*>();
+    QVERIFY(line);
+    line->setText(text);
+    QTest::keyClick(line, Qt::Key_Return);
+    if (fault.isEmpty()) {
+        QTRY_COMPARE(table->getCellText(before.size(), 0), text);
+    } else {
+        QTRY_COMPARE(MessageBox::lastText(), QStringLiteral("条目未修改：\n") + fault);
+        QCOMPARE(MessageBox::lastTitle(), QStringLiteral("错误"));
+        QCOMPARE(table->getCellText(before.size(), 0), QStringLiteral("old"));
+    }
+
+    // Saved as the store or an earlier version left it.
+    MessageBox::clearLast();
+    fill(editor, text);
+    QSignalSpy saved(&editor, &QAppWatcherWidget::sg_btn_save_clicked);
+    button(editor, QStringLiteral("保存"))->click();
+    QCOMPARE(saved.count(), fault.isEmpty() ? 1 : 0);
+    QCOMPARE(MessageBox::lastTitle(), fault.isEmpty() ? QString() : QStringLiteral("错误"));
+    QCOMPARE(MessageBox::lastText(), fault.isEmpty() ? QString() : QStringLiteral("策略列表未保存：\n") + fault);
 }
 
 void TestPages::stateChangeOfNonCurrentRow()

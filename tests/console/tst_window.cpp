@@ -8,6 +8,7 @@
 #include "FileDialog.h"
 #include "GroupSettingsFile.h"
 #include "MacAddress.h"
+#include "MachineListCsv.h"
 #include "QAppWatcherWidget.h"
 #include "QtRokTableView.h"
 #include "UdpServer.h"
@@ -256,6 +257,7 @@ private slots:
     void cleanup();
 
     void pagesFollowStoredGroupOrder();
+    void storedFaultsMendedOnLoad();
     void viewSwitching();
     void contextMenuPerTab_data();
     void contextMenuPerTab();
@@ -291,6 +293,8 @@ private slots:
     void stateToolTipTellsLastHeard();
     void trayMessagePerBurstWhileHidden();
     void exportWritesCsv();
+    void csvCellsComeBackAsExported_data();
+    void csvCellsComeBackAsExported();
     void exportFailureIsReported();
     void importGivesExportedGroupsBack();
     void importRefusesBadRowsAndAsksOnce_data();
@@ -350,6 +354,45 @@ void TestWindow::pagesFollowStoredGroupOrder()
     QCOMPARE(window.watchEditor()->itemsOfType(3).value(0)->str_val, QStringLiteral("C:\\Tools\\guard.exe"));
     for (int i = 1; i < 4; ++i)
         QCOMPARE(window.pageAt(i)->policy_editor->allItems().size(), 2);
+}
+
+void TestWindow::storedFaultsMendedOnLoad()
+{
+    QTemporaryDir dir;
+    QVERIFY(seedDatabase(dataPath(dir), { { QStringLiteral("A"), 1 } },
+        { { MacOne, QStringLiteral("\u202Epc\u0001-1"), QStringLiteral("10.0.0.11"), QStringLiteral("A") },
+            { MacTwo, QString(70, QLatin1Char('n')), QStringLiteral("10.0.0.12"), QStringLiteral("A") } },
+        { item(1, QStringLiteral("游戏(")), item(1, QStringLiteral("QQ")), item(2, QStringLiteral("Spool\r\ner")),
+            item(3, QStringLiteral("C:\\a.exe"), 0) }));
+    MessageBox::setNextAnswer(QMessageBox::Ok);
+    RokVtxAdmin window(dir.path());
+    QCOMPARE(MessageBox::lastTitle(), QStringLiteral("策略列表"));
+    QCOMPARE(MessageBox::lastText(),
+        QStringLiteral("数据库中的策略列表有以下问题，已在载入时处理：\n"
+                       "“禁止的窗口标题”第 1 行“游戏(”不是有效的正则表达式：missing closing parenthesis（位置 3），已停用\n"
+                       "“守护的服务”第 1 行“Spool\\r\\ner”含有换行符或空字符（一个条目只能占一行），已删去"));
+    // The editor and every group get the mended lists.
+    const QStringList mended { "1:游戏(:0", "1:QQ:1", "2:Spooler:1", "3:C:\\a.exe:0" };
+    for (QAppWatcherWidget* editor : { window.watchEditor(), page(window, "A")->policy_editor }) {
+        QStringList entries;
+        for (const auto& entry : editor->allItems())
+            entries << QStringLiteral("%1:%2:%3").arg(entry->item_type).arg(entry->str_val).arg(entry->item_state);
+        QCOMPARE(entries, mended);
+    }
+    // A new group reads the lists again; the teacher was told already (a
+    // second box would be closed, to fail below rather than wait).
+    MessageBox::clearLast();
+    whenModal<QMessageBox>(&window, [](QMessageBox* box) { box->reject(); });
+    answerAddGroup(&window, QStringLiteral("B"), 2);
+    window.addGroupInteractive();
+    QCOMPARE(page(window, "B")->policy_editor->allItems().at(2)->str_val, QStringLiteral("Spooler"));
+    QCOMPARE(MessageBox::lastText(), QString());
+
+    // Host names are mended as any agent's would be, and saved so.
+    QCOMPARE(window.studentManage().findMachine(MacOne)->hostname, QStringLiteral("pc-1"));
+    QCOMPARE(window.studentManage().findMachine(MacTwo)->hostname, QString(64, QLatin1Char('n')));
+    window.saveNow();
+    QCOMPARE(readDatabase(dataPath(dir)).machines.value(MacOne)->hostname, QStringLiteral("pc-1"));
 }
 
 void TestWindow::viewSwitching()
@@ -1420,6 +1463,40 @@ void TestWindow::exportWritesCsv()
     FileDialog::setNextSaveFileName(QString());
     action(window, "action_file_export")->trigger();
     QVERIFY(!QFile::exists(path));
+}
+
+void TestWindow::csvCellsComeBackAsExported_data()
+{
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<QByteArray>("cell");
+    QTest::addColumn<QString>("imported"); // the import trims names
+
+    QTest::newRow("tab before a formula") << QStringLiteral("\t=1") << QByteArray("'\t=1") << QStringLiteral("=1");
+    QTest::newRow("carriage return before a formula")
+        << QStringLiteral("\r=1") << QByteArray("\"'\r=1\"") << QStringLiteral("=1");
+    QTest::newRow("own quote before a formula")
+        << QStringLiteral("'=1") << QByteArray("''=1") << QStringLiteral("'=1");
+}
+
+void TestWindow::csvCellsComeBackAsExported()
+{
+    QFETCH(QString, host);
+    QFETCH(QByteArray, cell);
+    QFETCH(QString, imported);
+    auto machine = std::make_shared<CStuInfo>();
+    machine->ullmac = R1a;
+    machine->hostname = host;
+    machine->ip = QStringLiteral("10.0.1.1");
+    const QByteArray csv = MachineListCsv::encode({ machine });
+    QCOMPARE(csv,
+        QByteArray("\xEF\xBB\xBF"
+                   "机器名,IP地址,MAC地址,分组,状态\r\n")
+            + cell + ",10.0.1.1,01:01:00:00:00:0A,,断开\r\n");
+    QStringList refused;
+    const QList<MachineListCsv::Entry> entries = MachineListCsv::decode(csv, &refused);
+    QCOMPARE(refused, QStringList());
+    QCOMPARE(entries.size(), 1);
+    QCOMPARE(entries.first().hostname, imported);
 }
 
 void TestWindow::exportFailureIsReported()

@@ -225,27 +225,56 @@ void TestWire::typedValueHead()
 
 void TestWire::hostName_data()
 {
+    QTest::addColumn<QByteArray>("codec");
     QTest::addColumn<QByteArray>("payload");
     QTest::addColumn<QString>("name");
+    // Empty: the test's local code page. A console on a UTF-8 system reads
+    // every character an agent can send.
+    const QByteArray gbk;
+    const QByteArray utf8 = "UTF-8";
+    const QByteArray head = hex("0B 00 00 00 00");
 
-    QTest::newRow("with NUL") << hex("0B 05 00 00 00 50 43 2D 30 31 00") << "PC-01";
-    QTest::newRow("without NUL") << hex("0B 05 00 00 00 50 43 2D 30 31") << "PC-01";
-    QTest::newRow("GBK") << hex("0B 07 00 00 00 BB FA B7 BF 2D 30 31 00") << QStringLiteral("机房-01");
-    QTest::newRow("length field ignored") << hex("0B FF 00 00 00 50 43 00 41 41") << "PC";
-    QTest::newRow("length shorter than text") << hex("0B 01 00 00 00 50 43 00") << "PC";
-    QTest::newRow("empty name") << hex("0B 00 00 00 00 00") << "";
-    QTest::newRow("head only") << hex("0B 00 00 00 00") << "";
-    QTest::newRow("empty payload") << QByteArray() << "";
-    QTest::newRow("truncated head") << hex("0B 05 00 00") << "";
-    QTest::newRow("code 12") << hex("0C 02 00 00 00 41 42 00") << "";
-    QTest::newRow("unknown code") << hex("20 02 00 00 00 41 42 00") << "";
+    QTest::newRow("with NUL") << gbk << hex("0B 05 00 00 00 50 43 2D 30 31 00") << "PC-01";
+    QTest::newRow("without NUL") << gbk << hex("0B 05 00 00 00 50 43 2D 30 31") << "PC-01";
+    QTest::newRow("GBK") << gbk << hex("0B 07 00 00 00 BB FA B7 BF 2D 30 31 00") << QStringLiteral("机房-01");
+    QTest::newRow("length field ignored") << gbk << hex("0B FF 00 00 00 50 43 00 41 41") << "PC";
+    QTest::newRow("length shorter than text") << gbk << hex("0B 01 00 00 00 50 43 00") << "PC";
+    QTest::newRow("empty name") << gbk << hex("0B 00 00 00 00 00") << "";
+    QTest::newRow("head only") << gbk << hex("0B 00 00 00 00") << "";
+    QTest::newRow("empty payload") << gbk << QByteArray() << "";
+    QTest::newRow("truncated head") << gbk << hex("0B 05 00 00") << "";
+    QTest::newRow("code 12") << gbk << hex("0C 02 00 00 00 41 42 00") << "";
+    QTest::newRow("unknown code") << gbk << hex("20 02 00 00 00 41 42 00") << "";
+
+    // Hidden characters are dropped, the characters around their ranges kept.
+    QTest::newRow("C0 and DEL") << gbk << hex("0B 09 00 00 00 01 50 1F 43 20 7F 2D 09 31 00") << "PC -1";
+    QTest::newRow("C1") << utf8 << hex("0B 08 00 00 00 C2 80 50 C2 9F 43 C2 A0 00") << QStringLiteral("PC\u00A0");
+    QTest::newRow("bidi formatting")
+        << utf8
+        << hex("0B 00 00 00 00 41 D8 9C 42 E2 80 8E E2 80 8F 43 E2 80 AA E2 80 AE E2 80 AF"
+               " 44 E2 81 A6 E2 81 A9 E2 81 AA 45 E2 80 8D E2 80 A9 00")
+        << QStringLiteral("ABC\u202FD\u206AE\u200D\u2029");
+    QTest::newRow("65 characters") << gbk << head + QByteArray(65, 'a') << QString(64, QLatin1Char('a'));
+    QTest::newRow("dropped characters do not count")
+        << gbk << head + QByteArray(300, '\x01') + QByteArray(64, 'a') + "b" << QString(64, QLatin1Char('a'));
+    QTest::newRow("surrogate pair at the cut")
+        << utf8 << head + QByteArray(63, 'a') + hex("F0 9F 98 80") << QString(63, QLatin1Char('a'));
+    QTest::newRow("surrogate pair ending at the cut")
+        << utf8 << head + QByteArray(62, 'a') + hex("F0 9F 98 80 62")
+        << QString(62, QLatin1Char('a')) + QStringLiteral("\U0001F600");
 }
 
 void TestWire::hostName()
 {
+    QFETCH(QByteArray, codec);
     QFETCH(QByteArray, payload);
     QFETCH(QString, name);
-    QCOMPARE(hostNameFromRegister(payload.constData(), payload.size()), name);
+    QTextCodec* const local = QTextCodec::codecForLocale();
+    if (!codec.isEmpty())
+        QTextCodec::setCodecForLocale(QTextCodec::codecForName(codec));
+    const QString read = hostNameFromRegister(payload.constData(), payload.size());
+    QTextCodec::setCodecForLocale(local);
+    QCOMPARE(read, name);
 }
 
 void TestWire::agentDatagrams_data()

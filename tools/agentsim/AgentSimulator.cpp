@@ -396,6 +396,7 @@ void AgentSimulator::deliver(
             ++counters_.malformed;
             return;
         }
+        counters_.consoleJoins += fromConsole;
         // targets_ is a copy, so moving agents out of `group` is safe;
         // `group` itself may be gone afterwards.
         for (SimulatedAgent* agent : targets_) {
@@ -805,6 +806,7 @@ QByteArray AgentSimulator::summaryLine(bool final, Clock::time_point now) const
     line.insert(QStringLiteral("beacons"), count(counters_.beacons));
     line.insert(QStringLiteral("reregisters"), count(counters_.reregisters));
     line.insert(QStringLiteral("join_errors"), count(counters_.joinErrors));
+    line.insert(QStringLiteral("consoleJoins"), count(counters_.consoleJoins));
     line.insert(QStringLiteral("unlockedMsTotal"), toMs(unlockedTotal));
     line.insert(QStringLiteral("unlockedMsMax"), toMs(unlockedMax));
     if (student_) {

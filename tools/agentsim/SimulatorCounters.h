@@ -20,5 +20,7 @@ struct SimulatorCounters
     uint64_t ignored = 0;
     uint64_t beacons = 0;
     uint64_t reregisters = 0;
+    // MSG_ADMIN_JOIN_GROUP datagrams from the console, unicast or not.
+    uint64_t consoleJoins = 0;
     uint64_t joinErrors = 0;
 };

@@ -51,8 +51,9 @@ for each agent (left out with --summary-only), then
    "with_policy":n,"groups":n,"sent":n,"send_errors":n,"registers":n,
    "heartbeats":n,"policy_reports":n,"received":n,"malformed":n,
    "ignored":n,"beacons":n,"reregisters":n,"join_errors":n,
-   "unlockedMsTotal":n,"unlockedMsMax":n}
+   "consoleJoins":n,"unlockedMsTotal":n,"unlockedMsMax":n}
 "registered" means a MSG_ADMIN_JOIN_GROUP answered the last registration.
+"consoleJoins" counts the MSG_ADMIN_JOIN_GROUP datagrams from the console.
 "group" is where the agent is; "consoleGroup" where the console itself
 (datagrams from its address and port) last put it. "unlockedMs" is how long
 the agent, not silent, held an unlocked word (lock type 0, or none) while
