@@ -18,6 +18,7 @@
 #include "QtRokTableView.h"
 #include "MachineIdentity.h"
 #include "PageDirectory.h"
+#include "PowerControl.h"
 #include "SeatPlans.h"
 #include "SecurityMonitor.h"
 #include "TimedLockController.h"
@@ -475,7 +476,9 @@ void RokVtxAdmin::wireActions()
     connect(ui->action_view_online_only, &QAction::triggered, this, &RokVtxAdmin::setOnlineOnly);
     ui->action_view_seatplan->setChecked(seat_plans->shown());
     connect(ui->action_view_seatplan, &QAction::triggered, this, &RokVtxAdmin::setSeatPlanShown);
-    connect(ui->action_op_wake, &QAction::triggered, this, &RokVtxAdmin::wakeCurrentTab);
+    power = new PowerControl(registry, *page_directory, ui->statusBar,
+                             [this](const QString& detail) { logCommand(detail); }, this);
+    connect(ui->action_op_wake, &QAction::triggered, power, [this] { power->wakeTab(current_tab); });
     buildTimedLockMenus();
 
     QAction* showLog = event_log_dock->toggleViewAction();
@@ -1507,42 +1510,7 @@ void RokVtxAdmin::reportOfflineBurst()
         tray_icon->showMessage(title, text, QSystemTrayIcon::Warning);
 }
 
-void RokVtxAdmin::wakeCurrentTab()
-{
-    if (current_tab < 0)
-        return;
-    if (current_tab == 0) {
-        wakeMachines(registry.allMachines().values());
-    } else if (QStudentGroupWidget* page = pageAt(current_tab)) {
-        wakeMachines(page->machinesInRowOrder());
-    }
-}
-
 void RokVtxAdmin::wakeSelectedMachine()
 {
-    QList<CStuInfo_PTR> machines;
-    for (const quint64 mac : menuTargets())
-        if (const CStuInfo_PTR machine = registry.findMachine(mac))
-            machines << machine;
-    if (!machines.isEmpty())
-        wakeMachines(machines);
-}
-
-void RokVtxAdmin::wakeMachines(const QList<CStuInfo_PTR>& machines)
-{
-    QList<quint64> macs;
-    QSet<quint64> queued;
-    for (const CStuInfo_PTR& machine : machines) {
-        if (machine && !machine->online.load() && !queued.contains(machine->ullmac)) {
-            queued.insert(machine->ullmac);
-            macs << machine->ullmac;
-        }
-    }
-    // The waker's thread spaces the packets out; this returns at once.
-    waker.wake(macs);
-    if (!macs.isEmpty())
-        logCommand(QStringLiteral("唤醒 %1 台离线机器").arg(macs.size()));
-    ui->statusBar->showMessage(macs.isEmpty() ? QStringLiteral("没有需要唤醒的离线机器")
-                                              : QStringLiteral("已排队唤醒 %1 台离线机器").arg(macs.size()),
-                               StatusMessageMs);
+    power->wakeMacs(menuTargets());
 }

@@ -10,7 +10,6 @@
 #include "RegistrationGate.h"
 #include "SocketChannel.h"
 #include "UdpServer.h"
-#include "WakeOnLan.h"
 
 #include <QList>
 #include <QMainWindow>
@@ -43,6 +42,7 @@ class TimedLockController;
 class EventLogDock;
 class EventLogStore;
 class GroupOperations;
+class PowerControl;
 class SecurityMonitor;
 
 namespace Ui {
@@ -149,7 +149,6 @@ public slots:
     void saveConfigFile();
 
     // Overview and power.
-    void wakeCurrentTab();
     void wakeSelectedMachine();
     void setOnlineOnly(bool onlineOnly);
     void setSeatPlanShown(bool shown);
@@ -184,7 +183,6 @@ private:
     void connectPageSignals(QStudentGroupWidget* page);
     // Group changes: pages made and taken away here, logged and saved.
     void attachGroupOperations();
-    void wakeMachines(const QList<CStuInfo_PTR>& machines);
     void scheduleCountsUpdate();
     void updateCounts();
     void noteOffline(const CStuInfo_PTR& machine);
@@ -291,8 +289,7 @@ private:
     QTimer* offline_burst_timer = nullptr;
     // Of those, the ones whose page was locked: in an exam, a pulled cable.
     QSet<quint64> offline_locked;
-    // Sends the magic packets one after another on a thread of its own.
-    WakeOnLan waker;
+    PowerControl* power = nullptr;
 
     // Which page is which, for both threads.
     std::unique_ptr<PageDirectory> page_directory;
