@@ -46,6 +46,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdio>
 #include <utility>
@@ -179,10 +180,17 @@ void RokVtxAdmin::initialise(const QString& dataDir)
     offline_burst_timer->setInterval(OfflineBurstMs);
     connect(offline_burst_timer, &QTimer::timeout, this, &RokVtxAdmin::reportOfflineBurst);
 
-    join_repeater = std::make_unique<JoinRepeater>(registry, [this](uint32_t agent, uint32_t group) {
-        const QByteArray join = Protocol::buildJoinGroup(group);
-        udp_server.sendto(join.constData(), join.size(), agent, Protocol::AgentPort);
+    join_repeater = std::make_unique<JoinRepeater>(registry, [this](const std::vector<JoinRepeater::Join>& joins) {
+        std::vector<std::array<char, 8>> bytes(joins.size());
+        std::vector<UdpServer::Outgoing> batch(joins.size());
+        for (size_t i = 0; i < joins.size(); ++i) {
+            const QByteArray join = Protocol::buildJoinGroup(joins[i].group);
+            std::copy_n(join.constData(), bytes[i].size(), bytes[i].begin());
+            batch[i] = { bytes[i].data(), int(bytes[i].size()), joins[i].agent, Protocol::AgentPort };
+        }
+        udp_server.sendBatch(batch.data(), batch.size());
     });
+    join_repeater->setSweptCallback([this] { resendPageState(0); });
     security = new SecurityMonitor(registry, event_log, this);
     security->setSenderCounter(&port_watch.senders());
     connect(security, &SecurityMonitor::sg_alert, this, [this](const QString& title, const QString& text) {
@@ -295,14 +303,14 @@ void RokVtxAdmin::openAgentPortWatch()
 
 void RokVtxAdmin::resendPageState(uint32_t group)
 {
-    // Under the directory's lock the page cannot be destroyed meanwhile.
+    // Under the directory's lock the pages cannot be destroyed meanwhile.
     const PageDirectory::Guarded directory = page_directory->guarded();
-    QStudentGroupWidget* page = directory.pageWithAddress(group);
-    if (!page)
-        return;
-    for (const QByteArray& datagram : { page->lockDatagramCopy(), page->policyDatagramCopy() })
-        if (!datagram.isEmpty())
-            udp_server.sendto(datagram.constData(), datagram.size(), group, Protocol::AgentPort);
+    for (QStudentGroupWidget* page : directory.pagesAt(group)) {
+        const uint32_t address = page->group_addr.load();
+        for (const QByteArray& datagram : { page->lockDatagramCopy(), page->policyDatagramCopy() })
+            if (!datagram.isEmpty())
+                udp_server.sendto(datagram.constData(), datagram.size(), address, Protocol::AgentPort);
+    }
 }
 
 void RokVtxAdmin::shutdown()

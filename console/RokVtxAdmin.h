@@ -217,7 +217,8 @@ private:
     void replyReregister(const SocketChannelPtr& channel);
     // A new machine, or one moving to `source`: within the registration limits?
     bool admitRegistration(uint32_t source);
-    // Watch thread: someone else set the state of the page at `group`.
+    // Watch thread: someone else set the state of the page at `group`
+    // (0: of every page, after a sweep of the joins).
     void resendPageState(uint32_t group);
     void openAgentPortWatch();
 

@@ -15,6 +15,11 @@ void JoinRepeater::setGroupAddresses(const QHash<QString, uint32_t>& byGroup, ui
     ungrouped_address = ungrouped;
 }
 
+void JoinRepeater::setSweptCallback(std::function<void()> swept)
+{
+    swept_callback = std::move(swept);
+}
+
 void JoinRepeater::requestSweep()
 {
     sweep_asked.store(true);
@@ -28,7 +33,10 @@ int JoinRepeater::tick(Clock::time_point now)
         swept = true;
         last_sweep = now;
         quint64 from = 0;
-        return sendJoins(from, total);
+        const int sent = sendJoins(from, total);
+        if (swept_callback)
+            swept_callback();
+        return sent;
     }
     constexpr int Slices = PeriodMs / SliceMs;
     return sendJoins(cursor, (total + Slices - 1) / Slices);
@@ -46,13 +54,14 @@ int JoinRepeater::sendJoins(quint64& from, int count)
         addresses = group_addresses;
         ungrouped = ungrouped_address;
     }
-    int sent = 0;
+    std::vector<Join> joins;
+    joins.reserve(size_t(targets.size()));
     for (const QStudentManage::JoinTarget& target : targets) {
         const uint32_t group = target.group.isEmpty() ? ungrouped : addresses.value(target.group);
-        if (group == 0)
-            continue;
-        send(target.address, group);
-        ++sent;
+        if (group != 0)
+            joins.push_back({ target.address, group });
     }
-    return sent;
+    if (!joins.empty())
+        send(joins);
+    return int(joins.size());
 }

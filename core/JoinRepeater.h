@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <vector>
 
 // Repeats every on-line machine's group membership by unicast, as the pages
 // repeat their lock state: a join that someone else sent moves an agent out
@@ -24,9 +25,19 @@ public:
     static constexpr int SweepIntervalMs = 1000;
     using Clock = std::chrono::steady_clock;
     // Agent address and group address, both network-order bytes.
-    using Send = std::function<void(uint32_t agent, uint32_t group)>;
+    struct Join
+    {
+        uint32_t agent = 0;
+        uint32_t group = 0;
+    };
+    // One tick's joins, sent together.
+    using Send = std::function<void(const std::vector<Join>& joins)>;
 
     JoinRepeater(const QStudentManage& registry, Send send);
+    // After a sweep (network thread): the agents are back in their groups,
+    // and the groups' state should follow at once, so that a word someone
+    // sent them meanwhile does not stand until its next repetition.
+    void setSweptCallback(std::function<void()> swept);
     JoinRepeater(const JoinRepeater&) = delete;
     JoinRepeater& operator=(const JoinRepeater&) = delete;
 
@@ -45,6 +56,7 @@ private:
 
     const QStudentManage& registry;
     const Send send;
+    std::function<void()> swept_callback;
     std::mutex address_mutex;
     QHash<QString, uint32_t> group_addresses;
     uint32_t ungrouped_address = 0;

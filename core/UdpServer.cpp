@@ -6,6 +6,7 @@
 #include <asio/ip/udp.hpp>
 #include <asio/post.hpp>
 #include <asio/steady_timer.hpp>
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -294,6 +295,58 @@ private:
 
     // The socket is non-blocking: a send the system cannot take at once is
     // lost like any other failed send, and never stalls the loop.
+public:
+    // Loop thread only. One system call for the lot where the system has
+    // it: the joins repeated to a whole lab cost per datagram, not per call.
+    int sendBatch(const UdpServer::Outgoing* datagrams, size_t count)
+    {
+        if (!socket.is_open() || !onLoopThread())
+            return -1;
+        int sent = 0;
+#ifdef __linux__
+        constexpr size_t Batch = 64;
+        mmsghdr messages[Batch];
+        iovec vectors[Batch];
+        sockaddr_in destinations[Batch];
+        for (size_t first = 0; first < count; first += Batch) {
+            const size_t n = std::min(Batch, count - first);
+            for (size_t i = 0; i < n; ++i) {
+                const UdpServer::Outgoing& out = datagrams[first + i];
+                destinations[i] = sockaddr_in();
+                destinations[i].sin_family = AF_INET;
+                destinations[i].sin_port = htons(out.port);
+                std::memcpy(&destinations[i].sin_addr, &out.address, sizeof out.address);
+                vectors[i].iov_base = const_cast<char*>(out.data);
+                vectors[i].iov_len = size_t(out.size);
+                messages[i] = mmsghdr();
+                messages[i].msg_hdr.msg_name = &destinations[i];
+                messages[i].msg_hdr.msg_namelen = sizeof(sockaddr_in);
+                messages[i].msg_hdr.msg_iov = &vectors[i];
+                messages[i].msg_hdr.msg_iovlen = 1;
+            }
+            // A datagram the system refuses is lost like any failed send;
+            // the rest of the batch still goes.
+            for (size_t done = 0; done < n;) {
+                const int got = ::sendmmsg(socket.native_handle(), messages + done, unsigned(n - done), MSG_DONTWAIT);
+                if (got <= 0) {
+                    if (got < 0 && errno == EINTR)
+                        continue;
+                    ++done;
+                    continue;
+                }
+                sent += got;
+                done += size_t(got);
+            }
+        }
+#else
+        for (size_t i = 0; i < count; ++i)
+            if (sendNow(datagrams[i].data, size_t(datagrams[i].size), makeEndpoint(datagrams[i].address, datagrams[i].port)) >= 0)
+                ++sent;
+#endif
+        return sent;
+    }
+
+private:
     int sendNow(const void* data, size_t len, const asio::ip::udp::endpoint& dest)
     {
         if (!socket.is_open())
@@ -674,6 +727,11 @@ int UdpServer::sendto(const void* data, int len, uint32_t addressNetworkOrder, u
     if (len < 0)
         return -1;
     return core_->send(data, static_cast<size_t>(len), makeEndpoint(addressNetworkOrder, port));
+}
+
+int UdpServer::sendBatch(const Outgoing* datagrams, size_t count)
+{
+    return core_->sendBatch(datagrams, count);
 }
 
 bool UdpServer::setBroadcast(bool on)

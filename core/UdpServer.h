@@ -79,6 +79,18 @@ public:
     // Destination as network-order address bytes and a port in host order.
     int sendto(const void* data, int len, uint32_t addressNetworkOrder, uint16_t port);
 
+    // One datagram of a batch; `data` stays the caller's.
+    struct Outgoing
+    {
+        const char* data = nullptr;
+        int size = 0;
+        uint32_t address = 0; // network order
+        uint16_t port = 0; // host order
+    };
+    // From the loop thread only (a timer's tick): sends them all, with as
+    // few system calls as the system allows; the number sent, -1 elsewhere.
+    int sendBatch(const Outgoing* datagrams, size_t count);
+
     // SO_BROADCAST. Before start() the result is the system's; afterwards the
     // change is queued to the loop thread and true means queued.
     bool setBroadcast(bool on);

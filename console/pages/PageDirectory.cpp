@@ -139,11 +139,14 @@ QStudentGroupWidget* PageDirectory::Guarded::groupPage(const QString& name) cons
     return nullptr;
 }
 
-QStudentGroupWidget* PageDirectory::Guarded::pageWithAddress(uint32_t group) const
+QList<QStudentGroupWidget*> PageDirectory::Guarded::pagesAt(uint32_t group) const
 {
+    QList<QStudentGroupWidget*> found;
     const std::vector<Entry>& entries = directory.published;
-    for (size_t i = 1; i < entries.size(); ++i)
-        if (entries[i].page->group_addr.load() == group)
-            return entries[i].page;
-    return nullptr;
+    for (size_t i = 1; i < entries.size(); ++i) {
+        const uint32_t address = entries[i].page->group_addr.load();
+        if (address != 0 && (group == 0 || address == group))
+            found << entries[i].page;
+    }
+    return found;
 }

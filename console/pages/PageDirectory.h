@@ -63,8 +63,9 @@ public:
         QStudentGroupWidget* ungrouped() const;
         // Group `name`'s page, or null.
         QStudentGroupWidget* groupPage(const QString& name) const;
-        // The page besides "全部" sending to multicast address `group`, or null.
-        QStudentGroupWidget* pageWithAddress(uint32_t group) const;
+        // The pages besides "全部" sending to multicast address `group`;
+        // for 0, every page that sends.
+        QList<QStudentGroupWidget*> pagesAt(uint32_t group) const;
 
     private:
         friend class PageDirectory;

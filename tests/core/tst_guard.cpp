@@ -165,7 +165,12 @@ void TestGuard::joinsRepeatedAndSpread()
     const uint32_t ungrouped = address("239.74.8.27");
     QMap<uint32_t, QList<uint32_t>> joins; // agent -> groups, in order
     int largestTick = 0;
-    JoinRepeater repeater(registry, [&](uint32_t agent, uint32_t group) { joins[agent] << group; });
+    int sweeps = 0;
+    JoinRepeater repeater(registry, [&](const std::vector<JoinRepeater::Join>& batch) {
+        for (const JoinRepeater::Join& join : batch)
+            joins[join.agent] << join.group;
+    });
+    repeater.setSweptCallback([&sweeps] { ++sweeps; });
     repeater.setGroupAddresses({ { QStringLiteral("A"), groupA } }, ungrouped);
 
     auto now = JoinRepeater::Clock::now();
@@ -195,6 +200,7 @@ void TestGuard::joinsRepeatedAndSpread()
     repeater.requestSweep();
     tick();
     QCOMPARE(joins.size(), Machines * 3 / 4);
+    QCOMPARE(sweeps, 1);
     QCOMPARE(joins.value(address("127.0.1.2")).last(), ungrouped);
     repeater.requestSweep();
     joins.clear();
