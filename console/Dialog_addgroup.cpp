@@ -1,5 +1,6 @@
 #include "Dialog_addgroup.h"
 
+#include "CStudentGroup.h"
 #include "MessageBox.h"
 #include "ui_Dialog_addgroup.h"
 
@@ -21,25 +22,14 @@ Dialog_addgroup::Dialog_addgroup(QWidget* parent)
 
 Dialog_addgroup::~Dialog_addgroup() = default;
 
-bool Dialog_addgroup::isReservedName(const QString& name)
-{
-    return name == QStringLiteral("全部") || name == QStringLiteral("未分组");
-}
-
 void Dialog_addgroup::setTakenNames(const QStringList& names)
 {
     taken_names = names;
 }
 
-QString Dialog_addgroup::normalisedName(QString text)
-{
-    text.remove(QLatin1Char('\''));
-    return text.trimmed();
-}
-
 void Dialog_addgroup::onNameEdited(const QString& text)
 {
-    group_name_input = normalisedName(text);
+    group_name_input = CStudentGroup::normalisedName(text);
 }
 
 void Dialog_addgroup::onOkClicked()
@@ -47,7 +37,7 @@ void Dialog_addgroup::onOkClicked()
     QString problem;
     if (group_name_input.isEmpty())
         problem = QStringLiteral("请输入分组名称！");
-    else if (isReservedName(group_name_input))
+    else if (CStudentGroup::isReservedName(group_name_input))
         problem = QStringLiteral("“%1”是系统保留的名称，请换一个分组名称！").arg(group_name_input);
     else if (taken_names.contains(group_name_input))
         problem = QStringLiteral("分组“%1”已经存在，请换一个分组名称！").arg(group_name_input);

@@ -21,14 +21,9 @@ public:
     QString group_name_input;
     int group_order_input = 1;
 
-    // Names the console keeps for its own pages.
-    static bool isReservedName(const QString& name);
     // Names of the groups that exist; the dialog refuses them as it does
     // the reserved ones, so the teacher can choose again.
     void setTakenNames(const QStringList& names);
-    // A typed or imported group name as it is kept: no quote marks, no
-    // surrounding blanks.
-    static QString normalisedName(QString text);
 
 private:
     void onNameEdited(const QString& text);

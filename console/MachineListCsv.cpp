@@ -1,6 +1,6 @@
 #include "MachineListCsv.h"
 
-#include "Dialog_addgroup.h"
+#include "CStudentGroup.h"
 #include "MacAddress.h"
 
 #include <QHostAddress>
@@ -140,10 +140,10 @@ QList<MachineListCsv::Entry> MachineListCsv::decode(const QByteArray& csv, QStri
         }
         // Names as the add-group dialog takes them; "未分组" is no group.
         if (row.fields.size() > 3)
-            entry.group = Dialog_addgroup::normalisedName(row.fields.at(3));
+            entry.group = CStudentGroup::normalisedName(row.fields.at(3));
         if (entry.group == QStringLiteral("未分组"))
             entry.group.clear();
-        if (Dialog_addgroup::isReservedName(entry.group)) {
+        if (CStudentGroup::isReservedName(entry.group)) {
             refuse(QStringLiteral("“%1”是系统保留的名称").arg(entry.group));
             continue;
         }

@@ -4,11 +4,11 @@
 #include "Dialog_moveinto_grp.h"
 #include "EventLogDock.h"
 #include "EventLogStore.h"
-#include "FileDialog.h"
+#include "GroupOperations.h"
 #include "GroupSettingsFile.h"
 #include "InputDialog.h"
 #include "MacAddress.h"
-#include "MachineListCsv.h"
+#include "MachineListTransfer.h"
 #include "MessageBox.h"
 #include "MetaTypes.h"
 #include "PolicyRules.h"
@@ -17,6 +17,8 @@
 #include "QStudentGroupWidget.h"
 #include "QtRokTableView.h"
 #include "MachineIdentity.h"
+#include "PageDirectory.h"
+#include "PowerControl.h"
 #include "SeatPlans.h"
 #include "SecurityMonitor.h"
 #include "TimedLockController.h"
@@ -32,11 +34,9 @@
 #include <QFile>
 #include <QLabel>
 #include <QMenu>
-#include <QRegularExpression>
 #include <QSet>
 #include <QSettings>
 #include <QSqlDatabase>
-#include <QStandardPaths>
 #include <QStatusBar>
 #include <QTabBar>
 #include <QSystemTrayIcon>
@@ -53,7 +53,6 @@
 
 namespace {
 
-constexpr int UngroupedOrder = 999;
 // Teachers' changes reach the disk within this time; bursts (a room
 // registering at once) cost one write.
 constexpr int DatabaseSaveDelayMs = 1000;
@@ -207,6 +206,8 @@ void RokVtxAdmin::initialise(const QString& dataDir)
     connect(seat_plans, &SeatPlans::sg_tiles_dropped, this, &RokVtxAdmin::dropTilesOnTab);
 
     tab_widget = new QTabWidget(this);
+    page_directory = std::make_unique<PageDirectory>(tab_widget);
+    attachGroupOperations();
     auto* layout = new QVBoxLayout(ui->centralWidget);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(tab_widget);
@@ -227,7 +228,7 @@ void RokVtxAdmin::initialise(const QString& dataDir)
         page->setMachines(machines);
     }
 
-    ungrouped_page = createGroupPage(QStringLiteral("未分组"), false, UngroupedOrder);
+    ungrouped_page = createGroupPage(QStringLiteral("未分组"), false, QStudentGroupWidget::UngroupedOrder);
     ungrouped_page->setMachines(registry.ungroupedMachines().values());
 
     const StringItemList catalog = loadCatalog();
@@ -246,6 +247,13 @@ void RokVtxAdmin::initialise(const QString& dataDir)
     connect(this, &RokVtxAdmin::sg_special_message, this, &RokVtxAdmin::onSpecialMessage);
 
     wireActions();
+    MachineListTransfer::Attachment transfer;
+    transfer.window = this;
+    transfer.statusBar = ui->statusBar;
+    transfer.exportAction = ui->action_file_export;
+    transfer.importAction = ui->action_file_import;
+    transfer.currentTab = [this] { return current_tab; };
+    new MachineListTransfer(transfer, registry, *page_directory, *group_ops);
     buildContextMenu();
     buildTrayIcon();
 
@@ -295,13 +303,11 @@ void RokVtxAdmin::openAgentPortWatch()
 
 void RokVtxAdmin::resendPageState(uint32_t group)
 {
-    // Under the directory lock the page cannot be destroyed meanwhile.
-    std::lock_guard<std::mutex> lock(directory_mutex);
-    for (const PageEntry& entry : page_directory) {
-        const uint32_t address = entry.page->group_addr.load();
-        if (entry.page == all_page || address == 0 || (group != 0 && address != group))
-            continue;
-        for (const QByteArray& datagram : { entry.page->lockDatagramCopy(), entry.page->policyDatagramCopy() })
+    // Under the directory's lock the pages cannot be destroyed meanwhile.
+    const PageDirectory::Guarded directory = page_directory->guarded();
+    for (QStudentGroupWidget* page : directory.pagesAt(group)) {
+        const uint32_t address = page->group_addr.load();
+        for (const QByteArray& datagram : { page->lockDatagramCopy(), page->policyDatagramCopy() })
             if (!datagram.isEmpty())
                 udp_server.sendto(datagram.constData(), datagram.size(), address, Protocol::AgentPort);
     }
@@ -384,7 +390,7 @@ QStudentGroupWidget* RokVtxAdmin::createGroupPage(const QString& name, bool isAl
     page->setShowAll(isAll);
     page->setOnlineOnly(online_only);
     page->page_order = position;
-    if (position > tab_widget->count() && position != UngroupedOrder)
+    if (position > tab_widget->count() && position != QStudentGroupWidget::UngroupedOrder)
         position = tab_widget->count() - 1;
     connect(page, &QStudentGroupWidget::sg_customContextMenuRequested, this, &RokVtxAdmin::showMachineContextMenu);
     seat_plans->attach(page);
@@ -392,7 +398,7 @@ QStudentGroupWidget* RokVtxAdmin::createGroupPage(const QString& name, bool isAl
         // "全部" shows each machine with the lock of its own group.
         page->seatPlan()->setLockSource([this](quint64 mac) {
             const QString group = registry.groupNameOfMachine(mac);
-            QStudentGroupWidget* owner = group.isEmpty() ? ungroupedPageFromTabs() : groupPageNamed(group);
+            QStudentGroupWidget* owner = group.isEmpty() ? page_directory->ungrouped() : page_directory->groupPage(group);
             return owner ? owner->lock_state->lock_type : 0;
         });
     }
@@ -427,54 +433,14 @@ void RokVtxAdmin::connectPageSignals(QStudentGroupWidget* page)
 
 QStudentGroupWidget* RokVtxAdmin::pageAt(int index) const
 {
-    return qobject_cast<QStudentGroupWidget*>(tab_widget->widget(index));
+    return page_directory->pageAt(index);
 }
 
 void RokVtxAdmin::rebuildPageDirectory()
 {
-    std::vector<PageEntry> entries;
-    for (int i = 0; i < tab_widget->count(); ++i) {
-        QStudentGroupWidget* page = pageAt(i);
-        if (page)
-            entries.push_back({tab_widget->tabText(i), page, page->page_order});
-    }
-    QHash<QString, uint32_t> groupAddresses;
-    QSet<uint32_t> groups;
-    uint32_t ungroupedAddress = 0;
-    for (const PageEntry& entry : entries) {
-        const uint32_t address = entry.page->group_addr.load();
-        if (address == 0)
-            continue;
-        groups.insert(address);
-        if (entry.order == UngroupedOrder)
-            ungroupedAddress = address;
-        else
-            groupAddresses.insert(entry.title, address);
-    }
-    join_repeater->setGroupAddresses(groupAddresses, ungroupedAddress);
-    port_watch.setGroups(groups);
-    std::lock_guard<std::mutex> lock(directory_mutex);
-    page_directory.swap(entries);
-}
-
-QStudentGroupWidget* RokVtxAdmin::groupPageNamed(const QString& name) const
-{
-    for (int i = 1; i < tab_widget->count(); ++i) {
-        QStudentGroupWidget* page = pageAt(i);
-        if (page && page->page_order != UngroupedOrder && tab_widget->tabText(i) == name)
-            return page;
-    }
-    return nullptr;
-}
-
-QStudentGroupWidget* RokVtxAdmin::ungroupedPageFromTabs() const
-{
-    for (int i = 1; i < tab_widget->count(); ++i) {
-        QStudentGroupWidget* page = pageAt(i);
-        if (page && page->page_order == UngroupedOrder)
-            return page;
-    }
-    return nullptr;
+    const PageDirectory::Addresses addresses = page_directory->publish();
+    join_repeater->setGroupAddresses(addresses.groups, addresses.ungrouped);
+    port_watch.setGroups(addresses.all);
 }
 
 // ---------------------------------------------------------------------------
@@ -518,9 +484,9 @@ void RokVtxAdmin::wireActions()
     connect(ui->action_view_online_only, &QAction::triggered, this, &RokVtxAdmin::setOnlineOnly);
     ui->action_view_seatplan->setChecked(seat_plans->shown());
     connect(ui->action_view_seatplan, &QAction::triggered, this, &RokVtxAdmin::setSeatPlanShown);
-    connect(ui->action_op_wake, &QAction::triggered, this, &RokVtxAdmin::wakeCurrentTab);
-    connect(ui->action_file_export, &QAction::triggered, this, &RokVtxAdmin::exportMachineList);
-    connect(ui->action_file_import, &QAction::triggered, this, &RokVtxAdmin::importMachineList);
+    power = new PowerControl(registry, *page_directory, ui->statusBar,
+                             [this](const QString& detail) { logCommand(detail); }, this);
+    connect(ui->action_op_wake, &QAction::triggered, power, [this] { power->wakeTab(current_tab); });
     buildTimedLockMenus();
 
     QAction* showLog = event_log_dock->toggleViewAction();
@@ -592,10 +558,8 @@ void RokVtxAdmin::onTabChanged(int index)
     // Only the page in view repaints its rows; the others would spend the UI
     // thread on tables nobody sees. The newly shown page is brought up to
     // date at once rather than at its next tick.
-    for (int i = 0; i < tab_widget->count(); ++i) {
-        if (QStudentGroupWidget* page = pageAt(i))
-            page->refresh_enabled = (i == index);
-    }
+    for (QStudentGroupWidget* page : page_directory->pages())
+        page->refresh_enabled = (page == pageAt(index));
     if (QStudentGroupWidget* page = pageAt(index))
         page->refreshAllRows();
     refreshCommandStates(index);
@@ -637,7 +601,7 @@ void RokVtxAdmin::showMachineContextMenu(const QPoint& pos)
         selected_mac = 0;
         return;
     }
-    selected_mac = page->machine_table->getCellUserData(index.row(), 0, 5).toULongLong();
+    selected_mac = page->machine_table->getCellUserData(index.row(), 0, QStudentGroupWidget::MacRole).toULongLong();
     if (selected_mac == 0)
         return;
     execMachineMenu(page);
@@ -656,7 +620,7 @@ void RokVtxAdmin::showTileContextMenu(QStudentGroupWidget* page, quint64 mac)
 
 void RokVtxAdmin::execMachineMenu(QStudentGroupWidget* page)
 {
-    const bool groupless = current_tab == 0 || page->page_order == UngroupedOrder;
+    const bool groupless = current_tab == 0 || page->page_order == QStudentGroupWidget::UngroupedOrder;
     action_ctx_remove_from_group->setEnabled(!groupless);
     action_ctx_add_to_group->setEnabled(groupless);
     action_ctx_delete_machine->setEnabled(true);
@@ -683,7 +647,7 @@ void RokVtxAdmin::dropTilesOnTab(const QList<quint64>& macs, const QPoint& globa
     // "全部" is no group; the page the tiles came from is theirs already.
     if (index <= 0 || !page || index == current_tab)
         return;
-    const QString target = page->page_order == UngroupedOrder ? QString() : tab_widget->tabText(index);
+    const QString target = page->page_order == QStudentGroupWidget::UngroupedOrder ? QString() : page_directory->nameAt(index);
     for (const quint64 mac : macs)
         moveMachineTo(mac, target);
 }
@@ -756,11 +720,9 @@ void RokVtxAdmin::onMachinesChanged(const QList<CStuInfo_PTR>& machines)
             continue;
         machine->markDead();
         noteOffline(machine);
-        all_page->updateMachineRow(machine, 0x04);
-        QStudentGroupWidget* page =
-            machine->group_name.isEmpty() ? ungroupedPageFromTabs() : groupPageNamed(machine->group_name);
-        if (page)
-            page->updateMachineRow(machine, 0x04);
+        all_page->updateMachineRow(machine, QStudentGroupWidget::ColumnState);
+        if (QStudentGroupWidget* page = page_directory->pageOf(machine))
+            page->updateMachineRow(machine, QStudentGroupWidget::ColumnState);
         const int lock = machinePageLock(machine);
         logMachineEvent(EventLogStore::Offline, machine,
             lock != Rok_Lock_State::None ? EventLogStore::LockedOfflinePrefix + QStringLiteral("（%1）").arg(lockName(lock))
@@ -790,18 +752,15 @@ void RokVtxAdmin::distributeCatalog(const StringItemList& items, QStudentGroupWi
         page->setPolicyItems(items);
         return;
     }
-    for (int i = 1; i < tab_widget->count(); ++i)
-        if (QStudentGroupWidget* p = pageAt(i))
-            p->setPolicyItems(items);
+    for (QStudentGroupWidget* p : page_directory->groupPages())
+        p->setPolicyItems(items);
 }
 
 void RokVtxAdmin::refreshPageItems(const StringItemList& items)
 {
-    for (int i = 1; i < tab_widget->count(); ++i) {
-        QStudentGroupWidget* page = pageAt(i);
-        if (page && page->policy_editor)
+    for (QStudentGroupWidget* page : page_directory->groupPages())
+        if (page->policy_editor)
             page->mergePolicyItems(items);
-    }
 }
 
 void RokVtxAdmin::onWatchListSaved()
@@ -925,11 +884,9 @@ void RokVtxAdmin::loadConfigFile()
         lock->lock_type = entry.lock_type;
         lock->allowmanualip = entry.allowmanualip;
         lock->allowusbdrv = entry.allowusbdrv;
-        for (int i = 1; i < tab_widget->count(); ++i) {
-            QStudentGroupWidget* page = pageAt(i);
-            if (page && tab_widget->tabText(i) == entry.group_name)
+        for (QStudentGroupWidget* page : page_directory->groupPages())
+            if (page_directory->nameOf(page) == entry.group_name)
                 page->loadGroupConfig(lock, entry.titles, entry.services, entry.programs);
-        }
     }
     if (current_tab >= 0)
         refreshCommandStates(current_tab);
@@ -949,12 +906,11 @@ void RokVtxAdmin::saveConfigFile()
     if (!config_loaded)
         return;
     QList<GroupSettings> entries;
-    for (int i = 1; i < tab_widget->count(); ++i) {
-        QStudentGroupWidget* page = pageAt(i);
-        if (!page || !page->policy_editor)
+    for (QStudentGroupWidget* page : page_directory->groupPages()) {
+        if (!page->policy_editor)
             continue;
         GroupSettings entry;
-        entry.group_name = tab_widget->tabText(i);
+        entry.group_name = page_directory->nameOf(page);
         std::shared_ptr<Rok_Lock_State> lock;
         page->exportGroupConfig(lock, entry.titles, entry.services, entry.programs);
         if (lock) {
@@ -974,17 +930,7 @@ void RokVtxAdmin::saveConfigFile()
 
 QList<QStudentGroupWidget*> RokVtxAdmin::commandTargets() const
 {
-    QList<QStudentGroupWidget*> targets;
-    if (current_tab < 0)
-        return targets;
-    if (current_tab == 0) {
-        for (int i = 1; i < tab_widget->count(); ++i)
-            if (QStudentGroupWidget* page = pageAt(i))
-                targets << page;
-    } else if (QStudentGroupWidget* page = pageAt(current_tab)) {
-        targets << page;
-    }
-    return targets;
+    return page_directory->commandTargets(current_tab);
 }
 
 void RokVtxAdmin::applyLockCommand(QAction* action)
@@ -1015,7 +961,7 @@ void RokVtxAdmin::setPagesLock(const QList<QStudentGroupWidget*>& pages, int typ
     // Any change by hand ends a timed lock; a new one is started after this.
     for (QStudentGroupWidget* page : pages) {
         page->setLockType(type);
-        const QString key = pageKey(page);
+        const QString key = page_directory->nameOf(page);
         if (timed_locks->has(key))
             timed_locks->cancel(key);
     }
@@ -1034,14 +980,8 @@ void RokVtxAdmin::startTimedLock(int kind, int minutes)
     logCommand(QStringLiteral("%1 %2 分钟").arg(lockName(kind)).arg(minutes));
     setPagesLock(targets, kind);
     for (QStudentGroupWidget* page : targets)
-        timed_locks->start(pageKey(page), kind, qint64(minutes) * 60 * 1000);
+        timed_locks->start(page_directory->nameOf(page), kind, qint64(minutes) * 60 * 1000);
     updateTimedLockStatus();
-}
-
-QString RokVtxAdmin::pageKey(const QStudentGroupWidget* page) const
-{
-    const int index = tab_widget->indexOf(const_cast<QStudentGroupWidget*>(page));
-    return index > 0 ? tab_widget->tabText(index) : QString();
 }
 
 void RokVtxAdmin::restoreTimedLocks()
@@ -1052,7 +992,7 @@ void RokVtxAdmin::restoreTimedLocks()
         return;
     timed_locks_restored = true;
     for (const TimedLockStore::Entry& entry : timed_locks->stored()) {
-        QStudentGroupWidget* page = pageForKey(entry.page);
+        QStudentGroupWidget* page = page_directory->pageNamed(entry.page);
         if (page && page->lock_state->lock_type == entry.kind)
             timed_locks->adopt(entry);
         else
@@ -1064,7 +1004,7 @@ void RokVtxAdmin::restoreTimedLocks()
 
 void RokVtxAdmin::onTimedLockExpired(const QString& pageName, int kind)
 {
-    QStudentGroupWidget* page = pageForKey(pageName);
+    QStudentGroupWidget* page = page_directory->pageNamed(pageName);
     if (page && page->lock_state->lock_type == kind) {
         event_log->add(EventLogStore::Command, pageName, 0, QString(),
                        QStringLiteral("定时结束，解除%1").arg(lockName(kind)));
@@ -1072,33 +1012,22 @@ void RokVtxAdmin::onTimedLockExpired(const QString& pageName, int kind)
     }
 }
 
-QStudentGroupWidget* RokVtxAdmin::pageForKey(const QString& key) const
-{
-    // No group may be called "未分组".
-    return key == QStringLiteral("未分组") ? ungroupedPageFromTabs() : groupPageNamed(key);
-}
-
 int RokVtxAdmin::machinePageLock(const CStuInfo_PTR& machine) const
 {
-    const QStudentGroupWidget* page = pageForKey(machinePageName(machine));
+    const QStudentGroupWidget* page = page_directory->pageOf(machine);
     return page ? page->lock_state->lock_type : int(Rok_Lock_State::None);
-}
-
-QString RokVtxAdmin::machinePageName(const CStuInfo_PTR& machine) const
-{
-    return machine->group_name.isEmpty() ? QStringLiteral("未分组") : machine->group_name;
 }
 
 void RokVtxAdmin::logMachineEvent(int kind, const CStuInfo_PTR& machine, const QString& detail)
 {
     if (!security->admitMachineEvent(machine->address.load()))
         return;
-    event_log->add(kind, machinePageName(machine), machine->ullmac, machineLabel(machine), detail);
+    event_log->add(kind, PageDirectory::pageNameOf(machine), machine->ullmac, machineLabel(machine), detail);
 }
 
 void RokVtxAdmin::logCommand(const QString& detail)
 {
-    event_log->add(EventLogStore::Command, current_tab >= 0 ? tab_widget->tabText(current_tab) : QString(), 0,
+    event_log->add(EventLogStore::Command, current_tab >= 0 ? page_directory->nameAt(current_tab) : QString(), 0,
                    QString(), detail);
 }
 
@@ -1119,7 +1048,7 @@ QString RokVtxAdmin::timedLockText() const
     if (current_tab < 0)
         return QString();
     if (current_tab > 0) {
-        const QString key = tab_widget->tabText(current_tab);
+        const QString key = page_directory->nameAt(current_tab);
         const qint64 left = timed_locks->remainingMs(key);
         return left < 0 ? QString()
                         : QStringLiteral("%1：还剩 %2").arg(lockName(timed_locks->kindOf(key)), countdown(left));
@@ -1198,10 +1127,7 @@ void RokVtxAdmin::refreshCommandStates(int index)
     } else if (index == 0) {
         bool first = true;
         bool sameType = true, sameIp = true, sameUsb = true;
-        for (int i = 1; i < tab_widget->count(); ++i) {
-            QStudentGroupWidget* page = pageAt(i);
-            if (!page)
-                continue;
+        for (QStudentGroupWidget* page : page_directory->groupPages()) {
             const Rok_Lock_State& s = *page->lock_state;
             if (first) {
                 shown = {s.lock_type, s.allowmanualip, s.allowusbdrv};
@@ -1229,12 +1155,40 @@ void RokVtxAdmin::refreshCommandStates(int index)
     ui->action_op_auto_ip->setChecked(!shown.allowmanualip);
     ui->action_op_usbdisk->setChecked(shown.allowusbdrv);
     updateUsbActionLook();
-    ui->action_op_remove_group->setEnabled(order != 0 && order != UngroupedOrder);
+    ui->action_op_remove_group->setEnabled(order != 0 && order != QStudentGroupWidget::UngroupedOrder);
     current_lock = shown;
 }
 
 // ---------------------------------------------------------------------------
 // Group management
+
+void RokVtxAdmin::attachGroupOperations()
+{
+    GroupOperations::PageHost host;
+    host.create = [this](const QString& name, int order) {
+        QStudentGroupWidget* page = createGroupPage(name, false, order);
+        distributeCatalog(loadCatalog(), page);
+        return page;
+    };
+    host.remove = [this](QStudentGroupWidget* page) {
+        timed_locks->cancel(page_directory->nameOf(page));
+        // Once it is out of the directory the network thread cannot reach it.
+        tab_widget->removeTab(tab_widget->indexOf(page));
+        rebuildPageDirectory();
+        delete page;
+    };
+    group_ops = new GroupOperations(registry, *page_directory, std::move(host), this);
+    connect(group_ops, &GroupOperations::sg_changed, this, [this](const GroupChange& change) {
+        if (!change.detail.isEmpty())
+            logGroupChange(change.page, change.detail, change.machine);
+        if (change.pagesChanged) {
+            // On "全部" the marks describe every page; an unlocked newcomer changes them.
+            refreshCommandStates(tab_widget->currentIndex());
+            scheduleConfigSave();
+        }
+        scheduleDatabaseSave();
+    });
+}
 
 void RokVtxAdmin::addGroupInteractive()
 {
@@ -1242,17 +1196,7 @@ void RokVtxAdmin::addGroupInteractive()
     dialog.setTakenNames(registry.groupNames());
     if (dialog.exec() != QDialog::Accepted)
         return;
-    const QString name = dialog.group_name_input;
-    const int order = dialog.group_order_input;
-    if (Dialog_addgroup::isReservedName(name) || !registry.addGroup(name, order))
-        return;
-    QStudentGroupWidget* page = createGroupPage(name, false, order);
-    distributeCatalog(loadCatalog(), page);
-    logGroupChange(name, QStringLiteral("添加分组"));
-    // On "全部" the marks describe every page; an unlocked newcomer changes them.
-    refreshCommandStates(tab_widget->currentIndex());
-    scheduleDatabaseSave();
-    scheduleConfigSave();
+    group_ops->addGroup(dialog.group_name_input, dialog.group_order_input, QStringLiteral("添加分组"));
 }
 
 void RokVtxAdmin::deleteCurrentGroup()
@@ -1260,38 +1204,16 @@ void RokVtxAdmin::deleteCurrentGroup()
     if (current_tab <= 0)
         return;
     QStudentGroupWidget* page = pageAt(current_tab);
-    if (!page || page->page_order == UngroupedOrder)
+    if (!page || page->page_order == QStudentGroupWidget::UngroupedOrder)
         return;
-    const QString name = tab_widget->tabText(current_tab);
+    const QString name = page_directory->nameAt(current_tab);
     const auto answer = MessageBox::question(this, QStringLiteral("警告"),
                                              QStringLiteral("确实需要删除分组“%1”？").arg(name),
                                              QMessageBox::Yes | QMessageBox::No);
     if (answer != QMessageBox::Yes)
         return;
 
-    QList<CStuInfo_PTR> members;
-    for (const CStuInfo_PTR& machine : registry.allMachines())
-        if (machine->group_name == name)
-            members << machine;
-    registry.removeGroup(name);
-    timed_locks->cancel(name);
-    logGroupChange(name, QStringLiteral("删除分组（%1 台机器改为未分组）").arg(members.size()));
-
-    // The page goes at once, so its thread stops repeating the old state.
-    // Once it is out of the directory the network thread cannot reach it.
-    tab_widget->removeTab(current_tab);
-    rebuildPageDirectory();
-    delete page;
-
-    QStudentGroupWidget* ungrouped = ungroupedPageFromTabs();
-    for (const CStuInfo_PTR& machine : members) {
-        if (ungrouped)
-            ungrouped->addMachine(machine); // tells on-line members the new address
-        all_page->updateMachineRow(machine, 0x10);
-    }
-    refreshCommandStates(tab_widget->currentIndex());
-    scheduleDatabaseSave();
-    scheduleConfigSave();
+    group_ops->deleteGroup(name);
 }
 
 void RokVtxAdmin::moveMachineIntoGroup()
@@ -1320,76 +1242,23 @@ void RokVtxAdmin::moveSelectedMachineTo(const QString& target)
 
 void RokVtxAdmin::moveMachineTo(quint64 mac, const QString& target)
 {
-    const CStuInfo_PTR machine = registry.findMachine(mac);
-    if (!machine)
-        return;
-    const QString old = machine->group_name;
-    if (old == target || (!target.isEmpty() && !registry.groupNames().contains(target)))
-        return;
-
-    if (!old.isEmpty()) {
-        registry.removeMachineFromGroup(old, mac);
-        if (QStudentGroupWidget* page = groupPageNamed(old))
-            page->removeMachine(mac);
-    } else if (QStudentGroupWidget* page = ungroupedPageFromTabs()) {
-        page->removeMachine(mac);
-    }
-
-    QStudentGroupWidget* page = nullptr;
-    if (!target.isEmpty() && registry.moveMachineToGroup(target, mac))
-        page = groupPageNamed(target);
-    else
-        page = ungroupedPageFromTabs();
-    if (page)
-        page->addMachine(machine);
-    all_page->updateMachineRow(machine, 0x10);
-    logGroupChange(machinePageName(machine),
-                   old.isEmpty() ? QStringLiteral("移入分组“%1”").arg(machine->group_name)
-                   : machine->group_name.isEmpty() ? QStringLiteral("移出分组“%1”").arg(old)
-                                                   : QStringLiteral("从“%1”移到“%2”").arg(old, machine->group_name),
-                   machine);
-    scheduleDatabaseSave();
+    group_ops->moveMachine(mac, target);
 }
 
 void RokVtxAdmin::removeMachineFromCurrentGroup()
 {
     if (current_tab < 0)
         return;
-    const QString name = tab_widget->tabText(current_tab);
-    for (const quint64 mac : menuTargets()) {
-        // The registry accepts any MAC for an existing group; a machine that
-        // is not a member must not gain a second row in "未分组".
-        if (registry.groupNameOfMachine(mac) != name)
-            continue;
-        if (!registry.removeMachineFromGroup(name, mac))
-            continue;
-        if (QStudentGroupWidget* page = groupPageNamed(name))
-            page->removeMachine(mac);
-        if (const CStuInfo_PTR machine = registry.findMachine(mac)) {
-            if (QStudentGroupWidget* page = ungroupedPageFromTabs())
-                page->addMachine(machine);
-            all_page->updateMachineRow(machine, 0x10);
-            logGroupChange(name, QStringLiteral("移出分组“%1”").arg(name), machine);
-        }
-    }
-    scheduleDatabaseSave();
+    group_ops->removeFromGroup(page_directory->nameAt(current_tab), menuTargets());
 }
 
 void RokVtxAdmin::deleteSelectedMachine()
 {
     if (current_tab < 0)
         return;
-    for (const quint64 mac : menuTargets()) {
-        if (const CStuInfo_PTR machine = registry.findMachine(mac))
-            logGroupChange(machinePageName(machine), QStringLiteral("删除机器"), machine);
-        for (int i = 0; i < tab_widget->count(); ++i)
-            if (QStudentGroupWidget* page = pageAt(i))
-                page->removeMachine(mac);
-        registry.removeMachine(mac);
-    }
+    group_ops->deleteMachines(menuTargets());
     selected_mac = 0;
     menu_macs.clear();
-    scheduleDatabaseSave();
 }
 
 // ---------------------------------------------------------------------------
@@ -1482,18 +1351,12 @@ bool RokVtxAdmin::admitRegistration(uint32_t source)
     return false;
 }
 
-// Called with directory_mutex held; the page it returns stays valid while
-// that lock is held (the UI thread takes a page out of the directory before
-// it destroys it).
-QStudentGroupWidget* RokVtxAdmin::resolveMachineView(quint64 mac, std::string address, CStuInfo_PTR& machine,
+// The page it returns stays valid while `directory` exists.
+QStudentGroupWidget* RokVtxAdmin::resolveMachineView(const PageDirectory::Guarded& directory, quint64 mac,
+                                                     std::string address, CStuInfo_PTR& machine,
                                                      const QString& hostName)
 {
-    QStudentGroupWidget* ungrouped = nullptr;
-    for (const PageEntry& entry : page_directory)
-        if (entry.order == UngroupedOrder && entry.page != all_page) {
-            ungrouped = entry.page;
-            break;
-        }
+    QStudentGroupWidget* ungrouped = directory.ungrouped();
 
     machine = registry.findMachine(mac);
     if (!machine) {
@@ -1518,13 +1381,9 @@ QStudentGroupWidget* RokVtxAdmin::resolveMachineView(quint64 mac, std::string ad
     const QString groupName = registry.groupNameOfMachine(mac);
 
     QStudentGroupWidget* view = ungrouped;
-    if (!groupName.isEmpty()) {
-        for (size_t i = 1; i < page_directory.size(); ++i)
-            if (page_directory[i].title == groupName) {
-                view = page_directory[i].page;
-                break;
-            }
-    }
+    if (!groupName.isEmpty())
+        if (QStudentGroupWidget* page = directory.groupPage(groupName))
+            view = page;
     machine->markAlive();
     return view;
 }
@@ -1537,8 +1396,8 @@ void RokVtxAdmin::handleRegister(quint64 mac, std::string address, const char* p
     uint32_t groupAddr = 0;
     CStuInfo_PTR machine;
     {
-        std::lock_guard<std::mutex> lock(directory_mutex);
-        QStudentGroupWidget* view = resolveMachineView(mac, address, machine, hostName);
+        const PageDirectory::Guarded directory = page_directory->guarded();
+        QStudentGroupWidget* view = resolveMachineView(directory, mac, address, machine, hostName);
         if (view)
             groupAddr = view->group_addr;
     }
@@ -1562,9 +1421,9 @@ void RokVtxAdmin::handleRegister(quint64 mac, std::string address, const char* p
 
 void RokVtxAdmin::handlePolicyVersion(quint64 mac, std::string address, const char* payload, int len)
 {
-    std::lock_guard<std::mutex> lock(directory_mutex);
+    const PageDirectory::Guarded directory = page_directory->guarded();
     CStuInfo_PTR machine;
-    QStudentGroupWidget* view = resolveMachineView(mac, std::move(address), machine);
+    QStudentGroupWidget* view = resolveMachineView(directory, mac, std::move(address), machine);
     if (!view || len < 4)
         return;
     view->resendPolicyIfNewer(Protocol::readU32(payload));
@@ -1572,38 +1431,17 @@ void RokVtxAdmin::handlePolicyVersion(quint64 mac, std::string address, const ch
 
 void RokVtxAdmin::placeNewMachine(const CStuInfo_PTR& machine)
 {
-    all_page->addMachine(machine);
-    QStudentGroupWidget* page = machine->group_name.isEmpty() ? nullptr : groupPageNamed(machine->group_name);
-    if (!page)
-        page = ungroupedPageFromTabs();
-    if (page)
-        page->addMachine(machine);
-    scheduleDatabaseSave();
+    group_ops->placeMachine(machine);
 }
 
 void RokVtxAdmin::dropEvictedMachine(const CStuInfo_PTR& machine)
 {
-    for (int i = 0; i < tab_widget->count(); ++i)
-        if (QStudentGroupWidget* page = pageAt(i))
-            page->removeMachine(machine->ullmac);
-    logGroupChange(ungrouped_page ? pageKey(ungrouped_page) : QString(),
-        QStringLiteral("为新机器腾出位置，移除本次未上线的机器"), machine);
-    scheduleDatabaseSave();
+    group_ops->dropEvicted(machine);
 }
 
 void RokVtxAdmin::applyRegistration(const CStuInfo_PTR& machine, const QString& hostName, const QString& address)
 {
-    if (registry.findMachine(machine->ullmac) != machine)
-        return; // deleted meanwhile
-    if (machine->hostname == hostName && machine->ip == address)
-        return;
-    registry.renameMachine(machine->ullmac, hostName, address);
-    all_page->updateMachineRow(machine, 0x03);
-    QStudentGroupWidget* page =
-        machine->group_name.isEmpty() ? ungroupedPageFromTabs() : groupPageNamed(machine->group_name);
-    if (page)
-        page->updateMachineRow(machine, 0x03);
-    scheduleDatabaseSave();
+    group_ops->renameMachine(machine, hostName, address);
 }
 
 // ---------------------------------------------------------------------------
@@ -1633,9 +1471,8 @@ void RokVtxAdmin::setOnlineOnly(bool onlineOnly)
 {
     online_only = onlineOnly;
     ui->action_view_online_only->setChecked(onlineOnly);
-    for (int i = 0; i < tab_widget->count(); ++i)
-        if (QStudentGroupWidget* page = pageAt(i))
-            page->setOnlineOnly(onlineOnly);
+    for (QStudentGroupWidget* page : page_directory->pages())
+        page->setOnlineOnly(onlineOnly);
     // A view preference of this PC's teacher, not a setting of the groups.
     QSettings().setValue(OnlineOnlyKey, onlineOnly);
 }
@@ -1681,159 +1518,7 @@ void RokVtxAdmin::reportOfflineBurst()
         tray_icon->showMessage(title, text, QSystemTrayIcon::Warning);
 }
 
-void RokVtxAdmin::wakeCurrentTab()
-{
-    if (current_tab < 0)
-        return;
-    if (current_tab == 0) {
-        wakeMachines(registry.allMachines().values());
-    } else if (QStudentGroupWidget* page = pageAt(current_tab)) {
-        wakeMachines(page->machinesInRowOrder());
-    }
-}
-
 void RokVtxAdmin::wakeSelectedMachine()
 {
-    QList<CStuInfo_PTR> machines;
-    for (const quint64 mac : menuTargets())
-        if (const CStuInfo_PTR machine = registry.findMachine(mac))
-            machines << machine;
-    if (!machines.isEmpty())
-        wakeMachines(machines);
-}
-
-void RokVtxAdmin::wakeMachines(const QList<CStuInfo_PTR>& machines)
-{
-    QList<quint64> macs;
-    QSet<quint64> queued;
-    for (const CStuInfo_PTR& machine : machines) {
-        if (machine && !machine->online.load() && !queued.contains(machine->ullmac)) {
-            queued.insert(machine->ullmac);
-            macs << machine->ullmac;
-        }
-    }
-    // The waker's thread spaces the packets out; this returns at once.
-    waker.wake(macs);
-    if (!macs.isEmpty())
-        logCommand(QStringLiteral("唤醒 %1 台离线机器").arg(macs.size()));
-    ui->statusBar->showMessage(macs.isEmpty() ? QStringLiteral("没有需要唤醒的离线机器")
-                                              : QStringLiteral("已排队唤醒 %1 台离线机器").arg(macs.size()),
-                               StatusMessageMs);
-}
-
-void RokVtxAdmin::exportMachineList()
-{
-    if (current_tab < 0)
-        return;
-    QStudentGroupWidget* page = pageAt(current_tab);
-    if (!page)
-        return;
-    QString tab = tab_widget->tabText(current_tab);
-    tab.replace(QRegularExpression(QStringLiteral("[\\\\/:*?\"<>|]")), QStringLiteral("_"));
-    const QString suggested = QDir(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation))
-                                  .filePath(QStringLiteral("机器列表-%1.csv").arg(tab));
-    const QString path = FileDialog::getSaveFileName(this, QStringLiteral("导出机器列表"), suggested,
-                                                     QStringLiteral("CSV 文件 (*.csv)"));
-    if (path.isEmpty())
-        return;
-    const QList<CStuInfo_PTR> machines = page->machinesInRowOrder();
-    QString error;
-    if (!MachineListCsv::write(path, machines, &error)) {
-        MessageBox::critical(this, QStringLiteral("错误"),
-                             QStringLiteral("无法导出机器列表到“%1”：%2").arg(QDir::toNativeSeparators(path), error),
-                             QMessageBox::Ok);
-        return;
-    }
-    ui->statusBar->showMessage(
-        QStringLiteral("已导出 %1 台机器到“%2”").arg(machines.size()).arg(QDir::toNativeSeparators(path)),
-        StatusMessageMs);
-}
-
-void RokVtxAdmin::importMachineList()
-{
-    const QString path = FileDialog::getOpenFileName(this, QStringLiteral("导入机器列表"),
-        QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation), QStringLiteral("CSV 文件 (*.csv)"));
-    if (path.isEmpty())
-        return;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        MessageBox::critical(this, QStringLiteral("错误"),
-            QStringLiteral("无法读取“%1”：%2").arg(QDir::toNativeSeparators(path), file.errorString()), QMessageBox::Ok);
-        return;
-    }
-    QStringList refused;
-    const QList<MachineListCsv::Entry> entries = MachineListCsv::decode(file.readAll(), &refused);
-
-    // Taking a machine out of the group a teacher put it in needs consent,
-    // asked once for the whole list.
-    int inOtherGroup = 0;
-    for (const MachineListCsv::Entry& entry : entries) {
-        const CStuInfo_PTR machine = registry.findMachine(entry.mac);
-        if (machine && !machine->group_name.isEmpty() && machine->group_name != entry.group)
-            ++inOtherGroup;
-    }
-    const bool moveGrouped = inOtherGroup == 0
-        || MessageBox::question(this, QStringLiteral("导入机器列表"),
-               QStringLiteral("列表中有 %1 台机器已在其他分组中，是否将它们移到列表中的分组？").arg(inOtherGroup),
-               QMessageBox::Yes | QMessageBox::No)
-            == QMessageBox::Yes;
-
-    int added = 0;
-    int moved = 0;
-    int kept = 0;
-    int groupsAdded = 0;
-    StringItemList catalog;
-    for (const MachineListCsv::Entry& entry : entries) {
-        if (!entry.group.isEmpty() && !registry.groupNames().contains(entry.group)) {
-            int order = 1;
-            for (const CStudentGroup_PTR& group : registry.sortedGroups())
-                order = std::max(order, group->display_order + 1);
-            if (!registry.addGroup(entry.group, order)) {
-                refused << QStringLiteral("第 %1 行：无法创建分组“%2”").arg(entry.line).arg(entry.group);
-                continue;
-            }
-            if (groupsAdded++ == 0)
-                catalog = loadCatalog();
-            logGroupChange(entry.group, QStringLiteral("添加分组（导入机器列表）"));
-            distributeCatalog(catalog, createGroupPage(entry.group, false, order));
-        }
-        const CStuInfo_PTR machine = registry.findMachine(entry.mac);
-        if (!machine) {
-            const CStuInfo_PTR fresh = registry.updateMachine(entry.mac, entry.hostname, entry.ip, false);
-            if (!fresh) {
-                refused << QStringLiteral("第 %1 行：机器数量已达上限").arg(entry.line);
-                continue;
-            }
-            if (!entry.group.isEmpty())
-                registry.moveMachineToGroup(entry.group, entry.mac);
-            placeNewMachine(fresh);
-            logGroupChange(machinePageName(fresh), QStringLiteral("导入机器列表：新增"), fresh);
-            ++added;
-        } else if (machine->group_name == entry.group) {
-            // Host name and address stay as the machine itself last told.
-        } else if (!machine->group_name.isEmpty() && !moveGrouped) {
-            ++kept;
-        } else {
-            moveMachineTo(entry.mac, entry.group);
-            ++moved;
-        }
-    }
-    if (groupsAdded > 0) {
-        refreshCommandStates(tab_widget->currentIndex()); // new pages are unlocked
-        scheduleConfigSave();
-    }
-    scheduleDatabaseSave();
-
-    QString text = QStringLiteral("新增 %1 台机器，移动 %2 台，拒绝 %3 行。").arg(added).arg(moved).arg(refused.size());
-    if (groupsAdded > 0)
-        text += QStringLiteral("\n新建分组 %1 个。").arg(groupsAdded);
-    if (kept > 0)
-        text += QStringLiteral("\n%1 台机器留在原分组。").arg(kept);
-    constexpr int RefusalsShown = 10;
-    if (!refused.isEmpty()) {
-        text += QLatin1Char('\n') + refused.mid(0, RefusalsShown).join(QLatin1Char('\n'));
-        if (refused.size() > RefusalsShown)
-            text += QStringLiteral("\n……");
-    }
-    MessageBox::information(this, QStringLiteral("导入机器列表"), text, QMessageBox::Ok);
+    power->wakeMacs(menuTargets());
 }

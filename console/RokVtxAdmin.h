@@ -3,13 +3,13 @@
 #include "AgentPortWatch.h"
 #include "CStuInfo.h"
 #include "JoinRepeater.h"
+#include "PageDirectory.h"
 #include "Protocol.h"
 #include "QStudentManage.h"
 #include "QtDoubleIntStringItem.h"
 #include "RegistrationGate.h"
 #include "SocketChannel.h"
 #include "UdpServer.h"
-#include "WakeOnLan.h"
 
 #include <QList>
 #include <QMainWindow>
@@ -41,6 +41,8 @@ class QTimer;
 class TimedLockController;
 class EventLogDock;
 class EventLogStore;
+class GroupOperations;
+class PowerControl;
 class SecurityMonitor;
 
 namespace Ui {
@@ -147,7 +149,6 @@ public slots:
     void saveConfigFile();
 
     // Overview and power.
-    void wakeCurrentTab();
     void wakeSelectedMachine();
     void setOnlineOnly(bool onlineOnly);
     void setSeatPlanShown(bool shown);
@@ -155,9 +156,6 @@ public slots:
     void showTileContextMenu(QStudentGroupWidget* page, quint64 mac);
     // Tiles let go over a tab join that page's group ("未分组": leave theirs).
     void dropTilesOnTab(const QList<quint64>& macs, const QPoint& globalPos);
-    void exportMachineList();
-    // Sets up machines and groups from a list in the export's columns.
-    void importMachineList();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -168,15 +166,6 @@ private:
         int lock_type = 0;
         bool allowmanualip = false;
         bool allowusbdrv = false;
-    };
-
-    // What the network thread may know of the tabs: it must not touch the
-    // tab widget, so the UI thread keeps this copy under directory_mutex.
-    struct PageEntry
-    {
-        QString title;
-        QStudentGroupWidget* page = nullptr;
-        int order = 0;
     };
 
     void initialise(const QString& dataDir);
@@ -190,27 +179,20 @@ private:
     void refreshPageItems(const StringItemList& items);
     StringItemList loadCatalog();
     QList<QStudentGroupWidget*> commandTargets() const;
-    QStudentGroupWidget* groupPageNamed(const QString& name) const;
-    QStudentGroupWidget* ungroupedPageFromTabs() const;
     void rebuildPageDirectory();
     void connectPageSignals(QStudentGroupWidget* page);
-    void wakeMachines(const QList<CStuInfo_PTR>& machines);
+    // Group changes: pages made and taken away here, logged and saved.
+    void attachGroupOperations();
     void scheduleCountsUpdate();
     void updateCounts();
     void noteOffline(const CStuInfo_PTR& machine);
     // Every lock change, by the teacher or at the end of a timed lock.
     void setPagesLock(const QList<QStudentGroupWidget*>& pages, int type);
-    // A page's name in config.conf and in the tables beside the database's
-    // own: its tab's text.
-    QString pageKey(const QStudentGroupWidget* page) const;
-    QStudentGroupWidget* pageForKey(const QString& key) const;
     void buildTimedLockMenus();
     void openLessonTables();
     void restoreTimedLocks();
     void onTimedLockExpired(const QString& pageName, int kind);
     void updateTimedLockStatus();
-    // The page a machine is shown on besides "全部": its group's, or "未分组".
-    QString machinePageName(const CStuInfo_PTR& machine) const;
     // The lock type of that page.
     int machinePageLock(const CStuInfo_PTR& machine) const;
     void logMachineEvent(int kind, const CStuInfo_PTR& machine, const QString& detail = QString());
@@ -227,7 +209,8 @@ private:
 
     // Network thread.
     void onUdpMessage(const SocketChannelPtr& channel, const UdpBuffer& buf);
-    QStudentGroupWidget* resolveMachineView(quint64 mac, std::string address, CStuInfo_PTR& machine,
+    QStudentGroupWidget* resolveMachineView(const PageDirectory::Guarded& directory, quint64 mac,
+                                            std::string address, CStuInfo_PTR& machine,
                                             const QString& hostName = QString());
     void handleRegister(quint64 mac, std::string address, const char* payload, int len);
     void handlePolicyVersion(quint64 mac, std::string address, const char* payload, int len);
@@ -307,11 +290,11 @@ private:
     QTimer* offline_burst_timer = nullptr;
     // Of those, the ones whose page was locked: in an exam, a pulled cable.
     QSet<quint64> offline_locked;
-    // Sends the magic packets one after another on a thread of its own.
-    WakeOnLan waker;
+    PowerControl* power = nullptr;
 
-    std::mutex directory_mutex;
-    std::vector<PageEntry> page_directory;
+    // Which page is which, for both threads.
+    std::unique_ptr<PageDirectory> page_directory;
+    GroupOperations* group_ops = nullptr;
 
     QTimer* db_save_timer = nullptr;
     QTimer* config_save_timer = nullptr;

@@ -11,6 +11,17 @@ QString CStudentGroup::ullmacListText() const
     return parts.join(QLatin1Char(','));
 }
 
+bool CStudentGroup::isReservedName(const QString& name)
+{
+    return name == QStringLiteral("全部") || name == QStringLiteral("未分组");
+}
+
+QString CStudentGroup::normalisedName(QString text)
+{
+    text.remove(QLatin1Char('\''));
+    return text.trimmed();
+}
+
 void CStudentGroup::setUllmacListText(const QString& text)
 {
     ullmac_list.clear();

@@ -18,6 +18,13 @@ struct CStudentGroup
     QString ullmacListText() const;
     // Parts that are not numbers read as 0, as stored files expect.
     void setUllmacListText(const QString& text);
+
+    // Names the console keeps for its own pages ("全部", "未分组"); no group
+    // may take one.
+    static bool isReservedName(const QString& name);
+    // A typed or imported group name as it is kept: no quote marks, no
+    // surrounding blanks.
+    static QString normalisedName(QString text);
 };
 
 using CStudentGroup_PTR = std::shared_ptr<CStudentGroup>;

@@ -341,7 +341,7 @@ QStringList QStudentManage::groupNames() const
 
 bool QStudentManage::addGroup(const QString& name, int displayOrder)
 {
-    if (name.isEmpty())
+    if (name.isEmpty() || CStudentGroup::isReservedName(name))
         return false;
     std::lock_guard<std::mutex> lock(group_mutex);
     if (groups.contains(name))

@@ -94,6 +94,7 @@ public:
     // Ascending display_order; ties in no particular order.
     QList<CStudentGroup_PTR> sortedGroups() const;
     QStringList groupNames() const;
+    // False for an empty, reserved or taken name.
     bool addGroup(const QString& name, int displayOrder);
     // Members become ungrouped; the row leaves the database at once.
     void removeGroup(const QString& name);

@@ -144,6 +144,7 @@ void TestRegistry::groupOrder()
     QVERIFY(registry.addGroup("m", 3));
     QVERIFY(!registry.addGroup("m", 4));
     QVERIFY(!registry.addGroup(QString(), 2));
+    QVERIFY(!registry.addGroup(QStringLiteral("未分组"), 2));
     QCOMPARE(registry.groupNames(), (QStringList { "z", "m", "a" }));
 }
 

@@ -1,0 +1,168 @@
+#include "GroupOperations.h"
+
+#include "PageDirectory.h"
+#include "QStudentGroupWidget.h"
+#include "QStudentManage.h"
+
+#include <algorithm>
+#include <utility>
+
+GroupOperations::GroupOperations(QStudentManage& registry, PageDirectory& pages, PageHost host, QObject* parent)
+    : QObject(parent)
+    , registry(registry)
+    , pages(pages)
+    , host(std::move(host))
+{
+}
+
+QStudentGroupWidget* GroupOperations::allPage() const
+{
+    return pages.pageAt(0);
+}
+
+void GroupOperations::changed(const QString& page, const QString& detail, const CStuInfo_PTR& machine,
+                              bool pagesChanged)
+{
+    GroupChange change;
+    change.pagesChanged = pagesChanged;
+    change.page = page;
+    change.detail = detail;
+    change.machine = machine;
+    emit sg_changed(change);
+}
+
+bool GroupOperations::addGroup(const QString& name, int order, const QString& logDetail)
+{
+    if (!registry.addGroup(name, order))
+        return false;
+    host.create(name, order);
+    changed(name, logDetail, nullptr, true);
+    return true;
+}
+
+int GroupOperations::nextGroupOrder() const
+{
+    int order = 1;
+    for (const CStudentGroup_PTR& group : registry.sortedGroups())
+        order = std::max(order, group->display_order + 1);
+    return order;
+}
+
+void GroupOperations::deleteGroup(const QString& name)
+{
+    QStudentGroupWidget* page = pages.groupPage(name);
+    if (!page)
+        return;
+    QList<CStuInfo_PTR> members;
+    for (const CStuInfo_PTR& machine : registry.allMachines())
+        if (machine->group_name == name)
+            members << machine;
+    registry.removeGroup(name);
+    // The page goes at once, so its thread stops repeating the old state.
+    host.remove(page);
+
+    QStudentGroupWidget* ungrouped = pages.ungrouped();
+    for (const CStuInfo_PTR& machine : members) {
+        if (ungrouped)
+            ungrouped->addMachine(machine); // tells on-line members the new address
+        allPage()->updateMachineRow(machine, QStudentGroupWidget::ColumnGroup);
+    }
+    changed(name, QStringLiteral("删除分组（%1 台机器改为未分组）").arg(members.size()), nullptr, true);
+}
+
+void GroupOperations::moveMachine(quint64 mac, const QString& target)
+{
+    const CStuInfo_PTR machine = registry.findMachine(mac);
+    if (!machine)
+        return;
+    const QString old = machine->group_name;
+    if (old == target || (!target.isEmpty() && !registry.groupNames().contains(target)))
+        return;
+
+    if (!old.isEmpty()) {
+        registry.removeMachineFromGroup(old, mac);
+        if (QStudentGroupWidget* page = pages.groupPage(old))
+            page->removeMachine(mac);
+    } else if (QStudentGroupWidget* page = pages.ungrouped()) {
+        page->removeMachine(mac);
+    }
+
+    QStudentGroupWidget* page = nullptr;
+    if (!target.isEmpty() && registry.moveMachineToGroup(target, mac))
+        page = pages.groupPage(target);
+    else
+        page = pages.ungrouped();
+    if (page)
+        page->addMachine(machine);
+    allPage()->updateMachineRow(machine, QStudentGroupWidget::ColumnGroup);
+    changed(PageDirectory::pageNameOf(machine),
+            old.isEmpty() ? QStringLiteral("移入分组“%1”").arg(machine->group_name)
+            : machine->group_name.isEmpty() ? QStringLiteral("移出分组“%1”").arg(old)
+                                            : QStringLiteral("从“%1”移到“%2”").arg(old, machine->group_name),
+            machine);
+}
+
+void GroupOperations::removeFromGroup(const QString& group, const QList<quint64>& macs)
+{
+    for (const quint64 mac : macs) {
+        // The registry accepts any MAC for an existing group; a machine that
+        // is not a member must not gain a second row in "未分组".
+        if (registry.groupNameOfMachine(mac) != group)
+            continue;
+        if (!registry.removeMachineFromGroup(group, mac))
+            continue;
+        if (QStudentGroupWidget* page = pages.groupPage(group))
+            page->removeMachine(mac);
+        const CStuInfo_PTR machine = registry.findMachine(mac);
+        if (!machine)
+            continue;
+        if (QStudentGroupWidget* page = pages.ungrouped())
+            page->addMachine(machine);
+        allPage()->updateMachineRow(machine, QStudentGroupWidget::ColumnGroup);
+        changed(group, QStringLiteral("移出分组“%1”").arg(group), machine);
+    }
+}
+
+void GroupOperations::deleteMachines(const QList<quint64>& macs)
+{
+    for (const quint64 mac : macs) {
+        const CStuInfo_PTR machine = registry.findMachine(mac);
+        for (QStudentGroupWidget* page : pages.pages())
+            page->removeMachine(mac);
+        registry.removeMachine(mac);
+        changed(machine ? PageDirectory::pageNameOf(machine) : QString(),
+                machine ? QStringLiteral("删除机器") : QString(), machine);
+    }
+}
+
+void GroupOperations::placeMachine(const CStuInfo_PTR& machine, const QString& logDetail)
+{
+    allPage()->addMachine(machine);
+    QStudentGroupWidget* page = pages.pageOf(machine);
+    if (!page)
+        page = pages.ungrouped();
+    if (page)
+        page->addMachine(machine);
+    changed(PageDirectory::pageNameOf(machine), logDetail, machine);
+}
+
+void GroupOperations::dropEvicted(const CStuInfo_PTR& machine)
+{
+    for (QStudentGroupWidget* page : pages.pages())
+        page->removeMachine(machine->ullmac);
+    changed(pages.nameOf(pages.ungrouped()), QStringLiteral("为新机器腾出位置，移除本次未上线的机器"), machine);
+}
+
+void GroupOperations::renameMachine(const CStuInfo_PTR& machine, const QString& hostName, const QString& address)
+{
+    if (registry.findMachine(machine->ullmac) != machine)
+        return; // deleted meanwhile
+    if (machine->hostname == hostName && machine->ip == address)
+        return;
+    registry.renameMachine(machine->ullmac, hostName, address);
+    const int columns = QStudentGroupWidget::ColumnName | QStudentGroupWidget::ColumnIp;
+    allPage()->updateMachineRow(machine, columns);
+    if (QStudentGroupWidget* page = pages.pageOf(machine))
+        page->updateMachineRow(machine, columns);
+    changed(QString(), QString());
+}

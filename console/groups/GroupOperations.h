@@ -1,0 +1,73 @@
+#pragma once
+
+#include "CStuInfo.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+
+class PageDirectory;
+class QStudentGroupWidget;
+class QStudentManage;
+
+// What one group operation changed, told once to whoever keeps a record of it.
+struct GroupChange
+{
+    // A group (and its page) came or went: the group settings and the
+    // commands' check marks change too.
+    bool pagesChanged = false;
+    // The event log's row: page, text (empty: no row) and machine.
+    QString page;
+    QString detail;
+    CStuInfo_PTR machine;
+};
+
+// Every change of groups and of which machines are where: the registry
+// first, then the pages that show it. Each one ends in sg_changed.
+class GroupOperations final : public QObject
+{
+    Q_OBJECT
+
+public:
+    // How pages are made and taken away; the window owns them.
+    struct PageHost
+    {
+        std::function<QStudentGroupWidget*(const QString& name, int order)> create;
+        // Called while the group's page still exists, before it is destroyed.
+        std::function<void(QStudentGroupWidget* page)> remove;
+    };
+
+    GroupOperations(QStudentManage& registry, PageDirectory& pages, PageHost host, QObject* parent = nullptr);
+
+    // False when the registry refuses the name (empty, reserved or taken).
+    bool addGroup(const QString& name, int order, const QString& logDetail);
+    // Behind every group there is.
+    int nextGroupOrder() const;
+    // Its members become ungrouped.
+    void deleteGroup(const QString& name);
+    // Into group `target`, or out of any group for an empty `target`.
+    void moveMachine(quint64 mac, const QString& target);
+    // Out of `group`; machines not in it are left alone.
+    void removeFromGroup(const QString& group, const QList<quint64>& macs);
+    void deleteMachines(const QList<quint64>& macs);
+    // A machine new to the registry takes its rows.
+    void placeMachine(const CStuInfo_PTR& machine, const QString& logDetail = QString());
+    // A machine that made room for a new one leaves every page.
+    void dropEvicted(const CStuInfo_PTR& machine);
+    // A known machine came back under a new name or address.
+    void renameMachine(const CStuInfo_PTR& machine, const QString& hostName, const QString& address);
+
+signals:
+    void sg_changed(const GroupChange& change);
+
+private:
+    QStudentGroupWidget* allPage() const;
+    void changed(const QString& page, const QString& detail, const CStuInfo_PTR& machine = nullptr,
+                 bool pagesChanged = false);
+
+    QStudentManage& registry;
+    PageDirectory& pages;
+    PageHost host;
+};

@@ -1,0 +1,152 @@
+#include "PageDirectory.h"
+
+#include "QStudentGroupWidget.h"
+
+#include <QTabWidget>
+
+const QString PageDirectory::UngroupedName = QStringLiteral("未分组");
+
+PageDirectory::PageDirectory(QTabWidget* tabs)
+    : tabs(tabs)
+{
+}
+
+QStudentGroupWidget* PageDirectory::pageAt(int index) const
+{
+    return qobject_cast<QStudentGroupWidget*>(tabs->widget(index));
+}
+
+QString PageDirectory::nameOf(const QStudentGroupWidget* page) const
+{
+    const int index = tabs->indexOf(const_cast<QStudentGroupWidget*>(page));
+    return index > 0 ? tabs->tabText(index) : QString();
+}
+
+QString PageDirectory::nameAt(int index) const
+{
+    return tabs->tabText(index);
+}
+
+QStudentGroupWidget* PageDirectory::groupPage(const QString& name) const
+{
+    for (int i = 1; i < tabs->count(); ++i) {
+        QStudentGroupWidget* page = pageAt(i);
+        if (page && page->page_order != QStudentGroupWidget::UngroupedOrder && tabs->tabText(i) == name)
+            return page;
+    }
+    return nullptr;
+}
+
+QStudentGroupWidget* PageDirectory::ungrouped() const
+{
+    for (int i = 1; i < tabs->count(); ++i) {
+        QStudentGroupWidget* page = pageAt(i);
+        if (page && page->page_order == QStudentGroupWidget::UngroupedOrder)
+            return page;
+    }
+    return nullptr;
+}
+
+QStudentGroupWidget* PageDirectory::pageNamed(const QString& name) const
+{
+    return name == UngroupedName ? ungrouped() : groupPage(name);
+}
+
+QStudentGroupWidget* PageDirectory::pageOf(const CStuInfo_PTR& machine) const
+{
+    return machine->group_name.isEmpty() ? ungrouped() : groupPage(machine->group_name);
+}
+
+QString PageDirectory::pageNameOf(const CStuInfo_PTR& machine)
+{
+    return machine->group_name.isEmpty() ? UngroupedName : machine->group_name;
+}
+
+QList<QStudentGroupWidget*> PageDirectory::pages() const
+{
+    QList<QStudentGroupWidget*> all;
+    for (int i = 0; i < tabs->count(); ++i)
+        if (QStudentGroupWidget* page = pageAt(i))
+            all << page;
+    return all;
+}
+
+QList<QStudentGroupWidget*> PageDirectory::groupPages() const
+{
+    return commandTargets(0);
+}
+
+QList<QStudentGroupWidget*> PageDirectory::commandTargets(int index) const
+{
+    QList<QStudentGroupWidget*> targets;
+    if (index < 0)
+        return targets;
+    if (index == 0) {
+        for (int i = 1; i < tabs->count(); ++i)
+            if (QStudentGroupWidget* page = pageAt(i))
+                targets << page;
+    } else if (QStudentGroupWidget* page = pageAt(index)) {
+        targets << page;
+    }
+    return targets;
+}
+
+PageDirectory::Addresses PageDirectory::publish()
+{
+    std::vector<Entry> entries;
+    for (int i = 0; i < tabs->count(); ++i) {
+        QStudentGroupWidget* page = pageAt(i);
+        if (page)
+            entries.push_back({tabs->tabText(i), page, page->page_order});
+    }
+    Addresses addresses;
+    for (const Entry& entry : entries) {
+        const uint32_t address = entry.page->group_addr.load();
+        if (address == 0)
+            continue;
+        addresses.all.insert(address);
+        if (entry.order == QStudentGroupWidget::UngroupedOrder)
+            addresses.ungrouped = address;
+        else
+            addresses.groups.insert(entry.title, address);
+    }
+    std::lock_guard<std::mutex> lock(published_mutex);
+    published.swap(entries);
+    return addresses;
+}
+
+PageDirectory::Guarded::Guarded(const PageDirectory& directory)
+    : lock(directory.published_mutex)
+    , directory(directory)
+{
+}
+
+QStudentGroupWidget* PageDirectory::Guarded::ungrouped() const
+{
+    const std::vector<Entry>& entries = directory.published;
+    for (size_t i = 1; i < entries.size(); ++i)
+        if (entries[i].order == QStudentGroupWidget::UngroupedOrder)
+            return entries[i].page;
+    return nullptr;
+}
+
+QStudentGroupWidget* PageDirectory::Guarded::groupPage(const QString& name) const
+{
+    const std::vector<Entry>& entries = directory.published;
+    for (size_t i = 1; i < entries.size(); ++i)
+        if (entries[i].title == name)
+            return entries[i].page;
+    return nullptr;
+}
+
+QList<QStudentGroupWidget*> PageDirectory::Guarded::pagesAt(uint32_t group) const
+{
+    QList<QStudentGroupWidget*> found;
+    const std::vector<Entry>& entries = directory.published;
+    for (size_t i = 1; i < entries.size(); ++i) {
+        const uint32_t address = entries[i].page->group_addr.load();
+        if (address != 0 && (group == 0 || address == group))
+            found << entries[i].page;
+    }
+    return found;
+}

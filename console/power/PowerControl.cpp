@@ -1,0 +1,66 @@
+#include "PowerControl.h"
+
+#include "PageDirectory.h"
+#include "QStudentGroupWidget.h"
+#include "QStudentManage.h"
+
+#include <QSet>
+#include <QStatusBar>
+
+#include <utility>
+
+namespace {
+
+constexpr int StatusMessageMs = 5000;
+
+} // namespace
+
+PowerControl::PowerControl(QStudentManage& registry, PageDirectory& pages, QStatusBar* statusBar,
+                           std::function<void(const QString&)> logCommand, QObject* parent)
+    : QObject(parent)
+    , registry(registry)
+    , pages(pages)
+    , status_bar(statusBar)
+    , log_command(std::move(logCommand))
+{
+}
+
+void PowerControl::wakeTab(int index)
+{
+    if (index < 0)
+        return;
+    if (index == 0) {
+        wakeMachines(registry.allMachines().values());
+    } else if (QStudentGroupWidget* page = pages.pageAt(index)) {
+        wakeMachines(page->machinesInRowOrder());
+    }
+}
+
+void PowerControl::wakeMacs(const QList<quint64>& macs)
+{
+    QList<CStuInfo_PTR> machines;
+    for (const quint64 mac : macs)
+        if (const CStuInfo_PTR machine = registry.findMachine(mac))
+            machines << machine;
+    if (!machines.isEmpty())
+        wakeMachines(machines);
+}
+
+void PowerControl::wakeMachines(const QList<CStuInfo_PTR>& machines)
+{
+    QList<quint64> macs;
+    QSet<quint64> queued;
+    for (const CStuInfo_PTR& machine : machines) {
+        if (machine && !machine->online.load() && !queued.contains(machine->ullmac)) {
+            queued.insert(machine->ullmac);
+            macs << machine->ullmac;
+        }
+    }
+    // The waker's thread spaces the packets out; this returns at once.
+    waker.wake(macs);
+    if (!macs.isEmpty())
+        log_command(QStringLiteral("唤醒 %1 台离线机器").arg(macs.size()));
+    status_bar->showMessage(macs.isEmpty() ? QStringLiteral("没有需要唤醒的离线机器")
+                                           : QStringLiteral("已排队唤醒 %1 台离线机器").arg(macs.size()),
+                            StatusMessageMs);
+}

@@ -1,0 +1,40 @@
+#pragma once
+
+#include "CStuInfo.h"
+#include "WakeOnLan.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+
+class PageDirectory;
+class QStatusBar;
+class QStudentManage;
+
+// Powering machines on: Wake-on-LAN for the off-line machines of a tab or
+// of the machine menu's targets.
+class PowerControl final : public QObject
+{
+    Q_OBJECT
+
+public:
+    // `logCommand` records a command on the current tab.
+    PowerControl(QStudentManage& registry, PageDirectory& pages, QStatusBar* statusBar,
+                 std::function<void(const QString&)> logCommand, QObject* parent);
+
+    // Tab `index` ("全部": every known machine); nothing for -1.
+    void wakeTab(int index);
+    void wakeMacs(const QList<quint64>& macs);
+
+private:
+    void wakeMachines(const QList<CStuInfo_PTR>& machines);
+
+    QStudentManage& registry;
+    PageDirectory& pages;
+    QStatusBar* status_bar;
+    std::function<void(const QString&)> log_command;
+    // Sends the magic packets one after another on a thread of its own.
+    WakeOnLan waker;
+};
