@@ -42,6 +42,7 @@ class TimedLockController;
 class EventLogDock;
 class EventLogStore;
 class GroupOperations;
+class LessonTools;
 class PowerControl;
 class SecurityMonitor;
 
@@ -95,9 +96,9 @@ public:
     QString databasePath() const { return database_path; }
     // The status bar's "在线 n / 共 m" of the current tab.
     QString countsText() const;
-    TimedLockController* timedLocks() const { return timed_locks; }
-    EventLogStore* eventLog() const { return event_log; }
-    EventLogDock* eventLogDock() const { return event_log_dock; }
+    TimedLockController* timedLocks() const;
+    EventLogStore* eventLog() const;
+    EventLogDock* eventLogDock() const;
     SecurityMonitor* securityMonitor() const { return security; }
     // The agents' port is watched for other consoles' datagrams.
     bool watchingAgentPort() const { return port_watch.isOpen(); }
@@ -188,17 +189,10 @@ private:
     void noteOffline(const CStuInfo_PTR& machine);
     // Every lock change, by the teacher or at the end of a timed lock.
     void setPagesLock(const QList<QStudentGroupWidget*>& pages, int type);
-    void buildTimedLockMenus();
-    void openLessonTables();
-    void restoreTimedLocks();
-    void onTimedLockExpired(const QString& pageName, int kind);
-    void updateTimedLockStatus();
+    // Timed locks and the event log: menus, countdown, dock.
+    void attachLessonTools();
     // The lock type of that page.
     int machinePageLock(const CStuInfo_PTR& machine) const;
-    void logMachineEvent(int kind, const CStuInfo_PTR& machine, const QString& detail = QString());
-    // A command on the current tab.
-    void logCommand(const QString& detail);
-    void logGroupChange(const QString& page, const QString& detail, const CStuInfo_PTR& machine = nullptr);
     // UI thread, queued from the network thread.
     void noteBackOnline(const CStuInfo_PTR& machine);
     void reportOfflineBurst();
@@ -278,10 +272,7 @@ private:
     QAction* action_tray_quit = nullptr;
 
     QLabel* counts_label = nullptr;
-    QLabel* timed_label = nullptr;
-    TimedLockController* timed_locks = nullptr;
-    EventLogStore* event_log = nullptr;
-    EventLogDock* event_log_dock = nullptr;
+    LessonTools* lesson = nullptr;
     QTimer* counts_timer = nullptr;
     bool online_only = false;
     // Machines that went off line while the window was hidden, by MAC; one
@@ -302,7 +293,6 @@ private:
     // so a run that could not read it never replaces it with defaults.
     bool config_loaded = false;
     bool config_read_failed = false;
-    bool timed_locks_restored = false;
     bool shut_down = false;
     // The last database save failed (or the file could not be written at start).
     bool db_save_failing = false;
