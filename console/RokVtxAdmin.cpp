@@ -9,6 +9,7 @@
 #include "MachineListTransfer.h"
 #include "MessageBox.h"
 #include "MetaTypes.h"
+#include "Overview.h"
 #include "PolicyRules.h"
 #include "Protocol.h"
 #include "QAppWatcherWidget.h"
@@ -54,14 +55,7 @@ namespace {
 constexpr int DatabaseSaveDelayMs = 1000;
 constexpr int ConfigSaveDelayMs = 500;
 constexpr int BeaconPeriodMs = 500;
-// Machines coming and going in a burst cost one recount of the current tab.
-constexpr int CountsDelayMs = 100;
-// Machines going off line within this time make one tray message, which
-// names them when there are at most OfflineNamesShown.
-constexpr int OfflineBurstMs = 2000;
-constexpr int OfflineNamesShown = 5;
 constexpr int StatusMessageMs = 5000;
-const QString OnlineOnlyKey = QStringLiteral("view/onlineOnly");
 const QString SavedWhenWritable = QStringLiteral("修改会在该文件可以写入后保存。");
 
 QString viewTitle(const QString& base, const QString& view)
@@ -125,18 +119,13 @@ void RokVtxAdmin::initialise(const QString& dataDir)
     connect(config_save_timer, &QTimer::timeout, this, &RokVtxAdmin::saveConfigFile);
 
     // Before the pages: each one starts with the filter and reports its rows.
-    online_only = QSettings().value(OnlineOnlyKey, false).toBool();
-    counts_label = new QLabel(this);
-    ui->statusBar->addPermanentWidget(counts_label);
+    overview = new Overview(registry, this, ui->statusBar);
+    connect(overview, &Overview::sg_offline_burst, this, [this](const QString& title, const QString& text) {
+        emit sg_tray_message(title, text);
+        if (tray_icon && QSystemTrayIcon::isSystemTrayAvailable() && QSystemTrayIcon::supportsMessages())
+            tray_icon->showMessage(title, text, QSystemTrayIcon::Warning);
+    });
     lesson = new LessonTools(registry, this, ui->statusBar);
-    counts_timer = new QTimer(this);
-    counts_timer->setSingleShot(true);
-    counts_timer->setInterval(CountsDelayMs);
-    connect(counts_timer, &QTimer::timeout, this, &RokVtxAdmin::updateCounts);
-    offline_burst_timer = new QTimer(this);
-    offline_burst_timer->setSingleShot(true);
-    offline_burst_timer->setInterval(OfflineBurstMs);
-    connect(offline_burst_timer, &QTimer::timeout, this, &RokVtxAdmin::reportOfflineBurst);
 
     join_repeater = std::make_unique<JoinRepeater>(registry, [this](const std::vector<JoinRepeater::Join>& joins) {
         std::vector<std::array<char, 8>> bytes(joins.size());
@@ -346,7 +335,7 @@ QStudentGroupWidget* RokVtxAdmin::createGroupPage(const QString& name, bool isAl
 {
     auto* page = new QStudentGroupWidget(this, name);
     page->setShowAll(isAll);
-    page->setOnlineOnly(online_only);
+    page->setOnlineOnly(overview->onlineOnly());
     page->page_order = position;
     if (position > tab_widget->count() && position != QStudentGroupWidget::UngroupedOrder)
         position = tab_widget->count() - 1;
@@ -385,7 +374,7 @@ void RokVtxAdmin::connectPageSignals(QStudentGroupWidget* page)
                 [this](int, const QString&, int) { scheduleConfigSave(); });
     connect(page, &QStudentGroupWidget::sg_rows_changed, this, [this, page] {
         if (tab_widget->currentWidget() == page)
-            scheduleCountsUpdate();
+            overview->scheduleCountsUpdate();
     });
 }
 
@@ -438,8 +427,7 @@ void RokVtxAdmin::wireActions()
     connect(ui->mainToolBar, &QToolBar::visibilityChanged, ui->action_view_toolbar, &QAction::setChecked);
     connect(ui->action_view_toolbar, &QAction::triggered, ui->mainToolBar, &QToolBar::setVisible);
 
-    ui->action_view_online_only->setChecked(online_only);
-    connect(ui->action_view_online_only, &QAction::triggered, this, &RokVtxAdmin::setOnlineOnly);
+    overview->attach(page_directory.get(), tab_widget, ui->action_view_online_only);
     ui->action_view_seatplan->setChecked(seat_plans->shown());
     connect(ui->action_view_seatplan, &QAction::triggered, this, &RokVtxAdmin::setSeatPlanShown);
     power = new PowerControl(registry, *page_directory, ui->statusBar,
@@ -514,7 +502,7 @@ void RokVtxAdmin::onTabChanged(int index)
     if (QStudentGroupWidget* page = pageAt(index))
         page->refreshAllRows();
     refreshCommandStates(index);
-    updateCounts();
+    overview->updateCounts();
     lesson->updateTimedLockStatus();
 }
 
@@ -670,7 +658,7 @@ void RokVtxAdmin::onMachinesChanged(const QList<CStuInfo_PTR>& machines)
         if (!machine || registry.findMachine(machine->ullmac) != machine)
             continue;
         machine->markDead();
-        noteOffline(machine);
+        overview->noteOffline(machine);
         all_page->updateMachineRow(machine, QStudentGroupWidget::ColumnState);
         if (QStudentGroupWidget* page = page_directory->pageOf(machine))
             page->updateMachineRow(machine, QStudentGroupWidget::ColumnState);
@@ -1296,75 +1284,14 @@ void RokVtxAdmin::applyRegistration(const CStuInfo_PTR& machine, const QString& 
 // ---------------------------------------------------------------------------
 // Overview and power
 
-void RokVtxAdmin::scheduleCountsUpdate()
-{
-    if (!counts_timer->isActive())
-        counts_timer->start();
-}
-
-void RokVtxAdmin::updateCounts()
-{
-    counts_timer->stop();
-    QStudentGroupWidget::Counts counts;
-    if (QStudentGroupWidget* page = pageAt(tab_widget->currentIndex()))
-        counts = page->counts();
-    counts_label->setText(QStringLiteral("在线 %1 / 共 %2").arg(counts.online).arg(counts.total));
-}
-
 QString RokVtxAdmin::countsText() const
 {
-    return counts_label->text();
+    return overview->countsText();
 }
 
 void RokVtxAdmin::setOnlineOnly(bool onlineOnly)
 {
-    online_only = onlineOnly;
-    ui->action_view_online_only->setChecked(onlineOnly);
-    for (QStudentGroupWidget* page : page_directory->pages())
-        page->setOnlineOnly(onlineOnly);
-    // A view preference of this PC's teacher, not a setting of the groups.
-    QSettings().setValue(OnlineOnlyKey, onlineOnly);
-}
-
-void RokVtxAdmin::noteOffline(const CStuInfo_PTR& machine)
-{
-    if (isVisible())
-        return;
-    offline_burst.insert(machine->ullmac, machine);
-    if (machinePageLock(machine) != Rok_Lock_State::None)
-        offline_locked.insert(machine->ullmac);
-    if (!offline_burst_timer->isActive())
-        offline_burst_timer->start();
-}
-
-void RokVtxAdmin::reportOfflineBurst()
-{
-    const QMap<quint64, CStuInfo_PTR> burst = std::exchange(offline_burst, {});
-    const QSet<quint64> locked = std::exchange(offline_locked, {});
-    if (isVisible())
-        return; // the teacher sees the tables
-    QStringList names;
-    int lockedCount = 0;
-    for (const CStuInfo_PTR& machine : burst) {
-        // Back already, or deleted meanwhile: nothing to tell.
-        if (machine->online.load() || registry.findMachine(machine->ullmac) != machine)
-            continue;
-        const bool wasLocked = locked.contains(machine->ullmac);
-        lockedCount += wasLocked ? 1 : 0;
-        names << LessonTools::machineLabel(machine) + (wasLocked ? QStringLiteral("（锁定中断开）") : QString());
-    }
-    if (names.isEmpty())
-        return;
-    std::sort(names.begin(), names.end());
-    const QString title = QStringLiteral("机器离线");
-    QString text = names.size() <= OfflineNamesShown
-        ? QStringLiteral("%1 台机器离线：%2").arg(names.size()).arg(names.join(QStringLiteral("、")))
-        : QStringLiteral("%1 台机器离线").arg(names.size());
-    if (names.size() > OfflineNamesShown && lockedCount > 0)
-        text += QStringLiteral("，其中 %1 台锁定中断开").arg(lockedCount);
-    emit sg_tray_message(title, text);
-    if (tray_icon && QSystemTrayIcon::isSystemTrayAvailable() && QSystemTrayIcon::supportsMessages())
-        tray_icon->showMessage(title, text, QSystemTrayIcon::Warning);
+    overview->setOnlineOnly(onlineOnly);
 }
 
 void RokVtxAdmin::wakeSelectedMachine()

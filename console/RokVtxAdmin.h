@@ -43,6 +43,7 @@ class EventLogDock;
 class EventLogStore;
 class GroupOperations;
 class LessonTools;
+class Overview;
 class PowerControl;
 class SecurityMonitor;
 
@@ -184,9 +185,6 @@ private:
     void connectPageSignals(QStudentGroupWidget* page);
     // Group changes: pages made and taken away here, logged and saved.
     void attachGroupOperations();
-    void scheduleCountsUpdate();
-    void updateCounts();
-    void noteOffline(const CStuInfo_PTR& machine);
     // Every lock change, by the teacher or at the end of a timed lock.
     void setPagesLock(const QList<QStudentGroupWidget*>& pages, int type);
     // Timed locks and the event log: menus, countdown, dock.
@@ -195,7 +193,6 @@ private:
     int machinePageLock(const CStuInfo_PTR& machine) const;
     // UI thread, queued from the network thread.
     void noteBackOnline(const CStuInfo_PTR& machine);
-    void reportOfflineBurst();
     void shutdown();
 
     // tests/fuzz feeds datagrams straight to the receive handler.
@@ -271,16 +268,8 @@ private:
     QAction* action_tray_toggle = nullptr;
     QAction* action_tray_quit = nullptr;
 
-    QLabel* counts_label = nullptr;
+    Overview* overview = nullptr;
     LessonTools* lesson = nullptr;
-    QTimer* counts_timer = nullptr;
-    bool online_only = false;
-    // Machines that went off line while the window was hidden, by MAC; one
-    // tray message names them when the burst is over.
-    QMap<quint64, CStuInfo_PTR> offline_burst;
-    QTimer* offline_burst_timer = nullptr;
-    // Of those, the ones whose page was locked: in an exam, a pulled cable.
-    QSet<quint64> offline_locked;
     PowerControl* power = nullptr;
 
     // Which page is which, for both threads.
