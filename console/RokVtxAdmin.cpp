@@ -2,15 +2,14 @@
 
 #include "Dialog_addgroup.h"
 #include "Dialog_moveinto_grp.h"
-#include "EventLogDock.h"
 #include "EventLogStore.h"
 #include "GroupOperations.h"
 #include "GroupSettingsFile.h"
-#include "InputDialog.h"
-#include "MacAddress.h"
+#include "LessonTools.h"
 #include "MachineListTransfer.h"
 #include "MessageBox.h"
 #include "MetaTypes.h"
+#include "Overview.h"
 #include "PolicyRules.h"
 #include "Protocol.h"
 #include "QAppWatcherWidget.h"
@@ -36,13 +35,11 @@
 #include <QMenu>
 #include <QSet>
 #include <QSettings>
-#include <QSqlDatabase>
 #include <QStatusBar>
 #include <QTabBar>
 #include <QSystemTrayIcon>
 #include <QTabWidget>
 #include <QTimer>
-#include <QToolButton>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -58,46 +55,12 @@ namespace {
 constexpr int DatabaseSaveDelayMs = 1000;
 constexpr int ConfigSaveDelayMs = 500;
 constexpr int BeaconPeriodMs = 500;
-// Machines coming and going in a burst cost one recount of the current tab.
-constexpr int CountsDelayMs = 100;
-// Machines going off line within this time make one tray message, which
-// names them when there are at most OfflineNamesShown.
-constexpr int OfflineBurstMs = 2000;
-constexpr int OfflineNamesShown = 5;
 constexpr int StatusMessageMs = 5000;
-const QString OnlineOnlyKey = QStringLiteral("view/onlineOnly");
-const QString EventLogKey = QStringLiteral("view/eventLog");
 const QString SavedWhenWritable = QStringLiteral("修改会在该文件可以写入后保存。");
 
 QString viewTitle(const QString& base, const QString& view)
 {
     return QStringLiteral("%1 — %2").arg(base, view);
-}
-
-QString lockName(int kind)
-{
-    switch (kind) {
-    case Rok_Lock_State::BlackQuiet:
-        return QStringLiteral("黑屏安静");
-    case Rok_Lock_State::KeyboardMouseLock:
-        return QStringLiteral("键盘鼠标全锁");
-    default:
-        return QStringLiteral("黑屏锁定");
-    }
-}
-
-QString machineLabel(const CStuInfo_PTR& machine)
-{
-    return !machine->hostname.isEmpty() ? machine->hostname
-        : !machine->ip.isEmpty()        ? machine->ip
-                                        : MacAddress::toDisplay(machine->ullmac);
-}
-
-// The last second still shows as 00:01; a fresh five-minute lock as 05:00.
-QString countdown(qint64 remainingMs)
-{
-    const qint64 seconds = (remainingMs + 999) / 1000;
-    return QStringLiteral("%1:%2").arg(seconds / 60, 2, 10, QLatin1Char('0')).arg(seconds % 60, 2, 10, QLatin1Char('0'));
 }
 
 } // namespace
@@ -156,29 +119,13 @@ void RokVtxAdmin::initialise(const QString& dataDir)
     connect(config_save_timer, &QTimer::timeout, this, &RokVtxAdmin::saveConfigFile);
 
     // Before the pages: each one starts with the filter and reports its rows.
-    online_only = QSettings().value(OnlineOnlyKey, false).toBool();
-    counts_label = new QLabel(this);
-    ui->statusBar->addPermanentWidget(counts_label);
-    timed_label = new QLabel(this);
-    ui->statusBar->addPermanentWidget(timed_label);
-    timed_locks = new TimedLockController(this);
-    connect(timed_locks, &TimedLockController::sg_expired, this, &RokVtxAdmin::onTimedLockExpired);
-    connect(timed_locks, &TimedLockController::sg_ticked, this, &RokVtxAdmin::updateTimedLockStatus);
-    event_log = new EventLogStore(this);
-    openLessonTables();
-    event_log_dock = new EventLogDock(event_log, this);
-    addDockWidget(Qt::BottomDockWidgetArea, event_log_dock);
-    event_log_dock->hide();
-    connect(event_log_dock, &EventLogDock::sg_message, this,
-            [this](const QString& text) { ui->statusBar->showMessage(text, StatusMessageMs); });
-    counts_timer = new QTimer(this);
-    counts_timer->setSingleShot(true);
-    counts_timer->setInterval(CountsDelayMs);
-    connect(counts_timer, &QTimer::timeout, this, &RokVtxAdmin::updateCounts);
-    offline_burst_timer = new QTimer(this);
-    offline_burst_timer->setSingleShot(true);
-    offline_burst_timer->setInterval(OfflineBurstMs);
-    connect(offline_burst_timer, &QTimer::timeout, this, &RokVtxAdmin::reportOfflineBurst);
+    overview = new Overview(registry, this, ui->statusBar);
+    connect(overview, &Overview::sg_offline_burst, this, [this](const QString& title, const QString& text) {
+        emit sg_tray_message(title, text);
+        if (tray_icon && QSystemTrayIcon::isSystemTrayAvailable() && QSystemTrayIcon::supportsMessages())
+            tray_icon->showMessage(title, text, QSystemTrayIcon::Warning);
+    });
+    lesson = new LessonTools(registry, this, ui->statusBar);
 
     join_repeater = std::make_unique<JoinRepeater>(registry, [this](const std::vector<JoinRepeater::Join>& joins) {
         std::vector<std::array<char, 8>> bytes(joins.size());
@@ -191,7 +138,9 @@ void RokVtxAdmin::initialise(const QString& dataDir)
         udp_server.sendBatch(batch.data(), batch.size());
     });
     join_repeater->setSweptCallback([this] { resendPageState(0); });
-    security = new SecurityMonitor(registry, event_log, this);
+    security = new SecurityMonitor(registry, lesson->eventLog(), this);
+    lesson->setMachineEventFilter(
+        [this](const CStuInfo_PTR& machine) { return security->admitMachineEvent(machine->address.load()); });
     security->setSenderCounter(&port_watch.senders());
     connect(security, &SecurityMonitor::sg_alert, this, [this](const QString& title, const QString& text) {
         ui->statusBar->showMessage(text, StatusMessageMs * 3);
@@ -339,9 +288,7 @@ void RokVtxAdmin::shutdown()
     saveConfigFile();
     // The registry closes the connection as it is destroyed, right after:
     // nothing may still hold it then.
-    event_log_dock->detach();
-    event_log->close();
-    timed_locks->setDatabase(QSqlDatabase());
+    lesson->closeTables();
     // The registry saves machines and groups as it is destroyed, right after.
 }
 
@@ -388,7 +335,7 @@ QStudentGroupWidget* RokVtxAdmin::createGroupPage(const QString& name, bool isAl
 {
     auto* page = new QStudentGroupWidget(this, name);
     page->setShowAll(isAll);
-    page->setOnlineOnly(online_only);
+    page->setOnlineOnly(overview->onlineOnly());
     page->page_order = position;
     if (position > tab_widget->count() && position != QStudentGroupWidget::UngroupedOrder)
         position = tab_widget->count() - 1;
@@ -427,7 +374,7 @@ void RokVtxAdmin::connectPageSignals(QStudentGroupWidget* page)
                 [this](int, const QString&, int) { scheduleConfigSave(); });
     connect(page, &QStudentGroupWidget::sg_rows_changed, this, [this, page] {
         if (tab_widget->currentWidget() == page)
-            scheduleCountsUpdate();
+            overview->scheduleCountsUpdate();
     });
 }
 
@@ -480,61 +427,53 @@ void RokVtxAdmin::wireActions()
     connect(ui->mainToolBar, &QToolBar::visibilityChanged, ui->action_view_toolbar, &QAction::setChecked);
     connect(ui->action_view_toolbar, &QAction::triggered, ui->mainToolBar, &QToolBar::setVisible);
 
-    ui->action_view_online_only->setChecked(online_only);
-    connect(ui->action_view_online_only, &QAction::triggered, this, &RokVtxAdmin::setOnlineOnly);
+    overview->attach(page_directory.get(), tab_widget, ui->action_view_online_only);
     ui->action_view_seatplan->setChecked(seat_plans->shown());
     connect(ui->action_view_seatplan, &QAction::triggered, this, &RokVtxAdmin::setSeatPlanShown);
     power = new PowerControl(registry, *page_directory, ui->statusBar,
-                             [this](const QString& detail) { logCommand(detail); }, this);
+                             [this](const QString& detail) { lesson->logCommand(detail); }, this);
     connect(ui->action_op_wake, &QAction::triggered, power, [this] { power->wakeTab(current_tab); });
-    buildTimedLockMenus();
-
-    QAction* showLog = event_log_dock->toggleViewAction();
-    showLog->setText(QStringLiteral("日志"));
-    showLog->setObjectName(QStringLiteral("action_view_event_log"));
-    ui->menu_V->addSeparator();
-    ui->menu_V->addAction(showLog);
-    // Open or closed, as this PC's teacher left it.
-    event_log_dock->setVisible(QSettings().value(EventLogKey, false).toBool());
-    connect(event_log_dock, &EventLogDock::sg_opened, this,
-            [](bool open) { QSettings().setValue(EventLogKey, open); });
+    attachLessonTools();
 }
 
-void RokVtxAdmin::buildTimedLockMenus()
+TimedLockController* RokVtxAdmin::timedLocks() const
 {
-    QAction* after = nullptr;
-    const QList<QAction*> opActions = ui->menu_A->actions();
-    const int kbdAt = opActions.indexOf(ui->action_op_lock_kbd_mouse);
-    if (kbdAt >= 0 && kbdAt + 1 < opActions.size())
-        after = opActions.at(kbdAt + 1);
-    for (QAction* action : {ui->action_op_lock, ui->action_op_lock_kbd_mouse}) {
-        const int kind =
-            action == ui->action_op_lock ? Rok_Lock_State::BlackLock : Rok_Lock_State::KeyboardMouseLock;
-        auto* menu = new QMenu(QStringLiteral("定时%1").arg(lockName(kind)), this);
-        menu->setObjectName(action->objectName() + QStringLiteral("_timed"));
-        for (int minutes : {5, 10, 15, 30, 45}) {
-            QAction* timed = menu->addAction(QStringLiteral("%1 分钟").arg(minutes));
-            timed->setObjectName(QStringLiteral("%1_for_%2").arg(action->objectName()).arg(minutes));
-            connect(timed, &QAction::triggered, this, [this, kind, minutes] { startTimedLock(kind, minutes); });
-        }
-        menu->addSeparator();
-        QAction* custom = menu->addAction(QStringLiteral("自定义时长..."));
-        custom->setObjectName(action->objectName() + QStringLiteral("_for_custom"));
-        connect(custom, &QAction::triggered, this, [this, kind] {
-            bool ok = false;
-            const int minutes = InputDialog::getInt(this, QStringLiteral("定时%1").arg(lockName(kind)),
-                                                    QStringLiteral("锁定时长（分钟）："), 20, 1, 600, &ok);
-            if (ok)
-                startTimedLock(kind, minutes);
-        });
-        // The arrow beside the tool-bar button; a click on the button itself
-        // stays the plain command.
-        if (auto* button = qobject_cast<QToolButton*>(ui->mainToolBar->widgetForAction(action))) {
-            button->setMenu(menu);
-            button->setPopupMode(QToolButton::MenuButtonPopup);
-        }
-        ui->menu_A->insertMenu(after, menu);
-    }
+    return lesson->timedLocks();
+}
+
+EventLogStore* RokVtxAdmin::eventLog() const
+{
+    return lesson->eventLog();
+}
+
+EventLogDock* RokVtxAdmin::eventLogDock() const
+{
+    return lesson->eventLogDock();
+}
+
+QString RokVtxAdmin::timedLockText() const
+{
+    return lesson->timedLockText();
+}
+
+void RokVtxAdmin::startTimedLock(int kind, int minutes)
+{
+    lesson->startTimedLock(kind, minutes);
+}
+
+void RokVtxAdmin::attachLessonTools()
+{
+    LessonTools::Attachment lessonHost;
+    lessonHost.pages = page_directory.get();
+    lessonHost.tabs = tab_widget;
+    lessonHost.lockMenu = ui->menu_A;
+    lessonHost.viewMenu = ui->menu_V;
+    lessonHost.toolBar = ui->mainToolBar;
+    lessonHost.lockAction = ui->action_op_lock;
+    lessonHost.lockKbdMouseAction = ui->action_op_lock_kbd_mouse;
+    lessonHost.currentTab = [this] { return current_tab; };
+    lessonHost.setPagesLock = [this](const QList<QStudentGroupWidget*>& pages, int type) { setPagesLock(pages, type); };
+    lesson->attach(lessonHost);
 }
 
 void RokVtxAdmin::switchView(QAction* action)
@@ -563,8 +502,8 @@ void RokVtxAdmin::onTabChanged(int index)
     if (QStudentGroupWidget* page = pageAt(index))
         page->refreshAllRows();
     refreshCommandStates(index);
-    updateCounts();
-    updateTimedLockStatus();
+    overview->updateCounts();
+    lesson->updateTimedLockStatus();
 }
 
 void RokVtxAdmin::buildContextMenu()
@@ -719,13 +658,13 @@ void RokVtxAdmin::onMachinesChanged(const QList<CStuInfo_PTR>& machines)
         if (!machine || registry.findMachine(machine->ullmac) != machine)
             continue;
         machine->markDead();
-        noteOffline(machine);
+        overview->noteOffline(machine);
         all_page->updateMachineRow(machine, QStudentGroupWidget::ColumnState);
         if (QStudentGroupWidget* page = page_directory->pageOf(machine))
             page->updateMachineRow(machine, QStudentGroupWidget::ColumnState);
         const int lock = machinePageLock(machine);
-        logMachineEvent(EventLogStore::Offline, machine,
-            lock != Rok_Lock_State::None ? EventLogStore::LockedOfflinePrefix + QStringLiteral("（%1）").arg(lockName(lock))
+        lesson->logMachineEvent(EventLogStore::Offline, machine,
+            lock != Rok_Lock_State::None ? EventLogStore::LockedOfflinePrefix + QStringLiteral("（%1）").arg(LessonTools::lockName(lock))
                                          : QString());
     }
 }
@@ -779,7 +718,10 @@ void RokVtxAdmin::onSpecialMessage(uint32_t value)
 {
     if (value == 1) {
         loadConfigFile();
-        restoreTimedLocks();
+        // Without the pages' saved locks there is nothing the stored ends belong to;
+        // they stay for a run that can read config.conf.
+        if (!config_read_failed)
+            lesson->restoreTimedLocks();
     }
 }
 
@@ -789,7 +731,7 @@ void RokVtxAdmin::saveNow()
     config_save_timer->stop();
     saveConfigFile();
     registry.saveAll();
-    event_log->flush();
+    lesson->eventLog()->flush();
 }
 
 void RokVtxAdmin::saveDatabase()
@@ -807,23 +749,12 @@ void RokVtxAdmin::noteDatabaseSave(bool saved)
         return;
     db_save_failing = !saved;
     if (saved) {
-        openLessonTables();
+        lesson->openLessonTables();
         ui->statusBar->showMessage(QStringLiteral("数据库文件又可以写入了，修改均已保存。"), 15000);
         return;
     }
     MessageBox::critical(this, QStringLiteral("错误"), registry.databaseError() + QLatin1Char('\n') + SavedWhenWritable,
                          QMessageBox::Ok);
-}
-
-void RokVtxAdmin::openLessonTables()
-{
-    // Creating the tables needs the write lock: with a file held elsewhere
-    // each try would wait out SQLite's busy timeout on the UI thread. They
-    // are opened once the database can be written.
-    if (!registry.databaseOk() || event_log->isOpen())
-        return;
-    timed_locks->setDatabase(registry.store().database());
-    event_log->open(registry.store().database());
 }
 
 // The first unsaved change starts the timer and later ones leave it alone:
@@ -947,11 +878,11 @@ void RokVtxAdmin::applyLockCommand(QAction* action)
 
     // Choosing the active lock again releases it.
     if (current_lock.lock_type == type) {
-        logCommand(QStringLiteral("解除%1").arg(lockName(type)));
+        lesson->logCommand(QStringLiteral("解除%1").arg(LessonTools::lockName(type)));
         type = Rok_Lock_State::None;
         action->setChecked(false);
     } else {
-        logCommand(lockName(type));
+        lesson->logCommand(LessonTools::lockName(type));
     }
     setPagesLock(commandTargets(), type);
 }
@@ -962,54 +893,14 @@ void RokVtxAdmin::setPagesLock(const QList<QStudentGroupWidget*>& pages, int typ
     for (QStudentGroupWidget* page : pages) {
         page->setLockType(type);
         const QString key = page_directory->nameOf(page);
-        if (timed_locks->has(key))
-            timed_locks->cancel(key);
+        if (lesson->timedLocks()->has(key))
+            lesson->timedLocks()->cancel(key);
     }
     // The check marks (and what a second press releases) follow the pages.
     if (current_tab >= 0)
         refreshCommandStates(current_tab);
     scheduleConfigSave();
-    updateTimedLockStatus();
-}
-
-void RokVtxAdmin::startTimedLock(int kind, int minutes)
-{
-    const QList<QStudentGroupWidget*> targets = commandTargets();
-    if (targets.isEmpty() || minutes <= 0)
-        return;
-    logCommand(QStringLiteral("%1 %2 分钟").arg(lockName(kind)).arg(minutes));
-    setPagesLock(targets, kind);
-    for (QStudentGroupWidget* page : targets)
-        timed_locks->start(page_directory->nameOf(page), kind, qint64(minutes) * 60 * 1000);
-    updateTimedLockStatus();
-}
-
-void RokVtxAdmin::restoreTimedLocks()
-{
-    // Without the pages' saved locks there is nothing the stored ends belong to;
-    // they stay for a run that can read config.conf.
-    if (config_read_failed || timed_locks_restored)
-        return;
-    timed_locks_restored = true;
-    for (const TimedLockStore::Entry& entry : timed_locks->stored()) {
-        QStudentGroupWidget* page = page_directory->pageNamed(entry.page);
-        if (page && page->lock_state->lock_type == entry.kind)
-            timed_locks->adopt(entry);
-        else
-            timed_locks->cancel(entry.page);
-    }
-    // Ends that passed while the console was not running release at once.
-    timed_locks->tick();
-}
-
-void RokVtxAdmin::onTimedLockExpired(const QString& pageName, int kind)
-{
-    QStudentGroupWidget* page = page_directory->pageNamed(pageName);
-    if (page && page->lock_state->lock_type == kind) {
-        event_log->add(EventLogStore::Command, pageName, 0, QString(),
-                       QStringLiteral("定时结束，解除%1").arg(lockName(kind)));
-        setPagesLock({page}, Rok_Lock_State::None);
-    }
+    lesson->updateTimedLockStatus();
 }
 
 int RokVtxAdmin::machinePageLock(const CStuInfo_PTR& machine) const
@@ -1018,69 +909,15 @@ int RokVtxAdmin::machinePageLock(const CStuInfo_PTR& machine) const
     return page ? page->lock_state->lock_type : int(Rok_Lock_State::None);
 }
 
-void RokVtxAdmin::logMachineEvent(int kind, const CStuInfo_PTR& machine, const QString& detail)
-{
-    if (!security->admitMachineEvent(machine->address.load()))
-        return;
-    event_log->add(kind, PageDirectory::pageNameOf(machine), machine->ullmac, machineLabel(machine), detail);
-}
-
-void RokVtxAdmin::logCommand(const QString& detail)
-{
-    event_log->add(EventLogStore::Command, current_tab >= 0 ? page_directory->nameAt(current_tab) : QString(), 0,
-                   QString(), detail);
-}
-
-void RokVtxAdmin::logGroupChange(const QString& page, const QString& detail, const CStuInfo_PTR& machine)
-{
-    event_log->add(EventLogStore::Group, page, machine ? machine->ullmac : 0,
-                   machine ? machineLabel(machine) : QString(), detail);
-}
-
 void RokVtxAdmin::noteBackOnline(const CStuInfo_PTR& machine)
 {
     if (registry.findMachine(machine->ullmac) == machine)
-        logMachineEvent(EventLogStore::Online, machine);
-}
-
-QString RokVtxAdmin::timedLockText() const
-{
-    if (current_tab < 0)
-        return QString();
-    if (current_tab > 0) {
-        const QString key = page_directory->nameAt(current_tab);
-        const qint64 left = timed_locks->remainingMs(key);
-        return left < 0 ? QString()
-                        : QStringLiteral("%1：还剩 %2").arg(lockName(timed_locks->kindOf(key)), countdown(left));
-    }
-    // On "全部": the lock that ends first, named by its page unless every
-    // page shares it.
-    QString first;
-    qint64 firstLeft = -1;
-    bool shared = timed_locks->pages().size() == tab_widget->count() - 1;
-    for (const QString& key : timed_locks->pages()) {
-        const qint64 left = timed_locks->remainingMs(key);
-        if (firstLeft >= 0 && (left != firstLeft || timed_locks->kindOf(key) != timed_locks->kindOf(first)))
-            shared = false;
-        if (firstLeft < 0 || left < firstLeft) {
-            first = key;
-            firstLeft = left;
-        }
-    }
-    if (firstLeft < 0)
-        return QString();
-    const QString text = QStringLiteral("%1：还剩 %2").arg(lockName(timed_locks->kindOf(first)), countdown(firstLeft));
-    return shared ? text : QStringLiteral("%1 %2").arg(first, text);
-}
-
-void RokVtxAdmin::updateTimedLockStatus()
-{
-    timed_label->setText(timedLockText());
+        lesson->logMachineEvent(EventLogStore::Online, machine);
 }
 
 void RokVtxAdmin::applyAutoIpCommand(bool checked)
 {
-    logCommand(checked ? QStringLiteral("自动IP：开") : QStringLiteral("自动IP：关"));
+    lesson->logCommand(checked ? QStringLiteral("自动IP：开") : QStringLiteral("自动IP：关"));
     for (QStudentGroupWidget* page : commandTargets())
         page->setAllowManualIp(!checked);
     current_lock.allowmanualip = !checked;
@@ -1089,7 +926,7 @@ void RokVtxAdmin::applyAutoIpCommand(bool checked)
 
 void RokVtxAdmin::applyUsbCommand(bool checked)
 {
-    logCommand(checked ? QStringLiteral("允许U盘") : QStringLiteral("禁用U盘"));
+    lesson->logCommand(checked ? QStringLiteral("允许U盘") : QStringLiteral("禁用U盘"));
     for (QStudentGroupWidget* page : commandTargets())
         page->setAllowUsbDrv(checked);
     current_lock.allowusbdrv = checked;
@@ -1171,7 +1008,7 @@ void RokVtxAdmin::attachGroupOperations()
         return page;
     };
     host.remove = [this](QStudentGroupWidget* page) {
-        timed_locks->cancel(page_directory->nameOf(page));
+        lesson->timedLocks()->cancel(page_directory->nameOf(page));
         // Once it is out of the directory the network thread cannot reach it.
         tab_widget->removeTab(tab_widget->indexOf(page));
         rebuildPageDirectory();
@@ -1180,7 +1017,7 @@ void RokVtxAdmin::attachGroupOperations()
     group_ops = new GroupOperations(registry, *page_directory, std::move(host), this);
     connect(group_ops, &GroupOperations::sg_changed, this, [this](const GroupChange& change) {
         if (!change.detail.isEmpty())
-            logGroupChange(change.page, change.detail, change.machine);
+            lesson->logGroupChange(change.page, change.detail, change.machine);
         if (change.pagesChanged) {
             // On "全部" the marks describe every page; an unlocked newcomer changes them.
             refreshCommandStates(tab_widget->currentIndex());
@@ -1372,7 +1209,7 @@ QStudentGroupWidget* RokVtxAdmin::resolveMachineView(const PageDirectory::Guarde
             this,
             [this, m = machine] {
                 placeNewMachine(m);
-                logMachineEvent(EventLogStore::Registered, m);
+                lesson->logMachineEvent(EventLogStore::Registered, m);
             },
             Qt::QueuedConnection);
     }
@@ -1447,75 +1284,14 @@ void RokVtxAdmin::applyRegistration(const CStuInfo_PTR& machine, const QString& 
 // ---------------------------------------------------------------------------
 // Overview and power
 
-void RokVtxAdmin::scheduleCountsUpdate()
-{
-    if (!counts_timer->isActive())
-        counts_timer->start();
-}
-
-void RokVtxAdmin::updateCounts()
-{
-    counts_timer->stop();
-    QStudentGroupWidget::Counts counts;
-    if (QStudentGroupWidget* page = pageAt(tab_widget->currentIndex()))
-        counts = page->counts();
-    counts_label->setText(QStringLiteral("在线 %1 / 共 %2").arg(counts.online).arg(counts.total));
-}
-
 QString RokVtxAdmin::countsText() const
 {
-    return counts_label->text();
+    return overview->countsText();
 }
 
 void RokVtxAdmin::setOnlineOnly(bool onlineOnly)
 {
-    online_only = onlineOnly;
-    ui->action_view_online_only->setChecked(onlineOnly);
-    for (QStudentGroupWidget* page : page_directory->pages())
-        page->setOnlineOnly(onlineOnly);
-    // A view preference of this PC's teacher, not a setting of the groups.
-    QSettings().setValue(OnlineOnlyKey, onlineOnly);
-}
-
-void RokVtxAdmin::noteOffline(const CStuInfo_PTR& machine)
-{
-    if (isVisible())
-        return;
-    offline_burst.insert(machine->ullmac, machine);
-    if (machinePageLock(machine) != Rok_Lock_State::None)
-        offline_locked.insert(machine->ullmac);
-    if (!offline_burst_timer->isActive())
-        offline_burst_timer->start();
-}
-
-void RokVtxAdmin::reportOfflineBurst()
-{
-    const QMap<quint64, CStuInfo_PTR> burst = std::exchange(offline_burst, {});
-    const QSet<quint64> locked = std::exchange(offline_locked, {});
-    if (isVisible())
-        return; // the teacher sees the tables
-    QStringList names;
-    int lockedCount = 0;
-    for (const CStuInfo_PTR& machine : burst) {
-        // Back already, or deleted meanwhile: nothing to tell.
-        if (machine->online.load() || registry.findMachine(machine->ullmac) != machine)
-            continue;
-        const bool wasLocked = locked.contains(machine->ullmac);
-        lockedCount += wasLocked ? 1 : 0;
-        names << machineLabel(machine) + (wasLocked ? QStringLiteral("（锁定中断开）") : QString());
-    }
-    if (names.isEmpty())
-        return;
-    std::sort(names.begin(), names.end());
-    const QString title = QStringLiteral("机器离线");
-    QString text = names.size() <= OfflineNamesShown
-        ? QStringLiteral("%1 台机器离线：%2").arg(names.size()).arg(names.join(QStringLiteral("、")))
-        : QStringLiteral("%1 台机器离线").arg(names.size());
-    if (names.size() > OfflineNamesShown && lockedCount > 0)
-        text += QStringLiteral("，其中 %1 台锁定中断开").arg(lockedCount);
-    emit sg_tray_message(title, text);
-    if (tray_icon && QSystemTrayIcon::isSystemTrayAvailable() && QSystemTrayIcon::supportsMessages())
-        tray_icon->showMessage(title, text, QSystemTrayIcon::Warning);
+    overview->setOnlineOnly(onlineOnly);
 }
 
 void RokVtxAdmin::wakeSelectedMachine()

@@ -42,6 +42,8 @@ class TimedLockController;
 class EventLogDock;
 class EventLogStore;
 class GroupOperations;
+class LessonTools;
+class Overview;
 class PowerControl;
 class SecurityMonitor;
 
@@ -95,9 +97,9 @@ public:
     QString databasePath() const { return database_path; }
     // The status bar's "在线 n / 共 m" of the current tab.
     QString countsText() const;
-    TimedLockController* timedLocks() const { return timed_locks; }
-    EventLogStore* eventLog() const { return event_log; }
-    EventLogDock* eventLogDock() const { return event_log_dock; }
+    TimedLockController* timedLocks() const;
+    EventLogStore* eventLog() const;
+    EventLogDock* eventLogDock() const;
     SecurityMonitor* securityMonitor() const { return security; }
     // The agents' port is watched for other consoles' datagrams.
     bool watchingAgentPort() const { return port_watch.isOpen(); }
@@ -183,25 +185,14 @@ private:
     void connectPageSignals(QStudentGroupWidget* page);
     // Group changes: pages made and taken away here, logged and saved.
     void attachGroupOperations();
-    void scheduleCountsUpdate();
-    void updateCounts();
-    void noteOffline(const CStuInfo_PTR& machine);
     // Every lock change, by the teacher or at the end of a timed lock.
     void setPagesLock(const QList<QStudentGroupWidget*>& pages, int type);
-    void buildTimedLockMenus();
-    void openLessonTables();
-    void restoreTimedLocks();
-    void onTimedLockExpired(const QString& pageName, int kind);
-    void updateTimedLockStatus();
+    // Timed locks and the event log: menus, countdown, dock.
+    void attachLessonTools();
     // The lock type of that page.
     int machinePageLock(const CStuInfo_PTR& machine) const;
-    void logMachineEvent(int kind, const CStuInfo_PTR& machine, const QString& detail = QString());
-    // A command on the current tab.
-    void logCommand(const QString& detail);
-    void logGroupChange(const QString& page, const QString& detail, const CStuInfo_PTR& machine = nullptr);
     // UI thread, queued from the network thread.
     void noteBackOnline(const CStuInfo_PTR& machine);
-    void reportOfflineBurst();
     void shutdown();
 
     // tests/fuzz feeds datagrams straight to the receive handler.
@@ -277,19 +268,8 @@ private:
     QAction* action_tray_toggle = nullptr;
     QAction* action_tray_quit = nullptr;
 
-    QLabel* counts_label = nullptr;
-    QLabel* timed_label = nullptr;
-    TimedLockController* timed_locks = nullptr;
-    EventLogStore* event_log = nullptr;
-    EventLogDock* event_log_dock = nullptr;
-    QTimer* counts_timer = nullptr;
-    bool online_only = false;
-    // Machines that went off line while the window was hidden, by MAC; one
-    // tray message names them when the burst is over.
-    QMap<quint64, CStuInfo_PTR> offline_burst;
-    QTimer* offline_burst_timer = nullptr;
-    // Of those, the ones whose page was locked: in an exam, a pulled cable.
-    QSet<quint64> offline_locked;
+    Overview* overview = nullptr;
+    LessonTools* lesson = nullptr;
     PowerControl* power = nullptr;
 
     // Which page is which, for both threads.
@@ -302,7 +282,6 @@ private:
     // so a run that could not read it never replaces it with defaults.
     bool config_loaded = false;
     bool config_read_failed = false;
-    bool timed_locks_restored = false;
     bool shut_down = false;
     // The last database save failed (or the file could not be written at start).
     bool db_save_failing = false;

@@ -1,0 +1,238 @@
+#include "LessonTools.h"
+
+#include "EventLogDock.h"
+#include "EventLogStore.h"
+#include "InputDialog.h"
+#include "MacAddress.h"
+#include "PageDirectory.h"
+#include "QStudentGroupWidget.h"
+#include "QStudentManage.h"
+#include "Rok_Lock_State.h"
+#include "TimedLockController.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QMainWindow>
+#include <QMenu>
+#include <QSettings>
+#include <QSqlDatabase>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QToolBar>
+#include <QToolButton>
+
+namespace {
+
+constexpr int StatusMessageMs = 5000;
+const QString EventLogKey = QStringLiteral("view/eventLog");
+
+// The last second still shows as 00:01; a fresh five-minute lock as 05:00.
+QString countdown(qint64 remainingMs)
+{
+    const qint64 seconds = (remainingMs + 999) / 1000;
+    return QStringLiteral("%1:%2").arg(seconds / 60, 2, 10, QLatin1Char('0')).arg(seconds % 60, 2, 10, QLatin1Char('0'));
+}
+
+} // namespace
+
+LessonTools::LessonTools(QStudentManage& registry, QMainWindow* window, QStatusBar* statusBar)
+    : QObject(window)
+    , registry(registry)
+    , window(window)
+{
+    timed_label = new QLabel(window);
+    statusBar->addPermanentWidget(timed_label);
+    timed_locks = new TimedLockController(window);
+    connect(timed_locks, &TimedLockController::sg_expired, this, &LessonTools::onTimedLockExpired);
+    connect(timed_locks, &TimedLockController::sg_ticked, this, &LessonTools::updateTimedLockStatus);
+    event_log = new EventLogStore(window);
+    openLessonTables();
+    event_log_dock = new EventLogDock(event_log, window);
+    window->addDockWidget(Qt::BottomDockWidgetArea, event_log_dock);
+    event_log_dock->hide();
+    connect(event_log_dock, &EventLogDock::sg_message, statusBar,
+            [statusBar](const QString& text) { statusBar->showMessage(text, StatusMessageMs); });
+}
+
+void LessonTools::attach(const Attachment& attachment)
+{
+    host = attachment;
+    buildTimedLockMenus();
+
+    QAction* showLog = event_log_dock->toggleViewAction();
+    showLog->setText(QStringLiteral("日志"));
+    showLog->setObjectName(QStringLiteral("action_view_event_log"));
+    host.viewMenu->addSeparator();
+    host.viewMenu->addAction(showLog);
+    // Open or closed, as this PC's teacher left it.
+    event_log_dock->setVisible(QSettings().value(EventLogKey, false).toBool());
+    connect(event_log_dock, &EventLogDock::sg_opened, this,
+            [](bool open) { QSettings().setValue(EventLogKey, open); });
+}
+
+QString LessonTools::machineLabel(const CStuInfo_PTR& machine)
+{
+    return !machine->hostname.isEmpty() ? machine->hostname
+        : !machine->ip.isEmpty()        ? machine->ip
+                                        : MacAddress::toDisplay(machine->ullmac);
+}
+
+QString LessonTools::lockName(int kind)
+{
+    switch (kind) {
+    case Rok_Lock_State::BlackQuiet:
+        return QStringLiteral("黑屏安静");
+    case Rok_Lock_State::KeyboardMouseLock:
+        return QStringLiteral("键盘鼠标全锁");
+    default:
+        return QStringLiteral("黑屏锁定");
+    }
+}
+
+void LessonTools::buildTimedLockMenus()
+{
+    QAction* after = nullptr;
+    const QList<QAction*> opActions = host.lockMenu->actions();
+    const int kbdAt = opActions.indexOf(host.lockKbdMouseAction);
+    if (kbdAt >= 0 && kbdAt + 1 < opActions.size())
+        after = opActions.at(kbdAt + 1);
+    for (QAction* action : {host.lockAction, host.lockKbdMouseAction}) {
+        const int kind =
+            action == host.lockAction ? Rok_Lock_State::BlackLock : Rok_Lock_State::KeyboardMouseLock;
+        auto* menu = new QMenu(QStringLiteral("定时%1").arg(lockName(kind)), window);
+        menu->setObjectName(action->objectName() + QStringLiteral("_timed"));
+        for (int minutes : {5, 10, 15, 30, 45}) {
+            QAction* timed = menu->addAction(QStringLiteral("%1 分钟").arg(minutes));
+            timed->setObjectName(QStringLiteral("%1_for_%2").arg(action->objectName()).arg(minutes));
+            connect(timed, &QAction::triggered, this, [this, kind, minutes] { startTimedLock(kind, minutes); });
+        }
+        menu->addSeparator();
+        QAction* custom = menu->addAction(QStringLiteral("自定义时长..."));
+        custom->setObjectName(action->objectName() + QStringLiteral("_for_custom"));
+        connect(custom, &QAction::triggered, this, [this, kind] {
+            bool ok = false;
+            const int minutes = InputDialog::getInt(window, QStringLiteral("定时%1").arg(lockName(kind)),
+                                                    QStringLiteral("锁定时长（分钟）："), 20, 1, 600, &ok);
+            if (ok)
+                startTimedLock(kind, minutes);
+        });
+        // The arrow beside the tool-bar button; a click on the button itself
+        // stays the plain command.
+        if (auto* button = qobject_cast<QToolButton*>(host.toolBar->widgetForAction(action))) {
+            button->setMenu(menu);
+            button->setPopupMode(QToolButton::MenuButtonPopup);
+        }
+        host.lockMenu->insertMenu(after, menu);
+    }
+}
+
+void LessonTools::openLessonTables()
+{
+    // Creating the tables needs the write lock: with a file held elsewhere
+    // each try would wait out SQLite's busy timeout on the UI thread. They
+    // are opened once the database can be written.
+    if (!registry.databaseOk() || event_log->isOpen())
+        return;
+    timed_locks->setDatabase(registry.store().database());
+    event_log->open(registry.store().database());
+}
+
+void LessonTools::closeTables()
+{
+    event_log_dock->detach();
+    event_log->close();
+    timed_locks->setDatabase(QSqlDatabase());
+}
+
+void LessonTools::startTimedLock(int kind, int minutes)
+{
+    const QList<QStudentGroupWidget*> targets = host.pages->commandTargets(host.currentTab());
+    if (targets.isEmpty() || minutes <= 0)
+        return;
+    logCommand(QStringLiteral("%1 %2 分钟").arg(lockName(kind)).arg(minutes));
+    host.setPagesLock(targets, kind);
+    for (QStudentGroupWidget* page : targets)
+        timed_locks->start(host.pages->nameOf(page), kind, qint64(minutes) * 60 * 1000);
+    updateTimedLockStatus();
+}
+
+void LessonTools::restoreTimedLocks()
+{
+    if (timed_locks_restored)
+        return;
+    timed_locks_restored = true;
+    for (const TimedLockStore::Entry& entry : timed_locks->stored()) {
+        QStudentGroupWidget* page = host.pages->pageNamed(entry.page);
+        if (page && page->lock_state->lock_type == entry.kind)
+            timed_locks->adopt(entry);
+        else
+            timed_locks->cancel(entry.page);
+    }
+    // Ends that passed while the console was not running release at once.
+    timed_locks->tick();
+}
+
+void LessonTools::onTimedLockExpired(const QString& pageName, int kind)
+{
+    QStudentGroupWidget* page = host.pages ? host.pages->pageNamed(pageName) : nullptr;
+    if (page && page->lock_state->lock_type == kind) {
+        event_log->add(EventLogStore::Command, pageName, 0, QString(),
+                       QStringLiteral("定时结束，解除%1").arg(lockName(kind)));
+        host.setPagesLock({page}, Rok_Lock_State::None);
+    }
+}
+
+void LessonTools::logMachineEvent(int kind, const CStuInfo_PTR& machine, const QString& detail)
+{
+    if (admit_event && !admit_event(machine))
+        return;
+    event_log->add(kind, PageDirectory::pageNameOf(machine), machine->ullmac, machineLabel(machine), detail);
+}
+
+void LessonTools::logCommand(const QString& detail)
+{
+    const int tab = host.currentTab ? host.currentTab() : -1;
+    event_log->add(EventLogStore::Command, tab >= 0 ? host.pages->nameAt(tab) : QString(), 0, QString(), detail);
+}
+
+void LessonTools::logGroupChange(const QString& page, const QString& detail, const CStuInfo_PTR& machine)
+{
+    event_log->add(EventLogStore::Group, page, machine ? machine->ullmac : 0,
+                   machine ? machineLabel(machine) : QString(), detail);
+}
+
+QString LessonTools::timedLockText() const
+{
+    const int tab = host.currentTab ? host.currentTab() : -1;
+    if (tab < 0)
+        return QString();
+    if (tab > 0) {
+        const QString key = host.pages->nameAt(tab);
+        const qint64 left = timed_locks->remainingMs(key);
+        return left < 0 ? QString()
+                        : QStringLiteral("%1：还剩 %2").arg(lockName(timed_locks->kindOf(key)), countdown(left));
+    }
+    // On "全部": the lock that ends first, named by its page unless every
+    // page shares it.
+    QString first;
+    qint64 firstLeft = -1;
+    bool shared = timed_locks->pages().size() == host.tabs->count() - 1;
+    for (const QString& key : timed_locks->pages()) {
+        const qint64 left = timed_locks->remainingMs(key);
+        if (firstLeft >= 0 && (left != firstLeft || timed_locks->kindOf(key) != timed_locks->kindOf(first)))
+            shared = false;
+        if (firstLeft < 0 || left < firstLeft) {
+            first = key;
+            firstLeft = left;
+        }
+    }
+    if (firstLeft < 0)
+        return QString();
+    const QString text = QStringLiteral("%1：还剩 %2").arg(lockName(timed_locks->kindOf(first)), countdown(firstLeft));
+    return shared ? text : QStringLiteral("%1 %2").arg(first, text);
+}
+
+void LessonTools::updateTimedLockStatus()
+{
+    timed_label->setText(timedLockText());
+}

@@ -1,0 +1,92 @@
+#pragma once
+
+#include "CStuInfo.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+
+class EventLogDock;
+class EventLogStore;
+class PageDirectory;
+class QAction;
+class QLabel;
+class QMainWindow;
+class QMenu;
+class QStatusBar;
+class QStudentGroupWidget;
+class QStudentManage;
+class QTabWidget;
+class QToolBar;
+class TimedLockController;
+
+// The lesson's tools in the window: timed locks (menus, countdown, expiry,
+// restoring at start) and the event log (its tables, dock and entries).
+class LessonTools final : public QObject
+{
+    Q_OBJECT
+
+public:
+    struct Attachment
+    {
+        PageDirectory* pages = nullptr;
+        QTabWidget* tabs = nullptr;
+        QMenu* lockMenu = nullptr; // "操作": the timed-lock submenus go here
+        QMenu* viewMenu = nullptr; // "视图": the log's toggle goes here
+        QToolBar* toolBar = nullptr;
+        QAction* lockAction = nullptr;
+        QAction* lockKbdMouseAction = nullptr;
+        std::function<int()> currentTab;
+        // Every lock change goes through the window, which also ends timed locks.
+        std::function<void(const QList<QStudentGroupWidget*>&, int)> setPagesLock;
+    };
+
+    // Before the pages: the countdown's label, the lock store and the log.
+    LessonTools(QStudentManage& registry, QMainWindow* window, QStatusBar* statusBar);
+
+    // Once the pages and the actions exist.
+    void attach(const Attachment& attachment);
+
+    static QString lockName(int kind);
+    // Host name, else address, else MAC.
+    static QString machineLabel(const CStuInfo_PTR& machine);
+
+    TimedLockController* timedLocks() const { return timed_locks; }
+    EventLogStore* eventLog() const { return event_log; }
+    EventLogDock* eventLogDock() const { return event_log_dock; }
+
+    // Which machines' events are logged (the flood guard); all without one.
+    void setMachineEventFilter(std::function<bool(const CStuInfo_PTR&)> admit) { admit_event = std::move(admit); }
+
+    // Opens the log's and the timed locks' tables once the database can be written.
+    void openLessonTables();
+    // Lets go of the database before the registry closes it.
+    void closeTables();
+    // The locks stored by the last run whose pages still hold them; once.
+    void restoreTimedLocks();
+    // Locks the current tab's pages with `kind` until `minutes` have passed.
+    void startTimedLock(int kind, int minutes);
+    QString timedLockText() const;
+    void updateTimedLockStatus();
+
+    void logMachineEvent(int kind, const CStuInfo_PTR& machine, const QString& detail = QString());
+    // A command on the current tab.
+    void logCommand(const QString& detail);
+    void logGroupChange(const QString& page, const QString& detail, const CStuInfo_PTR& machine = nullptr);
+
+private:
+    void buildTimedLockMenus();
+    void onTimedLockExpired(const QString& pageName, int kind);
+
+    QStudentManage& registry;
+    QMainWindow* window;
+    Attachment host;
+    QLabel* timed_label = nullptr;
+    TimedLockController* timed_locks = nullptr;
+    EventLogStore* event_log = nullptr;
+    EventLogDock* event_log_dock = nullptr;
+    std::function<bool(const CStuInfo_PTR&)> admit_event;
+    bool timed_locks_restored = false;
+};
