@@ -1,5 +1,9 @@
 // The UDP endpoint the console's network thread runs on.
 
+#ifdef _WIN32
+#include <winsock2.h>
+#include <windows.h>
+#endif
 #include "Protocol.h"
 #include "UdpServer.h"
 
@@ -272,11 +276,20 @@ void TestEndpoint::sharedPortGroupsAndBroadcast()
     QCOMPARE(console.sendto("h", 1, group, Protocol::AgentPort), 1);
     QCOMPARE(console.sendto("b", 1, broadcast, Protocol::AgentPort), 1);
     QTRY_COMPARE(watcher.count.load(), 3);
-    QTRY_COMPARE(agent.count.load(), 2);
+    // Wine runs the Windows build on Linux sockets without IP_MULTICAST_ALL
+    // switched off, so there the agent still hears the group the watcher
+    // keeps; Windows itself, like Linux here, does not.
+#ifdef _WIN32
+    const bool sharedMembership = GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
+#else
+    const bool sharedMembership = false;
+#endif
+    QTRY_COMPARE(agent.count.load(), sharedMembership ? 3 : 2);
     const std::vector<Received> seen = agent.received();
-    QCOMPARE(seen[1].bytes, QByteArray("b"));
-    QCOMPARE(seen[1].local, broadcast);
-    QCOMPARE(seen[1].peer, "127.0.0.2:" + std::to_string(console.localPort()));
+    const Received& last = seen.back();
+    QCOMPARE(last.bytes, QByteArray("b"));
+    QCOMPARE(last.local, broadcast);
+    QCOMPARE(last.peer, "127.0.0.2:" + std::to_string(console.localPort()));
     const std::vector<Received> watched = watcher.received();
     QCOMPARE(watched[1].bytes, QByteArray("h"));
     QCOMPARE(watched[1].local, group);
