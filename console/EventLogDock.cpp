@@ -116,10 +116,11 @@ EventLogDock::EventLogDock(EventLogStore* store_, QWidget* parent)
         if (value == 0 && stale)
             refresh();
     });
+    connect(store, &EventLogStore::sg_closing, this, &EventLogDock::detach);
     connect(toggleViewAction(), &QAction::triggered, this, &EventLogDock::sg_opened);
     // Opened, it reads the newest rows; closed, it holds none.
     connect(toggleViewAction(), &QAction::toggled, this, [this](bool open) {
-        if (open)
+        if (open && store)
             store->flush();
         refresh();
     });
@@ -168,7 +169,7 @@ void EventLogDock::refreshPages()
     const QSignalBlocker quiet(page_filter);
     page_filter->clear();
     page_filter->addItem(QStringLiteral("所有页面"), QString());
-    for (const QString& page : store->pages())
+    for (const QString& page : store ? store->pages() : QStringList())
         if (!page.isEmpty())
             page_filter->addItem(page, page);
     const int at = page_filter->findData(chosen);
@@ -184,7 +185,7 @@ void EventLogDock::refreshPages()
 void EventLogDock::refresh()
 {
     stale = false;
-    if (isHidden()) {
+    if (isHidden() || !store) {
         rows->clear();
         return;
     }
@@ -195,6 +196,8 @@ void EventLogDock::refresh()
 
 void EventLogDock::exportCsv()
 {
+    if (!store)
+        return;
     store->flush();
     const QString suggested
         = QDir(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation))

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDockWidget>
+#include <QPointer>
 
 class EventLogStore;
 class QAbstractItemModel;
@@ -21,8 +22,6 @@ public:
     QAbstractItemModel* model() const;
     // An empty page or kind 0: all.
     void setFilter(const QString& page, int kind);
-    // Lets go of the rows read, and with them the store's connection.
-    void detach();
 
 public slots:
     void refresh();
@@ -39,10 +38,13 @@ protected:
 
 private:
     void refreshPages();
+    // Lets go of the rows read, and with them the store's connection.
+    void detach();
     QString pageFilter() const;
     int kindFilter() const;
 
-    EventLogStore* store = nullptr;
+    // Gone before the dock when the window closes.
+    QPointer<EventLogStore> store;
     QComboBox* page_filter = nullptr;
     QComboBox* kind_filter = nullptr;
     QTableView* table = nullptr;

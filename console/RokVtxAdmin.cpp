@@ -125,7 +125,11 @@ void RokVtxAdmin::initialise(const QString& dataDir)
         if (tray_icon && QSystemTrayIcon::isSystemTrayAvailable() && QSystemTrayIcon::supportsMessages())
             tray_icon->showMessage(title, text, QSystemTrayIcon::Warning);
     });
-    lesson = new LessonTools(registry, this, ui->statusBar);
+    // Creating their tables takes the write lock; a file held elsewhere gets
+    // them once a save works again.
+    if (registry.databaseOk())
+        tables.open(registry.store().database());
+    lesson = new LessonTools(tables, this, ui->statusBar);
 
     join_repeater = std::make_unique<JoinRepeater>(registry, [this](const std::vector<JoinRepeater::Join>& joins) {
         std::vector<std::array<char, 8>> bytes(joins.size());
@@ -149,8 +153,7 @@ void RokVtxAdmin::initialise(const QString& dataDir)
             tray_icon->showMessage(title, text, QSystemTrayIcon::Warning);
     });
 
-    seat_plans = new SeatPlans(this);
-    seat_plans->open(registry.store().database());
+    seat_plans = new SeatPlans(tables.seats(), this);
     connect(seat_plans, &SeatPlans::sg_menu_requested, this, &RokVtxAdmin::showTileContextMenu);
     connect(seat_plans, &SeatPlans::sg_tiles_dropped, this, &RokVtxAdmin::dropTilesOnTab);
 
@@ -286,10 +289,8 @@ void RokVtxAdmin::shutdown()
     db_save_timer->stop();
     config_save_timer->stop();
     saveConfigFile();
-    // The registry closes the connection as it is destroyed, right after:
-    // nothing may still hold it then.
-    lesson->closeTables();
-    // The registry saves machines and groups as it is destroyed, right after.
+    // The console's tables let go of the connection as they are destroyed,
+    // then the registry saves machines and groups and closes it.
 }
 
 void RokVtxAdmin::notifyBody()
@@ -749,7 +750,7 @@ void RokVtxAdmin::noteDatabaseSave(bool saved)
         return;
     db_save_failing = !saved;
     if (saved) {
-        lesson->openLessonTables();
+        tables.open(registry.store().database());
         ui->statusBar->showMessage(QStringLiteral("数据库文件又可以写入了，修改均已保存。"), 15000);
         return;
     }

@@ -2,6 +2,7 @@
 
 #include "AgentPortWatch.h"
 #include "CStuInfo.h"
+#include "ConsoleTables.h"
 #include "JoinRepeater.h"
 #include "PageDirectory.h"
 #include "Protocol.h"
@@ -288,7 +289,9 @@ private:
     // The catalog is read again for every new group; its repairs are told once.
     bool catalog_repairs_told = false;
 
-    // Declared last so it is destroyed first: its worker stops and its final
+    // Declared late so it is destroyed early: its worker stops and its final
     // save runs while the pages still exist.
     QStudentManage registry;
+    // After the registry, so they let go of its connection before it closes.
+    ConsoleTables tables;
 };

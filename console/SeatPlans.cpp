@@ -2,16 +2,11 @@
 
 #include "QStudentGroupWidget.h"
 
-SeatPlans::SeatPlans(QObject* parent)
+SeatPlans::SeatPlans(SeatStore& store, QObject* parent)
     : QObject(parent)
+    , store(store)
     , seat_map(std::make_shared<SeatPlanView::SeatMap>())
 {
-}
-
-void SeatPlans::open(const QSqlDatabase& db)
-{
-    if (!store.open(db))
-        return;
     *seat_map = store.loadSeats();
     seat_plan_shown = store.seatPlanShown();
 }

@@ -6,7 +6,6 @@
 #include <QList>
 #include <QObject>
 #include <QPointer>
-#include <QSqlDatabase>
 #include <memory>
 
 class QStudentGroupWidget;
@@ -19,11 +18,10 @@ class SeatPlans final : public QObject
     Q_OBJECT
 
 public:
-    explicit SeatPlans(QObject* parent = nullptr);
-
-    // Reads the seats and the choice of view; without a usable database the
+    // Reads the seats and the choice of view; without an open store the
     // plan still works, for this run only.
-    void open(const QSqlDatabase& db);
+    explicit SeatPlans(SeatStore& store, QObject* parent = nullptr);
+
     void attach(QStudentGroupWidget* page);
 
     bool shown() const { return seat_plan_shown; }
@@ -37,7 +35,7 @@ signals:
 private:
     void onSeatsMoved(QStudentGroupWidget* from, const SeatPlanView::SeatMap& moved);
 
-    SeatStore store;
+    SeatStore& store;
     std::shared_ptr<SeatPlanView::SeatMap> seat_map;
     QList<QPointer<QStudentGroupWidget>> pages;
     bool seat_plan_shown = false;

@@ -24,14 +24,14 @@ qint64 TimedLockController::now() const
     return clock();
 }
 
-void TimedLockController::setDatabase(const QSqlDatabase& db)
+void TimedLockController::setStore(TimedLockStore* store_)
 {
-    store.open(db);
+    store = store_;
 }
 
 QList<TimedLockStore::Entry> TimedLockController::stored() const
 {
-    return store.load();
+    return store ? store->load() : QList<TimedLockStore::Entry>();
 }
 
 void TimedLockController::adopt(const TimedLockStore::Entry& entry)
@@ -44,7 +44,8 @@ void TimedLockController::start(const QString& page, int kind, qint64 durationMs
 {
     const TimedLockStore::Entry entry { page, kind, now() + durationMs };
     running.insert(page, entry);
-    store.put(entry);
+    if (store)
+        store->put(entry);
     keepTicking();
 }
 
@@ -52,7 +53,8 @@ void TimedLockController::cancel(const QString& page)
 {
     // Also a row left from an earlier run that was never adopted.
     running.remove(page);
-    store.remove(page);
+    if (store)
+        store->remove(page);
     keepTicking();
 }
 

@@ -29,7 +29,8 @@ public:
     void setClock(Clock clock);
     qint64 now() const;
 
-    void setDatabase(const QSqlDatabase& db);
+    // Where the ends are kept; without one (or unopened) they last this run only.
+    void setStore(TimedLockStore* store);
     // What the previous run left; the caller adopts the ones still valid and
     // cancels the others.
     QList<TimedLockStore::Entry> stored() const;
@@ -55,7 +56,7 @@ private:
     void keepTicking();
 
     Clock clock;
-    TimedLockStore store;
+    TimedLockStore* store = nullptr;
     QMap<QString, TimedLockStore::Entry> running;
     QTimer* ticker = nullptr;
 };

@@ -48,9 +48,10 @@ void EventLogStore::setBounds(int maxRows, qint64 maxAgeMs)
     max_age_ms = maxAgeMs;
 }
 
-bool EventLogStore::open(const QSqlDatabase& db_)
+bool EventLogStore::open(const QSqlDatabase& connection)
 {
-    db = db_;
+    connection_name = connection.connectionName();
+    const QSqlDatabase db = database();
     usable = db.isValid() && db.isOpen()
         && runStatement(db,
             QStringLiteral("CREATE TABLE IF NOT EXISTS tb_event_log(id integer primary key,at_utc bigint not "
@@ -65,11 +66,18 @@ bool EventLogStore::open(const QSqlDatabase& db_)
 
 void EventLogStore::close()
 {
+    // Readers let go of their rows before the connection goes.
+    emit sg_closing();
     flush();
     flush_timer->stop();
     pending.clear();
     usable = false;
-    db = QSqlDatabase();
+    connection_name.clear();
+}
+
+QSqlDatabase EventLogStore::database() const
+{
+    return QSqlDatabase::database(connection_name, false);
 }
 
 QString EventLogStore::kindName(int kind)
@@ -147,6 +155,7 @@ bool EventLogStore::flush()
         machine << event.machine;
         detail << event.detail;
     }
+    QSqlDatabase db = database();
     bool written = db.transaction();
     if (written) {
         QSqlQuery insert(db);
@@ -187,7 +196,7 @@ bool EventLogStore::noteCountedIds()
         any = any || event.handle != 0;
     if (!any)
         return true;
-    QSqlQuery last(db);
+    QSqlQuery last(database());
     if (!last.prepare(QStringLiteral("SELECT max(id) FROM tb_event_log;")) || !execLogged(last, "tb_event_log ids")
         || !last.next())
         return false;
@@ -208,7 +217,7 @@ bool EventLogStore::writeCountedUpdates()
         const auto id = counted_ids.constFind(it.key());
         if (id == counted_ids.cend())
             continue;
-        QSqlQuery update(db);
+        QSqlQuery update(database());
         if (!update.prepare(QStringLiteral("UPDATE tb_event_log SET detail=? WHERE id=?;")))
             return false;
         update.addBindValue(it.value());
@@ -221,7 +230,7 @@ bool EventLogStore::writeCountedUpdates()
 
 bool EventLogStore::prune()
 {
-    QSqlQuery byAge(db);
+    QSqlQuery byAge(database());
     if (!byAge.prepare(QStringLiteral("DELETE FROM tb_event_log WHERE at_utc<?;")))
         return false;
     byAge.addBindValue(now() - max_age_ms);
@@ -231,7 +240,7 @@ bool EventLogStore::prune()
     // What a teacher may need as evidence (commands, machines lost while
     // locked, someone else on the network) goes only by age: a flood of
     // machines coming and going cannot push it out.
-    QSqlQuery byCount(db);
+    QSqlQuery byCount(database());
     if (!byCount.prepare(QStringLiteral("DELETE FROM tb_event_log WHERE id<=(SELECT max(id) FROM tb_event_log)-? "
                                         "AND kind NOT IN (?,?) AND NOT (kind=? AND detail LIKE ?);")))
         return false;
@@ -245,7 +254,7 @@ bool EventLogStore::prune()
 
 QSqlQuery EventLogStore::select(const QString& page, int kind, bool forwardOnly) const
 {
-    QSqlQuery query(db);
+    QSqlQuery query(database());
     if (!usable)
         return query;
     query.setForwardOnly(forwardOnly);
@@ -263,7 +272,7 @@ QSqlQuery EventLogStore::select(const QString& page, int kind, bool forwardOnly)
 QStringList EventLogStore::pages() const
 {
     QStringList names;
-    QSqlQuery query(db);
+    QSqlQuery query(database());
     if (usable && query.prepare(QStringLiteral("SELECT DISTINCT page FROM tb_event_log ORDER BY page;"))
         && execLogged(query, "tb_event_log pages"))
         while (query.next())
@@ -273,7 +282,7 @@ QStringList EventLogStore::pages() const
 
 int EventLogStore::rowCount() const
 {
-    QSqlQuery query(db);
+    QSqlQuery query(database());
     if (usable && query.prepare(QStringLiteral("SELECT count(*) FROM tb_event_log;"))
         && execLogged(query, "tb_event_log count") && query.next())
         return query.value(0).toInt();

@@ -80,6 +80,7 @@ public:
 
 signals:
     void sg_written();
+    void sg_closing();
 
 private:
     bool prune();
@@ -90,8 +91,12 @@ private:
     // Rows whose detail may still change: handle to row id once written.
     static constexpr int MaxCounted = 4096;
 
+    // A handle for the moment only: a kept copy would hold the connection
+    // open past the registry's close.
+    QSqlDatabase database() const;
+
     Clock clock;
-    QSqlDatabase db;
+    QString connection_name;
     bool usable = false;
     int max_rows = DefaultMaxRows;
     qint64 max_age_ms = DefaultMaxAgeMs;

@@ -29,6 +29,12 @@ bool SeatStore::open(const QSqlDatabase& connection)
     return true;
 }
 
+void SeatStore::close()
+{
+    usable = false;
+    connection_name.clear();
+}
+
 QSqlDatabase SeatStore::database() const
 {
     return QSqlDatabase::database(connection_name, false);

@@ -23,6 +23,8 @@ public:
     bool setSeatPlanShown(bool shown);
 
     QString lastError() const { return last_error; }
+    bool isOpen() const { return usable; }
+    void close();
 
 private:
     bool fail(const QString& what, const QString& why);

@@ -6,10 +6,11 @@
 #include <QSqlQuery>
 #include <QVariant>
 
-bool TimedLockStore::open(const QSqlDatabase& db_)
+bool TimedLockStore::open(const QSqlDatabase& connection)
 {
-    db = db_;
+    connection_name = connection.connectionName();
     usable = false;
+    const QSqlDatabase db = database();
     if (!db.isValid() || !db.isOpen())
         return false;
     QSqlQuery create(db);
@@ -24,7 +25,7 @@ QList<TimedLockStore::Entry> TimedLockStore::load() const
     QList<Entry> entries;
     if (!usable)
         return entries;
-    QSqlQuery query(db);
+    QSqlQuery query(database());
     if (!query.prepare(QStringLiteral("SELECT group_name,kind,end_utc FROM tb_timed_locks;"))
         || !execLogged(query, "tb_timed_locks load"))
         return entries;
@@ -37,7 +38,7 @@ bool TimedLockStore::put(const Entry& entry)
 {
     if (!usable)
         return false;
-    QSqlQuery query(db);
+    QSqlQuery query(database());
     if (!query.prepare(
             QStringLiteral("INSERT OR REPLACE INTO tb_timed_locks (group_name,kind,end_utc) values(?,?,?);")))
         return false;
@@ -51,9 +52,20 @@ bool TimedLockStore::remove(const QString& page)
 {
     if (!usable)
         return false;
-    QSqlQuery query(db);
+    QSqlQuery query(database());
     if (!query.prepare(QStringLiteral("DELETE FROM tb_timed_locks WHERE group_name=?;")))
         return false;
     query.addBindValue(page);
     return execLogged(query, "tb_timed_locks remove");
+}
+
+void TimedLockStore::close()
+{
+    usable = false;
+    connection_name.clear();
+}
+
+QSqlDatabase TimedLockStore::database() const
+{
+    return QSqlDatabase::database(connection_name, false);
 }

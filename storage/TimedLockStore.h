@@ -23,8 +23,12 @@ public:
     QList<Entry> load() const;
     bool put(const Entry& entry);
     bool remove(const QString& page);
+    bool isOpen() const { return usable; }
+    void close();
 
 private:
-    QSqlDatabase db;
+    QSqlDatabase database() const;
+
+    QString connection_name;
     bool usable = false;
 };

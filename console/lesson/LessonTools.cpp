@@ -1,12 +1,12 @@
 #include "LessonTools.h"
 
+#include "ConsoleTables.h"
 #include "EventLogDock.h"
 #include "EventLogStore.h"
 #include "InputDialog.h"
 #include "MacAddress.h"
 #include "PageDirectory.h"
 #include "QStudentGroupWidget.h"
-#include "QStudentManage.h"
 #include "Rok_Lock_State.h"
 #include "TimedLockController.h"
 
@@ -15,7 +15,6 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QSettings>
-#include <QSqlDatabase>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QToolBar>
@@ -35,18 +34,17 @@ QString countdown(qint64 remainingMs)
 
 } // namespace
 
-LessonTools::LessonTools(QStudentManage& registry, QMainWindow* window, QStatusBar* statusBar)
+LessonTools::LessonTools(ConsoleTables& tables, QMainWindow* window, QStatusBar* statusBar)
     : QObject(window)
-    , registry(registry)
     , window(window)
 {
     timed_label = new QLabel(window);
     statusBar->addPermanentWidget(timed_label);
     timed_locks = new TimedLockController(window);
+    timed_locks->setStore(&tables.timedLocks());
     connect(timed_locks, &TimedLockController::sg_expired, this, &LessonTools::onTimedLockExpired);
     connect(timed_locks, &TimedLockController::sg_ticked, this, &LessonTools::updateTimedLockStatus);
-    event_log = new EventLogStore(window);
-    openLessonTables();
+    event_log = &tables.eventLog();
     event_log_dock = new EventLogDock(event_log, window);
     window->addDockWidget(Qt::BottomDockWidgetArea, event_log_dock);
     event_log_dock->hide();
@@ -124,24 +122,6 @@ void LessonTools::buildTimedLockMenus()
         }
         host.lockMenu->insertMenu(after, menu);
     }
-}
-
-void LessonTools::openLessonTables()
-{
-    // Creating the tables needs the write lock: with a file held elsewhere
-    // each try would wait out SQLite's busy timeout on the UI thread. They
-    // are opened once the database can be written.
-    if (!registry.databaseOk() || event_log->isOpen())
-        return;
-    timed_locks->setDatabase(registry.store().database());
-    event_log->open(registry.store().database());
-}
-
-void LessonTools::closeTables()
-{
-    event_log_dock->detach();
-    event_log->close();
-    timed_locks->setDatabase(QSqlDatabase());
 }
 
 void LessonTools::startTimedLock(int kind, int minutes)

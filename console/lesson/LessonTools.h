@@ -9,6 +9,7 @@
 #include <functional>
 
 class EventLogDock;
+class ConsoleTables;
 class EventLogStore;
 class PageDirectory;
 class QAction;
@@ -17,7 +18,6 @@ class QMainWindow;
 class QMenu;
 class QStatusBar;
 class QStudentGroupWidget;
-class QStudentManage;
 class QTabWidget;
 class QToolBar;
 class TimedLockController;
@@ -43,8 +43,9 @@ public:
         std::function<void(const QList<QStudentGroupWidget*>&, int)> setPagesLock;
     };
 
-    // Before the pages: the countdown's label, the lock store and the log.
-    LessonTools(QStudentManage& registry, QMainWindow* window, QStatusBar* statusBar);
+    // Before the pages: the countdown's label; the locks and the log are
+    // kept in `tables`.
+    LessonTools(ConsoleTables& tables, QMainWindow* window, QStatusBar* statusBar);
 
     // Once the pages and the actions exist.
     void attach(const Attachment& attachment);
@@ -60,10 +61,6 @@ public:
     // Which machines' events are logged (the flood guard); all without one.
     void setMachineEventFilter(std::function<bool(const CStuInfo_PTR&)> admit) { admit_event = std::move(admit); }
 
-    // Opens the log's and the timed locks' tables once the database can be written.
-    void openLessonTables();
-    // Lets go of the database before the registry closes it.
-    void closeTables();
     // The locks stored by the last run whose pages still hold them; once.
     void restoreTimedLocks();
     // Locks the current tab's pages with `kind` until `minutes` have passed.
@@ -80,7 +77,6 @@ private:
     void buildTimedLockMenus();
     void onTimedLockExpired(const QString& pageName, int kind);
 
-    QStudentManage& registry;
     QMainWindow* window;
     Attachment host;
     QLabel* timed_label = nullptr;

@@ -1,0 +1,29 @@
+#include "ConsoleTables.h"
+
+ConsoleTables::~ConsoleTables()
+{
+    close();
+}
+
+bool ConsoleTables::open(const QSqlDatabase& db)
+{
+    if (!event_log.isOpen())
+        event_log.open(db);
+    if (!seat_store.isOpen())
+        seat_store.open(db);
+    if (!timed_lock_store.isOpen())
+        timed_lock_store.open(db);
+    return isOpen();
+}
+
+bool ConsoleTables::isOpen() const
+{
+    return event_log.isOpen() && seat_store.isOpen() && timed_lock_store.isOpen();
+}
+
+void ConsoleTables::close()
+{
+    event_log.close();
+    seat_store.close();
+    timed_lock_store.close();
+}
