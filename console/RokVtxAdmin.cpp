@@ -15,11 +15,10 @@
 #include "QAppWatcherWidget.h"
 #include "QStudentGroupWidget.h"
 #include "QtRokTableView.h"
-#include "MachineIdentity.h"
 #include "PageDirectory.h"
 #include "PowerControl.h"
 #include "SeatPlans.h"
-#include "SecurityMonitor.h"
+#include "LabGuard.h"
 #include "TimedLockController.h"
 #include "ui_RokVtxAdmin.h"
 
@@ -131,34 +130,20 @@ void RokVtxAdmin::initialise(const QString& dataDir)
         tables.open(registry.store().database());
     lesson = new LessonTools(tables, this, ui->statusBar);
 
-    join_repeater = std::make_unique<JoinRepeater>(registry, [this](const std::vector<JoinRepeater::Join>& joins) {
-        std::vector<std::array<char, 8>> bytes(joins.size());
-        std::vector<UdpServer::Outgoing> batch(joins.size());
-        for (size_t i = 0; i < joins.size(); ++i) {
-            const QByteArray join = Protocol::buildJoinGroup(joins[i].group);
-            std::copy_n(join.constData(), bytes[i].size(), bytes[i].begin());
-            batch[i] = { bytes[i].data(), int(bytes[i].size()), joins[i].agent, Protocol::AgentPort };
-        }
-        udp_server.sendBatch(batch.data(), batch.size());
-    });
-    join_repeater->setSweptCallback([this] { resendPageState(0); });
-    security = new SecurityMonitor(registry, lesson->eventLog(), this);
-    lesson->setMachineEventFilter(
-        [this](const CStuInfo_PTR& machine) { return security->admitMachineEvent(machine->address.load()); });
-    security->setSenderCounter(&port_watch.senders());
-    connect(security, &SecurityMonitor::sg_alert, this, [this](const QString& title, const QString& text) {
-        ui->statusBar->showMessage(text, StatusMessageMs * 3);
-        emit sg_tray_message(title, text);
-        if (tray_icon && QSystemTrayIcon::supportsMessages())
-            tray_icon->showMessage(title, text, QSystemTrayIcon::Warning);
-    });
-
     seat_plans = new SeatPlans(tables.seats(), this);
     connect(seat_plans, &SeatPlans::sg_menu_requested, this, &RokVtxAdmin::showTileContextMenu);
     connect(seat_plans, &SeatPlans::sg_tiles_dropped, this, &RokVtxAdmin::dropTilesOnTab);
 
     tab_widget = new QTabWidget(this);
     page_directory = std::make_unique<PageDirectory>(tab_widget);
+    guard = new LabGuard(registry, *page_directory, udp_server, lesson->eventLog(), this);
+    lesson->setMachineEventFilter([this](const CStuInfo_PTR& machine) { return guard->admitMachineEvent(machine); });
+    connect(guard, &LabGuard::sg_alert, this, [this](const QString& title, const QString& text) {
+        ui->statusBar->showMessage(text, StatusMessageMs * 3);
+        emit sg_tray_message(title, text);
+        if (tray_icon && QSystemTrayIcon::supportsMessages())
+            tray_icon->showMessage(title, text, QSystemTrayIcon::Warning);
+    });
     attachGroupOperations();
     auto* layout = new QVBoxLayout(ui->centralWidget);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -228,41 +213,14 @@ void RokVtxAdmin::openEndpoint()
     }
     udp_server.setBroadcast(true);
     udp_server.onMessage = [this](const SocketChannelPtr& channel, const UdpBuffer& buf) { onUdpMessage(channel, buf); };
-    if (qEnvironmentVariableIsEmpty("ROK_BENCH_NO_JOIN_REPEAT")) // benchmarks weigh the repeated joins' cost
-        udp_server.setTimer(std::chrono::milliseconds(JoinRepeater::SliceMs),
-            [this] { join_repeater->tick(std::chrono::steady_clock::now()); });
+    guard->repeatJoins();
     onTabChanged(0);
     udp_server.start();
-    openAgentPortWatch();
-    notify_thread = std::make_unique<std::thread>([this] { notifyBody(); });
-    beacon_thread = std::make_unique<std::thread>([this] { beaconBody(); });
-}
-
-void RokVtxAdmin::openAgentPortWatch()
-{
-    AgentPortWatch::Callbacks callbacks;
-    callbacks.stateOverridden = [this](uint32_t group) { resendPageState(group); };
-    callbacks.joinSeen = [this] { join_repeater->requestSweep(); };
-    callbacks.senderSeen = [this](uint32_t sender, AgentPortWatch::Kind kind) {
-        QMetaObject::invokeMethod(
-            security, [this, sender, kind] { security->noteForeignSender(sender, kind); }, Qt::QueuedConnection);
-    };
-    port_watch.setCallbacks(std::move(callbacks));
-    if (!port_watch.open(Protocol::AgentPort))
+    if (!guard->watchAgentPort())
         ui->statusBar->showMessage(
             QStringLiteral("无法监听学生端端口 %1：其他教师端发出的指令将不会被发现。").arg(Protocol::AgentPort));
-}
-
-void RokVtxAdmin::resendPageState(uint32_t group)
-{
-    // Under the directory's lock the pages cannot be destroyed meanwhile.
-    const PageDirectory::Guarded directory = page_directory->guarded();
-    for (QStudentGroupWidget* page : directory.pagesAt(group)) {
-        const uint32_t address = page->group_addr.load();
-        for (const QByteArray& datagram : { page->lockDatagramCopy(), page->policyDatagramCopy() })
-            if (!datagram.isEmpty())
-                udp_server.sendto(datagram.constData(), datagram.size(), address, Protocol::AgentPort);
-    }
+    notify_thread = std::make_unique<std::thread>([this] { notifyBody(); });
+    beacon_thread = std::make_unique<std::thread>([this] { beaconBody(); });
 }
 
 void RokVtxAdmin::shutdown()
@@ -276,7 +234,7 @@ void RokVtxAdmin::shutdown()
         running = false;
     }
     beacon_wakeup.notify_all();
-    port_watch.stop();
+    guard->stop();
     if (bind_fd > 0)
         udp_server.stop();
     while (busy_threads.load() != 0)
@@ -386,9 +344,7 @@ QStudentGroupWidget* RokVtxAdmin::pageAt(int index) const
 
 void RokVtxAdmin::rebuildPageDirectory()
 {
-    const PageDirectory::Addresses addresses = page_directory->publish();
-    join_repeater->setGroupAddresses(addresses.groups, addresses.ungrouped);
-    port_watch.setGroups(addresses.all);
+    guard->setGroupAddresses(page_directory->publish());
 }
 
 // ---------------------------------------------------------------------------
@@ -435,6 +391,16 @@ void RokVtxAdmin::wireActions()
                              [this](const QString& detail) { lesson->logCommand(detail); }, this);
     connect(ui->action_op_wake, &QAction::triggered, power, [this] { power->wakeTab(current_tab); });
     attachLessonTools();
+}
+
+SecurityMonitor* RokVtxAdmin::securityMonitor() const
+{
+    return guard->monitor();
+}
+
+bool RokVtxAdmin::watchingAgentPort() const
+{
+    return guard->watchingAgentPort();
 }
 
 TimedLockController* RokVtxAdmin::timedLocks() const
@@ -1134,31 +1100,15 @@ void RokVtxAdmin::onUdpMessage(const SocketChannelPtr& channel, const UdpBuffer&
         replyReregister(channel);
         return;
     }
-    if (known && !MachineIdentity::speaksFor(*known, channel->peerAddress())) {
-        // Another PC using this MAC: no sign of life, no policy resend.
-        if (id != Protocol::MSG_STU_REGISTER) {
-            replyReregister(channel);
-            return;
-        }
-        const uint32_t source = channel->peerAddress();
-        if (MachineIdentity::registration(*known, source) == MachineIdentity::Registration::Refused) {
-            const uint32_t recorded = known->address.load();
-            if (security->takeoverCounter()
-                    .hit(SecurityMonitor::pairKey(recorded, source), QDateTime::currentMSecsSinceEpoch())
-                    .first)
-                QMetaObject::invokeMethod(
-                    security, [this, mac, recorded, source] { security->noteTakeover(mac, recorded, source); },
-                    Qt::QueuedConnection);
-            return;
-        }
-        if (!admitRegistration(channel->peerAddress()))
-            return;
-        // Moved while off line: its datagrams come from here from now on
-        // (the texts follow on the UI thread).
-        known->address.store(source);
-    }
-    if (!known && !admitRegistration(channel->peerAddress()))
+    switch (guard->screen(known, id, channel->peerAddress())) {
+    case LabGuard::Verdict::Reregister:
+        replyReregister(channel);
         return;
+    case LabGuard::Verdict::Drop:
+        return;
+    case LabGuard::Verdict::Accept:
+        break;
+    }
     if (known) {
         const bool wasOnline = known->online.load();
         known->markAlive();
@@ -1172,21 +1122,6 @@ void RokVtxAdmin::onUdpMessage(const SocketChannelPtr& channel, const UdpBuffer&
         handleRegister(mac, std::move(address), payload, len);
     else if (id == Protocol::MSG_STU_POLICY_VERSION)
         handlePolicyVersion(mac, std::move(address), payload, len);
-}
-
-bool RokVtxAdmin::admitRegistration(uint32_t source)
-{
-    const RegistrationGate::Verdict verdict
-        = registration_gate.admit(registry.machinesAtAddress(source), QDateTime::currentMSecsSinceEpoch());
-    if (verdict == RegistrationGate::Verdict::Admitted)
-        return true;
-    if (security->refusalCounter().hit(source, QDateTime::currentMSecsSinceEpoch()).first) {
-        const bool addressFull = verdict == RegistrationGate::Verdict::AddressFull;
-        QMetaObject::invokeMethod(
-            security, [this, source, addressFull] { security->noteRefusedRegistrations(source, addressFull); },
-            Qt::QueuedConnection);
-    }
-    return false;
 }
 
 // The page it returns stays valid while `directory` exists.

@@ -1,14 +1,11 @@
 #pragma once
 
-#include "AgentPortWatch.h"
 #include "CStuInfo.h"
 #include "ConsoleTables.h"
-#include "JoinRepeater.h"
 #include "PageDirectory.h"
 #include "Protocol.h"
 #include "QStudentManage.h"
 #include "QtDoubleIntStringItem.h"
-#include "RegistrationGate.h"
 #include "SocketChannel.h"
 #include "UdpServer.h"
 
@@ -43,6 +40,7 @@ class TimedLockController;
 class EventLogDock;
 class EventLogStore;
 class GroupOperations;
+class LabGuard;
 class LessonTools;
 class Overview;
 class PowerControl;
@@ -101,9 +99,9 @@ public:
     TimedLockController* timedLocks() const;
     EventLogStore* eventLog() const;
     EventLogDock* eventLogDock() const;
-    SecurityMonitor* securityMonitor() const { return security; }
+    SecurityMonitor* securityMonitor() const;
     // The agents' port is watched for other consoles' datagrams.
-    bool watchingAgentPort() const { return port_watch.isOpen(); }
+    bool watchingAgentPort() const;
     // The status bar's countdown of the current tab's timed lock; empty
     // without one.
     QString timedLockText() const;
@@ -207,12 +205,6 @@ private:
     void handleRegister(quint64 mac, std::string address, const char* payload, int len);
     void handlePolicyVersion(quint64 mac, std::string address, const char* payload, int len);
     void replyReregister(const SocketChannelPtr& channel);
-    // A new machine, or one moving to `source`: within the registration limits?
-    bool admitRegistration(uint32_t source);
-    // Watch thread: someone else set the state of the page at `group`
-    // (0: of every page, after a sweep of the joins).
-    void resendPageState(uint32_t group);
-    void openAgentPortWatch();
 
     // UI thread, queued from the network thread.
     void placeNewMachine(const CStuInfo_PTR& machine);
@@ -234,11 +226,8 @@ private:
     std::unique_ptr<std::thread> beacon_thread;
     std::mutex beacon_mutex;
     std::condition_variable beacon_wakeup;
-    // What reaches the agents from others, and the joins repeated to them.
-    AgentPortWatch port_watch { Protocol::ConsolePort };
-    RegistrationGate registration_gate; // network thread
-    std::unique_ptr<JoinRepeater> join_repeater;
-    SecurityMonitor* security = nullptr;
+    // What keeps the room locked against a student PC.
+    LabGuard* guard = nullptr;
 
     std::unique_ptr<Ui::RokVtxAdminClass> ui;
     QTabWidget* tab_widget = nullptr;
