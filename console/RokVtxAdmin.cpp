@@ -17,6 +17,7 @@
 #include "QtRokTableView.h"
 #include "PageDirectory.h"
 #include "PowerControl.h"
+#include "SaveScheduler.h"
 #include "SeatPlans.h"
 #include "LabGuard.h"
 #include "TimedLockController.h"
@@ -51,11 +52,8 @@ namespace {
 
 // Teachers' changes reach the disk within this time; bursts (a room
 // registering at once) cost one write.
-constexpr int DatabaseSaveDelayMs = 1000;
-constexpr int ConfigSaveDelayMs = 500;
 constexpr int BeaconPeriodMs = 500;
 constexpr int StatusMessageMs = 5000;
-const QString SavedWhenWritable = QStringLiteral("修改会在该文件可以写入后保存。");
 
 QString viewTitle(const QString& base, const QString& view)
 {
@@ -98,24 +96,8 @@ void RokVtxAdmin::initialise(const QString& dataDir)
     const QDir dir(dataDir);
     config_path = dir.absoluteFilePath(QStringLiteral("config.conf"));
     database_path = dir.absoluteFilePath(QStringLiteral("data.sqlite3"));
-    if (!registry.openDatabase(database_path)) {
-        // The registry's reason names the file; the second line says what
-        // becomes of this run's changes.
-        db_save_failing = registry.databaseReadable();
-        MessageBox::critical(nullptr, QStringLiteral("错误"),
-                             registry.databaseError() + QLatin1Char('\n')
-                                 + (db_save_failing ? SavedWhenWritable : QStringLiteral("本次运行不会写入该文件。")),
-                             QMessageBox::Ok);
-    }
-
-    db_save_timer = new QTimer(this);
-    db_save_timer->setSingleShot(true);
-    db_save_timer->setInterval(DatabaseSaveDelayMs);
-    connect(db_save_timer, &QTimer::timeout, this, &RokVtxAdmin::saveDatabase);
-    config_save_timer = new QTimer(this);
-    config_save_timer->setSingleShot(true);
-    config_save_timer->setInterval(ConfigSaveDelayMs);
-    connect(config_save_timer, &QTimer::timeout, this, &RokVtxAdmin::saveConfigFile);
+    saves = new SaveScheduler(registry, [this] { saveConfigFile(); }, this, ui->statusBar);
+    saves->openDatabase(database_path);
 
     // Before the pages: each one starts with the filter and reports its rows.
     overview = new Overview(registry, this, ui->statusBar);
@@ -128,6 +110,7 @@ void RokVtxAdmin::initialise(const QString& dataDir)
     // them once a save works again.
     if (registry.databaseOk())
         tables.open(registry.store().database());
+    connect(saves, &SaveScheduler::sg_database_writable, this, [this] { tables.open(registry.store().database()); });
     lesson = new LessonTools(tables, this, ui->statusBar);
 
     seat_plans = new SeatPlans(tables.seats(), this);
@@ -244,8 +227,7 @@ void RokVtxAdmin::shutdown()
     if (beacon_thread && beacon_thread->joinable())
         beacon_thread->join();
 
-    db_save_timer->stop();
-    config_save_timer->stop();
+    saves->stop();
     saveConfigFile();
     // The console's tables let go of the connection as they are destroyed,
     // then the registry saves machines and groups and closes it.
@@ -330,7 +312,7 @@ void RokVtxAdmin::connectPageSignals(QStudentGroupWidget* page)
     // A teacher switching an entry off for a group is a setting to keep.
     if (page->policy_editor)
         connect(page->policy_editor, &QAppWatcherWidget::sg_item_state_changed, this,
-                [this](int, const QString&, int) { scheduleConfigSave(); });
+                [this](int, const QString&, int) { saves->scheduleConfigSave(); });
     connect(page, &QStudentGroupWidget::sg_rows_changed, this, [this, page] {
         if (tab_widget->currentWidget() == page)
             overview->scheduleCountsUpdate();
@@ -391,41 +373,6 @@ void RokVtxAdmin::wireActions()
                              [this](const QString& detail) { lesson->logCommand(detail); }, this);
     connect(ui->action_op_wake, &QAction::triggered, power, [this] { power->wakeTab(current_tab); });
     attachLessonTools();
-}
-
-SecurityMonitor* RokVtxAdmin::securityMonitor() const
-{
-    return guard->monitor();
-}
-
-bool RokVtxAdmin::watchingAgentPort() const
-{
-    return guard->watchingAgentPort();
-}
-
-TimedLockController* RokVtxAdmin::timedLocks() const
-{
-    return lesson->timedLocks();
-}
-
-EventLogStore* RokVtxAdmin::eventLog() const
-{
-    return lesson->eventLog();
-}
-
-EventLogDock* RokVtxAdmin::eventLogDock() const
-{
-    return lesson->eventLogDock();
-}
-
-QString RokVtxAdmin::timedLockText() const
-{
-    return lesson->timedLockText();
-}
-
-void RokVtxAdmin::startTimedLock(int kind, int minutes)
-{
-    lesson->startTimedLock(kind, minutes);
 }
 
 void RokVtxAdmin::attachLessonTools()
@@ -555,7 +502,7 @@ void RokVtxAdmin::dropTilesOnTab(const QList<quint64>& macs, const QPoint& globa
         return;
     const QString target = page->page_order == QStudentGroupWidget::UngroupedOrder ? QString() : page_directory->nameAt(index);
     for (const quint64 mac : macs)
-        moveMachineTo(mac, target);
+        group_ops->moveMachine(mac, target);
 }
 
 void RokVtxAdmin::setSeatPlanShown(bool shown)
@@ -674,11 +621,11 @@ void RokVtxAdmin::onWatchListSaved()
     StringItemList all;
     for (int type = 1; type <= 3; ++type) {
         const StringItemList items = watch_editor->itemsOfType(type);
-        noteDatabaseSave(registry.saveStringItems(items, type));
+        saves->noteDatabaseSave(registry.saveStringItems(items, type));
         all << items;
     }
     refreshPageItems(all);
-    scheduleConfigSave();
+    saves->scheduleConfigSave();
 }
 
 void RokVtxAdmin::onSpecialMessage(uint32_t value)
@@ -694,49 +641,8 @@ void RokVtxAdmin::onSpecialMessage(uint32_t value)
 
 void RokVtxAdmin::saveNow()
 {
-    db_save_timer->stop();
-    config_save_timer->stop();
-    saveConfigFile();
-    registry.saveAll();
-    lesson->eventLog()->flush();
-}
-
-void RokVtxAdmin::saveDatabase()
-{
-    db_save_timer->stop();
-    noteDatabaseSave(registry.saveAll());
-}
-
-void RokVtxAdmin::noteDatabaseSave(bool saved)
-{
-    // A file that could not be read is never written, as the start told.
-    // Otherwise the teacher hears once when saving stops and once when it
-    // works again, not at every save in between.
-    if (!registry.databaseReadable() || saved != db_save_failing)
-        return;
-    db_save_failing = !saved;
-    if (saved) {
-        tables.open(registry.store().database());
-        ui->statusBar->showMessage(QStringLiteral("数据库文件又可以写入了，修改均已保存。"), 15000);
-        return;
-    }
-    MessageBox::critical(this, QStringLiteral("错误"), registry.databaseError() + QLatin1Char('\n') + SavedWhenWritable,
-                         QMessageBox::Ok);
-}
-
-// The first unsaved change starts the timer and later ones leave it alone:
-// a machine renaming itself every half second must not put off the
-// teacher's changes for ever.
-void RokVtxAdmin::scheduleDatabaseSave()
-{
-    if (!shut_down && !db_save_timer->isActive())
-        db_save_timer->start();
-}
-
-void RokVtxAdmin::scheduleConfigSave()
-{
-    if (!shut_down && config_loaded && !config_save_timer->isActive())
-        config_save_timer->start();
+    saves->saveNow();
+    tables.eventLog().flush();
 }
 
 // ---------------------------------------------------------------------------
@@ -866,7 +772,7 @@ void RokVtxAdmin::setPagesLock(const QList<QStudentGroupWidget*>& pages, int typ
     // The check marks (and what a second press releases) follow the pages.
     if (current_tab >= 0)
         refreshCommandStates(current_tab);
-    scheduleConfigSave();
+    saves->scheduleConfigSave();
     lesson->updateTimedLockStatus();
 }
 
@@ -888,7 +794,7 @@ void RokVtxAdmin::applyAutoIpCommand(bool checked)
     for (QStudentGroupWidget* page : commandTargets())
         page->setAllowManualIp(!checked);
     current_lock.allowmanualip = !checked;
-    scheduleConfigSave();
+    saves->scheduleConfigSave();
 }
 
 void RokVtxAdmin::applyUsbCommand(bool checked)
@@ -898,7 +804,7 @@ void RokVtxAdmin::applyUsbCommand(bool checked)
         page->setAllowUsbDrv(checked);
     current_lock.allowusbdrv = checked;
     updateUsbActionLook();
-    scheduleConfigSave();
+    saves->scheduleConfigSave();
 }
 
 void RokVtxAdmin::updateUsbActionLook()
@@ -988,9 +894,9 @@ void RokVtxAdmin::attachGroupOperations()
         if (change.pagesChanged) {
             // On "全部" the marks describe every page; an unlocked newcomer changes them.
             refreshCommandStates(tab_widget->currentIndex());
-            scheduleConfigSave();
+            saves->scheduleConfigSave();
         }
-        scheduleDatabaseSave();
+        saves->scheduleDatabaseSave();
     });
 }
 
@@ -1041,12 +947,7 @@ void RokVtxAdmin::moveSelectedMachineTo(const QString& target)
     if (!registry.groupNames().contains(target))
         return;
     for (const quint64 mac : menuTargets())
-        moveMachineTo(mac, target);
-}
-
-void RokVtxAdmin::moveMachineTo(quint64 mac, const QString& target)
-{
-    group_ops->moveMachine(mac, target);
+        group_ops->moveMachine(mac, target);
 }
 
 void RokVtxAdmin::removeMachineFromCurrentGroup()
@@ -1139,12 +1040,12 @@ QStudentGroupWidget* RokVtxAdmin::resolveMachineView(const PageDirectory::Guarde
             return nullptr;
         if (evicted)
             QMetaObject::invokeMethod(
-                this, [this, evicted] { dropEvictedMachine(evicted); }, Qt::QueuedConnection);
+                this, [this, evicted] { group_ops->dropEvicted(evicted); }, Qt::QueuedConnection);
         // Widgets live on the UI thread; the rows are added there.
         QMetaObject::invokeMethod(
             this,
             [this, m = machine] {
-                placeNewMachine(m);
+                group_ops->placeMachine(m);
                 lesson->logMachineEvent(EventLogStore::Registered, m);
             },
             Qt::QueuedConnection);
@@ -1182,7 +1083,7 @@ void RokVtxAdmin::handleRegister(quint64 mac, std::string address, const char* p
     const QString addressText = QString::fromStdString(address);
     if (before)
         QMetaObject::invokeMethod(
-            this, [this, machine, hostName, addressText] { applyRegistration(machine, hostName, addressText); },
+            this, [this, machine, hostName, addressText] { group_ops->renameMachine(machine, hostName, addressText); },
             Qt::QueuedConnection);
 
     if (groupAddr != 0) {
@@ -1202,33 +1103,8 @@ void RokVtxAdmin::handlePolicyVersion(quint64 mac, std::string address, const ch
     view->resendPolicyIfNewer(Protocol::readU32(payload));
 }
 
-void RokVtxAdmin::placeNewMachine(const CStuInfo_PTR& machine)
-{
-    group_ops->placeMachine(machine);
-}
-
-void RokVtxAdmin::dropEvictedMachine(const CStuInfo_PTR& machine)
-{
-    group_ops->dropEvicted(machine);
-}
-
-void RokVtxAdmin::applyRegistration(const CStuInfo_PTR& machine, const QString& hostName, const QString& address)
-{
-    group_ops->renameMachine(machine, hostName, address);
-}
-
 // ---------------------------------------------------------------------------
 // Overview and power
-
-QString RokVtxAdmin::countsText() const
-{
-    return overview->countsText();
-}
-
-void RokVtxAdmin::setOnlineOnly(bool onlineOnly)
-{
-    overview->setOnlineOnly(onlineOnly);
-}
 
 void RokVtxAdmin::wakeSelectedMachine()
 {

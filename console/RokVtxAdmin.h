@@ -1,6 +1,10 @@
 #pragma once
 
 #include "CStuInfo.h"
+#include "GroupOperations.h"
+#include "LabGuard.h"
+#include "LessonTools.h"
+#include "Overview.h"
 #include "ConsoleTables.h"
 #include "PageDirectory.h"
 #include "Protocol.h"
@@ -33,16 +37,13 @@ class QLabel;
 class QMenu;
 class QStudentGroupWidget;
 class QSystemTrayIcon;
+class SaveScheduler;
 class SeatPlans;
 class QTabWidget;
 class QTimer;
 class TimedLockController;
 class EventLogDock;
 class EventLogStore;
-class GroupOperations;
-class LabGuard;
-class LessonTools;
-class Overview;
 class PowerControl;
 class SecurityMonitor;
 
@@ -66,15 +67,9 @@ public:
 
     QStudentGroupWidget* createGroupPage(const QString& name, bool isAll, int position);
 
-    // Write machines and groups to the database soon, coalescing bursts.
-    void scheduleDatabaseSave();
-    // Write config.conf soon, coalescing bursts.
-    void scheduleConfigSave();
-    // Writes the database and config.conf now (session end, tests).
+    // Writes the database, config.conf and the log now (session end, tests).
     void saveNow();
-    // Writes machines and groups now, telling the teacher when saving starts
-    // to fail or works again (the coalesced save after a change).
-    void saveDatabase();
+    SaveScheduler* saveScheduler() const { return saves; }
 
     // For the tests and the tools that drive a console in-process.
     QTabWidget* tabWidget() const { return tab_widget; }
@@ -95,16 +90,16 @@ public:
     QString configPath() const { return config_path; }
     QString databasePath() const { return database_path; }
     // The status bar's "在线 n / 共 m" of the current tab.
-    QString countsText() const;
-    TimedLockController* timedLocks() const;
-    EventLogStore* eventLog() const;
-    EventLogDock* eventLogDock() const;
-    SecurityMonitor* securityMonitor() const;
+    QString countsText() const { return overview->countsText(); }
+    TimedLockController* timedLocks() const { return lesson->timedLocks(); }
+    EventLogStore* eventLog() const { return lesson->eventLog(); }
+    EventLogDock* eventLogDock() const { return lesson->eventLogDock(); }
+    SecurityMonitor* securityMonitor() const { return guard->monitor(); }
     // The agents' port is watched for other consoles' datagrams.
-    bool watchingAgentPort() const;
+    bool watchingAgentPort() const { return guard->watchingAgentPort(); }
     // The status bar's countdown of the current tab's timed lock; empty
     // without one.
-    QString timedLockText() const;
+    QString timedLockText() const { return lesson->timedLockText(); }
 
 signals:
     void sg_special_message(uint32_t value);
@@ -124,12 +119,10 @@ public slots:
     // Lab commands.
     void applyLockCommand(QAction* action);
     // Locks the current tab's pages with `kind` until `minutes` have passed.
-    void startTimedLock(int kind, int minutes);
+    void startTimedLock(int kind, int minutes) { lesson->startTimedLock(kind, minutes); }
     void applyAutoIpCommand(bool checked);
     void applyUsbCommand(bool checked);
     void refreshCommandStates(int index);
-    // Tells the teacher when database saves start failing and when they work again.
-    void noteDatabaseSave(bool saved);
     // Renames a config.conf that does not parse beside itself; its new path,
     // or empty when it could not be moved.
     QString setAsideDamagedConfig() const;
@@ -144,14 +137,14 @@ public slots:
     // The group part of moveMachineIntoGroup, once the group is chosen.
     void moveSelectedMachineTo(const QString& target);
     // Into group `target`, or out of any group for an empty `target`.
-    void moveMachineTo(quint64 mac, const QString& target);
+    void moveMachineTo(quint64 mac, const QString& target) { group_ops->moveMachine(mac, target); }
 
     void loadConfigFile();
     void saveConfigFile();
 
     // Overview and power.
     void wakeSelectedMachine();
-    void setOnlineOnly(bool onlineOnly);
+    void setOnlineOnly(bool onlineOnly) { overview->setOnlineOnly(onlineOnly); }
     void setSeatPlanShown(bool shown);
     // The machine menu on a tile; its actions act on the page's selected tiles.
     void showTileContextMenu(QStudentGroupWidget* page, quint64 mac);
@@ -206,11 +199,6 @@ private:
     void handlePolicyVersion(quint64 mac, std::string address, const char* payload, int len);
     void replyReregister(const SocketChannelPtr& channel);
 
-    // UI thread, queued from the network thread.
-    void placeNewMachine(const CStuInfo_PTR& machine);
-    // A machine that made room for a new one leaves every page.
-    void dropEvictedMachine(const CStuInfo_PTR& machine);
-    void applyRegistration(const CStuInfo_PTR& machine, const QString& hostName, const QString& address);
 
     void beaconBody();
     void notifyBody();
@@ -266,15 +254,12 @@ private:
     std::unique_ptr<PageDirectory> page_directory;
     GroupOperations* group_ops = nullptr;
 
-    QTimer* db_save_timer = nullptr;
-    QTimer* config_save_timer = nullptr;
+    SaveScheduler* saves = nullptr;
     // config.conf is only written once this run has read it (or found none),
     // so a run that could not read it never replaces it with defaults.
     bool config_loaded = false;
     bool config_read_failed = false;
     bool shut_down = false;
-    // The last database save failed (or the file could not be written at start).
-    bool db_save_failing = false;
     // The catalog is read again for every new group; its repairs are told once.
     bool catalog_repairs_told = false;
 

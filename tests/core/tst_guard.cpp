@@ -14,6 +14,7 @@
 #include "ResendThrottle.h"
 #include "RokResources.h"
 #include "RokVtxAdmin.h"
+#include "SaveScheduler.h"
 #include "SecurityMonitor.h"
 
 #include <QNetworkDatagram>
@@ -334,13 +335,13 @@ void TestGuard::savesAndLogCannotBeFlooded()
     QTemporaryDir dir;
     RokVtxAdmin window(dir.path());
     QVERIFY(window.studentManage().addGroup(QStringLiteral("一号机房"), 1));
-    window.scheduleDatabaseSave();
-    window.scheduleConfigSave();
+    window.saveScheduler()->scheduleDatabaseSave();
+    window.saveScheduler()->scheduleConfigSave();
     // A machine renaming itself twice a second asks for saves for ever.
     QTimer renames;
     connect(&renames, &QTimer::timeout, &window, [&window] {
-        window.scheduleDatabaseSave();
-        window.scheduleConfigSave();
+        window.saveScheduler()->scheduleDatabaseSave();
+        window.saveScheduler()->scheduleConfigSave();
     });
     renames.start(300);
     const auto storedGroups = [&dir] {

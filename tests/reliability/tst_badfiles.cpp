@@ -6,6 +6,7 @@
 #include "../storage/TestConnection.h"
 #include "GroupSettingsFile.h"
 #include "QtRokTableView.h"
+#include "SaveScheduler.h"
 
 #include <QDir>
 #include <QStatusBar>
@@ -304,13 +305,13 @@ void TestBadFiles::saveFailureToldOnce()
 
     window.studentManage().updateMachine(0xC0FFEEULL, QStringLiteral("new-pc"), QStringLiteral("10.9.9.9"), false);
     MessageBox::setNextAnswer(QMessageBox::Ok);
-    window.saveDatabase();
+    window.saveScheduler()->saveDatabase();
     QVERIFY2(MessageBox::lastText().startsWith(QStringLiteral("无法写入数据库文件“%1”").arg(dbPath(dir))),
         qPrintable(MessageBox::lastText()));
     MessageBox::clearLast();
-    window.saveDatabase(); // told already: no second box
+    window.saveScheduler()->saveDatabase(); // told already: no second box
     unmount(dir.path());
-    window.saveDatabase();
+    window.saveScheduler()->saveDatabase();
     QVERIFY(window.statusBar()->currentMessage().contains(QStringLiteral("又可以写入")));
     QVERIFY(readDatabase(dbPath(dir)).machines.contains(0xC0FFEEULL));
     QVERIFY2(unexpected_boxes.isEmpty(), qPrintable(unexpected_boxes.join(QLatin1Char('\n'))));

@@ -1,0 +1,99 @@
+#include "SaveScheduler.h"
+
+#include "MessageBox.h"
+#include "QStudentManage.h"
+
+#include <QStatusBar>
+#include <QTimer>
+
+#include <utility>
+
+namespace {
+
+const QString SavedWhenWritable = QStringLiteral("修改会在该文件可以写入后保存。");
+
+} // namespace
+
+SaveScheduler::SaveScheduler(QStudentManage& registry, std::function<void()> saveConfig, QWidget* window,
+                             QStatusBar* statusBar)
+    : QObject(window)
+    , registry(registry)
+    , save_config(std::move(saveConfig))
+    , window(window)
+    , status_bar(statusBar)
+    , db_save_timer(new QTimer(this))
+    , config_save_timer(new QTimer(this))
+{
+    db_save_timer->setSingleShot(true);
+    db_save_timer->setInterval(DatabaseSaveDelayMs);
+    connect(db_save_timer, &QTimer::timeout, this, &SaveScheduler::saveDatabase);
+    config_save_timer->setSingleShot(true);
+    config_save_timer->setInterval(ConfigSaveDelayMs);
+    connect(config_save_timer, &QTimer::timeout, this, [this] { save_config(); });
+}
+
+void SaveScheduler::openDatabase(const QString& path)
+{
+    if (registry.openDatabase(path))
+        return;
+    // The registry's reason names the file; the second line says what
+    // becomes of this run's changes.
+    db_save_failing = registry.databaseReadable();
+    MessageBox::critical(nullptr, QStringLiteral("错误"),
+                         registry.databaseError() + QLatin1Char('\n')
+                             + (db_save_failing ? SavedWhenWritable : QStringLiteral("本次运行不会写入该文件。")),
+                         QMessageBox::Ok);
+}
+
+// The first unsaved change starts the timer and later ones leave it alone:
+// a machine renaming itself every half second must not put off the
+// teacher's changes for ever.
+void SaveScheduler::scheduleDatabaseSave()
+{
+    if (!stopped && !db_save_timer->isActive())
+        db_save_timer->start();
+}
+
+void SaveScheduler::scheduleConfigSave()
+{
+    if (!stopped && !config_save_timer->isActive())
+        config_save_timer->start();
+}
+
+void SaveScheduler::saveDatabase()
+{
+    db_save_timer->stop();
+    noteDatabaseSave(registry.saveAll());
+}
+
+void SaveScheduler::saveNow()
+{
+    db_save_timer->stop();
+    config_save_timer->stop();
+    save_config();
+    registry.saveAll();
+}
+
+void SaveScheduler::stop()
+{
+    stopped = true;
+    db_save_timer->stop();
+    config_save_timer->stop();
+}
+
+void SaveScheduler::noteDatabaseSave(bool saved)
+{
+    // A file that could not be read is never written, as the start told.
+    // Otherwise the teacher hears once when saving stops and once when it
+    // works again, not at every save in between.
+    if (!registry.databaseReadable() || saved != db_save_failing)
+        return;
+    db_save_failing = !saved;
+    if (saved) {
+        emit sg_database_writable();
+        status_bar->showMessage(QStringLiteral("数据库文件又可以写入了，修改均已保存。"), 15000);
+        return;
+    }
+    MessageBox::critical(window, QStringLiteral("错误"), registry.databaseError() + QLatin1Char('\n') + SavedWhenWritable,
+                         QMessageBox::Ok);
+}
