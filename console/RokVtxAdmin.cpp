@@ -3,23 +3,18 @@
 #include "Dialog_addgroup.h"
 #include "Dialog_moveinto_grp.h"
 #include "EventLogStore.h"
-#include "GroupOperations.h"
 #include "GroupSettingsFile.h"
-#include "LessonTools.h"
 #include "MachineListTransfer.h"
 #include "MessageBox.h"
 #include "MetaTypes.h"
-#include "Overview.h"
 #include "PolicyRules.h"
 #include "Protocol.h"
 #include "QAppWatcherWidget.h"
 #include "QStudentGroupWidget.h"
 #include "QtRokTableView.h"
-#include "PageDirectory.h"
 #include "PowerControl.h"
 #include "SaveScheduler.h"
 #include "SeatPlans.h"
-#include "LabGuard.h"
 #include "TimedLockController.h"
 #include "ui_RokVtxAdmin.h"
 
@@ -27,14 +22,10 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QCursor>
-#include <QDateTime>
 #include <QGuiApplication>
 #include <QDir>
 #include <QFile>
-#include <QLabel>
 #include <QMenu>
-#include <QSet>
-#include <QSettings>
 #include <QStatusBar>
 #include <QTabBar>
 #include <QSystemTrayIcon>
@@ -42,16 +33,12 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include <algorithm>
-#include <array>
 #include <chrono>
 #include <cstdio>
 #include <utility>
 
 namespace {
 
-// Teachers' changes reach the disk within this time; bursts (a room
-// registering at once) cost one write.
 constexpr int BeaconPeriodMs = 500;
 constexpr int StatusMessageMs = 5000;
 
@@ -101,11 +88,7 @@ void RokVtxAdmin::initialise(const QString& dataDir)
 
     // Before the pages: each one starts with the filter and reports its rows.
     overview = new Overview(registry, this, ui->statusBar);
-    connect(overview, &Overview::sg_offline_burst, this, [this](const QString& title, const QString& text) {
-        emit sg_tray_message(title, text);
-        if (tray_icon && QSystemTrayIcon::isSystemTrayAvailable() && QSystemTrayIcon::supportsMessages())
-            tray_icon->showMessage(title, text, QSystemTrayIcon::Warning);
-    });
+    connect(overview, &Overview::sg_offline_burst, this, &RokVtxAdmin::alertTeacher);
     // Creating their tables takes the write lock; a file held elsewhere gets
     // them once a save works again.
     if (registry.databaseOk())
@@ -123,9 +106,7 @@ void RokVtxAdmin::initialise(const QString& dataDir)
     lesson->setMachineEventFilter([this](const CStuInfo_PTR& machine) { return guard->admitMachineEvent(machine); });
     connect(guard, &LabGuard::sg_alert, this, [this](const QString& title, const QString& text) {
         ui->statusBar->showMessage(text, StatusMessageMs * 3);
-        emit sg_tray_message(title, text);
-        if (tray_icon && QSystemTrayIcon::supportsMessages())
-            tray_icon->showMessage(title, text, QSystemTrayIcon::Warning);
+        alertTeacher(title, text);
     });
     attachGroupOperations();
     auto* layout = new QVBoxLayout(ui->centralWidget);
@@ -533,6 +514,13 @@ void RokVtxAdmin::buildTrayIcon()
     tray_icon->show();
 }
 
+void RokVtxAdmin::alertTeacher(const QString& title, const QString& text)
+{
+    emit sg_tray_message(title, text);
+    if (tray_icon && QSystemTrayIcon::isSystemTrayAvailable() && QSystemTrayIcon::supportsMessages())
+        tray_icon->showMessage(title, text, QSystemTrayIcon::Warning);
+}
+
 void RokVtxAdmin::toggleWindowShown()
 {
     if (isVisible()) {
@@ -576,10 +564,7 @@ void RokVtxAdmin::onMachinesChanged(const QList<CStuInfo_PTR>& machines)
         all_page->updateMachineRow(machine, QStudentGroupWidget::ColumnState);
         if (QStudentGroupWidget* page = page_directory->pageOf(machine))
             page->updateMachineRow(machine, QStudentGroupWidget::ColumnState);
-        const int lock = machinePageLock(machine);
-        lesson->logMachineEvent(EventLogStore::Offline, machine,
-            lock != Rok_Lock_State::None ? EventLogStore::LockedOfflinePrefix + QStringLiteral("（%1）").arg(LessonTools::lockName(lock))
-                                         : QString());
+        lesson->logOffline(machine);
     }
 }
 
@@ -665,7 +650,7 @@ void RokVtxAdmin::loadConfigFile()
         // A file that does not parse is kept beside, under a name of its own,
         // and the pages' settings are written afresh from now on. One that
         // could not be read at all (or moved aside) is never written over.
-        const QString keptAs = damaged ? setAsideDamagedConfig() : QString();
+        const QString keptAs = damaged ? GroupSettingsFile::setAside(config_path) : QString();
         const QString shown = QDir::toNativeSeparators(config_path);
         if (keptAs.isEmpty()) {
             config_read_failed = true;
@@ -694,15 +679,6 @@ void RokVtxAdmin::loadConfigFile()
     }
     if (current_tab >= 0)
         refreshCommandStates(current_tab);
-}
-
-QString RokVtxAdmin::setAsideDamagedConfig() const
-{
-    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
-    QString target = config_path + QStringLiteral(".bad-") + stamp;
-    for (int n = 2; QFile::exists(target); ++n)
-        target = config_path + QStringLiteral(".bad-%1-%2").arg(stamp).arg(n);
-    return QFile::rename(config_path, target) ? target : QString();
 }
 
 void RokVtxAdmin::saveConfigFile()
@@ -776,12 +752,6 @@ void RokVtxAdmin::setPagesLock(const QList<QStudentGroupWidget*>& pages, int typ
     lesson->updateTimedLockStatus();
 }
 
-int RokVtxAdmin::machinePageLock(const CStuInfo_PTR& machine) const
-{
-    const QStudentGroupWidget* page = page_directory->pageOf(machine);
-    return page ? page->lock_state->lock_type : int(Rok_Lock_State::None);
-}
-
 void RokVtxAdmin::noteBackOnline(const CStuInfo_PTR& machine)
 {
     if (registry.findMachine(machine->ullmac) == machine)
@@ -829,31 +799,14 @@ void RokVtxAdmin::refreshCommandStates(int index)
     int order = index;
     if (index > 0) {
         if (QStudentGroupWidget* page = pageAt(index)) {
-            shown.lock_type = page->lock_state->lock_type;
-            shown.allowmanualip = page->lock_state->allowmanualip;
-            shown.allowusbdrv = page->lock_state->allowusbdrv;
+            shown = LockShown::of(*page->lock_state);
             order = page->page_order;
         }
     } else if (index == 0) {
-        bool first = true;
-        bool sameType = true, sameIp = true, sameUsb = true;
-        for (QStudentGroupWidget* page : page_directory->groupPages()) {
-            const Rok_Lock_State& s = *page->lock_state;
-            if (first) {
-                shown = {s.lock_type, s.allowmanualip, s.allowusbdrv};
-                first = false;
-                continue;
-            }
-            sameType = sameType && s.lock_type == shown.lock_type;
-            sameIp = sameIp && s.allowmanualip == shown.allowmanualip;
-            sameUsb = sameUsb && s.allowusbdrv == shown.allowusbdrv;
-        }
-        if (!sameType)
-            shown.lock_type = 0;
-        if (!sameIp)
-            shown.allowmanualip = true;
-        if (!sameUsb)
-            shown.allowusbdrv = false;
+        QList<const Rok_Lock_State*> states;
+        for (QStudentGroupWidget* page : page_directory->groupPages())
+            states << page->lock_state.get();
+        shown = LockShown::common(states);
     }
 
     ui->action_op_lock->setChecked(shown.lock_type == Rok_Lock_State::BlackLock);

@@ -2,6 +2,7 @@
 
 #include "CStuInfo.h"
 #include "GroupOperations.h"
+#include "LockShown.h"
 #include "LabGuard.h"
 #include "LessonTools.h"
 #include "Overview.h"
@@ -123,9 +124,6 @@ public slots:
     void applyAutoIpCommand(bool checked);
     void applyUsbCommand(bool checked);
     void refreshCommandStates(int index);
-    // Renames a config.conf that does not parse beside itself; its new path,
-    // or empty when it could not be moved.
-    QString setAsideDamagedConfig() const;
     void updateUsbActionLook();
 
     // Group management.
@@ -155,13 +153,6 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    struct LockShown
-    {
-        int lock_type = 0;
-        bool allowmanualip = false;
-        bool allowusbdrv = false;
-    };
-
     void initialise(const QString& dataDir);
     void wireActions();
     void buildContextMenu();
@@ -169,6 +160,8 @@ private:
     void openEndpoint();
     void switchView(QAction* action);
     void toggleWindowShown();
+    // A tray message (and sg_tray_message, also where there is no tray).
+    void alertTeacher(const QString& title, const QString& text);
     void distributeCatalog(const StringItemList& items, QStudentGroupWidget* page);
     void refreshPageItems(const StringItemList& items);
     StringItemList loadCatalog();
@@ -181,8 +174,6 @@ private:
     void setPagesLock(const QList<QStudentGroupWidget*>& pages, int type);
     // Timed locks and the event log: menus, countdown, dock.
     void attachLessonTools();
-    // The lock type of that page.
-    int machinePageLock(const CStuInfo_PTR& machine) const;
     // UI thread, queued from the network thread.
     void noteBackOnline(const CStuInfo_PTR& machine);
     void shutdown();

@@ -1,6 +1,7 @@
 #include "GroupSettingsFile.h"
 #include "Rok_Lock_State.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QSaveFile>
 #include <libconfig.h++>
@@ -316,4 +317,13 @@ bool GroupSettingsFile::read(const QString& path, QList<GroupSettings>& out, QSt
     if (damaged)
         *damaged = !parsed;
     return parsed;
+}
+
+QString GroupSettingsFile::setAside(const QString& path)
+{
+    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    QString target = path + QStringLiteral(".bad-") + stamp;
+    for (int n = 2; QFile::exists(target); ++n)
+        target = path + QStringLiteral(".bad-%1-%2").arg(stamp).arg(n);
+    return QFile::rename(path, target) ? target : QString();
 }

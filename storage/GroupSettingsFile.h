@@ -43,6 +43,11 @@ public:
     static bool read(
         const QString& path, QList<GroupSettings>& out, QString* error = nullptr, bool* damaged = nullptr);
 
+    // Renames a file that does not parse beside itself ("config.conf.bad-
+    // <time>"), so the teacher can still look at it; its new path, or empty
+    // when it could not be moved.
+    static QString setAside(const QString& path);
+
     // The text handed to libconfig: a leading byte-order mark and NUL bytes
     // dropped, the comma before a closing ']' or ')' removed, and every
     // backslash inside a string that does not start \\ or \" doubled, so that

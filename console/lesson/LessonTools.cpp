@@ -169,6 +169,15 @@ void LessonTools::logMachineEvent(int kind, const CStuInfo_PTR& machine, const Q
     event_log->add(kind, PageDirectory::pageNameOf(machine), machine->ullmac, machineLabel(machine), detail);
 }
 
+void LessonTools::logOffline(const CStuInfo_PTR& machine)
+{
+    const QStudentGroupWidget* page = host.pages->pageOf(machine);
+    const int lock = page ? page->lock_state->lock_type : int(Rok_Lock_State::None);
+    logMachineEvent(EventLogStore::Offline, machine,
+        lock != Rok_Lock_State::None ? EventLogStore::LockedOfflinePrefix + QStringLiteral("（%1）").arg(lockName(lock))
+                                     : QString());
+}
+
 void LessonTools::logCommand(const QString& detail)
 {
     const int tab = host.currentTab ? host.currentTab() : -1;

@@ -69,6 +69,8 @@ public:
     void updateTimedLockStatus();
 
     void logMachineEvent(int kind, const CStuInfo_PTR& machine, const QString& detail = QString());
+    // Gone off line; while its room is locked that is evidence the log keeps.
+    void logOffline(const CStuInfo_PTR& machine);
     // A command on the current tab.
     void logCommand(const QString& detail);
     void logGroupChange(const QString& page, const QString& detail, const CStuInfo_PTR& machine = nullptr);
