@@ -92,6 +92,7 @@ public:
     QString databasePath() const { return database_path; }
     // The status bar's "在线 n / 共 m" of the current tab.
     QString countsText() const { return overview->countsText(); }
+    LessonTools* lessonTools() const { return lesson; }
     TimedLockController* timedLocks() const { return lesson->timedLocks(); }
     EventLogStore* eventLog() const { return lesson->eventLog(); }
     EventLogDock* eventLogDock() const { return lesson->eventLogDock(); }

@@ -56,6 +56,7 @@ void LessonTools::attach(const Attachment& attachment)
 {
     host = attachment;
     buildTimedLockMenus();
+    buildReleaseAll();
 
     QAction* showLog = event_log_dock->toggleViewAction();
     showLog->setText(QStringLiteral("日志"));
@@ -122,6 +123,38 @@ void LessonTools::buildTimedLockMenus()
         }
         host.lockMenu->insertMenu(after, menu);
     }
+}
+
+void LessonTools::buildReleaseAll()
+{
+    // On "全部" with rooms in different states the lock buttons show none
+    // pressed, and a press locks every room: this is the one press that
+    // releases them all.
+    auto* releaseAll = new QAction(QIcon(QStringLiteral(":/RokVtxAdmin/images/unlockall.png")),
+                                   QStringLiteral("全部解锁"), window);
+    releaseAll->setObjectName(QStringLiteral("action_op_unlock_all"));
+    releaseAll->setToolTip(QStringLiteral("解除所有分组的锁定"));
+    connect(releaseAll, &QAction::triggered, this, &LessonTools::releaseAllPages);
+    const QList<QAction*> menuActions = host.lockMenu->actions();
+    const int kbdInMenu = menuActions.indexOf(host.lockKbdMouseAction);
+    // After the timed-lock submenus, which follow the lock actions.
+    int at = kbdInMenu + 1;
+    while (at < menuActions.size() && menuActions.at(at)->menu())
+        ++at;
+    host.lockMenu->insertAction(at < menuActions.size() ? menuActions.at(at) : nullptr, releaseAll);
+    const QList<QAction*> barActions = host.toolBar->actions();
+    const int kbdInBar = barActions.indexOf(host.lockKbdMouseAction);
+    host.toolBar->insertAction(
+        kbdInBar >= 0 && kbdInBar + 1 < barActions.size() ? barActions.at(kbdInBar + 1) : nullptr, releaseAll);
+}
+
+void LessonTools::releaseAllPages()
+{
+    const QList<QStudentGroupWidget*> pages = host.pages->commandTargets(0);
+    if (pages.isEmpty())
+        return;
+    event_log->add(EventLogStore::Command, QStringLiteral("全部"), 0, QString(), QStringLiteral("全部解锁"));
+    host.setPagesLock(pages, Rok_Lock_State::None);
 }
 
 void LessonTools::startTimedLock(int kind, int minutes)
@@ -193,35 +226,43 @@ void LessonTools::logGroupChange(const QString& page, const QString& detail, con
 QString LessonTools::timedLockText() const
 {
     const int tab = host.currentTab ? host.currentTab() : -1;
-    if (tab < 0)
+    const QStringList running = timed_locks->pages();
+    if (tab < 0 || running.isEmpty())
         return QString();
-    if (tab > 0) {
-        const QString key = host.pages->nameAt(tab);
+    // The tab's own timer; on "全部" or a tab without one, the one that ends
+    // first, named by its page unless every page shares it. The others are
+    // counted here and listed in the tool tip, so that none is out of sight.
+    const QString own = tab > 0 ? host.pages->nameAt(tab) : QString();
+    QString shown = timed_locks->has(own) ? own : QString();
+    bool shared = tab == 0 && running.size() == host.tabs->count() - 1;
+    for (const QString& key : running) {
         const qint64 left = timed_locks->remainingMs(key);
-        return left < 0 ? QString()
-                        : QStringLiteral("%1：还剩 %2").arg(lockName(timed_locks->kindOf(key)), countdown(left));
-    }
-    // On "全部": the lock that ends first, named by its page unless every
-    // page shares it.
-    QString first;
-    qint64 firstLeft = -1;
-    bool shared = timed_locks->pages().size() == host.tabs->count() - 1;
-    for (const QString& key : timed_locks->pages()) {
-        const qint64 left = timed_locks->remainingMs(key);
-        if (firstLeft >= 0 && (left != firstLeft || timed_locks->kindOf(key) != timed_locks->kindOf(first)))
+        if (!shown.isEmpty() && shown != own
+            && (left != timed_locks->remainingMs(shown) || timed_locks->kindOf(key) != timed_locks->kindOf(shown)))
             shared = false;
-        if (firstLeft < 0 || left < firstLeft) {
-            first = key;
-            firstLeft = left;
-        }
+        if (shown.isEmpty() || (shown != own && left < timed_locks->remainingMs(shown)))
+            shown = key;
     }
-    if (firstLeft < 0)
-        return QString();
-    const QString text = QStringLiteral("%1：还剩 %2").arg(lockName(timed_locks->kindOf(first)), countdown(firstLeft));
-    return shared ? text : QStringLiteral("%1 %2").arg(first, text);
+    QString text = QStringLiteral("%1：还剩 %2")
+                       .arg(lockName(timed_locks->kindOf(shown)), countdown(timed_locks->remainingMs(shown)));
+    if (shown != own && !shared)
+        text = QStringLiteral("%1 %2").arg(shown, text);
+    if (!shared && running.size() > 1)
+        text += QStringLiteral("（另有 %1 个定时锁定）").arg(running.size() - 1);
+    return text;
+}
+
+QString LessonTools::timedLockToolTip() const
+{
+    QStringList lines;
+    for (const QString& key : timed_locks->pages())
+        lines << QStringLiteral("%1：%2，还剩 %3")
+                     .arg(key, lockName(timed_locks->kindOf(key)), countdown(timed_locks->remainingMs(key)));
+    return lines.join(QLatin1Char('\n'));
 }
 
 void LessonTools::updateTimedLockStatus()
 {
     timed_label->setText(timedLockText());
+    timed_label->setToolTip(timedLockToolTip());
 }

@@ -65,7 +65,13 @@ public:
     void restoreTimedLocks();
     // Locks the current tab's pages with `kind` until `minutes` have passed.
     void startTimedLock(int kind, int minutes);
+    // "全部解锁": every page's lock released as a second press would.
+    void releaseAllPages();
+    // The status bar's entry: the current tab's timer, else the one ending
+    // first, and how many others run.
     QString timedLockText() const;
+    // Every running timer, a line each.
+    QString timedLockToolTip() const;
     void updateTimedLockStatus();
 
     void logMachineEvent(int kind, const CStuInfo_PTR& machine, const QString& detail = QString());
@@ -77,6 +83,7 @@ public:
 
 private:
     void buildTimedLockMenus();
+    void buildReleaseAll();
     void onTimedLockExpired(const QString& pageName, int kind);
 
     QMainWindow* window;

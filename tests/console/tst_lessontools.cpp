@@ -83,6 +83,7 @@ private slots:
     void timedLockEndsAcrossRestart_data();
     void timedLockEndsAcrossRestart();
     void timedLockCancelledByHandAndWithGroup();
+    void releaseAllAndEveryTimerInSight();
     void eventLogKeepsItsBound();
     void eventLogMarksLockedOfflineAndExports();
     void eventLogDockStaysOpenAcrossRestart();
@@ -194,6 +195,47 @@ void TestLessonTools::timedLockCancelledByHandAndWithGroup()
     window.deleteCurrentGroup();
     QVERIFY(window.timedLocks()->stored().isEmpty());
     QVERIFY(!window.timedLocks()->has(Room));
+}
+
+void TestLessonTools::releaseAllAndEveryTimerInSight()
+{
+    QTemporaryDir dir;
+    QVERIFY(seedRooms(dir));
+    qint64 clock = LessonStart;
+    RokVtxAdmin window(dir.path());
+    start(window, clock);
+
+    // Two rooms under different timed locks: no tab hides the other's timer.
+    window.tabWidget()->setCurrentIndex(tabIndexOf(window, Room));
+    action(window, "action_op_lock_for_10")->trigger();
+    window.tabWidget()->setCurrentIndex(tabIndexOf(window, Room2));
+    action(window, "action_op_lock_kbd_mouse_for_5")->trigger();
+    QCOMPARE(window.timedLockText(), QStringLiteral("键盘鼠标全锁：还剩 05:00（另有 1 个定时锁定）"));
+    window.tabWidget()->setCurrentIndex(tabIndexOf(window, QStringLiteral("未分组")));
+    QCOMPARE(window.timedLockText(), QStringLiteral("二号机房 键盘鼠标全锁：还剩 05:00（另有 1 个定时锁定）"));
+    QCOMPARE(window.lessonTools()->timedLockToolTip(),
+        QStringLiteral("一号机房：黑屏锁定，还剩 10:00\n二号机房：键盘鼠标全锁，还剩 05:00"));
+
+    // On "全部" the lock buttons show none pressed; one press releases all.
+    window.tabWidget()->setCurrentIndex(0);
+    QVERIFY(!action(window, "action_op_lock")->isChecked());
+    SendLog log;
+    log.watchAll(window);
+    action(window, "action_op_unlock_all")->trigger();
+    for (const QString& name : { Room, Room2 })
+        QCOMPARE(page(window, name)->lock_state->lock_type, int(Rok_Lock_State::None));
+    QSet<QStudentGroupWidget*> released;
+    for (const SendLog::Sent& sent : log.ofId(Protocol::MSG_ADMIN_LOCK_STATE))
+        if ((lockWord(sent.datagram) & 0xFFu) == 0)
+            released << sent.page;
+    QVERIFY(released.contains(page(window, Room)) && released.contains(page(window, Room2)));
+    QVERIFY(window.timedLocks()->pages().isEmpty());
+    QVERIFY(window.timedLocks()->stored().isEmpty());
+    QVERIFY(window.timedLockText().isEmpty());
+    QVERIFY(logged(*window.eventLog()).contains(QStringLiteral("命令 全部 全部解锁")));
+    window.saveNow();
+    QCOMPARE(storedLockType(window.configPath(), Room), 0);
+    QCOMPARE(storedLockType(window.configPath(), Room2), 0);
 }
 
 void TestLessonTools::eventLogKeepsItsBound()
