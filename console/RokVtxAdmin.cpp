@@ -5,6 +5,7 @@
 #include "EventLogStore.h"
 #include "GroupOperations.h"
 #include "GroupSettingsFile.h"
+#include "GroupTabs.h"
 #include "LessonTools.h"
 #include "MachineListTransfer.h"
 #include "MessageBox.h"
@@ -1025,7 +1026,15 @@ void RokVtxAdmin::attachGroupOperations()
             scheduleConfigSave();
         }
         scheduleDatabaseSave();
+        if (!change.renamedFrom.isEmpty()) {
+            // The joins, the timed lock and the log's filter follow the new
+            // name; database and config.conf take it together, at once.
+            rebuildPageDirectory();
+            lesson->renamePage(change.renamedFrom, change.page);
+            saveNow();
+        }
     });
+    new GroupTabs(tab_widget, *page_directory, *group_ops, ui->action_op_rename_group, this);
 }
 
 void RokVtxAdmin::addGroupInteractive()

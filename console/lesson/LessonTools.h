@@ -67,6 +67,8 @@ public:
     void startTimedLock(int kind, int minutes);
     QString timedLockText() const;
     void updateTimedLockStatus();
+    // A page renamed: its timed lock and the log's filter follow.
+    void renamePage(const QString& from, const QString& to);
 
     void logMachineEvent(int kind, const CStuInfo_PTR& machine, const QString& detail = QString());
     // A command on the current tab.
