@@ -27,6 +27,17 @@ void Dialog_addgroup::setTakenNames(const QStringList& names)
     taken_names = names;
 }
 
+void Dialog_addgroup::setRenaming(const QString& current)
+{
+    const QString title = QStringLiteral("重命名分组");
+    setWindowTitle(title);
+    ui->label_3->setText(title);
+    ui->label_2->hide();
+    ui->spinBox->hide();
+    ui->lineEdit->setText(current);
+    ui->lineEdit->selectAll();
+}
+
 void Dialog_addgroup::onNameEdited(const QString& text)
 {
     group_name_input = CStudentGroup::normalisedName(text);

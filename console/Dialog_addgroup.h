@@ -9,7 +9,8 @@ namespace Ui {
 class Dialog_addgroupClass;
 }
 
-// Asks for the name and tab order of a new group.
+// Asks for the name and tab order of a new group, or for the new name of
+// one (the same rules for the name).
 class Dialog_addgroup final : public QDialog
 {
     Q_OBJECT
@@ -24,6 +25,8 @@ public:
     // Names of the groups that exist; the dialog refuses them as it does
     // the reserved ones, so the teacher can choose again.
     void setTakenNames(const QStringList& names);
+    // Asks for group `current`'s new name instead; the order is not asked.
+    void setRenaming(const QString& current);
 
 private:
     void onNameEdited(const QString& text);

@@ -148,6 +148,20 @@ void EventLogDock::setFilter(const QString& page, int kind)
     refresh();
 }
 
+void EventLogDock::followRename(const QString& from, const QString& to)
+{
+    if (pageFilter() != from)
+        return;
+    {
+        const QSignalBlocker quiet(page_filter);
+        // The new name may have no row written yet.
+        if (page_filter->findData(to) < 0)
+            page_filter->addItem(to, to);
+        page_filter->setCurrentIndex(page_filter->findData(to));
+    }
+    refresh();
+}
+
 void EventLogDock::detach()
 {
     rows->clear();

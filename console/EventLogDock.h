@@ -22,6 +22,9 @@ public:
     QAbstractItemModel* model() const;
     // An empty page or kind 0: all.
     void setFilter(const QString& page, int kind);
+    // A page renamed: chosen in the filter, it stays chosen under its new
+    // name (its older rows keep the old one).
+    void followRename(const QString& from, const QString& to);
 
 public slots:
     void refresh();

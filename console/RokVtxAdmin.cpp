@@ -4,6 +4,7 @@
 #include "Dialog_moveinto_grp.h"
 #include "EventLogStore.h"
 #include "GroupSettingsFile.h"
+#include "GroupTabs.h"
 #include "MachineListTransfer.h"
 #include "MessageBox.h"
 #include "MetaTypes.h"
@@ -850,7 +851,15 @@ void RokVtxAdmin::attachGroupOperations()
             saves->scheduleConfigSave();
         }
         saves->scheduleDatabaseSave();
+        if (!change.renamedFrom.isEmpty()) {
+            // The joins, the timed lock and the log's filter follow the new
+            // name; database and config.conf take it together, at once.
+            rebuildPageDirectory();
+            lesson->renamePage(change.renamedFrom, change.page);
+            saveNow();
+        }
     });
+    new GroupTabs(tab_widget, *page_directory, *group_ops, ui->action_op_rename_group, this);
 }
 
 void RokVtxAdmin::addGroupInteractive()

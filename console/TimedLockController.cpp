@@ -58,6 +58,20 @@ void TimedLockController::cancel(const QString& page)
     keepTicking();
 }
 
+void TimedLockController::rename(const QString& from, const QString& to)
+{
+    const auto it = running.find(from);
+    if (it != running.end()) {
+        TimedLockStore::Entry entry = it.value();
+        running.erase(it);
+        entry.page = to;
+        running.insert(to, entry);
+    }
+    // Also a row not adopted yet.
+    if (store)
+        store->rename(from, to);
+}
+
 bool TimedLockController::has(const QString& page) const
 {
     return running.contains(page);

@@ -38,6 +38,8 @@ public:
 
     void start(const QString& page, int kind, qint64 durationMs);
     void cancel(const QString& page);
+    // A renamed page keeps its lock running, also in the store.
+    void rename(const QString& from, const QString& to);
     bool has(const QString& page) const;
     int kindOf(const QString& page) const;
     // Milliseconds left, never below 0; -1 for a page without a timed lock.

@@ -22,6 +22,13 @@ QString CStudentGroup::normalisedName(QString text)
     return text.trimmed();
 }
 
+bool CStudentGroup::showsBefore(const CStudentGroup& a, const CStudentGroup& b)
+{
+    if (a.display_order != b.display_order)
+        return a.display_order < b.display_order;
+    return a.group_name < b.group_name;
+}
+
 void CStudentGroup::setUllmacListText(const QString& text)
 {
     ullmac_list.clear();

@@ -25,6 +25,9 @@ struct CStudentGroup
     // A typed or imported group name as it is kept: no quote marks, no
     // surrounding blanks.
     static QString normalisedName(QString text);
+    // The order of the group tabs: ascending display_order, equal orders by
+    // name, so that they come back the same at every start.
+    static bool showsBefore(const CStudentGroup& a, const CStudentGroup& b);
 };
 
 using CStudentGroup_PTR = std::shared_ptr<CStudentGroup>;

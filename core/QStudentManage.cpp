@@ -327,7 +327,7 @@ QList<CStudentGroup_PTR> QStudentManage::sortedGroups() const
         sorted = groups.values();
     }
     std::sort(sorted.begin(), sorted.end(),
-        [](const CStudentGroup_PTR& a, const CStudentGroup_PTR& b) { return a->display_order < b->display_order; });
+        [](const CStudentGroup_PTR& a, const CStudentGroup_PTR& b) { return CStudentGroup::showsBefore(*a, *b); });
     return sorted;
 }
 
@@ -372,6 +372,36 @@ void QStudentManage::removeGroup(const QString& name)
     // must not wait out a busy database.
     if (db_read)
         noteWrite(data_store.removeGroup(name));
+}
+
+bool QStudentManage::renameGroup(const QString& from, const QString& to)
+{
+    if (to.isEmpty() || CStudentGroup::isReservedName(to))
+        return false;
+    std::lock_guard<std::mutex> lock(group_mutex);
+    const auto it = groups.find(from);
+    if (it == groups.end() || groups.contains(to))
+        return false;
+    const CStudentGroup_PTR group = it.value();
+    groups.erase(it);
+    group->group_name = to;
+    groups.insert(to, group);
+    for (quint64 mac : std::as_const(group->ullmac_list)) {
+        const CStuInfo_PTR record = findMachine(mac);
+        if (record && record->group_name == from)
+            record->group_name = to;
+    }
+    return true;
+}
+
+void QStudentManage::setGroupOrders(const QStringList& names)
+{
+    std::lock_guard<std::mutex> lock(group_mutex);
+    for (int i = 0; i < names.size(); ++i) {
+        const auto it = groups.constFind(names.at(i));
+        if (it != groups.cend())
+            it.value()->display_order = i + 1;
+    }
 }
 
 bool QStudentManage::moveMachineToGroup(const QString& groupName, quint64 mac)

@@ -91,13 +91,19 @@ public:
     QList<JoinTarget> onlineMachinesAfter(quint64& cursor, int count) const;
 
     QString groupNameOfMachine(quint64 mac) const;
-    // Ascending display_order; ties in no particular order.
+    // Ascending display_order, ties by name (CStudentGroup::showsBefore).
     QList<CStudentGroup_PTR> sortedGroups() const;
     QStringList groupNames() const;
     // False for an empty, reserved or taken name.
     bool addGroup(const QString& name, int displayOrder);
     // Members become ungrouped; the row leaves the database at once.
     void removeGroup(const QString& name);
+    // False, and nothing changed, for a missing group or an empty, reserved
+    // or taken new name. The members follow; the database at the next save.
+    bool renameGroup(const QString& from, const QString& to);
+    // The named groups take display_order 1, 2, ... in the order given;
+    // others keep theirs.
+    void setGroupOrders(const QStringList& names);
     // False, and nothing changed, for an empty name, MAC 0 or a group that
     // does not exist.
     bool moveMachineToGroup(const QString& groupName, quint64 mac);

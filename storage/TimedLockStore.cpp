@@ -59,6 +59,19 @@ bool TimedLockStore::remove(const QString& page)
     return execLogged(query, "tb_timed_locks remove");
 }
 
+bool TimedLockStore::rename(const QString& from, const QString& to)
+{
+    if (!usable)
+        return false;
+    // One statement: a stop half-way leaves the lock under one name or the other.
+    QSqlQuery query(database());
+    if (!query.prepare(QStringLiteral("UPDATE OR REPLACE tb_timed_locks SET group_name=? WHERE group_name=?;")))
+        return false;
+    query.addBindValue(to);
+    query.addBindValue(from);
+    return execLogged(query, "tb_timed_locks rename");
+}
+
 void TimedLockStore::close()
 {
     usable = false;

@@ -23,6 +23,8 @@ public:
     QList<Entry> load() const;
     bool put(const Entry& entry);
     bool remove(const QString& page);
+    // The row of `from` becomes `to`'s, replacing any row `to` had.
+    bool rename(const QString& from, const QString& to);
     bool isOpen() const { return usable; }
     void close();
 

@@ -48,6 +48,39 @@ int GroupOperations::nextGroupOrder() const
     return order;
 }
 
+QStringList GroupOperations::groupNames() const
+{
+    return registry.groupNames();
+}
+
+bool GroupOperations::renameGroup(const QString& from, const QString& to)
+{
+    QStudentGroupWidget* page = pages.groupPage(from);
+    if (!page || !pages.renamePage(page, to, [&] { return registry.renameGroup(from, to); }))
+        return false;
+    for (const CStuInfo_PTR& machine : registry.allMachines())
+        if (machine->group_name == to)
+            allPage()->updateMachineRow(machine, QStudentGroupWidget::ColumnGroup);
+    GroupChange change;
+    change.pagesChanged = true;
+    change.page = to;
+    change.detail = QStringLiteral("重命名分组：%1 → %2").arg(from, to);
+    change.renamedFrom = from;
+    emit sg_changed(change);
+    return true;
+}
+
+void GroupOperations::storeGroupOrder()
+{
+    QStringList names;
+    for (QStudentGroupWidget* page : pages.groupPages())
+        if (page != pages.ungrouped())
+            names << pages.nameOf(page);
+    registry.setGroupOrders(names);
+    pages.publish();
+    changed(QString(), QString(), nullptr, true);
+}
+
 void GroupOperations::deleteGroup(const QString& name)
 {
     QStudentGroupWidget* page = pages.groupPage(name);

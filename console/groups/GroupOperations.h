@@ -5,6 +5,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -22,6 +23,9 @@ struct GroupChange
     QString page;
     QString detail;
     CStuInfo_PTR machine;
+    // A group renamed: `page` is its new name. Whatever else is kept by
+    // page name (timed locks, the log's filter) follows this one.
+    QString renamedFrom;
 };
 
 // Every change of groups and of which machines are where: the registry
@@ -45,6 +49,13 @@ public:
     bool addGroup(const QString& name, int order, const QString& logDetail);
     // Behind every group there is.
     int nextGroupOrder() const;
+    // The names a new or renamed group may not take.
+    QStringList groupNames() const;
+    // False, and nothing changed, when the registry refuses the new name
+    // (empty, reserved or taken) or `from` is no group.
+    bool renameGroup(const QString& from, const QString& to);
+    // The groups' display_order follows their tabs' order.
+    void storeGroupOrder();
     // Its members become ungrouped.
     void deleteGroup(const QString& name);
     // Into group `target`, or out of any group for an empty `target`.

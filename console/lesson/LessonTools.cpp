@@ -266,3 +266,10 @@ void LessonTools::updateTimedLockStatus()
     timed_label->setText(timedLockText());
     timed_label->setToolTip(timedLockToolTip());
 }
+
+void LessonTools::renamePage(const QString& from, const QString& to)
+{
+    timed_locks->rename(from, to);
+    event_log_dock->followRename(from, to);
+    updateTimedLockStatus();
+}

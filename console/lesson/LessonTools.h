@@ -73,6 +73,8 @@ public:
     // Every running timer, a line each.
     QString timedLockToolTip() const;
     void updateTimedLockStatus();
+    // A page renamed: its timed lock and the log's filter follow.
+    void renamePage(const QString& from, const QString& to);
 
     void logMachineEvent(int kind, const CStuInfo_PTR& machine, const QString& detail = QString());
     // Gone off line; while its room is locked that is evidence the log keeps.

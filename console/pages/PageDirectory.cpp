@@ -91,14 +91,20 @@ QList<QStudentGroupWidget*> PageDirectory::commandTargets(int index) const
     return targets;
 }
 
-PageDirectory::Addresses PageDirectory::publish()
+std::vector<PageDirectory::Entry> PageDirectory::entries() const
 {
-    std::vector<Entry> entries;
+    std::vector<Entry> all;
     for (int i = 0; i < tabs->count(); ++i) {
         QStudentGroupWidget* page = pageAt(i);
         if (page)
-            entries.push_back({tabs->tabText(i), page, page->page_order});
+            all.push_back({tabs->tabText(i), page, page->page_order});
     }
+    return all;
+}
+
+PageDirectory::Addresses PageDirectory::publish()
+{
+    std::vector<Entry> entries = this->entries();
     Addresses addresses;
     for (const Entry& entry : entries) {
         const uint32_t address = entry.page->group_addr.load();
@@ -113,6 +119,26 @@ PageDirectory::Addresses PageDirectory::publish()
     std::lock_guard<std::mutex> lock(published_mutex);
     published.swap(entries);
     return addresses;
+}
+
+bool PageDirectory::renamePage(QStudentGroupWidget* page, const QString& name, const std::function<bool()>& alongside)
+{
+    const int index = tabs->indexOf(page);
+    if (index <= 0 || page->page_order == QStudentGroupWidget::UngroupedOrder)
+        return false;
+    std::vector<Entry> renamed = entries();
+    for (Entry& entry : renamed)
+        if (entry.page == page)
+            entry.title = name;
+    {
+        std::lock_guard<std::mutex> lock(published_mutex);
+        if (!alongside())
+            return false;
+        published.swap(renamed);
+    }
+    tabs->setTabText(index, name);
+    page->page_name = name;
+    return true;
 }
 
 PageDirectory::Guarded::Guarded(const PageDirectory& directory)

@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <vector>
 
@@ -54,6 +55,11 @@ public:
     // Copies the tabs for the network thread; call after every page added or
     // removed, and before a removed page is destroyed.
     Addresses publish();
+    // Gives a group's page (its tab) a new name. `alongside` (the registry's
+    // rename) runs under the network thread's lock with the new copy
+    // published, so no datagram finds the registry and the pages naming the
+    // group differently. False, and nothing changed, when it refuses.
+    bool renamePage(QStudentGroupWidget* page, const QString& name, const std::function<bool()>& alongside);
 
     // The network thread's view. While one exists no page in it is destroyed
     // (the UI thread publishes a page's removal before destroying it).
@@ -82,6 +88,8 @@ private:
         QStudentGroupWidget* page = nullptr;
         int order = 0;
     };
+
+    std::vector<Entry> entries() const;
 
     QTabWidget* tabs;
     mutable std::mutex published_mutex;

@@ -5,12 +5,15 @@
 
 #include "Dialog_addgroup.h"
 #include "Dialog_moveinto_grp.h"
+#include "EventLogDock.h"
+#include "EventLogStore.h"
 #include "FileDialog.h"
 #include "GroupSettingsFile.h"
 #include "MacAddress.h"
 #include "MachineListCsv.h"
 #include "QAppWatcherWidget.h"
 #include "QtRokTableView.h"
+#include "TimedLockController.h"
 #include "UdpServer.h"
 #include "WakeOnLan.h"
 #include "tst_mainwindow_support.h"
@@ -22,7 +25,9 @@
 #include <QHelpEvent>
 #include <QMenu>
 #include <QSettings>
+#include <QSqlQuery>
 #include <QStatusBar>
+#include <QTabBar>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
 #include <QToolBar>
@@ -246,6 +251,23 @@ QString stateToolTip(QStudentGroupWidget* page, quint64 mac)
     return text;
 }
 
+// Drags tab `from` by the mouse to where tab `to` is, as the teacher would.
+void dragTab(QTabBar* bar, int from, int to)
+{
+    const auto send = [bar](QEvent::Type type, const QPoint& at, Qt::MouseButtons held) {
+        QMouseEvent event(type, at, type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton, held, {});
+        QApplication::sendEvent(bar, &event);
+    };
+    QPoint at = bar->tabRect(from).center();
+    const int endX = bar->tabRect(to).center().x();
+    send(QEvent::MouseButtonPress, at, Qt::LeftButton);
+    while (at.x() != endX) {
+        at.rx() += std::clamp(endX - at.x(), -4, 4);
+        send(QEvent::MouseMove, at, Qt::LeftButton);
+    }
+    send(QEvent::MouseButtonRelease, at, Qt::NoButton);
+}
+
 } // namespace
 
 class TestWindow : public QObject
@@ -285,6 +307,9 @@ private slots:
     void deleteMachineFromEveryTab();
     void deleteCurrentGroup();
     void deleteGroupOnlyOnGroupTabs();
+    void renameGroupKeepsItsState();
+    void renameOnlyGroupsToFreeNames();
+    void tabDragReordersGroups();
     void configHoldsEveryPageButAll();
     void malformedConfig_data();
     void malformedConfig();
@@ -1166,6 +1191,88 @@ void TestWindow::deleteGroupOnlyOnGroupTabs()
         MessageBox::setNextAnswer(QMessageBox::NoButton);
         QCOMPARE(window.tabWidget()->count(), 4);
     }
+}
+
+void TestWindow::renameGroupKeepsItsState()
+{
+    QTemporaryDir dir;
+    QVERIFY(seedGroupsAB(dir));
+    const QString renamed = QStringLiteral("一号机房");
+    {
+        RokVtxAdmin window(dir.path());
+        window.onSpecialMessage(1);
+        window.tabWidget()->setCurrentIndex(tabIndexOf(window, "A"));
+        QVERIFY(switchEntry(page(window, "A"), 1, QStringLiteral("QQ"), true));
+        action(window, "action_op_lock_for_10")->trigger();
+        window.eventLog()->flush();
+        window.eventLogDock()->setFilter(QStringLiteral("A"), 0);
+
+        answerAddGroup(&window, renamed, 1);
+        action(window, "action_op_rename_group")->trigger();
+        QCOMPARE(tabTexts(window), (QStringList { "全部", renamed, "B", "未分组" }));
+        QCOMPARE(groupCell(window, MacTwo), renamed);
+        QVERIFY(window.timedLocks()->has(renamed));
+        // On disk at once, under the new name only.
+        QCOMPARE(configEntry(configPath(dir), renamed).lock_type, 2);
+        QVERIFY(configEntry(configPath(dir), QStringLiteral("A")).group_name.isEmpty());
+        QCOMPARE(storedMembers(dataPath(dir), renamed), (QSet<quint64> { MacOne, MacTwo }));
+        QVERIFY(!readDatabase(dataPath(dir)).group(QStringLiteral("A")));
+        // The log's filter follows; its older rows keep the old name.
+        auto* filter = window.eventLogDock()->findChild<QComboBox*>(QStringLiteral("event_log_page_filter"));
+        QCOMPARE(filter->currentData().toString(), renamed);
+        window.eventLog()->flush();
+        QSqlQuery rows = window.eventLog()->select(renamed, EventLogStore::Group);
+        QVERIFY(rows.next());
+        QCOMPARE(rows.value(5).toString(), QStringLiteral("重命名分组：A → 一号机房"));
+    }
+    RokVtxAdmin window(dir.path());
+    window.onSpecialMessage(1);
+    QStudentGroupWidget* room = page(window, renamed);
+    QVERIFY(rowOf(room, MacOne) >= 0);
+    QCOMPARE(room->lock_state->lock_type, 2);
+    QCOMPARE(exported(room).titles, QStringList { "QQ" });
+    QVERIFY(window.timedLocks()->has(renamed));
+}
+
+void TestWindow::renameOnlyGroupsToFreeNames()
+{
+    QTemporaryDir dir;
+    QVERIFY(seedGroupsAB(dir));
+    RokVtxAdmin window(dir.path());
+    QAction* rename = action(window, "action_op_rename_group");
+    for (const char* tab : { "全部", "未分组", "B" }) {
+        window.tabWidget()->setCurrentIndex(tabIndexOf(window, QString::fromUtf8(tab)));
+        QCOMPARE(rename->isEnabled(), QByteArray(tab) == "B");
+    }
+    answerAddGroup(&window, QStringLiteral("A"), 1);
+    rename->trigger();
+    QCOMPARE(MessageBox::lastTitle(), QStringLiteral("错误"));
+    QCOMPARE(window.studentManage().groupNames(), (QStringList { "A", "B" }));
+}
+
+void TestWindow::tabDragReordersGroups()
+{
+    QTemporaryDir dir;
+    QVERIFY(seedDatabase(dataPath(dir), { { "A", 1 }, { "B", 2 }, { "C", 2 } }, {}, catalog()));
+    const QStringList dragged { "全部", "C", "A", "B", "未分组" };
+    {
+        RokVtxAdmin window(dir.path());
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QTabBar* bar = window.tabWidget()->tabBar();
+        // "全部" stays first and "未分组" last.
+        const QStringList before = tabTexts(window);
+        for (const auto& [from, to] : { std::pair { 1, 0 }, { 4, 2 }, { 3, 4 } })
+            dragTab(bar, from, to);
+        QCOMPARE(tabTexts(window), before);
+
+        dragTab(bar, 3, 1);
+        QCOMPARE(tabTexts(window), dragged);
+        QCOMPARE(window.pageAt(window.currentTab()), page(window, "C")); // commands go to the tab in front
+        QTRY_COMPARE_WITH_TIMEOUT(readDatabase(dataPath(dir)).groupNames(), (QStringList { "C", "A", "B" }), 10000);
+    }
+    RokVtxAdmin window(dir.path());
+    QCOMPARE(tabTexts(window), dragged);
 }
 
 void TestWindow::configHoldsEveryPageButAll()

@@ -57,6 +57,8 @@ private slots:
     void moveBetweenGroups();
     void removeMachineFromGroup();
     void groupOrder();
+    void equalOrdersComeBackByName();
+    void renameGroupKeepsMembers();
     void offlineAfterFifteenSilentTicks_data();
     void offlineAfterFifteenSilentTicks();
     void refusesBeyondTheBound();
@@ -146,6 +148,32 @@ void TestRegistry::groupOrder()
     QVERIFY(!registry.addGroup(QString(), 2));
     QVERIFY(!registry.addGroup(QStringLiteral("未分组"), 2));
     QCOMPARE(registry.groupNames(), (QStringList { "z", "m", "a" }));
+}
+
+void TestRegistry::equalOrdersComeBackByName()
+{
+    // Enough of them for the sort to be more than an insertion sort, which
+    // happens to keep the map's order.
+    QStudentManage registry;
+    QStringList names;
+    for (int i = 0; i < 40; ++i) {
+        names << QStringLiteral("组%1").arg(i, 2, 10, QLatin1Char('0'));
+        QVERIFY(registry.addGroup(names.last(), 1));
+    }
+    QCOMPARE(registry.groupNames(), names);
+}
+
+void TestRegistry::renameGroupKeepsMembers()
+{
+    QStudentManage registry;
+    registry.updateMachine(2, "pc2", "10.0.0.2", false);
+    QVERIFY(registry.addGroup("A", 1) && registry.addGroup("B", 2) && registry.moveMachineToGroup("A", 2));
+    for (const QString& refused : { QString(), QStringLiteral("全部"), QStringLiteral("未分组"), QStringLiteral("B") })
+        QVERIFY(!registry.renameGroup("A", refused));
+    QVERIFY(!registry.renameGroup("C", "D"));
+    QVERIFY(registry.renameGroup("A", "C"));
+    QCOMPARE(registry.groupNames(), (QStringList { "C", "B" }));
+    QCOMPARE(registry.findMachine(2)->group_name, QStringLiteral("C"));
 }
 
 void TestRegistry::offlineAfterFifteenSilentTicks_data()
