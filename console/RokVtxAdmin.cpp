@@ -20,6 +20,7 @@
 #include "PowerControl.h"
 #include "SeatPlans.h"
 #include "SecurityMonitor.h"
+#include "TabLockIcons.h"
 #include "TimedLockController.h"
 #include "ui_RokVtxAdmin.h"
 
@@ -159,6 +160,7 @@ void RokVtxAdmin::initialise(const QString& dataDir)
 
     tab_widget = new QTabWidget(this);
     page_directory = std::make_unique<PageDirectory>(tab_widget);
+    new TabLockIcons(*page_directory, tab_widget, *seat_plans);
     attachGroupOperations();
     auto* layout = new QVBoxLayout(ui->centralWidget);
     layout->setContentsMargins(0, 0, 0, 0);

@@ -635,6 +635,8 @@ void TestWindow::lockOnOneTabAndToggleOff()
     QVERIFY(lock->isChecked());
     QCOMPARE(window.pageAt(2)->lock_state->lock_type, 0);
     QCOMPARE(window.pageAt(3)->lock_state->lock_type, 0);
+    // Its tab shows it, "全部" not: the pages differ.
+    QTRY_COMPARE(tabLocks(window), (QStringList { "", "黑屏锁定", "", "" }));
 
     // Choosing the active lock again releases it.
     log.sent.clear();
@@ -645,6 +647,7 @@ void TestWindow::lockOnOneTabAndToggleOff()
     QVERIFY(!lock->isChecked());
     QVERIFY(!action(window, "action_op_keep_quiet")->isChecked());
     QVERIFY(!action(window, "action_op_lock_kbd_mouse")->isChecked());
+    QTRY_COMPARE(tabLocks(window), (QStringList { "", "", "", "" }));
 
     // And a third time locks again: the release left nothing behind.
     log.sent.clear();
@@ -666,6 +669,7 @@ void TestWindow::lockOnOneTabAndToggleOff()
     QCOMPARE(log.sent.size(), 1);
     QCOMPARE(log.sent.at(0).page, window.ungroupedPage());
     QCOMPARE(log.sent.at(0).address, Protocol::addressFromOctets(239, 74, 8, 29));
+    QTRY_COMPARE(tabLocks(window), (QStringList { "", "黑屏安静", "", "键盘鼠标全锁" }));
     QCOMPARE(lockWord(log.sent.at(0).datagram), 0xF0000103u);
     QCOMPARE(groupA->lock_state->lock_type, 1);
     QCOMPARE(window.pageAt(2)->lock_state->lock_type, 0);
@@ -825,11 +829,14 @@ void TestWindow::restoredStateShownAtOnce()
     QTRY_COMPARE(window.ungroupedPage()->lock_state->lock_type, 3);
     QCOMPARE(marksOf(window), (QStringList { "lock_kbd_mouse", "auto_ip", "usbdisk" }));
     QCOMPARE(action(window, "action_op_usbdisk")->toolTip(), QStringLiteral("当前允许使用U盘"));
+    // So do the tabs; "全部" as every page has the same lock.
+    QTRY_COMPARE(tabLocks(window), (QStringList { "键盘鼠标全锁", "键盘鼠标全锁", "键盘鼠标全锁", "键盘鼠标全锁" }));
 
     // And the next command starts from the restored state: releasing.
     action(window, "action_op_lock_kbd_mouse")->trigger();
     for (int i = 1; i < 4; ++i)
         QCOMPARE(window.pageAt(i)->lock_state->lock_type, 0);
+    QTRY_COMPARE(tabLocks(window), (QStringList { "", "", "", "" }));
 }
 
 void TestWindow::addGroupDialogBehaviour_data()
