@@ -22,6 +22,7 @@
 #include "SecurityMonitor.h"
 #include "TabLockIcons.h"
 #include "TimedLockController.h"
+#include "WindowLayout.h"
 #include "ui_RokVtxAdmin.h"
 
 #include <QActionGroup>
@@ -210,6 +211,7 @@ void RokVtxAdmin::initialise(const QString& dataDir)
     new MachineListTransfer(transfer, registry, *page_directory, *group_ops);
     buildContextMenu();
     buildTrayIcon();
+    new WindowLayout(this, tab_widget, *page_directory);
 
     openEndpoint();
     if (bind_fd <= 0) {

@@ -5,6 +5,7 @@
 
 #include "Dialog_addgroup.h"
 #include "Dialog_moveinto_grp.h"
+#include "EventLogDock.h"
 #include "FileDialog.h"
 #include "GroupSettingsFile.h"
 #include "MacAddress.h"
@@ -17,11 +18,13 @@
 
 #include <QCloseEvent>
 #include <QDir>
+#include <QDockWidget>
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QHelpEvent>
 #include <QMenu>
 #include <QSettings>
+#include <QSplitter>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
@@ -264,6 +267,7 @@ private slots:
     void offlineMachineOfUnknownGroup();
     void lateOfflineReportOfDeletedMachine();
     void closeHidesToTray();
+    void layoutSurvivesRestart();
     void registrationAddsRows();
     void worksWithoutSocket();
     void lockOnOneTabAndToggleOff();
@@ -559,6 +563,49 @@ void TestWindow::closeHidesToTray()
     app->is_saving_session = false;
     QVERIFY(closed);
     QVERIFY(window.isHidden());
+}
+
+void TestWindow::layoutSurvivesRestart()
+{
+    // Size, docks and the policy lists' height, as the teacher left them at
+    // the last close; a height dragged on one page is every page's.
+    QTemporaryDir dir;
+    QVERIFY(seedGroupsAB(dir));
+    int listHeight = 0;
+    {
+        RokVtxAdmin window(dir.path());
+        window.resize(700, 520);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        window.addDockWidget(Qt::RightDockWidgetArea, window.eventLogDock());
+        window.eventLogDock()->show();
+        window.tabWidget()->setCurrentIndex(tabIndexOf(window, QStringLiteral("A")));
+        QStudentGroupWidget* groupA = page(window, QStringLiteral("A"));
+        QSplitterHandle* handle = groupA->findChild<QSplitter*>()->handle(2);
+        const int before = groupA->policy_editor->height();
+        const QPoint grip = handle->rect().center();
+        for (const auto& [type, at, buttons] : { std::make_tuple(QEvent::MouseButtonPress, grip, Qt::LeftButton),
+                 std::make_tuple(QEvent::MouseMove, grip - QPoint(0, 30), Qt::LeftButton),
+                 std::make_tuple(QEvent::MouseButtonRelease, grip - QPoint(0, 30), Qt::NoButton) }) {
+            QMouseEvent event(type, at, handle->mapToGlobal(at), Qt::LeftButton, buttons, Qt::NoModifier);
+            QApplication::sendEvent(handle, &event);
+        }
+        listHeight = groupA->policy_editor->height();
+        QVERIFY(listHeight > before);
+        window.tabWidget()->setCurrentIndex(tabIndexOf(window, QStringLiteral("B")));
+        QCOMPARE(page(window, QStringLiteral("B"))->policy_editor->height(), listHeight);
+        window.close();
+    }
+    RokVtxAdmin window(dir.path());
+    QCOMPARE(window.size(), QSize(700, 520));
+    QCOMPARE(window.dockWidgetArea(window.eventLogDock()), Qt::RightDockWidgetArea);
+    window.tabWidget()->setCurrentIndex(tabIndexOf(window, QStringLiteral("A")));
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QCOMPARE(page(window, QStringLiteral("A"))->policy_editor->height(), listHeight);
+    window.eventLogDock()->close();
+    for (const char* key : { "window/geometry", "window/state", "window/policyListHeight", "view/eventLog" })
+        QSettings().remove(QString::fromLatin1(key));
 }
 
 void TestWindow::registrationAddsRows()
