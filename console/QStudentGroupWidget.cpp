@@ -5,6 +5,7 @@
 #include "Protocol.h"
 #include "QAppWatcherWidget.h"
 #include "QtRokTableView.h"
+#include "SeatPlanBar.h"
 #include "SeatPlanView.h"
 
 #include <QBrush>
@@ -68,19 +69,40 @@ QStudentGroupWidget::QStudentGroupWidget(QWidget* parent, QString name)
     seat_plan = new SeatPlanView(machine_table);
     seat_plan->setFont(machine_table->font());
     seat_plan->setLockSource([this](quint64) { return lock_state->lock_type; });
+    seat_pane = new QWidget;
+    auto* seatLayout = new QVBoxLayout(seat_pane);
+    seatLayout->setContentsMargins(0, 0, 0, 0);
+    seatLayout->setSpacing(0);
     seat_area = new QScrollArea;
     seat_area->setWidget(seat_plan);
     seat_area->setWidgetResizable(true);
     seat_area->setBackgroundRole(QPalette::Window);
-    splitter->addWidget(seat_area);
-    seat_area->hide();
+    seatLayout->addWidget(seat_area, 1);
+    seat_bar = new SeatPlanBar(seat_plan, seat_pane);
+    seatLayout->addWidget(seat_bar);
+    splitter->addWidget(seat_pane);
+    seat_pane->hide();
 
     policy_editor = new QAppWatcherWidget(this);
     splitter->addWidget(policy_editor);
     policy_editor->setEmbedded(true);
-    splitter->setStretchFactor(0, 3);
-    splitter->setStretchFactor(1, 3);
-    splitter->setStretchFactor(2, 2);
+    // A taller window gives its height to the machines; the policy list
+    // keeps the height the teacher gave it.
+    splitter->setStretchFactor(0, 1);
+    splitter->setStretchFactor(1, 1);
+    splitter->setStretchFactor(2, 0);
+    connect(splitter, &QSplitter::splitterMoved, this, [this] {
+        if (policy_editor && policy_editor->isVisible()) {
+            policy_height = policy_editor->height();
+            emit sg_policy_list_resized(policy_height);
+        }
+    });
+    connect(seat_bar, &SeatPlanBar::sg_policy_list_toggled, this, [this](bool shown) {
+        if (policy_editor && seatPlanShown()) {
+            policy_editor->setVisible(shown);
+            applyPolicyHeight();
+        }
+    });
 
     setUpColumns(false);
 
@@ -208,6 +230,7 @@ void QStudentGroupWidget::setShowAll(bool showAll)
     show_all.store(showAll);
     setUpColumns(showAll);
     seat_plan->setFixWholeRoom(!showAll);
+    seat_bar->setPolicyListButtonShown(!showAll);
     if (showAll && policy_editor) {
         policy_editor->hide();
         policy_editor->deleteLater();
@@ -333,12 +356,40 @@ void QStudentGroupWidget::setOnlineOnly(bool onlineOnly)
 void QStudentGroupWidget::setSeatPlanShown(bool shown)
 {
     machine_table->setVisible(!shown);
-    seat_area->setVisible(shown);
+    seat_pane->setVisible(shown);
+    // The plan gets the policy list's room until the teacher asks for it.
+    if (policy_editor)
+        policy_editor->setVisible(!shown);
+    seat_bar->setPolicyListShown(false);
+    applyPolicyHeight();
 }
 
 bool QStudentGroupWidget::seatPlanShown() const
 {
-    return !seat_area->isHidden();
+    return !seat_pane->isHidden();
+}
+
+void QStudentGroupWidget::setPolicyListHeight(int height)
+{
+    if (height <= 0 || height == policy_height)
+        return;
+    policy_height = height;
+    applyPolicyHeight();
+}
+
+void QStudentGroupWidget::applyPolicyHeight()
+{
+    if (!policy_editor || policy_height <= 0 || policy_editor->isHidden())
+        return;
+    const int rest = std::max(0, splitter->height() - policy_height - splitter->handleWidth());
+    splitter->setSizes({ machine_table->isHidden() ? 0 : rest, seat_pane->isHidden() ? 0 : rest, policy_height });
+}
+
+void QStudentGroupWidget::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    // A height set while another page was in front, or before the window's first layout.
+    applyPolicyHeight();
 }
 
 QStudentGroupWidget::Counts QStudentGroupWidget::counts() const

@@ -26,6 +26,7 @@
 class QAppWatcherWidget;
 class QScrollArea;
 class QSplitter;
+class SeatPlanBar;
 class SeatPlanView;
 class QStandardItemModel;
 class QtRokTableView;
@@ -85,10 +86,17 @@ public:
     void setOnlineOnly(bool onlineOnly);
     bool onlineOnly() const { return online_only; }
 
-    // The machines as tiles in their seats instead of the table.
+    // The machines as tiles in their seats instead of the table. The policy
+    // list gives way to them until the bar under the plan brings it back.
     void setSeatPlanShown(bool shown);
     bool seatPlanShown() const;
     SeatPlanView* seatPlan() const { return seat_plan; }
+    SeatPlanBar* seatPlanBar() const { return seat_bar; }
+
+    // The height of the policy list below the machines, in pixels; 0 while
+    // none was set or dragged.
+    int policyListHeight() const { return policy_height; }
+    void setPolicyListHeight(int height);
 
     // "最后在线 HH:MM:SS", the state cell's tool tip; "最后在线 —" for a
     // machine not heard from since the console started.
@@ -130,6 +138,8 @@ signals:
     void sg_need_send_msg(uint32_t address, QByteArray datagram);
     // Rows came or went, or a row's shown state changed (page's thread).
     void sg_rows_changed();
+    // The teacher dragged the border above the policy list.
+    void sg_policy_list_resized(int height);
 
 public:
     // Read and written by the main window and the receive path.
@@ -144,6 +154,7 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     // Beyond this many separate gaps setMachines refills the table instead.
@@ -158,6 +169,7 @@ private:
     void forgetRows(int first, int last);
     void applyRowFilter(int row, bool online);
     void applyRowFilter();
+    void applyPolicyHeight();
     QList<CStuInfo_PTR> orderedForDisplay(const QList<CStuInfo_PTR>& machines) const;
     // Sleeps until the next multiple of `period` (so at most `period`),
     // waking at once when the page is being destroyed; false once it is.
@@ -175,8 +187,11 @@ private:
     std::condition_variable wake;
 
     QSplitter* splitter = nullptr;
+    QWidget* seat_pane = nullptr; // the plan's scroll area and its bar
     QScrollArea* seat_area = nullptr;
     SeatPlanView* seat_plan = nullptr;
+    SeatPlanBar* seat_bar = nullptr;
+    int policy_height = 0;
     QStandardItemModel* machine_model = nullptr;
     std::atomic_bool show_all { false };
     bool online_only = false;

@@ -16,7 +16,9 @@
 #include "PowerControl.h"
 #include "SaveScheduler.h"
 #include "SeatPlans.h"
+#include "TabLockIcons.h"
 #include "TimedLockController.h"
+#include "WindowLayout.h"
 #include "ui_RokVtxAdmin.h"
 
 #include <QActionGroup>
@@ -109,6 +111,7 @@ void RokVtxAdmin::initialise(const QString& dataDir)
         ui->statusBar->showMessage(text, StatusMessageMs * 3);
         alertTeacher(title, text);
     });
+    new TabLockIcons(*page_directory, tab_widget, *seat_plans);
     attachGroupOperations();
     auto* layout = new QVBoxLayout(ui->centralWidget);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -158,6 +161,7 @@ void RokVtxAdmin::initialise(const QString& dataDir)
     new MachineListTransfer(transfer, registry, *page_directory, *group_ops);
     buildContextMenu();
     buildTrayIcon();
+    new WindowLayout(this, tab_widget, *page_directory);
 
     openEndpoint();
     if (bind_fd <= 0) {

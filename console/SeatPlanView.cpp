@@ -1,5 +1,7 @@
 #include "SeatPlanView.h"
 
+#include "LockBadge.h"
+#include "NaturalOrder.h"
 #include "QStudentGroupWidget.h"
 #include "QtRokTableView.h"
 
@@ -11,10 +13,14 @@
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QResizeEvent>
 #include <QRubberBand>
 #include <QScrollArea>
+#include <QScrollBar>
+#include <QStyle>
 #include <QTimer>
 #include <QToolTip>
+#include <QWheelEvent>
 #include <algorithm>
 #include <climits>
 #include <iterator>
@@ -79,6 +85,65 @@ void SeatPlanView::setLockSource(LockSource source)
 {
     lock_source = std::move(source);
     update();
+}
+
+void SeatPlanView::setZoom(int zoom)
+{
+    zoom = zoom == FitZoom ? FitZoom : std::clamp(zoom, int(MinZoom), int(MaxZoom));
+    if (zoom == zoom_setting)
+        return;
+    zoom_setting = zoom;
+    applyExtent();
+    emit sg_zoom_changed(zoom_setting);
+}
+
+QSize SeatPlanView::cellSize() const
+{
+    // Rounded down: a fitted row of cells never needs a scroll bar.
+    return QSize(int(CellWidth * scale + 1e-6), int(CellHeight * scale + 1e-6));
+}
+
+QScrollArea* SeatPlanView::scrollArea() const
+{
+    return qobject_cast<QScrollArea*>(parentWidget() ? parentWidget()->parentWidget() : nullptr);
+}
+
+bool SeatPlanView::updateScale()
+{
+    double wanted = zoom_setting / 100.0;
+    if (zoom_setting == FitZoom) {
+        int width = this->width();
+        if (const QScrollArea* area = scrollArea()) {
+            // As if the vertical scroll bar were shown: the tiles keep their
+            // size when it comes or goes.
+            width = area->maximumViewportSize().width()
+                - area->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, area->verticalScrollBar());
+        }
+        wanted = std::clamp(double(width - 2 * Margin) / (room_columns * CellWidth), MinZoom / 100.0, MaxZoom / 100.0);
+    }
+    if (qFuzzyCompare(wanted, scale))
+        return false;
+    scale = wanted;
+    return true;
+}
+
+void SeatPlanView::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    if (zoom_setting == FitZoom)
+        applyExtent();
+}
+
+void SeatPlanView::wheelEvent(QWheelEvent* event)
+{
+    if (!(event->modifiers() & Qt::ControlModifier)) {
+        event->ignore(); // the scroll area scrolls
+        return;
+    }
+    const int steps = event->angleDelta().y() / 120;
+    if (steps != 0)
+        setZoom(scalePercent() + steps * ZoomStep);
+    event->accept();
 }
 
 void SeatPlanView::invalidate()
@@ -173,6 +238,8 @@ void SeatPlanView::relayout()
             unseated.append(i);
         }
     }
+    std::stable_sort(unseated.begin(), unseated.end(),
+        [this](int a, int b) { return NaturalOrder::less(tiles[a].host, tiles[b].host); });
     int next = 0;
     for (const int i : qAsConst(unseated)) {
         QPoint cell;
@@ -194,12 +261,27 @@ void SeatPlanView::updateExtent()
     QPoint last(FreeColumns - 1, 0);
     for (const Tile& tile : qAsConst(tiles))
         last = QPoint(std::max(last.x(), tile.cell.x()), std::max(last.y(), tile.cell.y()));
+    room_columns = last.x() + 1;
+    room_rows = last.y() + 1;
+    applyExtent();
+}
+
+void SeatPlanView::applyExtent()
+{
+    const bool rescaled = updateScale();
     // A spare row to drag into below a room taller than the window (the
     // view is never narrower than its scroll area, which gives room sideways).
-    extent = QSize(Margin * 2 + (last.x() + 1) * CellWidth, Margin * 2 + (last.y() + 2) * CellHeight);
-    setMinimumSize(extent);
+    const QSize cell = cellSize();
+    extent = QSize(Margin * 2 + room_columns * cell.width(), Margin * 2 + (room_rows + 1) * cell.height());
+    // Fitted, the view follows the scroll area's width, and the tiles with
+    // it down to the smallest zoom; only below that does it scroll sideways.
+    const int narrowest
+        = zoom_setting == FitZoom ? Margin * 2 + room_columns * (CellWidth * MinZoom / 100) : extent.width();
+    setMinimumSize(std::min(narrowest, extent.width()), extent.height());
     updateGeometry();
     update();
+    if (rescaled)
+        emit sg_scale_changed(scalePercent());
 }
 
 void SeatPlanView::rebuildCellIndex()
@@ -216,8 +298,10 @@ QSize SeatPlanView::sizeHint() const
 
 QRect SeatPlanView::cellRect(const QPoint& cell) const
 {
+    const QSize size = cellSize();
+    const int gap = std::max(4, qRound(TileGap * scale));
     return QRect(
-        Margin + cell.x() * CellWidth, Margin + cell.y() * CellHeight, CellWidth - TileGap, CellHeight - TileGap);
+        Margin + cell.x() * size.width(), Margin + cell.y() * size.height(), size.width() - gap, size.height() - gap);
 }
 
 QPoint SeatPlanView::cellAt(const QPoint& pos) const
@@ -226,7 +310,13 @@ QPoint SeatPlanView::cellAt(const QPoint& pos) const
     const int y = pos.y() - Margin;
     if (x < 0 || y < 0)
         return QPoint(-1, -1);
-    return QPoint(x / CellWidth, y / CellHeight);
+    return QPoint(x / cellSize().width(), y / cellSize().height());
+}
+
+QPoint SeatPlanView::snapped(const QPoint& shift) const
+{
+    const QSize cell = cellSize();
+    return QPoint(qRound(double(shift.x()) / cell.width()), qRound(double(shift.y()) / cell.height()));
 }
 
 QPoint SeatPlanView::cellOf(quint64 mac) const
@@ -342,16 +432,24 @@ void SeatPlanView::paintEvent(QPaintEvent* event)
     painter.fillRect(event->rect(), palette().color(QPalette::Window));
     painter.setRenderHint(QPainter::Antialiasing, true);
     const QRect area = event->rect();
+    // The texts grow and shrink with the tiles.
+    TileFonts fonts { font(), font() };
+    if (fonts.plain.pointSizeF() > 0)
+        fonts.plain.setPointSizeF(fonts.plain.pointSizeF() * scale);
+    else
+        fonts.plain.setPixelSize(std::max(1, qRound(fonts.plain.pixelSize() * scale)));
+    fonts.bold = fonts.plain;
+    fonts.bold.setBold(true);
     for (const Tile& tile : qAsConst(tiles)) {
         if (tile.hidden || (dragging && selected.contains(tile.mac)))
             continue;
         if (cellRect(tile.cell).intersects(area))
-            paintTile(painter, tile, QPoint());
+            paintTile(painter, fonts, tile, QPoint());
     }
     if (!dragging)
         return;
     // The moving tiles under the mouse, and dashed where they would land.
-    const QPoint snap(qRound(double(drag_shift.x()) / CellWidth), qRound(double(drag_shift.y()) / CellHeight));
+    const QPoint snap = snapped(drag_shift);
     painter.setPen(QPen(palette().color(QPalette::Highlight), 1, Qt::DashLine));
     painter.setBrush(Qt::NoBrush);
     for (const Tile& tile : qAsConst(tiles)) {
@@ -362,73 +460,41 @@ void SeatPlanView::paintEvent(QPaintEvent* event)
     painter.setOpacity(0.8);
     for (const Tile& tile : qAsConst(tiles))
         if (!tile.hidden && selected.contains(tile.mac))
-            paintTile(painter, tile, drag_shift);
+            paintTile(painter, fonts, tile, drag_shift);
 }
 
-void SeatPlanView::paintTile(QPainter& painter, const Tile& tile, const QPoint& shift) const
+void SeatPlanView::paintTile(QPainter& painter, const TileFonts& fonts, const Tile& tile, const QPoint& shift) const
 {
     const QRect rect = cellRect(tile.cell).translated(shift);
     const bool isSelected = selected.contains(tile.mac);
     const QColor border = tile.color.isValid() ? tile.color : palette().color(QPalette::Mid);
-    painter.setPen(QPen(border, isSelected ? 3 : 1.5));
+    painter.setPen(QPen(border, (isSelected ? 3 : 1.5) * std::max(1.0, scale * 0.8)));
     painter.setBrush(isSelected ? palette().color(QPalette::Highlight).lighter(190) : palette().color(QPalette::Base));
-    painter.drawRoundedRect(QRectF(rect).adjusted(0.75, 0.75, -0.75, -0.75), 4, 4);
+    painter.drawRoundedRect(QRectF(rect).adjusted(0.75, 0.75, -0.75, -0.75), 4 * scale, 4 * scale);
 
     // Three lines: name (beside the lock badge), address, state.
-    const QRect text = rect.adjusted(6, 3, -6, -3);
+    const int padX = qRound(6 * scale);
+    const int padY = qRound(3 * scale);
+    const QRect text = rect.adjusted(padX, padY, -padX, -padY);
     const int line = text.height() / 3;
-    QFont bold = font();
-    bold.setBold(true);
-    painter.setFont(bold);
+    const int badge = std::max(8, line - 2);
+    painter.setFont(fonts.bold);
     painter.setPen(palette().color(QPalette::Text));
-    const QRect nameLine(text.left(), text.top(), text.width() - 18, line);
+    const QRect nameLine(text.left(), text.top(), text.width() - badge - padX / 2, line);
     painter.drawText(nameLine, Qt::AlignLeft | Qt::AlignVCenter,
-        QFontMetrics(bold).elidedText(tile.host, Qt::ElideRight, nameLine.width()));
-    painter.setFont(font());
+        QFontMetrics(fonts.bold).elidedText(tile.host, Qt::ElideRight, nameLine.width()));
+    painter.setFont(fonts.plain);
+    const QFontMetrics plain(fonts.plain);
     painter.setPen(palette().color(QPalette::PlaceholderText));
     painter.drawText(QRect(text.left(), text.top() + line, text.width(), line), Qt::AlignLeft | Qt::AlignVCenter,
-        fontMetrics().elidedText(tile.ip, Qt::ElideRight, text.width()));
+        plain.elidedText(tile.ip, Qt::ElideRight, text.width()));
     painter.setPen(border);
     painter.drawText(QRect(text.left(), text.top() + 2 * line, text.width(), text.height() - 2 * line),
         Qt::AlignLeft | Qt::AlignVCenter, tile.state);
 
     if (lock_source)
-        paintBadge(painter, rect, lock_source(tile.mac));
-}
-
-void SeatPlanView::paintBadge(QPainter& painter, const QRect& tile, int lockType) const
-{
-    if (lockType == 0)
-        return;
-    const QRectF badge(tile.right() - 20, tile.top() + 4, 15, 12);
-    painter.save();
-    if (lockType == 3) {
-        // A padlock: keyboard and mouse locked.
-        painter.setPen(QPen(QColor(QStringLiteral("#303030")), 1.6));
-        painter.setBrush(Qt::NoBrush);
-        painter.drawArc(QRectF(badge.center().x() - 3.5, badge.top() - 1, 7, 8), 0, 180 * 16);
-        painter.drawLine(
-            QPointF(badge.center().x() - 3.5, badge.top() + 3), QPointF(badge.center().x() - 3.5, badge.top() + 5));
-        painter.drawLine(
-            QPointF(badge.center().x() + 3.5, badge.top() + 3), QPointF(badge.center().x() + 3.5, badge.top() + 5));
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(QColor(QStringLiteral("#303030")));
-        painter.drawRoundedRect(QRectF(badge.center().x() - 5.5, badge.top() + 5, 11, 7), 1.5, 1.5);
-    } else {
-        // A dark screen on its stand: black-screen quiet or lock.
-        painter.setPen(QPen(QColor(QStringLiteral("#606060")), 1));
-        painter.setBrush(Qt::black);
-        painter.drawRoundedRect(badge.adjusted(0, 0, 0, -3), 1.5, 1.5);
-        painter.drawLine(QPointF(badge.center().x(), badge.bottom() - 3), QPointF(badge.center().x(), badge.bottom()));
-        painter.drawLine(
-            QPointF(badge.center().x() - 3, badge.bottom()), QPointF(badge.center().x() + 3, badge.bottom()));
-        if (lockType == 2) {
-            painter.setPen(Qt::NoPen);
-            painter.setBrush(QColor(QStringLiteral("#b0b0b0")));
-            painter.drawEllipse(QPointF(badge.center().x(), badge.top() + 4.5), 1.6, 1.6);
-        }
-    }
-    painter.restore();
+        LockBadge::paint(
+            painter, QRect(text.left(), text.top() + (line - badge) / 2, text.width(), badge), lock_source(tile.mac));
 }
 
 void SeatPlanView::mousePressEvent(QMouseEvent* event)
@@ -474,9 +540,9 @@ void SeatPlanView::mouseMoveEvent(QMouseEvent* event)
     drag_shift = event->pos() - press_pos;
     // Near the edge of what is shown the room scrolls along, so a seat
     // beyond it can be reached; outside the view (towards the tabs) it stays.
-    if (auto* area = qobject_cast<QScrollArea*>(parentWidget() ? parentWidget()->parentWidget() : nullptr)) {
+    if (QScrollArea* area = scrollArea()) {
         if (visibleRegion().contains(event->pos()))
-            area->ensureVisible(event->pos().x(), event->pos().y(), CellWidth / 2, CellHeight / 2);
+            area->ensureVisible(event->pos().x(), event->pos().y(), cellSize().width() / 2, cellSize().height() / 2);
     }
     update();
 }
@@ -510,7 +576,7 @@ void SeatPlanView::mouseReleaseEvent(QMouseEvent* event)
         emit sg_tiles_dropped(macs, mapToGlobal(event->pos()));
         return;
     }
-    moveTiles(macs, QPoint(qRound(double(shift.x()) / CellWidth), qRound(double(shift.y()) / CellHeight)));
+    moveTiles(macs, snapped(shift));
     update();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QColor>
+#include <QFont>
 #include <QHash>
 #include <QList>
 #include <QPoint>
@@ -19,8 +20,10 @@ class QtRokTableView;
 // A page's machines as tiles laid out like the room. It reads the rows of the
 // page's own table model (name, state text and colour, MAC key, and whether the
 // table hides the row), so it follows every change the table shows. Seats are
-// grid cells shared by all pages; a machine without one, or whose seat another
-// tile already holds on this page, goes to the first free cell.
+// grid cells shared by all pages; machines without one, or whose seat another
+// tile already holds on this page, go to the free cells in the natural order
+// of their host names. The tiles fit the width of the scroll area the view
+// is in, or keep a size the teacher chose.
 class SeatPlanView final : public QWidget
 {
     Q_OBJECT
@@ -30,11 +33,18 @@ public:
     // Lock type (Rok_Lock_State) to show on a machine's tile.
     using LockSource = std::function<int(quint64 mac)>;
 
+    // A cell at 100 %.
     static constexpr int CellWidth = 106;
     static constexpr int CellHeight = 66;
-    // Cells per row for machines without a seat: a room of eight fits the
-    // window's width.
+    // Cells per row for machines without a seat, and the least width a
+    // fitted plan is made for: rooms narrower than eight seats get tiles of
+    // the same size.
     static constexpr int FreeColumns = 8;
+    // The tile sizes the teacher can choose, in percent; 0 is "fit the width".
+    static constexpr int FitZoom = 0;
+    static constexpr int MinZoom = 50;
+    static constexpr int MaxZoom = 250;
+    static constexpr int ZoomStep = 10;
 
     explicit SeatPlanView(QtRokTableView* table, QWidget* parent = nullptr);
 
@@ -44,6 +54,13 @@ public:
     // (a group's room), or only of the tiles moved ("全部", where the rooms of
     // all groups meet).
     void setFixWholeRoom(bool whole) { fix_whole_room = whole; }
+
+    // FitZoom, or a percent (clamped to MinZoom..MaxZoom).
+    void setZoom(int zoom);
+    int zoom() const { return zoom_setting; }
+    // The size the tiles have now, in percent.
+    int scalePercent() const { return qRound(scale * 100); }
+    QSize cellSize() const;
 
     // Re-reads every row on the next sync (the table's filter changed, or
     // the seats did on another page).
@@ -77,6 +94,10 @@ signals:
     void sg_menu_requested(quint64 mac);
     // Tiles dragged and let go outside the view, at a global position.
     void sg_tiles_dropped(const QList<quint64>& macs, const QPoint& globalPos);
+    // The zoom was set to another value (FitZoom or a percent).
+    void sg_zoom_changed(int zoom);
+    // The tiles took another size (a new zoom, or the width they fit changed).
+    void sg_scale_changed(int percent);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -85,6 +106,8 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
     bool event(QEvent* event) override;
 
 private:
@@ -105,21 +128,37 @@ private:
     void readRow(Tile& tile) const;
     QRect cellRect(const QPoint& cell) const;
     QPoint cellAt(const QPoint& pos) const;
-    void paintTile(class QPainter& painter, const Tile& tile, const QPoint& shift) const;
-    void paintBadge(class QPainter& painter, const QRect& tile, int lockType) const;
+    struct TileFonts
+    {
+        QFont plain;
+        QFont bold;
+    };
+    void paintTile(class QPainter& painter, const TileFonts& fonts, const Tile& tile, const QPoint& shift) const;
+    // A drag by `shift` pixels in cells.
+    QPoint snapped(const QPoint& shift) const;
     void rebuildCellIndex();
+    // The room's size in cells, then applyExtent().
     void updateExtent();
+    // The view's size for the room at the zoom's scale.
+    void applyExtent();
+    // The scale of the zoom, fitted to the width available; true when it changed.
+    bool updateScale();
+    class QScrollArea* scrollArea() const;
 
     QtRokTableView* table = nullptr;
     QAbstractItemModel* model = nullptr;
     std::shared_ptr<SeatMap> seat_map;
     LockSource lock_source;
     bool fix_whole_room = true;
+    int zoom_setting = FitZoom;
+    double scale = 1.0;
 
     QVector<Tile> tiles;
     QHash<quint64, int> tile_of_mac;
     QHash<quint64, int> tile_of_cell; // by cellKey()
     QSize extent;
+    int room_columns = FreeColumns;
+    int room_rows = 1;
     QSet<quint64> selected;
 
     bool layout_dirty = true;

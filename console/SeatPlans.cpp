@@ -2,6 +2,16 @@
 
 #include "QStudentGroupWidget.h"
 
+#include <QSettings>
+
+#include <algorithm>
+
+namespace {
+
+const QString ZoomKey = QStringLiteral("view/seatPlanZoom");
+
+} // namespace
+
 SeatPlans::SeatPlans(SeatStore& store, QObject* parent)
     : QObject(parent)
     , store(store)
@@ -9,14 +19,26 @@ SeatPlans::SeatPlans(SeatStore& store, QObject* parent)
 {
     *seat_map = store.loadSeats();
     seat_plan_shown = store.seatPlanShown();
+    zoom_setting = QSettings().value(ZoomKey, int(SeatPlanView::FitZoom)).toInt();
 }
 
 void SeatPlans::attach(QStudentGroupWidget* page)
 {
     SeatPlanView* view = page->seatPlan();
     view->setSeatMap(seat_map);
+    view->setZoom(zoom_setting);
+    zoom_setting = view->zoom(); // a stored value out of range, clamped
     page->setSeatPlanShown(seat_plan_shown);
     pages << page;
+    connect(view, &SeatPlanView::sg_zoom_changed, this, &SeatPlans::setZoom);
+    connect(page, &QStudentGroupWidget::sg_group_lockstate_changed, this, [this] {
+        for (const QPointer<QStudentGroupWidget>& shown : qAsConst(pages))
+            if (shown)
+                shown->seatPlan()->update();
+        emit sg_locks_changed();
+    });
+    connect(page, &QObject::destroyed, this, &SeatPlans::sg_locks_changed);
+    emit sg_locks_changed();
     connect(view, &SeatPlanView::sg_seats_moved, this,
         [this, page](const SeatPlanView::SeatMap& moved) { onSeatsMoved(page, moved); });
     connect(
@@ -31,6 +53,20 @@ void SeatPlans::setShown(bool shown)
         if (page)
             page->setSeatPlanShown(shown);
     store.setSeatPlanShown(shown);
+}
+
+void SeatPlans::setZoom(int zoom)
+{
+    if (zoom != SeatPlanView::FitZoom)
+        zoom = std::clamp(zoom, int(SeatPlanView::MinZoom), int(SeatPlanView::MaxZoom));
+    if (zoom == zoom_setting)
+        return;
+    zoom_setting = zoom;
+    for (const QPointer<QStudentGroupWidget>& page : qAsConst(pages))
+        if (page)
+            page->seatPlan()->setZoom(zoom);
+    // A view preference of this PC's teacher, not a setting of the groups.
+    QSettings().setValue(ZoomKey, zoom_setting);
 }
 
 void SeatPlans::onSeatsMoved(QStudentGroupWidget* from, const SeatPlanView::SeatMap& moved)

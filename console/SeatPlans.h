@@ -11,8 +11,10 @@
 class QStudentGroupWidget;
 
 // The seat plans of all pages: one map of seats shared by them, kept in the
-// database as the teacher moves tiles, and whether the pages show the plan
-// instead of their tables.
+// database as the teacher moves tiles, whether the pages show the plan
+// instead of their tables, and the size of the tiles (this PC's teacher's
+// choice, kept in QSettings). A lock change of any page repaints every
+// plan: the tiles of "全部" show the lock of each machine's own page.
 class SeatPlans final : public QObject
 {
     Q_OBJECT
@@ -27,10 +29,15 @@ public:
     bool shown() const { return seat_plan_shown; }
     void setShown(bool shown);
     const SeatPlanView::SeatMap& seats() const { return *seat_map; }
+    // SeatPlanView::FitZoom or a percent, on every page.
+    int zoom() const { return zoom_setting; }
+    void setZoom(int zoom);
 
 signals:
     void sg_menu_requested(QStudentGroupWidget* page, quint64 mac);
     void sg_tiles_dropped(const QList<quint64>& macs, const QPoint& globalPos);
+    // A page's lock changed, or a page came or went.
+    void sg_locks_changed();
 
 private:
     void onSeatsMoved(QStudentGroupWidget* from, const SeatPlanView::SeatMap& moved);
@@ -39,4 +46,5 @@ private:
     std::shared_ptr<SeatPlanView::SeatMap> seat_map;
     QList<QPointer<QStudentGroupWidget>> pages;
     bool seat_plan_shown = false;
+    int zoom_setting = SeatPlanView::FitZoom;
 };

@@ -146,8 +146,10 @@ void TestLessonTools::timedLockEndsAcrossRestart()
     start(window, clock);
     QStudentGroupWidget* room = page(window, Room);
     QCOMPARE(window.timedLockText(), leftAfterRestart);
+    const int roomTab = tabIndexOf(window, Room);
     if (!leftAfterRestart.isEmpty()) {
         QCOMPARE(room->lock_state->lock_type, int(Rok_Lock_State::BlackLock));
+        QTRY_COMPARE(tabLocks(window).at(roomTab), QStringLiteral("黑屏锁定"));
         clock += 5 * Minute;
         window.timedLocks()->tick();
     }
@@ -158,6 +160,7 @@ void TestLessonTools::timedLockEndsAcrossRestart()
     QCOMPARE(locks.last().page, room);
     QCOMPARE(lockWord(locks.last().datagram) & 0xFFu, 0u);
     QVERIFY(!action(window, "action_op_lock")->isChecked());
+    QTRY_COMPARE(tabLocks(window).at(roomTab), QString());
     QVERIFY(window.timedLockText().isEmpty());
     window.saveNow();
     QCOMPARE(storedLockType(window.configPath(), Room), 0);

@@ -219,6 +219,16 @@ inline int tabIndexOf(const RokVtxAdmin& window, const QString& text)
     return -1;
 }
 
+// What each tab shows of its page's lock: the tool tip beside its icon,
+// empty for a tab without one.
+inline QStringList tabLocks(const RokVtxAdmin& window)
+{
+    QStringList shown;
+    for (int i = 0; i < window.tabWidget()->count(); ++i)
+        shown << (window.tabWidget()->tabIcon(i).isNull() ? QString() : window.tabWidget()->tabToolTip(i));
+    return shown;
+}
+
 inline QStudentGroupWidget* page(const RokVtxAdmin& window, const QString& text)
 {
     return window.pageAt(tabIndexOf(window, text));

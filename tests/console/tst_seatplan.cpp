@@ -3,19 +3,26 @@
 // table; selected tiles dragged onto a tab join that group, and the machine
 // menu acts on all selected tiles.
 
+#include "QAppWatcherWidget.h"
 #include "QtRokTableView.h"
+#include "SeatPlanBar.h"
 #include "SeatPlanView.h"
 #include "SeatPlans.h"
+#include "TimedLockController.h"
 #include "tst_mainwindow_support.h"
 
 #include <QBrush>
 #include <QContextMenuEvent>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSettings>
 #include <QStandardItemModel>
 #include <QTabBar>
 #include <QTemporaryDir>
+#include <QToolButton>
+#include <QWheelEvent>
 #include <QtTest>
 
 using namespace MainWindowTest;
@@ -72,6 +79,22 @@ void drag(SeatPlanView* view, quint64 mac, const QPoint& to)
     mouse(view, QEvent::MouseButtonRelease, to, Qt::NoButton);
 }
 
+// The parts of a widget repainted since the last clear.
+class PaintWatch final : public QObject
+{
+public:
+    explicit PaintWatch(QWidget* widget) { widget->installEventFilter(this); }
+    QRegion painted;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint)
+            painted += static_cast<QPaintEvent*>(event)->region();
+        return false;
+    }
+};
+
 SeatPlanView* shownPlan(RokVtxAdmin& window, const QString& tab)
 {
     window.tabWidget()->setCurrentIndex(tabIndexOf(window, tab));
@@ -92,6 +115,8 @@ private slots:
     void unseatedMachinesTakeFreeCells();
     void tileFollowsStateAndFilter();
     void selectedTilesMoveBetweenGroups();
+    void allTilesFollowEveryLock();
+    void planGetsTheRoom();
 
 private:
     QTemporaryDir settings_dir;
@@ -124,8 +149,8 @@ void TestSeatPlan::seatsAndChoiceSurviveRestart()
         QVERIFY(page(window, Room1)->seatPlanShown() && !page(window, Room1)->machine_table->isVisible());
 
         // Let go off the grid: the tile snaps to the nearest cell.
-        const QPoint target = view->tileRect(R1a).center()
-            + QPoint(3 * SeatPlanView::CellWidth + 20, 2 * SeatPlanView::CellHeight - 15);
+        const QSize cell = view->cellSize();
+        const QPoint target = view->tileRect(R1a).center() + QPoint(3 * cell.width() + 20, 2 * cell.height() - 15);
         drag(view, R1a, target);
         QCOMPARE(view->cellOf(R1a), view->cellOf(R1c) + QPoint(1, 2)); // R1c is at (2, 0)
         for (quint64 mac : { R1a, R1b, R1c })
@@ -146,13 +171,14 @@ void TestSeatPlan::unseatedMachinesTakeFreeCells()
 {
     QStudentGroupWidget page(nullptr, QStringLiteral("A"));
     QList<CStuInfo_PTR> machines;
+    // Rows in the reverse order of the names pc-1 ... pc-25.
     for (quint64 mac = 1; mac <= 25; ++mac)
-        machines << machine(mac, QStringLiteral("10.0.0.%1").arg(100 + mac)); // rows in MAC order
+        machines << machine(mac, QStringLiteral("10.0.0.%1").arg(200 - mac));
     page.setMachines(machines);
     auto seats = std::make_shared<SeatPlanView::SeatMap>();
     seats->insert(1, QPoint(0, 0));
-    seats->insert(2, QPoint(2, 0));
-    seats->insert(3, QPoint(2, 0)); // taken by 2: goes to a free cell
+    seats->insert(2, QPoint(2, 0)); // 3, in an earlier row, takes it: 2 goes to a free cell
+    seats->insert(3, QPoint(2, 0));
     seats->insert(4, QPoint(30, 7)); // far away: the plan grows to hold it
     SeatPlanView* view = page.seatPlan();
     view->setSeatMap(seats);
@@ -160,22 +186,25 @@ void TestSeatPlan::unseatedMachinesTakeFreeCells()
 
     QCOMPARE(view->tileCount(), 25);
     QCOMPARE(view->cellOf(1), QPoint(0, 0));
-    QCOMPARE(view->cellOf(2), QPoint(2, 0));
+    QCOMPARE(view->cellOf(3), QPoint(2, 0));
     QCOMPARE(view->cellOf(4), QPoint(30, 7));
-    QCOMPARE(view->cellOf(3), QPoint(1, 0)); // the first free cell
+    // Free cells row by row, FreeColumns (8) wide, in natural order of names.
+    QCOMPARE(view->cellOf(2), QPoint(1, 0));
     QCOMPARE(view->cellOf(5), QPoint(3, 0));
-    QCOMPARE(view->cellOf(25), QPoint(7, 2)); // row by row, FreeColumns (8) wide
+    QCOMPARE(view->cellOf(9), QPoint(7, 0));
+    QCOMPARE(view->cellOf(10), QPoint(0, 1));
+    QCOMPARE(view->cellOf(25), QPoint(7, 2));
     QSet<quint64> cells;
     for (quint64 mac = 1; mac <= 25; ++mac)
         cells << (quint64(view->cellOf(mac).x()) << 32 | quint64(view->cellOf(mac).y()));
     QCOMPARE(cells.size(), 25);
-    QVERIFY(view->minimumWidth() >= 31 * SeatPlanView::CellWidth);
+    QVERIFY(view->sizeHint().width() > view->tileRect(4).right());
 
     // A tile dropped on another swaps seats with it; a group that would
     // land on other tiles stays where it is.
     QVERIFY(view->moveTiles({ 5 }, QPoint(-1, 0)));
     QCOMPARE(view->cellOf(5), QPoint(2, 0));
-    QCOMPARE(view->cellOf(2), QPoint(3, 0));
+    QCOMPARE(view->cellOf(3), QPoint(3, 0));
     QVERIFY(!view->moveTiles({ 5, 6 }, QPoint(1, 0)));
     QCOMPARE(view->cellOf(6), QPoint(4, 0));
 }
@@ -271,6 +300,88 @@ void TestSeatPlan::selectedTilesMoveBetweenGroups()
     window.saveNow();
     stored = readDatabase(database);
     QCOMPARE(stored.group(Room2)->ullmac_list, (QSet<quint64> { FreeA }));
+}
+
+void TestSeatPlan::allTilesFollowEveryLock()
+{
+    // The "全部" tiles badge each machine with its room's lock, so a lock
+    // change of any room repaints them, without a tab switch or a hover.
+    QTemporaryDir dir;
+    QVERIFY(seedLab(dir));
+    RokVtxAdmin window(dir.path());
+    qint64 clock = 1000000;
+    window.timedLocks()->setClock([&clock] { return clock; });
+    window.setSeatPlanShown(true);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    SeatPlanView* all = shownPlan(window, QStringLiteral("全部"));
+    PaintWatch watch(all);
+    const auto repainted = [&](quint64 mac) { return watch.painted.contains(all->tileRect(mac)); };
+
+    QCoreApplication::processEvents(); // what was due before
+    watch.painted = QRegion();
+    action(window, "action_op_lock")->trigger(); // every room at once
+    QTRY_VERIFY(repainted(R1a) && repainted(R2a) && repainted(FreeA));
+    watch.painted = QRegion();
+    action(window, "action_op_lock")->trigger(); // and released
+    QTRY_VERIFY(repainted(R1a) && repainted(R2a) && repainted(FreeA));
+
+    // A timed lock of one room ends while "全部" is shown.
+    shownPlan(window, Room1);
+    window.startTimedLock(Rok_Lock_State::BlackLock, 5);
+    shownPlan(window, QStringLiteral("全部"));
+    QCoreApplication::processEvents(); // what was due before
+    watch.painted = QRegion();
+    clock += 5 * 60 * 1000;
+    window.timedLocks()->tick();
+    QCOMPARE(page(window, Room1)->lock_state->lock_type, int(Rok_Lock_State::None));
+    QTRY_VERIFY(repainted(R1a));
+}
+
+void TestSeatPlan::planGetsTheRoom()
+{
+    QTemporaryDir dir;
+    QVERIFY(seedLab(dir));
+    int zoomed = 0;
+    {
+        RokVtxAdmin window(dir.path());
+        window.resize(640, 440);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QStudentGroupWidget* room = page(window, Room1);
+        SeatPlanView* view = shownPlan(window, Room1);
+        QVERIFY(room->policy_editor->isVisible());
+
+        // The policy list gives way to the plan; one click brings it back.
+        window.setSeatPlanShown(true);
+        QVERIFY(!room->policy_editor->isVisible());
+        QToolButton* policyList = room->seatPlanBar()->policyListButton();
+        policyList->click();
+        QVERIFY(room->policy_editor->isVisible() && view->isVisible());
+        policyList->click();
+        QVERIFY(!room->policy_editor->isVisible());
+
+        // The tiles fit the width: a wider window, larger tiles, and never
+        // a scroll bar sideways.
+        auto* area = qobject_cast<QScrollArea*>(view->parentWidget()->parentWidget());
+        const int narrow = view->cellSize().width();
+        window.resize(790, 440);
+        QTRY_VERIFY(view->cellSize().width() > narrow);
+        QVERIFY(!area->horizontalScrollBar()->isVisible());
+
+        // Ctrl + wheel: larger tiles on every page, kept for the next start.
+        const int fitted = view->scalePercent();
+        QWheelEvent wheel(QPointF(view->tileRect(R1a).center()),
+            QPointF(view->mapToGlobal(view->tileRect(R1a).center())), QPoint(), QPoint(0, 120), Qt::NoButton,
+            Qt::ControlModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(view, &wheel);
+        zoomed = view->scalePercent();
+        QCOMPARE(zoomed, fitted + SeatPlanView::ZoomStep);
+        QCOMPARE(page(window, Room2)->seatPlan()->zoom(), zoomed);
+    }
+    RokVtxAdmin window(dir.path());
+    QCOMPARE(page(window, Room1)->seatPlan()->zoom(), zoomed);
+    QSettings().remove(QStringLiteral("view/seatPlanZoom"));
 }
 
 QTEST_MAIN(TestSeatPlan)

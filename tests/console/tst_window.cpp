@@ -20,12 +20,14 @@
 
 #include <QCloseEvent>
 #include <QDir>
+#include <QDockWidget>
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QHelpEvent>
 #include <QMenu>
 #include <QSettings>
 #include <QSqlQuery>
+#include <QSplitter>
 #include <QStatusBar>
 #include <QTabBar>
 #include <QSystemTrayIcon>
@@ -286,6 +288,7 @@ private slots:
     void offlineMachineOfUnknownGroup();
     void lateOfflineReportOfDeletedMachine();
     void closeHidesToTray();
+    void layoutSurvivesRestart();
     void registrationAddsRows();
     void worksWithoutSocket();
     void lockOnOneTabAndToggleOff();
@@ -586,6 +589,49 @@ void TestWindow::closeHidesToTray()
     QVERIFY(window.isHidden());
 }
 
+void TestWindow::layoutSurvivesRestart()
+{
+    // Size, docks and the policy lists' height, as the teacher left them at
+    // the last close; a height dragged on one page is every page's.
+    QTemporaryDir dir;
+    QVERIFY(seedGroupsAB(dir));
+    int listHeight = 0;
+    {
+        RokVtxAdmin window(dir.path());
+        window.resize(700, 520);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        window.addDockWidget(Qt::RightDockWidgetArea, window.eventLogDock());
+        window.eventLogDock()->show();
+        window.tabWidget()->setCurrentIndex(tabIndexOf(window, QStringLiteral("A")));
+        QStudentGroupWidget* groupA = page(window, QStringLiteral("A"));
+        QSplitterHandle* handle = groupA->findChild<QSplitter*>()->handle(2);
+        const int before = groupA->policy_editor->height();
+        const QPoint grip = handle->rect().center();
+        for (const auto& [type, at, buttons] : { std::make_tuple(QEvent::MouseButtonPress, grip, Qt::LeftButton),
+                 std::make_tuple(QEvent::MouseMove, grip - QPoint(0, 30), Qt::LeftButton),
+                 std::make_tuple(QEvent::MouseButtonRelease, grip - QPoint(0, 30), Qt::NoButton) }) {
+            QMouseEvent event(type, at, handle->mapToGlobal(at), Qt::LeftButton, buttons, Qt::NoModifier);
+            QApplication::sendEvent(handle, &event);
+        }
+        listHeight = groupA->policy_editor->height();
+        QVERIFY(listHeight > before);
+        window.tabWidget()->setCurrentIndex(tabIndexOf(window, QStringLiteral("B")));
+        QCOMPARE(page(window, QStringLiteral("B"))->policy_editor->height(), listHeight);
+        window.close();
+    }
+    RokVtxAdmin window(dir.path());
+    QCOMPARE(window.size(), QSize(700, 520));
+    QCOMPARE(window.dockWidgetArea(window.eventLogDock()), Qt::RightDockWidgetArea);
+    window.tabWidget()->setCurrentIndex(tabIndexOf(window, QStringLiteral("A")));
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QCOMPARE(page(window, QStringLiteral("A"))->policy_editor->height(), listHeight);
+    window.eventLogDock()->close();
+    for (const char* key : { "window/geometry", "window/state", "window/policyListHeight", "view/eventLog" })
+        QSettings().remove(QString::fromLatin1(key));
+}
+
 void TestWindow::registrationAddsRows()
 {
     QTemporaryDir dir;
@@ -660,6 +706,8 @@ void TestWindow::lockOnOneTabAndToggleOff()
     QVERIFY(lock->isChecked());
     QCOMPARE(window.pageAt(2)->lock_state->lock_type, 0);
     QCOMPARE(window.pageAt(3)->lock_state->lock_type, 0);
+    // Its tab shows it, "全部" not: the pages differ.
+    QTRY_COMPARE(tabLocks(window), (QStringList { "", "黑屏锁定", "", "" }));
 
     // Choosing the active lock again releases it.
     log.sent.clear();
@@ -670,6 +718,7 @@ void TestWindow::lockOnOneTabAndToggleOff()
     QVERIFY(!lock->isChecked());
     QVERIFY(!action(window, "action_op_keep_quiet")->isChecked());
     QVERIFY(!action(window, "action_op_lock_kbd_mouse")->isChecked());
+    QTRY_COMPARE(tabLocks(window), (QStringList { "", "", "", "" }));
 
     // And a third time locks again: the release left nothing behind.
     log.sent.clear();
@@ -691,6 +740,7 @@ void TestWindow::lockOnOneTabAndToggleOff()
     QCOMPARE(log.sent.size(), 1);
     QCOMPARE(log.sent.at(0).page, window.ungroupedPage());
     QCOMPARE(log.sent.at(0).address, Protocol::addressFromOctets(239, 74, 8, 29));
+    QTRY_COMPARE(tabLocks(window), (QStringList { "", "黑屏安静", "", "键盘鼠标全锁" }));
     QCOMPARE(lockWord(log.sent.at(0).datagram), 0xF0000103u);
     QCOMPARE(groupA->lock_state->lock_type, 1);
     QCOMPARE(window.pageAt(2)->lock_state->lock_type, 0);
@@ -850,11 +900,14 @@ void TestWindow::restoredStateShownAtOnce()
     QTRY_COMPARE(window.ungroupedPage()->lock_state->lock_type, 3);
     QCOMPARE(marksOf(window), (QStringList { "lock_kbd_mouse", "auto_ip", "usbdisk" }));
     QCOMPARE(action(window, "action_op_usbdisk")->toolTip(), QStringLiteral("当前允许使用U盘"));
+    // So do the tabs; "全部" as every page has the same lock.
+    QTRY_COMPARE(tabLocks(window), (QStringList { "键盘鼠标全锁", "键盘鼠标全锁", "键盘鼠标全锁", "键盘鼠标全锁" }));
 
     // And the next command starts from the restored state: releasing.
     action(window, "action_op_lock_kbd_mouse")->trigger();
     for (int i = 1; i < 4; ++i)
         QCOMPARE(window.pageAt(i)->lock_state->lock_type, 0);
+    QTRY_COMPARE(tabLocks(window), (QStringList { "", "", "", "" }));
 }
 
 void TestWindow::addGroupDialogBehaviour_data()

@@ -3,6 +3,7 @@
 
 #include "../storage/TestConnection.h"
 #include "MessageBox.h"
+#include "NaturalOrder.h"
 #include "Protocol.h"
 #include "QStudentGroupWidget.h"
 #include "QStudentManage.h"
@@ -59,6 +60,7 @@ private slots:
     void groupOrder();
     void equalOrdersComeBackByName();
     void renameGroupKeepsMembers();
+    void namesInNaturalOrder();
     void offlineAfterFifteenSilentTicks_data();
     void offlineAfterFifteenSilentTicks();
     void refusesBeyondTheBound();
@@ -174,6 +176,18 @@ void TestRegistry::renameGroupKeepsMembers()
     QVERIFY(registry.renameGroup("A", "C"));
     QCOMPARE(registry.groupNames(), (QStringList { "C", "B" }));
     QCOMPARE(registry.findMachine(2)->group_name, QStringLiteral("C"));
+}
+
+void TestRegistry::namesInNaturalOrder()
+{
+    // Numbers by value; equal values with fewer leading zeros first; letters
+    // without regard to case.
+    QStringList names { "PC-10", "pc-3", "PC-0010", "PC-2", "PC-0002", "PC-0001", "PC-02", "Lab-9", "PC-2a", "PC-" };
+    std::sort(names.begin(), names.end(), NaturalOrder::less);
+    QCOMPARE(names,
+        (QStringList { "Lab-9", "PC-", "PC-0001", "PC-2", "PC-02", "PC-0002", "PC-2a", "pc-3", "PC-10", "PC-0010" }));
+    QCOMPARE(NaturalOrder::compare("PC-7", "PC-7"), 0);
+    QVERIFY(NaturalOrder::less("pc-7", "PC-7") != NaturalOrder::less("PC-7", "pc-7"));
 }
 
 void TestRegistry::offlineAfterFifteenSilentTicks_data()
