@@ -164,7 +164,9 @@ void EventLogDock::followRename(const QString& from, const QString& to)
 
 void EventLogDock::detach()
 {
-    rows->clear();
+    // Not clear(): that leaves a fresh result of the store's driver in the
+    // model, which a later clear() reaches after the connection is gone.
+    rows->setQuery(QSqlQuery());
 }
 
 QString EventLogDock::pageFilter() const
@@ -200,7 +202,7 @@ void EventLogDock::refresh()
 {
     stale = false;
     if (isHidden() || !store) {
-        rows->clear();
+        detach();
         return;
     }
     refreshPages();

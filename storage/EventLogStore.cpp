@@ -66,12 +66,13 @@ bool EventLogStore::open(const QSqlDatabase& connection)
 
 void EventLogStore::close()
 {
-    // Readers let go of their rows before the connection goes.
-    emit sg_closing();
     flush();
     flush_timer->stop();
     pending.clear();
     usable = false;
+    // Readers let go of their rows before the connection goes; after the
+    // last write, whose sg_written would have them read again.
+    emit sg_closing();
     connection_name.clear();
 }
 
