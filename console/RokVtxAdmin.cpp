@@ -99,12 +99,10 @@ void RokVtxAdmin::initialise(const QString& dataDir)
     connect(saves, &SaveScheduler::sg_database_writable, this, [this] { tables.open(registry.store().database()); });
     lesson = new LessonTools(tables, this, ui->statusBar);
 
-    seat_plans = new SeatPlans(tables.seats(), this);
-    connect(seat_plans, &SeatPlans::sg_menu_requested, this, &RokVtxAdmin::showTileContextMenu);
-    connect(seat_plans, &SeatPlans::sg_tiles_dropped, this, &RokVtxAdmin::dropTilesOnTab);
-
     tab_widget = new QTabWidget(this);
     page_directory = std::make_unique<PageDirectory>(tab_widget);
+    seat_plans = new SeatPlans(tables.seats(), registry, *page_directory, this);
+    connect(seat_plans, &SeatPlans::sg_menu_requested, this, &RokVtxAdmin::showTileContextMenu);
     guard = new LabGuard(registry, *page_directory, udp_server, lesson->eventLog(), this);
     lesson->setMachineEventFilter([this](const CStuInfo_PTR& machine) { return guard->admitMachineEvent(machine); });
     connect(guard, &LabGuard::sg_alert, this, [this](const QString& title, const QString& text) {
@@ -268,14 +266,6 @@ QStudentGroupWidget* RokVtxAdmin::createGroupPage(const QString& name, bool isAl
         position = tab_widget->count() - 1;
     connect(page, &QStudentGroupWidget::sg_customContextMenuRequested, this, &RokVtxAdmin::showMachineContextMenu);
     seat_plans->attach(page);
-    if (isAll) {
-        // "全部" shows each machine with the lock of its own group.
-        page->seatPlan()->setLockSource([this](quint64 mac) {
-            const QString group = registry.groupNameOfMachine(mac);
-            QStudentGroupWidget* owner = group.isEmpty() ? page_directory->ungrouped() : page_directory->groupPage(group);
-            return owner ? owner->lock_state->lock_type : 0;
-        });
-    }
     tab_widget->insertTab(position, page, name);
     // A tab inserted before the one in front shifts its index without a
     // currentChanged; commands, the context menu and group deletion must keep
@@ -446,14 +436,12 @@ void RokVtxAdmin::showMachineContextMenu(const QPoint& pos)
     execMachineMenu(page);
 }
 
-void RokVtxAdmin::showTileContextMenu(QStudentGroupWidget* page, quint64 mac)
+void RokVtxAdmin::showTileContextMenu(QStudentGroupWidget* page, quint64 mac, const QList<quint64>& targets)
 {
     if (current_tab < 0 || mac == 0 || page != pageAt(current_tab))
         return;
     selected_mac = mac;
-    menu_macs = page->seatPlan()->selectedMacs();
-    if (!menu_macs.contains(mac))
-        menu_macs = {mac};
+    menu_macs = targets;
     execMachineMenu(page);
 }
 
@@ -476,19 +464,6 @@ void RokVtxAdmin::execMachineMenu(QStudentGroupWidget* page)
 QList<quint64> RokVtxAdmin::menuTargets() const
 {
     return menu_macs.isEmpty() ? QList<quint64>{selected_mac} : menu_macs;
-}
-
-void RokVtxAdmin::dropTilesOnTab(const QList<quint64>& macs, const QPoint& globalPos)
-{
-    QTabBar* bar = tab_widget->tabBar();
-    const int index = bar->tabAt(bar->mapFromGlobal(globalPos));
-    QStudentGroupWidget* page = pageAt(index);
-    // "全部" is no group; the page the tiles came from is theirs already.
-    if (index <= 0 || !page || index == current_tab)
-        return;
-    const QString target = page->page_order == QStudentGroupWidget::UngroupedOrder ? QString() : page_directory->nameAt(index);
-    for (const quint64 mac : macs)
-        group_ops->moveMachine(mac, target);
 }
 
 void RokVtxAdmin::setSeatPlanShown(bool shown)
@@ -862,6 +837,10 @@ void RokVtxAdmin::attachGroupOperations()
             lesson->renamePage(change.renamedFrom, change.page);
             saveNow();
         }
+    });
+    connect(seat_plans, &SeatPlans::sg_tiles_moved, group_ops, [this](const QList<quint64>& macs, const QString& group) {
+        for (const quint64 mac : macs)
+            group_ops->moveMachine(mac, group);
     });
     new GroupTabs(tab_widget, *page_directory, *group_ops, ui->action_op_rename_group, this);
 }

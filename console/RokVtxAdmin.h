@@ -146,9 +146,7 @@ public slots:
     void setOnlineOnly(bool onlineOnly) { overview->setOnlineOnly(onlineOnly); }
     void setSeatPlanShown(bool shown);
     // The machine menu on a tile; its actions act on the page's selected tiles.
-    void showTileContextMenu(QStudentGroupWidget* page, quint64 mac);
-    // Tiles let go over a tab join that page's group ("未分组": leave theirs).
-    void dropTilesOnTab(const QList<quint64>& macs, const QPoint& globalPos);
+    void showTileContextMenu(QStudentGroupWidget* page, quint64 mac, const QList<quint64>& targets);
 
 protected:
     void closeEvent(QCloseEvent* event) override;

@@ -1,6 +1,8 @@
 #include "SeatPlans.h"
 
+#include "PageDirectory.h"
 #include "QStudentGroupWidget.h"
+#include "QStudentManage.h"
 
 #include <QSettings>
 
@@ -12,9 +14,12 @@ const QString ZoomKey = QStringLiteral("view/seatPlanZoom");
 
 } // namespace
 
-SeatPlans::SeatPlans(SeatStore& store, QObject* parent)
+SeatPlans::SeatPlans(SeatStore& store, const QStudentManage& registry, const PageDirectory& directory,
+                     QObject* parent)
     : QObject(parent)
     , store(store)
+    , registry(registry)
+    , directory(directory)
     , seat_map(std::make_shared<SeatPlanView::SeatMap>())
 {
     *seat_map = store.loadSeats();
@@ -29,6 +34,14 @@ void SeatPlans::attach(QStudentGroupWidget* page)
     view->setZoom(zoom_setting);
     zoom_setting = view->zoom(); // a stored value out of range, clamped
     page->setSeatPlanShown(seat_plan_shown);
+    if (page->showAll()) {
+        // "全部" shows each machine with the lock of its own group.
+        view->setLockSource([this](quint64 mac) {
+            const QString group = registry.groupNameOfMachine(mac);
+            const QStudentGroupWidget* owner = group.isEmpty() ? directory.ungrouped() : directory.groupPage(group);
+            return owner ? owner->lock_state->lock_type : 0;
+        });
+    }
     pages << page;
     connect(view, &SeatPlanView::sg_zoom_changed, this, &SeatPlans::setZoom);
     connect(page, &QStudentGroupWidget::sg_group_lockstate_changed, this, [this] {
@@ -41,9 +54,23 @@ void SeatPlans::attach(QStudentGroupWidget* page)
     emit sg_locks_changed();
     connect(view, &SeatPlanView::sg_seats_moved, this,
         [this, page](const SeatPlanView::SeatMap& moved) { onSeatsMoved(page, moved); });
-    connect(
-        view, &SeatPlanView::sg_menu_requested, this, [this, page](quint64 mac) { emit sg_menu_requested(page, mac); });
-    connect(view, &SeatPlanView::sg_tiles_dropped, this, &SeatPlans::sg_tiles_dropped);
+    connect(view, &SeatPlanView::sg_menu_requested, this, [this, page, view](quint64 mac) {
+        QList<quint64> targets = view->selectedMacs();
+        if (!targets.contains(mac))
+            targets = { mac };
+        emit sg_menu_requested(page, mac, targets);
+    });
+    connect(view, &SeatPlanView::sg_tiles_dropped, this, &SeatPlans::onTilesDropped);
+}
+
+void SeatPlans::onTilesDropped(const QList<quint64>& macs, const QPoint& globalPos)
+{
+    const int index = directory.tabAt(globalPos);
+    QStudentGroupWidget* page = directory.pageAt(index);
+    // "全部" is no group; the page the tiles came from is theirs already.
+    if (index <= 0 || !page || index == directory.currentIndex())
+        return;
+    emit sg_tiles_moved(macs, page == directory.ungrouped() ? QString() : directory.nameAt(index));
 }
 
 void SeatPlans::setShown(bool shown)

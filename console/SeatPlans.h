@@ -8,7 +8,9 @@
 #include <QPointer>
 #include <memory>
 
+class PageDirectory;
 class QStudentGroupWidget;
+class QStudentManage;
 
 // The seat plans of all pages: one map of seats shared by them, kept in the
 // database as the teacher moves tiles, whether the pages show the plan
@@ -22,7 +24,8 @@ class SeatPlans final : public QObject
 public:
     // Reads the seats and the choice of view; without an open store the
     // plan still works, for this run only.
-    explicit SeatPlans(SeatStore& store, QObject* parent = nullptr);
+    SeatPlans(SeatStore& store, const QStudentManage& registry, const PageDirectory& directory,
+              QObject* parent = nullptr);
 
     void attach(QStudentGroupWidget* page);
 
@@ -34,15 +37,20 @@ public:
     void setZoom(int zoom);
 
 signals:
-    void sg_menu_requested(QStudentGroupWidget* page, quint64 mac);
-    void sg_tiles_dropped(const QList<quint64>& macs, const QPoint& globalPos);
+    // On `mac`'s tile; `targets` are the selected tiles it is one of, else it alone.
+    void sg_menu_requested(QStudentGroupWidget* page, quint64 mac, const QList<quint64>& targets);
+    // Tiles let go over another tab: into its group ("未分组": an empty `group`).
+    void sg_tiles_moved(const QList<quint64>& macs, const QString& group);
     // A page's lock changed, or a page came or went.
     void sg_locks_changed();
 
 private:
     void onSeatsMoved(QStudentGroupWidget* from, const SeatPlanView::SeatMap& moved);
+    void onTilesDropped(const QList<quint64>& macs, const QPoint& globalPos);
 
     SeatStore& store;
+    const QStudentManage& registry;
+    const PageDirectory& directory;
     std::shared_ptr<SeatPlanView::SeatMap> seat_map;
     QList<QPointer<QStudentGroupWidget>> pages;
     bool seat_plan_shown = false;

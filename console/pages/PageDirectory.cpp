@@ -1,5 +1,7 @@
 #include "PageDirectory.h"
 
+#include <QTabBar>
+
 #include "QStudentGroupWidget.h"
 
 #include <QTabWidget>
@@ -74,6 +76,17 @@ QList<QStudentGroupWidget*> PageDirectory::pages() const
 QList<QStudentGroupWidget*> PageDirectory::groupPages() const
 {
     return commandTargets(0);
+}
+
+int PageDirectory::tabAt(const QPoint& globalPos) const
+{
+    const QTabBar* bar = tabs->tabBar();
+    return bar->tabAt(bar->mapFromGlobal(globalPos));
+}
+
+int PageDirectory::currentIndex() const
+{
+    return tabs->currentIndex();
 }
 
 QList<QStudentGroupWidget*> PageDirectory::commandTargets(int index) const

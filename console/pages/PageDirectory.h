@@ -13,6 +13,7 @@
 #include <vector>
 
 class QStudentGroupWidget;
+class QPoint;
 class QTabWidget;
 
 // Which page is which. A page's identity is its tab's text; tab 0 is "全部",
@@ -30,6 +31,9 @@ public:
     // The tab text of a page besides "全部"; empty for "全部" and unknown pages.
     QString nameOf(const QStudentGroupWidget* page) const;
     QString nameAt(int index) const;
+    // The tab under a point of the screen, -1 for none; the tab in front.
+    int tabAt(const QPoint& globalPos) const;
+    int currentIndex() const;
     // The page of group `name` (never "未分组").
     QStudentGroupWidget* groupPage(const QString& name) const;
     QStudentGroupWidget* ungrouped() const;
