@@ -402,18 +402,15 @@ void RokVtxAdmin::buildContextMenu()
     action_ctx_add_to_group = std::make_unique<QAction>(QStringLiteral("添加到组...(&A)"));
     action_ctx_remove_from_group = std::make_unique<QAction>(QStringLiteral("移出组(&O)"));
     action_ctx_delete_machine = std::make_unique<QAction>(QStringLiteral("删除本机...(&D)"));
-    action_ctx_wake = std::make_unique<QAction>(QStringLiteral("唤醒本机(&W)"));
     context_menu->addAction(action_ctx_add_to_group.get());
     context_menu->addAction(action_ctx_remove_from_group.get());
     context_menu->addSeparator();
     context_menu->addAction(action_ctx_delete_machine.get());
-    context_menu->addSeparator();
-    context_menu->addAction(action_ctx_wake.get());
+    power->attachMachineMenu(context_menu, [this] { return menuTargets(); });
     connect(action_ctx_add_to_group.get(), &QAction::triggered, this, &RokVtxAdmin::moveMachineIntoGroup);
     connect(action_ctx_remove_from_group.get(), &QAction::triggered, this,
             &RokVtxAdmin::removeMachineFromCurrentGroup);
     connect(action_ctx_delete_machine.get(), &QAction::triggered, this, &RokVtxAdmin::deleteSelectedMachine);
-    connect(action_ctx_wake.get(), &QAction::triggered, this, &RokVtxAdmin::wakeSelectedMachine);
 }
 
 void RokVtxAdmin::showMachineContextMenu(const QPoint& pos)
@@ -451,13 +448,6 @@ void RokVtxAdmin::execMachineMenu(QStudentGroupWidget* page)
     action_ctx_remove_from_group->setEnabled(!groupless);
     action_ctx_add_to_group->setEnabled(groupless);
     action_ctx_delete_machine->setEnabled(true);
-    // A machine on line is running already.
-    bool anyOffline = false;
-    for (const quint64 mac : menuTargets()) {
-        const CStuInfo_PTR machine = registry.findMachine(mac);
-        anyOffline = anyOffline || (machine && !machine->online.load());
-    }
-    action_ctx_wake->setEnabled(anyOffline);
     context_menu->exec(QCursor::pos());
 }
 
@@ -1046,12 +1036,4 @@ void RokVtxAdmin::handlePolicyVersion(quint64 mac, std::string address, const ch
     if (!view || len < 4)
         return;
     view->resendPolicyIfNewer(Protocol::readU32(payload));
-}
-
-// ---------------------------------------------------------------------------
-// Overview and power
-
-void RokVtxAdmin::wakeSelectedMachine()
-{
-    power->wakeMacs(menuTargets());
 }

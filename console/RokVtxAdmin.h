@@ -6,6 +6,7 @@
 #include "LabGuard.h"
 #include "LessonTools.h"
 #include "Overview.h"
+#include "PowerControl.h"
 #include "ConsoleTables.h"
 #include "PageDirectory.h"
 #include "Protocol.h"
@@ -45,7 +46,6 @@ class QTimer;
 class TimedLockController;
 class EventLogDock;
 class EventLogStore;
-class PowerControl;
 class SecurityMonitor;
 
 namespace Ui {
@@ -142,7 +142,7 @@ public slots:
     void saveConfigFile();
 
     // Overview and power.
-    void wakeSelectedMachine();
+    void wakeSelectedMachine() { power->wakeMacs(menuTargets()); }
     void setOnlineOnly(bool onlineOnly) { overview->setOnlineOnly(onlineOnly); }
     void setSeatPlanShown(bool shown);
     // The machine menu on a tile; its actions act on the page's selected tiles.
@@ -218,7 +218,6 @@ private:
     std::unique_ptr<QAction> action_ctx_add_to_group;
     std::unique_ptr<QAction> action_ctx_remove_from_group;
     std::unique_ptr<QAction> action_ctx_delete_machine;
-    std::unique_ptr<QAction> action_ctx_wake;
     quint64 selected_mac = 0;
     // The selected tiles the machine menu was opened on; empty: selected_mac alone.
     QList<quint64> menu_macs;

@@ -1,5 +1,8 @@
 #include "PowerControl.h"
 
+#include <QAction>
+#include <QMenu>
+
 #include "PageDirectory.h"
 #include "QStudentGroupWidget.h"
 #include "QStudentManage.h"
@@ -34,6 +37,21 @@ void PowerControl::wakeTab(int index)
     } else if (QStudentGroupWidget* page = pages.pageAt(index)) {
         wakeMachines(page->machinesInRowOrder());
     }
+}
+
+void PowerControl::attachMachineMenu(QMenu* menu, std::function<QList<quint64>()> targets)
+{
+    menu->addSeparator();
+    QAction* wake = menu->addAction(QStringLiteral("唤醒本机(&W)"));
+    connect(wake, &QAction::triggered, this, [this, targets] { wakeMacs(targets()); });
+    connect(menu, &QMenu::aboutToShow, this, [this, wake, targets] {
+        bool anyOffline = false;
+        for (const quint64 mac : targets()) {
+            const CStuInfo_PTR machine = registry.findMachine(mac);
+            anyOffline = anyOffline || (machine && !machine->online.load());
+        }
+        wake->setEnabled(anyOffline);
+    });
 }
 
 void PowerControl::wakeMacs(const QList<quint64>& macs)

@@ -10,6 +10,7 @@
 #include <functional>
 
 class PageDirectory;
+class QMenu;
 class QStatusBar;
 class QStudentManage;
 
@@ -24,6 +25,9 @@ public:
     PowerControl(QStudentManage& registry, PageDirectory& pages, QStatusBar* statusBar,
                  std::function<void(const QString&)> logCommand, QObject* parent);
 
+    // "唤醒本机(&W)" at the end of the machine menu, for `targets()`; enabled
+    // while one of them is off line (a machine on line is running already).
+    void attachMachineMenu(QMenu* menu, std::function<QList<quint64>()> targets);
     // Tab `index` ("全部": every known machine); nothing for -1.
     void wakeTab(int index);
     void wakeMacs(const QList<quint64>& macs);
