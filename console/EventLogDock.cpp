@@ -15,6 +15,7 @@
 #include <QHeaderView>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSqlQuery>
 #include <QSqlQueryModel>
 #include <QStandardPaths>
 #include <QTableView>
@@ -150,7 +151,9 @@ void EventLogDock::setFilter(const QString& page, int kind)
 
 void EventLogDock::detach()
 {
-    rows->clear();
+    // Not even an empty result of the store's driver is kept: a later
+    // clear() would reach the driver after the connection took it away.
+    rows->setQuery(QSqlQuery());
 }
 
 QString EventLogDock::pageFilter() const
@@ -185,7 +188,9 @@ void EventLogDock::refreshPages()
 void EventLogDock::refresh()
 {
     stale = false;
-    if (isHidden() || !store) {
+    // Open is what its toggle says: the menu checks it before the dock is
+    // shown, a hidden dock unchecks it.
+    if (!toggleViewAction()->isChecked() || !store) {
         rows->clear();
         return;
     }
