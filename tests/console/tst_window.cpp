@@ -11,6 +11,7 @@
 #include "MachineListCsv.h"
 #include "QAppWatcherWidget.h"
 #include "QtRokTableView.h"
+#include "QtTranslation.h"
 #include "UdpServer.h"
 #include "WakeOnLan.h"
 #include "tst_mainwindow_support.h"
@@ -21,12 +22,15 @@
 #include <QHeaderView>
 #include <QHelpEvent>
 #include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QSettings>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
 #include <QToolBar>
 #include <QToolTip>
+#include <QTranslator>
 #include <QUdpSocket>
 #include <QtGui/private/qguiapplication_p.h>
 #include <QtTest>
@@ -259,6 +263,7 @@ private slots:
     void pagesFollowStoredGroupOrder();
     void storedFaultsMendedOnLoad();
     void viewSwitching();
+    void qtDialogsSpeakChinese();
     void contextMenuPerTab_data();
     void contextMenuPerTab();
     void offlineMachineOfUnknownGroup();
@@ -421,6 +426,19 @@ void TestWindow::viewSwitching()
     QVERIFY(toolBar->isEnabled());
     QVERIFY(action(window, "action_op_lock_kbd_mouse")->isChecked());
     QVERIFY(action(window, "action_op_remove_group")->isEnabled());
+}
+
+void TestWindow::qtDialogsSpeakChinese()
+{
+    if (!QFileInfo::exists(QDir(QtTranslation::directory()).filePath(QStringLiteral("qtbase_zh_CN.qm"))))
+        QSKIP("Qt's Chinese translation is not installed (Debian: qttranslations5-l10n)");
+    QTranslator* translator = QtTranslation::install();
+    QVERIFY(translator);
+    QMessageBox box(QMessageBox::Question, QStringLiteral("t"), QStringLiteral("t"),
+        QMessageBox::Yes | QMessageBox::No);
+    QCOMPARE(box.button(QMessageBox::Yes)->text(), QStringLiteral("是(&Y)"));
+    QCoreApplication::removeTranslator(translator);
+    delete translator;
 }
 
 void TestWindow::contextMenuPerTab_data()
