@@ -8,6 +8,7 @@
 #include "QStudentGroupWidget.h"
 #include "QtRokTableView.h"
 
+#include <QApplication>
 #include <QBrush>
 #include <QComboBox>
 #include <QHeaderView>
@@ -187,6 +188,8 @@ private slots:
     void disabledSetSurvivesRefillAndMerge();
     void mergeCountsRemovedAndAdded();
     void mergeSkipsEmptyTextsAndKeepsDuplicates();
+    void addedRowIsTypedAtOnce();
+    void unsavedListsUntilSavedOrDropped();
 };
 
 void TestPages::initTestCase()
@@ -973,6 +976,76 @@ void TestPages::mergeSkipsEmptyTextsAndKeepsDuplicates()
     QCOMPARE(standalone.mergeItems({ item(1, QStringLiteral("b")), item(2, QStringLiteral("c")) }), 0);
     QCOMPARE(columnTexts(standalone.tableOfType(1)), QStringList { QStringLiteral("a") });
     QCOMPARE(standalone.tableOfType(2)->getRowCount(), 0);
+}
+
+void TestPages::addedRowIsTypedAtOnce()
+{
+    QAppWatcherWidget editor;
+    editor.fillList(2, { item(2, QStringLiteral("Spooler")) });
+    editor.show();
+    QVERIFY(QTest::qWaitForWindowActive(&editor));
+    editor.findChild<QTabWidget*>()->setCurrentIndex(1);
+    button(editor, QStringLiteral("添加"))->click();
+    auto* line = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+    QVERIFY(line);
+    QTest::keyClicks(line, QStringLiteral("WinDefend"));
+
+    // Left while still typing (the menu takes no focus): the text counts.
+    MessageBox::setNextAnswer(QMessageBox::Save);
+    QSignalSpy saved(&editor, &QAppWatcherWidget::sg_saved);
+    QVERIFY(editor.askToLeave());
+    QCOMPARE(saved.count(), 1);
+    QCOMPARE(columnTexts(editor.tableOfType(2)),
+        (QStringList { QStringLiteral("Spooler"), QStringLiteral("WinDefend") }));
+    QVERIFY(!editor.isModified());
+}
+
+void TestPages::unsavedListsUntilSavedOrDropped()
+{
+    QAppWatcherWidget editor;
+    editor.fillList(1, { item(1, QStringLiteral("a")), item(1, QStringLiteral("b")) });
+    auto* table = editor.tableOfType(1);
+    const QStringList filled { QStringLiteral("a=") + active, QStringLiteral("b=") + active };
+    const auto type = [table](int row, const QString& text) {
+        const QModelIndex cell = table->model()->index(row, 0);
+        table->setCurrentIndex(cell);
+        table->edit(cell);
+        auto* line = table->findChild<QLineEdit*>();
+        line->setText(text);
+        QTest::keyClick(line, Qt::Key_Return);
+        QTRY_VERIFY(!table->findChild<QLineEdit*>());
+    };
+    QSignalSpy marks(&editor, &QAppWatcherWidget::sg_modified_changed);
+
+    // Unchanged text is no change; a typed one is, until dropped.
+    type(0, QStringLiteral("a"));
+    QVERIFY(!editor.isModified());
+    QVERIFY(editor.askToLeave());
+    QCOMPARE(MessageBox::lastText(), QString());
+    type(0, QStringLiteral("a2"));
+    QVERIFY(editor.isModified());
+    MessageBox::setNextAnswer(QMessageBox::Cancel);
+    QVERIFY(!editor.askToLeave());
+    QCOMPARE(MessageBox::lastText(), QStringLiteral("策略列表有未保存的修改，是否保存？"));
+    QVERIFY(editor.isModified());
+    MessageBox::setNextAnswer(QMessageBox::Discard);
+    QVERIFY(editor.askToLeave());
+    QCOMPARE(rows(table), filled);
+    QVERIFY(!editor.isModified());
+
+    // A state switched and saved is what a later drop goes back to.
+    boxAt(table, 1)->setCurrentIndex(1);
+    QVERIFY(editor.isModified());
+    button(editor, QStringLiteral("保存"))->click();
+    QVERIFY(!editor.isModified());
+    MessageBox::setNextAnswer(QMessageBox::Yes);
+    table->setCurrentIndex(table->model()->index(0, 0));
+    button(editor, QStringLiteral("删除"))->click();
+    QVERIFY(editor.isModified());
+    editor.revert();
+    QCOMPARE(rows(table), (QStringList { QStringLiteral("a=") + active, QStringLiteral("b=") + inactive }));
+    QCOMPARE(editor.summary(), QStringLiteral("禁止标题 2 条，保护服务 0 条，保护程序 0 条"));
+    QCOMPARE(marks.count(), 6);
 }
 
 QTEST_MAIN(TestPages)

@@ -5,6 +5,7 @@
 
 #include "Dialog_addgroup.h"
 #include "Dialog_moveinto_grp.h"
+#include "EventLogStore.h"
 #include "FileDialog.h"
 #include "GroupSettingsFile.h"
 #include "MacAddress.h"
@@ -25,6 +26,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSettings>
+#include <QSqlQuery>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
@@ -263,6 +265,8 @@ private slots:
     void pagesFollowStoredGroupOrder();
     void storedFaultsMendedOnLoad();
     void viewSwitching();
+    void policySaveIsToldAndLogged();
+    void leavingUnsavedPolicyAsks();
     void qtDialogsSpeakChinese();
     void contextMenuPerTab_data();
     void contextMenuPerTab();
@@ -426,6 +430,83 @@ void TestWindow::viewSwitching()
     QVERIFY(toolBar->isEnabled());
     QVERIFY(action(window, "action_op_lock_kbd_mouse")->isChecked());
     QVERIFY(action(window, "action_op_remove_group")->isEnabled());
+}
+
+namespace {
+
+void clickEditorButton(const RokVtxAdmin& window, const QString& text)
+{
+    for (auto* button : window.watchEditor()->findChildren<QPushButton*>())
+        if (button->text() == text)
+            button->click();
+}
+
+} // namespace
+
+void TestWindow::policySaveIsToldAndLogged()
+{
+    QTemporaryDir dir;
+    QVERIFY(seedTwoGroups(dir));
+    RokVtxAdmin window(dir.path());
+    const QString title = TitleBase + QStringLiteral(" — 配置进程监控");
+    action(window, "action_view_watch_app")->trigger();
+    window.watchEditor()->stateBox(1, 0)->setCurrentIndex(1);
+    QCOMPARE(window.windowTitle(), title + QStringLiteral(" *"));
+    // Chosen again from the menu, the view keeps its mark.
+    action(window, "action_view_watch_app")->trigger();
+    QCOMPARE(window.windowTitle(), title + QStringLiteral(" *"));
+
+    clickEditorButton(window, QStringLiteral("保存"));
+    QCOMPARE(window.windowTitle(), title);
+    const QString counts = QStringLiteral("禁止标题 1 条，保护服务 0 条，保护程序 1 条");
+    QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("策略列表已保存（%1）").arg(counts));
+    window.eventLog()->flush();
+    QSqlQuery newest = window.eventLog()->select(QString(), EventLogStore::Command);
+    QVERIFY(newest.next());
+    QCOMPARE(newest.value(2).toString(), QStringLiteral("全部"));
+    QCOMPARE(newest.value(5).toString(), QStringLiteral("保存策略列表（%1）").arg(counts));
+}
+
+void TestWindow::leavingUnsavedPolicyAsks()
+{
+    QTemporaryDir dir;
+    QVERIFY(seedTwoGroups(dir));
+    RokVtxAdmin window(dir.path());
+    QAppWatcherWidget* editor = window.watchEditor();
+    QAction* manage = action(window, "action_view_manage");
+    QAction* watch = action(window, "action_view_watch_app");
+    const auto deleteFirstTitle = [&] {
+        watch->trigger();
+        editor->tableOfType(1)->setCurrentIndex(editor->tableOfType(1)->model()->index(0, 0));
+        MessageBox::setNextAnswer(QMessageBox::Yes);
+        clickEditorButton(window, QStringLiteral("删除"));
+    };
+
+    // 取消: the editor stays, its changes and mark too.
+    deleteFirstTitle();
+    MessageBox::setNextAnswer(QMessageBox::Cancel);
+    manage->trigger();
+    QCOMPARE(MessageBox::lastText(), QStringLiteral("策略列表有未保存的修改，是否保存？"));
+    QVERIFY(!editor->isHidden());
+    QVERIFY(watch->isChecked());
+    QCOMPARE(window.windowTitle(), TitleBase + QStringLiteral(" — 配置进程监控 *"));
+
+    // 放弃: the saved lists come back, nothing reaches the groups.
+    MessageBox::setNextAnswer(QMessageBox::Discard);
+    manage->trigger();
+    QVERIFY(editor->isHidden());
+    QVERIFY(manage->isChecked());
+    QCOMPARE(window.windowTitle(), TitleBase + QStringLiteral(" — 管理"));
+    QCOMPARE(editor->itemsOfType(1).size(), 1);
+    QCOMPARE(page(window, "A")->policy_editor->itemsOfType(1).size(), 1);
+
+    // 保存: the groups get the lists, then the machines are shown.
+    deleteFirstTitle();
+    MessageBox::setNextAnswer(QMessageBox::Save);
+    manage->trigger();
+    QVERIFY(editor->isHidden());
+    QCOMPARE(editor->itemsOfType(1).size(), 0);
+    QCOMPARE(page(window, "A")->policy_editor->itemsOfType(1).size(), 0);
 }
 
 void TestWindow::qtDialogsSpeakChinese()
