@@ -15,6 +15,7 @@
 #include <QHeaderView>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSqlQuery>
 #include <QSqlQueryModel>
 #include <QStandardPaths>
 #include <QTableView>
@@ -201,7 +202,9 @@ void EventLogDock::refreshPages()
 void EventLogDock::refresh()
 {
     stale = false;
-    if (isHidden() || !store) {
+    // Open is what its toggle says: the menu checks it before the dock is
+    // shown, a hidden dock unchecks it.
+    if (!toggleViewAction()->isChecked() || !store) {
         detach();
         return;
     }

@@ -1,6 +1,7 @@
 #include "MessageBox.h"
 
 #include <QList>
+#include <QPushButton>
 
 namespace {
 
@@ -31,6 +32,21 @@ QMessageBox::StandardButton MessageBox::question(QWidget* parent, const QString&
     if (takeAnswer(title, text, &answer))
         return answer;
     return QMessageBox::question(parent, title, text, buttons, defaultButton);
+}
+
+QMessageBox::StandardButton MessageBox::ask(QWidget* parent, const QString& title, const QString& text,
+    const QList<QPair<QMessageBox::StandardButton, QString>>& buttons, QMessageBox::StandardButton defaultButton)
+{
+    QMessageBox::StandardButton answer = QMessageBox::NoButton;
+    if (takeAnswer(title, text, &answer))
+        return answer;
+    QMessageBox box(QMessageBox::Question, title, text, QMessageBox::NoButton, parent);
+    for (const auto& button : buttons)
+        box.addButton(button.first)->setText(button.second);
+    if (defaultButton != QMessageBox::NoButton)
+        box.setDefaultButton(defaultButton);
+    box.exec();
+    return box.standardButton(box.clickedButton());
 }
 
 QMessageBox::StandardButton MessageBox::critical(QWidget* parent, const QString& title, const QString& text,

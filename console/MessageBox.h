@@ -9,6 +9,7 @@
 
 #include <QList>
 #include <QMessageBox>
+#include <QPair>
 #include <QString>
 
 class QWidget;
@@ -31,6 +32,11 @@ public:
         QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
     static QMessageBox::StandardButton information(QWidget* parent, const QString& title, const QString& text,
         QMessageBox::StandardButtons buttons = QMessageBox::Ok,
+        QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
+    // A question whose buttons carry the console's own words, e.g.
+    // { { Save, "保存" }, { Discard, "放弃" }, { Cancel, "取消" } }.
+    static QMessageBox::StandardButton ask(QWidget* parent, const QString& title, const QString& text,
+        const QList<QPair<QMessageBox::StandardButton, QString>>& buttons,
         QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
 
     // The next box returns this answer at once instead of being shown.

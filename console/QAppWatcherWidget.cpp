@@ -6,6 +6,7 @@
 #include "QtIntStringItem.h"
 #include "QtRokTableView.h"
 
+#include <QApplication>
 #include <QBrush>
 #include <QColor>
 #include <QComboBox>
@@ -272,8 +273,17 @@ bool QAppWatcherWidget::eventFilter(QObject* watched, QEvent* event)
 
 void QAppWatcherWidget::onAddClicked()
 {
-    if (auto* table = currentTable())
-        setRow(table, table->getRowCount(), QString(), 1);
+    auto* table = currentTable();
+    if (!table)
+        return;
+    const int row = table->getRowCount();
+    setRow(table, row, QString(), 1);
+    setModified(true);
+    // An empty entry is of no use: it is typed at once.
+    const QModelIndex index = table->model()->index(row, textColumn);
+    table->setCurrentIndex(index);
+    table->scrollTo(index);
+    table->edit(index);
 }
 
 void QAppWatcherWidget::onDeleteClicked()
@@ -288,11 +298,18 @@ void QAppWatcherWidget::onDeleteClicked()
     const auto answer = MessageBox::question(this, QStringLiteral("删除确认"),
         QStringLiteral("删除不可恢复！\n确认需要删除选中行(第【%1】行)？").arg(row + 1),
         QMessageBox::Yes | QMessageBox::No, QMessageBox::NoButton);
-    if (answer == QMessageBox::Yes)
+    if (answer == QMessageBox::Yes) {
         table->removeRow(row);
+        setModified(true);
+    }
 }
 
 void QAppWatcherWidget::onSaveClicked()
+{
+    save();
+}
+
+bool QAppWatcherWidget::save()
 {
     // Lists an agent would reject, or that no datagram can carry, never
     // reach the store or the groups.
@@ -300,9 +317,62 @@ void QAppWatcherWidget::onSaveClicked()
     if (!faults.isEmpty()) {
         MessageBox::critical(this, QStringLiteral("错误"),
             QStringLiteral("策略列表未保存：\n") + PolicyRules::listed(faults), QMessageBox::Ok);
-        return;
+        return false;
     }
     emit sg_btn_save_clicked();
+    for (int type : listTypes)
+        saved_lists[static_cast<size_t>(type - 1)] = itemsOfType(type);
+    setModified(false);
+    emit sg_saved();
+    return true;
+}
+
+void QAppWatcherWidget::revert()
+{
+    for (int type : listTypes)
+        fillTable(type, saved_lists[static_cast<size_t>(type - 1)]);
+    setModified(false);
+}
+
+bool QAppWatcherWidget::askToLeave()
+{
+    // A text still being typed is part of the lists: its editor commits as
+    // it loses the focus.
+    QWidget* focus = QApplication::focusWidget();
+    if (focus && isAncestorOf(focus))
+        focus->clearFocus();
+    if (!modified)
+        return true;
+    const auto answer = MessageBox::ask(this, QStringLiteral("配置进程监控"),
+        QStringLiteral("策略列表有未保存的修改，是否保存？"),
+        { { QMessageBox::Save, QStringLiteral("保存") }, { QMessageBox::Discard, QStringLiteral("放弃") },
+            { QMessageBox::Cancel, QStringLiteral("取消") } },
+        QMessageBox::Save);
+    switch (answer) {
+    case QMessageBox::Save:
+        return save();
+    case QMessageBox::Discard:
+        revert();
+        return true;
+    default:
+        return false;
+    }
+}
+
+QString QAppWatcherWidget::summary() const
+{
+    return QStringLiteral("禁止标题 %1 条，保护服务 %2 条，保护程序 %3 条")
+        .arg(itemsOfType(1).size())
+        .arg(itemsOfType(2).size())
+        .arg(itemsOfType(3).size());
+}
+
+void QAppWatcherWidget::setModified(bool on)
+{
+    if (embedded || on == modified)
+        return;
+    modified = on;
+    emit sg_modified_changed(on);
 }
 
 bool QAppWatcherWidget::acceptEdit(QtRokTableView* table, int row, const QString& text)
@@ -315,17 +385,20 @@ bool QAppWatcherWidget::acceptEdit(QtRokTableView* table, int row, const QString
             if (other != type)
                 items += itemsOfType(other);
         StringItemList ofType = itemsOfType(type);
-        if (row >= ofType.size())
-            return true;
-        const int before = PolicyRules::policyBytes(items + ofType);
-        ofType.at(row)->str_val = text;
-        const int after = PolicyRules::policyBytes(items + ofType);
-        // Lists already too large can still be shortened.
-        if (after > before)
-            fault = PolicyRules::sizeFault(after);
+        if (row < ofType.size()) {
+            const int before = PolicyRules::policyBytes(items + ofType);
+            ofType.at(row)->str_val = text;
+            const int after = PolicyRules::policyBytes(items + ofType);
+            // Lists already too large can still be shortened.
+            if (after > before)
+                fault = PolicyRules::sizeFault(after);
+        }
     }
-    if (fault.isEmpty())
+    if (fault.isEmpty()) {
+        if (text != table->getCellText(row, textColumn))
+            setModified(true);
         return true;
+    }
     // Told once the view has finished with its editor: a modal box inside
     // the commit would take the editor's focus while it is being closed.
     QMetaObject::invokeMethod(
@@ -352,8 +425,10 @@ void QAppWatcherWidget::onStateChanged(QtRokTableView* table, QComboBox* box, co
     }
     table->setCellValue(row, stateColumn, state);
 
-    if (!embedded)
+    if (!embedded) {
+        setModified(true);
         return;
+    }
     const int type = table->property(typeProperty).toInt();
     const QString entry = table->getCellText(row, textColumn);
     if (type >= 1 && type <= 3) {
@@ -384,6 +459,8 @@ void QAppWatcherWidget::fillList(int type, const StringItemList& items)
     fillTable(type, items);
     if (embedded)
         applyDisabledSets();
+    else if (type >= 1 && type <= 3)
+        saved_lists[static_cast<size_t>(type - 1)] = itemsOfType(type);
 }
 
 void QAppWatcherWidget::setItems(const StringItemList& items)

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QWidget>
 
+#include <array>
+
 class QComboBox;
 class QFrame;
 class QLabel;
@@ -55,6 +57,19 @@ public:
     // yet on screen; null for a row that does not exist.
     QComboBox* stateBox(int type, int row);
 
+    // Standalone: the lists differ from those last filled in or saved.
+    bool isModified() const { return modified; }
+    // Checks the lists and hands them on to be stored; false, with the
+    // teacher told why, when an agent would reject them.
+    bool save();
+    // Back to the lists last filled in or saved.
+    void revert();
+    // Before the editor is left: unsaved lists are saved, dropped or kept
+    // (the editor stays) as the teacher answers. Whether to leave.
+    bool askToLeave();
+    // "禁止标题 n 条，保护服务 n 条，保护程序 n 条".
+    QString summary() const;
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -63,6 +78,9 @@ signals:
     // Save was clicked and the lists can go to every agent as they stand.
     void sg_btn_save_clicked();
     void sg_item_state_changed(int nType, QString sItem, int nState);
+    // After sg_btn_save_clicked: the lists as they stand are the saved ones.
+    void sg_saved();
+    void sg_modified_changed(bool modified);
 
 private:
     void addListTab(const QString& title, int type, const QString& header);
@@ -84,6 +102,7 @@ private:
     // reported to the teacher.
     bool acceptEdit(QtRokTableView* table, int row, const QString& text);
     void onStateChanged(QtRokTableView* table, QComboBox* box, const QString& text);
+    void setModified(bool on);
 
     QVBoxLayout* main_layout = nullptr;
     QTabWidget* tab_widget = nullptr;
@@ -98,6 +117,9 @@ private:
     mutable QSet<QString> no_such_set;
     QString pane_style;
     bool embedded = false;
+    // Standalone: what revert() goes back to, per list type 1 to 3.
+    std::array<StringItemList, 3> saved_lists;
+    bool modified = false;
 
     Q_DISABLE_COPY(QAppWatcherWidget)
 };

@@ -8,6 +8,7 @@
 #include "MachineListTransfer.h"
 #include "MessageBox.h"
 #include "MetaTypes.h"
+#include "PolicyEditorStatus.h"
 #include "PolicyRules.h"
 #include "Protocol.h"
 #include "QAppWatcherWidget.h"
@@ -146,6 +147,7 @@ void RokVtxAdmin::initialise(const QString& dataDir)
 
     connect(tab_widget, &QTabWidget::currentChanged, this, &RokVtxAdmin::onTabChanged);
     connect(watch_editor, &QAppWatcherWidget::sg_btn_save_clicked, this, &RokVtxAdmin::onWatchListSaved);
+    new PolicyEditorStatus(watch_editor, this, lesson->eventLog());
     connect(&registry, &QStudentManage::sg_state_changed_machines, this, &RokVtxAdmin::onMachinesChanged);
     connect(this, &RokVtxAdmin::sg_special_message, this, &RokVtxAdmin::onSpecialMessage);
 
@@ -368,6 +370,11 @@ void RokVtxAdmin::attachLessonTools()
 
 void RokVtxAdmin::switchView(QAction* action)
 {
+    // Unsaved policy lists are saved, dropped or kept as the teacher answers.
+    if (action != ui->action_view_watch_app && !watch_editor->isHidden() && !watch_editor->askToLeave()) {
+        current_view_action->setChecked(true);
+        return;
+    }
     current_view_action = action;
     if (action == ui->action_view_manage) {
         tab_widget->show();

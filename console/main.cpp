@@ -1,4 +1,5 @@
 #include "MessageBox.h"
+#include "QtTranslation.h"
 #include "RokResources.h"
 #include "RokVtxAdmin.h"
 #include "ShutdownSignals.h"
@@ -17,6 +18,8 @@ int main(int argc, char* argv[])
     QCoreApplication::setOrganizationName(QStringLiteral("Rok"));
     QCoreApplication::setApplicationName(QStringLiteral("RokVtxAdmin"));
     initRokResources();
+    // Before any box: standard buttons and the file dialog speak Chinese too.
+    QtTranslation::install();
 
     SingleInstanceGuard guard(QStringLiteral("Vtx--Admin"));
     if (!guard.acquire()) {

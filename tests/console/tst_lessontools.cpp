@@ -87,6 +87,7 @@ private slots:
     void eventLogKeepsItsBound();
     void eventLogMarksLockedOfflineAndExports();
     void eventLogDockStaysOpenAcrossRestart();
+    void eventLogDockOpenedFromMenuShowsRows();
 
 private:
     QTemporaryDir settings_dir;
@@ -349,6 +350,23 @@ void TestLessonTools::eventLogDockStaysOpenAcrossRestart()
     }
     RokVtxAdmin window(dir.path());
     QVERIFY(!window.eventLogDock()->isHidden());
+    window.eventLogDock()->close();
+}
+
+void TestLessonTools::eventLogDockOpenedFromMenuShowsRows()
+{
+    QTemporaryDir dir;
+    QVERIFY(seedRooms(dir));
+    QSettings().remove(QStringLiteral("view/eventLog"));
+    qint64 clock = LessonStart;
+    RokVtxAdmin window(dir.path());
+    start(window, clock);
+    window.tabWidget()->setCurrentIndex(tabIndexOf(window, Room));
+    action(window, "action_op_lock")->trigger();
+
+    // As the menu opens it: the toggle alone, nothing after it reads again.
+    action(window, "action_view_event_log")->trigger();
+    QCOMPARE(window.eventLogDock()->model()->index(0, 5).data().toString(), QStringLiteral("黑屏锁定"));
     window.eventLogDock()->close();
 }
 

@@ -8,6 +8,7 @@
 #include "QStudentGroupWidget.h"
 #include "QtRokTableView.h"
 
+#include <QApplication>
 #include <QBrush>
 #include <QComboBox>
 #include <QHeaderView>
@@ -187,6 +188,8 @@ private slots:
     void disabledSetSurvivesRefillAndMerge();
     void mergeCountsRemovedAndAdded();
     void mergeSkipsEmptyTextsAndKeepsDuplicates();
+    void addedRowIsTypedAtOnce();
+    void unsavedListsUntilSavedOrDropped();
 };
 
 void TestPages::initTestCase()
@@ -973,6 +976,59 @@ void TestPages::mergeSkipsEmptyTextsAndKeepsDuplicates()
     QCOMPARE(standalone.mergeItems({ item(1, QStringLiteral("b")), item(2, QStringLiteral("c")) }), 0);
     QCOMPARE(columnTexts(standalone.tableOfType(1)), QStringList { QStringLiteral("a") });
     QCOMPARE(standalone.tableOfType(2)->getRowCount(), 0);
+}
+
+void TestPages::addedRowIsTypedAtOnce()
+{
+    QAppWatcherWidget editor;
+    editor.fillList(2, { item(2, QStringLiteral("Spooler")) });
+    editor.show();
+    QVERIFY(QTest::qWaitForWindowActive(&editor));
+    editor.findChild<QTabWidget*>()->setCurrentIndex(1);
+    button(editor, QStringLiteral("添加"))->click();
+    auto* line = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+    QVERIFY(line);
+    QTest::keyClicks(line, QStringLiteral("WinDefend"));
+
+    // Left while still typing (the menu takes no focus): the text counts.
+    MessageBox::setNextAnswer(QMessageBox::Save);
+    QSignalSpy saved(&editor, &QAppWatcherWidget::sg_saved);
+    QVERIFY(editor.askToLeave());
+    QCOMPARE(saved.count(), 1);
+    QCOMPARE(columnTexts(editor.tableOfType(2)),
+        (QStringList { QStringLiteral("Spooler"), QStringLiteral("WinDefend") }));
+    QVERIFY(!editor.isModified());
+}
+
+void TestPages::unsavedListsUntilSavedOrDropped()
+{
+    QAppWatcherWidget editor;
+    editor.fillList(1, { item(1, QStringLiteral("a")), item(1, QStringLiteral("b")) });
+    auto* table = editor.tableOfType(1);
+    const auto type = [table](int row, const QString& text) {
+        QLineEdit line(text);
+        table->itemDelegateForColumn(0)->setModelData(&line, table->model(), table->model()->index(row, 0));
+    };
+    QSignalSpy marks(&editor, &QAppWatcherWidget::sg_modified_changed);
+
+    // Its own text again is no change.
+    type(0, QStringLiteral("a"));
+    QVERIFY(!editor.isModified());
+    type(0, QStringLiteral("a2"));
+    MessageBox::setNextAnswer(QMessageBox::Discard);
+    QVERIFY(editor.askToLeave());
+    QCOMPARE(columnTexts(table), (QStringList { QStringLiteral("a"), QStringLiteral("b") }));
+
+    // A state switched and saved is what a later drop goes back to.
+    boxAt(table, 1)->setCurrentIndex(1);
+    button(editor, QStringLiteral("保存"))->click();
+    MessageBox::setNextAnswer(QMessageBox::Yes);
+    table->setCurrentIndex(table->model()->index(0, 0));
+    button(editor, QStringLiteral("删除"))->click();
+    QVERIFY(editor.isModified());
+    editor.revert();
+    QCOMPARE(rows(table), (QStringList { QStringLiteral("a=") + active, QStringLiteral("b=") + inactive }));
+    QCOMPARE(marks.count(), 6);
 }
 
 QTEST_MAIN(TestPages)

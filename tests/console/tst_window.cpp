@@ -14,6 +14,7 @@
 #include "QAppWatcherWidget.h"
 #include "QtRokTableView.h"
 #include "TimedLockController.h"
+#include "QtTranslation.h"
 #include "UdpServer.h"
 #include "WakeOnLan.h"
 #include "tst_mainwindow_support.h"
@@ -25,6 +26,8 @@
 #include <QHeaderView>
 #include <QHelpEvent>
 #include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QSettings>
 #include <QSqlQuery>
 #include <QSplitter>
@@ -34,6 +37,7 @@
 #include <QTemporaryDir>
 #include <QToolBar>
 #include <QToolTip>
+#include <QTranslator>
 #include <QUdpSocket>
 #include <QtGui/private/qguiapplication_p.h>
 #include <QtTest>
@@ -283,6 +287,8 @@ private slots:
     void pagesFollowStoredGroupOrder();
     void storedFaultsMendedOnLoad();
     void viewSwitching();
+    void policyEditorAnswers();
+    void qtDialogsSpeakChinese();
     void contextMenuPerTab_data();
     void contextMenuPerTab();
     void offlineMachineOfUnknownGroup();
@@ -449,6 +455,55 @@ void TestWindow::viewSwitching()
     QVERIFY(toolBar->isEnabled());
     QVERIFY(action(window, "action_op_lock_kbd_mouse")->isChecked());
     QVERIFY(action(window, "action_op_remove_group")->isEnabled());
+}
+
+void TestWindow::policyEditorAnswers()
+{
+    QTemporaryDir dir;
+    QVERIFY(seedTwoGroups(dir));
+    RokVtxAdmin window(dir.path());
+    QAppWatcherWidget* editor = window.watchEditor();
+    QAction* watch = action(window, "action_view_watch_app");
+    const QString title = TitleBase + QStringLiteral(" — 配置进程监控");
+    watch->trigger();
+    editor->tableOfType(1)->setCurrentIndex(editor->tableOfType(1)->model()->index(0, 0));
+    MessageBox::setNextAnswer(QMessageBox::Yes);
+    for (auto* button : editor->findChildren<QPushButton*>())
+        if (button->text() == QStringLiteral("删除"))
+            button->click();
+    QCOMPARE(window.windowTitle(), title + QStringLiteral(" *"));
+    // Chosen again from the menu, the view keeps its mark; 取消 stays in it.
+    watch->trigger();
+    MessageBox::setNextAnswer(QMessageBox::Cancel);
+    action(window, "action_view_manage")->trigger();
+    QCOMPARE(MessageBox::lastText(), QStringLiteral("策略列表有未保存的修改，是否保存？"));
+    QVERIFY(watch->isChecked());
+    QCOMPARE(window.windowTitle(), title + QStringLiteral(" *"));
+
+    // 保存: the groups get the lists, the save is told and logged, then the machines.
+    MessageBox::setNextAnswer(QMessageBox::Save);
+    action(window, "action_view_manage")->trigger();
+    QVERIFY(editor->isHidden());
+    QCOMPARE(page(window, "A")->policy_editor->itemsOfType(1).size(), 0);
+    const QString counts = QStringLiteral("禁止标题 0 条，保护服务 0 条，保护程序 1 条");
+    QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("策略列表已保存（%1）").arg(counts));
+    window.eventLog()->flush();
+    QSqlQuery newest = window.eventLog()->select(QStringLiteral("全部"), EventLogStore::Command);
+    QVERIFY(newest.next());
+    QCOMPARE(newest.value(5).toString(), QStringLiteral("保存策略列表（%1）").arg(counts));
+}
+
+void TestWindow::qtDialogsSpeakChinese()
+{
+    if (!QFileInfo::exists(QDir(QtTranslation::directory()).filePath(QStringLiteral("qtbase_zh_CN.qm"))))
+        QSKIP("Qt's Chinese translation is not installed (Debian: qttranslations5-l10n)");
+    QTranslator* translator = QtTranslation::install();
+    QVERIFY(translator);
+    QMessageBox box(QMessageBox::Question, QStringLiteral("t"), QStringLiteral("t"),
+        QMessageBox::Yes | QMessageBox::No);
+    QCOMPARE(box.button(QMessageBox::Yes)->text(), QStringLiteral("是(&Y)"));
+    QCoreApplication::removeTranslator(translator);
+    delete translator;
 }
 
 void TestWindow::contextMenuPerTab_data()
