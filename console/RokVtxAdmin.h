@@ -46,6 +46,7 @@ class TimedLockController;
 class EventLogDock;
 class EventLogStore;
 class PowerControl;
+class LessonTimetable;
 class SecurityMonitor;
 
 namespace Ui {
@@ -241,6 +242,7 @@ private:
     Overview* overview = nullptr;
     LessonTools* lesson = nullptr;
     PowerControl* power = nullptr;
+    LessonTimetable* timetable = nullptr;
 
     // Which page is which, for both threads.
     std::unique_ptr<PageDirectory> page_directory;
