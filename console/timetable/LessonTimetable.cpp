@@ -31,10 +31,7 @@ LessonTimetable::LessonTimetable(const Attachment& attachment)
     status_label = new QLabel(host.window);
     status_label->setObjectName(QStringLiteral("timetable_status"));
     host.statusBar->addPermanentWidget(status_label);
-    connect(host.tabs, &QTabWidget::currentChanged, this, [this](int index) {
-        editor_action->setEnabled(index > 0);
-        updateStatus();
-    });
+    connect(host.tabs, &QTabWidget::currentChanged, this, &LessonTimetable::updateStatus);
     for (QAction* command : host.commands)
         connect(command, &QAction::triggered, this, [this] {
             for (QStudentGroupWidget* page : host.pages->commandTargets(host.currentTab()))
@@ -138,5 +135,6 @@ QString LessonTimetable::nextChangeText() const
 
 void LessonTimetable::updateStatus()
 {
+    editor_action->setEnabled(host.currentTab && host.currentTab() > 0);
     status_label->setText(nextChangeText());
 }
