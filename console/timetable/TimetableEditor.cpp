@@ -175,6 +175,10 @@ void TimetableEditor::rebuildGrid()
 
 bool TimetableEditor::askLesson(TimetableLesson& lesson, const QString& title)
 {
+    if (modes.isEmpty()) {
+        MessageBox::information(this, QStringLiteral("课表"), QStringLiteral("还没有课堂模式：请先保存一个课堂模式。"));
+        return false;
+    }
     QDialog dialog(this);
     dialog.setWindowTitle(title);
     auto* form = new QFormLayout(&dialog);
@@ -202,10 +206,6 @@ bool TimetableEditor::askLesson(TimetableLesson& lesson, const QString& title)
     connect(box, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
     connect(box, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
     form->addRow(box);
-    if (modes.isEmpty()) {
-        MessageBox::information(this, QStringLiteral("课表"), QStringLiteral("还没有课堂模式：请先保存一个课堂模式。"));
-        return false;
-    }
     if (dialog.exec() != QDialog::Accepted)
         return false;
     lesson.weekday = day->currentData().toInt();
