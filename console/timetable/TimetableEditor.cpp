@@ -42,7 +42,9 @@ TimetableEditor::TimetableEditor(const QString& page, const Timetable& timetable
         days << Timetable::weekdayName(day).right(1);
     table->setHorizontalHeaderLabels(days);
     table->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
-    table->verticalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    // Three lines a lesson: its times, its start and its end.
+    table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().lineSpacing() * 4 + 4);
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table->setSelectionMode(QAbstractItemView::SingleSelection);
     table->setWordWrap(true);
