@@ -15,6 +15,7 @@
 #include "QStudentGroupWidget.h"
 #include "QtRokTableView.h"
 #include "PowerControl.h"
+#include "LessonTimetable.h"
 #include "SaveScheduler.h"
 #include "SeatPlans.h"
 #include "TabLockIcons.h"
@@ -351,6 +352,19 @@ void RokVtxAdmin::wireActions()
                              [this](const QString& detail) { lesson->logCommand(detail); }, this);
     connect(ui->action_op_wake, &QAction::triggered, power, [this] { power->wakeTab(current_tab); });
     attachLessonTools();
+    // The lesson modes take the lock types' place once the window has them.
+    LessonActions weekActions;
+    weekActions.setLock = [this](const QString& page, int kind) {
+        if (QStudentGroupWidget* named = page_directory->pageNamed(page))
+            setPagesLock({ named }, kind);
+    };
+    weekActions.wake = [this](const QString& page) { power->wakeTab(tab_widget->indexOf(page_directory->pageNamed(page))); };
+    weekActions.log = [this](const QString& page, const QString& detail) {
+        tables.eventLog().add(EventLogStore::Command, page, 0, QString(), detail);
+    };
+    timetable = new LessonTimetable({ this, ui->menu_A, ui->statusBar, tab_widget, page_directory.get(), group_ops,
+        &tables.timetables(), [this] { return current_tab; }, { ui->action_op_auto_ip, ui->action_op_usbdisk },
+        LessonTimetable::lockTypeModes(weekActions) });
 }
 
 void RokVtxAdmin::attachLessonTools()
@@ -598,6 +612,7 @@ void RokVtxAdmin::onSpecialMessage(uint32_t value)
         // they stay for a run that can read config.conf.
         if (!config_read_failed)
             lesson->restoreTimedLocks();
+        timetable->start();
     }
 }
 
@@ -719,6 +734,7 @@ void RokVtxAdmin::setPagesLock(const QList<QStudentGroupWidget*>& pages, int typ
     for (QStudentGroupWidget* page : pages) {
         page->setLockType(type);
         const QString key = page_directory->nameOf(page);
+        timetable->noteManualChange(key);
         if (lesson->timedLocks()->has(key))
             lesson->timedLocks()->cancel(key);
     }

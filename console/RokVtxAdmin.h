@@ -46,6 +46,7 @@ class QTimer;
 class TimedLockController;
 class EventLogDock;
 class EventLogStore;
+class LessonTimetable;
 class SecurityMonitor;
 
 namespace Ui {
@@ -238,6 +239,7 @@ private:
     Overview* overview = nullptr;
     LessonTools* lesson = nullptr;
     PowerControl* power = nullptr;
+    LessonTimetable* timetable = nullptr;
 
     // Which page is which, for both threads.
     std::unique_ptr<PageDirectory> page_directory;

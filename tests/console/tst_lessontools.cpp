@@ -1,20 +1,26 @@
 // Tools for a lesson: timed locks, released on a driven clock, kept across a
 // restart and cancelled by hand; the event log, its bound, the mark of a
-// machine lost while locked, and its CSV export.
+// machine lost while locked, and its CSV export; the weekly timetable, run on
+// a driven clock across restarts, midnight and daylight time.
 
 #include "EventLogDock.h"
 #include "EventLogStore.h"
 #include "FileDialog.h"
 #include "GroupSettingsFile.h"
 #include "InputDialog.h"
+#include "LessonTimetable.h"
 #include "MacAddress.h"
 #include "TimedLockController.h"
+#include "TimetableEditor.h"
+#include "TimetableRunner.h"
 #include "tst_mainwindow_support.h"
 
 #include <QAbstractItemModelTester>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QSqlQuery>
+#include <QTableWidget>
+#include <QTimeZone>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -70,6 +76,35 @@ QStringList logged(EventLogStore& log)
     return events;
 }
 
+TimetableLesson lessonAt(int weekday, const QTime& start, const QTime& end, const QString& mode,
+                         const QString& endMode = QString())
+{
+    TimetableLesson lesson;
+    lesson.weekday = weekday;
+    lesson.start = start;
+    lesson.end = end;
+    lesson.start_mode = mode;
+    lesson.end_mode = endMode;
+    return lesson;
+}
+
+// A week's runner on `wall` and `elapsed`, its modes recorded as
+// "page mode log-text" before they are applied.
+LessonTimetable* startWeek(RokVtxAdmin& window, const QDateTime& wall, const qint64& elapsed, QStringList& modes)
+{
+    auto* week = window.findChild<LessonTimetable*>();
+    week->runner()->setClock([&wall] { return wall; }, [&elapsed] { return elapsed; });
+    LessonActions actions = week->runner()->lessonActions();
+    const auto apply = actions.applyMode;
+    actions.applyMode = [&modes, apply](const QString& page, const QString& mode, const QString& text) {
+        modes << QStringLiteral("%1 %2 %3").arg(page, mode, text);
+        apply(page, mode, text);
+    };
+    week->runner()->setActions(actions);
+    window.onSpecialMessage(1);
+    return week;
+}
+
 } // namespace
 
 class TestLessonTools : public QObject
@@ -88,6 +123,9 @@ private slots:
     void eventLogMarksLockedOfflineAndExports();
     void eventLogDockStaysOpenAcrossRestart();
     void eventLogDockOpenedFromMenuShowsRows();
+    void timetableRestartsMidLessonAndTeacherWins();
+    void timetableEditorRefusesOverlap();
+    void timetableAcrossMidnightAndDaylightTime();
 
 private:
     QTemporaryDir settings_dir;
@@ -368,6 +406,121 @@ void TestLessonTools::eventLogDockOpenedFromMenuShowsRows()
     action(window, "action_view_event_log")->trigger();
     QCOMPARE(window.eventLogDock()->model()->index(0, 5).data().toString(), QStringLiteral("黑屏锁定"));
     window.eventLogDock()->close();
+}
+
+void TestLessonTools::timetableRestartsMidLessonAndTeacherWins()
+{
+    QTemporaryDir dir;
+    QVERIFY(seedRooms(dir));
+    const QString quiet = LessonTools::lockName(Rok_Lock_State::BlackQuiet);
+    const QString locked = LessonTools::lockName(Rok_Lock_State::BlackLock);
+    // Monday 2026-12-07.
+    QDateTime wall(QDate(2026, 12, 7), QTime(7, 0), Qt::UTC);
+    qint64 elapsed = 0;
+    QStringList modes;
+    {
+        RokVtxAdmin window(dir.path());
+        Timetable week;
+        week.lessons << lessonAt(1, QTime(8, 0), QTime(8, 45), quiet)
+                     << lessonAt(1, QTime(9, 0), QTime(9, 45), locked, quiet);
+        startWeek(window, wall, elapsed, modes)->runner()->setTimetable(Room, week);
+        window.saveNow();
+    }
+    // Entered before the lessons, the week applied last week's end.
+    QCOMPARE(modes, QStringList { QStringLiteral("一号机房 黑屏安静 课表：周一 09:00–09:45") });
+    modes.clear();
+    // Back in the middle of the second lesson: its start, once, not the morning's changes.
+    wall.setTime(QTime(9, 20));
+    {
+        RokVtxAdmin window(dir.path());
+        LessonTimetable* week = startWeek(window, wall, elapsed, modes);
+        QCOMPARE(modes, QStringList { QStringLiteral("一号机房 黑屏锁定 课表：周一 09:00–09:45") });
+        QCOMPARE(page(window, Room)->lock_state->lock_type, int(Rok_Lock_State::BlackLock));
+        QCOMPARE(logged(*window.eventLog()).value(0), QStringLiteral("命令 一号机房 课表：周一 09:00–09:45 黑屏锁定"));
+        window.tabWidget()->setCurrentIndex(tabIndexOf(window, Room));
+        QCOMPARE(week->nextChangeText(), QStringLiteral("下一节：09:45 黑屏安静"));
+        // The teacher's release stands through a clock set back into the first lesson...
+        action(window, "action_op_lock")->trigger();
+        QCOMPARE(page(window, Room)->lock_state->lock_type, int(Rok_Lock_State::None));
+        wall.setTime(QTime(8, 30));
+        elapsed += 1000;
+        week->runner()->tick();
+        QCOMPARE(page(window, Room)->lock_state->lock_type, int(Rok_Lock_State::None));
+        // ...until the next change, which alone is applied.
+        modes.clear();
+        wall.setTime(QTime(9, 45));
+        elapsed += 1000;
+        week->runner()->tick();
+        QCOMPARE(modes, QStringList { QStringLiteral("一号机房 黑屏安静 课表：周一 09:00–09:45") });
+        QCOMPARE(page(window, Room)->lock_state->lock_type, int(Rok_Lock_State::BlackQuiet));
+        window.saveNow();
+    }
+    // A restart applies nothing already applied.
+    modes.clear();
+    wall.setTime(QTime(9, 50));
+    RokVtxAdmin window(dir.path());
+    startWeek(window, wall, elapsed, modes);
+    QVERIFY(modes.isEmpty());
+    QCOMPARE(window.findChild<LessonTimetable*>()->runner()->timetable(Room).lessons.size(), 2);
+}
+
+void TestLessonTools::timetableEditorRefusesOverlap()
+{
+    QTemporaryDir dir;
+    QVERIFY(seedRooms(dir));
+    RokVtxAdmin window(dir.path());
+    QDateTime wall(QDate(2026, 12, 7), QTime(7, 0), Qt::UTC);
+    qint64 elapsed = 0;
+    QStringList modes;
+    LessonTimetable* week = startWeek(window, wall, elapsed, modes);
+    QVERIFY(!action(window, "action_op_timetable")->isEnabled()); // "全部" has no week of its own
+    window.tabWidget()->setCurrentIndex(tabIndexOf(window, Room));
+    action(window, "action_op_timetable")->trigger();
+    auto* editor = window.findChild<TimetableEditor*>();
+    QVERIFY(editor);
+    QVERIFY(editor->addLesson(lessonAt(1, QTime(8, 0), QTime(8, 45), QStringLiteral("黑屏锁定"))));
+    MessageBox::setNextAnswer(QMessageBox::Ok);
+    QVERIFY(!editor->addLesson(lessonAt(1, QTime(8, 30), QTime(9, 15), QStringLiteral("黑屏安静"))));
+    QVERIFY(MessageBox::lastText().startsWith(QStringLiteral("周一 08:30–09:15 与已有的 周一 08:00–08:45 时间重叠。")));
+    QCOMPARE(editor->grid()->item(0, 0)->text(), QStringLiteral("08:00–08:45\n黑屏锁定\n→ 解除锁定"));
+    editor->accept();
+    QCOMPARE(week->runner()->timetable(Room).lessons.size(), 1);
+    QCOMPARE(week->nextChangeText(), QStringLiteral("下一节：08:00 黑屏锁定"));
+}
+
+void TestLessonTools::timetableAcrossMidnightAndDaylightTime()
+{
+    const QTimeZone berlin("Europe/Berlin");
+    if (!berlin.isValid() || !berlin.hasTransitions())
+        QSKIP("no daylight-time data for Europe/Berlin here");
+    // Saturday night's lesson runs past midnight and through the hour the clocks go back.
+    QStringList done;
+    LessonActions actions;
+    actions.applyMode = [&done](const QString&, const QString& mode, const QString&) { done << mode; };
+    actions.setLock = [&done](const QString&, int kind) { done << QString::number(kind); };
+    TimetableRunner runner(actions);
+    QDateTime wall(QDate(2026, 10, 24), QTime(23, 0), berlin);
+    qint64 elapsed = 0;
+    runner.setClock([&wall] { return wall; }, [&elapsed] { return elapsed; });
+    Timetable week;
+    week.lessons << lessonAt(6, QTime(23, 30), QTime(3, 30), QStringLiteral("夜课"), QStringLiteral("黑屏锁定"));
+    runner.setTimetable(Room, week);
+    runner.start();
+    QCOMPARE(done, QStringList { QStringLiteral("黑屏锁定") }); // last week's end
+    done.clear();
+    QList<QDateTime> when;
+    // Half-hour ticks in elapsed time; the wall shows 02:00–03:00 twice.
+    for (int step = 0; step < 12; ++step) {
+        wall = wall.addSecs(1800);
+        elapsed += 1800 * 1000;
+        const int before = done.size();
+        runner.tick();
+        if (done.size() != before)
+            when << wall.toUTC();
+    }
+    QCOMPARE(done, (QStringList { QStringLiteral("夜课"), QStringLiteral("黑屏锁定") }));
+    QCOMPARE(when.at(0), QDateTime(QDate(2026, 10, 24), QTime(21, 30), Qt::UTC));
+    QCOMPARE(when.at(1), QDateTime(QDate(2026, 10, 25), QTime(2, 30), Qt::UTC));
 }
 
 QTEST_MAIN(TestLessonTools)

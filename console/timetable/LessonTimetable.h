@@ -1,0 +1,70 @@
+#pragma once
+
+#include "LessonActions.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <functional>
+
+class GroupOperations;
+class PageDirectory;
+class QAction;
+class QLabel;
+class QMenu;
+class QStatusBar;
+class QTabWidget;
+class QWidget;
+class TimetableEditor;
+class TimetableRunner;
+class TimetableStore;
+
+// The weekly timetable in the window: "课表..." in the lock menu, the runner
+// that applies the weeks, and the status bar's next change of the current tab.
+class LessonTimetable final : public QObject
+{
+    Q_OBJECT
+
+public:
+    struct Attachment
+    {
+        QWidget* window = nullptr;
+        QMenu* menu = nullptr; // "操作": "课表..." goes here
+        QStatusBar* statusBar = nullptr;
+        QTabWidget* tabs = nullptr;
+        PageDirectory* pages = nullptr;
+        GroupOperations* groups = nullptr; // a renamed page keeps its week
+        TimetableStore* store = nullptr;
+        std::function<int()> currentTab;
+        // Commands by hand besides the locks (those the window tells of).
+        QList<QAction*> commands;
+        // Without modes of their own, the lock types stand in for them.
+        LessonActions actions;
+    };
+
+    explicit LessonTimetable(const Attachment& attachment);
+
+    // Once the pages' saved states are read: what is due now is applied over them.
+    void start();
+    // A command by hand on the page; it stands until the page's next change.
+    void noteManualChange(const QString& page);
+
+    TimetableRunner* runner() const { return timetable_runner; }
+    // The editor of the current tab's page, opened window-modal; it keeps
+    // the week when accepted. Null on "全部".
+    TimetableEditor* openEditor();
+    // "下一节：14:10 考试模式"; empty without a next change.
+    QString nextChangeText() const;
+    void updateStatus();
+
+    // Modes standing in until the window has lesson modes: the lock types.
+    static LessonActions lockTypeModes(LessonActions actions);
+
+private:
+    Attachment host;
+    TimetableRunner* timetable_runner = nullptr;
+    QAction* editor_action = nullptr;
+    QLabel* status_label = nullptr;
+    QPointer<TimetableEditor> editor;
+};
