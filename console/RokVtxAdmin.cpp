@@ -360,7 +360,7 @@ void RokVtxAdmin::wireActions()
     };
     weekActions.wake = [this](const QString& page) { power->wakeTab(tab_widget->indexOf(page_directory->pageNamed(page))); };
     weekActions.log = [this](const QString& page, const QString& detail) {
-        tables.eventLog().add(EventLogStore::Command, page, 0, QString(), detail);
+        tables.eventLog().add(EventLogStore::Timetable, page, 0, QString(), detail);
     };
     timetable = new LessonTimetable({ this, ui->menu_A, ui->statusBar, tab_widget, page_directory.get(), group_ops,
         &tables.timetables(), [this] { return current_tab; }, { ui->action_op_auto_ip, ui->action_op_usbdisk },

@@ -96,6 +96,8 @@ QString EventLogStore::kindName(int kind)
         return QStringLiteral("分组");
     case Security:
         return QStringLiteral("安全");
+    case Timetable:
+        return QStringLiteral("课表");
     default:
         return QString();
     }
@@ -243,11 +245,12 @@ bool EventLogStore::prune()
     // machines coming and going cannot push it out.
     QSqlQuery byCount(database());
     if (!byCount.prepare(QStringLiteral("DELETE FROM tb_event_log WHERE id<=(SELECT max(id) FROM tb_event_log)-? "
-                                        "AND kind NOT IN (?,?) AND NOT (kind=? AND detail LIKE ?);")))
+                                        "AND kind NOT IN (?,?,?) AND NOT (kind=? AND detail LIKE ?);")))
         return false;
     byCount.addBindValue(max_rows);
     byCount.addBindValue(int(Command));
     byCount.addBindValue(int(Security));
+    byCount.addBindValue(int(Timetable));
     byCount.addBindValue(int(Offline));
     byCount.addBindValue(LockedOfflinePrefix + QLatin1Char('%'));
     return execLogged(byCount, "tb_event_log prune");

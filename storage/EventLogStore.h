@@ -23,8 +23,9 @@ class EventLogStore final : public QObject
     Q_DISABLE_COPY(EventLogStore)
 
 public:
-    enum Kind { Offline = 1, Online, Registered, Command, Group, Security };
-    static constexpr int LastKind = Security;
+    // Timetable: what the weekly timetable did, kept like a command.
+    enum Kind { Offline = 1, Online, Registered, Command, Group, Security, Timetable };
+    static constexpr int LastKind = Timetable;
 
     struct Event
     {

@@ -436,7 +436,7 @@ void TestLessonTools::timetableRestartsMidLessonAndTeacherWins()
         LessonTimetable* week = startWeek(window, wall, elapsed, modes);
         QCOMPARE(modes, QStringList { QStringLiteral("一号机房 黑屏锁定 课表：周一 09:00–09:45") });
         QCOMPARE(page(window, Room)->lock_state->lock_type, int(Rok_Lock_State::BlackLock));
-        QCOMPARE(logged(*window.eventLog()).value(0), QStringLiteral("命令 一号机房 课表：周一 09:00–09:45 黑屏锁定"));
+        QCOMPARE(logged(*window.eventLog()).value(0), QStringLiteral("课表 一号机房 课表：周一 09:00–09:45 黑屏锁定"));
         window.tabWidget()->setCurrentIndex(tabIndexOf(window, Room));
         QCOMPARE(week->nextChangeText(), QStringLiteral("下一节：09:45 黑屏安静"));
         // The teacher's release stands through a clock set back into the first lesson...
