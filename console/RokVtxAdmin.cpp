@@ -5,6 +5,7 @@
 #include "EventLogStore.h"
 #include "GroupSettingsFile.h"
 #include "GroupTabs.h"
+#include "LessonModes.h"
 #include "MachineListTransfer.h"
 #include "MessageBox.h"
 #include "MetaTypes.h"
@@ -359,6 +360,13 @@ void RokVtxAdmin::wireActions()
                              [this](const QString& detail) { lesson->logCommand(detail); }, this);
     connect(ui->action_op_wake, &QAction::triggered, power, [this] { power->wakeTab(current_tab); });
     attachLessonTools();
+    lesson_modes = new LessonModes(tables.lessonModes(),
+        { page_directory.get(), ui->menu_A, ui->action_op_usbdisk, ui->statusBar, lesson->eventLog(),
+            [this] { return current_tab; },
+            [this](const QList<QStudentGroupWidget*>& pages, int type) { setPagesLock(pages, type); },
+            [this] { if (current_tab >= 0) refreshCommandStates(current_tab); },
+            [this] { saves->scheduleConfigSave(); } },
+        this);
 }
 
 void RokVtxAdmin::attachLessonTools()

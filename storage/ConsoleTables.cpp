@@ -13,12 +13,15 @@ bool ConsoleTables::open(const QSqlDatabase& db)
         seat_store.open(db);
     if (!timed_lock_store.isOpen())
         timed_lock_store.open(db);
+    if (!lesson_mode_store.isOpen())
+        lesson_mode_store.open(db);
     return isOpen();
 }
 
 bool ConsoleTables::isOpen() const
 {
-    return event_log.isOpen() && seat_store.isOpen() && timed_lock_store.isOpen();
+    return event_log.isOpen() && seat_store.isOpen() && timed_lock_store.isOpen()
+        && lesson_mode_store.isOpen();
 }
 
 void ConsoleTables::close()
@@ -26,4 +29,5 @@ void ConsoleTables::close()
     event_log.close();
     seat_store.close();
     timed_lock_store.close();
+    lesson_mode_store.close();
 }
