@@ -363,9 +363,7 @@ void RokVtxAdmin::wireActions()
     lesson_modes = new LessonModes(tables.lessonModes(),
         { page_directory.get(), ui->menu_A, ui->action_op_usbdisk, ui->statusBar, lesson->eventLog(),
             [this] { return current_tab; },
-            [this](const QList<QStudentGroupWidget*>& pages, int type) { setPagesLock(pages, type); },
-            [this] { if (current_tab >= 0) refreshCommandStates(current_tab); },
-            [this] { saves->scheduleConfigSave(); } },
+            [this](const QList<QStudentGroupWidget*>& pages, int type) { setPagesLock(pages, type); } },
         this);
 }
 

@@ -209,9 +209,9 @@ QStringList LessonModes::apply(const QString& name, const QList<QStudentGroupWid
         if (applyEntries(page, mode))
             page->buildPolicyDatagram();
     }
+    // Last: the check marks and config.conf it updates take in the switches
+    // and entries too.
     host.setPagesLock(targets, mode.lock_type);
-    host.refreshCommandStates();
-    host.scheduleConfigSave();
     return missing;
 }
 

@@ -35,10 +35,8 @@ public:
         EventLogStore* eventLog = nullptr;
         std::function<int()> currentTab;
         // Locks as the commands do: datagrams at once, timed locks ended,
-        // check marks, config.conf.
+        // check marks and config.conf brought up to date with the pages.
         std::function<void(const QList<QStudentGroupWidget*>&, int)> setPagesLock;
-        std::function<void()> refreshCommandStates;
-        std::function<void()> scheduleConfigSave;
     };
 
     LessonModes(LessonModeStore& store, const Attachment& attachment, QWidget* window);
