@@ -96,8 +96,8 @@ void LessonModeDialog::deleteSelected()
     if (!list->currentItem())
         return;
     const QString name = list->currentItem()->text();
-    if (MessageBox::question(this, Title, QStringLiteral("确实要删除课堂模式“%1”？").arg(name),
-                             QMessageBox::Yes | QMessageBox::No)
+    if (MessageBox::question(
+            this, Title, QStringLiteral("确实要删除课堂模式“%1”？").arg(name), QMessageBox::Yes | QMessageBox::No)
         != QMessageBox::Yes)
         return;
     const QString problem = modes.removeMode(name);

@@ -35,8 +35,8 @@ bool applyEntries(QStudentGroupWidget* page, const LessonMode& mode)
         bool typeChanged = false;
         for (const QtDoubleIntStringItem_PTR& item : items) {
             present.insert(item->str_val);
-            const int wanted = off.contains(item->str_val) ? QtDoubleIntStringItem::Inactive
-                                                           : QtDoubleIntStringItem::Active;
+            const int wanted
+                = off.contains(item->str_val) ? QtDoubleIntStringItem::Inactive : QtDoubleIntStringItem::Active;
             if (item->item_state != wanted) {
                 item->item_state = wanted;
                 typeChanged = true;
@@ -152,7 +152,8 @@ QString LessonModes::describe(const LessonMode& mode)
     for (int type = 1; type <= 3; ++type)
         off += mode.disabled(type).size();
     QStringList parts;
-    parts << (mode.lock_type == Rok_Lock_State::None ? QStringLiteral("不锁定") : LessonTools::lockName(mode.lock_type));
+    parts << (mode.lock_type == Rok_Lock_State::None ? QStringLiteral("不锁定")
+                                                     : LessonTools::lockName(mode.lock_type));
     parts << (mode.allowmanualip ? QStringLiteral("允许手动IP") : QStringLiteral("自动IP"));
     parts << (mode.allowusbdrv ? QStringLiteral("允许U盘") : QStringLiteral("禁用U盘"));
     if (off > 0)
@@ -176,7 +177,8 @@ QList<QStudentGroupWidget*> LessonModes::currentTargets() const
     return pages;
 }
 
-QStringList LessonModes::apply(const QString& name, const QList<QStudentGroupWidget*>& pages, const QString& logKindText)
+QStringList LessonModes::apply(
+    const QString& name, const QList<QStudentGroupWidget*>& pages, const QString& logKindText)
 {
     LessonMode mode;
     QList<QStudentGroupWidget*> targets;
@@ -199,7 +201,7 @@ QStringList LessonModes::apply(const QString& name, const QList<QStudentGroupWid
     for (QStudentGroupWidget* page : targets)
         names << host.pages->nameOf(page);
     host.eventLog->add(EventLogStore::Command, all ? QStringLiteral("全部") : names.join(QStringLiteral("、")), 0,
-                       QString(), QStringLiteral("%1：%2").arg(logKindText, mode.name));
+        QString(), QStringLiteral("%1：%2").arg(logKindText, mode.name));
 
     for (QStudentGroupWidget* page : targets) {
         if (page->lock_state->allowmanualip.load() != mode.allowmanualip)
@@ -266,14 +268,14 @@ void LessonModes::saveCurrentInteractive()
     if (currentTargets().isEmpty())
         return;
     bool ok = false;
-    const QString typed = InputDialog::getText(window, QStringLiteral("保存为课堂模式"),
-                                               QStringLiteral("课堂模式名称："), QString(), &ok);
+    const QString typed = InputDialog::getText(
+        window, QStringLiteral("保存为课堂模式"), QStringLiteral("课堂模式名称："), QString(), &ok);
     if (!ok)
         return;
     const QString name = LessonMode::normalisedName(typed);
     if (hasMode(name)
         && MessageBox::question(window, Title, QStringLiteral("课堂模式“%1”已存在，要用当前设置替换吗？").arg(name),
-                                QMessageBox::Yes | QMessageBox::No)
+               QMessageBox::Yes | QMessageBox::No)
             != QMessageBox::Yes)
         return;
     const QString problem = saveCurrent(name);
@@ -296,9 +298,9 @@ void LessonModes::applyToCurrent(const QString& mode)
     const QStringList missing = apply(mode, pages, Title);
     if (!missing.isEmpty()) {
         MessageBox::warning(window, Title,
-                            QStringLiteral("已应用课堂模式“%1”，但以下条目已不在策略列表中：\n").arg(mode)
-                                + PolicyRules::listed(missing),
-                            QMessageBox::Ok);
+            QStringLiteral("已应用课堂模式“%1”，但以下条目已不在策略列表中：\n").arg(mode)
+                + PolicyRules::listed(missing),
+            QMessageBox::Ok);
         return;
     }
     showStatus(QStringLiteral("已应用课堂模式“%1”").arg(mode));
