@@ -1,6 +1,7 @@
 #include "InputDialog.h"
 
 #include <QInputDialog>
+#include <QLineEdit>
 #include <optional>
 #include <utility>
 
@@ -10,6 +11,7 @@ struct Answer
 {
     bool ok = false;
     int value = 0;
+    QString text;
 };
 
 std::optional<Answer> nextAnswer;
@@ -28,14 +30,29 @@ int InputDialog::getInt(
     return QInputDialog::getInt(parent, title, label, value, minValue, maxValue, 1, ok);
 }
 
+QString InputDialog::getText(QWidget* parent, const QString& title, const QString& label, const QString& text, bool* ok)
+{
+    if (const std::optional<Answer> answer = std::exchange(nextAnswer, std::nullopt)) {
+        if (ok)
+            *ok = answer->ok;
+        return answer->text;
+    }
+    return QInputDialog::getText(parent, title, label, QLineEdit::Normal, text, ok);
+}
+
 void InputDialog::setNextInt(int value)
 {
-    nextAnswer = Answer { true, value };
+    nextAnswer = Answer { true, value, QString() };
+}
+
+void InputDialog::setNextText(const QString& text)
+{
+    nextAnswer = Answer { true, 0, text };
 }
 
 void InputDialog::setNextCancel()
 {
-    nextAnswer = Answer { false, 0 };
+    nextAnswer = Answer { false, 0, QString() };
 }
 
 void InputDialog::clearNextAnswer()

@@ -14,8 +14,11 @@ public:
     static int getInt(
         QWidget* parent, const QString& title, const QString& label, int value, int minValue, int maxValue, bool* ok);
 
+    // Same arguments as QInputDialog::getText, in a normal line edit.
+    static QString getText(QWidget* parent, const QString& title, const QString& label, const QString& text, bool* ok);
     // The next prompt returns `value` at once instead of being shown.
     static void setNextInt(int value);
+    static void setNextText(const QString& text);
     // The next prompt answers as a teacher who cancelled.
     static void setNextCancel();
     static void clearNextAnswer();

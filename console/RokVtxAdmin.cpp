@@ -5,6 +5,7 @@
 #include "EventLogStore.h"
 #include "GroupSettingsFile.h"
 #include "GroupTabs.h"
+#include "LessonModes.h"
 #include "MachineListTransfer.h"
 #include "MessageBox.h"
 #include "MetaTypes.h"
@@ -352,19 +353,15 @@ void RokVtxAdmin::wireActions()
                              [this](const QString& detail) { lesson->logCommand(detail); }, this);
     connect(ui->action_op_wake, &QAction::triggered, power, [this] { power->wakeTab(current_tab); });
     attachLessonTools();
-    // The lesson modes take the lock types' place once the window has them.
-    LessonActions weekActions;
-    weekActions.setLock = [this](const QString& page, int kind) {
-        if (QStudentGroupWidget* named = page_directory->pageNamed(page))
-            setPagesLock({ named }, kind);
-    };
-    weekActions.wake = [this](const QString& page) { power->wakeTab(tab_widget->indexOf(page_directory->pageNamed(page))); };
-    weekActions.log = [this](const QString& page, const QString& detail) {
-        tables.eventLog().add(EventLogStore::Timetable, page, 0, QString(), detail);
-    };
+    lesson_modes = new LessonModes(tables.lessonModes(),
+        { page_directory.get(), ui->menu_A, ui->action_op_usbdisk, ui->statusBar, lesson->eventLog(),
+            [this] { return current_tab; },
+            [this](const QList<QStudentGroupWidget*>& pages, int type) { setPagesLock(pages, type); } },
+        this);
     timetable = new LessonTimetable({ this, ui->menu_A, ui->statusBar, tab_widget, page_directory.get(), group_ops,
         &tables.timetables(), [this] { return current_tab; }, { ui->action_op_auto_ip, ui->action_op_usbdisk },
-        LessonTimetable::lockTypeModes(weekActions) });
+        LessonTimetable::actionsFor(*lesson_modes, *page_directory, *power, tables.eventLog(),
+            [this](const QList<QStudentGroupWidget*>& pages, int type) { setPagesLock(pages, type); }) });
 }
 
 void RokVtxAdmin::attachLessonTools()

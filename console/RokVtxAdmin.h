@@ -46,6 +46,7 @@ class QTimer;
 class TimedLockController;
 class EventLogDock;
 class EventLogStore;
+class LessonModes;
 class LessonTimetable;
 class SecurityMonitor;
 
@@ -94,6 +95,7 @@ public:
     // The status bar's "在线 n / 共 m" of the current tab.
     QString countsText() const { return overview->countsText(); }
     LessonTools* lessonTools() const { return lesson; }
+    LessonModes* lessonModes() const { return lesson_modes; }
     TimedLockController* timedLocks() const { return lesson->timedLocks(); }
     EventLogStore* eventLog() const { return lesson->eventLog(); }
     EventLogDock* eventLogDock() const { return lesson->eventLogDock(); }
@@ -238,6 +240,7 @@ private:
 
     Overview* overview = nullptr;
     LessonTools* lesson = nullptr;
+    LessonModes* lesson_modes = nullptr;
     PowerControl* power = nullptr;
     LessonTimetable* timetable = nullptr;
 

@@ -15,13 +15,16 @@ bool ConsoleTables::open(const QSqlDatabase& db)
         timed_lock_store.open(db);
     if (!timetable_store.isOpen())
         timetable_store.open(db);
+    if (!lesson_mode_store.isOpen())
+        lesson_mode_store.open(db);
     return isOpen();
 }
 
 bool ConsoleTables::isOpen() const
 {
     return event_log.isOpen() && seat_store.isOpen() && timed_lock_store.isOpen()
-        && timetable_store.isOpen();
+        && timetable_store.isOpen()
+        && lesson_mode_store.isOpen();
 }
 
 void ConsoleTables::close()
@@ -30,4 +33,5 @@ void ConsoleTables::close()
     seat_store.close();
     timed_lock_store.close();
     timetable_store.close();
+    lesson_mode_store.close();
 }

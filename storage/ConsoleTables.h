@@ -1,6 +1,7 @@
 #pragma once
 
 #include "EventLogStore.h"
+#include "LessonModeStore.h"
 #include "SeatStore.h"
 #include "TimedLockStore.h"
 #include "TimetableStore.h"
@@ -8,8 +9,8 @@
 #include <QSqlDatabase>
 
 // The console's own tables beside the registry's three: the event log, the
-// seats with the view options kept in the database, the timed locks and the
-// pages' timetables.
+// seats with the view options kept in the database, the timed locks, the
+// pages' timetables and the lesson modes.
 // One rule for all of them: opened on the registry's connection once the
 // database can be written (creating a table takes the write lock, which a
 // file held elsewhere would make the UI thread wait for), and let go before
@@ -33,10 +34,12 @@ public:
     SeatStore& seats() { return seat_store; }
     TimedLockStore& timedLocks() { return timed_lock_store; }
     TimetableStore& timetables() { return timetable_store; }
+    LessonModeStore& lessonModes() { return lesson_mode_store; }
 
 private:
     EventLogStore event_log;
     SeatStore seat_store;
     TimedLockStore timed_lock_store;
     TimetableStore timetable_store;
+    LessonModeStore lesson_mode_store;
 };

@@ -34,9 +34,15 @@ void PowerControl::wakeTab(int index)
         return;
     if (index == 0) {
         wakeMachines(registry.allMachines().values());
-    } else if (QStudentGroupWidget* page = pages.pageAt(index)) {
-        wakeMachines(page->machinesInRowOrder());
+    } else {
+        wakePage(pages.pageAt(index));
     }
+}
+
+void PowerControl::wakePage(QStudentGroupWidget* page)
+{
+    if (page)
+        wakeMachines(page->machinesInRowOrder());
 }
 
 void PowerControl::attachMachineMenu(QMenu* menu, std::function<QList<quint64>()> targets)

@@ -11,6 +11,7 @@
 
 class PageDirectory;
 class QMenu;
+class QStudentGroupWidget;
 class QStatusBar;
 class QStudentManage;
 
@@ -31,6 +32,7 @@ public:
     // Tab `index` ("全部": every known machine); nothing for -1.
     void wakeTab(int index);
     void wakeMacs(const QList<quint64>& macs);
+    void wakePage(QStudentGroupWidget* page);
 
 private:
     void wakeMachines(const QList<CStuInfo_PTR>& machines);

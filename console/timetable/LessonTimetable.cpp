@@ -1,8 +1,11 @@
 #include "LessonTimetable.h"
 
+#include "EventLogStore.h"
 #include "GroupOperations.h"
+#include "LessonModes.h"
 #include "LessonTools.h"
 #include "PageDirectory.h"
+#include "PowerControl.h"
 #include "Rok_Lock_State.h"
 #include "TimetableEditor.h"
 #include "TimetableRunner.h"
@@ -44,24 +47,40 @@ LessonTimetable::LessonTimetable(const Attachment& attachment)
         });
 }
 
-LessonActions LessonTimetable::lockTypeModes(LessonActions actions)
+LessonActions LessonTimetable::actionsFor(LessonModes& modes, PageDirectory& pages, PowerControl& power,
+    EventLogStore& log, std::function<void(const QList<QStudentGroupWidget*>&, int)> setPagesLock)
 {
     const QList<int> kinds { Rok_Lock_State::BlackQuiet, Rok_Lock_State::BlackLock, Rok_Lock_State::KeyboardMouseLock };
-    actions.modeNames = [kinds] {
-        QStringList names;
+    LessonActions actions;
+    actions.log = [&log](const QString& page, const QString& detail) {
+        log.add(EventLogStore::Timetable, page, 0, QString(), detail);
+    };
+    actions.setLock = [&pages, setPagesLock](const QString& page, int kind) {
+        if (QStudentGroupWidget* named = pages.pageNamed(page))
+            setPagesLock({ named }, kind);
+    };
+    actions.wake = [&pages, &power](const QString& page) { power.wakePage(pages.pageNamed(page)); };
+    actions.modeNames = [&modes, kinds] {
+        QStringList names = modes.modeNames();
         for (int kind : kinds)
-            names << LessonTools::lockName(kind);
+            if (!names.contains(LessonTools::lockName(kind)))
+                names << LessonTools::lockName(kind);
         return names;
     };
-    const auto setLock = actions.setLock;
-    const auto log = actions.log;
-    actions.applyMode = [kinds, setLock, log](const QString& page, const QString& mode, const QString& logKindText) {
+    const LessonActions base = actions;
+    actions.applyMode = [&modes, &pages, kinds, base](const QString& page, const QString& mode, const QString& logKindText) {
+        if (modes.hasMode(mode)) {
+            // Entries gone from the central lists are named in the row.
+            const QStringList missing
+                = modes.apply(mode, { pages.pageNamed(page) }, logKindText, EventLogStore::Timetable);
+            if (!missing.isEmpty())
+                base.log(page, QStringLiteral("%1：%2 缺少条目 %3").arg(logKindText, mode, missing.join(QStringLiteral("、"))));
+            return;
+        }
         for (int kind : kinds)
             if (LessonTools::lockName(kind) == mode) {
-                if (log)
-                    log(page, QStringLiteral("%1 %2").arg(logKindText, mode));
-                if (setLock)
-                    setLock(page, kind);
+                base.log(page, QStringLiteral("%1：%2").arg(logKindText, mode));
+                base.setLock(page, kind);
             }
     };
     return actions;

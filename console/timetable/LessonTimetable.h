@@ -8,7 +8,11 @@
 
 #include <functional>
 
+class EventLogStore;
 class GroupOperations;
+class LessonModes;
+class PowerControl;
+class QStudentGroupWidget;
 class PageDirectory;
 class QAction;
 class QLabel;
@@ -39,7 +43,6 @@ public:
         std::function<int()> currentTab;
         // Commands by hand besides the locks (those the window tells of).
         QList<QAction*> commands;
-        // Without modes of their own, the lock types stand in for them.
         LessonActions actions;
     };
 
@@ -58,8 +61,11 @@ public:
     QString nextChangeText() const;
     void updateStatus();
 
-    // Modes standing in until the window has lesson modes: the lock types.
-    static LessonActions lockTypeModes(LessonActions actions);
+    // The timetable's actions in the window: the saved lesson modes, and the
+    // three lock types by their names where no mode has taken the name;
+    // locks through `setPagesLock`, the commands' path.
+    static LessonActions actionsFor(LessonModes& modes, PageDirectory& pages, PowerControl& power,
+        EventLogStore& log, std::function<void(const QList<QStudentGroupWidget*>&, int)> setPagesLock);
 
 private:
     Attachment host;

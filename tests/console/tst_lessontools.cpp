@@ -1,6 +1,7 @@
 // Tools for a lesson: timed locks, released on a driven clock, kept across a
 // restart and cancelled by hand; the event log, its bound, the mark of a
-// machine lost while locked, and its CSV export; the weekly timetable, run on
+// machine lost while locked, and its CSV export; lesson modes saved from a
+// page and applied through the commands' path; the weekly timetable, run on
 // a driven clock across restarts, midnight and daylight time.
 
 #include "EventLogDock.h"
@@ -8,14 +9,17 @@
 #include "FileDialog.h"
 #include "GroupSettingsFile.h"
 #include "InputDialog.h"
+#include "LessonModes.h"
 #include "LessonTimetable.h"
 #include "MacAddress.h"
+#include "QAppWatcherWidget.h"
 #include "TimedLockController.h"
 #include "TimetableEditor.h"
 #include "TimetableRunner.h"
 #include "tst_mainwindow_support.h"
 
 #include <QAbstractItemModelTester>
+#include <QMenu>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QSqlQuery>
@@ -42,6 +46,58 @@ bool seedRooms(const QTemporaryDir& dir)
     return seedDatabase(dir.filePath(QStringLiteral("data.sqlite3")), { { Room, 1 }, { Room2, 2 } },
         { { Room1Mac, QStringLiteral("r1-a"), QStringLiteral("10.0.1.1"), Room },
             { Room2Mac, QStringLiteral("r2-a"), QStringLiteral("10.0.2.1"), Room2 } });
+}
+
+const QString Exam = QStringLiteral("考试模式");
+
+// The rooms with central lists: one entry per list is switched off in modes.
+bool seedRoomsWithLists(const QTemporaryDir& dir)
+{
+    return seedDatabase(dir.filePath(QStringLiteral("data.sqlite3")), { { Room, 1 }, { Room2, 2 } },
+        { { Room1Mac, QStringLiteral("r1-a"), QStringLiteral("10.0.1.1"), Room },
+            { Room2Mac, QStringLiteral("r2-a"), QStringLiteral("10.0.2.1"), Room2 } },
+        { item(1, QStringLiteral("QQ")), item(1, QStringLiteral("游戏.*")), item(2, QStringLiteral("svc")),
+            item(3, QStringLiteral("a.exe")), item(3, QStringLiteral("b.exe")) });
+}
+
+// Switches a page's entry on or off as the teacher does in its list.
+void switchEntry(QStudentGroupWidget* page, int type, const QString& entry, bool on)
+{
+    const StringItemList items = page->policy_editor->itemsOfType(type);
+    for (int row = 0; row < items.size(); ++row)
+        if (items.at(row)->str_val == entry)
+            page->policy_editor->stateBox(type, row)->setCurrentIndex(on ? 0 : 1);
+}
+
+// The entries a page's last policy datagram lists, per type.
+std::array<QStringList, 3> sentLists(const SendLog& log, QStudentGroupWidget* page)
+{
+    Protocol::PolicyContent content;
+    const QList<SendLog::Sent> sent = log.ofId(Protocol::MSG_ADMIN_POLICY);
+    for (const SendLog::Sent& one : sent)
+        if (one.page == page)
+            Protocol::parsePolicy(one.datagram, content);
+    return content.lists;
+}
+
+GroupSettings storedSettings(const QString& configPath, const QString& group)
+{
+    QList<GroupSettings> entries;
+    GroupSettingsFile::read(configPath, entries);
+    for (const GroupSettings& entry : entries)
+        if (entry.group_name == group)
+            return entry;
+    return GroupSettings {};
+}
+
+// Applies a mode as the teacher does: "操作" > "课堂模式" > "应用课堂模式".
+void applyFromMenu(RokVtxAdmin& window, const QString& mode)
+{
+    QMenu* modes = window.lessonModes()->modesMenu();
+    emit modes->aboutToShow();
+    for (QAction* entry : window.lessonModes()->applyMenu()->actions())
+        if (entry->text() == mode)
+            entry->trigger();
 }
 
 int storedLockType(const QString& configPath, const QString& group)
@@ -125,7 +181,11 @@ private slots:
     void eventLogDockOpenedFromMenuShowsRows();
     void timetableRestartsMidLessonAndTeacherWins();
     void timetableEditorRefusesOverlap();
+    void timetableAppliesLessonModes();
     void timetableAcrossMidnightAndDaylightTime();
+    void modeSavedFromOnePageAppliedToAnother();
+    void modeOnEveryPageAndAcrossRestart();
+    void modeWithEntryGoneAppliesTheRest();
 
 private:
     QTemporaryDir settings_dir;
@@ -436,7 +496,7 @@ void TestLessonTools::timetableRestartsMidLessonAndTeacherWins()
         LessonTimetable* week = startWeek(window, wall, elapsed, modes);
         QCOMPARE(modes, QStringList { QStringLiteral("一号机房 黑屏锁定 课表：周一 09:00–09:45") });
         QCOMPARE(page(window, Room)->lock_state->lock_type, int(Rok_Lock_State::BlackLock));
-        QCOMPARE(logged(*window.eventLog()).value(0), QStringLiteral("课表 一号机房 课表：周一 09:00–09:45 黑屏锁定"));
+        QCOMPARE(logged(*window.eventLog()).value(0), QStringLiteral("课表 一号机房 课表：周一 09:00–09:45：黑屏锁定"));
         window.tabWidget()->setCurrentIndex(tabIndexOf(window, Room));
         QCOMPARE(week->nextChangeText(), QStringLiteral("下一节：09:45 黑屏安静"));
         // The teacher's release stands through a clock set back into the first lesson...
@@ -462,6 +522,33 @@ void TestLessonTools::timetableRestartsMidLessonAndTeacherWins()
     startWeek(window, wall, elapsed, modes);
     QVERIFY(modes.isEmpty());
     QCOMPARE(window.findChild<LessonTimetable*>()->runner()->timetable(Room).lessons.size(), 2);
+}
+
+void TestLessonTools::timetableAppliesLessonModes()
+{
+    QTemporaryDir dir;
+    QVERIFY(seedRooms(dir));
+    RokVtxAdmin window(dir.path());
+    QDateTime wall(QDate(2026, 12, 7), QTime(8, 10), Qt::UTC);
+    qint64 elapsed = 0;
+    QStringList modes;
+    // A mode saved from 二号机房: keyboard and mouse locked, USB drives allowed.
+    window.tabWidget()->setCurrentIndex(tabIndexOf(window, Room2));
+    action(window, "action_op_lock_kbd_mouse")->trigger();
+    action(window, "action_op_usbdisk")->trigger();
+    QVERIFY(window.lessonModes()->saveCurrent(QStringLiteral("考试模式")).isEmpty());
+    window.tabWidget()->setCurrentIndex(0);
+    Timetable week;
+    week.lessons << lessonAt(1, QTime(8, 0), QTime(8, 45), QStringLiteral("考试模式"));
+    auto* timetable = window.findChild<LessonTimetable*>();
+    timetable->runner()->setTimetable(Room, week);
+    QVERIFY(timetable->runner()->lessonActions().modeNames().contains(QStringLiteral("考试模式")));
+    startWeek(window, wall, elapsed, modes);
+    // Started in the lesson: the whole mode, not only its lock.
+    QStudentGroupWidget* room = page(window, Room);
+    QCOMPARE(room->lock_state->lock_type, int(Rok_Lock_State::KeyboardMouseLock));
+    QVERIFY(room->lock_state->allowusbdrv.load());
+    QCOMPARE(logged(*window.eventLog()).value(0), QStringLiteral("课表 一号机房 课表：周一 08:00–08:45：考试模式"));
 }
 
 void TestLessonTools::timetableEditorRefusesOverlap()
@@ -521,6 +608,148 @@ void TestLessonTools::timetableAcrossMidnightAndDaylightTime()
     QCOMPARE(done, (QStringList { QStringLiteral("夜课"), QStringLiteral("黑屏锁定") }));
     QCOMPARE(when.at(0), QDateTime(QDate(2026, 10, 24), QTime(21, 30), Qt::UTC));
     QCOMPARE(when.at(1), QDateTime(QDate(2026, 10, 25), QTime(2, 30), Qt::UTC));
+}
+
+void TestLessonTools::modeSavedFromOnePageAppliedToAnother()
+{
+    QTemporaryDir dir;
+    QVERIFY(seedRoomsWithLists(dir));
+    qint64 clock = LessonStart;
+    RokVtxAdmin window(dir.path());
+    start(window, clock);
+    QStudentGroupWidget* room = page(window, Room);
+    QStudentGroupWidget* room2 = page(window, Room2);
+
+    window.tabWidget()->setCurrentIndex(tabIndexOf(window, Room));
+    action(window, "action_op_lock_kbd_mouse")->trigger();
+    action(window, "action_op_usbdisk")->trigger();
+    switchEntry(room, 1, QStringLiteral("QQ"), false);
+    switchEntry(room, 3, QStringLiteral("a.exe"), false);
+    InputDialog::setNextText(QStringLiteral(" 考试模式 "));
+    action(window, "action_mode_save")->trigger();
+    QCOMPARE(window.lessonModes()->modeNames(), QStringList { Exam });
+
+    // The other room is under a timed lock and has another entry off, which
+    // the mode switches back on.
+    window.tabWidget()->setCurrentIndex(tabIndexOf(window, Room2));
+    action(window, "action_op_lock_for_10")->trigger();
+    switchEntry(room2, 2, QStringLiteral("svc"), false);
+    SendLog log;
+    log.watchAll(window);
+    applyFromMenu(window, Exam);
+
+    QCOMPARE(room2->lock_state->lock_type, int(Rok_Lock_State::KeyboardMouseLock));
+    const QList<SendLog::Sent> locks = log.ofId(Protocol::MSG_ADMIN_LOCK_STATE);
+    QVERIFY(!locks.isEmpty());
+    QCOMPARE(locks.last().page, room2);
+    QCOMPARE(lockWord(locks.last().datagram), Protocol::lockStateWord(*room->lock_state));
+    QCOMPARE(sentLists(log, room2),
+        (std::array<QStringList, 3> { QStringList { QStringLiteral("游戏.*") }, QStringList { QStringLiteral("svc") },
+            QStringList { QStringLiteral("b.exe") } }));
+    QVERIFY(action(window, "action_op_lock_kbd_mouse")->isChecked());
+    QVERIFY(action(window, "action_op_usbdisk")->isChecked());
+    QVERIFY(!window.timedLocks()->has(Room2));
+    QVERIFY(logged(*window.eventLog()).contains(QStringLiteral("命令 二号机房 课堂模式：考试模式")));
+    window.saveNow();
+    const GroupSettings stored = storedSettings(window.configPath(), Room2);
+    QCOMPARE(stored.lock_type, int(Rok_Lock_State::KeyboardMouseLock));
+    QVERIFY(stored.allowusbdrv && !stored.allowmanualip);
+    QCOMPARE(stored.titles, QStringList { QStringLiteral("QQ") });
+    QVERIFY(stored.services.isEmpty());
+    QCOMPARE(stored.programs, QStringList { QStringLiteral("a.exe") });
+}
+
+void TestLessonTools::modeOnEveryPageAndAcrossRestart()
+{
+    QTemporaryDir dir;
+    QVERIFY(seedRoomsWithLists(dir));
+    qint64 clock = LessonStart;
+    {
+        RokVtxAdmin window(dir.path());
+        start(window, clock);
+        window.tabWidget()->setCurrentIndex(tabIndexOf(window, Room));
+        action(window, "action_op_lock")->trigger();
+        InputDialog::setNextText(Exam);
+        action(window, "action_mode_save")->trigger();
+
+        // "全部" is one mode only where every page has the same set-up.
+        window.tabWidget()->setCurrentIndex(0);
+        InputDialog::setNextText(QStringLiteral("全班"));
+        MessageBox::setNextAnswer(QMessageBox::Ok);
+        action(window, "action_mode_save")->trigger();
+        QVERIFY(MessageBox::lastText().contains(QStringLiteral("各分组的设置不同")));
+        QCOMPARE(window.lessonModes()->modeNames(), QStringList { Exam });
+
+        SendLog log;
+        log.watchAll(window);
+        applyFromMenu(window, Exam);
+        QSet<QStudentGroupWidget*> locked;
+        for (const SendLog::Sent& sent : log.ofId(Protocol::MSG_ADMIN_LOCK_STATE))
+            if ((lockWord(sent.datagram) & 0xFFu) == Rok_Lock_State::BlackLock)
+                locked << sent.page;
+        QCOMPARE(locked.size(), window.tabWidget()->count() - 1);
+        QVERIFY(action(window, "action_op_lock")->isChecked());
+        QVERIFY(logged(*window.eventLog()).contains(QStringLiteral("命令 全部 课堂模式：考试模式")));
+    }
+    {
+        // Kept in the database: renamed and deleted in the dialog.
+        RokVtxAdmin window(dir.path());
+        start(window, clock);
+        QCOMPARE(window.lessonModes()->modeNames(), QStringList { Exam });
+        QSignalSpy renamed(window.lessonModes(), &LessonModes::sg_renamed);
+        whenModal<QDialog>(&window, [](QDialog* dialog) {
+            InputDialog::setNextText(QStringLiteral("期末考试"));
+            dialog->findChild<QPushButton*>(QStringLiteral("renameButton"))->click();
+            dialog->accept();
+        });
+        action(window, "action_mode_manage")->trigger();
+        QCOMPARE(renamed.size(), 1);
+        QCOMPARE(window.lessonModes()->modeNames(), QStringList { QStringLiteral("期末考试") });
+    }
+    {
+        RokVtxAdmin window(dir.path());
+        start(window, clock);
+        QCOMPARE(window.lessonModes()->modeNames(), QStringList { QStringLiteral("期末考试") });
+        whenModal<QDialog>(&window, [](QDialog* dialog) {
+            MessageBox::setNextAnswer(QMessageBox::Yes);
+            dialog->findChild<QPushButton*>(QStringLiteral("deleteButton"))->click();
+            dialog->accept();
+        });
+        action(window, "action_mode_manage")->trigger();
+    }
+    RokVtxAdmin window(dir.path());
+    QVERIFY(window.lessonModes()->modeNames().isEmpty());
+}
+
+void TestLessonTools::modeWithEntryGoneAppliesTheRest()
+{
+    QTemporaryDir dir;
+    QVERIFY(seedRoomsWithLists(dir));
+    qint64 clock = LessonStart;
+    RokVtxAdmin window(dir.path());
+    start(window, clock);
+    QStudentGroupWidget* room2 = page(window, Room2);
+    window.tabWidget()->setCurrentIndex(tabIndexOf(window, Room));
+    switchEntry(page(window, Room), 1, QStringLiteral("QQ"), false);
+    switchEntry(page(window, Room), 3, QStringLiteral("a.exe"), false);
+    InputDialog::setNextText(Exam);
+    action(window, "action_mode_save")->trigger();
+
+    // "a.exe" leaves the central list.
+    window.watchEditor()->fillList(3, { item(3, QStringLiteral("b.exe")) });
+    window.onWatchListSaved();
+    window.tabWidget()->setCurrentIndex(tabIndexOf(window, Room2));
+    SendLog log;
+    log.watchAll(window);
+    MessageBox::clearLast();
+    MessageBox::setNextAnswer(QMessageBox::Ok);
+    applyFromMenu(window, Exam);
+    QVERIFY(MessageBox::lastText().contains(QStringLiteral("a.exe")));
+    QVERIFY(!MessageBox::lastText().contains(QStringLiteral("QQ")));
+    QCOMPARE(sentLists(log, room2).at(0), QStringList { QStringLiteral("游戏.*") });
+    // The timetable's path: the caller is told.
+    QCOMPARE(window.lessonModes()->apply(Exam, { room2 }, QStringLiteral("课表")), QStringList { QStringLiteral("a.exe") });
+    QVERIFY(logged(*window.eventLog()).contains(QStringLiteral("命令 二号机房 课表：考试模式")));
 }
 
 QTEST_MAIN(TestLessonTools)

@@ -3,6 +3,7 @@
 // comes back, and what a damaged or foreign file gives.
 
 #include "GroupSettingsFile.h"
+#include "LessonModeStore.h"
 #include "QDataHelper.h"
 #include "TestConnection.h"
 
@@ -139,6 +140,7 @@ private slots:
     void settingsFiles_data();
     void settingsFiles();
     void settingsFileOnDisk();
+    void lessonModesRoundTrip();
 };
 
 void TestStorage::tablesAndDefaults()
@@ -574,6 +576,57 @@ void TestStorage::settingsFileOnDisk()
     QVERIFY(!GroupSettingsFile::write(asDir, entries, &error));
     QVERIFY(!error.isEmpty());
     QVERIFY(QFileInfo(asDir).isDir());
+}
+
+void TestStorage::lessonModesRoundTrip()
+{
+    // Entries holding the characters a joined text would split or quote on.
+    const QStringList odd { "a,b", "say \"hi\"", "[\"x\"]", "line\nbreak", "\\d+", QStringLiteral("游戏.*") };
+    LessonMode exam;
+    exam.name = QStringLiteral("考试模式");
+    exam.lock_type = Rok_Lock_State::KeyboardMouseLock;
+    exam.allowusbdrv = true;
+    exam.setDisabled(1, odd);
+    exam.setDisabled(3, { "b.exe", "a.exe", "a.exe" });
+    LessonMode free;
+    free.name = "free";
+    free.allowmanualip = true;
+    {
+        Fixture f;
+        LessonModeStore store;
+        QVERIFY(store.open(f.sql.db));
+        QVERIFY(store.put(exam) && store.put(free));
+        free.lock_type = Rok_Lock_State::BlackQuiet;
+        QVERIFY(store.put(free)); // replaces
+        QVERIFY(!store.rename("free", exam.name)); // never over another mode
+        QVERIFY(store.rename("free", "quiet"));
+        QVERIFY(!store.rename("gone", "other"));
+        QVERIFY(store.put(free) && store.remove("free"));
+        // A row another program mangled reads as no entries.
+        QCOMPARE(f.sql.exec("INSERT INTO tb_lesson_modes VALUES ('bad',0,0,0,'a,b','{}','');"), QString());
+
+        LessonModeStore reopened;
+        QVERIFY(reopened.open(f.sql.db));
+        const QList<LessonMode> modes = reopened.load();
+        QCOMPARE(modes.size(), 3);
+        QCOMPARE(modes.at(0).name, QStringLiteral("bad"));
+        for (int type = 1; type <= 3; ++type)
+            QVERIFY(modes.at(0).disabled(type).isEmpty());
+        QCOMPARE(modes.at(1).name, QStringLiteral("quiet"));
+        QCOMPARE(modes.at(1).lock_type, int(Rok_Lock_State::BlackQuiet));
+        QVERIFY(modes.at(1).allowmanualip && !modes.at(1).allowusbdrv);
+        QCOMPARE(modes.at(2).name, exam.name);
+        QVERIFY(modes.at(2).sameSettings(exam));
+        QStringList sorted = odd;
+        sorted.sort();
+        QCOMPARE(modes.at(2).disabled(1), sorted);
+        QCOMPARE(modes.at(2).disabled(3), (QStringList { "a.exe", "b.exe" }));
+        // Against the central lists: what they no longer hold, per type.
+        QCOMPARE(exam.missingEntries({ item("a.exe", 1, 3), item("b.exe", 1, 1), item("a,b", 0, 1) }),
+            (QStringList { "[\"x\"]", "\\d+", "line\nbreak", "say \"hi\"", QStringLiteral("游戏.*"), "b.exe" }));
+    }
+    LessonModeStore unused;
+    QVERIFY(!unused.open(QSqlDatabase()) && unused.load().isEmpty() && !unused.put(exam));
 }
 
 QTEST_GUILESS_MAIN(TestStorage)
