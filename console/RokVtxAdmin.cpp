@@ -154,13 +154,9 @@ void RokVtxAdmin::initialise(const QString& dataDir)
     connect(this, &RokVtxAdmin::sg_special_message, this, &RokVtxAdmin::onSpecialMessage);
 
     wireActions();
-    MachineListTransfer::Attachment transfer;
-    transfer.window = this;
-    transfer.statusBar = ui->statusBar;
-    transfer.exportAction = ui->action_file_export;
-    transfer.importAction = ui->action_file_import;
-    transfer.currentTab = [this] { return current_tab; };
-    new MachineListTransfer(transfer, registry, *page_directory, *group_ops);
+    new MachineListTransfer({ this, ui->statusBar, ui->action_file_export, ui->action_file_import,
+                                [this] { return current_tab; } },
+        registry, *page_directory, *group_ops);
     buildContextMenu();
     buildTrayIcon();
     new WindowLayout(this, tab_widget, *page_directory);
@@ -293,15 +289,7 @@ void RokVtxAdmin::connectPageSignals(QStudentGroupWidget* page)
     if (page->policy_editor)
         connect(page->policy_editor, &QAppWatcherWidget::sg_item_state_changed, this,
                 [this](int, const QString&, int) { saves->scheduleConfigSave(); });
-    connect(page, &QStudentGroupWidget::sg_rows_changed, this, [this, page] {
-        if (tab_widget->currentWidget() == page)
-            overview->scheduleCountsUpdate();
-    });
-}
-
-QStudentGroupWidget* RokVtxAdmin::pageAt(int index) const
-{
-    return page_directory->pageAt(index);
+    overview->watch(page);
 }
 
 void RokVtxAdmin::rebuildPageDirectory()
@@ -352,31 +340,18 @@ void RokVtxAdmin::wireActions()
     power = new PowerControl(registry, *page_directory, ui->statusBar,
                              [this](const QString& detail) { lesson->logCommand(detail); }, this);
     connect(ui->action_op_wake, &QAction::triggered, power, [this] { power->wakeTab(current_tab); });
-    attachLessonTools();
+    // Every feature that locks goes through the commands' path.
+    const auto lockPages = [this](const QList<QStudentGroupWidget*>& pages, int type) { setPagesLock(pages, type); };
+    const auto currentTab = [this] { return current_tab; };
+    lesson->attach({ page_directory.get(), tab_widget, ui->menu_A, ui->menu_V, ui->mainToolBar, ui->action_op_lock,
+        ui->action_op_lock_kbd_mouse, currentTab, lockPages });
     lesson_modes = new LessonModes(tables.lessonModes(),
-        { page_directory.get(), ui->menu_A, ui->action_op_usbdisk, ui->statusBar, lesson->eventLog(),
-            [this] { return current_tab; },
-            [this](const QList<QStudentGroupWidget*>& pages, int type) { setPagesLock(pages, type); } },
+        { page_directory.get(), ui->menu_A, ui->action_op_usbdisk, ui->statusBar, lesson->eventLog(), currentTab,
+            lockPages },
         this);
     timetable = new LessonTimetable({ this, ui->menu_A, ui->statusBar, tab_widget, page_directory.get(), group_ops,
-        &tables.timetables(), [this] { return current_tab; }, { ui->action_op_auto_ip, ui->action_op_usbdisk },
-        LessonTimetable::actionsFor(*lesson_modes, *page_directory, *power, tables.eventLog(),
-            [this](const QList<QStudentGroupWidget*>& pages, int type) { setPagesLock(pages, type); }) });
-}
-
-void RokVtxAdmin::attachLessonTools()
-{
-    LessonTools::Attachment lessonHost;
-    lessonHost.pages = page_directory.get();
-    lessonHost.tabs = tab_widget;
-    lessonHost.lockMenu = ui->menu_A;
-    lessonHost.viewMenu = ui->menu_V;
-    lessonHost.toolBar = ui->mainToolBar;
-    lessonHost.lockAction = ui->action_op_lock;
-    lessonHost.lockKbdMouseAction = ui->action_op_lock_kbd_mouse;
-    lessonHost.currentTab = [this] { return current_tab; };
-    lessonHost.setPagesLock = [this](const QList<QStudentGroupWidget*>& pages, int type) { setPagesLock(pages, type); };
-    lesson->attach(lessonHost);
+        &tables.timetables(), currentTab, { ui->action_op_auto_ip, ui->action_op_usbdisk },
+        LessonTimetable::actionsFor(*lesson_modes, *page_directory, *power, tables.eventLog(), lockPages) });
 }
 
 void RokVtxAdmin::switchView(QAction* action)
@@ -524,15 +499,12 @@ void RokVtxAdmin::closeEvent(QCloseEvent* event)
 {
     // At log-off or shutdown Qt closes every visible window and a refusal
     // cancels the session's end: save and let it go.
-    if (qApp && qApp->isSavingSession()) {
+    const bool sessionEnds = qApp && qApp->isSavingSession();
+    if (sessionEnds)
         saveNow();
-        event->accept();
-        if (action_tray_toggle)
-            action_tray_toggle->setText(QStringLiteral("显示窗口(&S)"));
-        return;
-    }
-    event->ignore();
-    hide();
+    event->setAccepted(sessionEnds);
+    if (!sessionEnds)
+        hide();
     if (action_tray_toggle)
         action_tray_toggle->setText(QStringLiteral("显示窗口(&S)"));
 }
@@ -656,16 +628,7 @@ void RokVtxAdmin::loadConfigFile()
         return;
     }
     config_loaded = true;
-
-    for (const GroupSettings& entry : entries) {
-        auto lock = std::make_shared<Rok_Lock_State>();
-        lock->lock_type = entry.lock_type;
-        lock->allowmanualip = entry.allowmanualip;
-        lock->allowusbdrv = entry.allowusbdrv;
-        for (QStudentGroupWidget* page : page_directory->groupPages())
-            if (page_directory->nameOf(page) == entry.group_name)
-                page->loadGroupConfig(lock, entry.titles, entry.services, entry.programs);
-    }
+    page_directory->applySettings(entries);
     if (current_tab >= 0)
         refreshCommandStates(current_tab);
 }
@@ -674,23 +637,8 @@ void RokVtxAdmin::saveConfigFile()
 {
     if (!config_loaded)
         return;
-    QList<GroupSettings> entries;
-    for (QStudentGroupWidget* page : page_directory->groupPages()) {
-        if (!page->policy_editor)
-            continue;
-        GroupSettings entry;
-        entry.group_name = page_directory->nameOf(page);
-        std::shared_ptr<Rok_Lock_State> lock;
-        page->exportGroupConfig(lock, entry.titles, entry.services, entry.programs);
-        if (lock) {
-            entry.lock_type = lock->lock_type;
-            entry.allowmanualip = lock->allowmanualip;
-            entry.allowusbdrv = lock->allowusbdrv;
-        }
-        entries << entry;
-    }
     QString error;
-    if (!GroupSettingsFile::write(config_path, entries, &error))
+    if (!GroupSettingsFile::write(config_path, page_directory->settings(), &error))
         std::fprintf(stderr, "%s\n", error.toLocal8Bit().constData());
 }
 
@@ -740,12 +688,6 @@ void RokVtxAdmin::setPagesLock(const QList<QStudentGroupWidget*>& pages, int typ
         refreshCommandStates(current_tab);
     saves->scheduleConfigSave();
     lesson->updateTimedLockStatus();
-}
-
-void RokVtxAdmin::noteBackOnline(const CStuInfo_PTR& machine)
-{
-    if (registry.findMachine(machine->ullmac) == machine)
-        lesson->logMachineEvent(EventLogStore::Online, machine);
 }
 
 void RokVtxAdmin::applyAutoIpCommand(bool checked)
@@ -848,10 +790,7 @@ void RokVtxAdmin::attachGroupOperations()
             saveNow();
         }
     });
-    connect(seat_plans, &SeatPlans::sg_tiles_moved, group_ops, [this](const QList<quint64>& macs, const QString& group) {
-        for (const quint64 mac : macs)
-            group_ops->moveMachine(mac, group);
-    });
+    connect(seat_plans, &SeatPlans::sg_tiles_moved, group_ops, &GroupOperations::moveMachines);
     new GroupTabs(tab_widget, *page_directory, *group_ops, ui->action_op_rename_group, this);
 }
 
@@ -901,8 +840,7 @@ void RokVtxAdmin::moveSelectedMachineTo(const QString& target)
 {
     if (!registry.groupNames().contains(target))
         return;
-    for (const quint64 mac : menuTargets())
-        group_ops->moveMachine(mac, target);
+    group_ops->moveMachines(menuTargets(), target);
 }
 
 void RokVtxAdmin::removeMachineFromCurrentGroup()
@@ -971,7 +909,12 @@ void RokVtxAdmin::onUdpMessage(const SocketChannelPtr& channel, const UdpBuffer&
         // The log is written on the UI thread; this thread never waits on it.
         if (!wasOnline)
             QMetaObject::invokeMethod(
-                this, [this, known] { noteBackOnline(known); }, Qt::QueuedConnection);
+                this,
+                [this, known] {
+                    if (registry.findMachine(known->ullmac) == known)
+                        lesson->logMachineEvent(EventLogStore::Online, known);
+                },
+                Qt::QueuedConnection);
     }
 
     if (id == Protocol::MSG_STU_REGISTER)
@@ -985,21 +928,18 @@ QStudentGroupWidget* RokVtxAdmin::resolveMachineView(const PageDirectory::Guarde
                                                      std::string address, CStuInfo_PTR& machine,
                                                      const QString& hostName)
 {
-    QStudentGroupWidget* ungrouped = directory.ungrouped();
-
     machine = registry.findMachine(mac);
     if (!machine) {
         CStuInfo_PTR evicted;
         machine = registry.updateMachine(mac, hostName, QString::fromStdString(address), true, &evicted);
         if (!machine)
             return nullptr;
-        if (evicted)
-            QMetaObject::invokeMethod(
-                this, [this, evicted] { group_ops->dropEvicted(evicted); }, Qt::QueuedConnection);
         // Widgets live on the UI thread; the rows are added there.
         QMetaObject::invokeMethod(
             this,
-            [this, m = machine] {
+            [this, m = machine, evicted] {
+                if (evicted)
+                    group_ops->dropEvicted(evicted);
                 group_ops->placeMachine(m);
                 lesson->logMachineEvent(EventLogStore::Registered, m);
             },
@@ -1008,13 +948,9 @@ QStudentGroupWidget* RokVtxAdmin::resolveMachineView(const PageDirectory::Guarde
     // From the registry under its lock, never from the record, whose group
     // name the UI thread may be changing (a stored group may hold a new MAC).
     const QString groupName = registry.groupNameOfMachine(mac);
-
-    QStudentGroupWidget* view = ungrouped;
-    if (!groupName.isEmpty())
-        if (QStudentGroupWidget* page = directory.groupPage(groupName))
-            view = page;
+    QStudentGroupWidget* page = groupName.isEmpty() ? nullptr : directory.groupPage(groupName);
     machine->markAlive();
-    return view;
+    return page ? page : directory.ungrouped();
 }
 
 void RokVtxAdmin::handleRegister(quint64 mac, std::string address, const char* payload, int len)

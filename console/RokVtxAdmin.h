@@ -80,7 +80,7 @@ public:
     QAppWatcherWidget* watchEditor() const { return watch_editor; }
     QStudentGroupWidget* allPage() const { return all_page; }
     QStudentGroupWidget* ungroupedPage() const { return ungrouped_page; }
-    QStudentGroupWidget* pageAt(int index) const;
+    QStudentGroupWidget* pageAt(int index) const { return page_directory->pageAt(index); }
     bool networkReady() const { return bind_fd > 0; }
     int currentTab() const { return current_tab; }
     quint64 selectedMac() const { return selected_mac; }
@@ -174,10 +174,6 @@ private:
     void attachGroupOperations();
     // Every lock change, by the teacher or at the end of a timed lock.
     void setPagesLock(const QList<QStudentGroupWidget*>& pages, int type);
-    // Timed locks and the event log: menus, countdown, dock.
-    void attachLessonTools();
-    // UI thread, queued from the network thread.
-    void noteBackOnline(const CStuInfo_PTR& machine);
     void shutdown();
 
     // tests/fuzz feeds datagrams straight to the receive handler.

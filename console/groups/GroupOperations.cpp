@@ -103,6 +103,12 @@ void GroupOperations::deleteGroup(const QString& name)
     changed(name, QStringLiteral("删除分组（%1 台机器改为未分组）").arg(members.size()), nullptr, true);
 }
 
+void GroupOperations::moveMachines(const QList<quint64>& macs, const QString& target)
+{
+    for (const quint64 mac : macs)
+        moveMachine(mac, target);
+}
+
 void GroupOperations::moveMachine(quint64 mac, const QString& target)
 {
     const CStuInfo_PTR machine = registry.findMachine(mac);

@@ -60,6 +60,7 @@ public:
     void deleteGroup(const QString& name);
     // Into group `target`, or out of any group for an empty `target`.
     void moveMachine(quint64 mac, const QString& target);
+    void moveMachines(const QList<quint64>& macs, const QString& target);
     // Out of `group`; machines not in it are left alone.
     void removeFromGroup(const QString& group, const QList<quint64>& macs);
     void deleteMachines(const QList<quint64>& macs);

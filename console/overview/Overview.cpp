@@ -126,3 +126,11 @@ void Overview::reportOfflineBurst()
         text += QStringLiteral("，其中 %1 台锁定中断开").arg(lockedCount);
     emit sg_offline_burst(title, text);
 }
+
+void Overview::watch(QStudentGroupWidget* page)
+{
+    connect(page, &QStudentGroupWidget::sg_rows_changed, this, [this, page] {
+        if (tabs && tabs->currentWidget() == page)
+            scheduleCountsUpdate();
+    });
+}

@@ -12,6 +12,7 @@ class QAction;
 class QLabel;
 class QStatusBar;
 class QStudentManage;
+class QStudentGroupWidget;
 class QTabWidget;
 class QTimer;
 class QWidget;
@@ -34,6 +35,8 @@ public:
     void setOnlineOnly(bool onlineOnly);
 
     void scheduleCountsUpdate();
+    // The page's rows count once it is in front.
+    void watch(QStudentGroupWidget* page);
     void updateCounts();
     // The status bar's "在线 n / 共 m" of the current tab.
     QString countsText() const;

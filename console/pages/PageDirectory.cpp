@@ -1,9 +1,8 @@
 #include "PageDirectory.h"
 
-#include <QTabBar>
-
 #include "QStudentGroupWidget.h"
 
+#include <QTabBar>
 #include <QTabWidget>
 
 const QString PageDirectory::UngroupedName = QStringLiteral("未分组");
@@ -76,6 +75,39 @@ QList<QStudentGroupWidget*> PageDirectory::pages() const
 QList<QStudentGroupWidget*> PageDirectory::groupPages() const
 {
     return commandTargets(0);
+}
+
+void PageDirectory::applySettings(const QList<GroupSettings>& entries) const
+{
+    for (const GroupSettings& entry : entries) {
+        auto lock = std::make_shared<Rok_Lock_State>();
+        lock->lock_type = entry.lock_type;
+        lock->allowmanualip = entry.allowmanualip;
+        lock->allowusbdrv = entry.allowusbdrv;
+        for (QStudentGroupWidget* page : groupPages())
+            if (nameOf(page) == entry.group_name)
+                page->loadGroupConfig(lock, entry.titles, entry.services, entry.programs);
+    }
+}
+
+QList<GroupSettings> PageDirectory::settings() const
+{
+    QList<GroupSettings> entries;
+    for (QStudentGroupWidget* page : groupPages()) {
+        if (!page->policy_editor)
+            continue;
+        GroupSettings entry;
+        entry.group_name = nameOf(page);
+        std::shared_ptr<Rok_Lock_State> lock;
+        page->exportGroupConfig(lock, entry.titles, entry.services, entry.programs);
+        if (lock) {
+            entry.lock_type = lock->lock_type;
+            entry.allowmanualip = lock->allowmanualip;
+            entry.allowusbdrv = lock->allowusbdrv;
+        }
+        entries << entry;
+    }
+    return entries;
 }
 
 int PageDirectory::tabAt(const QPoint& globalPos) const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CStuInfo.h"
+#include "GroupSettings.h"
 
 #include <QHash>
 #include <QList>
@@ -31,6 +32,9 @@ public:
     // The tab text of a page besides "全部"; empty for "全部" and unknown pages.
     QString nameOf(const QStudentGroupWidget* page) const;
     QString nameAt(int index) const;
+    // config.conf's entries onto the group pages of those names, and back.
+    void applySettings(const QList<GroupSettings>& entries) const;
+    QList<GroupSettings> settings() const;
     // The tab under a point of the screen, -1 for none; the tab in front.
     int tabAt(const QPoint& globalPos) const;
     int currentIndex() const;
