@@ -307,6 +307,15 @@ QList<QStudentManage::JoinTarget> QStudentManage::onlineMachinesAfter(quint64& c
 QString QStudentManage::groupNameOfMachine(quint64 mac) const
 {
     std::lock_guard<std::mutex> lock(group_mutex);
+    // Asked for every datagram: a known machine's record carries its group
+    // (kept under the group lock), so the groups are searched only for a MAC
+    // that a stored group holds before the machine is heard.
+    {
+        std::lock_guard<std::mutex> machineLock(machine_mutex);
+        const auto it = machines.constFind(mac);
+        if (it != machines.cend())
+            return it.value()->group_name;
+    }
     return groupNameLocked(mac);
 }
 

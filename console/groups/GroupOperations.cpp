@@ -21,10 +21,11 @@ QStudentGroupWidget* GroupOperations::allPage() const
 }
 
 void GroupOperations::changed(const QString& page, const QString& detail, const CStuInfo_PTR& machine,
-                              bool pagesChanged)
+                              bool pagesChanged, bool removed)
 {
     GroupChange change;
     change.pagesChanged = pagesChanged;
+    change.removed = removed;
     change.page = page;
     change.detail = detail;
     change.machine = machine;
@@ -100,7 +101,7 @@ void GroupOperations::deleteGroup(const QString& name)
             ungrouped->addMachine(machine); // tells on-line members the new address
         allPage()->updateMachineRow(machine, QStudentGroupWidget::ColumnGroup);
     }
-    changed(name, QStringLiteral("删除分组（%1 台机器改为未分组）").arg(members.size()), nullptr, true);
+    changed(name, QStringLiteral("删除分组（%1 台机器改为未分组）").arg(members.size()), nullptr, true, true);
 }
 
 void GroupOperations::moveMachines(const QList<quint64>& macs, const QString& target)

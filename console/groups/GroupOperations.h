@@ -26,6 +26,9 @@ struct GroupChange
     // A group renamed: `page` is its new name. Whatever else is kept by
     // page name (timed locks, the log's filter) follows this one.
     QString renamedFrom;
+    // A group deleted: `page` was its name, and what is kept by that name
+    // goes with it, so that a new group of the same name starts afresh.
+    bool removed = false;
 };
 
 // Every change of groups and of which machines are where: the registry
@@ -77,7 +80,7 @@ signals:
 private:
     QStudentGroupWidget* allPage() const;
     void changed(const QString& page, const QString& detail, const CStuInfo_PTR& machine = nullptr,
-                 bool pagesChanged = false);
+                 bool pagesChanged = false, bool removed = false);
 
     QStudentManage& registry;
     PageDirectory& pages;

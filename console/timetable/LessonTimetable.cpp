@@ -44,6 +44,8 @@ LessonTimetable::LessonTimetable(const Attachment& attachment)
         connect(host.groups, &GroupOperations::sg_changed, this, [this](const GroupChange& change) {
             if (!change.renamedFrom.isEmpty())
                 timetable_runner->renamePage(change.renamedFrom, change.page);
+            if (change.removed)
+                timetable_runner->removePage(change.page);
         });
 }
 

@@ -126,6 +126,17 @@ void TimetableRunner::renamePage(const QString& from, const QString& to)
     emit sg_changed();
 }
 
+void TimetableRunner::removePage(const QString& page)
+{
+    if (store)
+        store->remove(page);
+    weeks.remove(page);
+    applied.remove(page);
+    woken.remove(page);
+    manual_until.remove(page);
+    emit sg_changed();
+}
+
 void TimetableRunner::noteManualChange(const QString& page)
 {
     if (applying || !weeks.contains(page))

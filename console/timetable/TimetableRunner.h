@@ -48,6 +48,8 @@ public:
     // Keeps the page's new week and applies what it makes due now.
     void setTimetable(const QString& page, const Timetable& timetable);
     void renamePage(const QString& from, const QString& to);
+    // The page's group was deleted: its week goes, here and in the store.
+    void removePage(const QString& page);
     // The teacher changed the page by hand; the runner's own changes do not count.
     void noteManualChange(const QString& page);
     bool manualUntilNextChange(const QString& page) const;

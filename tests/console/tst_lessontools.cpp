@@ -271,32 +271,43 @@ void TestLessonTools::timedLockCancelledByHandAndWithGroup()
     QTemporaryDir dir;
     QVERIFY(seedRooms(dir));
     qint64 clock = LessonStart;
+    {
+        RokVtxAdmin window(dir.path());
+        start(window, clock);
+        QAction* kbd = action(window, "action_op_lock_kbd_mouse");
+
+        // On "全部", a custom time for every page; a press by hand ends the timers.
+        window.tabWidget()->setCurrentIndex(0);
+        InputDialog::setNextInt(25);
+        action(window, "action_op_lock_kbd_mouse_for_custom")->trigger();
+        QCOMPARE(window.timedLockText(), QStringLiteral("键盘鼠标全锁：还剩 25:00"));
+        QCOMPARE(page(window, Room2)->lock_state->lock_type, int(Rok_Lock_State::KeyboardMouseLock));
+        kbd->trigger();
+        QCOMPARE(page(window, Room2)->lock_state->lock_type, int(Rok_Lock_State::None));
+        QVERIFY(window.timedLockText().isEmpty());
+        kbd->trigger();
+        clock += 30 * Minute;
+        window.timedLocks()->tick();
+        QCOMPARE(page(window, Room2)->lock_state->lock_type, int(Rok_Lock_State::KeyboardMouseLock));
+
+        // A deleted group takes its timer and its week with it: a new group of
+        // the same name starts without them.
+        window.tabWidget()->setCurrentIndex(tabIndexOf(window, Room));
+        action(window, "action_op_lock_kbd_mouse_for_5")->trigger();
+        QCOMPARE(window.timedLocks()->stored().size(), 1);
+        Timetable week;
+        week.lessons << lessonAt(1, QTime(8, 0), QTime(8, 45), LessonTools::lockName(Rok_Lock_State::BlackLock));
+        window.findChild<LessonTimetable*>()->runner()->setTimetable(Room, week);
+        MessageBox::setNextAnswer(QMessageBox::Yes);
+        window.deleteCurrentGroup();
+        QVERIFY(window.timedLocks()->stored().isEmpty());
+        QVERIFY(!window.timedLocks()->has(Room));
+        QVERIFY(window.findChild<LessonTimetable*>()->runner()->timetable(Room).isEmpty());
+        window.saveNow();
+    }
     RokVtxAdmin window(dir.path());
     start(window, clock);
-    QAction* kbd = action(window, "action_op_lock_kbd_mouse");
-
-    // On "全部", a custom time for every page; a press by hand ends the timers.
-    window.tabWidget()->setCurrentIndex(0);
-    InputDialog::setNextInt(25);
-    action(window, "action_op_lock_kbd_mouse_for_custom")->trigger();
-    QCOMPARE(window.timedLockText(), QStringLiteral("键盘鼠标全锁：还剩 25:00"));
-    QCOMPARE(page(window, Room2)->lock_state->lock_type, int(Rok_Lock_State::KeyboardMouseLock));
-    kbd->trigger();
-    QCOMPARE(page(window, Room2)->lock_state->lock_type, int(Rok_Lock_State::None));
-    QVERIFY(window.timedLockText().isEmpty());
-    kbd->trigger();
-    clock += 30 * Minute;
-    window.timedLocks()->tick();
-    QCOMPARE(page(window, Room2)->lock_state->lock_type, int(Rok_Lock_State::KeyboardMouseLock));
-
-    // A deleted group takes its timer with it.
-    window.tabWidget()->setCurrentIndex(tabIndexOf(window, Room));
-    action(window, "action_op_lock_kbd_mouse_for_5")->trigger();
-    QCOMPARE(window.timedLocks()->stored().size(), 1);
-    MessageBox::setNextAnswer(QMessageBox::Yes);
-    window.deleteCurrentGroup();
-    QVERIFY(window.timedLocks()->stored().isEmpty());
-    QVERIFY(!window.timedLocks()->has(Room));
+    QVERIFY(window.findChild<LessonTimetable*>()->runner()->timetable(Room).isEmpty());
 }
 
 void TestLessonTools::releaseAllAndEveryTimerInSight()
