@@ -24,6 +24,10 @@
 #include <QUdpSocket>
 #include <QtTest>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace {
 
 uint32_t address(const char* text)
@@ -33,6 +37,19 @@ uint32_t address(const char* text)
 
 using namespace std::chrono_literals;
 
+// Under Wine this suite's own sockets beside the console's watch on the
+// agents' port hear nothing of the console's datagrams, nor the watch theirs;
+// a sender outside Wine is seen (scripts/windows-e2e checks it).
+bool underWine()
+{
+#ifdef _WIN32
+    const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version");
+#else
+    return false;
+#endif
+}
+
 // A PC on the lab network: its own loopback address on the agents' port.
 class Pc
 {
@@ -40,7 +57,9 @@ public:
     explicit Pc(const char* ip)
         : address(QString::fromLatin1(ip))
     {
-        QVERIFY(socket.bind(address, Protocol::AgentPort, QUdpSocket::ShareAddress));
+        // Beside the console's watch on the same port: on Windows sharing
+        // needs the reuse option asked for, as the watch asks for it.
+        QVERIFY(socket.bind(address, Protocol::AgentPort, QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint));
     }
     void toConsole(const QByteArray& datagram)
     {
@@ -272,6 +291,8 @@ void TestGuard::consoleKeepsMachinesToTheirOwnAddress()
 {
     if (qgetenv("ROK_NETNS_ISOLATED") != "1")
         QSKIP("opens the console's ports; runs only inside scripts/netns");
+    if (underWine())
+        QSKIP("this suite's PCs on the agents' port hear nothing under Wine");
     QTemporaryDir dir;
     RokVtxAdmin window(dir.path());
     QVERIFY(window.networkReady());
@@ -314,6 +335,8 @@ void TestGuard::consoleAnswersAnotherConsole()
 {
     if (qgetenv("ROK_NETNS_ISOLATED") != "1")
         QSKIP("opens the console's ports; runs only inside scripts/netns");
+    if (underWine())
+        QSKIP("this suite's PCs on the agents' port hear nothing under Wine");
     QTemporaryDir dir;
     RokVtxAdmin window(dir.path());
     QVERIFY(window.watchingAgentPort());
