@@ -772,6 +772,13 @@ void RokVtxAdmin::attachGroupOperations()
         rebuildPageDirectory();
         delete page;
     };
+    host.renameRefusal = [this] {
+        return config_read_failed
+            ? QStringLiteral("本次运行未能读取设置文件“%1”，也不会改写它：改名后该组的设置无法随新名保存。\n"
+                             "请在该文件可以读取后重新启动本程序，再改名。")
+                  .arg(QDir::toNativeSeparators(config_path))
+            : QString();
+    };
     group_ops = new GroupOperations(registry, *page_directory, std::move(host), this);
     connect(group_ops, &GroupOperations::sg_changed, this, [this](const GroupChange& change) {
         if (!change.detail.isEmpty())

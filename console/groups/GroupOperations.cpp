@@ -54,8 +54,15 @@ QStringList GroupOperations::groupNames() const
     return registry.groupNames();
 }
 
+QString GroupOperations::renameRefusal() const
+{
+    return host.renameRefusal ? host.renameRefusal() : QString();
+}
+
 bool GroupOperations::renameGroup(const QString& from, const QString& to)
 {
+    if (!renameRefusal().isEmpty())
+        return false;
     QStudentGroupWidget* page = pages.groupPage(from);
     if (!page || !pages.renamePage(page, to, [&] { return registry.renameGroup(from, to); }))
         return false;

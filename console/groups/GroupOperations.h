@@ -44,6 +44,9 @@ public:
         std::function<QStudentGroupWidget*(const QString& name, int order)> create;
         // Called while the group's page still exists, before it is destroyed.
         std::function<void(QStudentGroupWidget* page)> remove;
+        // Why a rename would lose the group's settings now (they are kept
+        // by name in a file this run may not write); empty when it would not.
+        std::function<QString()> renameRefusal;
     };
 
     GroupOperations(QStudentManage& registry, PageDirectory& pages, PageHost host, QObject* parent = nullptr);
@@ -55,8 +58,9 @@ public:
     // The names a new or renamed group may not take.
     QStringList groupNames() const;
     // False, and nothing changed, when the registry refuses the new name
-    // (empty, reserved or taken) or `from` is no group.
+    // (empty, reserved or taken), `from` is no group or renames are refused.
     bool renameGroup(const QString& from, const QString& to);
+    QString renameRefusal() const;
     // The groups' display_order follows their tabs' order.
     void storeGroupOrder();
     // Its members become ungrouped.

@@ -2,6 +2,7 @@
 
 #include "Dialog_addgroup.h"
 #include "GroupOperations.h"
+#include "MessageBox.h"
 #include "PageDirectory.h"
 #include "QStudentGroupWidget.h"
 
@@ -67,6 +68,11 @@ void GroupTabs::renameTab(int index)
 {
     if (!isGroupTab(index))
         return;
+    const QString refusal = groups.renameRefusal();
+    if (!refusal.isEmpty()) {
+        MessageBox::warning(window, QStringLiteral("无法重命名"), refusal);
+        return;
+    }
     const QString old = pages.nameAt(index);
     Dialog_addgroup dialog(window);
     dialog.setRenaming(old);

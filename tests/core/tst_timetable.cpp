@@ -50,8 +50,11 @@ void TestTimetable::overlapsRefusedWithBothNamed()
              QStringLiteral("周一 08:30–09:15 与已有的 周一 08:00–08:45 时间重叠。"));
     // Sunday night's lesson runs on into Monday.
     QVERIFY(!week.overlapOf(lesson(1, QTime(0, 30), QTime(0, 50), QStringLiteral("上机"))).isEmpty());
+    // One that runs on into a later lesson overlaps it too.
+    QVERIFY(!week.overlapOf(lesson(1, QTime(7, 30), QTime(8, 15), QStringLiteral("上机"))).isEmpty());
     // Back to back is no overlap, nor is the lesson being edited with itself.
     QVERIFY(week.overlapOf(lesson(1, QTime(8, 45), QTime(9, 30), QStringLiteral("上机"))).isEmpty());
+    QVERIFY(week.overlapOf(lesson(1, QTime(7, 15), QTime(8, 0), QStringLiteral("上机"))).isEmpty());
     QVERIFY(week.overlapOf(lesson(1, QTime(8, 10), QTime(8, 50), QStringLiteral("上机")), 0).isEmpty());
 }
 

@@ -4,6 +4,7 @@
 
 #include "../console/tst_mainwindow_support.h"
 #include "../storage/TestConnection.h"
+#include "GroupOperations.h"
 #include "GroupSettingsFile.h"
 #include "QtRokTableView.h"
 #include "SaveScheduler.h"
@@ -110,6 +111,7 @@ private slots:
     void damagedDatabase();
     void readOnlyDirectory();
     void unreadableConfig();
+    void configNotReadKeepsGroupNames();
     void saveFailureToldOnce();
 
 private:
@@ -354,6 +356,28 @@ void TestBadFiles::unreadableConfig()
         if (entry.group_name == Ungrouped)
             written = entry.lock_type;
     QCOMPARE(written, 2);
+}
+
+void TestBadFiles::configNotReadKeepsGroupNames()
+{
+    // A file that cannot be read at all is never written in that run: a
+    // group renamed then would come back under its new name without its
+    // settings, a locked room unlocked.
+    QTemporaryDir dir;
+    QVERIFY(seedLab(dir, 4));
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("config.conf")));
+    RokVtxAdmin window(dir.path());
+    MessageBox::setNextAnswer(QMessageBox::Ok);
+    window.loadConfigFile();
+    QVERIFY(MessageBox::lastText().contains(QStringLiteral("本次运行不会改写该文件")));
+    QVERIFY(!window.findChild<GroupOperations*>()->renameGroup(QStringLiteral("A"), QStringLiteral("B")));
+    QCOMPARE(window.studentManage().groupNames(), QStringList { QStringLiteral("A") });
+    // The teacher is told why, before any name is asked for.
+    window.tabWidget()->setCurrentIndex(tabIndexOf(window, QStringLiteral("A")));
+    MessageBox::setNextAnswer(QMessageBox::Ok);
+    action(window, "action_op_rename_group")->trigger();
+    QCOMPARE(MessageBox::lastTitle(), QStringLiteral("无法重命名"));
+    QVERIFY2(unexpected_boxes.isEmpty(), qPrintable(unexpected_boxes.join(QLatin1Char('\n'))));
 }
 
 QTEST_MAIN(TestBadFiles)
