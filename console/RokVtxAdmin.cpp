@@ -938,19 +938,27 @@ QStudentGroupWidget* RokVtxAdmin::resolveMachineView(const PageDirectory::Guarde
     machine = registry.findMachine(mac);
     if (!machine) {
         CStuInfo_PTR evicted;
-        machine = registry.updateMachine(mac, hostName, QString::fromStdString(address), true, &evicted);
+        bool made = false;
+        machine = registry.addHeardMachine(mac, hostName, QString::fromStdString(address), &evicted, &made);
         if (!machine)
             return nullptr;
-        // Widgets live on the UI thread; the rows are added there.
-        QMetaObject::invokeMethod(
-            this,
-            [this, m = machine, evicted] {
-                if (evicted)
-                    group_ops->dropEvicted(evicted);
-                group_ops->placeMachine(m);
-                lesson->logMachineEvent(EventLogStore::Registered, m);
-            },
-            Qt::QueuedConnection);
+        // Widgets live on the UI thread; the rows are added there. The record
+        // was written under the registry's lock, so the UI thread takes that
+        // lock before it reads the record (it also skips a machine deleted
+        // meanwhile).
+        if (made)
+            QMetaObject::invokeMethod(
+                this,
+                [this, mac, m = machine, evicted] {
+                    const bool current = registry.findMachine(mac) == m;
+                    if (evicted)
+                        group_ops->dropEvicted(evicted);
+                    if (!current)
+                        return;
+                    group_ops->placeMachine(m);
+                    lesson->logMachineEvent(EventLogStore::Registered, m);
+                },
+                Qt::QueuedConnection);
     }
     // From the registry under its lock, never from the record, whose group
     // name the UI thread may be changing (a stored group may hold a new MAC).
@@ -963,7 +971,6 @@ QStudentGroupWidget* RokVtxAdmin::resolveMachineView(const PageDirectory::Guarde
 void RokVtxAdmin::handleRegister(quint64 mac, std::string address, const char* payload, int len)
 {
     const QString hostName = Protocol::hostNameFromRegister(payload, len);
-    const CStuInfo_PTR before = registry.findMachine(mac);
 
     uint32_t groupAddr = 0;
     CStuInfo_PTR machine;
@@ -977,12 +984,13 @@ void RokVtxAdmin::handleRegister(quint64 mac, std::string address, const char* p
         return;
 
     // A known machine may come back under a new name or, with DHCP, a new
-    // address; the record's texts are changed on the UI thread, which reads them.
+    // address, and one made meanwhile from an imported list has the list's
+    // texts; they are changed on the UI thread, which reads them (unchanged
+    // texts are left alone there).
     const QString addressText = QString::fromStdString(address);
-    if (before)
-        QMetaObject::invokeMethod(
-            this, [this, machine, hostName, addressText] { group_ops->renameMachine(machine, hostName, addressText); },
-            Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, machine, hostName, addressText] { group_ops->renameMachine(machine, hostName, addressText); },
+        Qt::QueuedConnection);
 
     if (groupAddr != 0) {
         const QByteArray join = Protocol::buildJoinGroup(groupAddr);

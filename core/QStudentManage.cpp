@@ -151,6 +151,20 @@ void QStudentManage::noteWriteFailure()
 CStuInfo_PTR QStudentManage::updateMachine(
     quint64 mac, const QString& hostname, const QString& ip, bool online, CStuInfo_PTR* evicted)
 {
+    return storeMachine(mac, hostname, ip, online, evicted, true, nullptr);
+}
+
+CStuInfo_PTR QStudentManage::addHeardMachine(
+    quint64 mac, const QString& hostname, const QString& ip, CStuInfo_PTR* evicted, bool* made)
+{
+    return storeMachine(mac, hostname, ip, true, evicted, false, made);
+}
+
+CStuInfo_PTR QStudentManage::storeMachine(quint64 mac, const QString& hostname, const QString& ip, bool online,
+                                          CStuInfo_PTR* evicted, bool rewriteKnown, bool* made)
+{
+    if (made)
+        *made = false;
     // A machine seen for the first time may already be a member of a stored
     // group; its record must say so before anyone else can see it.
     std::lock_guard<std::mutex> groupLock(group_mutex);
@@ -174,6 +188,10 @@ CStuInfo_PTR QStudentManage::updateMachine(
         auto created = std::make_shared<CStuInfo>();
         created->group_name = groupNameLocked(mac);
         it = machines.insert(mac, created);
+        if (made)
+            *made = true;
+    } else if (!rewriteKnown) {
+        return it.value();
     } else {
         countAddress(it.value()->ip, -1);
     }

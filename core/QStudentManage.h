@@ -74,6 +74,13 @@ public:
     // `evicted` receives (the caller takes it off the pages).
     CStuInfo_PTR updateMachine(
         quint64 mac, const QString& hostname, const QString& ip, bool online, CStuInfo_PTR* evicted = nullptr);
+    // The network thread's way in: makes the on-line record of a new `mac`
+    // (*made true) as updateMachine does, but returns a record that exists
+    // already (made meanwhile, e.g. by an import) untouched: once published,
+    // a record's texts are written only on the UI thread, which reads them
+    // without a lock.
+    CStuInfo_PTR addHeardMachine(
+        quint64 mac, const QString& hostname, const QString& ip, CStuInfo_PTR* evicted, bool* made);
     // New texts of a known machine; its on-line state is the datagrams' alone.
     bool renameMachine(quint64 mac, const QString& hostname, const QString& ip);
     CStuInfo_PTR findMachine(quint64 mac) const;
@@ -125,6 +132,9 @@ private:
     void run();
     // Caller holds group_mutex.
     QString groupNameLocked(quint64 mac) const;
+    // updateMachine, and addHeardMachine with `rewriteKnown` false.
+    CStuInfo_PTR storeMachine(quint64 mac, const QString& hostname, const QString& ip, bool online,
+                              CStuInfo_PTR* evicted, bool rewriteKnown, bool* made);
     void loadMachines();
     void loadGroups();
     bool saveMachines();

@@ -95,6 +95,19 @@ void TestRegistry::updateAndRename()
     QVERIFY(!registry.renameMachine(7, QStringLiteral("pc7"), "10.0.0.7"));
     QCOMPARE(rec->hostname, QStringLiteral("pc5"));
     QVERIFY(!rec->online);
+
+    // The network thread's call makes a record but never rewrites one made
+    // meanwhile: the UI thread reads its texts without a lock (a race).
+    bool made = true;
+    QCOMPARE(registry.addHeardMachine(5, QStringLiteral("late"), "10.0.0.66", nullptr, &made).get(), rec.get());
+    QVERIFY(!made);
+    QCOMPARE(rec->hostname + rec->ip, QStringLiteral("pc510.0.0.5"));
+    QCOMPARE(registry.machinesAtAddress(Protocol::addressFromText(QStringLiteral("10.0.0.66"))), 0);
+    QVERIFY(!rec->online);
+    const CStuInfo_PTR heard = registry.addHeardMachine(6, QStringLiteral("pc6"), "10.0.0.6", nullptr, &made);
+    QVERIFY(made);
+    QCOMPARE(heard->hostname + heard->ip, QStringLiteral("pc610.0.0.6"));
+    QVERIFY(heard->online);
 }
 
 void TestRegistry::moveBetweenGroups()
