@@ -20,6 +20,7 @@
 #include "tst_mainwindow_support.h"
 
 #include <QCloseEvent>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QDockWidget>
 #include <QFileInfo>
@@ -41,6 +42,8 @@
 #include <QUdpSocket>
 #include <QtGui/private/qguiapplication_p.h>
 #include <QtTest>
+
+#include <thread>
 
 using namespace MainWindowTest;
 
@@ -714,6 +717,29 @@ void TestWindow::registrationAddsRows()
     QTRY_COMPARE(all->machine_table->getCellText(rowOf(all, mac), 0), QStringLiteral("pc-renamed"));
     QTRY_COMPARE_WITH_TIMEOUT(
         readDatabase(path).machines.value(mac)->hostname, QStringLiteral("pc-renamed"), 10000);
+
+    // Made on the network thread and deleted by the teacher before the UI
+    // thread placed it: no row comes back (nobody could remove it). The UI
+    // thread takes no events until the record is there.
+    const auto registration = [&](quint64 other) {
+        const QByteArray datagram = Protocol::buildRegister(other, QStringLiteral("pc"));
+        return agent.sendto(datagram.constData(), datagram.size(), Protocol::addressFromOctets(127, 0, 0, 1),
+                   Protocol::ConsolePort)
+            >= 0;
+    };
+    const quint64 fleeting = 0x0000E6E6E6E6E6E6ULL;
+    QVERIFY(registration(fleeting));
+    const QDeadlineTimer deadline(10000);
+    while (!window.studentManage().findMachine(fleeting) && !deadline.hasExpired())
+        std::this_thread::yield();
+    window.tabWidget()->setCurrentIndex(0);
+    window.setSelectedMac(fleeting);
+    window.deleteSelectedMachine();
+    const quint64 later = 0x0000E7E7E7E7E7E7ULL; // placed after it
+    QVERIFY(registration(later));
+    QTRY_VERIFY(rowOf(all, later) >= 0);
+    QCOMPARE(rowOf(all, fleeting), -1);
+    QCOMPARE(rowOf(window.ungroupedPage(), fleeting), -1);
 }
 
 void TestWindow::worksWithoutSocket()
