@@ -2,6 +2,7 @@
 
 #include "Dialog_addgroup.h"
 #include "Dialog_moveinto_grp.h"
+#include "Deployment.h"
 #include "EventLogStore.h"
 #include "GroupSettingsFile.h"
 #include "GroupTabs.h"
@@ -157,6 +158,14 @@ void RokVtxAdmin::initialise(const QString& dataDir)
     new MachineListTransfer({ this, ui->statusBar, ui->action_file_export, ui->action_file_import,
                                 [this] { return current_tab; } },
         registry, *page_directory, *group_ops);
+    auto* deployment = new Deployment({ this, ui->statusBar, ui->menu_F, ui->action_file_exit, dataDir, watch_editor,
+                                          [this](const QString& detail) { lesson->logCommand(detail); },
+                                          [this] { return saves->saveDatabase(); } },
+        registry, *group_ops);
+    connect(this, &RokVtxAdmin::sg_special_message, deployment, [deployment](uint32_t value) {
+        if (value == 1)
+            deployment->applyPreparedSchool();
+    });
     buildContextMenu();
     buildTrayIcon();
     new WindowLayout(this, tab_widget, *page_directory);
@@ -166,7 +175,7 @@ void RokVtxAdmin::initialise(const QString& dataDir)
         // Without a socket the commands still change the pages, so they need
         // a current tab; and the saved page states must still come back.
         onTabChanged(0);
-        QTimer::singleShot(100, this, [this] { onSpecialMessage(1); });
+        QTimer::singleShot(100, this, [this] { emit sg_special_message(1); });
     }
 }
 

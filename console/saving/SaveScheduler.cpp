@@ -60,10 +60,12 @@ void SaveScheduler::scheduleConfigSave()
         config_save_timer->start();
 }
 
-void SaveScheduler::saveDatabase()
+bool SaveScheduler::saveDatabase()
 {
     db_save_timer->stop();
-    noteDatabaseSave(registry.saveAll());
+    const bool saved = registry.saveAll();
+    noteDatabaseSave(saved);
+    return saved;
 }
 
 void SaveScheduler::saveNow()

@@ -32,8 +32,9 @@ public:
 
     void scheduleDatabaseSave();
     void scheduleConfigSave();
-    // Writes machines and groups now (the coalesced save after a change).
-    void saveDatabase();
+    // Writes machines and groups now (the coalesced save after a change);
+    // whether they reached the file.
+    bool saveDatabase();
     // Writes everything now (session end, tests); pending saves are dropped.
     void saveNow();
     // After the last save of the run: nothing is scheduled any more.

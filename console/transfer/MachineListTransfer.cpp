@@ -69,7 +69,7 @@ void MachineListTransfer::importList()
         return;
     Outcome outcome;
     const QList<MachineListCsv::Entry> entries = MachineListCsv::decode(bytes, &outcome.refused);
-    apply(entries, consentToMove(entries), outcome);
+    apply(entries, consentToMove(entries), registry, groups, QStringLiteral("导入机器列表"), outcome);
     report(outcome);
 }
 
@@ -104,11 +104,13 @@ bool MachineListTransfer::consentToMove(const QList<MachineListCsv::Entry>& entr
             == QMessageBox::Yes;
 }
 
-void MachineListTransfer::apply(const QList<MachineListCsv::Entry>& entries, bool moveGrouped, Outcome& outcome)
+void MachineListTransfer::apply(const QList<MachineListCsv::Entry>& entries, bool moveGrouped,
+                                QStudentManage& registry, GroupOperations& groups, const QString& source,
+                                Outcome& outcome)
 {
     for (const MachineListCsv::Entry& entry : entries) {
         if (!entry.group.isEmpty() && !registry.groupNames().contains(entry.group)) {
-            if (!groups.addGroup(entry.group, groups.nextGroupOrder(), QStringLiteral("添加分组（导入机器列表）"))) {
+            if (!groups.addGroup(entry.group, groups.nextGroupOrder(), QStringLiteral("添加分组（%1）").arg(source))) {
                 outcome.refused << QStringLiteral("第 %1 行：无法创建分组“%2”").arg(entry.line).arg(entry.group);
                 continue;
             }
@@ -123,7 +125,7 @@ void MachineListTransfer::apply(const QList<MachineListCsv::Entry>& entries, boo
             }
             if (!entry.group.isEmpty())
                 registry.moveMachineToGroup(entry.group, entry.mac);
-            groups.placeMachine(fresh, QStringLiteral("导入机器列表：新增"));
+            groups.placeMachine(fresh, QStringLiteral("%1：新增").arg(source));
             ++outcome.added;
         } else if (machine->group_name == entry.group) {
             // Host name and address stay as the machine itself last told.

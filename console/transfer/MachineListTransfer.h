@@ -30,13 +30,6 @@ public:
         std::function<int()> currentTab;
     };
 
-    MachineListTransfer(const Attachment& attachment, QStudentManage& registry, PageDirectory& pages,
-                        GroupOperations& groups);
-
-    void exportCurrentTab();
-    void importList();
-
-private:
     struct Outcome
     {
         int added = 0;
@@ -46,12 +39,24 @@ private:
         QStringList refused;
     };
 
+    MachineListTransfer(const Attachment& attachment, QStudentManage& registry, PageDirectory& pages,
+                        GroupOperations& groups);
+
+    void exportCurrentTab();
+    void importList();
+    // Rooms made and machines placed as the list says; `source` names the
+    // import in the log ("导入机器列表", "部署"). Machines already in another
+    // group move only with `moveGrouped`.
+    static void apply(const QList<MachineListCsv::Entry>& entries, bool moveGrouped, QStudentManage& registry,
+                      GroupOperations& groups, const QString& source, Outcome& outcome);
+
+private:
+
     // The file's bytes, or false after telling the teacher why not.
     bool readChosenFile(QByteArray* bytes);
     // Machines already in another group move only with the teacher's consent,
     // asked once for the whole list.
     bool consentToMove(const QList<MachineListCsv::Entry>& entries);
-    void apply(const QList<MachineListCsv::Entry>& entries, bool moveGrouped, Outcome& outcome);
     void report(const Outcome& outcome);
 
     Attachment attachment;

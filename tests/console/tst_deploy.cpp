@@ -1,0 +1,171 @@
+// What IT staff use: the prepared school an installer leaves beside the
+// console, taken in once at the PC's first start, never over the PC's own
+// data; and the policy lists to and from one text file in the 文件 menu.
+
+#include "Deployment.h"
+#include "EventLogStore.h"
+#include "FileDialog.h"
+#include "QAppWatcherWidget.h"
+#include "tst_mainwindow_support.h"
+
+#include <QSqlQuery>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace MainWindowTest;
+
+namespace {
+
+const QString Room1 = QStringLiteral("一号机房");
+const QString Room2 = QStringLiteral("二号机房");
+
+constexpr quint64 R1a = 0x00000A0000000101ULL;
+constexpr quint64 R1b = 0x00000A0000000102ULL;
+constexpr quint64 R2a = 0x00000A0000000201ULL;
+constexpr quint64 R3a = 0x00000A0000000301ULL;
+
+// A spreadsheet program's save of an export: three rooms, and three rows
+// that cannot be machines.
+const QByteArray PreparedMachines("\xEF\xBB\xBF"
+                                  "机器名,IP地址,MAC地址,分组,状态\r\n"
+                                  "r1-a,10.0.1.1,01:01:00:00:00:0A,一号机房,在线\r\n"
+                                  "r1-b,10.0.1.2,02:01:00:00:00:0A,一号机房,断开\r\n"
+                                  "r2-a,,01:02:00:00:00:0A,二号机房,\r\n"
+                                  "r3-a,10.0.3.1,01:03:00:00:00:0A,三号机房,\r\n"
+                                  "bad,10.0.9.1,not-a-mac,一号机房,\r\n"
+                                  "twice,10.0.9.2,01:01:00:00:00:0A,二号机房,\r\n"
+                                  "reserved,10.0.9.3,09:09:00:00:00:0A,全部,\r\n");
+
+const QByteArray PreparedPolicies("[禁止的窗口标题]\n"
+                                  "激活\t.*游戏.*\n"
+                                  "激活\t([unclosed\n"
+                                  "[守护的程序]\n"
+                                  "停用\tC:\\Windows\\notepad.exe\n"
+                                  "关闭\tC:\\x.exe\n");
+
+QStringList logged(EventLogStore& log)
+{
+    log.flush();
+    QStringList details;
+    QSqlQuery query = log.select(QString(), EventLogStore::Command, true);
+    while (query.next())
+        details << query.value(5).toString();
+    return details;
+}
+
+QStringList texts(const StringItemList& items)
+{
+    QStringList out;
+    for (const auto& item : items)
+        out << QStringLiteral("%1 %2").arg(item->item_state).arg(item->str_val);
+    return out;
+}
+
+} // namespace
+
+class TestDeploy : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void preparedSchoolAtFirstStart();
+    void preparedFilesNeverOverwriteTheData();
+    void policyListMenu();
+};
+
+void TestDeploy::preparedSchoolAtFirstStart()
+{
+    QTemporaryDir dir;
+    QVERIFY(writeFile(dir.filePath(Deployment::MachinesFile), PreparedMachines));
+    QVERIFY(writeFile(dir.filePath(Deployment::PoliciesFile), PreparedPolicies));
+    RokVtxAdmin window(dir.path());
+    // The lab is served first: nothing is taken in before the page states.
+    QCOMPARE(tabTexts(window), (QStringList { QStringLiteral("全部"), QStringLiteral("未分组") }));
+
+    QTRY_VERIFY(QFile::exists(dir.filePath(QStringLiteral("deploy-machines.imported.csv"))));
+    QVERIFY(QFile::exists(dir.filePath(QStringLiteral("deploy-policies.imported.txt"))));
+    QVERIFY(!QFile::exists(dir.filePath(Deployment::MachinesFile)));
+    QCOMPARE(tabTexts(window), (QStringList { QStringLiteral("全部"), Room1, Room2, QStringLiteral("三号机房"),
+                                   QStringLiteral("未分组") }));
+    QStudentManage& registry = window.studentManage();
+    QCOMPARE(registry.groupNameOfMachine(R1a), Room1);
+    QCOMPARE(registry.groupNameOfMachine(R1b), Room1);
+    QCOMPARE(registry.groupNameOfMachine(R2a), Room2);
+    QCOMPARE(registry.groupNameOfMachine(R3a), QStringLiteral("三号机房"));
+    QCOMPARE(registry.allMachines().size(), 4);
+    QVERIFY(rowOf(page(window, Room1), R1b) >= 0);
+
+    // Stored before the files were set aside.
+    const Stored stored = readDatabase(dir.filePath(QStringLiteral("data.sqlite3")));
+    QVERIFY(stored.ok);
+    QCOMPARE(stored.machines.size(), 4);
+    QVERIFY(stored.group(Room2) && stored.group(Room2)->ullmac_list.contains(R2a));
+    QCOMPARE(texts(registry.store().loadStringItems(1)), QStringList { QStringLiteral("1 .*游戏.*") });
+    QCOMPARE(texts(registry.store().loadStringItems(3)), QStringList { QStringLiteral("0 C:\\Windows\\notepad.exe") });
+    QCOMPARE(texts(page(window, Room2)->policy_editor->itemsOfType(1)), QStringList { QStringLiteral("1 .*游戏.*") });
+
+    const QStringList rows = logged(*window.eventLog());
+    QVERIFY(rows.contains(QStringLiteral("部署：导入 3 个机房、4 台机器，拒绝 3 行（见 deploy-report.txt）")));
+    QVERIFY(rows.contains(QStringLiteral("部署：导入策略列表 2 条，拒绝 2 行（见 deploy-report.txt）")));
+    QVERIFY(window.statusBar()->currentMessage().startsWith(QStringLiteral("部署：导入 3 个机房、4 台机器")));
+    const QString report = QString::fromUtf8(fileBytes(dir.filePath(Deployment::ReportFile)));
+    for (const QString& refusal : { QStringLiteral("第 6 行：MAC 地址“not-a-mac”无效"),
+             QStringLiteral("第 7 行：MAC 地址 01:01:00:00:00:0A 重复"), QStringLiteral("第 8 行："),
+             QStringLiteral("第 3 行：“禁止的窗口标题”第 2 行“([unclosed”不是有效的正则表达式"),
+             QStringLiteral("第 6 行：状态须为“激活”或“停用”") })
+        QVERIFY2(report.contains(refusal), qPrintable(report));
+}
+
+void TestDeploy::preparedFilesNeverOverwriteTheData()
+{
+    QTemporaryDir dir;
+    QVERIFY(seedDatabase(dir.filePath(QStringLiteral("data.sqlite3")), { { Room2, 1 } },
+        { { R1a, QStringLiteral("mine"), QStringLiteral("10.0.0.1"), Room2 } }, { item(1, QStringLiteral("QQ"), 0) }));
+    QVERIFY(writeFile(dir.filePath(Deployment::MachinesFile), PreparedMachines));
+    QVERIFY(writeFile(dir.filePath(Deployment::PoliciesFile), PreparedPolicies));
+    RokVtxAdmin window(dir.path());
+
+    QTRY_VERIFY(QFile::exists(dir.filePath(QStringLiteral("deploy-machines.skipped.csv"))));
+    QVERIFY(QFile::exists(dir.filePath(QStringLiteral("deploy-policies.skipped.txt"))));
+    QCOMPARE(tabTexts(window), (QStringList { QStringLiteral("全部"), Room2, QStringLiteral("未分组") }));
+    QCOMPARE(window.studentManage().groupNameOfMachine(R1a), Room2);
+    QCOMPARE(window.studentManage().allMachines().size(), 1);
+    QCOMPARE(texts(window.watchEditor()->allItems()), QStringList { QStringLiteral("0 QQ") });
+    QVERIFY(logged(*window.eventLog()).value(0).startsWith(QStringLiteral("部署：本机已有机房数据，部署文件未导入")));
+}
+
+void TestDeploy::policyListMenu()
+{
+    QTemporaryDir dir;
+    QVERIFY(seedDatabase(dir.filePath(QStringLiteral("data.sqlite3")), { { Room1, 1 } }, {},
+        { item(1, QStringLiteral("QQ"), 0), item(2, QStringLiteral("Spooler")) }));
+    RokVtxAdmin window(dir.path());
+
+    const QString exported = dir.filePath(QStringLiteral("策略.txt"));
+    FileDialog::setNextSaveFileName(exported);
+    action(window, "action_file_export_policies")->trigger();
+    QCOMPARE(fileBytes(exported), QByteArray("\xEF\xBB\xBF"
+                                             "# 机房控制系统教师端 策略列表\r\n"
+                                             "# 每个条目一行：状态（激活 或 停用）、一个制表符、条目文字\r\n"
+                                             "[禁止的窗口标题]\r\n"
+                                             "停用\tQQ\r\n"
+                                             "[守护的服务]\r\n"
+                                             "激活\tSpooler\r\n"
+                                             "[守护的程序]\r\n"));
+
+    // Known texts keep their state; new ones are stored and reach the pages.
+    QVERIFY(writeFile(exported, "[禁止的窗口标题]\n激活\tQQ\n激活 微信\n[守护的服务]\n激活\t\n"));
+    FileDialog::setNextOpenFileName(exported);
+    MessageBox::setNextAnswer(QMessageBox::Ok);
+    action(window, "action_file_import_policies")->trigger();
+    QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("新增 1 条，已有 1 条保持原状，拒绝 1 行。"));
+    QCOMPARE(texts(window.studentManage().store().loadStringItems(1)),
+        (QStringList { QStringLiteral("0 QQ"), QStringLiteral("1 微信") }));
+    QCOMPARE(texts(page(window, Room1)->policy_editor->itemsOfType(1)),
+        (QStringList { QStringLiteral("0 QQ"), QStringLiteral("1 微信") }));
+    QVERIFY(!window.watchEditor()->isModified());
+}
+
+QTEST_MAIN(TestDeploy)
+#include "tst_deploy.moc"
