@@ -4,6 +4,7 @@
 
 #include "GroupSettingsFile.h"
 #include "LessonModeStore.h"
+#include "PolicyListFile.h"
 #include "QDataHelper.h"
 #include "TestConnection.h"
 
@@ -141,6 +142,9 @@ private slots:
     void settingsFiles();
     void settingsFileOnDisk();
     void lessonModesRoundTrip();
+    void policyListFile_data();
+    void policyListFile();
+    void policyListRoundTrip();
 };
 
 void TestStorage::tablesAndDefaults()
@@ -627,6 +631,79 @@ void TestStorage::lessonModesRoundTrip()
     }
     LessonModeStore unused;
     QVERIFY(!unused.open(QSqlDatabase()) && unused.load().isEmpty() && !unused.put(exam));
+}
+
+namespace {
+
+QStringList policyEntries(const QList<PolicyListFile::Entry>& entries)
+{
+    QStringList out;
+    for (const PolicyListFile::Entry& entry : entries)
+        out << QStringLiteral("%1:%2 %3 [%4]").arg(entry.line).arg(entry.type).arg(entry.state).arg(entry.text);
+    return out;
+}
+
+} // namespace
+
+void TestStorage::policyListFile_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QStringList>("entries"); // line:type state [text]
+    QTest::addColumn<QStringList>("refused");
+
+    QTest::newRow("as exported") << QByteArray("\xEF\xBB\xBF# note\r\n[禁止的窗口标题]\r\n激活\t.*游戏.*\r\n\r\n"
+                                               "[守护的服务]\r\n[守护的程序]\r\n停用\tC:\\a b.exe\r\n")
+                                 << QStringList { "3:1 1 [.*游戏.*]", "7:3 0 [C:\\a b.exe]" } << QStringList();
+    QTest::newRow("by hand: spaces, LF, no mark")
+        << QByteArray("  [ 守护的服务 ]\n  停用   Spooler \n激活\t  #x\n")
+        << QStringList { "2:2 0 [Spooler ]", "3:2 1 [  #x]" } << QStringList();
+    QTest::newRow("lines that are no entry")
+        << QByteArray("激活\tbefore\n[守护的进程]\n激活\tunder it\n[守护的服务]\n开启\ta\n激活a\n激活\n停用\t \n"
+                      "激活\tSpooler\n停用\tSpooler\n激活\tspooler\n")
+        << QStringList { "9:2 1 [Spooler]", "11:2 1 [spooler]" }
+        << QStringList { "第 1 行：条目不在任何列表之下", "第 2 行：没有名为“守护的进程”的列表",
+               "第 3 行：条目属于未知的列表“守护的进程”", "第 5 行：状态须为“激活”或“停用”",
+               "第 6 行：状态须为“激活”或“停用”", "第 7 行：缺少条目文字", "第 8 行：缺少条目文字",
+               "第 10 行：“Spooler”在“守护的服务”中重复" };
+    // "[守护的服务]\n激活\t游戏" saved in the local code page (GBK).
+    QTest::newRow("not UTF-8") << QByteArray("[\xca\xd8\xbb\xa4\xb5\xc4\xb7\xfe\xce\xf1]\n\xbc\xa4\xbb\xee\t\xd3\xce\xcf\xb7\n")
+                               << QStringList() << QStringList { "文件不是 UTF-8 编码，未读取（请以 UTF-8 保存）" };
+}
+
+void TestStorage::policyListFile()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QStringList, entries);
+    QFETCH(QStringList, refused);
+    QStringList told;
+    QCOMPARE(policyEntries(PolicyListFile::decode(bytes, &told)), entries);
+    QCOMPARE(told, refused);
+}
+
+void TestStorage::policyListRoundTrip()
+{
+    auto item = [](int type, int state, const QString& text) {
+        auto entry = std::make_shared<QtDoubleIntStringItem>();
+        entry->item_type = type;
+        entry->item_state = state;
+        entry->str_val = text;
+        return entry;
+    };
+    const StringItemList items { item(3, 1, QStringLiteral("C:\\程序\\a.exe")), item(1, 0, QStringLiteral(" [x]\t# ")),
+        item(2, 1, QStringLiteral("激活")), item(1, 1, QStringLiteral("a\r\nb")), item(4, 1, QStringLiteral("other")) };
+    const QByteArray bytes = PolicyListFile::encode(items);
+    QVERIFY(bytes.startsWith("\xEF\xBB\xBF") && bytes.endsWith("\r\n") && !bytes.contains("\n\n"));
+    QStringList told;
+    // Sections in list order; a line break cannot stay in a line; type 4 is no list.
+    QCOMPARE(policyEntries(PolicyListFile::decode(bytes, &told)),
+        (QStringList { "4:1 0 [ [x]\t# ]", "5:1 1 [ab]", "7:2 1 [激活]", "9:3 1 [C:\\程序\\a.exe]" }));
+    QCOMPARE(told, QStringList());
+
+    QTemporaryDir dir;
+    QString error;
+    QVERIFY(PolicyListFile::write(dir.filePath(QStringLiteral("p.txt")), items, &error));
+    QVERIFY(!PolicyListFile::write(dir.filePath(QStringLiteral("none/p.txt")), items, &error));
+    QVERIFY(!error.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestStorage)
