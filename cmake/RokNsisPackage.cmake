@@ -36,7 +36,29 @@ set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
 # A 64-bit Unicode installer for the 64-bit console: it runs wherever the
 # console can, Wine without its 32-bit part included, and shows the Chinese
 # texts whatever the PC's code page.
-set(CPACK_NSIS_DEFINES "Target amd64-unicode")
+set(CPACK_NSIS_DEFINES "Target amd64-unicode\n  !include FileFunc.nsh")
+# A prepared school: /MACHINELIST=<csv> and /POLICYLIST=<txt>, full paths,
+# copied under the names the console's first start takes in. A file that is
+# not there stops the setup (exit code 2) before anything is installed.
+set(CPACK_NSIS_EXTRA_PREINSTALL_COMMANDS [=[
+  ${GetParameters} $R0
+  ClearErrors
+  ${GetOptions} $R0 "/MACHINELIST=" $R1
+  IfErrors rok_machines_done
+    IfFileExists "$R1" +3
+      SetErrorLevel 2
+      Abort "找不到机器列表 $R1"
+    CopyFiles /SILENT "$R1" "$INSTDIR\\deploy-machines.csv"
+  rok_machines_done:
+  ClearErrors
+  ${GetOptions} $R0 "/POLICYLIST=" $R1
+  IfErrors rok_policies_done
+    IfFileExists "$R1" +3
+      SetErrorLevel 2
+      Abort "找不到策略列表 $R1"
+    CopyFiles /SILENT "$R1" "$INSTDIR\\deploy-policies.txt"
+  rok_policies_done:
+]=])
 # Without the rule Windows drops every agent datagram to port 57851.
 set(CPACK_NSIS_EXTRA_INSTALL_COMMANDS [=[
   nsExec::Exec 'netsh advfirewall firewall delete rule name="RokVtxAdmin"'
@@ -45,6 +67,7 @@ set(CPACK_NSIS_EXTRA_INSTALL_COMMANDS [=[
 # The database and the groups' settings stay unless the teacher asks.
 set(CPACK_NSIS_EXTRA_UNINSTALL_COMMANDS [=[
   nsExec::Exec 'netsh advfirewall firewall delete rule name="RokVtxAdmin"'
+  Delete "$INSTDIR\\deploy-*"
   MessageBox MB_YESNO|MB_ICONQUESTION "删除机房数据 data.sqlite3 与 config.conf？" /SD IDNO IDNO rok_keep_data
     Delete "$INSTDIR\\data.sqlite3"
     Delete "$INSTDIR\\config.conf"
