@@ -184,11 +184,14 @@ void GroupOperations::deleteMachines(const QList<quint64>& macs)
 
 void GroupOperations::placeMachine(const CStuInfo_PTR& machine, const QString& logDetail)
 {
-    allPage()->addMachine(machine);
+    // A machine list taken in between a registration on the network thread
+    // and its placement here has placed the machine already: one row a page.
+    if (allPage()->rowOfMachine(machine->ullmac) < 0)
+        allPage()->addMachine(machine);
     QStudentGroupWidget* page = pages.pageOf(machine);
     if (!page)
         page = pages.ungrouped();
-    if (page)
+    if (page && page->rowOfMachine(machine->ullmac) < 0)
         page->addMachine(machine);
     changed(PageDirectory::pageNameOf(machine), logDetail, machine);
 }

@@ -5,7 +5,9 @@
 #include "Deployment.h"
 #include "EventLogStore.h"
 #include "FileDialog.h"
+#include "GroupOperations.h"
 #include "QAppWatcherWidget.h"
+#include "QtRokTableView.h"
 #include "tst_mainwindow_support.h"
 
 #include <QSqlQuery>
@@ -54,6 +56,14 @@ QStringList logged(EventLogStore& log)
     return details;
 }
 
+int rowsOf(QStudentGroupWidget* page, quint64 mac)
+{
+    int rows = 0;
+    for (int row = 0; row < page->machine_table->getRowCount(); ++row)
+        rows += page->machine_table->getCellUserData(row, 0, QStudentGroupWidget::MacRole).toULongLong() == mac;
+    return rows;
+}
+
 QStringList texts(const StringItemList& items)
 {
     QStringList out;
@@ -71,6 +81,7 @@ class TestDeploy : public QObject
 private slots:
     void preparedSchoolAtFirstStart();
     void preparedFilesNeverOverwriteTheData();
+    void registrationDuringTheImportPlacedOnce();
     void policyListMenu();
 };
 
@@ -133,6 +144,40 @@ void TestDeploy::preparedFilesNeverOverwriteTheData()
     QCOMPARE(window.studentManage().allMachines().size(), 1);
     QCOMPARE(texts(window.watchEditor()->allItems()), QStringList { QStringLiteral("0 QQ") });
     QVERIFY(logged(*window.eventLog()).value(0).startsWith(QStringLiteral("部署：本机已有机房数据，部署文件未导入")));
+}
+
+// Seen in the first start with a lab registering: a machine the import placed
+// between its registration on the network thread and that registration's
+// placement on the UI thread stood twice on its pages.
+void TestDeploy::registrationDuringTheImportPlacedOnce()
+{
+    QTemporaryDir dir;
+    QVERIFY(writeFile(dir.filePath(Deployment::MachinesFile), PreparedMachines));
+    RokVtxAdmin window(dir.path());
+    auto* groups = window.findChild<GroupOperations*>();
+    // The network thread's part of two registrations: the records, their
+    // placements queued, here to come after the import, which runs in one
+    // go. R1a's record is made before the import, R1b's by it.
+    QStudentManage& registry = window.studentManage();
+    const CStuInfo_PTR early = registry.updateMachine(R1a, QStringLiteral("r1-a"), QString(), true);
+    bool queued = false;
+    connect(groups, &GroupOperations::sg_changed, this, [&] {
+        if (!std::exchange(queued, true))
+            QMetaObject::invokeMethod(
+                groups,
+                [groups, early, &registry] {
+                    groups->placeMachine(early);
+                    groups->placeMachine(registry.findMachine(R1b));
+                },
+                Qt::QueuedConnection);
+    });
+    QTRY_VERIFY(QFile::exists(dir.filePath(QStringLiteral("deploy-machines.imported.csv"))));
+    QTRY_COMPARE(rowsOf(window.allPage(), R1a), 1);
+    for (quint64 mac : { R1a, R1b }) {
+        QCOMPARE(rowsOf(window.allPage(), mac), 1);
+        QCOMPARE(rowsOf(page(window, Room1), mac), 1);
+        QCOMPARE(rowsOf(window.ungroupedPage(), mac), 0);
+    }
 }
 
 void TestDeploy::policyListMenu()
