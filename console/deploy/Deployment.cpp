@@ -58,6 +58,14 @@ QString refusalText(int count)
                       : QStringLiteral("，拒绝 %1 行（见 %2）").arg(count).arg(Deployment::ReportFile);
 }
 
+// "deploy-machines.csv：导入 …，拒绝 2 行：" and the refused lines under it.
+QStringList reportLine(const QString& file, const QString& counts, const QStringList& refused)
+{
+    if (refused.isEmpty())
+        return { QStringLiteral("%1：%2").arg(file, counts) };
+    return QStringList { QStringLiteral("%1：%2，拒绝 %3 行：").arg(file, counts).arg(refused.size()) } + refused;
+}
+
 } // namespace
 
 Deployment::Deployment(const Attachment& attachment, QStudentManage& registry, GroupOperations& groups)
@@ -143,12 +151,10 @@ QString Deployment::machinesLine(const QString& path, QStringList& report)
     else
         MachineListTransfer::apply(MachineListCsv::decode(bytes, &outcome.refused), false, registry, groups, Source,
                                    outcome);
-    const QString line = QStringLiteral("部署：导入 %1 个机房、%2 台机器")
-                             .arg(outcome.groupsAdded)
-                             .arg(outcome.added + outcome.moved)
-        + refusalText(outcome.refused.size());
-    report << QStringLiteral("%1：%2").arg(MachinesFile, line) << outcome.refused;
-    return line;
+    const QString counts
+        = QStringLiteral("导入 %1 个机房、%2 台机器").arg(outcome.groupsAdded).arg(outcome.added + outcome.moved);
+    report << reportLine(MachinesFile, counts, outcome.refused);
+    return QStringLiteral("部署：") + counts + refusalText(outcome.refused.size());
 }
 
 QString Deployment::policiesLine(const QString& path, QStringList& report)
@@ -160,10 +166,9 @@ QString Deployment::policiesLine(const QString& path, QStringList& report)
         outcome = takeInPolicies(bytes);
     else
         outcome.refused << error;
-    const QString line
-        = QStringLiteral("部署：导入策略列表 %1 条").arg(outcome.added) + refusalText(outcome.refused.size());
-    report << QStringLiteral("%1：%2").arg(PoliciesFile, line) << outcome.refused;
-    return line;
+    const QString counts = QStringLiteral("导入策略列表 %1 条").arg(outcome.added);
+    report << reportLine(PoliciesFile, counts, outcome.refused);
+    return QStringLiteral("部署：") + counts + refusalText(outcome.refused.size());
 }
 
 void Deployment::tell(const QStringList& lines, const QStringList& report)
