@@ -126,8 +126,8 @@ void Deployment::applyPreparedSchool()
     if (havePolicies)
         lines << policiesLine(policies, report);
     if (!attachment.saveDatabase()) {
-        // Nothing reached the file: the next start is the first again.
-        lines << QStringLiteral("部署：数据库未能写入，下次启动时重新导入");
+        // Not set aside: a start that finds the database still empty takes them in.
+        lines << QStringLiteral("部署：数据库未能写入，部署文件留待下次启动");
         tell(lines, report << lines.last());
         return;
     }
