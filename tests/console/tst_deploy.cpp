@@ -15,6 +15,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <utility>
+
 using namespace MainWindowTest;
 
 namespace {
