@@ -19,6 +19,9 @@
 
 using namespace MainWindowTest;
 
+Q_DECLARE_METATYPE(QList<SeedGroup>)
+Q_DECLARE_METATYPE(QList<SeedMachine>)
+
 namespace {
 
 const QString Room1 = QStringLiteral("一号机房");
@@ -82,6 +85,7 @@ class TestDeploy : public QObject
 
 private slots:
     void preparedSchoolAtFirstStart();
+    void preparedFilesNeverOverwriteTheData_data();
     void preparedFilesNeverOverwriteTheData();
     void registrationDuringTheImportPlacedOnce();
     void policyListMenu();
@@ -130,21 +134,44 @@ void TestDeploy::preparedSchoolAtFirstStart()
         QVERIFY2(report.contains(refusal), qPrintable(report));
 }
 
+void TestDeploy::preparedFilesNeverOverwriteTheData_data()
+{
+    QTest::addColumn<QList<SeedGroup>>("groups");
+    QTest::addColumn<QList<SeedMachine>>("machines");
+    QTest::addColumn<QStringList>("catalog"); // "state text" of list 1
+    QTest::addColumn<QStringList>("tabs");
+
+    QTest::newRow("a room with its machine")
+        << QList<SeedGroup> { { Room2, 1 } }
+        << QList<SeedMachine> { { R1a, QStringLiteral("mine"), QStringLiteral("10.0.0.1"), Room2 } } << QStringList()
+        << QStringList { QStringLiteral("全部"), Room2, QStringLiteral("未分组") };
+    QTest::newRow("list entries only") << QList<SeedGroup>() << QList<SeedMachine>()
+                                       << QStringList { QStringLiteral("0 QQ") }
+                                       << QStringList { QStringLiteral("全部"), QStringLiteral("未分组") };
+}
+
 void TestDeploy::preparedFilesNeverOverwriteTheData()
 {
+    QFETCH(QList<SeedGroup>, groups);
+    QFETCH(QList<SeedMachine>, machines);
+    QFETCH(QStringList, catalog);
+    QFETCH(QStringList, tabs);
     QTemporaryDir dir;
-    QVERIFY(seedDatabase(dir.filePath(QStringLiteral("data.sqlite3")), { { Room2, 1 } },
-        { { R1a, QStringLiteral("mine"), QStringLiteral("10.0.0.1"), Room2 } }, { item(1, QStringLiteral("QQ"), 0) }));
+    StringItemList items;
+    for (const QString& entry : catalog)
+        items << item(1, entry.mid(2), entry.left(1).toInt());
+    QVERIFY(seedDatabase(dir.filePath(QStringLiteral("data.sqlite3")), groups, machines, items));
     QVERIFY(writeFile(dir.filePath(Deployment::MachinesFile), PreparedMachines));
     QVERIFY(writeFile(dir.filePath(Deployment::PoliciesFile), PreparedPolicies));
     RokVtxAdmin window(dir.path());
 
     QTRY_VERIFY(QFile::exists(dir.filePath(QStringLiteral("deploy-machines.skipped.csv"))));
     QVERIFY(QFile::exists(dir.filePath(QStringLiteral("deploy-policies.skipped.txt"))));
-    QCOMPARE(tabTexts(window), (QStringList { QStringLiteral("全部"), Room2, QStringLiteral("未分组") }));
-    QCOMPARE(window.studentManage().groupNameOfMachine(R1a), Room2);
-    QCOMPARE(window.studentManage().allMachines().size(), 1);
-    QCOMPARE(texts(window.watchEditor()->allItems()), QStringList { QStringLiteral("0 QQ") });
+    QCOMPARE(tabTexts(window), tabs);
+    QCOMPARE(window.studentManage().allMachines().size(), machines.size());
+    for (const SeedMachine& machine : machines)
+        QCOMPARE(window.studentManage().groupNameOfMachine(machine.mac), machine.group);
+    QCOMPARE(texts(window.watchEditor()->allItems()), catalog);
     QVERIFY(logged(*window.eventLog()).value(0).startsWith(QStringLiteral("部署：本机已有机房数据，部署文件未导入")));
 }
 
