@@ -88,6 +88,7 @@ private slots:
     void preparedFilesNeverOverwriteTheData_data();
     void preparedFilesNeverOverwriteTheData();
     void registrationDuringTheImportPlacedOnce();
+    void machineListNotUtf8RefusedWhole();
     void policyListMenu();
 };
 
@@ -207,6 +208,21 @@ void TestDeploy::registrationDuringTheImportPlacedOnce()
         QCOMPARE(rowsOf(page(window, Room1), mac), 1);
         QCOMPARE(rowsOf(window.ungroupedPage(), mac), 0);
     }
+}
+
+void TestDeploy::machineListNotUtf8RefusedWhole()
+{
+    // A spreadsheet program's plain CSV on Chinese Windows: "一号机房" in GBK.
+    QTemporaryDir dir;
+    QVERIFY(writeFile(dir.filePath(Deployment::MachinesFile),
+        "r1-a,10.0.1.1,01:01:00:00:00:0A,\xd2\xbb\xba\xc5\xbb\xfa\xb7\xbf\r\n"));
+    RokVtxAdmin window(dir.path());
+    QTRY_VERIFY(QFile::exists(dir.filePath(QStringLiteral("deploy-machines.imported.csv"))));
+    QCOMPARE(tabTexts(window), (QStringList { QStringLiteral("全部"), QStringLiteral("未分组") }));
+    QCOMPARE(window.studentManage().allMachines().size(), 0);
+    QCOMPARE(logged(*window.eventLog()).value(0),
+        QStringLiteral("部署：导入 0 个机房、0 台机器，拒绝 1 行（见 deploy-report.txt）"));
+    QVERIFY(QString::fromUtf8(fileBytes(dir.filePath(Deployment::ReportFile))).contains(QStringLiteral("不是 UTF-8")));
 }
 
 void TestDeploy::policyListMenu()
