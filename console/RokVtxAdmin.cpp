@@ -1,8 +1,8 @@
 #include "RokVtxAdmin.h"
 
+#include "Deployment.h"
 #include "Dialog_addgroup.h"
 #include "Dialog_moveinto_grp.h"
-#include "Deployment.h"
 #include "EventLogStore.h"
 #include "GroupSettingsFile.h"
 #include "GroupTabs.h"
