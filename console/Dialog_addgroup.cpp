@@ -27,6 +27,11 @@ void Dialog_addgroup::setTakenNames(const QStringList& names)
     taken_names = names;
 }
 
+void Dialog_addgroup::setOrder(int order)
+{
+    ui->spinBox->setValue(order);
+}
+
 void Dialog_addgroup::setRenaming(const QString& current)
 {
     const QString title = QStringLiteral("重命名分组");

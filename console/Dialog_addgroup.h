@@ -25,6 +25,8 @@ public:
     // Names of the groups that exist; the dialog refuses them as it does
     // the reserved ones, so the teacher can choose again.
     void setTakenNames(const QStringList& names);
+    // The order offered.
+    void setOrder(int order);
     // Asks for group `current`'s new name instead; the order is not asked.
     void setRenaming(const QString& current);
 

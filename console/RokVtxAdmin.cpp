@@ -18,10 +18,12 @@
 #include "QtRokTableView.h"
 #include "PowerControl.h"
 #include "LessonTimetable.h"
+#include "LockPath.h"
 #include "SaveScheduler.h"
 #include "SeatPlans.h"
 #include "TabLockIcons.h"
 #include "TimedLockController.h"
+#include "TimetableRunner.h"
 #include "WindowLayout.h"
 #include "ui_RokVtxAdmin.h"
 
@@ -271,8 +273,10 @@ QStudentGroupWidget* RokVtxAdmin::createGroupPage(const QString& name, bool isAl
     page->setShowAll(isAll);
     page->setOnlineOnly(overview->onlineOnly());
     page->page_order = position;
-    if (position > tab_widget->count() && position != QStudentGroupWidget::UngroupedOrder)
-        position = tab_widget->count() - 1;
+    // A new group goes no further than before "未分组", which stays last.
+    const int last = ungrouped_page ? tab_widget->indexOf(ungrouped_page) : tab_widget->count();
+    if (position > last && position != QStudentGroupWidget::UngroupedOrder)
+        position = last;
     connect(page, &QStudentGroupWidget::sg_customContextMenuRequested, this, &RokVtxAdmin::showMachineContextMenu);
     seat_plans->attach(page);
     tab_widget->insertTab(position, page, name);
@@ -349,18 +353,25 @@ void RokVtxAdmin::wireActions()
     power = new PowerControl(registry, *page_directory, ui->statusBar,
                              [this](const QString& detail) { lesson->logCommand(detail); }, this);
     connect(ui->action_op_wake, &QAction::triggered, power, [this] { power->wakeTab(current_tab); });
-    // Every feature that locks goes through the commands' path.
-    const auto lockPages = [this](const QList<QStudentGroupWidget*>& pages, int type) { setPagesLock(pages, type); };
+    // Every feature that locks goes through the one path; the check marks
+    // (and what a second press releases) follow the pages.
+    lock_path = new LockPath(*page_directory, *lesson->timedLocks(), this);
+    connect(lock_path, &LockPath::sg_changed, this, [this] {
+        if (current_tab >= 0)
+            refreshCommandStates(current_tab);
+        saves->scheduleConfigSave();
+        lesson->updateTimedLockStatus();
+    });
     const auto currentTab = [this] { return current_tab; };
     lesson->attach({ page_directory.get(), tab_widget, ui->menu_A, ui->menu_V, ui->mainToolBar, ui->action_op_lock,
-        ui->action_op_lock_kbd_mouse, currentTab, lockPages });
+        ui->action_op_lock_kbd_mouse, currentTab, lock_path });
     lesson_modes = new LessonModes(tables.lessonModes(),
         { page_directory.get(), ui->menu_A, ui->action_op_usbdisk, ui->statusBar, lesson->eventLog(), currentTab,
-            lockPages },
+            lock_path },
         this);
     timetable = new LessonTimetable({ this, ui->menu_A, ui->statusBar, tab_widget, page_directory.get(), group_ops,
-        &tables.timetables(), currentTab, { ui->action_op_auto_ip, ui->action_op_usbdisk },
-        LessonTimetable::actionsFor(*lesson_modes, *page_directory, *power, tables.eventLog(), lockPages) });
+        &tables.timetables(), currentTab, { ui->action_op_auto_ip, ui->action_op_usbdisk }, lock_path,
+        LessonTimetable::actionsFor(*lesson_modes, *page_directory, *power, tables.eventLog(), *lock_path) });
 }
 
 void RokVtxAdmin::switchView(QAction* action)
@@ -679,24 +690,7 @@ void RokVtxAdmin::applyLockCommand(QAction* action)
     } else {
         lesson->logCommand(LessonTools::lockName(type));
     }
-    setPagesLock(commandTargets(), type);
-}
-
-void RokVtxAdmin::setPagesLock(const QList<QStudentGroupWidget*>& pages, int type)
-{
-    // Any change by hand ends a timed lock; a new one is started after this.
-    for (QStudentGroupWidget* page : pages) {
-        page->setLockType(type);
-        const QString key = page_directory->nameOf(page);
-        timetable->noteManualChange(key);
-        if (lesson->timedLocks()->has(key))
-            lesson->timedLocks()->cancel(key);
-    }
-    // The check marks (and what a second press releases) follow the pages.
-    if (current_tab >= 0)
-        refreshCommandStates(current_tab);
-    saves->scheduleConfigSave();
-    lesson->updateTimedLockStatus();
+    lock_path->setPagesLock(commandTargets(), type, LockOrigin::Teacher);
 }
 
 void RokVtxAdmin::applyAutoIpCommand(bool checked)
@@ -814,6 +808,7 @@ void RokVtxAdmin::addGroupInteractive()
 {
     Dialog_addgroup dialog(this);
     dialog.setTakenNames(registry.groupNames());
+    dialog.setOrder(group_ops->nextGroupOrder());
     if (dialog.exec() != QDialog::Accepted)
         return;
     group_ops->addGroup(dialog.group_name_input, dialog.group_order_input, QStringLiteral("添加分组"));
@@ -827,9 +822,15 @@ void RokVtxAdmin::deleteCurrentGroup()
     if (!page || page->page_order == QStudentGroupWidget::UngroupedOrder)
         return;
     const QString name = page_directory->nameAt(current_tab);
+    QStringList kept;
+    if (!timetable->runner()->timetable(name).isEmpty())
+        kept << QStringLiteral("课表");
+    if (lesson->timedLocks()->has(name))
+        kept << QStringLiteral("定时锁定");
+    const QString note = group_ops->deletionNote(name, kept);
     const auto answer = MessageBox::question(this, QStringLiteral("警告"),
-                                             QStringLiteral("确实需要删除分组“%1”？").arg(name),
-                                             QMessageBox::Yes | QMessageBox::No);
+        (note.isEmpty() ? QString() : note + QLatin1Char('\n')) + QStringLiteral("确实需要删除分组“%1”？").arg(name),
+        QMessageBox::Yes | QMessageBox::No);
     if (answer != QMessageBox::Yes)
         return;
 

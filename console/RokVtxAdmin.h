@@ -48,6 +48,7 @@ class EventLogDock;
 class EventLogStore;
 class LessonModes;
 class LessonTimetable;
+class LockPath;
 class SecurityMonitor;
 
 namespace Ui {
@@ -172,8 +173,6 @@ private:
     void connectPageSignals(QStudentGroupWidget* page);
     // Group changes: pages made and taken away here, logged and saved.
     void attachGroupOperations();
-    // Every lock change, by the teacher or at the end of a timed lock.
-    void setPagesLock(const QList<QStudentGroupWidget*>& pages, int type);
     void shutdown();
 
     // tests/fuzz feeds datagrams straight to the receive handler.
@@ -239,6 +238,8 @@ private:
     LessonModes* lesson_modes = nullptr;
     PowerControl* power = nullptr;
     LessonTimetable* timetable = nullptr;
+    // Every lock change, with who asked.
+    LockPath* lock_path = nullptr;
 
     // Which page is which, for both threads.
     std::unique_ptr<PageDirectory> page_directory;

@@ -100,12 +100,13 @@ void TimedLockController::tick()
     for (const TimedLockStore::Entry& entry : std::as_const(running))
         if (entry.end_ms <= at)
             due << entry;
-    // Out of the map before anyone hears of it: the release cancels the
-    // page's timer through the same path as a release by hand.
-    for (const TimedLockStore::Entry& entry : due)
-        cancel(entry.page);
+    // Told while it still runs: its release goes the lock path, which knows
+    // by the timer what it set and ends it. One nobody ended goes now.
     for (const TimedLockStore::Entry& entry : due)
         emit sg_expired(entry.page, entry.kind);
+    for (const TimedLockStore::Entry& entry : due)
+        if (running.contains(entry.page) && running.value(entry.page).end_ms == entry.end_ms)
+            cancel(entry.page);
     emit sg_ticked();
 }
 

@@ -12,7 +12,7 @@ class QTimer;
 
 // The timed locks of the pages, by page name: when each one ends, kept in
 // the database so a restart keeps it. It only tells when a lock is due; the
-// window releases it the way the teacher's own action would.
+// lock path releases it, if the page still holds the lock it set.
 class TimedLockController final : public QObject
 {
     Q_OBJECT
@@ -51,6 +51,7 @@ public slots:
     void tick();
 
 signals:
+    // While the timer still runs; it ends once told.
     void sg_expired(const QString& page, int kind);
     void sg_ticked();
 

@@ -60,11 +60,16 @@ QString Timetable::weekdayName(int weekday)
     return weekday >= 1 && weekday <= 7 ? QStringLiteral("周") + names[weekday - 1] : QString();
 }
 
+QString Timetable::endTime(const TimetableLesson& lesson)
+{
+    const QString end = lesson.end.toString(QStringLiteral("HH:mm"));
+    return lesson.end > lesson.start ? end : QStringLiteral("次日 ") + end;
+}
+
 QString Timetable::describe(const TimetableLesson& lesson)
 {
     return QStringLiteral("%1 %2–%3")
-        .arg(weekdayName(lesson.weekday), lesson.start.toString(QStringLiteral("HH:mm")),
-             lesson.end.toString(QStringLiteral("HH:mm")));
+        .arg(weekdayName(lesson.weekday), lesson.start.toString(QStringLiteral("HH:mm")), endTime(lesson));
 }
 
 QString Timetable::overlapOf(const TimetableLesson& candidate, int replacing) const

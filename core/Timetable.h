@@ -51,6 +51,8 @@ public:
     bool operator==(const Timetable& other) const;
 
     static QString weekdayName(int weekday);
+    // "08:45", or "次日 01:00" for an end after midnight.
+    static QString endTime(const TimetableLesson& lesson);
     // "周一 08:00–08:45".
     static QString describe(const TimetableLesson& lesson);
 

@@ -2,6 +2,8 @@
 
 #include "SqlExec.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QSqlQuery>
 #include <QVariant>
 
@@ -16,6 +18,29 @@ QTime timeOf(int minute)
 {
     return QTime(minute / 60 % 24, minute % 60);
 }
+
+// The three lists as one JSON array of arrays of texts.
+QString listsText(const std::array<QStringList, 3>& lists)
+{
+    QJsonArray all;
+    for (const QStringList& list : lists)
+        all.append(QJsonArray::fromStringList(list));
+    return QString::fromUtf8(QJsonDocument(all).toJson(QJsonDocument::Compact));
+}
+
+std::array<QStringList, 3> listsFromText(const QString& text)
+{
+    std::array<QStringList, 3> lists;
+    const QJsonArray all = QJsonDocument::fromJson(text.toUtf8()).array();
+    for (int i = 0; i < 3 && i < all.size(); ++i)
+        for (const QJsonValue& entry : all.at(i).toArray())
+            if (entry.isString())
+                lists[size_t(i)] << entry.toString();
+    return lists;
+}
+
+const char* const PageTables[] = { "tb_timetable_lessons", "tb_timetable_options", "tb_timetable_applied",
+    "tb_timetable_before" };
 
 } // namespace
 
@@ -33,6 +58,8 @@ bool TimetableStore::open(const QSqlDatabase& connection)
         "wake_minutes int not null,day_end_lock int not null);",
         "CREATE TABLE IF NOT EXISTS tb_timetable_applied(group_name text primary key not null,"
         "at_utc bigint not null);",
+        "CREATE TABLE IF NOT EXISTS tb_timetable_before(group_name text primary key not null,"
+        "allowmanualip int not null,allowusbdrv int not null,switched_off text,switched_on text);",
     };
     for (const char* statement : statements) {
         QSqlQuery create(db);
@@ -88,9 +115,12 @@ QMap<QString, Timetable> TimetableStore::load() const
 
 bool TimetableStore::removeRows(QSqlDatabase& db, const QString& page, bool withApplied)
 {
-    QStringList tables { QStringLiteral("tb_timetable_lessons"), QStringLiteral("tb_timetable_options") };
-    if (withApplied)
-        tables << QStringLiteral("tb_timetable_applied");
+    // The week alone, or everything kept for the page.
+    QStringList tables;
+    for (const char* table : PageTables)
+        tables << QString::fromLatin1(table);
+    if (!withApplied)
+        tables = tables.mid(0, 2);
     for (const QString& table : tables) {
         QSqlQuery query(db);
         if (!query.prepare(QStringLiteral("DELETE FROM %1 WHERE group_name=?;").arg(table)))
@@ -154,7 +184,7 @@ bool TimetableStore::rename(const QString& from, const QString& to)
     QSqlDatabase db = database();
     db.transaction();
     bool ok = removeRows(db, to, true);
-    for (const char* table : { "tb_timetable_lessons", "tb_timetable_options", "tb_timetable_applied" }) {
+    for (const char* table : PageTables) {
         if (!ok)
             break;
         QSqlQuery query(db);
@@ -192,4 +222,47 @@ bool TimetableStore::setApplied(const QString& page, qint64 atMs)
     query.addBindValue(page);
     query.addBindValue(atMs);
     return execLogged(query, "tb_timetable_applied put");
+}
+
+QMap<QString, BeforeLesson> TimetableStore::befores() const
+{
+    QMap<QString, BeforeLesson> kept;
+    if (!usable)
+        return kept;
+    QSqlQuery query(database());
+    if (query.prepare(QStringLiteral(
+            "SELECT group_name,allowmanualip,allowusbdrv,switched_off,switched_on FROM tb_timetable_before;"))
+        && execLogged(query, "tb_timetable_before load"))
+        while (query.next()) {
+            BeforeLesson before;
+            before.allowmanualip = qBound(-1, query.value(1).toInt(), 1);
+            before.allowusbdrv = qBound(-1, query.value(2).toInt(), 1);
+            before.switched_off = listsFromText(query.value(3).toString());
+            before.switched_on = listsFromText(query.value(4).toString());
+            if (!before.isEmpty())
+                kept.insert(query.value(0).toString(), before);
+        }
+    return kept;
+}
+
+bool TimetableStore::setBefore(const QString& page, const BeforeLesson& before)
+{
+    if (!usable)
+        return false;
+    QSqlQuery query(database());
+    if (before.isEmpty()) {
+        if (!query.prepare(QStringLiteral("DELETE FROM tb_timetable_before WHERE group_name=?;")))
+            return false;
+        query.addBindValue(page);
+        return execLogged(query, "tb_timetable_before remove");
+    }
+    if (!query.prepare(QStringLiteral("INSERT OR REPLACE INTO tb_timetable_before (group_name,allowmanualip,"
+                                      "allowusbdrv,switched_off,switched_on) values(?,?,?,?,?);")))
+        return false;
+    query.addBindValue(page);
+    query.addBindValue(before.allowmanualip);
+    query.addBindValue(before.allowusbdrv);
+    query.addBindValue(listsText(before.switched_off));
+    query.addBindValue(listsText(before.switched_on));
+    return execLogged(query, "tb_timetable_before put");
 }

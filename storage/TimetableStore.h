@@ -1,5 +1,6 @@
 #pragma once
 
+#include "BeforeLesson.h"
 #include "Timetable.h"
 
 #include <QDateTime>
@@ -10,8 +11,9 @@
 // The pages' timetables, beside the console's own tables: their lessons
 // (tb_timetable_lessons), options (tb_timetable_options) and the instant of
 // the change last applied to each page (tb_timetable_applied), so that a
-// restart applies a change it has not applied yet and no other. Without a
-// usable database every call does nothing and the week lasts this run only.
+// restart applies a change it has not applied yet and no other, and what a
+// lesson's start changed that its end puts back (tb_timetable_before). Without
+// a usable database every call does nothing and the week lasts this run only.
 class TimetableStore final
 {
 public:
@@ -28,6 +30,10 @@ public:
     // UTC milliseconds since the epoch; 0 when none was applied.
     QMap<QString, qint64> applied() const;
     bool setApplied(const QString& page, qint64 atMs);
+
+    QMap<QString, BeforeLesson> befores() const;
+    // An empty one is removed.
+    bool setBefore(const QString& page, const BeforeLesson& before);
 
 private:
     QSqlDatabase database() const;

@@ -37,6 +37,7 @@ bool GroupOperations::addGroup(const QString& name, int order, const QString& lo
     if (!registry.addGroup(name, order))
         return false;
     host.create(name, order);
+    takeOrderFromTabs();
     changed(name, logDetail, nullptr, true);
     return true;
 }
@@ -78,13 +79,18 @@ bool GroupOperations::renameGroup(const QString& from, const QString& to)
     return true;
 }
 
-void GroupOperations::storeGroupOrder()
+void GroupOperations::takeOrderFromTabs()
 {
     QStringList names;
     for (QStudentGroupWidget* page : pages.groupPages())
         if (page != pages.ungrouped())
             names << pages.nameOf(page);
     registry.setGroupOrders(names);
+}
+
+void GroupOperations::storeGroupOrder()
+{
+    takeOrderFromTabs();
     pages.publish();
     changed(QString(), QString(), nullptr, true);
 }
@@ -109,6 +115,21 @@ void GroupOperations::deleteGroup(const QString& name)
         allPage()->updateMachineRow(machine, QStudentGroupWidget::ColumnGroup);
     }
     changed(name, QStringLiteral("删除分组（%1 台机器改为未分组）").arg(members.size()), nullptr, true, true);
+}
+
+QString GroupOperations::deletionNote(const QString& name, const QStringList& kept) const
+{
+    int members = 0;
+    for (const CStuInfo_PTR& machine : registry.allMachines())
+        if (machine->group_name == name)
+            ++members;
+    QString note;
+    if (members > 0)
+        note = QStringLiteral("%1 的 %2 台机器将移到未分组").arg(name).arg(members);
+    if (!kept.isEmpty())
+        note += (members > 0 ? QStringLiteral("，它的") : QStringLiteral("%1 的").arg(name))
+            + kept.join(QStringLiteral("和")) + QStringLiteral("将被删除");
+    return note.isEmpty() ? note : note + QStringLiteral("。");
 }
 
 void GroupOperations::moveMachines(const QList<quint64>& macs, const QString& target)

@@ -52,6 +52,8 @@ public:
     GroupOperations(QStudentManage& registry, PageDirectory& pages, PageHost host, QObject* parent = nullptr);
 
     // False when the registry refuses the name (empty, reserved or taken).
+    // Its tab goes to `order`, no further than before "未分组", and every
+    // group's display_order follows the tabs from then on.
     bool addGroup(const QString& name, int order, const QString& logDetail);
     // Behind every group there is.
     int nextGroupOrder() const;
@@ -65,6 +67,10 @@ public:
     void storeGroupOrder();
     // Its members become ungrouped.
     void deleteGroup(const QString& name);
+    // What deleting group `name` takes along, told before the question:
+    // its machines and `kept`, what is kept by its name and goes with it
+    // ("课表", "定时锁定"); empty when it has none of these.
+    QString deletionNote(const QString& name, const QStringList& kept) const;
     // Into group `target`, or out of any group for an empty `target`.
     void moveMachine(quint64 mac, const QString& target);
     void moveMachines(const QList<quint64>& macs, const QString& target);
@@ -83,6 +89,8 @@ signals:
 
 private:
     QStudentGroupWidget* allPage() const;
+    // display_order 1, 2, ... as the tabs stand, so a restart shows them so.
+    void takeOrderFromTabs();
     void changed(const QString& page, const QString& detail, const CStuInfo_PTR& machine = nullptr,
                  bool pagesChanged = false, bool removed = false);
 

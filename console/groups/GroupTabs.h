@@ -11,8 +11,8 @@ class QWidget;
 
 // The group tabs as the teacher handles them: a right click on a group's tab
 // offers to rename it, "重命名分组..." renames the group in front, and
-// dragging a tab reorders the groups. "全部" stays first and "未分组" where
-// it is: a move that would shift either is undone at once.
+// dragging a tab reorders the groups among themselves. "全部" stays first
+// and "未分组" last: a move that would shift either is undone at once.
 class GroupTabs final : public QObject
 {
     Q_OBJECT

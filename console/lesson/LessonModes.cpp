@@ -5,6 +5,7 @@
 #include "LessonModeDialog.h"
 #include "LessonModeStore.h"
 #include "LessonTools.h"
+#include "LockPath.h"
 #include "MessageBox.h"
 #include "PageDirectory.h"
 #include "PolicyRules.h"
@@ -48,6 +49,26 @@ bool applyEntries(QStudentGroupWidget* page, const LessonMode& mode)
             editor->fillList(type, items);
             changed = true;
         }
+    }
+    return changed;
+}
+
+// The mode's switches and entries, its lock left to the lock path. True when
+// anything changed.
+bool applySetup(QStudentGroupWidget* page, const LessonMode& mode)
+{
+    bool changed = false;
+    if (page->lock_state->allowmanualip.load() != mode.allowmanualip) {
+        page->setAllowManualIp(mode.allowmanualip);
+        changed = true;
+    }
+    if (page->lock_state->allowusbdrv.load() != mode.allowusbdrv) {
+        page->setAllowUsbDrv(mode.allowusbdrv);
+        changed = true;
+    }
+    if (applyEntries(page, mode)) {
+        page->buildPolicyDatagram();
+        changed = true;
     }
     return changed;
 }
@@ -178,7 +199,7 @@ QList<QStudentGroupWidget*> LessonModes::currentTargets() const
 }
 
 QStringList LessonModes::apply(
-    const QString& name, const QList<QStudentGroupWidget*>& pages, const QString& logKindText, int logKind)
+    const QString& name, const QList<QStudentGroupWidget*>& pages, const QString& logKindText, LockOrigin origin)
 {
     LessonMode mode;
     QList<QStudentGroupWidget*> targets;
@@ -200,21 +221,23 @@ QStringList LessonModes::apply(
     QStringList names;
     for (QStudentGroupWidget* page : targets)
         names << host.pages->nameOf(page);
-    host.eventLog->add(logKind, all ? QStringLiteral("全部") : names.join(QStringLiteral("、")), 0,
-        QString(), QStringLiteral("%1：%2").arg(logKindText, mode.name));
+    host.eventLog->add(origin == LockOrigin::Timetable ? EventLogStore::Timetable : EventLogStore::Command,
+        all ? QStringLiteral("全部") : names.join(QStringLiteral("、")), 0, QString(),
+        QStringLiteral("%1：%2").arg(logKindText, mode.name));
 
-    for (QStudentGroupWidget* page : targets) {
-        if (page->lock_state->allowmanualip.load() != mode.allowmanualip)
-            page->setAllowManualIp(mode.allowmanualip);
-        if (page->lock_state->allowusbdrv.load() != mode.allowusbdrv)
-            page->setAllowUsbDrv(mode.allowusbdrv);
-        if (applyEntries(page, mode))
-            page->buildPolicyDatagram();
-    }
+    for (QStudentGroupWidget* page : targets)
+        applySetup(page, mode);
     // Last: the check marks and config.conf it updates take in the switches
     // and entries too.
-    host.setPagesLock(targets, mode.lock_type);
+    host.lockPath->setPagesLock(targets, mode.lock_type, origin);
     return missing;
+}
+
+bool LessonModes::putBack(QStudentGroupWidget* page, const BeforeLesson& before)
+{
+    if (!page || !page->policy_editor || before.isEmpty())
+        return false;
+    return applySetup(page, before.putBack(capture(page, QString())));
 }
 
 QString LessonModes::saveCurrent(const QString& typed)

@@ -1,7 +1,9 @@
 #pragma once
 
+#include "BeforeLesson.h"
 #include "EventLogStore.h"
 #include "LessonMode.h"
+#include "LockPrecedence.h"
 
 #include <QList>
 #include <QObject>
@@ -12,6 +14,7 @@
 
 class EventLogStore;
 class LessonModeStore;
+class LockPath;
 class PageDirectory;
 class QAction;
 class QMenu;
@@ -37,7 +40,7 @@ public:
         std::function<int()> currentTab;
         // Locks as the commands do: datagrams at once, timed locks ended,
         // check marks and config.conf brought up to date with the pages.
-        std::function<void(const QList<QStudentGroupWidget*>&, int)> setPagesLock;
+        LockPath* lockPath = nullptr;
     };
 
     LessonModes(LessonModeStore& store, const Attachment& attachment, QWidget* window);
@@ -52,12 +55,14 @@ public:
     QString describeMode(const QString& name) const;
 
     // Applies `mode` to the group pages among `pages` and logs one row,
-    // "<logKindText>：<mode>". Returns the entries the mode switches off that
-    // the central lists no longer hold; the rest is applied. Nothing happens
-    // for a mode that does not exist.
-    // `logKind`: the row's kind (the timetable's own, when it applies one).
+    // "<logKindText>：<mode>", of the timetable's kind when it asked. Returns
+    // the entries the mode switches off that the central lists no longer
+    // hold; the rest is applied. Nothing happens for a mode that does not exist.
     QStringList apply(const QString& mode, const QList<QStudentGroupWidget*>& pages, const QString& logKindText,
-        int logKind = EventLogStore::Command);
+        LockOrigin origin = LockOrigin::LessonMode);
+    // Puts back on a group page what lesson starts changed beyond its lock;
+    // true when anything changed.
+    static bool putBack(QStudentGroupWidget* page, const BeforeLesson& before);
 
     // The menu's steps without their prompts. Each returns what went wrong,
     // empty on success.

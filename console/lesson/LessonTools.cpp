@@ -4,6 +4,7 @@
 #include "EventLogDock.h"
 #include "EventLogStore.h"
 #include "InputDialog.h"
+#include "LockPath.h"
 #include "MacAddress.h"
 #include "PageDirectory.h"
 #include "QStudentGroupWidget.h"
@@ -154,7 +155,7 @@ void LessonTools::releaseAllPages()
     if (pages.isEmpty())
         return;
     event_log->add(EventLogStore::Command, QStringLiteral("全部"), 0, QString(), QStringLiteral("全部解锁"));
-    host.setPagesLock(pages, Rok_Lock_State::None);
+    host.lockPath->setPagesLock(pages, Rok_Lock_State::None, LockOrigin::Teacher);
 }
 
 void LessonTools::startTimedLock(int kind, int minutes)
@@ -163,7 +164,7 @@ void LessonTools::startTimedLock(int kind, int minutes)
     if (targets.isEmpty() || minutes <= 0)
         return;
     logCommand(QStringLiteral("%1 %2 分钟").arg(lockName(kind)).arg(minutes));
-    host.setPagesLock(targets, kind);
+    host.lockPath->setPagesLock(targets, kind, LockOrigin::Teacher);
     for (QStudentGroupWidget* page : targets)
         timed_locks->start(host.pages->nameOf(page), kind, qint64(minutes) * 60 * 1000);
     updateTimedLockStatus();
@@ -176,7 +177,10 @@ void LessonTools::restoreTimedLocks()
     timed_locks_restored = true;
     for (const TimedLockStore::Entry& entry : timed_locks->stored()) {
         QStudentGroupWidget* page = host.pages->pageNamed(entry.page);
-        if (page && page->lock_state->lock_type == entry.kind)
+        // Kept while its end would still release what it set.
+        if (page
+            && LockPrecedence::outcome(LockOrigin::TimedLock, page->lock_state->lock_type, entry.kind)
+                == LockPrecedence::Outcome::Take)
             timed_locks->adopt(entry);
         else
             timed_locks->cancel(entry.page);
@@ -188,11 +192,14 @@ void LessonTools::restoreTimedLocks()
 void LessonTools::onTimedLockExpired(const QString& pageName, int kind)
 {
     QStudentGroupWidget* page = host.pages ? host.pages->pageNamed(pageName) : nullptr;
-    if (page && page->lock_state->lock_type == kind) {
+    if (!page)
+        return;
+    // The row, as for a command, before the datagrams; only for a release that happens.
+    if (LockPrecedence::outcome(LockOrigin::TimedLock, page->lock_state->lock_type, kind)
+        == LockPrecedence::Outcome::Take)
         event_log->add(EventLogStore::Command, pageName, 0, QString(),
                        QStringLiteral("定时结束，解除%1").arg(lockName(kind)));
-        host.setPagesLock({page}, Rok_Lock_State::None);
-    }
+    host.lockPath->setPagesLock({ page }, Rok_Lock_State::None, LockOrigin::TimedLock);
 }
 
 void LessonTools::logMachineEvent(int kind, const CStuInfo_PTR& machine, const QString& detail)

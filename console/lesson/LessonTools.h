@@ -11,6 +11,7 @@
 class EventLogDock;
 class ConsoleTables;
 class EventLogStore;
+class LockPath;
 class PageDirectory;
 class QAction;
 class QLabel;
@@ -39,8 +40,8 @@ public:
         QAction* lockAction = nullptr;
         QAction* lockKbdMouseAction = nullptr;
         std::function<int()> currentTab;
-        // Every lock change goes through the window, which also ends timed locks.
-        std::function<void(const QList<QStudentGroupWidget*>&, int)> setPagesLock;
+        // Every lock change goes through it, which also ends timed locks.
+        LockPath* lockPath = nullptr;
     };
 
     // Before the pages: the countdown's label; the locks and the log are

@@ -4,8 +4,10 @@
 #include "GroupOperations.h"
 #include "LessonModes.h"
 #include "LessonTools.h"
+#include "LockPath.h"
 #include "PageDirectory.h"
 #include "PowerControl.h"
+#include "QStudentGroupWidget.h"
 #include "Rok_Lock_State.h"
 #include "TimetableEditor.h"
 #include "TimetableRunner.h"
@@ -40,6 +42,14 @@ LessonTimetable::LessonTimetable(const Attachment& attachment)
             for (QStudentGroupWidget* page : host.pages->commandTargets(host.currentTab()))
                 noteManualChange(host.pages->nameOf(page));
         });
+    // The teacher's own lock changes hold the timetable off; its own do not.
+    if (host.lockPath)
+        connect(host.lockPath, &LockPath::sg_changed, this,
+            [this](const QStringList& pages, int, LockOrigin origin) {
+                if (LockPrecedence::holdsTimetable(origin))
+                    for (const QString& page : pages)
+                        noteManualChange(page);
+            });
     if (host.groups)
         connect(host.groups, &GroupOperations::sg_changed, this, [this](const GroupChange& change) {
             if (!change.renamedFrom.isEmpty())
@@ -49,19 +59,15 @@ LessonTimetable::LessonTimetable(const Attachment& attachment)
         });
 }
 
-LessonActions LessonTimetable::actionsFor(LessonModes& modes, PageDirectory& pages, PowerControl& power,
-    EventLogStore& log, std::function<void(const QList<QStudentGroupWidget*>&, int)> setPagesLock)
+LessonActions LessonTimetable::actionsFor(
+    LessonModes& modes, PageDirectory& pages, PowerControl& power, EventLogStore& log, LockPath& lockPath)
 {
-    const QList<int> kinds { Rok_Lock_State::BlackQuiet, Rok_Lock_State::BlackLock, Rok_Lock_State::KeyboardMouseLock };
     LessonActions actions;
     actions.log = [&log](const QString& page, const QString& detail) {
         log.add(EventLogStore::Timetable, page, 0, QString(), detail);
     };
-    actions.setLock = [&pages, setPagesLock](const QString& page, int kind) {
-        if (QStudentGroupWidget* named = pages.pageNamed(page))
-            setPagesLock({ named }, kind);
-    };
     actions.wake = [&pages, &power](const QString& page) { power.wakePage(pages.pageNamed(page)); };
+    const QList<int> kinds { Rok_Lock_State::BlackQuiet, Rok_Lock_State::BlackLock, Rok_Lock_State::KeyboardMouseLock };
     actions.modeNames = [&modes, kinds] {
         QStringList names = modes.modeNames();
         for (int kind : kinds)
@@ -69,21 +75,58 @@ LessonActions LessonTimetable::actionsFor(LessonModes& modes, PageDirectory& pag
                 names << LessonTools::lockName(kind);
         return names;
     };
+    // A lock type by its name, where no saved mode has taken it; -1: none.
+    const auto lockNamed = [kinds](const QString& mode) {
+        for (int kind : kinds)
+            if (LessonTools::lockName(kind) == mode)
+                return kind;
+        return -1;
+    };
+    const auto gone = [](const QString& text, const QString& mode) {
+        return QStringLiteral("%1：课堂模式“%2”已不存在").arg(text, mode);
+    };
     const LessonActions base = actions;
-    actions.applyMode = [&modes, &pages, kinds, base](const QString& page, const QString& mode, const QString& logKindText) {
+    // A saved mode whole; entries gone from the central lists are named in a row.
+    const auto applyWhole = [&modes, base](QStudentGroupWidget* page, const QString& name, const QString& mode,
+                                const QString& text) {
+        const QStringList missing = modes.apply(mode, { page }, text, LockOrigin::Timetable);
+        if (!missing.isEmpty())
+            base.log(name, QStringLiteral("%1：%2 缺少条目 %3").arg(text, mode, missing.join(QStringLiteral("、"))));
+    };
+    actions.start = [&modes, &pages, &lockPath, base, lockNamed, gone, applyWhole](
+                        const QString& page, const QString& mode, const QString& text) {
+        QStudentGroupWidget* target = pages.pageNamed(page);
+        if (!target)
+            return BeforeLesson();
         if (modes.hasMode(mode)) {
-            // Entries gone from the central lists are named in the row.
-            const QStringList missing
-                = modes.apply(mode, { pages.pageNamed(page) }, logKindText, EventLogStore::Timetable);
-            if (!missing.isEmpty())
-                base.log(page, QStringLiteral("%1：%2 缺少条目 %3").arg(logKindText, mode, missing.join(QStringLiteral("、"))));
+            const LessonMode before = LessonModes::capture(target, QString());
+            applyWhole(target, page, mode, text);
+            return BeforeLesson::between(before, LessonModes::capture(target, QString()));
+        }
+        const int kind = lockNamed(mode);
+        base.log(page, kind < 0 ? gone(text, mode) : QStringLiteral("%1：%2").arg(text, mode));
+        if (kind >= 0)
+            lockPath.setPagesLock({ target }, kind, LockOrigin::Timetable);
+        return BeforeLesson();
+    };
+    actions.end = [&modes, &pages, &lockPath, base, lockNamed, gone, applyWhole](const QString& page,
+                      const QString& mode, int lock, const BeforeLesson& before, const QString& text) {
+        QStudentGroupWidget* target = pages.pageNamed(page);
+        if (!target)
+            return;
+        if (!mode.isEmpty() && modes.hasMode(mode)) {
+            applyWhole(target, page, mode, text);
             return;
         }
-        for (int kind : kinds)
-            if (LessonTools::lockName(kind) == mode) {
-                base.log(page, QStringLiteral("%1：%2").arg(logKindText, mode));
-                base.setLock(page, kind);
-            }
+        const int kind = mode.isEmpty() ? lock : lockNamed(mode);
+        QString row = kind < 0 ? gone(text, mode)
+                               : QStringLiteral("%1 %2").arg(text,
+                                   kind != 0 ? LessonTools::lockName(kind) : QStringLiteral("解除锁定"));
+        if (LessonModes::putBack(target, before))
+            row += QStringLiteral("，恢复课前设置");
+        base.log(page, row);
+        // A mode gone since: the lock stays as it is, the rest follows the end.
+        lockPath.setPagesLock({ target }, kind < 0 ? target->lock_state->lock_type : kind, LockOrigin::Timetable);
     };
     return actions;
 }
@@ -109,6 +152,7 @@ TimetableEditor* LessonTimetable::openEditor()
     const LessonActions& actions = timetable_runner->lessonActions();
     editor = new TimetableEditor(page, timetable_runner->timetable(page),
                                  actions.modeNames ? actions.modeNames() : QStringList(), host.window);
+    editor->setToday(timetable_runner->now().date().dayOfWeek());
     editor->setAttribute(Qt::WA_DeleteOnClose);
     connect(editor, &QDialog::accepted, this, [this] {
         // The page may have been renamed meanwhile; the week belongs to the name it had.
@@ -141,15 +185,20 @@ QString LessonTimetable::nextChangeText() const
     }
     if (!shown.isValid())
         return QString();
-    const QString what = !shown.mode.isEmpty() ? shown.mode
-        : shown.lock != 0                       ? LessonTools::lockName(shown.lock)
-                                                : QStringLiteral("解除锁定");
-    // Today's change by its time alone; a later one with its weekday.
-    const QDateTime now = timetable_runner->now();
-    const QString when = shown.at.date() == now.date()
-        ? shown.at.toString(QStringLiteral("HH:mm"))
-        : QStringLiteral("%1 %2").arg(Timetable::weekdayName(shown.at.date().dayOfWeek()),
-                                      shown.at.toString(QStringLiteral("HH:mm")));
+    QString what = shown.mode;
+    if (shown.kind == Timetable::End) {
+        const QString then = !shown.mode.isEmpty() ? shown.mode
+            : shown.lock != 0                       ? LessonTools::lockName(shown.lock)
+                                                    : QString();
+        what = then.isEmpty() ? QStringLiteral("下课") : QStringLiteral("下课（%1）").arg(then);
+    }
+    // Always with its weekday, so that a time already past today reads as
+    // next week's: "下周二" once the change lies beyond this Sunday.
+    const QDate today = timetable_runner->now().date();
+    const QDate day = shown.at.date();
+    const bool nextWeek = today.addDays(1 - today.dayOfWeek()).daysTo(day) >= 7;
+    const QString when = QStringLiteral("%1%2 %3").arg(nextWeek ? QStringLiteral("下") : QString(),
+        Timetable::weekdayName(day.dayOfWeek()), shown.at.toString(QStringLiteral("HH:mm")));
     const QString text = QStringLiteral("下一节：%1 %2").arg(when, what);
     return tab == 0 ? QStringLiteral("%1 %2").arg(shownPage, text) : text;
 }

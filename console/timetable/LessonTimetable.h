@@ -11,6 +11,7 @@
 class EventLogStore;
 class GroupOperations;
 class LessonModes;
+class LockPath;
 class PowerControl;
 class QStudentGroupWidget;
 class PageDirectory;
@@ -41,8 +42,9 @@ public:
         GroupOperations* groups = nullptr; // a renamed page keeps its week
         TimetableStore* store = nullptr;
         std::function<int()> currentTab;
-        // Commands by hand besides the locks (those the window tells of).
+        // Commands by hand besides the locks (those the lock path tells of).
         QList<QAction*> commands;
+        LockPath* lockPath = nullptr;
         LessonActions actions;
     };
 
@@ -57,15 +59,16 @@ public:
     // The editor of the current tab's page, opened window-modal; it keeps
     // the week when accepted. Null on "全部".
     TimetableEditor* openEditor();
-    // "下一节：14:10 考试模式"; empty without a next change.
+    // "下一节：周三 08:00 考试模式" ("下周三" a week on, "下课" for an end);
+    // empty without a next change.
     QString nextChangeText() const;
     void updateStatus();
 
     // The timetable's actions in the window: the saved lesson modes, and the
     // three lock types by their names where no mode has taken the name;
-    // locks through `setPagesLock`, the commands' path.
-    static LessonActions actionsFor(LessonModes& modes, PageDirectory& pages, PowerControl& power,
-        EventLogStore& log, std::function<void(const QList<QStudentGroupWidget*>&, int)> setPagesLock);
+    // locks through the lock path, as the timetable's.
+    static LessonActions actionsFor(
+        LessonModes& modes, PageDirectory& pages, PowerControl& power, EventLogStore& log, LockPath& lockPath);
 
 private:
     Attachment host;

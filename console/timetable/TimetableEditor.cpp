@@ -28,6 +28,7 @@ TimetableEditor::TimetableEditor(const QString& page, const Timetable& timetable
                                  QWidget* parent)
     : QDialog(parent)
     , page_name(page)
+    , original(timetable)
     , week(timetable)
     , modes(modeNames)
 {
@@ -49,18 +50,18 @@ TimetableEditor::TimetableEditor(const QString& page, const Timetable& timetable
     table->setSelectionMode(QAbstractItemView::SingleSelection);
     table->setWordWrap(true);
     layout->addWidget(table, 1);
-    connect(table, &QTableWidget::cellDoubleClicked, this, [this] {
+    connect(table, &QTableWidget::cellDoubleClicked, this, [this](int, int column) {
         if (currentLesson() >= 0)
             editInteractive();
         else
-            addInteractive();
+            addInteractive(column + 1);
     });
 
     auto* buttons = new QHBoxLayout;
     auto* add = new QPushButton(QStringLiteral("添加..."), this);
     auto* edit = new QPushButton(QStringLiteral("编辑..."), this);
     auto* remove = new QPushButton(QStringLiteral("删除"), this);
-    connect(add, &QPushButton::clicked, this, &TimetableEditor::addInteractive);
+    connect(add, &QPushButton::clicked, this, [this] { addInteractive(today); });
     connect(edit, &QPushButton::clicked, this, &TimetableEditor::editInteractive);
     connect(remove, &QPushButton::clicked, this, [this] { removeLesson(currentLesson()); });
     buttons->addWidget(add);
@@ -122,9 +123,23 @@ bool TimetableEditor::addLesson(const TimetableLesson& lesson)
 
 bool TimetableEditor::replaceLesson(int index, const TimetableLesson& lesson)
 {
+    const QString title = QStringLiteral("课表");
+    if (lesson.start == lesson.end) {
+        MessageBox::warning(this, title, QStringLiteral("一节课的开始和结束不能是同一时间。"));
+        return false;
+    }
+    if (lesson.end < lesson.start
+        && MessageBox::question(this, QStringLiteral("跨午夜？"),
+               QStringLiteral("%1 结束时间早于开始时间。\n这节课要跨过午夜，到次日 %2 才结束吗？")
+                   .arg(Timetable::weekdayName(lesson.weekday) + QLatin1Char(' ')
+                           + lesson.start.toString(QStringLiteral("HH:mm")),
+                       lesson.end.toString(QStringLiteral("HH:mm"))),
+               QMessageBox::Yes | QMessageBox::No)
+            != QMessageBox::Yes)
+        return false;
     const QString overlap = week.overlapOf(lesson, index);
     if (!overlap.isEmpty()) {
-        MessageBox::warning(this, QStringLiteral("课表"), overlap + QStringLiteral("\n同一分组的课不能重叠。"));
+        MessageBox::warning(this, title, overlap + QStringLiteral("\n同一分组的课不能重叠。"));
         return false;
     }
     if (index >= 0 && index < week.lessons.size())
@@ -167,8 +182,7 @@ void TimetableEditor::rebuildGrid()
         const TimetableLesson& lesson = week.lessons.at(i);
         auto* item = new QTableWidgetItem(QStringLiteral("%1–%2\n%3\n→ %4")
                                               .arg(lesson.start.toString(QStringLiteral("HH:mm")),
-                                                   lesson.end.toString(QStringLiteral("HH:mm")), lesson.start_mode,
-                                                   endText(lesson)));
+                                                   Timetable::endTime(lesson), lesson.start_mode, endText(lesson)));
         item->setData(LessonRole, i);
         item->setToolTip(Timetable::describe(lesson));
         table->setItem(starts.indexOf(lesson.start), lesson.weekday - 1, item);
@@ -215,14 +229,34 @@ bool TimetableEditor::askLesson(TimetableLesson& lesson, const QString& title)
     lesson.end = end->time();
     lesson.start_mode = startMode->currentText();
     lesson.end_mode = endMode->currentIndex() == 0 ? QString() : endMode->currentText();
-    return lesson.start != lesson.end;
+    return true;
 }
 
-void TimetableEditor::addInteractive()
+void TimetableEditor::reject()
+{
+    if (timetable() == original) {
+        QDialog::reject();
+        return;
+    }
+    switch (MessageBox::ask(this, QStringLiteral("课表"), QStringLiteral("课表有未保存的修改，是否保存？"),
+        { { QMessageBox::Save, QStringLiteral("保存") }, { QMessageBox::Discard, QStringLiteral("放弃") },
+            { QMessageBox::Cancel, QStringLiteral("取消") } },
+        QMessageBox::Save)) {
+    case QMessageBox::Save:
+        accept();
+        break;
+    case QMessageBox::Discard:
+        QDialog::reject();
+        break;
+    default:
+        break;
+    }
+}
+
+void TimetableEditor::addInteractive(int weekday)
 {
     TimetableLesson lesson;
-    const int column = table->currentColumn();
-    lesson.weekday = column >= 0 ? column + 1 : 1;
+    lesson.weekday = weekday >= 1 && weekday <= 7 ? weekday : 1;
     lesson.start = QTime(8, 0);
     lesson.end = QTime(8, 45);
     lesson.start_mode = modes.value(0);

@@ -1,6 +1,6 @@
 #include "TimetableRunner.h"
 
-#include "LessonTools.h"
+#include "LockPrecedence.h"
 #include "TimetableStore.h"
 
 #include <QElapsedTimer>
@@ -54,6 +54,7 @@ void TimetableRunner::start()
             stored.insert(it.key(), it.value());
         weeks = stored;
         applied = store->applied();
+        befores = store->befores();
     }
     last_wall = now();
     last_monotonic = monotonic();
@@ -84,7 +85,9 @@ void TimetableRunner::tick()
                 latest = &change;
         }
         // Several passed at once (a sleep, a blocked loop): only the last counts.
-        if (latest)
+        if (latest && LockPrecedence::timetableStep(LockPrecedence::Occasion::Scheduled, latest->at,
+                          applied.value(page), manualUntilNextChange(page))
+                == LockPrecedence::Step::Apply)
             apply(page, *latest);
         else if (jumped)
             catchUp(page, at);
@@ -103,8 +106,16 @@ void TimetableRunner::setTimetable(const QString& page, const Timetable& timetab
         weeks.insert(page, timetable);
     if (store)
         store->put(page, timetable);
-    if (started && !timetable.isEmpty())
-        catchUp(page, now());
+    const QDateTime at = now();
+    // The teacher's command now stands until the new week's next change.
+    if (manual_until.contains(page))
+        manual_until.insert(page, timetable.nextChange(at).at);
+    const Timetable::Change due = timetable.due(at);
+    if (started
+        && LockPrecedence::timetableStep(LockPrecedence::Occasion::WeekEdited, due.at, applied.value(page),
+               manualUntilNextChange(page))
+            == LockPrecedence::Step::TakeAsApplied)
+        markApplied(page, due.at);
     emit sg_changed();
 }
 
@@ -112,6 +123,10 @@ void TimetableRunner::renamePage(const QString& from, const QString& to)
 {
     if (store)
         store->rename(from, to);
+    if (befores.contains(from))
+        befores.insert(to, befores.take(from));
+    else
+        befores.remove(to);
     for (auto* map : { &applied, &woken }) {
         map->remove(to);
         if (map->contains(from))
@@ -134,20 +149,19 @@ void TimetableRunner::removePage(const QString& page)
     applied.remove(page);
     woken.remove(page);
     manual_until.remove(page);
+    befores.remove(page);
     emit sg_changed();
 }
 
 void TimetableRunner::noteManualChange(const QString& page)
 {
-    if (applying || !weeks.contains(page))
-        return;
     manual_until.insert(page, weeks.value(page).nextChange(now()).at);
 }
 
 bool TimetableRunner::manualUntilNextChange(const QString& page) const
 {
     const auto it = manual_until.constFind(page);
-    return it != manual_until.cend() && (!it->isValid() || now() < *it);
+    return it != manual_until.cend() && LockPrecedence::teacherHolds(*it, now());
 }
 
 Timetable::Change TimetableRunner::nextChange(const QString& page) const
@@ -158,9 +172,10 @@ Timetable::Change TimetableRunner::nextChange(const QString& page) const
 void TimetableRunner::catchUp(const QString& page, const QDateTime& at)
 {
     const Timetable::Change due = weeks.value(page).due(at);
-    if (!due.isValid() || manualUntilNextChange(page) || applied.value(page) == due.at.toMSecsSinceEpoch())
-        return;
-    apply(page, due);
+    if (LockPrecedence::timetableStep(
+            LockPrecedence::Occasion::CatchUp, due.at, applied.value(page), manualUntilNextChange(page))
+        == LockPrecedence::Step::Apply)
+        apply(page, due);
 }
 
 void TimetableRunner::wakeIfDue(const QString& page, const QDateTime& at)
@@ -175,26 +190,35 @@ void TimetableRunner::wakeIfDue(const QString& page, const QDateTime& at)
         actions.log(page, QStringLiteral("%1 课前唤醒").arg(logKindText(weeks.value(page).lessons.at(wake.lesson))));
 }
 
+void TimetableRunner::markApplied(const QString& page, const QDateTime& at)
+{
+    applied.insert(page, at.toMSecsSinceEpoch());
+    if (store)
+        store->setApplied(page, at.toMSecsSinceEpoch());
+}
+
 void TimetableRunner::apply(const QString& page, const Timetable::Change& change)
 {
     manual_until.remove(page);
-    applied.insert(page, change.at.toMSecsSinceEpoch());
-    if (store)
-        store->setApplied(page, change.at.toMSecsSinceEpoch());
+    markApplied(page, change.at);
     const QString text = logKindText(weeks.value(page).lessons.value(change.lesson));
-    // The window hears of these changes as of any other; they are not the teacher's.
-    applying = true;
-    if (!change.mode.isEmpty()) {
-        if (actions.applyMode)
-            actions.applyMode(page, change.mode, text);
+    if (change.kind == Timetable::Start) {
+        BeforeLesson before = actions.start ? actions.start(page, change.mode, text) : BeforeLesson();
+        // Back to back, or an end missed: after the last lesson the page is
+        // as it was before the first.
+        before.keepEarlier(befores.value(page));
+        if (before.isEmpty())
+            befores.remove(page);
+        else
+            befores.insert(page, before);
+        if (store)
+            store->setBefore(page, before);
     } else {
-        if (actions.log)
-            actions.log(page,
-                QStringLiteral("%1 %2").arg(text,
-                    change.lock != 0 ? LessonTools::lockName(change.lock) : QStringLiteral("解除锁定")));
-        if (actions.setLock)
-            actions.setLock(page, change.lock);
+        const BeforeLesson before = befores.take(page);
+        if (store)
+            store->setBefore(page, BeforeLesson());
+        if (actions.end)
+            actions.end(page, change.mode, change.lock, before, text);
     }
-    applying = false;
     emit sg_changed();
 }

@@ -15,8 +15,10 @@ class TimetableStore;
 
 // Runs the pages' weeks while the console runs: at each start and end the
 // change is applied once, and after a pause (start-up, sleep, a clock set
-// by hand) only what is due now, never the changes missed one by one. A
-// change by hand on a page stands until that page's next scheduled change.
+// by hand) only what is due now, never the changes missed one by one. Which
+// change wins is LockPrecedence's: the teacher's stands until the page's next
+// scheduled change, and a week saved applies nothing. A lesson's end puts
+// back what its start changed beyond the lock.
 class TimetableRunner final : public QObject
 {
     Q_OBJECT
@@ -50,10 +52,12 @@ public:
     void renamePage(const QString& from, const QString& to);
     // The page's group was deleted: its week goes, here and in the store.
     void removePage(const QString& page);
-    // The teacher changed the page by hand; the runner's own changes do not count.
+    // The teacher changed the page; it stands until the page's next scheduled change.
     void noteManualChange(const QString& page);
     bool manualUntilNextChange(const QString& page) const;
     Timetable::Change nextChange(const QString& page) const;
+    // What the starts changed beyond the lock on a page whose lesson has not ended.
+    BeforeLesson beforeLesson(const QString& page) const { return befores.value(page); }
 
     // "课表：周一 08:00–08:45".
     static QString logKindText(const TimetableLesson& lesson);
@@ -67,6 +71,7 @@ signals:
 
 private:
     void apply(const QString& page, const Timetable::Change& change);
+    void markApplied(const QString& page, const QDateTime& at);
     // What is due now, unless it is applied already or the teacher's own
     // change still stands.
     void catchUp(const QString& page, const QDateTime& at);
@@ -78,11 +83,12 @@ private:
     TimetableStore* store = nullptr;
     QTimer* ticker = nullptr;
     bool started = false;
-    bool applying = false;
     QMap<QString, Timetable> weeks;
     // The instant of the change last applied, UTC ms; kept across restarts.
     QMap<QString, qint64> applied;
+    // The page's next scheduled change when the teacher last changed it.
     QMap<QString, QDateTime> manual_until;
+    QMap<QString, BeforeLesson> befores;
     QMap<QString, qint64> woken;
     QDateTime last_wall;
     qint64 last_monotonic = 0;

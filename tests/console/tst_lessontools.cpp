@@ -19,6 +19,8 @@
 #include "tst_mainwindow_support.h"
 
 #include <QAbstractItemModelTester>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QMenu>
 #include <QSettings>
 #include <QSignalSpy>
@@ -144,17 +146,23 @@ TimetableLesson lessonAt(int weekday, const QTime& start, const QTime& end, cons
     return lesson;
 }
 
-// A week's runner on `wall` and `elapsed`, its modes recorded as
-// "page mode log-text" before they are applied.
+// A week's runner on `wall` and `elapsed`, its changes recorded as
+// "page mode log-text" ("下课" for an end without a mode) before they are applied.
 LessonTimetable* startWeek(RokVtxAdmin& window, const QDateTime& wall, const qint64& elapsed, QStringList& modes)
 {
     auto* week = window.findChild<LessonTimetable*>();
     week->runner()->setClock([&wall] { return wall; }, [&elapsed] { return elapsed; });
     LessonActions actions = week->runner()->lessonActions();
-    const auto apply = actions.applyMode;
-    actions.applyMode = [&modes, apply](const QString& page, const QString& mode, const QString& text) {
+    const auto start = actions.start;
+    const auto end = actions.end;
+    actions.start = [&modes, start](const QString& page, const QString& mode, const QString& text) {
         modes << QStringLiteral("%1 %2 %3").arg(page, mode, text);
-        apply(page, mode, text);
+        return start(page, mode, text);
+    };
+    actions.end = [&modes, end](const QString& page, const QString& mode, int lock, const BeforeLesson& before,
+                      const QString& text) {
+        modes << QStringLiteral("%1 %2 %3").arg(page, mode.isEmpty() ? QStringLiteral("下课") : mode, text);
+        end(page, mode, lock, before, text);
     };
     week->runner()->setActions(actions);
     window.onSpecialMessage(1);
@@ -180,7 +188,9 @@ private slots:
     void eventLogDockStaysOpenAcrossRestart();
     void eventLogDockOpenedFromMenuShowsRows();
     void timetableRestartsMidLessonAndTeacherWins();
-    void timetableEditorRefusesOverlap();
+    void timetableSavedOverTeachersLock();
+    void timetableEndPutsBackWhatTheLessonChanged();
+    void timetableEditorAsksWhatTheTeacherMeant();
     void timetableAppliesLessonModes();
     void timetableAcrossMidnightAndDaylightTime();
     void modeSavedFromOnePageAppliedToAnother();
@@ -300,6 +310,8 @@ void TestLessonTools::timedLockCancelledByHandAndWithGroup()
         window.findChild<LessonTimetable*>()->runner()->setTimetable(Room, week);
         MessageBox::setNextAnswer(QMessageBox::Yes);
         window.deleteCurrentGroup();
+        QCOMPARE(MessageBox::lastText(), QStringLiteral("一号机房 的 1 台机器将移到未分组，它的课表和定时锁定将被删除。\n"
+                                                        "确实需要删除分组“一号机房”？"));
         QVERIFY(window.timedLocks()->stored().isEmpty());
         QVERIFY(!window.timedLocks()->has(Room));
         QVERIFY(window.findChild<LessonTimetable*>()->runner()->timetable(Room).isEmpty());
@@ -496,10 +508,10 @@ void TestLessonTools::timetableRestartsMidLessonAndTeacherWins()
                      << lessonAt(1, QTime(9, 0), QTime(9, 45), locked, quiet);
         startWeek(window, wall, elapsed, modes)->runner()->setTimetable(Room, week);
         window.saveNow();
+        // Saving the week applies nothing and logs no lesson.
+        QVERIFY(modes.isEmpty());
+        QVERIFY(logged(*window.eventLog()).filter(QStringLiteral("课表")).isEmpty());
     }
-    // Entered before the lessons, the week applied last week's end.
-    QCOMPARE(modes, QStringList { QStringLiteral("一号机房 黑屏安静 课表：周一 09:00–09:45") });
-    modes.clear();
     // Back in the middle of the second lesson: its start, once, not the morning's changes.
     wall.setTime(QTime(9, 20));
     {
@@ -509,7 +521,7 @@ void TestLessonTools::timetableRestartsMidLessonAndTeacherWins()
         QCOMPARE(page(window, Room)->lock_state->lock_type, int(Rok_Lock_State::BlackLock));
         QCOMPARE(logged(*window.eventLog()).value(0), QStringLiteral("课表 一号机房 课表：周一 09:00–09:45：黑屏锁定"));
         window.tabWidget()->setCurrentIndex(tabIndexOf(window, Room));
-        QCOMPARE(week->nextChangeText(), QStringLiteral("下一节：09:45 黑屏安静"));
+        QCOMPARE(week->nextChangeText(), QStringLiteral("下一节：周一 09:45 下课（黑屏安静）"));
         // The teacher's release stands through a clock set back into the first lesson...
         action(window, "action_op_lock")->trigger();
         QCOMPARE(page(window, Room)->lock_state->lock_type, int(Rok_Lock_State::None));
@@ -530,9 +542,106 @@ void TestLessonTools::timetableRestartsMidLessonAndTeacherWins()
     modes.clear();
     wall.setTime(QTime(9, 50));
     RokVtxAdmin window(dir.path());
-    startWeek(window, wall, elapsed, modes);
+    LessonTimetable* week = startWeek(window, wall, elapsed, modes);
     QVERIFY(modes.isEmpty());
-    QCOMPARE(window.findChild<LessonTimetable*>()->runner()->timetable(Room).lessons.size(), 2);
+    window.tabWidget()->setCurrentIndex(tabIndexOf(window, Room));
+    QCOMPARE(week->nextChangeText(), QStringLiteral("下一节：下周一 08:00 黑屏安静"));
+}
+
+void TestLessonTools::timetableSavedOverTeachersLock()
+{
+    QTemporaryDir dir;
+    QVERIFY(seedRooms(dir));
+    // Tuesday 2026-12-08, two minutes before the lessons would start.
+    QDateTime wall(QDate(2026, 12, 8), QTime(7, 58), Qt::UTC);
+    qint64 elapsed = 0;
+    QStringList modes;
+    QStudentGroupWidget* room = nullptr;
+    {
+        RokVtxAdmin window(dir.path());
+        LessonTimetable* week = startWeek(window, wall, elapsed, modes);
+        room = page(window, Room);
+        window.tabWidget()->setCurrentIndex(tabIndexOf(window, Room));
+        action(window, "action_op_keep_quiet")->trigger();
+
+        // Wednesday's lesson and a lock after each day's last one, saved with "确定".
+        action(window, "action_op_timetable")->trigger();
+        auto* editor = window.findChild<TimetableEditor*>();
+        QVERIFY(editor->addLesson(lessonAt(3, QTime(8, 0), QTime(8, 45), LessonTools::lockName(Rok_Lock_State::BlackLock))));
+        editor->findChildren<QCheckBox*>().last()->setChecked(true);
+        editor->accept();
+        QCOMPARE(week->runner()->timetable(Room).day_end_lock, int(Rok_Lock_State::BlackLock));
+        QCOMPARE(room->lock_state->lock_type, int(Rok_Lock_State::BlackQuiet));
+        QVERIFY(modes.isEmpty());
+        QCOMPARE(week->nextChangeText(), QStringLiteral("下一节：周三 08:00 黑屏锁定"));
+        window.saveNow();
+    }
+    // Nor does a restart undo the teacher's lock; the lesson's start does.
+    RokVtxAdmin window(dir.path());
+    LessonTimetable* week = startWeek(window, wall, elapsed, modes);
+    room = page(window, Room);
+    QCOMPARE(room->lock_state->lock_type, int(Rok_Lock_State::BlackQuiet));
+    QVERIFY(modes.isEmpty());
+    wall = wall.addDays(1).addSecs(120);
+    elapsed += Day + 2 * Minute;
+    week->runner()->tick();
+    QCOMPARE(room->lock_state->lock_type, int(Rok_Lock_State::BlackLock));
+}
+
+void TestLessonTools::timetableEndPutsBackWhatTheLessonChanged()
+{
+    QTemporaryDir dir;
+    QVERIFY(seedRoomsWithLists(dir));
+    QDateTime wall(QDate(2026, 12, 7), QTime(7, 50), Qt::UTC);
+    qint64 elapsed = 0;
+    QStringList modes;
+    {
+        // "考试模式": keyboard and mouse locked, no USB drives, "QQ" watched.
+        RokVtxAdmin window(dir.path());
+        LessonTimetable* week = startWeek(window, wall, elapsed, modes);
+        QStudentGroupWidget* room = page(window, Room);
+        window.tabWidget()->setCurrentIndex(tabIndexOf(window, Room));
+        room->setLockType(Rok_Lock_State::KeyboardMouseLock);
+        room->setAllowUsbDrv(false);
+        QVERIFY(window.lessonModes()->saveCurrent(Exam).isEmpty());
+        // Before the lesson: USB drives allowed, "QQ" switched off.
+        room->setLockType(Rok_Lock_State::None);
+        room->setAllowUsbDrv(true);
+        switchEntry(room, 1, QStringLiteral("QQ"), false);
+        Timetable lessons;
+        lessons.lessons << lessonAt(1, QTime(8, 0), QTime(8, 45), Exam)
+                        << lessonAt(1, QTime(9, 0), QTime(9, 45), LessonTools::lockName(Rok_Lock_State::BlackLock), Exam);
+        week->runner()->setTimetable(Room, lessons);
+        wall.setTime(QTime(8, 0));
+        elapsed += 10 * Minute;
+        week->runner()->tick();
+        QVERIFY(!room->lock_state->allowusbdrv.load());
+        QVERIFY(!room->policy_editor->disabledSet(1).contains(QStringLiteral("QQ")));
+        window.saveNow();
+    }
+    // Back in the lesson after a restart; its end puts back what its start changed.
+    wall.setTime(QTime(8, 20));
+    RokVtxAdmin window(dir.path());
+    SendLog log;
+    log.watchAll(window);
+    LessonTimetable* week = startWeek(window, wall, elapsed, modes);
+    QStudentGroupWidget* room = page(window, Room);
+    wall.setTime(QTime(8, 45));
+    elapsed += 25 * Minute;
+    week->runner()->tick();
+    QCOMPARE(room->lock_state->lock_type, int(Rok_Lock_State::None));
+    QVERIFY(room->lock_state->allowusbdrv.load());
+    QCOMPARE(sentLists(log, room).at(0), QStringList { QStringLiteral("游戏.*") });
+    QCOMPARE(logged(*window.eventLog()).value(0),
+        QStringLiteral("课表 一号机房 课表：周一 08:00–08:45 解除锁定，恢复课前设置"));
+    // An end that names a saved mode applies it whole.
+    for (const QTime& at : { QTime(9, 0), QTime(9, 45) }) {
+        elapsed += wall.time().msecsTo(at);
+        wall.setTime(at);
+        week->runner()->tick();
+    }
+    QCOMPARE(room->lock_state->lock_type, int(Rok_Lock_State::KeyboardMouseLock));
+    QVERIFY(!room->lock_state->allowusbdrv.load());
 }
 
 void TestLessonTools::timetableAppliesLessonModes()
@@ -562,12 +671,13 @@ void TestLessonTools::timetableAppliesLessonModes()
     QCOMPARE(logged(*window.eventLog()).value(0), QStringLiteral("课表 一号机房 课表：周一 08:00–08:45：考试模式"));
 }
 
-void TestLessonTools::timetableEditorRefusesOverlap()
+void TestLessonTools::timetableEditorAsksWhatTheTeacherMeant()
 {
     QTemporaryDir dir;
     QVERIFY(seedRooms(dir));
     RokVtxAdmin window(dir.path());
-    QDateTime wall(QDate(2026, 12, 7), QTime(7, 0), Qt::UTC);
+    // Wednesday 2026-12-09.
+    QDateTime wall(QDate(2026, 12, 9), QTime(7, 0), Qt::UTC);
     qint64 elapsed = 0;
     QStringList modes;
     LessonTimetable* week = startWeek(window, wall, elapsed, modes);
@@ -576,14 +686,47 @@ void TestLessonTools::timetableEditorRefusesOverlap()
     action(window, "action_op_timetable")->trigger();
     auto* editor = window.findChild<TimetableEditor*>();
     QVERIFY(editor);
-    QVERIFY(editor->addLesson(lessonAt(1, QTime(8, 0), QTime(8, 45), QStringLiteral("黑屏锁定"))));
+    // A new lesson is today's.
+    QString day;
+    whenModal<QDialog>(editor, [&day](QDialog* dialog) {
+        day = dialog->findChild<QComboBox*>()->currentText();
+        dialog->reject();
+    });
+    for (QPushButton* button : editor->findChildren<QPushButton*>())
+        if (button->text() == QStringLiteral("添加..."))
+            button->click();
+    QCOMPARE(day, QStringLiteral("周三"));
+
+    const QString locked = LessonTools::lockName(Rok_Lock_State::BlackLock);
+    QVERIFY(editor->addLesson(lessonAt(1, QTime(8, 0), QTime(8, 45), locked)));
     MessageBox::setNextAnswer(QMessageBox::Ok);
     QVERIFY(!editor->addLesson(lessonAt(1, QTime(8, 30), QTime(9, 15), QStringLiteral("黑屏安静"))));
     QVERIFY(MessageBox::lastText().startsWith(QStringLiteral("周一 08:30–09:15 与已有的 周一 08:00–08:45 时间重叠。")));
+    // An end before the start is asked about, and kept only as the next day's.
+    MessageBox::setNextAnswer(QMessageBox::No);
+    QVERIFY(!editor->addLesson(lessonAt(2, QTime(21, 0), QTime(7, 45), locked)));
+    QCOMPARE(MessageBox::lastTitle(), QStringLiteral("跨午夜？"));
+    MessageBox::setNextAnswer(QMessageBox::Yes);
+    QVERIFY(editor->addLesson(lessonAt(2, QTime(21, 0), QTime(7, 45), locked)));
     QCOMPARE(editor->grid()->item(0, 0)->text(), QStringLiteral("08:00–08:45\n黑屏锁定\n→ 解除锁定"));
-    editor->accept();
+    QCOMPARE(editor->grid()->item(1, 1)->text(), QStringLiteral("21:00–次日 07:45\n黑屏锁定\n→ 解除锁定"));
+
+    // 取消 with changes asks: 取消 stays, 放弃 drops them.
+    MessageBox::setNextAnswer(QMessageBox::Cancel);
+    editor->reject();
+    QVERIFY(editor->isVisible());
+    MessageBox::setNextAnswer(QMessageBox::Discard);
+    editor->reject();
+    QTRY_VERIFY(!window.findChild<TimetableEditor*>());
+    QVERIFY(week->runner()->timetable(Room).isEmpty());
+    // 保存 keeps them.
+    action(window, "action_op_timetable")->trigger();
+    editor = window.findChild<TimetableEditor*>();
+    QVERIFY(editor->addLesson(lessonAt(1, QTime(8, 0), QTime(8, 45), locked)));
+    MessageBox::setNextAnswer(QMessageBox::Save);
+    editor->reject();
     QCOMPARE(week->runner()->timetable(Room).lessons.size(), 1);
-    QCOMPARE(week->nextChangeText(), QStringLiteral("下一节：08:00 黑屏锁定"));
+    QCOMPARE(week->nextChangeText(), QStringLiteral("下一节：下周一 08:00 黑屏锁定"));
 }
 
 void TestLessonTools::timetableAcrossMidnightAndDaylightTime()
@@ -594,8 +737,13 @@ void TestLessonTools::timetableAcrossMidnightAndDaylightTime()
     // Saturday night's lesson runs past midnight and through the hour the clocks go back.
     QStringList done;
     LessonActions actions;
-    actions.applyMode = [&done](const QString&, const QString& mode, const QString&) { done << mode; };
-    actions.setLock = [&done](const QString&, int kind) { done << QString::number(kind); };
+    actions.start = [&done](const QString&, const QString& mode, const QString&) {
+        done << mode;
+        return BeforeLesson();
+    };
+    actions.end = [&done](const QString&, const QString& mode, int, const BeforeLesson&, const QString&) {
+        done << mode;
+    };
     TimetableRunner runner(actions);
     QDateTime wall(QDate(2026, 10, 24), QTime(23, 0), berlin);
     qint64 elapsed = 0;

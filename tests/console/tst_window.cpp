@@ -197,7 +197,8 @@ constexpr quint64 Free = 0x00000A0000000301ULL;
 // could misread), one in none; all off line until heard.
 bool seedLab(const QTemporaryDir& dir)
 {
-    return seedDatabase(dir.filePath(QStringLiteral("data.sqlite3")), { { Room1, 1 }, { Room2, 2 } },
+    // A gap in the orders, as a deleted room leaves.
+    return seedDatabase(dir.filePath(QStringLiteral("data.sqlite3")), { { Room1, 1 }, { Room2, 3 } },
         { { R1a, QStringLiteral("r1-a"), QStringLiteral("10.0.1.1"), Room1 },
             { R1b, QStringLiteral("r1-b"), QStringLiteral("10.0.1.2"), Room1 },
             { R1c, QStringLiteral("r1-c"), QStringLiteral("10.0.1.3"), Room1 },
@@ -1053,7 +1054,7 @@ void TestWindow::addGroupTabPositions_data()
 
     QTest::newRow("order 1") << 1 << QStringList { "全部", "新组", "A", "未分组" };
     QTest::newRow("order 99") << 99 << QStringList { "全部", "A", "新组", "未分组" };
-    QTest::newRow("order = tab count") << 3 << QStringList { "全部", "A", "未分组", "新组" };
+    QTest::newRow("order = tab count") << 3 << QStringList { "全部", "A", "新组", "未分组" };
 }
 
 void TestWindow::addGroupTabPositions()
@@ -1063,27 +1064,40 @@ void TestWindow::addGroupTabPositions()
 
     QTemporaryDir dir;
     QVERIFY(seedDatabase(dataPath(dir), { { QStringLiteral("A"), 4 } }, {}, catalog()));
+    {
+        RokVtxAdmin window(dir.path());
+        QCOMPARE(tabTexts(window), (QStringList { "全部", "A", "未分组" }));
+        // The next free order is offered.
+        int offered = 0;
+        whenModal<QDialog>(&window, [&offered](QDialog* dialog) {
+            offered = dialog->findChild<QSpinBox*>()->value();
+            dialog->reject();
+        });
+        window.addGroupInteractive();
+        QCOMPARE(offered, 5);
+
+        answerAddGroup(&window, QStringLiteral("  新组 "), order);
+        window.addGroupInteractive();
+        QCOMPARE(tabTexts(window), tabs);
+
+        QStudentGroupWidget* added = page(window, "新组");
+        QCOMPARE(added->page_order, order);
+        QCOMPARE(added->group_addr.load(), Protocol::addressFromOctets(239, 74, 8, 29));
+        QCOMPARE(added->policy_editor->allItems().size(), catalog().size());
+        QVERIFY(window.studentManage().groupNames().contains(QStringLiteral("新组")));
+
+        // The new group reaches the database without waiting for the exit, the
+        // order of every group as the tabs show it.
+        QTRY_VERIFY_WITH_TIMEOUT(readDatabase(dataPath(dir)).group(QStringLiteral("新组")), 10000);
+        for (const QString& name : { QStringLiteral("A"), QStringLiteral("新组") })
+            QCOMPARE(readDatabase(dataPath(dir)).group(name)->display_order, tabs.indexOf(name));
+
+        QCOMPARE(window.ungroupedPage()->page_order, 999);
+        window.tabWidget()->setCurrentIndex(tabIndexOf(window, "新组"));
+        QVERIFY(action(window, "action_op_remove_group")->isEnabled());
+    }
     RokVtxAdmin window(dir.path());
-    QCOMPARE(tabTexts(window), (QStringList { "全部", "A", "未分组" }));
-
-    answerAddGroup(&window, QStringLiteral("  新组 "), order);
-    window.addGroupInteractive();
     QCOMPARE(tabTexts(window), tabs);
-
-    QStudentGroupWidget* added = page(window, "新组");
-    QCOMPARE(added->page_order, order);
-    QCOMPARE(added->group_addr.load(), Protocol::addressFromOctets(239, 74, 8, 29));
-    QCOMPARE(added->policy_editor->allItems().size(), catalog().size());
-    QVERIFY(window.studentManage().groupNames().contains(QStringLiteral("新组")));
-
-    // The new group reaches the database without waiting for the exit.
-    QTRY_VERIFY_WITH_TIMEOUT(readDatabase(dataPath(dir)).group(QStringLiteral("新组")), 10000);
-    QCOMPARE(readDatabase(dataPath(dir)).group(QStringLiteral("新组"))->display_order, order);
-
-    // The ungrouped page stays the ungrouped page wherever it sits.
-    QCOMPARE(window.ungroupedPage()->page_order, 999);
-    window.tabWidget()->setCurrentIndex(tabIndexOf(window, "新组"));
-    QVERIFY(action(window, "action_op_remove_group")->isEnabled());
 }
 
 void TestWindow::addGroupOfTakenNameRefused()
@@ -1271,7 +1285,7 @@ void TestWindow::deleteCurrentGroup()
     MessageBox::setNextAnswer(QMessageBox::No);
     window.deleteCurrentGroup();
     QCOMPARE(MessageBox::lastTitle(), QStringLiteral("警告"));
-    QCOMPARE(MessageBox::lastText(), QStringLiteral("确实需要删除分组“A”？"));
+    QCOMPARE(MessageBox::lastText(), QStringLiteral("A 的 2 台机器将移到未分组。\n确实需要删除分组“A”？"));
     QCOMPARE(tabTexts(window), (QStringList { "全部", "A", "B", "未分组" }));
 
     window.studentManage().findMachine(MacOne)->markAlive();
@@ -1841,6 +1855,7 @@ void TestWindow::importRefusesBadRowsAndAsksOnce()
 
     QStudentManage& registry = window.studentManage();
     QCOMPARE(registry.groupNames(), QStringList({ Room1, Room2, QStringLiteral("三"), QStringLiteral("=g") }));
+    QCOMPARE(tabTexts(window).mid(3), QStringList({ QStringLiteral("三"), QStringLiteral("=g"), QStringLiteral("未分组") }));
     QCOMPARE(registry.findMachine(0x01EEDDCCBBAAULL)->group_name, QStringLiteral("三"));
     QCOMPARE(registry.findMachine(0x04EEDDCCBBAAULL)->hostname, QStringLiteral("q,\"1\"\nx"));
     QCOMPARE(registry.findMachine(0x04EEDDCCBBAAULL)->group_name, QString());

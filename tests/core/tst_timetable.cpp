@@ -1,6 +1,8 @@
 // A page's week of lessons: overlaps refused, a lesson across midnight, the
-// state due at an instant, the day's end lock and wake, daylight time.
+// state due at an instant, the day's end lock and wake, daylight time; what
+// a lesson's end puts back.
 
+#include "BeforeLesson.h"
 #include "Rok_Lock_State.h"
 #include "Timetable.h"
 
@@ -27,7 +29,19 @@ QDateTime utc(int day, int hour, int minute = 0)
     return QDateTime(QDate(2026, 12, day), QTime(hour, minute), Qt::UTC);
 }
 
+// A page's set-up: the two switches and the titles switched off.
+LessonMode setup(bool manualIp, bool usb, const QStringList& titlesOff = {})
+{
+    LessonMode mode;
+    mode.allowmanualip = manualIp;
+    mode.allowusbdrv = usb;
+    mode.setDisabled(1, titlesOff);
+    return mode;
+}
+
 } // namespace
+
+Q_DECLARE_METATYPE(LessonMode)
 
 class TestTimetable : public QObject
 {
@@ -39,6 +53,8 @@ private slots:
     void dueNextAndBackToBack();
     void dayEndLockAndWake();
     void daylightTimeMovesTheInstants();
+    void lessonEndPutsBackWhatItsStartChanged_data();
+    void lessonEndPutsBackWhatItsStartChanged();
 };
 
 void TestTimetable::overlapsRefusedWithBothNamed()
@@ -136,6 +152,43 @@ void TestTimetable::daylightTimeMovesTheInstants()
     const Timetable::Change skipped = week.nextChange(springSaturday);
     QCOMPARE(skipped.mode, QStringLiteral("夜课"));
     QCOMPARE(skipped.at.toUTC(), QDateTime(QDate(2026, 3, 29), QTime(1, 0), Qt::UTC));
+}
+
+void TestTimetable::lessonEndPutsBackWhatItsStartChanged_data()
+{
+    QTest::addColumn<LessonMode>("before");
+    QTest::addColumn<LessonMode>("started"); // as the start left it
+    QTest::addColumn<LessonMode>("atEnd"); // as the end finds it
+    QTest::addColumn<LessonMode>("back");
+    const QString qq = QStringLiteral("QQ");
+    const QString game = QStringLiteral("游戏.*");
+    QTest::newRow("mode switched USB and an entry off")
+        << setup(true, true) << setup(true, false, { qq }) << setup(true, false, { qq }) << setup(true, true);
+    QTest::newRow("mode switched an entry on") << setup(false, false, { qq }) << setup(false, false)
+                                               << setup(false, false) << setup(false, false, { qq });
+    QTest::newRow("teacher's switches in the lesson stay")
+        << setup(true, true) << setup(true, false, { qq }) << setup(false, false, { qq, game })
+        << setup(false, true, { game });
+    QTest::newRow("start changed nothing") << setup(false, true) << setup(false, true) << setup(true, false, { qq })
+                                           << setup(true, false, { qq });
+}
+
+void TestTimetable::lessonEndPutsBackWhatItsStartChanged()
+{
+    QFETCH(LessonMode, before);
+    QFETCH(LessonMode, started);
+    QFETCH(LessonMode, atEnd);
+    QFETCH(LessonMode, back);
+    const BeforeLesson changed = BeforeLesson::between(before, started);
+    QCOMPARE(changed.isEmpty(), before.sameSettings(started));
+    QVERIFY(changed.putBack(atEnd).sameSettings(back));
+
+    // Back to back (or the first end missed): a second start from where the
+    // first left the page, then one end puts back what came before both.
+    const LessonMode second = setup(!started.allowmanualip, started.allowusbdrv, { QStringLiteral("游戏.*") });
+    BeforeLesson both = BeforeLesson::between(started, second);
+    both.keepEarlier(changed);
+    QVERIFY(both.putBack(second).sameSettings(before));
 }
 
 QTEST_GUILESS_MAIN(TestTimetable)
