@@ -91,19 +91,24 @@ QString Timetable::overlapOf(const TimetableLesson& candidate, int replacing) co
     return QString();
 }
 
+int Timetable::lastOfDay(int weekday) const
+{
+    int last = -1;
+    for (int i = 0; i < lessons.size(); ++i)
+        if (lessons.at(i).weekday == weekday && (last < 0 || lessons.at(i).start > lessons.at(last).start))
+            last = i;
+    return last;
+}
+
 QList<Timetable::Change> Timetable::changesOn(const QDate& day, const QDateTime& like) const
 {
     QList<Change> changes;
     int first = -1;
-    int last = -1;
+    const int last = lastOfDay(day.dayOfWeek());
     for (int i = 0; i < lessons.size(); ++i) {
         const TimetableLesson& lesson = lessons.at(i);
-        if (lesson.weekday != day.dayOfWeek())
-            continue;
-        if (first < 0 || lesson.start < lessons.at(first).start)
+        if (lesson.weekday == day.dayOfWeek() && (first < 0 || lesson.start < lessons.at(first).start))
             first = i;
-        if (last < 0 || lesson.start > lessons.at(last).start)
-            last = i;
     }
     for (int i = 0; i < lessons.size(); ++i) {
         const TimetableLesson& lesson = lessons.at(i);

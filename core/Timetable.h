@@ -56,6 +56,10 @@ public:
     // "周一 08:00–08:45".
     static QString describe(const TimetableLesson& lesson);
 
+    // The lesson that starts last on `weekday`, whose end the day's end lock
+    // replaces; -1 for none.
+    int lastOfDay(int weekday) const;
+
     // Why `candidate` cannot join the week, naming both lessons; empty when
     // it overlaps none. `replacing` (the lesson being edited) is left out.
     QString overlapOf(const TimetableLesson& candidate, int replacing = -1) const;

@@ -92,6 +92,9 @@ TimetableEditor::TimetableEditor(const QString& page, const Timetable& timetable
         lock_kind->setCurrentIndex(std::max(0, lock_kind->findData(week.day_end_lock)));
     lockRow->addWidget(lock_box);
     lockRow->addWidget(lock_kind);
+    // The grid shows what each day's last lesson ends with.
+    connect(lock_box, &QCheckBox::toggled, this, &TimetableEditor::rebuildGrid);
+    connect(lock_kind, QOverload<int>::of(&QComboBox::currentIndexChanged), this, &TimetableEditor::rebuildGrid);
     lockRow->addStretch();
     layout->addLayout(lockRow);
 
@@ -99,7 +102,8 @@ TimetableEditor::TimetableEditor(const QString& page, const Timetable& timetable
     connect(box, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(box, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout->addWidget(box);
-    resize(760, 480);
+    // Wide enough for a lesson that ends the next day, "21:00–次日 07:45".
+    resize(900, 480);
     rebuildGrid();
 }
 
@@ -130,9 +134,8 @@ bool TimetableEditor::replaceLesson(int index, const TimetableLesson& lesson)
     }
     if (lesson.end < lesson.start
         && MessageBox::question(this, QStringLiteral("跨午夜？"),
-               QStringLiteral("%1 结束时间早于开始时间。\n这节课要跨过午夜，到次日 %2 才结束吗？")
-                   .arg(Timetable::weekdayName(lesson.weekday) + QLatin1Char(' ')
-                           + lesson.start.toString(QStringLiteral("HH:mm")),
+               QStringLiteral("%1 %2–%3：结束早于开始。\n这节课要跨过午夜，到次日 %3 才结束吗？")
+                   .arg(Timetable::weekdayName(lesson.weekday), lesson.start.toString(QStringLiteral("HH:mm")),
                        lesson.end.toString(QStringLiteral("HH:mm"))),
                QMessageBox::Yes | QMessageBox::No)
             != QMessageBox::Yes)
@@ -178,11 +181,15 @@ void TimetableEditor::rebuildGrid()
     for (const QTime& start : starts)
         rows << start.toString(QStringLiteral("HH:mm"));
     table->setVerticalHeaderLabels(rows);
+    const Timetable edited = timetable();
     for (int i = 0; i < week.lessons.size(); ++i) {
         const TimetableLesson& lesson = week.lessons.at(i);
+        const QString end = edited.day_end_lock != 0 && edited.lastOfDay(lesson.weekday) == i
+            ? LessonTools::lockName(edited.day_end_lock)
+            : endText(lesson);
         auto* item = new QTableWidgetItem(QStringLiteral("%1–%2\n%3\n→ %4")
                                               .arg(lesson.start.toString(QStringLiteral("HH:mm")),
-                                                   Timetable::endTime(lesson), lesson.start_mode, endText(lesson)));
+                                                   Timetable::endTime(lesson), lesson.start_mode, end));
         item->setData(LessonRole, i);
         item->setToolTip(Timetable::describe(lesson));
         table->setItem(starts.indexOf(lesson.start), lesson.weekday - 1, item);

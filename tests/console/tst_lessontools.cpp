@@ -569,6 +569,8 @@ void TestLessonTools::timetableSavedOverTeachersLock()
         auto* editor = window.findChild<TimetableEditor*>();
         QVERIFY(editor->addLesson(lessonAt(3, QTime(8, 0), QTime(8, 45), LessonTools::lockName(Rok_Lock_State::BlackLock))));
         editor->findChildren<QCheckBox*>().last()->setChecked(true);
+        // The grid shows what the day's last lesson ends with.
+        QCOMPARE(editor->grid()->item(0, 2)->text(), QStringLiteral("08:00–08:45\n黑屏锁定\n→ 黑屏锁定"));
         editor->accept();
         QCOMPARE(week->runner()->timetable(Room).day_end_lock, int(Rok_Lock_State::BlackLock));
         QCOMPARE(room->lock_state->lock_type, int(Rok_Lock_State::BlackQuiet));
