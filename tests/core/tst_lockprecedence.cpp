@@ -59,7 +59,6 @@ void TestLockPrecedence::changeByOrigin_data()
     QTest::newRow("lesson over a timed lock") << LockOrigin::Timetable << Locked << Locked << O::Take << true
                                               << false;
     QTest::newRow("guard on a locked page") << LockOrigin::Guard << Locked << Locked << O::Restore << false << false;
-    QTest::newRow("guard on a free page") << LockOrigin::Guard << 0 << 0 << O::Restore << false << false;
 }
 
 void TestLockPrecedence::changeByOrigin()
@@ -96,7 +95,6 @@ void TestLockPrecedence::timetableStep_data()
     QTest::newRow("start-up with it applied") << C::CatchUp << due << same << false << S::Leave;
     QTest::newRow("clock set back while the teacher holds") << C::CatchUp << due << earlier << true << S::Leave;
     QTest::newRow("week without lessons") << C::WeekEdited << QDateTime() << earlier << false << S::Leave;
-    QTest::newRow("start-up without lessons") << C::CatchUp << QDateTime() << qint64(0) << false << S::Leave;
 }
 
 void TestLockPrecedence::timetableStep()
