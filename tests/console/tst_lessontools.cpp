@@ -566,7 +566,8 @@ void TestLessonTools::timetableSavedOverTeachersLock()
         // Wednesday's lesson and a lock after each day's last one, saved with "确定".
         action(window, "action_op_timetable")->trigger();
         auto* editor = window.findChild<TimetableEditor*>();
-        QVERIFY(editor->addLesson(lessonAt(3, QTime(8, 0), QTime(8, 45), LessonTools::lockName(Rok_Lock_State::BlackLock))));
+        const QString locked = LessonTools::lockName(Rok_Lock_State::BlackLock);
+        QVERIFY(editor->addLesson(lessonAt(3, QTime(8, 0), QTime(8, 45), locked)));
         editor->findChildren<QCheckBox*>().last()->setChecked(true);
         // The grid shows what the day's last lesson ends with.
         QCOMPARE(editor->grid()->item(0, 2)->text(), QStringLiteral("08:00–08:45\n黑屏锁定\n→ 黑屏锁定"));
@@ -610,8 +611,9 @@ void TestLessonTools::timetableEndPutsBackWhatTheLessonChanged()
         room->setAllowUsbDrv(true);
         switchEntry(room, 1, QStringLiteral("QQ"), false);
         Timetable lessons;
+        const QString locked = LessonTools::lockName(Rok_Lock_State::BlackLock);
         lessons.lessons << lessonAt(1, QTime(8, 0), QTime(8, 45), Exam)
-                        << lessonAt(1, QTime(9, 0), QTime(9, 45), LessonTools::lockName(Rok_Lock_State::BlackLock), Exam);
+                        << lessonAt(1, QTime(9, 0), QTime(9, 45), locked, Exam);
         week->runner()->setTimetable(Room, lessons);
         wall.setTime(QTime(8, 0));
         elapsed += 10 * Minute;

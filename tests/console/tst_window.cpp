@@ -1855,7 +1855,7 @@ void TestWindow::importRefusesBadRowsAndAsksOnce()
 
     QStudentManage& registry = window.studentManage();
     QCOMPARE(registry.groupNames(), QStringList({ Room1, Room2, QStringLiteral("三"), QStringLiteral("=g") }));
-    QCOMPARE(tabTexts(window).mid(3), QStringList({ QStringLiteral("三"), QStringLiteral("=g"), QStringLiteral("未分组") }));
+    QCOMPARE(tabTexts(window).mid(3), (QStringList { "三", "=g", "未分组" }));
     QCOMPARE(registry.findMachine(0x01EEDDCCBBAAULL)->group_name, QStringLiteral("三"));
     QCOMPARE(registry.findMachine(0x04EEDDCCBBAAULL)->hostname, QStringLiteral("q,\"1\"\nx"));
     QCOMPARE(registry.findMachine(0x04EEDDCCBBAAULL)->group_name, QString());
