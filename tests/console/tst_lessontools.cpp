@@ -521,6 +521,14 @@ void TestLessonTools::timetableRestartsMidLessonAndTeacherWins()
         QCOMPARE(logged(*window.eventLog()).value(0), QStringLiteral("课表 一号机房 课表：周一 09:00–09:45：黑屏锁定"));
         window.tabWidget()->setCurrentIndex(tabIndexOf(window, Room));
         QCOMPARE(week->nextChangeText(), QStringLiteral("下一节：周一 09:45 下课（黑屏安静）"));
+        // The timetable's own changes hold nothing: a clock set back and forth takes what is due.
+        for (const QTime& at : { QTime(8, 30), QTime(9, 20) }) {
+            wall.setTime(at);
+            elapsed += 1000;
+            week->runner()->tick();
+        }
+        QCOMPARE(modes.mid(1), (QStringList { QStringLiteral("一号机房 黑屏安静 课表：周一 08:00–08:45"),
+                                   QStringLiteral("一号机房 黑屏锁定 课表：周一 09:00–09:45") }));
         // The teacher's release stands through a clock set back into the first lesson...
         action(window, "action_op_lock")->trigger();
         QCOMPARE(page(window, Room)->lock_state->lock_type, int(Rok_Lock_State::None));
