@@ -620,8 +620,10 @@ void TestLessonTools::timetableEndPutsBackWhatTheLessonChanged()
         switchEntry(room, 1, QStringLiteral("QQ"), false);
         Timetable lessons;
         const QString locked = LessonTools::lockName(Rok_Lock_State::BlackLock);
+        // The second lesson follows the first at once: the first's end is never applied.
         lessons.lessons << lessonAt(1, QTime(8, 0), QTime(8, 45), Exam)
-                        << lessonAt(1, QTime(9, 0), QTime(9, 45), locked, Exam);
+                        << lessonAt(1, QTime(8, 45), QTime(9, 30), locked)
+                        << lessonAt(1, QTime(9, 40), QTime(9, 45), locked, Exam);
         week->runner()->setTimetable(Room, lessons);
         wall.setTime(QTime(8, 0));
         elapsed += 10 * Minute;
@@ -630,23 +632,25 @@ void TestLessonTools::timetableEndPutsBackWhatTheLessonChanged()
         QVERIFY(!room->policy_editor->disabledSet(1).contains(QStringLiteral("QQ")));
         window.saveNow();
     }
-    // Back in the lesson after a restart; its end puts back what its start changed.
+    // Back in the lesson after a restart; the lessons' end puts back what the first start changed.
     wall.setTime(QTime(8, 20));
     RokVtxAdmin window(dir.path());
     SendLog log;
     log.watchAll(window);
     LessonTimetable* week = startWeek(window, wall, elapsed, modes);
     QStudentGroupWidget* room = page(window, Room);
-    wall.setTime(QTime(8, 45));
-    elapsed += 25 * Minute;
-    week->runner()->tick();
+    for (const QTime& at : { QTime(8, 45), QTime(9, 30) }) {
+        elapsed += wall.time().msecsTo(at);
+        wall.setTime(at);
+        week->runner()->tick();
+    }
     QCOMPARE(room->lock_state->lock_type, int(Rok_Lock_State::None));
     QVERIFY(room->lock_state->allowusbdrv.load());
     QCOMPARE(sentLists(log, room).at(0), QStringList { QStringLiteral("游戏.*") });
     QCOMPARE(logged(*window.eventLog()).value(0),
-        QStringLiteral("课表 一号机房 课表：周一 08:00–08:45 解除锁定，恢复课前设置"));
+        QStringLiteral("课表 一号机房 课表：周一 08:45–09:30 解除锁定，恢复课前设置"));
     // An end that names a saved mode applies it whole.
-    for (const QTime& at : { QTime(9, 0), QTime(9, 45) }) {
+    for (const QTime& at : { QTime(9, 40), QTime(9, 45) }) {
         elapsed += wall.time().msecsTo(at);
         wall.setTime(at);
         week->runner()->tick();
