@@ -23,7 +23,6 @@
 #include "SeatPlans.h"
 #include "TabLockIcons.h"
 #include "TimedLockController.h"
-#include "TimetableRunner.h"
 #include "WindowLayout.h"
 #include "ui_RokVtxAdmin.h"
 
@@ -822,14 +821,10 @@ void RokVtxAdmin::deleteCurrentGroup()
     if (!page || page->page_order == QStudentGroupWidget::UngroupedOrder)
         return;
     const QString name = page_directory->nameAt(current_tab);
-    QStringList kept;
-    if (!timetable->runner()->timetable(name).isEmpty())
-        kept << QStringLiteral("课表");
-    if (lesson->timedLocks()->has(name))
-        kept << QStringLiteral("定时锁定");
-    const QString note = group_ops->deletionNote(name, kept);
     const auto answer = MessageBox::question(this, QStringLiteral("警告"),
-        (note.isEmpty() ? QString() : note + QLatin1Char('\n')) + QStringLiteral("确实需要删除分组“%1”？").arg(name),
+        group_ops->deletionQuestion(name,
+            { timetable->hasWeek(name) ? QStringLiteral("课表") : QString(),
+                lesson->timedLocks()->has(name) ? QStringLiteral("定时锁定") : QString() }),
         QMessageBox::Yes | QMessageBox::No);
     if (answer != QMessageBox::Yes)
         return;

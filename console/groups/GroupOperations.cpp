@@ -117,8 +117,9 @@ void GroupOperations::deleteGroup(const QString& name)
     changed(name, QStringLiteral("删除分组（%1 台机器改为未分组）").arg(members.size()), nullptr, true, true);
 }
 
-QString GroupOperations::deletionNote(const QString& name, const QStringList& kept) const
+QString GroupOperations::deletionQuestion(const QString& name, QStringList kept) const
 {
+    kept.removeAll(QString());
     int members = 0;
     for (const CStuInfo_PTR& machine : registry.allMachines())
         if (machine->group_name == name)
@@ -129,7 +130,7 @@ QString GroupOperations::deletionNote(const QString& name, const QStringList& ke
     if (!kept.isEmpty())
         note += (members > 0 ? QStringLiteral("，它的") : QStringLiteral("%1 的").arg(name))
             + kept.join(QStringLiteral("和")) + QStringLiteral("将被删除");
-    return note.isEmpty() ? note : note + QStringLiteral("。");
+    return (note.isEmpty() ? note : note + QStringLiteral("。\n")) + QStringLiteral("确实需要删除分组“%1”？").arg(name);
 }
 
 void GroupOperations::moveMachines(const QList<quint64>& macs, const QString& target)

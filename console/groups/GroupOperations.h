@@ -67,10 +67,10 @@ public:
     void storeGroupOrder();
     // Its members become ungrouped.
     void deleteGroup(const QString& name);
-    // What deleting group `name` takes along, told before the question:
-    // its machines and `kept`, what is kept by its name and goes with it
-    // ("课表", "定时锁定"); empty when it has none of these.
-    QString deletionNote(const QString& name, const QStringList& kept) const;
+    // "确实需要删除分组“name”？", after what goes with the group, naming
+    // only what it has: its machines and `kept`, what is kept by its name
+    // ("课表", "定时锁定"; empty entries: it has none).
+    QString deletionQuestion(const QString& name, QStringList kept) const;
     // Into group `target`, or out of any group for an empty `target`.
     void moveMachine(quint64 mac, const QString& target);
     void moveMachines(const QList<quint64>& macs, const QString& target);

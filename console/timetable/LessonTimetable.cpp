@@ -136,6 +136,11 @@ void LessonTimetable::start()
     timetable_runner->start();
 }
 
+bool LessonTimetable::hasWeek(const QString& page) const
+{
+    return !timetable_runner->timetable(page).isEmpty();
+}
+
 void LessonTimetable::noteManualChange(const QString& page)
 {
     timetable_runner->noteManualChange(page);

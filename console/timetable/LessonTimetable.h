@@ -56,6 +56,7 @@ public:
     void noteManualChange(const QString& page);
 
     TimetableRunner* runner() const { return timetable_runner; }
+    bool hasWeek(const QString& page) const;
     // The editor of the current tab's page, opened window-modal; it keeps
     // the week when accepted. Null on "全部".
     TimetableEditor* openEditor();
