@@ -191,7 +191,6 @@ private slots:
     void timetableSavedOverTeachersLock();
     void timetableEndPutsBackWhatTheLessonChanged();
     void timetableEditorAsksWhatTheTeacherMeant();
-    void timetableAppliesLessonModes();
     void modeSavedFromOnePageAppliedToAnother();
     void modeOnEveryPageAndAcrossRestart();
     void modeWithEntryGoneAppliesTheRest();
@@ -628,8 +627,10 @@ void TestLessonTools::timetableEndPutsBackWhatTheLessonChanged()
         wall.setTime(QTime(8, 0));
         elapsed += 10 * Minute;
         week->runner()->tick();
+        // The whole mode, not only its lock, logged as the timetable's.
         QVERIFY(!room->lock_state->allowusbdrv.load());
         QVERIFY(!room->policy_editor->disabledSet(1).contains(QStringLiteral("QQ")));
+        QCOMPARE(logged(*window.eventLog()).value(0), QStringLiteral("课表 一号机房 课表：周一 08:00–08:45：考试模式"));
         window.saveNow();
     }
     // Back in the lesson after a restart; the lessons' end puts back what the first start changed.
@@ -657,33 +658,6 @@ void TestLessonTools::timetableEndPutsBackWhatTheLessonChanged()
     }
     QCOMPARE(room->lock_state->lock_type, int(Rok_Lock_State::KeyboardMouseLock));
     QVERIFY(!room->lock_state->allowusbdrv.load());
-}
-
-void TestLessonTools::timetableAppliesLessonModes()
-{
-    QTemporaryDir dir;
-    QVERIFY(seedRooms(dir));
-    RokVtxAdmin window(dir.path());
-    QDateTime wall(QDate(2026, 12, 7), QTime(8, 10), Qt::UTC);
-    qint64 elapsed = 0;
-    QStringList modes;
-    // A mode saved from 二号机房: keyboard and mouse locked, USB drives allowed.
-    window.tabWidget()->setCurrentIndex(tabIndexOf(window, Room2));
-    action(window, "action_op_lock_kbd_mouse")->trigger();
-    action(window, "action_op_usbdisk")->trigger();
-    QVERIFY(window.lessonModes()->saveCurrent(QStringLiteral("考试模式")).isEmpty());
-    window.tabWidget()->setCurrentIndex(0);
-    Timetable week;
-    week.lessons << lessonAt(1, QTime(8, 0), QTime(8, 45), QStringLiteral("考试模式"));
-    auto* timetable = window.findChild<LessonTimetable*>();
-    timetable->runner()->setTimetable(Room, week);
-    QVERIFY(timetable->runner()->lessonActions().modeNames().contains(QStringLiteral("考试模式")));
-    startWeek(window, wall, elapsed, modes);
-    // Started in the lesson: the whole mode, not only its lock.
-    QStudentGroupWidget* room = page(window, Room);
-    QCOMPARE(room->lock_state->lock_type, int(Rok_Lock_State::KeyboardMouseLock));
-    QVERIFY(room->lock_state->allowusbdrv.load());
-    QCOMPARE(logged(*window.eventLog()).value(0), QStringLiteral("课表 一号机房 课表：周一 08:00–08:45：考试模式"));
 }
 
 void TestLessonTools::timetableEditorAsksWhatTheTeacherMeant()
