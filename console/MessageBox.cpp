@@ -49,6 +49,17 @@ QMessageBox::StandardButton MessageBox::ask(QWidget* parent, const QString& titl
     return box.standardButton(box.clickedButton());
 }
 
+void MessageBox::notice(QWidget* parent, const QString& title, const QString& text)
+{
+    QMessageBox::StandardButton answer = QMessageBox::NoButton;
+    if (takeAnswer(title, text, &answer))
+        return;
+    auto* box = new QMessageBox(QMessageBox::Warning, title, text, QMessageBox::Ok, parent);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::NonModal);
+    box->show();
+}
+
 QMessageBox::StandardButton MessageBox::critical(QWidget* parent, const QString& title, const QString& text,
     QMessageBox::StandardButtons buttons, QMessageBox::StandardButton defaultButton)
 {

@@ -39,6 +39,10 @@ public:
         const QList<QPair<QMessageBox::StandardButton, QString>>& buttons,
         QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
 
+    // A box that stops nothing: shown without a nested event loop, the
+    // program goes on while it is open. A pending answer takes it instead.
+    static void notice(QWidget* parent, const QString& title, const QString& text);
+
     // The next box returns this answer at once instead of being shown.
     // NoButton withdraws a pending answer.
     static void setNextAnswer(QMessageBox::StandardButton button);

@@ -17,5 +17,7 @@ void PolicyEntryDelegate::setModelData(QWidget* editor, QAbstractItemModel* mode
     const QString text = user.isValid() ? user.read(editor).toString() : QString();
     if (accept && !accept(index.row(), text))
         return;
-    QStyledItemDelegate::setModelData(editor, model, index);
+    // The text accepted, whatever `accept` did to the cell's other roles
+    // (a change there reloads the open editor from the old text).
+    model->setData(index, text, Qt::EditRole);
 }

@@ -15,9 +15,11 @@
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPersistentModelIndex>
 #include <QPointer>
 #include <QPushButton>
 #include <QSpacerItem>
+#include <QStyle>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -37,6 +39,8 @@ const QString inactiveColor = QStringLiteral("#b11905");
 const QString activeStyle = QStringLiteral("color:#055d13");
 const QString inactiveStyle = QStringLiteral("color:#b11905");
 const QString inactiveText = QStringLiteral("停用");
+// An entry the console cannot check but still sends.
+const QString uncheckedColor = QStringLiteral("#a05a00");
 
 constexpr int textColumn = 0;
 constexpr int stateColumn = 1;
@@ -205,6 +209,7 @@ void QAppWatcherWidget::setRow(QtRokTableView* table, int row, const QString& te
     if (!table || row < 0)
         return;
     table->setCellValue(row, textColumn, text);
+    markEntry(table, row, text);
     table->setCellValue(row, stateColumn, state);
     // The state cell's value is what the lists are read from; its box is only
     // the control, built once the table is on screen (see showStateBoxes).
@@ -394,21 +399,66 @@ bool QAppWatcherWidget::acceptEdit(QtRokTableView* table, int row, const QString
                 fault = PolicyRules::sizeFault(after);
         }
     }
-    if (fault.isEmpty()) {
-        if (text != table->getCellText(row, textColumn))
-            setModified(true);
-        return true;
+    if (!fault.isEmpty()) {
+        // Told once the view has finished with its editor: a modal box inside
+        // the commit would take the editor's focus while it is being closed.
+        QMetaObject::invokeMethod(
+            this,
+            [this, fault] {
+                MessageBox::critical(
+                    this, QStringLiteral("错误"), QStringLiteral("条目未修改：\n") + fault, QMessageBox::Ok);
+            },
+            Qt::QueuedConnection);
+        return false;
     }
-    // Told once the view has finished with its editor: a modal box inside
-    // the commit would take the editor's focus while it is being closed.
-    QMetaObject::invokeMethod(
-        this,
-        [this, fault] {
-            MessageBox::critical(
-                this, QStringLiteral("错误"), QStringLiteral("条目未修改：\n") + fault, QMessageBox::Ok);
-        },
-        Qt::QueuedConnection);
-    return false;
+    if (text == table->getCellText(row, textColumn))
+        return true;
+    const QString note = PolicyRules::entryNote(type, row, text);
+    if (!note.isEmpty()) {
+        // Asked once the editor is closed, as above; the entry changes only
+        // on the teacher's word.
+        const QPersistentModelIndex cell(table->model()->index(row, textColumn));
+        QMetaObject::invokeMethod(
+            this, [this, table, cell, note, text] { keepIfAsked(table, cell, note, text); }, Qt::QueuedConnection);
+        return false;
+    }
+    markEntry(table, row, text);
+    setModified(true);
+    return true;
+}
+
+void QAppWatcherWidget::keepIfAsked(
+    QtRokTableView* table, const QPersistentModelIndex& cell, const QString& note, const QString& text)
+{
+    const auto answer = MessageBox::ask(this, QStringLiteral("配置进程监控"),
+        note + QStringLiteral("。\n学生端用自己的引擎匹配窗口标题，它在学生端可能有效。"),
+        { { QMessageBox::Save, QStringLiteral("仍然保存") }, { QMessageBox::Cancel, QStringLiteral("取消") } },
+        QMessageBox::Cancel);
+    if (answer != QMessageBox::Save || !cell.isValid())
+        return;
+    table->setCellValue(cell.row(), textColumn, text);
+    markEntry(table, cell.row(), text);
+    setModified(true);
+}
+
+void QAppWatcherWidget::markEntry(QtRokTableView* table, int row, const QString& text)
+{
+    // Only the console-wide editor, where entries are written: the pages
+    // show the same lists read-only.
+    if (embedded || table->property(typeProperty).toInt() != QtDoubleIntStringItem::ForbiddenTitles)
+        return;
+    const QString note = PolicyRules::titleNote(text);
+    QAbstractItemModel* model = table->model();
+    const QModelIndex cell = model->index(row, textColumn);
+    if (note.isEmpty()) {
+        if (!cell.data(Qt::ToolTipRole).isNull())
+            for (int role : { Qt::ToolTipRole, Qt::ForegroundRole, Qt::DecorationRole })
+                model->setData(cell, QVariant(), role);
+        return;
+    }
+    model->setData(cell, note + QStringLiteral("；学生端用自己的引擎匹配，照常发送。"), Qt::ToolTipRole);
+    model->setData(cell, QBrush(QColor(uncheckedColor)), Qt::ForegroundRole);
+    model->setData(cell, style()->standardIcon(QStyle::SP_MessageBoxWarning), Qt::DecorationRole);
 }
 
 void QAppWatcherWidget::onStateChanged(QtRokTableView* table, QComboBox* box, const QString& text)

@@ -11,6 +11,7 @@
 class QComboBox;
 class QFrame;
 class QLabel;
+class QPersistentModelIndex;
 class QPushButton;
 class QTabWidget;
 class QVBoxLayout;
@@ -101,6 +102,11 @@ private:
     // Whether the typed text may replace the entry in `row`; a refusal is
     // reported to the teacher.
     bool acceptEdit(QtRokTableView* table, int row, const QString& text);
+    // A typed title the console cannot check replaces the entry only when the
+    // teacher keeps it ("仍然保存").
+    void keepIfAsked(QtRokTableView* table, const QPersistentModelIndex& cell, const QString& note, const QString& text);
+    // Marks a title the console cannot check, with the reason as tool tip.
+    void markEntry(QtRokTableView* table, int row, const QString& text);
     void onStateChanged(QtRokTableView* table, QComboBox* box, const QString& text);
     void setModified(bool on);
 

@@ -16,11 +16,13 @@
 #include "QAppWatcherWidget.h"
 #include "QStudentGroupWidget.h"
 #include "QtRokTableView.h"
+#include "QuitActions.h"
 #include "PowerControl.h"
 #include "LessonTimetable.h"
 #include "LockPath.h"
 #include "SaveScheduler.h"
 #include "SeatPlans.h"
+#include "StartupNotices.h"
 #include "TabLockIcons.h"
 #include "TimedLockController.h"
 #include "WindowLayout.h"
@@ -91,8 +93,10 @@ void RokVtxAdmin::initialise(const QString& dataDir)
     const QDir dir(dataDir);
     config_path = dir.absoluteFilePath(QStringLiteral("config.conf"));
     database_path = dir.absoluteFilePath(QStringLiteral("data.sqlite3"));
+    // Nothing modal before the lab is served: what start-up finds waits here.
+    notices = new StartupNotices(this, ui->statusBar, &tables.eventLog());
     saves = new SaveScheduler(registry, [this] { saveConfigFile(); }, this, ui->statusBar);
-    saves->openDatabase(database_path);
+    notices->add(QStringLiteral("数据库"), saves->openDatabase(database_path));
 
     // Before the pages: each one starts with the filter and reports its rows.
     overview = new Overview(registry, this, ui->statusBar);
@@ -139,7 +143,9 @@ void RokVtxAdmin::initialise(const QString& dataDir)
     ungrouped_page = createGroupPage(QStringLiteral("未分组"), false, QStudentGroupWidget::UngroupedOrder);
     ungrouped_page->setMachines(registry.ungroupedMachines().values());
 
-    const StringItemList catalog = loadCatalog();
+    QStringList catalogNotes;
+    const StringItemList catalog = loadCatalog(&catalogNotes);
+    notices->add(QStringLiteral("策略列表"), PolicyRules::listed(catalogNotes));
     for (int type = 1; type <= 3; ++type) {
         StringItemList ofType;
         for (const auto& item : catalog)
@@ -169,6 +175,7 @@ void RokVtxAdmin::initialise(const QString& dataDir)
     });
     buildContextMenu();
     buildTrayIcon();
+    new QuitActions({ ui->action_file_exit, action_tray_quit }, [this] { return watch_editor->askToLeave(); }, this);
     new WindowLayout(this, tab_widget, *page_directory);
 
     openEndpoint();
@@ -194,8 +201,9 @@ void RokVtxAdmin::openEndpoint()
     onTabChanged(0);
     udp_server.start();
     if (!guard->watchAgentPort())
-        ui->statusBar->showMessage(
-            QStringLiteral("无法监听学生端端口 %1：其他教师端发出的指令将不会被发现。").arg(Protocol::AgentPort));
+        notices->add(QStringLiteral("学生端端口"),
+            QStringLiteral("无法监听学生端端口 %1：其他教师端发出的指令将不会被发现。").arg(Protocol::AgentPort),
+            StartupNotices::LogOnly);
     notify_thread = std::make_unique<std::thread>([this] { notifyBody(); });
     beacon_thread = std::make_unique<std::thread>([this] { beaconBody(); });
 }
@@ -336,7 +344,6 @@ void RokVtxAdmin::wireActions()
     ui->action_file_setdb->setVisible(false);
     ui->action_view_toolbar->setChecked(ui->mainToolBar->isVisible());
 
-    connect(ui->action_file_exit, &QAction::triggered, this, [] { QCoreApplication::exit(0); });
     connect(op_group, &QActionGroup::triggered, this, &RokVtxAdmin::applyLockCommand);
     connect(ui->action_op_auto_ip, &QAction::triggered, this, &RokVtxAdmin::applyAutoIpCommand);
     connect(ui->action_op_usbdisk, &QAction::triggered, this, &RokVtxAdmin::applyUsbCommand);
@@ -484,7 +491,6 @@ void RokVtxAdmin::buildTrayIcon()
     tray_menu->addAction(action_tray_toggle);
     tray_menu->addAction(action_tray_quit);
     tray_icon->setContextMenu(tray_menu);
-    connect(action_tray_quit, &QAction::triggered, this, [] { QCoreApplication::exit(0); });
     connect(action_tray_toggle, &QAction::triggered, this, &RokVtxAdmin::toggleWindowShown);
     connect(
         tray_icon, &QSystemTrayIcon::activated, this,
@@ -547,19 +553,15 @@ void RokVtxAdmin::onMachinesChanged(const QList<CStuInfo_PTR>& machines)
     }
 }
 
-StringItemList RokVtxAdmin::loadCatalog()
+StringItemList RokVtxAdmin::loadCatalog(QStringList* notes)
 {
     StringItemList items;
     for (int type = 1; type <= 3; ++type)
         items << registry.store().loadStringItems(type);
-    // Stored lists the agents would reject are mended before any group sends them.
+    // What every agent would reject is mended before any group sends it.
     const QStringList repairs = PolicyRules::repair(items);
-    if (!repairs.isEmpty() && !catalog_repairs_told) {
-        catalog_repairs_told = true;
-        MessageBox::warning(this, QStringLiteral("策略列表"),
-            QStringLiteral("数据库中的策略列表有以下问题，已在载入时处理：\n") + PolicyRules::listed(repairs),
-            QMessageBox::Ok);
-    }
+    if (notes)
+        *notes = repairs;
     return items;
 }
 
@@ -601,6 +603,7 @@ void RokVtxAdmin::onSpecialMessage(uint32_t value)
         if (!config_read_failed)
             lesson->restoreTimedLocks();
         timetable->start();
+        notices->release();
     }
 }
 
@@ -634,16 +637,14 @@ void RokVtxAdmin::loadConfigFile()
         const QString shown = QDir::toNativeSeparators(config_path);
         if (keptAs.isEmpty()) {
             config_read_failed = true;
-            MessageBox::critical(this, QStringLiteral("错误"),
-                                 QStringLiteral("无法读取设置文件“%1”：%2\n本次运行不会改写该文件。").arg(shown, error),
-                                 QMessageBox::Ok);
+            notices->add(QStringLiteral("设置文件"),
+                QStringLiteral("无法读取设置文件“%1”：%2\n本次运行不会改写该文件。").arg(shown, error));
             return;
         }
         config_loaded = true;
-        MessageBox::critical(this, QStringLiteral("错误"),
-                             QStringLiteral("设置文件“%1”已损坏（%2），已改名为“%3”保留。\n各组使用默认设置，并照常保存。")
-                                 .arg(shown, error, QDir::toNativeSeparators(keptAs)),
-                             QMessageBox::Ok);
+        notices->add(QStringLiteral("设置文件"),
+            QStringLiteral("设置文件“%1”已损坏（%2），已改名为“%3”保留。\n各组使用默认设置，并照常保存。")
+                .arg(shown, error, QDir::toNativeSeparators(keptAs)));
         return;
     }
     config_loaded = true;
@@ -703,17 +704,19 @@ void RokVtxAdmin::applyAutoIpCommand(bool checked)
 
 void RokVtxAdmin::applyUsbCommand(bool checked)
 {
-    lesson->logCommand(checked ? QStringLiteral("允许U盘") : QStringLiteral("禁用U盘"));
+    // "禁用U盘" ticked: drives disabled, the bit allowusbdrv clear.
+    lesson->logCommand(checked ? QStringLiteral("禁用U盘") : QStringLiteral("允许U盘"));
     for (QStudentGroupWidget* page : commandTargets())
-        page->setAllowUsbDrv(checked);
-    current_lock.allowusbdrv = checked;
+        page->setAllowUsbDrv(!checked);
+    current_lock.allowusbdrv = !checked;
     updateUsbActionLook();
     saves->scheduleConfigSave();
 }
 
 void RokVtxAdmin::updateUsbActionLook()
 {
-    if (ui->action_op_usbdisk->isChecked()) {
+    // The icon and tool tip name what the agents get.
+    if (!ui->action_op_usbdisk->isChecked()) {
         ui->action_op_usbdisk->setIcon(QIcon(QStringLiteral(":/RokVtxAdmin/images/usb-disk-enable.png")));
         ui->action_op_usbdisk->setToolTip(QStringLiteral("当前允许使用U盘"));
     } else {
@@ -750,7 +753,7 @@ void RokVtxAdmin::refreshCommandStates(int index)
     if (shown.lock_type == Rok_Lock_State::None && op_group->checkedAction())
         op_group->checkedAction()->setChecked(false);
     ui->action_op_auto_ip->setChecked(!shown.allowmanualip);
-    ui->action_op_usbdisk->setChecked(shown.allowusbdrv);
+    ui->action_op_usbdisk->setChecked(!shown.allowusbdrv);
     updateUsbActionLook();
     ui->action_op_remove_group->setEnabled(order != 0 && order != QStudentGroupWidget::UngroupedOrder);
     current_lock = shown;

@@ -50,6 +50,7 @@ class LessonModes;
 class LessonTimetable;
 class LockPath;
 class SecurityMonitor;
+class StartupNotices;
 
 namespace Ui {
 class RokVtxAdminClass;
@@ -167,7 +168,9 @@ private:
     void alertTeacher(const QString& title, const QString& text);
     void distributeCatalog(const StringItemList& items, QStudentGroupWidget* page);
     void refreshPageItems(const StringItemList& items);
-    StringItemList loadCatalog();
+    // `notes`: what to tell of the stored lists (entries mended, entries the
+    // console cannot check, lists too large).
+    StringItemList loadCatalog(QStringList* notes = nullptr);
     QList<QStudentGroupWidget*> commandTargets() const;
     void rebuildPageDirectory();
     void connectPageSignals(QStudentGroupWidget* page);
@@ -251,8 +254,7 @@ private:
     bool config_loaded = false;
     bool config_read_failed = false;
     bool shut_down = false;
-    // The catalog is read again for every new group; its repairs are told once.
-    bool catalog_repairs_told = false;
+    StartupNotices* notices = nullptr;
 
     // Declared late so it is destroyed early: its worker stops and its final
     // save runs while the pages still exist.

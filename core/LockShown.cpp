@@ -21,6 +21,6 @@ LockShown LockShown::common(const QList<const Rok_Lock_State*>& states)
     if (!sameIp)
         shown.allowmanualip = true;
     if (!sameUsb)
-        shown.allowusbdrv = false;
+        shown.allowusbdrv = true;
     return shown;
 }

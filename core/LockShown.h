@@ -6,7 +6,8 @@
 
 // What the lock actions show for a tab: its page's state, or on "全部" what
 // every group page shares. Where the pages differ the marks stay off (no
-// lock, "自动IP" off, U盘 "禁用"), so that a press does the same to each.
+// lock, "自动IP" and "禁用U盘" unticked), so that a press puts the same
+// restriction on each.
 struct LockShown
 {
     int lock_type = Rok_Lock_State::None;

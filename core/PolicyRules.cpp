@@ -75,31 +75,31 @@ QString entryName(int type, int row, const QString& text)
 
 const QString LineBreakFault = QStringLiteral("含有换行符或空字符（一个条目只能占一行）");
 
-// Empty for a valid expression.
-QString regexFault(const QString& text)
-{
-    const QRegularExpression expression(text);
-    if (expression.isValid())
-        return QString();
-    return QStringLiteral("不是有效的正则表达式：%1（位置 %2）")
-        .arg(expression.errorString())
-        .arg(expression.patternErrorOffset());
-}
-
 } // namespace
 
 QString PolicyRules::entryFault(int type, int row, const QString& text)
 {
-    if (!isListType(type))
-        return QString();
-    if (hasLineBreakOrNul(text))
+    if (isListType(type) && hasLineBreakOrNul(text))
         return entryName(type, row, text) + LineBreakFault;
-    if (type == QtDoubleIntStringItem::ForbiddenTitles) {
-        const QString fault = regexFault(text);
-        if (!fault.isEmpty())
-            return entryName(type, row, text) + fault;
-    }
     return QString();
+}
+
+QString PolicyRules::titleNote(const QString& text)
+{
+    const QRegularExpression expression(text);
+    if (expression.isValid())
+        return QString();
+    return QStringLiteral("教师端无法检查此正则表达式（%1，位置 %2）")
+        .arg(expression.errorString())
+        .arg(expression.patternErrorOffset());
+}
+
+QString PolicyRules::entryNote(int type, int row, const QString& text)
+{
+    if (type != QtDoubleIntStringItem::ForbiddenTitles)
+        return QString();
+    const QString note = titleNote(text);
+    return note.isEmpty() ? note : entryName(type, row, text) + note;
 }
 
 int PolicyRules::policyBytes(const StringItemList& items)
@@ -152,14 +152,9 @@ QStringList PolicyRules::repair(StringItemList& items)
             lines << entryName(item->item_type, row, item->str_val) + LineBreakFault + QStringLiteral("，已删去");
             item->str_val.remove(QLatin1Char('\n')).remove(QLatin1Char('\r')).remove(QChar(0));
         }
-        if (item->item_type == QtDoubleIntStringItem::ForbiddenTitles
-            && item->item_state == QtDoubleIntStringItem::Active) {
-            const QString fault = regexFault(item->str_val);
-            if (!fault.isEmpty()) {
-                lines << entryName(item->item_type, row, item->str_val) + fault + QStringLiteral("，已停用");
-                item->item_state = QtDoubleIntStringItem::Inactive;
-            }
-        }
+        const QString note = entryNote(item->item_type, row, item->str_val);
+        if (!note.isEmpty())
+            lines << note + QStringLiteral("，照常发送");
     }
     const QString size = sizeFault(policyBytes(items));
     if (!size.isEmpty())

@@ -98,6 +98,8 @@ QString EventLogStore::kindName(int kind)
         return QStringLiteral("安全");
     case Timetable:
         return QStringLiteral("课表");
+    case Notice:
+        return QStringLiteral("提示");
     default:
         return QString();
     }

@@ -24,8 +24,9 @@ class EventLogStore final : public QObject
 
 public:
     // Timetable: what the weekly timetable did, kept like a command.
-    enum Kind { Offline = 1, Online, Registered, Command, Group, Security, Timetable };
-    static constexpr int LastKind = Timetable;
+    // Notice: what start-up found (files it could not use, stored lists).
+    enum Kind { Offline = 1, Online, Registered, Command, Group, Security, Timetable, Notice };
+    static constexpr int LastKind = Notice;
 
     struct Event
     {

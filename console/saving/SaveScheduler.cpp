@@ -32,17 +32,15 @@ SaveScheduler::SaveScheduler(QStudentManage& registry, std::function<void()> sav
     connect(config_save_timer, &QTimer::timeout, this, [this] { save_config(); });
 }
 
-void SaveScheduler::openDatabase(const QString& path)
+QString SaveScheduler::openDatabase(const QString& path)
 {
     if (registry.openDatabase(path))
-        return;
+        return QString();
     // The registry's reason names the file; the second line says what
     // becomes of this run's changes.
     db_save_failing = registry.databaseReadable();
-    MessageBox::critical(nullptr, QStringLiteral("错误"),
-                         registry.databaseError() + QLatin1Char('\n')
-                             + (db_save_failing ? SavedWhenWritable : QStringLiteral("本次运行不会写入该文件。")),
-                         QMessageBox::Ok);
+    return registry.databaseError() + QLatin1Char('\n')
+        + (db_save_failing ? SavedWhenWritable : QStringLiteral("本次运行不会写入该文件。"));
 }
 
 // The first unsaved change starts the timer and later ones leave it alone:

@@ -26,9 +26,9 @@ public:
     SaveScheduler(QStudentManage& registry, std::function<void()> saveConfig, QWidget* window,
                   QStatusBar* statusBar);
 
-    // Opens the database at `path`; on failure tells why and what becomes of
-    // this run's changes.
-    void openDatabase(const QString& path);
+    // Opens the database at `path`. Returns, on failure, why and what becomes
+    // of this run's changes, for the teacher once the lab is served.
+    QString openDatabase(const QString& path);
 
     void scheduleDatabaseSave();
     void scheduleConfigSave();

@@ -736,6 +736,8 @@ void TestLessonTools::modeSavedFromOnePageAppliedToAnother()
     InputDialog::setNextText(QStringLiteral(" 考试模式 "));
     action(window, "action_mode_save")->trigger();
     QCOMPARE(window.lessonModes()->modeNames(), QStringList { Exam });
+    // "禁用U盘" unticked: the drives are allowed, and the mode says so.
+    QCOMPARE(window.lessonModes()->describeMode(Exam), QStringLiteral("键盘鼠标全锁，自动IP，允许U盘，关闭 2 个条目"));
 
     // The other room is under a timed lock and has another entry off, which
     // the mode switches back on.
@@ -755,7 +757,7 @@ void TestLessonTools::modeSavedFromOnePageAppliedToAnother()
         (std::array<QStringList, 3> { QStringList { QStringLiteral("游戏.*") }, QStringList { QStringLiteral("svc") },
             QStringList { QStringLiteral("b.exe") } }));
     QVERIFY(action(window, "action_op_lock_kbd_mouse")->isChecked());
-    QVERIFY(action(window, "action_op_usbdisk")->isChecked());
+    QVERIFY(!action(window, "action_op_usbdisk")->isChecked());
     QVERIFY(!window.timedLocks()->has(Room2));
     QVERIFY(logged(*window.eventLog()).contains(QStringLiteral("命令 二号机房 课堂模式：考试模式")));
     window.saveNow();

@@ -13,11 +13,14 @@
 #include "MachineListCsv.h"
 #include "QAppWatcherWidget.h"
 #include "QtRokTableView.h"
+#include "QuitActions.h"
+#include "StartupNotices.h"
 #include "TimedLockController.h"
 #include "QtTranslation.h"
 #include "UdpServer.h"
 #include "WakeOnLan.h"
 #include "tst_mainwindow_support.h"
+#include "../storage/TestConnection.h"
 
 #include <QCloseEvent>
 #include <QDeadlineTimer>
@@ -28,7 +31,9 @@
 #include <QHelpEvent>
 #include <QMenu>
 #include <QMessageBox>
+#include <QNetworkDatagram>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QSqlQuery>
 #include <QSplitter>
@@ -289,7 +294,7 @@ private slots:
     void cleanup();
 
     void pagesFollowStoredGroupOrder();
-    void storedFaultsMendedOnLoad();
+    void startupServesLabThenTells();
     void viewSwitching();
     void policyEditorAnswers();
     void qtDialogsSpeakChinese();
@@ -394,43 +399,90 @@ void TestWindow::pagesFollowStoredGroupOrder()
         QCOMPARE(window.pageAt(i)->policy_editor->allItems().size(), 2);
 }
 
-void TestWindow::storedFaultsMendedOnLoad()
+void TestWindow::startupServesLabThenTells()
 {
+    // A stored title Qt's engine rejects, a line break and a config.conf
+    // with a lock: the lab is served first and nothing waits on a box.
     QTemporaryDir dir;
     QVERIFY(seedDatabase(dataPath(dir), { { QStringLiteral("A"), 1 } },
         { { MacOne, QStringLiteral("\u202Epc\u0001-1"), QStringLiteral("10.0.0.11"), QStringLiteral("A") },
             { MacTwo, QString(70, QLatin1Char('n')), QStringLiteral("10.0.0.12"), QStringLiteral("A") } },
-        { item(1, QStringLiteral("游戏(")), item(1, QStringLiteral("QQ")), item(2, QStringLiteral("Spool\r\ner")),
+        { item(1, QStringLiteral("x\\y")), item(1, QStringLiteral("QQ")), item(2, QStringLiteral("Spool\r\ner")),
             item(3, QStringLiteral("C:\\a.exe"), 0) }));
-    MessageBox::setNextAnswer(QMessageBox::Ok);
+    QVERIFY(writeFile(configPath(dir), "groups=({ group-name=\"A\"; lock-type=2; });"));
+    QStringList closed;
+    QTimer boxWatch;
+    connect(&boxWatch, &QTimer::timeout, this, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            closed << box->text();
+            box->done(QMessageBox::Ok);
+        }
+    });
+    boxWatch.start(20);
+
     RokVtxAdmin window(dir.path());
-    QCOMPARE(MessageBox::lastTitle(), QStringLiteral("策略列表"));
-    QCOMPARE(MessageBox::lastText(),
-        QStringLiteral("数据库中的策略列表有以下问题，已在载入时处理：\n"
-                       "“禁止的窗口标题”第 1 行“游戏(”不是有效的正则表达式：missing closing parenthesis（位置 3），已停用\n"
-                       "“守护的服务”第 1 行“Spool\\r\\ner”含有换行符或空字符（一个条目只能占一行），已删去"));
-    // The editor and every group get the mended lists.
-    const QStringList mended { "1:游戏(:0", "1:QQ:1", "2:Spooler:1", "3:C:\\a.exe:0" };
-    for (QAppWatcherWidget* editor : { window.watchEditor(), page(window, "A")->policy_editor }) {
+    QCOMPARE(MessageBox::lastTitle(), QString());
+    // Bound after the console's own watch of the port, so the join comes here.
+    QUdpSocket agents;
+    QVERIFY(agents.bind(QHostAddress::AnyIPv4, Protocol::AgentPort, QUdpSocket::ShareAddress));
+    QList<uint32_t> heard;
+    connect(&agents, &QUdpSocket::readyRead, this, [&] {
+        while (agents.hasPendingDatagrams())
+            heard << Protocol::consoleMessageId(agents.receiveDatagram().data());
+    });
+    QStudentGroupWidget* groupA = page(window, "A");
+    int lockWhenTold = -1;
+    connect(window.statusBar(), &QStatusBar::messageChanged, this, [&](const QString& message) {
+        if (message.startsWith(QStringLiteral("策略列表")) && lockWhenTold < 0)
+            lockWhenTold = groupA->lock_state->lock_type;
+    });
+    UdpServer agent;
+    QVERIFY(registerFrom(agent, 0x0000E5E5E5E5E5E5ULL, QStringLiteral("pc-new")));
+    QTRY_VERIFY(heard.contains(Protocol::MSG_ADMIN_BEACON) && heard.contains(Protocol::MSG_ADMIN_JOIN_GROUP));
+    // Told after the saved locks came back, once, without a box to close.
+    QTRY_COMPARE(lockWhenTold, 2);
+    QVERIFY2(closed.isEmpty(), qPrintable(closed.join(QLatin1Char('\n'))));
+    QCOMPARE(MessageBox::lastTitle(), QStringLiteral("启动提示"));
+    const QString told = QStringLiteral(
+        "“禁止的窗口标题”第 1 行“x\\y”教师端无法检查此正则表达式（%1，位置 2），照常发送\n"
+        "“守护的服务”第 1 行“Spool\\r\\ner”含有换行符或空字符（一个条目只能占一行），已删去")
+                             .arg(QRegularExpression(QStringLiteral("x\\y")).errorString());
+    QCOMPARE(MessageBox::lastText(), QStringLiteral("策略列表：\n") + told);
+    window.eventLog()->flush();
+    QSqlQuery row = window.eventLog()->select(QString(), EventLogStore::Notice);
+    QVERIFY(row.next());
+    QVERIFY(row.value(5).toString().startsWith(QStringLiteral("策略列表：“禁止的窗口标题”第 1 行")));
+
+    // The title stays on and goes out; only the line break was taken out.
+    const QStringList sent { "1:x\\y:1", "1:QQ:1", "2:Spooler:1", "3:C:\\a.exe:0" };
+    for (QAppWatcherWidget* editor : { window.watchEditor(), groupA->policy_editor }) {
         QStringList entries;
         for (const auto& entry : editor->allItems())
             entries << QStringLiteral("%1:%2:%3").arg(entry->item_type).arg(entry->str_val).arg(entry->item_state);
-        QCOMPARE(entries, mended);
+        QCOMPARE(entries, sent);
     }
-    // A new group reads the lists again; the teacher was told already (a
-    // second box would be closed, to fail below rather than wait).
+    Protocol::PolicyContent policy;
+    QVERIFY(Protocol::parsePolicy(groupA->policyDatagramCopy(), policy));
+    QCOMPARE(policy.lists[0], (QStringList { QStringLiteral("x\\y"), QStringLiteral("QQ") }));
+    const QModelIndex marked = window.watchEditor()->tableOfType(1)->model()->index(0, 0);
+    QVERIFY(marked.data(Qt::ToolTipRole).toString().startsWith(QStringLiteral("教师端无法检查此正则表达式")));
+    QVERIFY(window.watchEditor()->tableOfType(1)->model()->index(1, 0).data(Qt::ToolTipRole).isNull());
+
+    // A new group reads the lists again; the teacher was told already.
     MessageBox::clearLast();
-    whenModal<QMessageBox>(&window, [](QMessageBox* box) { box->reject(); });
     answerAddGroup(&window, QStringLiteral("B"), 2);
     window.addGroupInteractive();
     QCOMPARE(page(window, "B")->policy_editor->allItems().at(2)->str_val, QStringLiteral("Spooler"));
     QCOMPARE(MessageBox::lastText(), QString());
 
-    // Host names are mended as any agent's would be, and saved so.
+    // Host names are mended as any agent's would be, and saved so; the
+    // stored lists stay as the school left them.
     QCOMPARE(window.studentManage().findMachine(MacOne)->hostname, QStringLiteral("pc-1"));
     QCOMPARE(window.studentManage().findMachine(MacTwo)->hostname, QString(64, QLatin1Char('n')));
     window.saveNow();
     QCOMPARE(readDatabase(dataPath(dir)).machines.value(MacOne)->hostname, QStringLiteral("pc-1"));
+    QCOMPARE(TestConnection(dataPath(dir)).column(QStringLiteral("SELECT str_val||':'||item_state FROM tb_string_items ORDER BY item_type,rowid;")),
+        (QStringList { "x\\y:1", "QQ:1", "Spool\r\ner:1", "C:\\a.exe:0" }));
 }
 
 void TestWindow::viewSwitching()
@@ -467,14 +519,22 @@ void TestWindow::policyEditorAnswers()
     QVERIFY(seedTwoGroups(dir));
     RokVtxAdmin window(dir.path());
     QAppWatcherWidget* editor = window.watchEditor();
+    // Every way out that can ask does; the run itself is not ended here.
+    auto* quit = window.findChild<QuitActions*>();
+    QVERIFY(quit && QObject::disconnect(quit, &QuitActions::sg_leave, nullptr, nullptr));
+    QSignalSpy leave(quit, &QuitActions::sg_leave);
+    QAction* trayQuit = window.findChild<QSystemTrayIcon*>()->contextMenu()->actions().at(1);
     QAction* watch = action(window, "action_view_watch_app");
     const QString title = TitleBase + QStringLiteral(" — 配置进程监控");
+    const auto deleteFirstTitle = [editor] {
+        editor->tableOfType(1)->setCurrentIndex(editor->tableOfType(1)->model()->index(0, 0));
+        MessageBox::setNextAnswer(QMessageBox::Yes);
+        for (auto* button : editor->findChildren<QPushButton*>())
+            if (button->text() == QStringLiteral("删除"))
+                button->click();
+    };
     watch->trigger();
-    editor->tableOfType(1)->setCurrentIndex(editor->tableOfType(1)->model()->index(0, 0));
-    MessageBox::setNextAnswer(QMessageBox::Yes);
-    for (auto* button : editor->findChildren<QPushButton*>())
-        if (button->text() == QStringLiteral("删除"))
-            button->click();
+    deleteFirstTitle();
     QCOMPARE(window.windowTitle(), title + QStringLiteral(" *"));
     // Chosen again from the menu, the view keeps its mark; 取消 stays in it.
     watch->trigger();
@@ -483,18 +543,38 @@ void TestWindow::policyEditorAnswers()
     QCOMPARE(MessageBox::lastText(), QStringLiteral("策略列表有未保存的修改，是否保存？"));
     QVERIFY(watch->isChecked());
     QCOMPARE(window.windowTitle(), title + QStringLiteral(" *"));
+    MessageBox::clearLast();
+    MessageBox::setNextAnswer(QMessageBox::Cancel);
+    action(window, "action_file_exit")->trigger();
+    QCOMPARE(MessageBox::lastText(), QStringLiteral("策略列表有未保存的修改，是否保存？"));
+    QCOMPARE(leave.count(), 0);
+    QCOMPARE(window.windowTitle(), title + QStringLiteral(" *"));
 
-    // 保存: the groups get the lists, the save is told and logged, then the machines.
+    // 放弃 from the tray: the lists as last saved, and the run ends.
+    MessageBox::setNextAnswer(QMessageBox::Discard);
+    trayQuit->trigger();
+    QCOMPARE(leave.count(), 1);
+    QCOMPARE(editor->itemsOfType(1).size(), 1);
+    QCOMPARE(window.windowTitle(), title);
+
+    // 保存: the groups get the lists, the save is told and logged, then the run ends.
+    deleteFirstTitle();
     MessageBox::setNextAnswer(QMessageBox::Save);
-    action(window, "action_view_manage")->trigger();
-    QVERIFY(editor->isHidden());
+    action(window, "action_file_exit")->trigger();
+    QCOMPARE(leave.count(), 2);
     QCOMPARE(page(window, "A")->policy_editor->itemsOfType(1).size(), 0);
+    QCOMPARE(window.studentManage().store().loadStringItems(1).size(), 0);
     const QString counts = QStringLiteral("禁止标题 0 条，保护服务 0 条，保护程序 1 条");
     QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("策略列表已保存（%1）").arg(counts));
     window.eventLog()->flush();
     QSqlQuery newest = window.eventLog()->select(QStringLiteral("全部"), EventLogStore::Command);
     QVERIFY(newest.next());
     QCOMPARE(newest.value(5).toString(), QStringLiteral("保存策略列表（%1）").arg(counts));
+    // Nothing unsaved: nothing asked.
+    MessageBox::clearLast();
+    action(window, "action_file_exit")->trigger();
+    QCOMPARE(leave.count(), 3);
+    QCOMPARE(MessageBox::lastText(), QString());
 }
 
 void TestWindow::qtDialogsSpeakChinese()
@@ -890,17 +970,18 @@ void TestWindow::checkMarksFollowTab_data()
     const QList<bool> allTrue { true, true, true };
     const QList<bool> allFalse { false, false, false };
 
+    // "禁用U盘" is ticked where USB drives are not allowed.
     QTest::newRow("A locked") << mixedLocks << mixedFlags << mixedFlags << 1
-                              << QStringList { "lock", "usbdisk", "remove_group" };
+                              << QStringList { "lock", "remove_group" };
     QTest::newRow("B defaults") << mixedLocks << mixedFlags << mixedFlags << 2
-                                << QStringList { "auto_ip", "remove_group" };
+                                << QStringList { "auto_ip", "usbdisk", "remove_group" };
     QTest::newRow("未分组") << QList<int> { 0, 0, 3 } << allFalse << allTrue << 3
-                            << QStringList { "lock_kbd_mouse", "auto_ip", "usbdisk" };
+                            << QStringList { "lock_kbd_mouse", "auto_ip" };
     QTest::newRow("全部 mixed") << mixedLocks << mixedFlags << mixedFlags << 0 << QStringList {};
     QTest::newRow("全部 agreeing") << QList<int> { 1, 1, 1 } << allTrue << allTrue << 0
-                                   << QStringList { "keep_quiet", "usbdisk" };
+                                   << QStringList { "keep_quiet" };
     QTest::newRow("全部 agreeing off") << QList<int> { 3, 3, 3 } << allFalse << allFalse << 0
-                                       << QStringList { "lock_kbd_mouse", "auto_ip" };
+                                       << QStringList { "lock_kbd_mouse", "auto_ip", "usbdisk" };
 }
 
 void TestWindow::checkMarksFollowTab()
@@ -980,8 +1061,14 @@ void TestWindow::restoredStateShownAtOnce()
     // The notifier applies the file shortly after start; no tab change is
     // needed for the marks to show it.
     QTRY_COMPARE(window.ungroupedPage()->lock_state->lock_type, 3);
-    QCOMPARE(marksOf(window), (QStringList { "lock_kbd_mouse", "auto_ip", "usbdisk" }));
-    QCOMPARE(action(window, "action_op_usbdisk")->toolTip(), QStringLiteral("当前允许使用U盘"));
+    QCOMPARE(marksOf(window), (QStringList { "lock_kbd_mouse", "auto_ip" }));
+    QAction* usb = action(window, "action_op_usbdisk");
+    const auto iconIs = [usb](const char* name) {
+        return usb->icon().pixmap(16).toImage()
+            == QIcon(QStringLiteral(":/RokVtxAdmin/images/%1.png").arg(QLatin1String(name))).pixmap(16).toImage();
+    };
+    QCOMPARE(usb->toolTip(), QStringLiteral("当前允许使用U盘"));
+    QVERIFY(iconIs("usb-disk-enable"));
     // So do the tabs; "全部" as every page has the same lock.
     QTRY_COMPARE(tabLocks(window), (QStringList { "键盘鼠标全锁", "键盘鼠标全锁", "键盘鼠标全锁", "键盘鼠标全锁" }));
 
@@ -990,6 +1077,22 @@ void TestWindow::restoredStateShownAtOnce()
     for (int i = 1; i < 4; ++i)
         QCOMPARE(window.pageAt(i)->lock_state->lock_type, 0);
     QTRY_COMPARE(tabLocks(window), (QStringList { "", "", "", "" }));
+
+    // Ticking "禁用U盘" takes the drives away: the bit, the look and the log say so.
+    usb->trigger();
+    QVERIFY(usb->isChecked());
+    for (int i = 1; i < 4; ++i)
+        QCOMPARE(lockWord(window.pageAt(i)->lockDatagramCopy()), 0xF0000100u);
+    QCOMPARE(usb->toolTip(), QStringLiteral("当前禁用U盘"));
+    QVERIFY(iconIs("usb-disk-disable"));
+    usb->trigger();
+    QCOMPARE(lockWord(window.pageAt(1)->lockDatagramCopy()), 0xF0000300u);
+    window.eventLog()->flush();
+    QStringList logged;
+    QSqlQuery rows = window.eventLog()->select(QStringLiteral("全部"), EventLogStore::Command);
+    while (rows.next())
+        logged << rows.value(5).toString();
+    QCOMPARE(logged.mid(0, 2), (QStringList { "允许U盘", "禁用U盘" }));
 }
 
 void TestWindow::addGroupDialogBehaviour_data()
@@ -1493,19 +1596,18 @@ void TestWindow::malformedConfig()
         QVERIFY(writeFile(configPath(dir), text));
 
     {
-        // A file that cannot be read is reported once, naming it.
+        // A file that cannot be read is reported once the lab is served, naming it.
         MessageBox::clearLast();
-        if (told)
-            MessageBox::setNextAnswer(QMessageBox::Ok);
+        MessageBox::setNextAnswer(QMessageBox::Ok);
         RokVtxAdmin window(dir.path());
         window.loadConfigFile();
+        QTRY_VERIFY(window.findChild<StartupNotices*>()->isReleased());
         if (told)
             QVERIFY2(MessageBox::lastText().contains(QStringLiteral("config.conf")), qPrintable(MessageBox::lastText()));
         else
             QVERIFY2(MessageBox::lastText().isEmpty(), qPrintable(MessageBox::lastText()));
         // Only once per run.
         MessageBox::clearLast();
-        MessageBox::setNextAnswer(QMessageBox::Ok);
         window.loadConfigFile();
         QVERIFY2(MessageBox::lastText().isEmpty(), qPrintable(MessageBox::lastText()));
         MessageBox::setNextAnswer(QMessageBox::NoButton);
