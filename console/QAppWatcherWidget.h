@@ -104,7 +104,8 @@ private:
     bool acceptEdit(QtRokTableView* table, int row, const QString& text);
     // A typed title the console cannot check replaces the entry only when the
     // teacher keeps it ("仍然保存").
-    void keepIfAsked(QtRokTableView* table, const QPersistentModelIndex& cell, const QString& note, const QString& text);
+    void keepIfAsked(
+        QtRokTableView* table, const QPersistentModelIndex& cell, const QString& note, const QString& text);
     // Marks a title the console cannot check, with the reason as tool tip.
     void markEntry(QtRokTableView* table, int row, const QString& text);
     void onStateChanged(QtRokTableView* table, QComboBox* box, const QString& text);

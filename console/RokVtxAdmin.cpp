@@ -175,7 +175,8 @@ void RokVtxAdmin::initialise(const QString& dataDir)
     });
     buildContextMenu();
     buildTrayIcon();
-    new QuitActions({ ui->action_file_exit, action_tray_quit }, [this] { return watch_editor->askToLeave(); }, this);
+    new QuitActions(
+        { ui->action_file_exit, action_tray_quit }, [this] { return watch_editor->askToLeave(); }, this);
     new WindowLayout(this, tab_widget, *page_directory);
 
     openEndpoint();

@@ -2,7 +2,6 @@
 
 #include <QAction>
 #include <QCoreApplication>
-
 #include <utility>
 
 QuitActions::QuitActions(const QList<QAction*>& actions, std::function<bool()> mayLeave, QObject* parent)

@@ -5,7 +5,6 @@
 
 #include <QStatusBar>
 #include <QStringList>
-
 #include <utility>
 
 StartupNotices::StartupNotices(QWidget* window_, QStatusBar* statusBar, EventLogStore* log_)
@@ -46,15 +45,17 @@ void StartupNotices::tell(const QList<Notice>& notices)
         // One line per row, as the log's table and its export show them.
         if (log)
             log->add(EventLogStore::Notice, QStringLiteral("全部"), 0, QString(),
-                QStringLiteral("%1：%2").arg(notice.title, QString(notice.text).replace(QLatin1Char('\n'), QLatin1Char(' '))));
+                QStringLiteral("%1：%2").arg(
+                    notice.title, QString(notice.text).replace(QLatin1Char('\n'), QLatin1Char(' '))));
         if (notice.reach == LogAndBox)
             boxed << QStringLiteral("%1：\n%2").arg(notice.title, notice.text);
     }
     if (status_bar) {
         const QString first = notices.first().text.section(QLatin1Char('\n'), 0, 0);
-        status_bar->showMessage(notices.size() == 1
-                ? QStringLiteral("%1：%2").arg(titles.first(), first)
-                : QStringLiteral("启动时发现 %1 个问题（%2），见日志").arg(notices.size()).arg(titles.join(QStringLiteral("、"))),
+        status_bar->showMessage(notices.size() == 1 ? QStringLiteral("%1：%2").arg(titles.first(), first)
+                                                    : QStringLiteral("启动时发现 %1 个问题（%2），见日志")
+                                                          .arg(notices.size())
+                                                          .arg(titles.join(QStringLiteral("、"))),
             StatusMessageMs);
     }
     if (!boxed.isEmpty())
