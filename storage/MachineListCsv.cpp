@@ -111,7 +111,8 @@ QList<MachineListCsv::Entry> MachineListCsv::decode(const QByteArray& csv, QStri
     QByteArray bytes = csv;
     if (bytes.startsWith("\xEF\xBB\xBF"))
         bytes.remove(0, 3);
-    QList<Record> rows = records(QString::fromUtf8(bytes));
+    // With its size: a NUL in a row must not end the file there.
+    QList<Record> rows = records(QString::fromUtf8(bytes.constData(), bytes.size()));
     if (!rows.isEmpty() && rows.first().fields.first().trimmed() == QStringLiteral("机器名"))
         rows.removeFirst();
 

@@ -92,7 +92,9 @@ QList<PolicyListFile::Entry> PolicyListFile::decode(const QByteArray& bytes, QSt
             refused->append(QStringLiteral("文件不是 UTF-8 编码，未读取（请以 UTF-8 保存）"));
         return entries;
     }
-    QString text = QString::fromUtf8(bytes.startsWith(ByteOrderMark) ? bytes.mid(ByteOrderMark.size()) : bytes);
+    // With its size: a NUL in a line must not end the file there.
+    const QByteArray body = bytes.startsWith(ByteOrderMark) ? bytes.mid(ByteOrderMark.size()) : bytes;
+    const QString text = QString::fromUtf8(body.constData(), body.size());
     const QStringList lines = text.split(QLatin1Char('\n'));
     std::array<QSet<QString>, 3> seen;
     int type = 0;

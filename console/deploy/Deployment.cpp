@@ -167,7 +167,7 @@ QString Deployment::policiesLine(const QString& path, QStringList& report)
     else
         outcome.refused << error;
     const QString counts = QStringLiteral("导入策略列表 %1 条").arg(outcome.added);
-    report << reportLine(PoliciesFile, counts, outcome.refused);
+    report << reportLine(PoliciesFile, counts, outcome.refused) << outcome.noted;
     return QStringLiteral("部署：") + counts + refusalText(outcome.refused.size());
 }
 
@@ -208,6 +208,12 @@ Deployment::PolicyOutcome Deployment::takeInPolicies(const QByteArray& bytes)
             ++outcome.kept;
             continue;
         }
+        // Taken in as the file has it: the agents match titles with engines
+        // of their own, where the expression may be valid.
+        const QString note = entry.type == QtDoubleIntStringItem::ForbiddenTitles ? PolicyRules::titleNote(entry.text)
+                                                                                   : QString();
+        if (!note.isEmpty())
+            outcome.noted << QStringLiteral("第 %1 行：“%2”%3，照常导入").arg(entry.line).arg(entry.text, note);
         auto item = std::make_shared<QtDoubleIntStringItem>();
         item->item_type = entry.type;
         item->item_state = entry.state;
@@ -258,6 +264,11 @@ void Deployment::importPolicies()
     if (!outcome.refused.isEmpty()) {
         text += QLatin1Char('\n') + outcome.refused.mid(0, RefusalsShown).join(QLatin1Char('\n'));
         if (outcome.refused.size() > RefusalsShown)
+            text += QStringLiteral("\n……");
+    }
+    if (outcome.added > 0 && !outcome.noted.isEmpty()) {
+        text += QLatin1Char('\n') + outcome.noted.mid(0, RefusalsShown).join(QLatin1Char('\n'));
+        if (outcome.noted.size() > RefusalsShown)
             text += QStringLiteral("\n……");
     }
     MessageBox::information(attachment.window, QStringLiteral("导入策略列表"), text, QMessageBox::Ok);

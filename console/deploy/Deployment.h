@@ -62,6 +62,7 @@ private:
         int added = 0;
         int kept = 0; // texts the lists already had: they keep their state
         QStringList refused;
+        QStringList noted; // imported titles the console cannot check itself
     };
 
     // New entries of the file appended to the console-wide lists and saved;
