@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QList>
 #include <QString>
+#include <QStringList>
 
 // What the command line asks of one benchmark run.
 struct BenchOptions
@@ -23,6 +25,10 @@ struct BenchOptions
     // The student run: seconds of each attack, foreign lock words a second.
     int attackSeconds = 30;
     int studentRate = 10;
+    // The student run's attacks (empty: all) and the rates of those that
+    // have one.
+    QStringList studentModes;
+    QList<int> studentRates { 3, 10, 50 };
     // The flood run: its attack (registrations or policy), and for the
     // policy reports their rate a second and their seconds.
     QString floodAttack;

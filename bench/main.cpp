@@ -67,7 +67,14 @@ int main(int argc, char* argv[])
     const QCommandLineOption rate(QStringLiteral("rate"),
         QStringLiteral("Foreign lock words a second in the student run (10); policy reports a second in the flood run (10000)."),
         QStringLiteral("N"));
-    parser.addOptions({ agents, groups, window, silent, repeats, commands, idle, catalog, attack, rate });
+    const QCommandLineOption modes(QStringLiteral("modes"),
+        QStringLiteral("The student run's attacks, comma-separated (all): foreign-lock, forged-lock, broadcast-lock, "
+                       "repeat-join, repeat-join-forged, race, unicast-lock, join-escape."),
+        QStringLiteral("LIST"));
+    const QCommandLineOption rates(QStringLiteral("rates"),
+        QStringLiteral("Words a second of each rated attack of the student run, comma-separated (3,10,50)."),
+        QStringLiteral("LIST"));
+    parser.addOptions({ agents, groups, window, silent, repeats, commands, idle, catalog, attack, rate, modes, rates });
     parser.process(app);
 
     BenchOptions options;
@@ -96,6 +103,13 @@ int main(int argc, char* argv[])
     }
     if (parser.isSet(rate))
         (flood ? options.floodRate : options.studentRate) = parser.value(rate).toInt();
+    if (parser.isSet(modes))
+        options.studentModes = parser.value(modes).split(QLatin1Char(','), Qt::SkipEmptyParts);
+    if (parser.isSet(rates)) {
+        options.studentRates.clear();
+        for (const QString& value : parser.value(rates).split(QLatin1Char(','), Qt::SkipEmptyParts))
+            options.studentRates << value.toInt();
+    }
     if (flood && parser.isSet(window))
         options.floodSeconds = parser.value(window).toInt();
     // The policy flood plays a small school: a few rooms of 100.

@@ -130,12 +130,13 @@ void TestAgentSim::parsesDefaultsAndEveryOption()
     const QStringList student = QStringLiteral("x -n 300 --student join-escape,steal-heartbeat --student "
                                                "steal-register,rogue-beacon --student-address 127.0.9.9 "
                                                "--student-after 0.5 --escape-group 224.1.2.3 --student-rate 1000 "
-                                               "--victim 299")
+                                               "--victim 299 --student race,unicast-lock --student-forge")
                                     .split(' ');
     QCOMPARE(SimulatorOptions::parse(student, options, message), SimulatorOptions::ParseResult::Run);
     QCOMPARE(options.studentModes,
         unsigned(SimulatorOptions::JoinEscape | SimulatorOptions::StealHeartbeat | SimulatorOptions::StealRegister
-            | SimulatorOptions::RogueBeacon));
+            | SimulatorOptions::RogueBeacon | SimulatorOptions::Race | SimulatorOptions::UnicastLock));
+    QVERIFY(options.studentForges);
     QCOMPARE(SimulatorOptions::addressText(options.studentAddress), QStringLiteral("127.0.9.9"));
     QCOMPARE(options.studentAfterSeconds, 0.5);
     QCOMPARE(SimulatorOptions::addressText(options.escapeGroup), QStringLiteral("224.1.2.3"));
@@ -382,7 +383,7 @@ void TestAgentSim::helpListsEveryOption()
     for (const char* option : { "--agents", "--console", "--heartbeat-ms", "--jitter-ms", "--policy-report-ms",
              "--silent", "--silent-after", "--return-after", "--duration", "--report-ms", "--summary-only",
              "--macs-from", "--host-prefix", "--address-base", "--group-interface", "--student", "--student-address",
-             "--student-after", "--escape-group", "--student-rate", "--victim", "(default 40)" })
+             "--student-after", "--escape-group", "--student-rate", "--student-forge", "--victim", "(default 40)" })
         QVERIFY2(text.contains(QLatin1String(option)), option);
 
     QProcess bad;

@@ -384,7 +384,7 @@ void AgentSimulator::deliver(
     const QByteArray& datagram, const asio::ip::udp::endpoint& source, GroupState* group, Clock::time_point now)
 {
     const uint32_t id = Protocol::consoleMessageId(datagram);
-    const bool fromConsole = isConsole(source);
+    const bool fromConsole = isConsole(source) && !(student_ && student_->forgedThis(datagram));
     int delivered = 0;
     switch (id) {
     case Protocol::MSG_ADMIN_BEACON:
@@ -418,8 +418,11 @@ void AgentSimulator::deliver(
             ++counters_.malformed;
             return;
         }
-        if (group && fromConsole)
+        if (group && fromConsole) {
             setConsoleLocks(*group, (word & 0xFFu) != 0, now);
+            if (student_)
+                student_->consoleSpoke(group->address, now);
+        }
         for (SimulatedAgent* agent : targets_) {
             if (!agent->isSilent()) {
                 agent->holdLock(word, now);
@@ -527,6 +530,7 @@ AgentSimulator::GroupState& AgentSimulator::groupFor(uint32_t group)
 {
     const auto inserted = groups_.try_emplace(group);
     if (inserted.second) {
+        inserted.first->second.address = group;
         std::error_code error;
         if (!memberships_.join(group, error)) {
             ++counters_.joinErrors;
@@ -811,6 +815,7 @@ QByteArray AgentSimulator::summaryLine(bool final, Clock::time_point now) const
     line.insert(QStringLiteral("unlockedMsMax"), toMs(unlockedMax));
     if (student_) {
         line.insert(QStringLiteral("studentSent"), count(student_->sent()));
+        line.insert(QStringLiteral("studentBytes"), count(student_->bytesSent()));
         if (options_.hasStudent(SimulatorOptions::JoinEscape))
             line.insert(QStringLiteral("rejoinMs"),
                 !escaped_       ? QJsonValue()

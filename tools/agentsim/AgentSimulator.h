@@ -57,6 +57,7 @@ public:
 private:
     struct GroupState
     {
+        uint32_t address = 0; // network-order bytes
         // The agents in the group now.
         std::vector<SimulatedAgent*> members;
         // The agents the console itself put in it, wherever they are now;

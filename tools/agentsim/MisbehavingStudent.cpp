@@ -29,6 +29,9 @@ MisbehavingStudent::MisbehavingStudent(asio::io_context& io, const SimulatorOpti
     , address_(options.studentAddress)
     , groupInterface_(options.groupInterface)
     , rate_(options.studentRate)
+    , forges_(options.studentForges)
+    , agents_(options.agents)
+    , addressBase_(options.addressBase)
     , broadcast_(asio::ip::address_v4::broadcast(), Protocol::AgentPort)
     , escape_(asio::ip::address_v4(options.escapeGroup), Protocol::AgentPort)
     , join_(Protocol::buildJoinGroup(qToBigEndian(options.escapeGroup)))
@@ -43,6 +46,8 @@ MisbehavingStudent::MisbehavingStudent(asio::io_context& io, const SimulatorOpti
 
 bool MisbehavingStudent::open(std::error_code& error)
 {
+    if (forges_ && !forged_.open(error))
+        return false;
     const asio::ip::udp::endpoint local(asio::ip::address_v4(address_), 0);
     for (int attempt = 0; attempt < BindTries; ++attempt) {
         std::error_code ignored;
@@ -100,6 +105,41 @@ void MisbehavingStudent::start(const asio::ip::udp::endpoint& console)
         timers_.emplace_back(io_);
         repeat(timers_.back(), now, BeaconPeriod, &MisbehavingStudent::sendBeacon);
     }
+    const Clock::duration period = std::chrono::duration_cast<Clock::duration>(std::chrono::seconds(1)) / rate_;
+    if (modes_ & SimulatorOptions::BroadcastLock) {
+        timers_.emplace_back(io_);
+        repeat(timers_.back(), now, period, &MisbehavingStudent::sendBroadcastLock);
+    }
+    if (modes_ & SimulatorOptions::RepeatJoin) {
+        timers_.emplace_back(io_);
+        repeat(timers_.back(), now, period, &MisbehavingStudent::sendRepeatedJoin);
+        timers_.emplace_back(io_);
+        repeat(timers_.back(), now + period / 2, period, &MisbehavingStudent::sendEscapeLock);
+    }
+    if (modes_ & SimulatorOptions::UnicastLock) {
+        timers_.emplace_back(io_);
+        repeat(timers_.back(), now, period, &MisbehavingStudent::sendUnicastLocks);
+    }
+}
+
+void MisbehavingStudent::consoleSpoke(uint32_t group, Clock::time_point now)
+{
+    if (!started_ || !(modes_ & SimulatorOptions::Race) || groups_.count(group) == 0)
+        return;
+    // Each word at once, as long as this second's words do not exceed the rate.
+    if (raceCount_ == 0 || now - raceSecond_ >= std::chrono::seconds(1)) {
+        raceSecond_ = now;
+        raceCount_ = 0;
+    }
+    if (raceCount_ >= rate_)
+        return;
+    ++raceCount_;
+    send(unlock_, asio::ip::udp::endpoint(asio::ip::address_v4(qFromBigEndian(group)), Protocol::AgentPort));
+}
+
+bool MisbehavingStudent::forgedThis(const QByteArray& datagram) const
+{
+    return forges_ && (datagram == unlock_ || datagram == join_);
 }
 
 void MisbehavingStudent::repeat(asio::steady_timer& timer, Clock::time_point at, Clock::duration period, Action action)
@@ -120,12 +160,20 @@ void MisbehavingStudent::repeat(asio::steady_timer& timer, Clock::time_point at,
 
 void MisbehavingStudent::send(const QByteArray& datagram, const asio::ip::udp::endpoint& to)
 {
-    std::error_code error;
-    socket_.send_to(asio::buffer(datagram.constData(), static_cast<size_t>(datagram.size())), to, 0, error);
-    if (error)
+    bool sent = false;
+    if (forges_) {
+        sent = forged_.send(datagram, console_, to);
+    } else {
+        std::error_code error;
+        socket_.send_to(asio::buffer(datagram.constData(), static_cast<size_t>(datagram.size())), to, 0, error);
+        sent = !error;
+    }
+    if (!sent) {
         ++sendErrors_;
-    else
-        ++sent_;
+        return;
+    }
+    ++sent_;
+    bytes_ += static_cast<uint64_t>(datagram.size());
 }
 
 void MisbehavingStudent::sendEscapeLock()
@@ -152,4 +200,22 @@ void MisbehavingStudent::sendStolenRegister()
 void MisbehavingStudent::sendBeacon()
 {
     send(beacon_, broadcast_);
+}
+
+void MisbehavingStudent::sendBroadcastLock()
+{
+    send(unlock_, broadcast_);
+}
+
+void MisbehavingStudent::sendRepeatedJoin()
+{
+    send(join_, broadcast_);
+}
+
+void MisbehavingStudent::sendUnicastLocks()
+{
+    for (int i = 0; i < agents_; ++i)
+        send(unlock_,
+            asio::ip::udp::endpoint(
+                asio::ip::address_v4(SimulatorOptions::agentAddress(addressBase_, i)), Protocol::AgentPort));
 }

@@ -72,7 +72,20 @@ starting --student-after seconds in, once the console is known:
                    every 500 ms
   steal-register   registers agent --victim's MAC as host STUDENT every 1 s
   rogue-beacon     broadcasts a second console's beacon every 500 ms
-The summary then adds "studentSent":n and, for join-escape,
+  broadcast-lock   sends 0xF0000000 to 255.255.255.255, --student-rate
+                   times a second
+  repeat-join      broadcasts a join to --escape-group and, half a period
+                   later, sends that group 0xF0000000, --student-rate times
+                   a second each
+  race             answers each of the console's lock words on a group it
+                   gave an agent with 0xF0000000 there at once, at most
+                   --student-rate times a second
+  unicast-lock     sends 0xF0000000 to every agent's own address,
+                   --student-rate times a second each
+With --student-forge every datagram of the student bears the console's
+address and port (a raw socket: Linux, and root or scripts/netns).
+The summary then adds "studentSent":n, "studentBytes":n (payload bytes)
+and, for join-escape,
 "rejoinMs": from the escape join until every agent not silent was back in
 its consoleGroup; -1 while one is out, null before the escape.
 
@@ -194,7 +207,7 @@ SimulatorOptions::ParseResult SimulatorOptions::parse(
     const QCommandLineOption student(QStringLiteral("student"),
         QStringLiteral("A misbehaving student on the lab network, doing each of: "
                        "join-escape, foreign-lock, steal-heartbeat, steal-register, "
-                       "rogue-beacon (default: none)."),
+                       "rogue-beacon, broadcast-lock, repeat-join, race, unicast-lock (default: none)."),
         QStringLiteral("MODE[,MODE...]"));
     const QCommandLineOption studentAddress(QStringLiteral("student-address"),
         QStringLiteral("The student's own address, in 127.0.0.0/8 and no agent's "
@@ -212,10 +225,12 @@ SimulatorOptions::ParseResult SimulatorOptions::parse(
             .arg(addressText(DefaultEscapeGroup)),
         QStringLiteral("ADDR"));
     const QCommandLineOption studentRate(QStringLiteral("student-rate"),
-        QStringLiteral("foreign-lock datagrams per second to each group, 1 to 1000 "
-                       "(default %1).")
+        QStringLiteral("foreign-lock datagrams per second to each group (and the rate of "
+                       "broadcast-lock, repeat-join, race and unicast-lock), 1 to 1000 (default %1).")
             .arg(defaults.studentRate),
         QStringLiteral("N"));
+    const QCommandLineOption studentForge(QStringLiteral("student-forge"),
+        QStringLiteral("The student's datagrams bear the console's address and port."));
     const QCommandLineOption victim(QStringLiteral("victim"),
         QStringLiteral("The agent, from 0, whose MAC steal-heartbeat and steal-register "
                        "use (default %1).")
@@ -223,7 +238,7 @@ SimulatorOptions::ParseResult SimulatorOptions::parse(
         QStringLiteral("I"));
     parser.addOptions({ help, agents, console, heartbeat, jitter, policyReport, silent, silentAfter, returnAfter,
         duration, report, summaryOnly, silenceEvents, macsFrom, hostPrefix, codePage, addressBase, groupInterface,
-        student, studentAddress, studentAfter, escapeGroup, studentRate, victim });
+        student, studentAddress, studentAfter, escapeGroup, studentRate, studentForge, victim });
 
     if (!parser.parse(arguments)) {
         message = parser.errorText();
@@ -317,6 +332,10 @@ SimulatorOptions::ParseResult SimulatorOptions::parse(
             { QStringLiteral("steal-heartbeat"), StealHeartbeat },
             { QStringLiteral("steal-register"), StealRegister },
             { QStringLiteral("rogue-beacon"), RogueBeacon },
+            { QStringLiteral("broadcast-lock"), BroadcastLock },
+            { QStringLiteral("repeat-join"), RepeatJoin },
+            { QStringLiteral("race"), Race },
+            { QStringLiteral("unicast-lock"), UnicastLock },
         };
         // Repeated --student options add up.
         for (const QString& list : parser.values(student)) {
@@ -325,7 +344,8 @@ SimulatorOptions::ParseResult SimulatorOptions::parse(
                 if (it == modes.constEnd())
                     return fail(student,
                         QStringLiteral("unknown mode \"%1\" (expected join-escape, foreign-lock, steal-heartbeat, "
-                                       "steal-register or rogue-beacon)")
+                                       "steal-register, rogue-beacon, broadcast-lock, repeat-join, race or "
+                                       "unicast-lock)")
                             .arg(name));
                 parsed.studentModes |= it.value();
             }
@@ -349,6 +369,7 @@ SimulatorOptions::ParseResult SimulatorOptions::parse(
     }
     if (parser.isSet(studentRate) && !readInt(parser.value(studentRate), 1, 1000, parsed.studentRate))
         return fail(studentRate, QStringLiteral("expected 1 to 1000"));
+    parsed.studentForges = parser.isSet(studentForge);
     if (parser.isSet(victim) && !readInt(parser.value(victim), 0, parsed.agents - 1, parsed.victim))
         return fail(victim, QStringLiteral("expected 0 to %1 (an agent's index)").arg(parsed.agents - 1));
 

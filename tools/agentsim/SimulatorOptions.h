@@ -30,6 +30,10 @@ public:
         StealHeartbeat = 1u << 2,
         StealRegister = 1u << 3,
         RogueBeacon = 1u << 4,
+        BroadcastLock = 1u << 5,
+        RepeatJoin = 1u << 6,
+        Race = 1u << 7,
+        UnicastLock = 1u << 8,
     };
 
     int agents = DefaultAgents;
@@ -69,8 +73,11 @@ public:
     // Seconds from the start, and never before the console is known.
     double studentAfterSeconds = 2;
     uint32_t escapeGroup = DefaultEscapeGroup;
-    // foreign-lock datagrams per second to each group.
+    // foreign-lock datagrams per second to each group (and the rate of the
+    // other lock attacks).
     int studentRate = 10;
+    // The student's datagrams bear the console's address and port.
+    bool studentForges = false;
     // The agent whose identity steal-heartbeat and steal-register use.
     int victim = 0;
 
