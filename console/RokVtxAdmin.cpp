@@ -271,6 +271,7 @@ void RokVtxAdmin::sendToAgent(uint32_t address, const QByteArray& datagram)
 {
     if (bind_fd <= 0)
         return;
+    guard->noteSent(address, datagram);
     std::lock_guard<std::mutex> lock(send_mutex);
     udp_server.sendto(datagram.constData(), datagram.size(), address, Protocol::AgentPort);
 }

@@ -13,6 +13,17 @@
 namespace {
 
 constexpr std::chrono::seconds AddressRereadInterval { 1 };
+constexpr std::chrono::seconds PruneInterval { 1 };
+
+bool isMulticast(uint32_t networkOrder)
+{
+    return (reinterpret_cast<const uint8_t*>(&networkOrder)[0] & 0xF0u) == 0xE0u;
+}
+
+bool sameBytes(const QByteArray& datagram, const char* data, size_t len)
+{
+    return size_t(datagram.size()) == len && std::equal(data, data + len, datagram.constData());
+}
 
 } // namespace
 
@@ -31,17 +42,24 @@ void AgentPortWatch::setCallbacks(Callbacks callbacks_)
     callbacks = std::move(callbacks_);
 }
 
+void AgentPortWatch::setBudget(AnswerBudget* budget_)
+{
+    budget = budget_;
+}
+
 bool AgentPortWatch::open(uint16_t port)
 {
     if (server.createsocket(port, "0.0.0.0", true) < 1)
         return false;
     server.setReceiveDestination(true);
+    // A student who answers each of the console's words at once would
+    // otherwise have its words stand for the pause.
+    server.setReadPause(false);
     server.onMessage = [this](const SocketChannelPtr& channel, const UdpBuffer& buf) {
         handle(buf.data(), buf.size(), channel->peerAddress(), channel->peerPort(), channel->localAddress(),
-            std::chrono::steady_clock::now());
+            Clock::now());
     };
-    server.setTimer(std::chrono::milliseconds(TimerMs),
-        [this] { flushHeldResends(std::chrono::steady_clock::now()); });
+    server.setTimer(std::chrono::milliseconds(TimerMs), [this] { flushHeldResends(Clock::now()); });
     {
         std::lock_guard<std::mutex> lock(group_mutex);
         for (const uint32_t group : std::as_const(joined))
@@ -68,50 +86,107 @@ void AgentPortWatch::setGroups(const QSet<uint32_t>& groups)
     joined = groups;
 }
 
+QSet<uint32_t> AgentPortWatch::pageGroups()
+{
+    std::lock_guard<std::mutex> lock(group_mutex);
+    return joined;
+}
+
 void AgentPortWatch::stop()
 {
     server.stop();
 }
 
-std::vector<uint32_t> AgentPortWatch::localAddresses()
+void AgentPortWatch::noteSent(uint32_t address, const QByteArray& datagram, Clock::time_point now)
+{
+    ledger.noteSent(address, datagram, now);
+}
+
+void AgentPortWatch::noteSwept(Clock::time_point now)
+{
+    swept_at.store(now.time_since_epoch().count());
+}
+
+double AgentPortWatch::repetitionBytesPerSecond() const
+{
+    QSet<uint32_t> groups;
+    {
+        std::lock_guard<std::mutex> lock(group_mutex);
+        groups = joined;
+    }
+    return ledger.repetitionBytes(groups) * 1000.0 / RepetitionMs;
+}
+
+QHash<uint32_t, int> AgentPortWatch::takeHits()
+{
+    std::lock_guard<std::mutex> lock(hits_mutex);
+    return std::exchange(hits, {});
+}
+
+std::vector<uint32_t> AgentPortWatch::localAddresses(std::vector<uint32_t>* broadcasts)
 {
     // Without an address of link scope (loopback alone) a broadcast leaves
     // from 0.0.0.0.
     std::vector<uint32_t> addresses { Protocol::addressFromOctets(127, 0, 0, 1), 0 };
-    for (const QHostAddress& address : QNetworkInterface::allAddresses()) {
-        bool ipv4 = false;
-        const quint32 hostOrder = address.toIPv4Address(&ipv4);
-        if (ipv4)
+    if (broadcasts)
+        *broadcasts = { Protocol::addressFromOctets(255, 255, 255, 255) };
+    for (const QNetworkInterface& interface : QNetworkInterface::allInterfaces()) {
+        for (const QNetworkAddressEntry& entry : interface.addressEntries()) {
+            bool ipv4 = false;
+            const quint32 hostOrder = entry.ip().toIPv4Address(&ipv4);
+            if (!ipv4)
+                continue;
             addresses.push_back(qToBigEndian(hostOrder));
+            const quint32 broadcast = entry.broadcast().toIPv4Address(&ipv4);
+            if (broadcasts && ipv4 && broadcast != 0)
+                broadcasts->push_back(qToBigEndian(broadcast));
+        }
     }
     return addresses;
 }
 
-bool AgentPortWatch::isOwn(uint32_t source, uint16_t port)
+void AgentPortWatch::readAddresses()
 {
-    if (port != own_port)
-        return false;
-    if (own_addresses.empty()) {
-        own_addresses = localAddresses();
-        addresses_read = std::chrono::steady_clock::now();
-    }
-    const auto listed = [this, source] {
-        return std::find(own_addresses.begin(), own_addresses.end(), source) != own_addresses.end();
+    own_addresses = localAddresses(&own_broadcasts);
+    addresses_read = Clock::now();
+}
+
+bool AgentPortWatch::isLocal(uint32_t address)
+{
+    // 127.0.0.0/8 is this PC's, whatever the interfaces list.
+    if (reinterpret_cast<const uint8_t*>(&address)[0] == 127)
+        return true;
+    if (own_addresses.empty())
+        readAddresses();
+    const auto listed = [this, address] {
+        return std::find(own_addresses.begin(), own_addresses.end(), address) != own_addresses.end();
     };
     if (listed())
         return true;
     // An address this PC was given since (DHCP, a cable plugged in); a
     // sender that only pretends costs one look a second.
-    const auto now = std::chrono::steady_clock::now();
-    if (now - addresses_read < AddressRereadInterval)
+    if (Clock::now() - addresses_read < AddressRereadInterval)
         return false;
-    addresses_read = now;
-    own_addresses = localAddresses();
+    readAddresses();
     return listed();
 }
 
+bool AgentPortWatch::isBroadcast(uint32_t address)
+{
+    if (own_addresses.empty())
+        readAddresses();
+    return std::find(own_broadcasts.begin(), own_broadcasts.end(), address) != own_broadcasts.end();
+}
+
+void AgentPortWatch::told(uint32_t sender, Kind kind, bool forged)
+{
+    if (callbacks.senderSeen
+        && sender_counter.hit(senderKey(sender, forged), QDateTime::currentMSecsSinceEpoch()).first)
+        callbacks.senderSeen(sender, kind, forged);
+}
+
 void AgentPortWatch::handle(const char* data, size_t len, uint32_t source, uint16_t port, uint32_t destination,
-    std::chrono::steady_clock::time_point now)
+    Clock::time_point now)
 {
     if (!data || len < 4)
         return;
@@ -132,63 +207,172 @@ void AgentPortWatch::handle(const char* data, size_t len, uint32_t source, uint1
     default:
         return; // not something agents obey
     }
-    if (isOwn(source, port))
+    const bool own = isOwn(source, port);
+    if (kind == Beacon) {
+        // A beacon forged with the console's address says what its own says.
+        if (!own)
+            told(source, kind, false);
         return;
-
-    if (callbacks.senderSeen && sender_counter.hit(source, QDateTime::currentMSecsSinceEpoch()).first)
-        callbacks.senderSeen(source, kind);
-
+    }
     if (kind == JoinGroup) {
-        if (callbacks.joinSeen)
-            callbacks.joinSeen();
+        handleJoin(data, len, source, own, destination, now);
         return;
     }
-    if (kind == Beacon)
+    if (own && ledger.takeHeard(destination, data, len, now))
         return;
-    QList<uint32_t> groups;
+    told(source, kind, own);
+    const bool policy = kind == Policy;
+    const QSet<uint32_t> pages = pageGroups();
+    if (destination != 0 && (pages.contains(destination) || escapes.count(destination) != 0)) {
+        hit(destination, data, len, policy, own, now);
+        return;
+    }
+    // The broadcast, a group no page has, or a destination the system did
+    // not tell: it may have reached any agent, so every page answers.
+    for (const uint32_t group : pages)
+        hit(group, data, len, policy, own, now);
+    if (destination == 0)
+        for (const auto& escape : escapes)
+            hit(escape.first, data, len, policy, own, now);
+}
+
+void AgentPortWatch::handleJoin(const char* data, size_t len, uint32_t source, bool own, uint32_t destination,
+    Clock::time_point now)
+{
+    const uint32_t named = len == 8 ? Protocol::readU32(data + 4) : 0;
+    const bool pageGroup = named != 0 && pageGroups().contains(named);
+    // The console sends joins to one agent's address, naming its page.
+    if (own && pageGroup && !isMulticast(destination) && !isBroadcast(destination))
+        return;
+    told(source, JoinGroup, own);
+    if (callbacks.joinSeen)
+        callbacks.joinSeen();
+    if (named != 0 && !pageGroup && isMulticast(named))
+        guardEscape(named, now);
+}
+
+void AgentPortWatch::hit(uint32_t group, const char* data, size_t len, bool policy, bool forged, Clock::time_point now)
+{
+    // The group's own word from another sender changes nothing there.
+    if (!forged && sameBytes(policy ? ledger.lastPolicy(group) : ledger.lastLock(group), data, len))
+        return;
     {
-        std::lock_guard<std::mutex> lock(group_mutex);
-        if (destination != 0 && !joined.contains(destination))
-            return; // a group no page has
-        // Without the destination (a system that does not tell it) every
-        // page answers.
-        groups = destination != 0 ? QList<uint32_t> { destination } : joined.values();
+        std::lock_guard<std::mutex> lock(hits_mutex);
+        ++hits[group];
     }
-    for (const uint32_t group : std::as_const(groups))
-        overridden(group, now);
+    Answer& answer = answers[group];
+    answer.lockOwed = true;
+    answer.policyOwed = answer.policyOwed || policy;
+    tryAnswer(group, answer, now);
 }
 
-void AgentPortWatch::overridden(uint32_t group, std::chrono::steady_clock::time_point now)
+void AgentPortWatch::tryAnswer(uint32_t group, Answer& answer, Clock::time_point now)
 {
-    Resend& resend = resends[group];
-    if (now - resend.last >= std::chrono::milliseconds(ResendIntervalMs)) {
-        resend.last = now;
-        if (resend.held) {
-            resend.held = false;
-            --held_count;
-        }
-        if (callbacks.stateOverridden)
-            callbacks.stateOverridden(group);
-    } else if (!resend.held) {
-        // Answered at the end of the interval, so the last foreign word
-        // never stands.
-        resend.held = true;
-        ++held_count;
-    }
-}
-
-void AgentPortWatch::flushHeldResends(std::chrono::steady_clock::time_point now)
-{
-    if (held_count == 0)
+    const bool policy = answer.policyOwed
+        && (!answer.policySent || now - answer.policyAt >= std::chrono::milliseconds(PolicyAnswerMs));
+    if (!answer.lockOwed && !policy)
         return;
-    for (auto& entry : resends) {
-        Resend& resend = entry.second;
-        if (resend.held && now - resend.last >= std::chrono::milliseconds(ResendIntervalMs)) {
-            resend.held = false;
-            --held_count;
-            resend.last = now;
-            if (callbacks.stateOverridden)
-                callbacks.stateOverridden(entry.first);
-        }
+    if (now > answer.refilled) {
+        answer.tokens = std::min<double>(AnswersPerSecond,
+            answer.tokens + std::chrono::duration<double>(now - answer.refilled).count() * AnswersPerSecond);
+        answer.refilled = now;
     }
+    if (answer.tokens < 1)
+        return;
+    const bool escape = escapes.count(group) != 0;
+    const SentLedger::Words words
+        = escape ? ledger.strictest(pageGroups()) : SentLedger::Words { ledger.lastLock(group), ledger.lastPolicy(group) };
+    const bool lock = answer.lockOwed;
+    const int bytes = (lock ? AnswerBudget::wireBytes(std::max(words.lock.size(), 8)) : 0)
+        + (policy ? AnswerBudget::wireBytes(words.policy.size()) : 0);
+    if (budget && !budget->spend(bytes, now))
+        return;
+    answer.tokens -= 1;
+    answer.lockOwed = false;
+    if (lock)
+        answer.lockAt = now;
+    if (policy) {
+        answer.policyOwed = false;
+        answer.policySent = true;
+        answer.policyAt = now;
+    }
+    if (!escape) {
+        if (callbacks.answer)
+            callbacks.answer(group, lock, policy);
+        return;
+    }
+    if (!callbacks.sendTo)
+        return;
+    if (lock && !words.lock.isEmpty())
+        callbacks.sendTo(group, words.lock);
+    if (policy && !words.policy.isEmpty())
+        callbacks.sendTo(group, words.policy);
+}
+
+void AgentPortWatch::guardEscape(uint32_t group, Clock::time_point now)
+{
+    const bool held = escapes.count(group) != 0;
+    if (!held) {
+        if (escapes.size() >= size_t(MaxEscapeGroups)) {
+            const auto oldest = std::min_element(escapes.begin(), escapes.end(),
+                [](const auto& a, const auto& b) { return a.second.lastJoin < b.second.lastJoin; });
+            endEscape(oldest->first);
+        }
+        if (server.fd() > 0)
+            server.joinGroup(group);
+    }
+    escapes[group].lastJoin = now;
+    // At once for a new group: a word sent there before the watch joined it
+    // went unseen. A group held already has its word repeated anyway, and
+    // the agents a join brings hold their own page's word.
+    Answer& answer = answers[group];
+    if (held && now - answer.lockAt < std::chrono::milliseconds(EscapeRepeatMs))
+        return;
+    answer.lockOwed = true;
+    tryAnswer(group, answer, now);
+}
+
+void AgentPortWatch::endEscape(uint32_t group)
+{
+    escapes.erase(group);
+    answers.erase(group);
+    if (server.fd() > 0 && !pageGroups().contains(group))
+        server.leaveGroup(group);
+}
+
+void AgentPortWatch::flushHeldResends(Clock::time_point now)
+{
+    const Clock::rep sweptRep = swept_at.load();
+    const Clock::time_point swept { Clock::duration(sweptRep) };
+    for (auto it = escapes.begin(); it != escapes.end();) {
+        const Clock::time_point lastJoin = it->second.lastJoin;
+        const bool back = sweptRep != 0 && swept > lastJoin && now - swept >= std::chrono::milliseconds(EscapeAfterSweepMs);
+        if (back || now - lastJoin >= std::chrono::milliseconds(EscapeMaxMs)) {
+            const uint32_t group = it->first;
+            ++it;
+            endEscape(group);
+            continue;
+        }
+        Answer& answer = answers[it->first];
+        if (now - answer.lockAt >= std::chrono::milliseconds(EscapeRepeatMs))
+            answer.lockOwed = true;
+        ++it;
+    }
+    for (auto& entry : answers)
+        if (entry.second.lockOwed || entry.second.policyOwed)
+            tryAnswer(entry.first, entry.second, now);
+
+    if (now - pruned < PruneInterval)
+        return;
+    pruned = now;
+    QSet<uint32_t> keep = pageGroups();
+    for (const auto& escape : escapes)
+        keep.insert(escape.first);
+    for (auto it = answers.begin(); it != answers.end();) {
+        if (!keep.contains(it->first) && !it->second.lockOwed && !it->second.policyOwed)
+            it = answers.erase(it);
+        else
+            ++it;
+    }
+    ledger.prune(keep, now);
 }

@@ -20,6 +20,11 @@ void JoinRepeater::setSweptCallback(std::function<void()> swept)
     swept_callback = std::move(swept);
 }
 
+void JoinRepeater::setSweepGate(std::function<bool(int joins, Clock::time_point now)> gate)
+{
+    sweep_gate = std::move(gate);
+}
+
 void JoinRepeater::requestSweep()
 {
     sweep_asked.store(true);
@@ -28,7 +33,8 @@ void JoinRepeater::requestSweep()
 int JoinRepeater::tick(Clock::time_point now)
 {
     const int total = registry.machineCount();
-    if (sweep_asked.load() && (!swept || now - last_sweep >= std::chrono::milliseconds(SweepIntervalMs))) {
+    if (sweep_asked.load() && (!swept || now - last_sweep >= std::chrono::milliseconds(SweepIntervalMs))
+        && (!sweep_gate || sweep_gate(total, now))) {
         sweep_asked.store(false);
         swept = true;
         last_sweep = now;
@@ -39,7 +45,14 @@ int JoinRepeater::tick(Clock::time_point now)
         return sent;
     }
     constexpr int Slices = PeriodMs / SliceMs;
-    return sendJoins(cursor, (total + Slices - 1) / Slices);
+    const int sent = sendJoins(cursor, (total + Slices - 1) / Slices);
+    joins_this_period += sent;
+    if (++slice == Slices) {
+        period_joins.store(joins_this_period);
+        slice = 0;
+        joins_this_period = 0;
+    }
+    return sent;
 }
 
 int JoinRepeater::sendJoins(quint64& from, int count)

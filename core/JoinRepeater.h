@@ -16,7 +16,8 @@
 // repeat their lock state: a join that someone else sent moves an agent out
 // of its group only until its next turn. The joins of one period are spread
 // evenly over its slices, never sent as one burst; a sweep sends them all at
-// once (someone was seen moving agents), at most once a second.
+// once (someone was seen moving agents), at most once a second and when the
+// gate allows.
 class JoinRepeater final
 {
 public:
@@ -45,8 +46,13 @@ public:
     // machines in no group (any thread; the pages come and go on the UI
     // thread). A machine whose group has no page gets no join.
     void setGroupAddresses(const QHash<QString, uint32_t>& byGroup, uint32_t ungrouped);
+    // Before a sweep of `joins` joins (network thread): false puts it off to
+    // a later slice, as the byte budget wants.
+    void setSweepGate(std::function<bool(int joins, Clock::time_point now)> gate);
     // Any thread: the next slice sends every on-line machine its join.
     void requestSweep();
+    // The joins of the last whole period, sweeps aside (any thread).
+    int joinsPerPeriod() const { return period_joins.load(); }
     // Network thread, every SliceMs: sends this slice's joins (or a sweep's);
     // returns how many.
     int tick(Clock::time_point now);
@@ -57,12 +63,16 @@ private:
     const QStudentManage& registry;
     const Send send;
     std::function<void()> swept_callback;
+    std::function<bool(int, Clock::time_point)> sweep_gate;
     std::mutex address_mutex;
     QHash<QString, uint32_t> group_addresses;
     uint32_t ungrouped_address = 0;
     std::atomic_bool sweep_asked { false };
+    std::atomic_int period_joins { 0 };
     // Network thread only.
     quint64 cursor = 0;
     Clock::time_point last_sweep;
     bool swept = false;
+    int slice = 0;
+    int joins_this_period = 0;
 };

@@ -226,6 +226,25 @@ uint32_t lockStateWord(const Rok_Lock_State& state)
     return word;
 }
 
+int lockStrictness(uint32_t word)
+{
+    int rank = 0;
+    switch (word & 0xFFu) {
+    case Rok_Lock_State::BlackLock:
+        rank = 3;
+        break;
+    case Rok_Lock_State::BlackQuiet:
+        rank = 2;
+        break;
+    case Rok_Lock_State::KeyboardMouseLock:
+        rank = 1;
+        break;
+    default:
+        break;
+    }
+    return rank * 4 + ((word & LockWordManualIpForbidden) ? 2 : 0) + ((word & LockWordUsbAllowed) ? 0 : 1);
+}
+
 QByteArray buildLockState(uint32_t word)
 {
     QByteArray out;

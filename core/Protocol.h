@@ -65,6 +65,10 @@ QByteArray buildBeacon();
 QByteArray buildReregister();
 QByteArray buildJoinGroup(uint32_t groupAddress);
 uint32_t lockStateWord(const Rok_Lock_State& state);
+// How much a lock word withholds from the students, for comparing words:
+// its lock type first (a locked black screen, a quiet one, keyboard and
+// mouse, none), then a forbidden manual address, then forbidden USB drives.
+int lockStrictness(uint32_t word);
 QByteArray buildLockState(uint32_t word);
 // Milliseconds since the epoch, truncated to 32 bits.
 uint32_t policyVersionNow();

@@ -75,6 +75,8 @@ public:
     asio::io_context io;
     asio::ip::udp::socket socket { io };
     std::atomic_bool open { false };
+    // Set before the loop starts.
+    bool readPause = true;
 
     bool onLoopThread() { return io.get_executor().running_in_this_thread(); }
 
@@ -372,7 +374,8 @@ private:
                 return;
             }
             if (got < ReceiveBatch) {
-                pauseForMore();
+                if (readPause)
+                    pauseForMore();
                 asio::post(io, [this] { readable(asio::error_code()); });
                 return;
             }
@@ -768,6 +771,12 @@ void UdpServer::setReceiveDestination(bool on)
 {
     if (!started_)
         receiveDestination_ = on;
+}
+
+void UdpServer::setReadPause(bool on)
+{
+    if (!started_)
+        core_->readPause = on;
 }
 
 bool UdpServer::coreIsOpen(const UdpServerCore* core)

@@ -115,6 +115,12 @@ public:
     // so it is off unless asked for.
     void setReceiveDestination(bool on);
 
+    // Set before start(), else ignored. On (the default), the loop pauses
+    // 2 ms after a read while datagrams keep coming, waking less often;
+    // off, each datagram is handled as it arrives (a socket that answers
+    // each one at once).
+    void setReadPause(bool on);
+
     // The socket's descriptor, -1 when none is open.
     int fd() const { return fd_.load(); }
     // The bound port in host order, 0 when none is open.

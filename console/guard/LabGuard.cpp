@@ -8,6 +8,7 @@
 #include "UdpServer.h"
 
 #include <QDateTime>
+#include <QTimer>
 
 #include <algorithm>
 #include <array>
@@ -32,11 +33,20 @@ LabGuard::LabGuard(QStudentManage& registry, PageDirectory& pages, UdpServer& se
         }
         this->server.sendBatch(batch.data(), batch.size());
     });
-    join_repeater->setSweptCallback([this] { resendPageState(0); });
+    // The sweep's own bytes pay for the lock words that follow it.
+    join_repeater->setSweepGate(
+        [this](int joins, JoinRepeater::Clock::time_point now) { return budget.spendWhole(sweepBytes(joins), now); });
+    join_repeater->setSweptCallback([this] {
+        port_watch.noteSwept(AgentPortWatch::Clock::now());
+        resendPageState(0, true, false);
+    });
 
     security = new SecurityMonitor(registry, log, this);
     security->setSenderCounter(&port_watch.senders());
     connect(security, &SecurityMonitor::sg_alert, this, &LabGuard::sg_alert);
+    hits_timer = new QTimer(this);
+    hits_timer->setInterval(1000);
+    connect(hits_timer, &QTimer::timeout, this, &LabGuard::reportRoomHits);
 }
 
 LabGuard::~LabGuard()
@@ -46,21 +56,31 @@ LabGuard::~LabGuard()
 
 void LabGuard::repeatJoins()
 {
-    if (qEnvironmentVariableIsEmpty("ROK_BENCH_NO_JOIN_REPEAT")) // benchmarks weigh the repeated joins' cost
-        server.setTimer(std::chrono::milliseconds(JoinRepeater::SliceMs),
-            [this] { join_repeater->tick(std::chrono::steady_clock::now()); });
+    // Benchmarks weigh the repeated joins' cost.
+    const bool repeat = qEnvironmentVariableIsEmpty("ROK_BENCH_NO_JOIN_REPEAT");
+    server.setTimer(std::chrono::milliseconds(JoinRepeater::SliceMs), [this, repeat] {
+        const auto now = JoinRepeater::Clock::now();
+        if (repeat)
+            join_repeater->tick(now);
+        updateBudget(now);
+    });
 }
 
 bool LabGuard::watchAgentPort()
 {
     AgentPortWatch::Callbacks callbacks;
-    callbacks.stateOverridden = [this](uint32_t group) { resendPageState(group); };
+    callbacks.answer = [this](uint32_t group, bool lock, bool policy) { resendPageState(group, lock, policy); };
+    callbacks.sendTo = [this](uint32_t group, const QByteArray& datagram) { send(group, datagram); };
     callbacks.joinSeen = [this] { join_repeater->requestSweep(); };
-    callbacks.senderSeen = [this](uint32_t sender, AgentPortWatch::Kind kind) {
+    callbacks.senderSeen = [this](uint32_t sender, AgentPortWatch::Kind kind, bool forged) {
         QMetaObject::invokeMethod(
-            security, [this, sender, kind] { security->noteForeignSender(sender, kind); }, Qt::QueuedConnection);
+            security, [this, sender, kind, forged] { security->noteForeignSender(sender, kind, forged); },
+            Qt::QueuedConnection);
     };
     port_watch.setCallbacks(std::move(callbacks));
+    port_watch.setBudget(&budget);
+    updateBudget(AnswerBudget::Clock::now());
+    hits_timer->start();
     return port_watch.open(Protocol::AgentPort);
 }
 
@@ -73,18 +93,63 @@ void LabGuard::setGroupAddresses(const PageDirectory::Addresses& addresses)
 {
     join_repeater->setGroupAddresses(addresses.groups, addresses.ungrouped);
     port_watch.setGroups(addresses.all);
+    page_groups.store(addresses.all.size());
 }
 
-void LabGuard::resendPageState(uint32_t group)
+void LabGuard::noteSent(uint32_t address, const QByteArray& datagram)
+{
+    port_watch.noteSent(address, datagram, AgentPortWatch::Clock::now());
+}
+
+void LabGuard::send(uint32_t group, const QByteArray& datagram)
+{
+    if (datagram.isEmpty())
+        return;
+    noteSent(group, datagram);
+    server.sendto(datagram.constData(), datagram.size(), group, Protocol::AgentPort);
+}
+
+void LabGuard::resendPageState(uint32_t group, bool lock, bool policy)
 {
     // Under the directory's lock the pages cannot be destroyed meanwhile.
     const PageDirectory::Guarded directory = pages.guarded();
     for (QStudentGroupWidget* page : directory.pagesAt(group)) {
         const uint32_t address = page->group_addr.load();
-        for (const QByteArray& datagram : { page->lockDatagramCopy(), page->policyDatagramCopy() })
-            if (!datagram.isEmpty())
-                server.sendto(datagram.constData(), datagram.size(), address, Protocol::AgentPort);
+        if (lock)
+            send(address, page->lockDatagramCopy());
+        if (policy)
+            send(address, page->policyDatagramCopy());
     }
+}
+
+int LabGuard::sweepBytes(int joins) const
+{
+    return (joins + page_groups.load()) * AnswerBudget::wireBytes(8);
+}
+
+void LabGuard::updateBudget(AnswerBudget::Clock::time_point now)
+{
+    // Per second: the pages' words, the joins of a period, two beacons.
+    const double rate = port_watch.repetitionBytesPerSecond()
+        + join_repeater->joinsPerPeriod() * AnswerBudget::wireBytes(8) * 1000.0 / JoinRepeater::PeriodMs
+        + 2 * AnswerBudget::wireBytes(4);
+    budget.setRate(rate, rate * BudgetSeconds + sweepBytes(registry.machineCount()), now);
+}
+
+void LabGuard::reportRoomHits()
+{
+    const QHash<uint32_t, int> hits = port_watch.takeHits();
+    if (hits.isEmpty())
+        return;
+    QList<QPair<QString, int>> rooms;
+    {
+        const PageDirectory::Guarded directory = pages.guarded();
+        for (auto it = hits.cbegin(); it != hits.cend(); ++it)
+            for (QStudentGroupWidget* page : directory.pagesAt(it.key()))
+                rooms << qMakePair(page->page_name, it.value());
+    }
+    for (const auto& room : std::as_const(rooms))
+        security->noteRoomUnderAttack(room.first, room.second);
 }
 
 LabGuard::Verdict LabGuard::screen(const CStuInfo_PTR& known, uint32_t id, uint32_t source)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AgentPortWatch.h"
+#include "AnswerBudget.h"
 #include "CStuInfo.h"
 #include "JoinRepeater.h"
 #include "PageDirectory.h"
@@ -8,19 +9,23 @@
 
 #include <QObject>
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 
 class EventLogStore;
 class QStudentManage;
+class QTimer;
 class SecurityMonitor;
 class UdpServer;
 
 // What keeps a room locked against a student PC on the lab network, beside
 // the window's endpoint: the joins repeated to every machine, the watch of
-// the agents' port for other consoles' words, the limits on registrations,
-// the rule that a machine speaks only from its recorded address, and the
-// teacher's alerts (SecurityMonitor).
+// the agents' port for words the console did not send, the limits on
+// registrations, the rule that a machine speaks only from its recorded
+// address, and the teacher's alerts (SecurityMonitor). Its answers restore
+// what a page sends, never change it, and spend from one byte budget: at
+// most the normal repetition's bytes again.
 class LabGuard final : public QObject
 {
     Q_OBJECT
@@ -44,6 +49,10 @@ public:
 
     // The pages' multicast addresses changed (UI thread).
     void setGroupAddresses(const PageDirectory::Addresses& addresses);
+    // Any thread, before it leaves: the window sends `datagram` to `address`
+    // (network order). The watch takes back on the groups only what was
+    // noted here.
+    void noteSent(uint32_t address, const QByteArray& datagram);
 
     // Network thread. `known`: the machine of the datagram's MAC, null for a
     // new one (whose datagram is a registration). May record a known machine's
@@ -54,6 +63,10 @@ public:
     bool admitMachineEvent(const CStuInfo_PTR& machine);
 
     SecurityMonitor* monitor() const { return security; }
+    // For the tests, which feed it datagrams on their own clock.
+    AgentPortWatch& portWatch() { return port_watch; }
+    // What the guard may burst beyond the normal repetition, in seconds of it.
+    static constexpr double BudgetSeconds = 1;
 
 signals:
     // For the tray and the status bar.
@@ -61,15 +74,26 @@ signals:
 
 private:
     bool admitRegistration(uint32_t source);
-    // Watch thread: someone else set the state of the page at `group`
-    // (0: of every page, after a sweep of the joins).
-    void resendPageState(uint32_t group);
+    // Watch thread: someone else set the state of the page at `group`: its
+    // lock word and/or policy again (0: every page's lock word, after a
+    // sweep of the joins; network thread).
+    void resendPageState(uint32_t group, bool lock, bool policy);
+    void send(uint32_t group, const QByteArray& datagram);
+    // A sweep's bytes: every machine's join and every page's lock word.
+    int sweepBytes(int joins) const;
+    // Network thread: the budget follows what the pages and joins repeat.
+    void updateBudget(AnswerBudget::Clock::time_point now);
+    // UI thread, each second: the rooms that foreign words hit.
+    void reportRoomHits();
 
     QStudentManage& registry;
     PageDirectory& pages;
     UdpServer& server;
     SecurityMonitor* security = nullptr;
+    AnswerBudget budget;
     AgentPortWatch port_watch;
+    std::atomic_int page_groups { 0 };
+    QTimer* hits_timer = nullptr;
     RegistrationGate registration_gate; // network thread
     std::unique_ptr<JoinRepeater> join_repeater;
 };

@@ -71,16 +71,44 @@ QString SecurityMonitor::machineAt(uint32_t address, quint64* mac) const
     return QString();
 }
 
-void SecurityMonitor::noteForeignSender(uint32_t sender, int kind)
+void SecurityMonitor::noteForeignSender(uint32_t sender, int kind, bool forged)
 {
     quint64 mac = 0;
-    const QString machine = machineAt(sender, &mac);
-    QString who = Protocol::addressToText(sender);
-    if (!machine.isEmpty())
-        who += QStringLiteral("（%1）").arg(machine);
-    const QString text = QStringLiteral("发现其他教师端：%1").arg(who);
+    QString machine;
+    QString text;
+    if (forged) {
+        text = QStringLiteral("来源地址伪造：冒用教师端地址 %1").arg(Protocol::addressToText(sender));
+    } else {
+        machine = machineAt(sender, &mac);
+        QString who = Protocol::addressToText(sender);
+        if (!machine.isEmpty())
+            who += QStringLiteral("（%1）").arg(machine);
+        text = QStringLiteral("发现其他教师端：%1").arg(who);
+    }
     const QString detail = QStringLiteral("%1，首条为%2").arg(text, kindText(kind));
-    addRow(sender_rows, sender, mac, machine, detail);
+    addRow(sender_rows, AgentPortWatch::senderKey(sender, forged), mac, machine, detail);
+    emit sg_alert(AlertTitle, text);
+}
+
+void SecurityMonitor::noteRoomUnderAttack(const QString& room, int perSecond)
+{
+    if (perSecond <= 0)
+        return;
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    bound(room_attacks);
+    RoomAttack& attack = room_attacks[room];
+    const bool begins = attack.alerted == 0 || now - attack.last_ms > RoomQuietMs;
+    attack.last_ms = now;
+    if (!begins && perSecond < 2 * attack.alerted)
+        return;
+    attack.alerted = perSecond;
+    const QString text = QStringLiteral("%1正被解锁：每秒 %2 次").arg(room).arg(perSecond);
+    if (log) {
+        if (begins)
+            attack.handle = log->addCounted(EventLogStore::Security, room, 0, QString(), text);
+        else
+            log->updateDetail(attack.handle, text);
+    }
     emit sg_alert(AlertTitle, text);
 }
 

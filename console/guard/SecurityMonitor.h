@@ -42,8 +42,16 @@ public:
     bool admitMachineEvent(uint32_t address);
 
     // UI thread, queued from the network threads on a first sighting.
-    // `kind`: AgentPortWatch::Kind.
-    void noteForeignSender(uint32_t sender, int kind);
+    // `kind`: AgentPortWatch::Kind; `forged`: the datagram bore the
+    // console's own address and port.
+    void noteForeignSender(uint32_t sender, int kind, bool forged = false);
+    // A room's agents were sent `perSecond` foreign words in the last second
+    // (UI thread): one alert when that starts and again whenever the rate
+    // has doubled, so the teacher can go and see; one "安全" row per room
+    // and attack, which follows the highest rate. An attack ends after
+    // RoomQuietMs without a word.
+    void noteRoomUnderAttack(const QString& room, int perSecond);
+    static constexpr qint64 RoomQuietMs = 60 * 1000;
     void noteTakeover(quint64 mac, uint32_t recorded, uint32_t claimed);
     // `addressFull`: the address holds its share of machines; else the
     // console takes no more new machines this second.
@@ -77,5 +85,12 @@ private:
     QHash<quint64, Row> takeover_rows;
     QHash<quint64, Row> refusal_rows;
     QHash<quint64, Row> burst_rows;
+    struct RoomAttack
+    {
+        int alerted = 0;
+        qint64 last_ms = 0;
+        qint64 handle = 0;
+    };
+    QHash<QString, RoomAttack> room_attacks;
     QTimer* count_timer = nullptr;
 };
