@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QRegularExpression>
 #include <QSysInfo>
@@ -271,6 +272,42 @@ QString BenchReport::markdown(const QString& resultDir)
                     num(escape.value(QStringLiteral("unlocked_share_percent")).toDouble(), 2),
                     num(escape.value(QStringLiteral("attack_ms")).toDouble() / 1000, 0)),
             back && rejoin.toDouble() <= 5000);
+        // Every attack at every rate: the console must hold what it can see
+        // at up to 10 words a second, and answer without flooding.
+        int index = 0;
+        for (const QJsonValue& value : student.value(QStringLiteral("attacks")).toArray()) {
+            const QJsonObject phase = value.toObject();
+            const QString mode = phase.value(QStringLiteral("mode")).toString();
+            if (mode == QLatin1String("join-escape"))
+                continue;
+            const int rate = phase.value(QStringLiteral("rate")).toInt();
+            const double unlocked = phase.value(QStringLiteral("unlocked_share_percent")).toDouble();
+            const QJsonObject bytes = phase.value(QStringLiteral("bytes")).toObject();
+            const double ratio = bytes.value(QStringLiteral("out_per_in")).toDouble();
+            const double stall = phase.value(QStringLiteral("stall")).toObject().value(QStringLiteral("max_ms")).toDouble();
+            const bool seen = mode != QLatin1String("unicast-lock");
+            const bool answered = mode == QLatin1String("foreign-lock") || mode == QLatin1String("forged-lock")
+                || mode == QLatin1String("broadcast-lock") || mode == QLatin1String("race");
+            QStringList targets;
+            bool met = stall <= 50;
+            if (seen && rate <= 10) {
+                targets << QStringLiteral("unlocked < 5 %");
+                met = met && unlocked < 5;
+            }
+            if (answered) {
+                targets << QStringLiteral("bytes out per byte in ≤ 5");
+                met = met && ratio <= 5;
+            }
+            targets << QStringLiteral("stall ≤ 50 ms");
+            row(QStringLiteral("6e.%1").arg(++index), QStringLiteral("%1 at %2/s: %3").arg(mode).arg(rate).arg(targets.join(QStringLiteral(", "))),
+                QStringLiteral("unlocked %1 %; %2 bytes out per byte in (%3 × the normal output); %4 security rows a "
+                               "minute; stall max %5 ms%6")
+                    .arg(num(unlocked, 2), num(ratio, 2),
+                        num(bytes.value(QStringLiteral("extra_over_normal")).toDouble(), 2),
+                        num(phase.value(QStringLiteral("security_rows_per_min")).toDouble(), 1), num(stall, 1),
+                        phase.contains(QStringLiteral("error")) ? QStringLiteral(" (%1)").arg(phase.value(QStringLiteral("error")).toString()) : QString()),
+                met && !phase.contains(QStringLiteral("error")));
+        }
     }
 
     // Near the registry's bound, with and without the repeated joins.
