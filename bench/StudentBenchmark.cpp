@@ -41,8 +41,8 @@ struct Attack
     bool rated = true;
 };
 
-// Every attack the student run knows: what the console can see (the first
-// five), and the unicast words it cannot.
+// Every attack the student run knows: what the console can see, and the
+// unicast words it cannot.
 const QList<Attack>& attacks()
 {
     static const QList<Attack> list {
@@ -53,6 +53,9 @@ const QList<Attack>& attacks()
         { QStringLiteral("repeat-join"), { QStringLiteral("--student"), QStringLiteral("repeat-join") } },
         { QStringLiteral("repeat-join-forged"),
             { QStringLiteral("--student"), QStringLiteral("repeat-join"), QStringLiteral("--student-forge") } },
+        // Joins naming the group of "未分组", a page the console repeats
+        // unlocked words to.
+        { QStringLiteral("repeat-join-page"), { QStringLiteral("--student"), QStringLiteral("repeat-join") } },
         { QStringLiteral("race"), { QStringLiteral("--student"), QStringLiteral("race") } },
         { QStringLiteral("unicast-lock"), { QStringLiteral("--student"), QStringLiteral("unicast-lock") } },
         { QStringLiteral("join-escape"), { QStringLiteral("--student"), QStringLiteral("join-escape") }, false },
@@ -163,6 +166,10 @@ QJsonObject attack(const BenchOptions& options, const Attack& mode, int rate)
     capture.start();
     const int rowsBefore = securityRows(window->eventLog());
 
+    QStringList arguments = mode.arguments;
+    if (mode.name == QLatin1String("repeat-join-page") && ungrouped)
+        arguments << QStringLiteral("--escape-group") << Protocol::addressToText(ungrouped->group_addr.load());
+
     SimulatorRun simulator;
     std::vector<QJsonObject> summaries;
     // Each agent's unlocked time at the last report before the attack.
@@ -179,7 +186,7 @@ QJsonObject attack(const BenchOptions& options, const Attack& mode, int rate)
                         QStringLiteral("500"), QStringLiteral("--student-rate"), QString::number(rate),
                         QStringLiteral("--student-after"), QString::number(AttackAfterS), QStringLiteral("--duration"),
                         QString::number(duration) }
-        + mode.arguments);
+        + arguments);
     const int64_t started = ProcessUsage::monotonicNs();
     progress(QStringLiteral("%1 at %2/s: simulator started, attack at %3 s for %4 s")
                  .arg(mode.name)

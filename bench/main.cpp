@@ -69,7 +69,7 @@ int main(int argc, char* argv[])
         QStringLiteral("N"));
     const QCommandLineOption modes(QStringLiteral("modes"),
         QStringLiteral("The student run's attacks, comma-separated (all): foreign-lock, forged-lock, broadcast-lock, "
-                       "repeat-join, repeat-join-forged, race, unicast-lock, join-escape."),
+                       "repeat-join, repeat-join-forged, repeat-join-page, race, unicast-lock, join-escape."),
         QStringLiteral("LIST"));
     const QCommandLineOption rates(QStringLiteral("rates"),
         QStringLiteral("Words a second of each rated attack of the student run, comma-separated (3,10,50)."),

@@ -247,7 +247,11 @@ void AgentPortWatch::handleJoin(const char* data, size_t len, uint32_t source, b
     told(source, JoinGroup, own);
     if (callbacks.joinSeen)
         callbacks.joinSeen();
-    if (named != 0 && !pageGroup && isMulticast(named))
+    // Not 224.0.0.0/24, which every host hears: the word there would reach
+    // the agents of every room, not only those the join moved.
+    const auto* octets = reinterpret_cast<const uint8_t*>(&named);
+    const bool everyHost = octets[0] == 224 && octets[1] == 0 && octets[2] == 0;
+    if (!pageGroup && isMulticast(named) && !everyHost)
         guardEscape(named, now);
 }
 
