@@ -45,12 +45,13 @@ bool LabSeed::write(const QString& dataDir, int machines, int groups, QString* e
     };
     for (int type = 1; type <= 3; ++type) {
         StringItemList items;
-        for (int i = 0; i < std::min(catalog, 4); ++i) {
-            const char* text = samples[type - 1][i];
+        for (int i = 0; i < catalog; ++i) {
             auto item = std::make_shared<QtDoubleIntStringItem>();
             item->item_type = type;
             item->item_state = QtDoubleIntStringItem::Active;
-            item->str_val = QString::fromUtf8(text);
+            // Beyond the samples, entries of 32 bytes: a large school's lists.
+            item->str_val = i < 4 ? QString::fromUtf8(samples[type - 1][i])
+                                  : QStringLiteral("entry-%1-%2").arg(type).arg(i, 4, 10, QLatin1Char('0')).leftJustified(32, QLatin1Char('x'));
             items << item;
         }
         registry.saveStringItems(items, type);

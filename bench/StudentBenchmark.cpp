@@ -140,7 +140,7 @@ QJsonObject attack(const BenchOptions& options, const Attack& mode, int rate)
     QTemporaryDir dir;
     QString error;
     if (!dir.isValid()
-        || !LabSeed::write(dir.path(), options.agents, 1, &error, options.catalog, Rok_Lock_State::BlackLock)) {
+        || !LabSeed::write(dir.path(), options.agents, options.groups, &error, options.catalog, Rok_Lock_State::BlackLock)) {
         phase.insert(QStringLiteral("error"), QStringLiteral("seeding failed: %1").arg(error));
         return phase;
     }
@@ -155,9 +155,10 @@ QJsonObject attack(const BenchOptions& options, const Attack& mode, int rate)
     uint32_t group = 0;
     EventWait::until([&] { return room && (group = room->group_addr.load()) != 0; }, 5000, 50);
     const uint32_t escape = Protocol::addressFromText(QString::fromLatin1(EscapeGroup));
-    QList<uint32_t> groups { group, escape };
-    if (ungrouped && ungrouped->group_addr.load() != 0)
-        groups << ungrouped->group_addr.load();
+    QList<uint32_t> groups { escape };
+    for (int i = 1; QStudentGroupWidget* page = window->pageAt(i); ++i)
+        if (page->group_addr.load() != 0)
+            groups << page->group_addr.load();
     GroupCapture capture;
     if (group == 0 || !capture.open(groups)) {
         phase.insert(QStringLiteral("error"), QStringLiteral("no group address to listen to"));
@@ -298,6 +299,8 @@ QJsonObject StudentBenchmark::run(const BenchOptions& options)
     QJsonObject result;
     result.insert(QStringLiteral("bench"), QStringLiteral("student"));
     result.insert(QStringLiteral("agents"), options.agents);
+    result.insert(QStringLiteral("groups"), options.groups);
+    result.insert(QStringLiteral("catalog"), options.catalog);
     result.insert(QStringLiteral("rate"), options.studentRate);
     result.insert(QStringLiteral("attack_s"), options.attackSeconds);
     result.insert(QStringLiteral("join_repeat"), qEnvironmentVariableIsEmpty("ROK_BENCH_NO_JOIN_REPEAT"));

@@ -58,7 +58,7 @@ int main(int argc, char* argv[])
     const QCommandLineOption idle(
         QStringLiteral("idle"), QStringLiteral("Time the lock command without agents heartbeating."));
     const QCommandLineOption catalog(QStringLiteral("catalog"),
-        QStringLiteral("Central policy entries per list in the stored school, 0 to 4 (4)."), QStringLiteral("N"));
+        QStringLiteral("Central policy entries per list in the stored school: four samples, then made-up entries of 32 bytes (4)."), QStringLiteral("N"));
     const QCommandLineOption silent(
         QStringLiteral("silent"), QStringLiteral("Agents that fall silent together (500)."), QStringLiteral("N"));
     const QCommandLineOption attack(QStringLiteral("attack"),
@@ -120,6 +120,8 @@ int main(int argc, char* argv[])
     // The student run plays one room.
     if (benchmark == QLatin1String("student") && !parser.isSet(agents))
         options.agents = 200;
+    if (benchmark == QLatin1String("student") && !parser.isSet(groups))
+        options.groups = 1;
     if (benchmark == QLatin1String("report")) {
         const QByteArray text = BenchReport::markdown(parser.positionalArguments().value(1)).toUtf8();
         std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
