@@ -35,6 +35,10 @@ const QColor OnlineColor(QStringLiteral("#055d13"));
 const QColor OfflineColor(QStringLiteral("#b11905"));
 const QString OnlineText(QStringLiteral("在线"));
 const QString OfflineText(QStringLiteral("断开"));
+// Two addresses claim the machine's MAC: something answers as it, so the
+// row counts as on line and stays shown under the filter.
+const QColor ConflictColor(QStringLiteral("#c25400"));
+const QString ConflictText(QStringLiteral("冲突"));
 constexpr int StateColumn = 2;
 constexpr int CenterAlignment = int(Qt::AlignHCenter | Qt::AlignVCenter); // 0x84
 
@@ -292,10 +296,12 @@ void QStudentGroupWidget::fillRow(int row, const CStuInfo_PTR& machine, int colu
     if (columns & ColumnIp)
         setText(1, machine->ip);
     if (columns & ColumnState) {
-        const bool online = machine->online.load();
-        if (setText(StateColumn, online ? OnlineText : OfflineText)) {
+        const bool conflict = machine->inConflict();
+        const bool online = conflict || machine->online.load();
+        if (setText(StateColumn, conflict ? ConflictText : online ? OnlineText : OfflineText)) {
             if (QStandardItem* item = machine_model->item(row, StateColumn))
-                item->setForeground(QBrush(online ? OnlineColor : OfflineColor, Qt::SolidPattern));
+                item->setForeground(
+                    QBrush(conflict ? ConflictColor : online ? OnlineColor : OfflineColor, Qt::SolidPattern));
             applyRowFilter(row, online);
             // Only a change is worth a recount by the window.
             emit sg_rows_changed();
@@ -340,8 +346,10 @@ void QStudentGroupWidget::applyRowFilter(int row, bool online)
 void QStudentGroupWidget::applyRowFilter()
 {
     const int rows = machine_table->getRowCount();
-    for (int row = 0; row < rows; ++row)
-        applyRowFilter(row, machine_table->getCellText(row, StateColumn) == OnlineText);
+    for (int row = 0; row < rows; ++row) {
+        const QString state = machine_table->getCellText(row, StateColumn);
+        applyRowFilter(row, state == OnlineText || state == ConflictText);
+    }
 }
 
 void QStudentGroupWidget::setOnlineOnly(bool onlineOnly)
@@ -397,7 +405,8 @@ QStudentGroupWidget::Counts QStudentGroupWidget::counts() const
     Counts counts;
     counts.total = machine_table->getRowCount();
     for (int row = 0; row < counts.total; ++row) {
-        if (machine_table->getCellText(row, StateColumn) == OnlineText)
+        const QString state = machine_table->getCellText(row, StateColumn);
+        if (state == OnlineText || state == ConflictText)
             ++counts.online;
     }
     return counts;
@@ -421,6 +430,16 @@ CStuInfo_PTR QStudentGroupWidget::machineAtRow(int row) const
     return machines_by_mac.value(mac);
 }
 
+QString QStudentGroupWidget::stateToolTip(const CStuInfo& machine)
+{
+    const uint32_t claimant = machine.claimant.load();
+    if (claimant == 0)
+        return lastHeardText(machine);
+    return QStringLiteral("%1\n冲突：此 MAC 同时出现在 %2 和 %3（右键“采用新地址”可改用后者）")
+        .arg(lastHeardText(machine), Protocol::addressToText(machine.address.load()),
+            Protocol::addressToText(claimant));
+}
+
 QString QStudentGroupWidget::lastHeardText(const CStuInfo& machine)
 {
     const qint64 ms = machine.last_heard_ms.load();
@@ -441,7 +460,7 @@ bool QStudentGroupWidget::eventFilter(QObject* watched, QEvent* event)
         const QModelIndex index = machine_table->indexAt(help->pos());
         if (index.isValid() && index.column() == StateColumn) {
             if (const CStuInfo_PTR machine = machineAtRow(index.row())) {
-                QToolTip::showText(help->globalPos(), lastHeardText(*machine), machine_table->viewport(),
+                QToolTip::showText(help->globalPos(), stateToolTip(*machine), machine_table->viewport(),
                     machine_table->visualRect(index));
                 return true;
             }

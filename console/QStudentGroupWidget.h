@@ -101,6 +101,8 @@ public:
     // "最后在线 HH:MM:SS", the state cell's tool tip; "最后在线 —" for a
     // machine not heard from since the console started.
     static QString lastHeardText(const CStuInfo& machine);
+    // The state cell's tool tip: the time, and both addresses of a conflict.
+    static QString stateToolTip(const CStuInfo& machine);
     // The machine a row shows, or null.
     CStuInfo_PTR machineAtRow(int row) const;
 

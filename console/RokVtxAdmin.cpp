@@ -18,6 +18,7 @@
 #include "QtRokTableView.h"
 #include "QuitActions.h"
 #include "PowerControl.h"
+#include "RegistrationAnswer.h"
 #include "LessonTimetable.h"
 #include "LockPath.h"
 #include "SaveScheduler.h"
@@ -32,6 +33,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QCursor>
+#include <QDateTime>
 #include <QGuiApplication>
 #include <QDir>
 #include <QFile>
@@ -428,6 +430,7 @@ void RokVtxAdmin::buildContextMenu()
     context_menu->addSeparator();
     context_menu->addAction(action_ctx_delete_machine.get());
     power->attachMachineMenu(context_menu, [this] { return menuTargets(); });
+    guard->attachMachineMenu(context_menu, [this] { return menuTargets(); }, group_ops);
     connect(action_ctx_add_to_group.get(), &QAction::triggered, this, &RokVtxAdmin::moveMachineIntoGroup);
     connect(action_ctx_remove_from_group.get(), &QAction::triggered, this,
             &RokVtxAdmin::removeMachineFromCurrentGroup);
@@ -911,7 +914,7 @@ void RokVtxAdmin::onUdpMessage(const SocketChannelPtr& channel, const UdpBuffer&
         replyReregister(channel);
         return;
     }
-    switch (guard->screen(known, id, channel->peerAddress())) {
+    switch (guard->screen(known, mac, id, channel->peerAddress())) {
     case LabGuard::Verdict::Reregister:
         replyReregister(channel);
         return;
@@ -947,19 +950,19 @@ QStudentGroupWidget* RokVtxAdmin::resolveMachineView(const PageDirectory::Guarde
 {
     machine = registry.findMachine(mac);
     if (!machine) {
-        CStuInfo_PTR evicted;
-        bool made = false;
-        machine = registry.addHeardMachine(mac, hostName, QString::fromStdString(address), &evicted, &made);
+        const QStudentManage::Admission admission
+            = guard->admitMachine(mac, hostName, QString::fromStdString(address));
+        machine = admission.machine;
         if (!machine)
             return nullptr;
         // Widgets live on the UI thread; the rows are added there. The record
         // was written under the registry's lock, so the UI thread takes that
         // lock before it reads the record (it also skips a machine deleted
         // meanwhile).
-        if (made)
+        if (admission.made)
             QMetaObject::invokeMethod(
                 this,
-                [this, mac, m = machine, evicted] {
+                [this, mac, m = machine, evicted = admission.evicted] {
                     const bool current = registry.findMachine(mac) == m;
                     if (evicted)
                         group_ops->dropEvicted(evicted);
@@ -980,6 +983,17 @@ QStudentGroupWidget* RokVtxAdmin::resolveMachineView(const PageDirectory::Guarde
 
 void RokVtxAdmin::handleRegister(quint64 mac, std::string address, const char* payload, int len)
 {
+    const CStuInfo_PTR before = registry.findMachine(mac);
+    const QString addressText = QString::fromStdString(address);
+    // Registrations that change nothing (anyone can make every agent send
+    // them) rename nothing and are answered with a join once a second.
+    RegistrationAnswer::Answer answer { true, true };
+    if (before)
+        answer = RegistrationAnswer::answer(*before,
+            RegistrationAnswer::fingerprint(payload, len, Protocol::addressFromText(addressText)),
+            QDateTime::currentMSecsSinceEpoch());
+    if (!answer.join)
+        return;
     const QString hostName = Protocol::hostNameFromRegister(payload, len);
 
     uint32_t groupAddr = 0;
@@ -997,10 +1011,10 @@ void RokVtxAdmin::handleRegister(quint64 mac, std::string address, const char* p
     // address, and one made meanwhile from an imported list has the list's
     // texts; they are changed on the UI thread, which reads them (unchanged
     // texts are left alone there).
-    const QString addressText = QString::fromStdString(address);
-    QMetaObject::invokeMethod(
-        this, [this, machine, hostName, addressText] { group_ops->renameMachine(machine, hostName, addressText); },
-        Qt::QueuedConnection);
+    if (answer.changed)
+        QMetaObject::invokeMethod(
+            this, [this, machine, hostName, addressText] { group_ops->renameMachine(machine, hostName, addressText); },
+            Qt::QueuedConnection);
 
     if (groupAddr != 0) {
         const QByteArray join = Protocol::buildJoinGroup(groupAddr);

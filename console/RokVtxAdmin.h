@@ -102,6 +102,7 @@ public:
     EventLogStore* eventLog() const { return lesson->eventLog(); }
     EventLogDock* eventLogDock() const { return lesson->eventLogDock(); }
     SecurityMonitor* securityMonitor() const { return guard->monitor(); }
+    LabGuard* labGuard() const { return guard; }
     // The agents' port is watched for other consoles' datagrams.
     bool watchingAgentPort() const { return guard->watchingAgentPort(); }
     // The status bar's countdown of the current tab's timed lock; empty

@@ -204,12 +204,16 @@ void AgentPortWatch::handle(const char* data, size_t len, uint32_t source, uint1
     case Protocol::MSG_ADMIN_JOIN_GROUP:
         kind = JoinGroup;
         break;
+    case Protocol::MSG_ADMIN_REREGISTER:
+        kind = Reregister; // a storm of them floods the console with registrations
+        break;
     default:
         return; // not something agents obey
     }
     const bool own = isOwn(source, port);
-    if (kind == Beacon) {
-        // A beacon forged with the console's address says what its own says.
+    if (kind == Beacon || kind == Reregister) {
+        // A beacon forged with the console's address says what its own says;
+        // a storm of re-registrations floods the console with registrations.
         if (!own)
             told(source, kind, false);
         return;

@@ -29,7 +29,7 @@
 class AgentPortWatch final
 {
 public:
-    enum Kind { Beacon = 1, LockState, Policy, JoinGroup };
+    enum Kind { Beacon = 1, LockState, Policy, JoinGroup, Reregister };
     using Clock = std::chrono::steady_clock;
     static constexpr int TimerMs = 10;
     // Answers leave at once, so no student can time its words to them; a

@@ -24,6 +24,26 @@ struct CStuInfo
     // compares every datagram's source with it without taking a lock; the
     // registry keeps it in step with `ip`.
     std::atomic<uint32_t> address{0};
+    // The address the machine is known by outside this run's datagrams: read
+    // from the database, of its first registration, or the teacher's choice.
+    // A grouped machine's `address` moves only back to it or by that choice.
+    std::atomic<uint32_t> stored_address{0};
+    // Another address that claims this MAC (an identity conflict), 0 for
+    // none; it ends when that address falls silent for as long as a machine
+    // takes to go off line.
+    std::atomic<uint32_t> claimant{0};
+    std::atomic_uint32_t claimant_missed_ticks{0};
+    // Registered over the network this run and never in a group, or heard
+    // again after registering: who may make room for whom at the bounds.
+    std::atomic_bool ever_grouped{false};
+    std::atomic_bool heard_again{false};
+    // Network thread: the last registration's bytes and source, hashed, and
+    // when it was last answered with a join (ms since the epoch).
+    std::atomic<uint32_t> registration_fingerprint{0};
+    std::atomic<int64_t> join_answered_ms{0};
+
+    // Any thread: an identity conflict holds now.
+    bool inConflict() const { return claimant.load() != 0; }
 
     // The network thread, the registry worker and the UI thread all write
     // these two atomics without a lock; re-reading `online` after the store

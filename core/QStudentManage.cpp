@@ -148,65 +148,163 @@ void QStudentManage::noteWriteFailure()
                    .arg(QDir::toNativeSeparators(connection.databaseName()), data_store.lastError());
 }
 
-CStuInfo_PTR QStudentManage::updateMachine(
-    quint64 mac, const QString& hostname, const QString& ip, bool online, CStuInfo_PTR* evicted)
+CStuInfo_PTR QStudentManage::updateMachine(quint64 mac, const QString& hostname, const QString& ip, bool online)
 {
-    return storeMachine(mac, hostname, ip, online, evicted, true, nullptr);
-}
-
-CStuInfo_PTR QStudentManage::addHeardMachine(
-    quint64 mac, const QString& hostname, const QString& ip, CStuInfo_PTR* evicted, bool* made)
-{
-    return storeMachine(mac, hostname, ip, true, evicted, false, made);
-}
-
-CStuInfo_PTR QStudentManage::storeMachine(quint64 mac, const QString& hostname, const QString& ip, bool online,
-                                          CStuInfo_PTR* evicted, bool rewriteKnown, bool* made)
-{
-    if (made)
-        *made = false;
     // A machine seen for the first time may already be a member of a stored
     // group; its record must say so before anyone else can see it.
     std::lock_guard<std::mutex> groupLock(group_mutex);
     std::lock_guard<std::mutex> lock(machine_mutex);
-    auto it = machines.find(mac);
-    if (it == machines.end()) {
-        if (machines.size() >= MaxMachines) {
-            if (!evicted)
-                return nullptr;
-            // Made-up MACs must not lock genuine new PCs out for good: one
-            // that nobody grouped and that has not been heard this run goes.
-            auto victim = std::find_if(machines.begin(), machines.end(), [](const CStuInfo_PTR& record) {
-                return record->group_name.isEmpty() && record->last_heard_ms.load() == 0;
-            });
-            if (victim == machines.end())
-                return nullptr;
-            *evicted = victim.value();
-            countAddress(victim.value()->ip, -1);
-            machines.erase(victim);
-        }
-        auto created = std::make_shared<CStuInfo>();
-        created->group_name = groupNameLocked(mac);
-        it = machines.insert(mac, created);
-        if (made)
-            *made = true;
-    } else if (!rewriteKnown) {
-        return it.value();
+    CStuInfo_PTR record = machines.value(mac);
+    if (!record) {
+        if (machines.size() >= MaxMachines)
+            return nullptr;
+        const QString group = groupNameLocked(mac);
+        record = insertLocked(mac, hostname, ip, !group.isEmpty());
+        record->group_name = group;
     } else {
-        countAddress(it.value()->ip, -1);
+        countAddress(record->ip, -1);
+        record->ip = ip;
+        record->address.store(Protocol::addressFromText(ip));
+        countAddress(ip, 1);
+        record->hostname = hostname;
     }
-    const CStuInfo_PTR& record = it.value();
-    record->ullmac = mac;
-    record->ip = ip;
-    record->address.store(Protocol::addressFromText(ip));
-    countAddress(ip, 1);
-    record->hostname = hostname;
+    record->stored_address.store(record->address.load());
     if (online)
         record->markHeard();
     record->online.store(online);
     if (record->online.load())
         record->missed_ticks.store(0);
     return record;
+}
+
+QStudentManage::Admission QStudentManage::admitMachine(
+    quint64 mac, const QString& hostname, const QString& ip, bool retrying, bool atAddress)
+{
+    using Refusal = Admission::Refusal;
+    Admission admission;
+    std::lock_guard<std::mutex> groupLock(group_mutex);
+    std::lock_guard<std::mutex> lock(machine_mutex);
+    // One that exists (made meanwhile, e.g. by an import) is returned
+    // untouched: once published, a record's texts are written only on the UI
+    // thread, which reads them without a lock.
+    if (const CStuInfo_PTR known = machines.value(mac)) {
+        admission.machine = known;
+        return admission;
+    }
+    const QString group = groupNameLocked(mac);
+    const bool grouped = !group.isEmpty();
+    // Made-up MACs are sent once and never heard again; a genuine agent
+    // retries, and then speaks. Only the former make room, newest first, and
+    // only for a machine of the teacher's groups or one that retries.
+    CStuInfo_PTR victim;
+    if (atAddress) {
+        victim = newestOneShotLocked(Protocol::addressFromText(ip));
+        if (!victim)
+            admission.refusal = Refusal::AddressFull;
+    } else {
+        const bool quotaFull = !grouped && never_grouped.load() >= MaxNeverGrouped;
+        if (quotaFull || machines.size() >= MaxMachines) {
+            if (grouped || retrying)
+                victim = newestOneShotLocked(0);
+            if (!victim && (grouped || retrying)) {
+                // Then one nobody ever grouped that has not been heard this run.
+                const auto it = std::find_if(machines.cbegin(), machines.cend(), [](const CStuInfo_PTR& record) {
+                    return !record->ever_grouped.load() && record->group_name.isEmpty()
+                        && record->last_heard_ms.load() == 0;
+                });
+                if (it != machines.cend())
+                    victim = it.value();
+            }
+            if (!victim)
+                admission.refusal = quotaFull ? Refusal::Quota : Refusal::Full;
+        }
+    }
+    if (admission.refusal != Refusal::None)
+        return admission;
+    if (victim) {
+        eraseLocked(machines.find(victim->ullmac));
+        admission.evicted = victim;
+    }
+    const CStuInfo_PTR record = insertLocked(mac, hostname, ip, grouped);
+    record->group_name = group;
+    record->markHeard();
+    record->online.store(true);
+    if (!grouped) {
+        registered_this_run.push_back(mac);
+        admission.quotaReached = never_grouped.load() == MaxNeverGrouped;
+    }
+    admission.machine = record;
+    admission.made = true;
+    return admission;
+}
+
+CStuInfo_PTR QStudentManage::insertLocked(quint64 mac, const QString& hostname, const QString& ip, bool grouped)
+{
+    auto created = std::make_shared<CStuInfo>();
+    created->ullmac = mac;
+    created->ip = ip;
+    created->hostname = hostname;
+    created->address.store(Protocol::addressFromText(ip));
+    created->stored_address.store(created->address.load());
+    created->ever_grouped.store(grouped);
+    if (!grouped)
+        ++never_grouped;
+    countAddress(ip, 1);
+    machines.insert(mac, created);
+    return created;
+}
+
+void QStudentManage::eraseLocked(QMap<quint64, CStuInfo_PTR>::iterator it)
+{
+    countAddress(it.value()->ip, -1);
+    if (!it.value()->ever_grouped.load())
+        --never_grouped;
+    machines.erase(it);
+}
+
+CStuInfo_PTR QStudentManage::newestOneShotLocked(uint32_t address)
+{
+    // Entries that can never be chosen again are dropped on the way: a
+    // machine once grouped or heard again stays so.
+    for (size_t i = registered_this_run.size(); i-- > 0;) {
+        const CStuInfo_PTR record = machines.value(registered_this_run[i]);
+        if (!record || record->ever_grouped.load() || record->heard_again.load()) {
+            registered_this_run.erase(registered_this_run.begin() + std::ptrdiff_t(i));
+            continue;
+        }
+        if (address == 0 || record->address.load() == address) {
+            registered_this_run.erase(registered_this_run.begin() + std::ptrdiff_t(i));
+            return record;
+        }
+    }
+    return nullptr;
+}
+
+void QStudentManage::recountNeverGrouped()
+{
+    int count = 0;
+    for (const CStuInfo_PTR& record : std::as_const(machines))
+        count += record->ever_grouped.load() ? 0 : 1;
+    never_grouped.store(count);
+}
+
+QString QStudentManage::adoptClaimant(quint64 mac)
+{
+    std::lock_guard<std::mutex> lock(machine_mutex);
+    const CStuInfo_PTR record = machines.value(mac);
+    const uint32_t claimant = record ? record->claimant.load() : 0;
+    if (claimant == 0)
+        return QString();
+    const uint32_t old = record->address.load();
+    const QString ip = Protocol::addressToText(claimant);
+    countAddress(record->ip, -1);
+    record->ip = ip;
+    record->address.store(claimant);
+    record->stored_address.store(claimant);
+    countAddress(ip, 1);
+    record->claimant_missed_ticks.store(0);
+    record->claimant.store(record->online.load() ? old : 0);
+    return ip;
 }
 
 bool QStudentManage::renameMachine(quint64 mac, const QString& hostname, const QString& ip)
@@ -255,8 +353,7 @@ void QStudentManage::removeMachine(quint64 mac)
         if (it == machines.end())
             return;
         record = it.value();
-        countAddress(record->ip, -1);
-        machines.erase(it);
+        eraseLocked(it);
     }
     if (record->group_name.isEmpty())
         return;
@@ -318,6 +415,8 @@ QList<QStudentManage::JoinTarget> QStudentManage::onlineMachinesAfter(quint64& c
         cursor = it.key();
         if (record.online.load() && record.address.load() != 0)
             targets.append({ it.key(), record.address.load(), record.group_name });
+        if (const uint32_t claimant = record.claimant.load())
+            targets.append({ it.key(), claimant, record.group_name });
     }
     return targets;
 }
@@ -448,8 +547,11 @@ bool QStudentManage::moveMachineToGroup(const QString& groupName, quint64 mac)
             old.value()->ullmac_list.remove(mac);
         record->group_name.clear();
     }
-    if (record)
+    if (record) {
         record->group_name = groupName;
+        if (!record->ever_grouped.exchange(true))
+            --never_grouped;
+    }
     target.value()->ullmac_list.insert(mac);
     return true;
 }
@@ -518,6 +620,10 @@ void QStudentManage::run()
         {
             std::lock_guard<std::mutex> lock(machine_mutex);
             for (const CStuInfo_PTR& record : std::as_const(machines)) {
+                // A conflict lasts while the other address is heard.
+                if (record->claimant.load() != 0
+                    && ++record->claimant_missed_ticks >= static_cast<uint32_t>(OfflineTicks))
+                    record->claimant.store(0);
                 if (!record->online.load())
                     continue;
                 const uint32_t ticks = ++record->missed_ticks;
@@ -572,9 +678,11 @@ void QStudentManage::loadMachines()
         machine->hostname = HostName::clean(machine->hostname);
         const CStuInfo_PTR record = machine->toStuInfo();
         record->address.store(Protocol::addressFromText(record->ip));
+        record->stored_address.store(record->address.load());
         countAddress(record->ip, 1);
         machines.insert(machine->ullmac, record);
     }
+    recountNeverGrouped();
 }
 
 void QStudentManage::loadGroups()
@@ -596,10 +704,13 @@ void QStudentManage::loadGroups()
         groups.insert(group->group_name, group);
         for (quint64 mac : std::as_const(group->ullmac_list)) {
             const auto it = machines.constFind(mac);
-            if (it != machines.cend())
+            if (it != machines.cend()) {
                 it.value()->group_name = group->group_name;
+                it.value()->ever_grouped.store(true);
+            }
         }
     }
+    recountNeverGrouped();
 }
 
 bool QStudentManage::saveMachines()

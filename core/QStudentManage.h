@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 // The single source of truth about student machines and groups. A worker
 // thread ticks every TickMs and reports machines that stayed silent for
@@ -36,6 +37,9 @@ public:
     // it keeps registrations of made-up MACs from growing the console (and
     // the time each page takes to refresh) without bound.
     static constexpr int MaxMachines = 20000;
+    // Of those, machines never put in a group: the rest stays for the
+    // machines of the teacher's groups, whatever a flood registers.
+    static constexpr int MaxNeverGrouped = MaxMachines / 2;
 
     // Clock: the worker ticks every TickMs. Manual: only when tick() is
     // called, so that tests count ticks exactly.
@@ -68,21 +72,42 @@ public:
         QString group; // empty: in no group
     };
 
-    // Null when `mac` is new and MaxMachines are known already. With
-    // `evicted`, a full registry makes room instead: the new machine takes
-    // the place of one in no group that has not been heard this run, which
-    // `evicted` receives (the caller takes it off the pages).
-    CStuInfo_PTR updateMachine(
-        quint64 mac, const QString& hostname, const QString& ip, bool online, CStuInfo_PTR* evicted = nullptr);
-    // The network thread's way in: makes the on-line record of a new `mac`
-    // (*made true) as updateMachine does, but returns a record that exists
-    // already (made meanwhile, e.g. by an import) untouched: once published,
-    // a record's texts are written only on the UI thread, which reads them
-    // without a lock.
-    CStuInfo_PTR addHeardMachine(
-        quint64 mac, const QString& hostname, const QString& ip, CStuInfo_PTR* evicted, bool* made);
+    // Null when `mac` is new and MaxMachines are known already. The address
+    // becomes the machine's stored one.
+    CStuInfo_PTR updateMachine(quint64 mac, const QString& hostname, const QString& ip, bool online);
+
+    // A MAC heard on the network for the first time, registering from `ip`.
+    struct Admission
+    {
+        enum class Refusal {
+            None,
+            AddressFull, // no machine at the address made room
+            Full, // MaxMachines known, none made room
+            Quota, // MaxNeverGrouped machines in no group
+        };
+        CStuInfo_PTR machine; // on line; null when refused
+        // The record was made now; else it existed and is returned untouched.
+        bool made = false;
+        // The machine that made room, for the caller to take off the pages.
+        CStuInfo_PTR evicted;
+        Refusal refusal = Refusal::None;
+        // This machine took the quota's last place.
+        bool quotaReached = false;
+    };
+    // At MaxMachines, or at MaxNeverGrouped for a machine in no stored
+    // group, room is made (evicted) only for a machine of a stored group or
+    // one that keeps retrying (`retrying`): in place of the newest machine
+    // registered this run that was never grouped and never heard again (a
+    // flood's made-up MAC), failing that of one never grouped and not heard
+    // this run. `atAddress`: the address is full, room is made only among
+    // this run's machines there.
+    Admission admitMachine(quint64 mac, const QString& hostname, const QString& ip, bool retrying, bool atAddress);
     // New texts of a known machine; its on-line state is the datagrams' alone.
     bool renameMachine(quint64 mac, const QString& hostname, const QString& ip);
+    // The teacher takes the address that claims a machine's MAC as its own
+    // (recorded and stored); the old one, if still heard, claims it next.
+    // The new address text, empty when the machine has no claimant.
+    QString adoptClaimant(quint64 mac);
     CStuInfo_PTR findMachine(quint64 mac) const;
     void removeMachine(quint64 mac);
     QMap<quint64, CStuInfo_PTR> allMachines() const;
@@ -94,8 +119,11 @@ public:
     // Known machines whose address is `address` (network order).
     int machinesAtAddress(uint32_t address) const;
     // The on-line ones among the `count` machines that follow `cursor` in
-    // MAC order, wrapping round at the end; `cursor` moves past them.
+    // MAC order, wrapping round at the end; `cursor` moves past them. A
+    // machine's claimant (an identity conflict) is a target of its own.
     QList<JoinTarget> onlineMachinesAfter(quint64& cursor, int count) const;
+    // Machines never put in a group.
+    int neverGroupedCount() const { return never_grouped.load(); }
 
     QString groupNameOfMachine(quint64 mac) const;
     // Ascending display_order, ties by name (CStudentGroup::showsBefore).
@@ -132,9 +160,6 @@ private:
     void run();
     // Caller holds group_mutex.
     QString groupNameLocked(quint64 mac) const;
-    // updateMachine, and addHeardMachine with `rewriteKnown` false.
-    CStuInfo_PTR storeMachine(quint64 mac, const QString& hostname, const QString& ip, bool online,
-                              CStuInfo_PTR* evicted, bool rewriteKnown, bool* made);
     void loadMachines();
     void loadGroups();
     bool saveMachines();
@@ -142,6 +167,12 @@ private:
     void closeDatabase();
     // Caller holds machine_mutex.
     void countAddress(const QString& ip, int delta);
+    CStuInfo_PTR insertLocked(quint64 mac, const QString& hostname, const QString& ip, bool grouped);
+    void eraseLocked(QMap<quint64, CStuInfo_PTR>::iterator it);
+    // The newest machine of this run's registrations that was never grouped
+    // nor heard again, at `address` unless 0; null when none.
+    CStuInfo_PTR newestOneShotLocked(uint32_t address);
+    void recountNeverGrouped();
     // Records the outcome of a write; false keeps the reason in db_error.
     bool noteWrite(bool written);
     void noteWriteFailure();
@@ -159,6 +190,10 @@ private:
     QMap<quint64, CStuInfo_PTR> machines;
     // How many machines each address holds (under machine_mutex).
     QHash<uint32_t, int> per_address;
+    // This run's registrations that were in no group, oldest first (under
+    // machine_mutex); those grouped, heard again or gone are dropped lazily.
+    std::vector<quint64> registered_this_run;
+    std::atomic_int never_grouped{0};
     QMap<QString, CStudentGroup_PTR> groups;
     mutable std::mutex machine_mutex;
     mutable std::mutex group_mutex;

@@ -222,7 +222,7 @@ void GroupOperations::dropEvicted(const CStuInfo_PTR& machine)
 {
     for (QStudentGroupWidget* page : pages.pages())
         page->removeMachine(machine->ullmac);
-    changed(pages.nameOf(pages.ungrouped()), QStringLiteral("为新机器腾出位置，移除本次未上线的机器"), machine);
+    changed(pages.nameOf(pages.ungrouped()), QStringLiteral("为新机器腾出位置，移除从未分组、注册后未再上线的机器"), machine);
 }
 
 void GroupOperations::renameMachine(const CStuInfo_PTR& machine, const QString& hostName, const QString& address)
@@ -237,4 +237,17 @@ void GroupOperations::renameMachine(const CStuInfo_PTR& machine, const QString& 
     if (QStudentGroupWidget* page = pages.pageOf(machine))
         page->updateMachineRow(machine, columns);
     changed(QString(), QString());
+}
+
+void GroupOperations::adoptAddress(const CStuInfo_PTR& machine)
+{
+    const QString old = machine->ip;
+    const QString adopted = registry.adoptClaimant(machine->ullmac);
+    if (adopted.isEmpty())
+        return;
+    const int columns = QStudentGroupWidget::ColumnIp | QStudentGroupWidget::ColumnState;
+    allPage()->updateMachineRow(machine, columns);
+    if (QStudentGroupWidget* page = pages.pageOf(machine))
+        page->updateMachineRow(machine, columns);
+    changed(PageDirectory::pageNameOf(machine), QStringLiteral("采用新地址：%1 → %2").arg(old, adopted), machine);
 }

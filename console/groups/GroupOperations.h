@@ -83,6 +83,9 @@ public:
     void dropEvicted(const CStuInfo_PTR& machine);
     // A known machine came back under a new name or address.
     void renameMachine(const CStuInfo_PTR& machine, const QString& hostName, const QString& address);
+    // The teacher's "采用新地址": the address that claims the machine's MAC
+    // becomes its own.
+    void adoptAddress(const CStuInfo_PTR& machine);
 
 signals:
     void sg_changed(const GroupChange& change);

@@ -1,5 +1,6 @@
 #include "LabGuard.h"
 
+#include "GroupOperations.h"
 #include "MachineIdentity.h"
 #include "Protocol.h"
 #include "QStudentGroupWidget.h"
@@ -7,7 +8,9 @@
 #include "SecurityMonitor.h"
 #include "UdpServer.h"
 
+#include <QAction>
 #include <QDateTime>
+#include <QMenu>
 #include <QTimer>
 
 #include <algorithm>
@@ -22,6 +25,7 @@ LabGuard::LabGuard(QStudentManage& registry, PageDirectory& pages, UdpServer& se
     , pages(pages)
     , server(server)
     , port_watch(Protocol::ConsolePort)
+    , neighbours(std::make_unique<NeighbourTable>())
 {
     join_repeater = std::make_unique<JoinRepeater>(registry, [this](const std::vector<JoinRepeater::Join>& joins) {
         std::vector<std::array<char, 8>> bytes(joins.size());
@@ -152,47 +156,210 @@ void LabGuard::reportRoomHits()
         security->noteRoomUnderAttack(room.first, room.second);
 }
 
-LabGuard::Verdict LabGuard::screen(const CStuInfo_PTR& known, uint32_t id, uint32_t source)
+LabGuard::Verdict LabGuard::screen(const CStuInfo_PTR& known, quint64 mac, uint32_t id, uint32_t source)
 {
     if (!known)
-        return admitRegistration(source) ? Verdict::Accept : Verdict::Drop;
-    if (MachineIdentity::speaksFor(*known, source))
         return Verdict::Accept;
-    // Another PC using this MAC: no sign of life, no policy resend.
-    if (id != Protocol::MSG_STU_REGISTER)
-        return Verdict::Reregister;
-    if (MachineIdentity::registration(*known, source) == MachineIdentity::Registration::Refused) {
-        const uint32_t recorded = known->address.load();
-        const quint64 mac = known->ullmac;
-        if (security->takeoverCounter()
-                .hit(SecurityMonitor::pairKey(recorded, source), QDateTime::currentMSecsSinceEpoch())
-                .first)
-            QMetaObject::invokeMethod(
-                security, [this, mac, recorded, source] { security->noteTakeover(mac, recorded, source); },
-                Qt::QueuedConnection);
-        return Verdict::Drop;
+    using Claim = MachineIdentity::Claim;
+    const NeighbourTable::Verdict seen = neighbours->check(source, mac);
+    if (id != Protocol::MSG_STU_REGISTER) {
+        switch (MachineIdentity::signOfLife(*known, source, seen)) {
+        case Claim::Same:
+            if (!known->heard_again.load())
+                known->heard_again.store(true);
+            return Verdict::Accept;
+        case Claim::Forged:
+            tellForged(mac, source);
+            return Verdict::Drop;
+        default:
+            // The claimant of a conflict keeps it alive; anyone else is
+            // asked to register, and so to show itself.
+            if (source == known->claimant.load()) {
+                known->claimant_missed_ticks.store(0);
+                return Verdict::Drop;
+            }
+            return Verdict::Reregister;
+        }
     }
-    if (!admitRegistration(source))
+    const bool grouped = !registry.groupNameOfMachine(mac).isEmpty();
+    switch (MachineIdentity::registration(*known, source, grouped, seen)) {
+    case Claim::Same:
+        if (!known->heard_again.load())
+            known->heard_again.store(true);
+        return Verdict::Accept;
+    case Claim::Forged:
+        tellForged(mac, source);
         return Verdict::Drop;
-    // Moved while off line: its datagrams come from here from now on (the
-    // texts follow on the UI thread).
+    case Claim::Conflict:
+        claimed(known, source);
+        return Verdict::Drop;
+    case Claim::Moved:
+        break;
+    }
+    const uint32_t recorded = known->address.load();
+    // Back at its stored address a machine is not counted against the
+    // address's share; elsewhere (a DHCP move) it is.
+    if (source != known->stored_address.load() && !admitMove(mac, source))
+        return Verdict::Drop;
+    // Its datagrams come from here from now on (the texts follow on the UI
+    // thread); the old address, if it is still heard, claims the MAC.
     known->address.store(source);
+    if (known->online.load() && recorded != 0)
+        claimed(known, recorded);
     return Verdict::Accept;
 }
 
-bool LabGuard::admitRegistration(uint32_t source)
+QStudentManage::Admission LabGuard::admitMachine(quint64 mac, const QString& hostName, const QString& ip)
 {
+    const uint32_t source = Protocol::addressFromText(ip);
+    if (forged(mac, source))
+        return {};
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
     const RegistrationGate::Verdict verdict
-        = registration_gate.admit(registry.machinesAtAddress(source), QDateTime::currentMSecsSinceEpoch());
+        = registration_gate.admit(mac, source, registry.machinesAtAddress(source), now);
+    if (verdict == RegistrationGate::Verdict::AddressFull || verdict == RegistrationGate::Verdict::TooFast) {
+        tellRefused(source, verdict);
+        return {};
+    }
+    QStudentManage::Admission admission = registry.admitMachine(mac, hostName, ip,
+        registration_gate.isRetrying(mac, source, now), verdict == RegistrationGate::Verdict::MakeRoom);
+    if (!admission.machine) {
+        registration_gate.refused(mac, source, now);
+        tellRefused(source, admission.refusal);
+    } else if (admission.quotaReached) {
+        tellRefused(source, QStudentManage::Admission::Refusal::Quota);
+    }
+    return admission;
+}
+
+bool LabGuard::admitMove(quint64 mac, uint32_t source)
+{
+    const RegistrationGate::Verdict verdict = registration_gate.admit(
+        mac, source, registry.machinesAtAddress(source), QDateTime::currentMSecsSinceEpoch());
     if (verdict == RegistrationGate::Verdict::Admitted)
         return true;
+    tellRefused(source, verdict == RegistrationGate::Verdict::TooFast ? verdict : RegistrationGate::Verdict::AddressFull);
+    return false;
+}
+
+void LabGuard::tellRefused(uint32_t source, RegistrationGate::Verdict verdict)
+{
     if (security->refusalCounter().hit(source, QDateTime::currentMSecsSinceEpoch()).first) {
         const bool addressFull = verdict == RegistrationGate::Verdict::AddressFull;
         QMetaObject::invokeMethod(
             security, [this, source, addressFull] { security->noteRefusedRegistrations(source, addressFull); },
             Qt::QueuedConnection);
     }
-    return false;
+}
+
+void LabGuard::tellRefused(uint32_t source, QStudentManage::Admission::Refusal refusal)
+{
+    using Refusal = QStudentManage::Admission::Refusal;
+    if (refusal == Refusal::AddressFull) {
+        tellRefused(source, RegistrationGate::Verdict::AddressFull);
+        return;
+    }
+    // One summarised row for every refusal at a bound, whatever the address.
+    const quint64 key = refusal == Refusal::Full ? SecurityMonitor::RegistryFullKey : SecurityMonitor::QuotaKey;
+    if (security->refusalCounter().hit(key, QDateTime::currentMSecsSinceEpoch()).first)
+        QMetaObject::invokeMethod(
+            security, [this, key] { security->noteRefusedAtBound(key); }, Qt::QueuedConnection);
+}
+
+bool LabGuard::forged(quint64 mac, uint32_t source)
+{
+    if (neighbours->check(source, mac) != NeighbourTable::Verdict::Other)
+        return false;
+    tellForged(mac, source);
+    return true;
+}
+
+void LabGuard::tellForged(quint64 mac, uint32_t source)
+{
+    if (security->forgeryCounter()
+            .hit(SecurityMonitor::forgeryKey(mac, source), QDateTime::currentMSecsSinceEpoch())
+            .first)
+    {
+        const quint64 other = neighbours->macAt(source);
+        QMetaObject::invokeMethod(
+            security, [this, mac, source, other] { security->noteForged(mac, source, other); },
+            Qt::QueuedConnection);
+    }
+}
+
+void LabGuard::claimed(const CStuInfo_PTR& known, uint32_t source)
+{
+    known->claimant_missed_ticks.store(0);
+    const uint32_t before = known->claimant.exchange(source);
+    const uint32_t recorded = known->address.load();
+    const quint64 mac = known->ullmac;
+    if (security->conflictCounter()
+            .hit(SecurityMonitor::conflictKey(mac, recorded, source), QDateTime::currentMSecsSinceEpoch())
+            .first)
+        QMetaObject::invokeMethod(
+            security, [this, mac, recorded, source] { security->noteConflict(mac, recorded, source); },
+            Qt::QueuedConnection);
+    if (before != source)
+        showStateOf(known);
+    // Every PC that claims a grouped identity gets the room's state.
+    sendGroupJoin(mac, source);
+}
+
+void LabGuard::sendGroupJoin(quint64 mac, uint32_t agent)
+{
+    const QString group = registry.groupNameOfMachine(mac);
+    uint32_t address = 0;
+    {
+        const PageDirectory::Guarded directory = pages.guarded();
+        QStudentGroupWidget* page = group.isEmpty() ? nullptr : directory.groupPage(group);
+        if (!page)
+            page = directory.ungrouped();
+        if (page)
+            address = page->group_addr.load();
+    }
+    if (address == 0)
+        return;
+    const QByteArray join = Protocol::buildJoinGroup(address);
+    server.sendto(join.constData(), join.size(), agent, Protocol::AgentPort);
+}
+
+void LabGuard::showStateOf(const CStuInfo_PTR& machine)
+{
+    QMetaObject::invokeMethod(
+        this,
+        [this, machine] {
+            if (registry.findMachine(machine->ullmac) != machine)
+                return;
+            for (QStudentGroupWidget* page : { pages.pageAt(0), pages.pageOf(machine) })
+                if (page)
+                    page->updateMachineRow(machine, QStudentGroupWidget::ColumnState);
+        },
+        Qt::QueuedConnection);
+}
+
+void LabGuard::setNeighbourTable(std::unique_ptr<NeighbourTable> table)
+{
+    neighbours = std::move(table);
+}
+
+void LabGuard::attachMachineMenu(QMenu* menu, std::function<QList<quint64>()> targets, GroupOperations* operations)
+{
+    QAction* adopt = menu->addAction(QStringLiteral("采用新地址(&N)"));
+    connect(adopt, &QAction::triggered, this, [this, targets, operations] {
+        const QList<quint64> macs = targets();
+        if (macs.size() == 1)
+            if (const CStuInfo_PTR machine = registry.findMachine(macs.first()))
+                operations->adoptAddress(machine);
+    });
+    connect(menu, &QMenu::aboutToShow, this, [this, adopt, targets] {
+        const QList<quint64> macs = targets();
+        const CStuInfo_PTR machine = macs.size() == 1 ? registry.findMachine(macs.first()) : nullptr;
+        const uint32_t claimant = machine ? machine->claimant.load() : 0;
+        adopt->setEnabled(claimant != 0);
+        adopt->setText(claimant != 0
+                ? QStringLiteral("采用新地址 %1(&N)").arg(Protocol::addressToText(claimant))
+                : QStringLiteral("采用新地址(&N)"));
+    });
 }
 
 bool LabGuard::admitMachineEvent(const CStuInfo_PTR& machine)

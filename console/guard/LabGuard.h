@@ -4,7 +4,9 @@
 #include "AnswerBudget.h"
 #include "CStuInfo.h"
 #include "JoinRepeater.h"
+#include "NeighbourTable.h"
 #include "PageDirectory.h"
+#include "QStudentManage.h"
 #include "RegistrationGate.h"
 
 #include <QObject>
@@ -13,9 +15,12 @@
 #include <cstdint>
 #include <memory>
 
+#include <functional>
+
 class EventLogStore;
-class QStudentManage;
 class QTimer;
+class GroupOperations;
+class QMenu;
 class SecurityMonitor;
 class UdpServer;
 
@@ -55,9 +60,21 @@ public:
     void noteSent(uint32_t address, const QByteArray& datagram);
 
     // Network thread. `known`: the machine of the datagram's MAC, null for a
-    // new one (whose datagram is a registration). May record a known machine's
-    // new address when it registers from there while off line.
-    Verdict screen(const CStuInfo_PTR& known, uint32_t id, uint32_t source);
+    // new one (whose datagram is a registration, see admitMachine). May
+    // record a known machine's new address (MachineIdentity). A PC that
+    // claims a known MAC from another address is sent the machine's group
+    // join here, and its datagram dropped.
+    Verdict screen(const CStuInfo_PTR& known, quint64 mac, uint32_t id, uint32_t source);
+    // Network thread: a MAC's first registration, from `ip`, through the
+    // neighbour table, the limits and the registry's bounds.
+    QStudentManage::Admission admitMachine(quint64 mac, const QString& hostName, const QString& ip);
+
+    // "采用新地址" in the machine menu: the machine takes the address that
+    // claims its MAC (enabled for one machine in a conflict).
+    void attachMachineMenu(QMenu* menu, std::function<QList<quint64>()> targets, GroupOperations* operations);
+    // In place of the OS's neighbour table (tests).
+    void setNeighbourTable(std::unique_ptr<NeighbourTable> table);
+    NeighbourTable& neighbourTable() { return *neighbours; }
 
     // Which machines' events are logged, so that a flood cannot fill the log.
     bool admitMachineEvent(const CStuInfo_PTR& machine);
@@ -73,7 +90,6 @@ signals:
     void sg_alert(const QString& title, const QString& text);
 
 private:
-    bool admitRegistration(uint32_t source);
     // Watch thread: someone else set the state of the page at `group`: its
     // lock word and/or policy again (0: every page's lock word, after a
     // sweep of the joins; network thread).
@@ -85,6 +101,16 @@ private:
     void updateBudget(AnswerBudget::Clock::time_point now);
     // UI thread, each second: the rooms that foreign words hit.
     void reportRoomHits();
+    bool admitMove(quint64 mac, uint32_t source);
+    void tellRefused(uint32_t source, RegistrationGate::Verdict verdict);
+    void tellRefused(uint32_t source, QStudentManage::Admission::Refusal refusal);
+    // The datagram's MAC is not the one the OS knows at its source address.
+    bool forged(quint64 mac, uint32_t source);
+    void tellForged(quint64 mac, uint32_t source);
+    // Another address claims the MAC: it is told the machine's group.
+    void claimed(const CStuInfo_PTR& known, uint32_t source);
+    void sendGroupJoin(quint64 mac, uint32_t agent);
+    void showStateOf(const CStuInfo_PTR& machine);
 
     QStudentManage& registry;
     PageDirectory& pages;
@@ -95,5 +121,6 @@ private:
     std::atomic_int page_groups { 0 };
     QTimer* hits_timer = nullptr;
     RegistrationGate registration_gate; // network thread
+    std::unique_ptr<NeighbourTable> neighbours;
     std::unique_ptr<JoinRepeater> join_repeater;
 };

@@ -24,6 +24,8 @@ QString kindText(int kind)
         return QStringLiteral("策略");
     case AgentPortWatch::JoinGroup:
         return QStringLiteral("分组通知");
+    case AgentPortWatch::Reregister:
+        return QStringLiteral("重新注册请求");
     default:
         return QStringLiteral("广播");
     }
@@ -112,17 +114,31 @@ void SecurityMonitor::noteRoomUnderAttack(const QString& room, int perSecond)
     emit sg_alert(AlertTitle, text);
 }
 
-void SecurityMonitor::noteTakeover(quint64 mac, uint32_t recorded, uint32_t claimed)
+void SecurityMonitor::noteConflict(quint64 mac, uint32_t recorded, uint32_t claimed)
 {
-    const QString detail = QStringLiteral("%1 以本机的 MAC 注册，本机正在 %2 在线：未接受")
-                               .arg(Protocol::addressToText(claimed), Protocol::addressToText(recorded));
-    const CStuInfo_PTR victim = registry.findMachine(mac);
-    const QString machine = victim ? victim->hostname : QString();
-    addRow(takeover_rows, pairKey(recorded, claimed), mac, machine, detail);
+    const CStuInfo_PTR machine = registry.findMachine(mac);
+    const QString name = machine ? machine->hostname : QString();
+    const QString who = name.isEmpty() ? MacAddress::toDisplay(mac) : name;
+    const QString detail = QStringLiteral("身份冲突：%1（%2）同时出现在 %3 和 %4，两处都收到本组的设置")
+                               .arg(who, MacAddress::toDisplay(mac), Protocol::addressToText(recorded),
+                                   Protocol::addressToText(claimed));
+    addRow(conflict_rows, conflictKey(mac, recorded, claimed), mac, name, detail);
     emit sg_alert(AlertTitle,
-        QStringLiteral("%1 冒用 %2 的身份注册，未接受").arg(Protocol::addressToText(claimed), machine.isEmpty()
-                ? MacAddress::toDisplay(mac)
-                : machine));
+        QStringLiteral("身份冲突：%1 同时出现在 %2 和 %3")
+            .arg(who, Protocol::addressToText(recorded), Protocol::addressToText(claimed)));
+}
+
+void SecurityMonitor::noteForged(quint64 mac, uint32_t source, quint64 other)
+{
+    const CStuInfo_PTR machine = registry.findMachine(mac);
+    const QString name = machine ? machine->hostname : QString();
+    const QString detail = QStringLiteral("伪造：%1 发来 MAC %2 的数据，但本机网卡表中该地址属于 %3：已忽略")
+                               .arg(Protocol::addressToText(source), MacAddress::toDisplay(mac),
+                                   MacAddress::toDisplay(other));
+    addRow(forgery_rows, forgeryKey(mac, source), mac, name, detail);
+    emit sg_alert(AlertTitle,
+        QStringLiteral("伪造的来源地址：%1 冒用 %2")
+            .arg(Protocol::addressToText(source), name.isEmpty() ? MacAddress::toDisplay(mac) : name));
 }
 
 void SecurityMonitor::noteRefusedRegistrations(uint32_t address, bool addressFull)
@@ -132,6 +148,15 @@ void SecurityMonitor::noteRefusedRegistrations(uint32_t address, bool addressFul
         ? QStringLiteral("%1 注册的机器超过每个地址 %2 台：未接受").arg(who).arg(RegistrationGate::MaxPerAddress)
         : QStringLiteral("新机器注册过快（每秒最多 %1 台）：未接受 %2 的注册").arg(RegistrationGate::MaxPerSecond).arg(who);
     addRow(refusal_rows, address, 0, QString(), detail);
+    emit sg_alert(AlertTitle, detail);
+}
+
+void SecurityMonitor::noteRefusedAtBound(quint64 key)
+{
+    const QString detail = key == RegistryFullKey
+        ? QStringLiteral("已知机器已达上限 %1 台：新机器的注册未被接受").arg(QStudentManage::MaxMachines)
+        : QStringLiteral("从未分组的机器已达上限 %1 台：此后只接受反复注册的新机器").arg(QStudentManage::MaxNeverGrouped);
+    addRow(refusal_rows, key, 0, QString(), detail);
     emit sg_alert(AlertTitle, detail);
 }
 
@@ -174,7 +199,8 @@ void SecurityMonitor::updateCounts()
         }
     };
     update(senders, sender_rows, QStringLiteral("条"));
-    update(&takeovers, takeover_rows, QStringLiteral("次"));
+    update(&conflicts, conflict_rows, QStringLiteral("次"));
+    update(&forgeries, forgery_rows, QStringLiteral("次"));
     update(&refusals, refusal_rows, QStringLiteral("次"));
     update(&machine_events, burst_rows, QStringLiteral("次"));
 }

@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QString>
 
+#include <algorithm>
 #include <cstdint>
 
 class EventLogStore;
@@ -31,9 +32,15 @@ public:
 
     // The watch's count of foreign senders, read for the rows' counts.
     void setSenderCounter(RepeatCounter* senders);
-    // Hit by the receive path for every refused registration.
-    RepeatCounter& takeoverCounter() { return takeovers; }
+    // Hit by the receive path for every conflict, forgery and refused
+    // registration.
+    RepeatCounter& conflictCounter() { return conflicts; }
+    RepeatCounter& forgeryCounter() { return forgeries; }
     RepeatCounter& refusalCounter() { return refusals; }
+    // Keys of refusalCounter beside the addresses: one row for every
+    // refusal at a bound.
+    static constexpr quint64 RegistryFullKey = quint64(1) << 32;
+    static constexpr quint64 QuotaKey = quint64(2) << 32;
 
     // Machines of one address coming, going and registering more often than
     // this in a minute are logged as one counted row, so they cannot flood
@@ -52,12 +59,24 @@ public:
     // RoomQuietMs without a word.
     void noteRoomUnderAttack(const QString& room, int perSecond);
     static constexpr qint64 RoomQuietMs = 60 * 1000;
-    void noteTakeover(quint64 mac, uint32_t recorded, uint32_t claimed);
+    // Two addresses claim one MAC; neither is judged the impostor.
+    void noteConflict(quint64 mac, uint32_t recorded, uint32_t claimed);
+    // The OS gives `source` the MAC `other`, not `mac`.
+    void noteForged(quint64 mac, uint32_t source, quint64 other);
     // `addressFull`: the address holds its share of machines; else the
     // console takes no more new machines this second.
     void noteRefusedRegistrations(uint32_t address, bool addressFull);
+    // RegistryFullKey, or QuotaKey (also when the quota was just reached):
+    // one row for all, counting.
+    void noteRefusedAtBound(quint64 key);
 
     static quint64 pairKey(uint32_t recorded, uint32_t claimed) { return quint64(recorded) << 32 | claimed; }
+    // The same for either address first.
+    static quint64 conflictKey(quint64 mac, uint32_t a, uint32_t b)
+    {
+        return (mac * 0x9E3779B97F4A7C15ULL) ^ pairKey(std::min(a, b), std::max(a, b));
+    }
+    static quint64 forgeryKey(quint64 mac, uint32_t source) { return (mac * 0x9E3779B97F4A7C15ULL) ^ source; }
 
 signals:
     // For the tray and the status bar.
@@ -78,11 +97,13 @@ private:
     const QStudentManage& registry;
     EventLogStore* log = nullptr;
     RepeatCounter* senders = nullptr;
-    RepeatCounter takeovers { WindowMs, MaxPairs };
+    RepeatCounter conflicts { WindowMs, MaxPairs };
+    RepeatCounter forgeries { WindowMs, MaxPairs };
     RepeatCounter refusals { WindowMs, MaxPairs };
     RepeatCounter machine_events { 60 * 1000, MaxPairs };
     QHash<quint64, Row> sender_rows;
-    QHash<quint64, Row> takeover_rows;
+    QHash<quint64, Row> conflict_rows;
+    QHash<quint64, Row> forgery_rows;
     QHash<quint64, Row> refusal_rows;
     QHash<quint64, Row> burst_rows;
     struct RoomAttack

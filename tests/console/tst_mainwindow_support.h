@@ -188,9 +188,9 @@ inline uint32_t joinAddress(const QByteArray& datagram)
 }
 
 // A machine registering with the console from its own socket on 127.0.0.1.
-inline bool registerFrom(UdpServer& agent, quint64 mac, const QString& hostName)
+inline bool registerFrom(UdpServer& agent, quint64 mac, const QString& hostName, const char* from = "127.0.0.1")
 {
-    if (agent.createsocket(0, "127.0.0.1") <= 0 || agent.start() != 0)
+    if (agent.createsocket(0, from) <= 0 || agent.start() != 0)
         return false;
     const QByteArray registration = Protocol::buildRegister(mac, hostName);
     return agent.sendto(registration.constData(), registration.size(), Protocol::addressFromOctets(127, 0, 0, 1),

@@ -616,7 +616,9 @@ void TestWindow::contextMenuPerTab()
     window.showMachineContextMenu(pos);
 
     QVERIFY(menuShown);
-    QCOMPARE(enabled.keys(), (QStringList { "删除本机...(&D)", "唤醒本机(&W)", "添加到组...(&A)", "移出组(&O)" }));
+    QCOMPARE(enabled.keys(),
+        (QStringList { "删除本机...(&D)", "唤醒本机(&W)", "添加到组...(&A)", "移出组(&O)", "采用新地址(&N)" }));
+    QVERIFY(!enabled.value(QStringLiteral("采用新地址(&N)"))); // no conflict
     QCOMPARE(enabled.value(QStringLiteral("添加到组...(&A)")), addEnabled);
     QCOMPARE(enabled.value(QStringLiteral("移出组(&O)")), !addEnabled);
     QVERIFY(enabled.value(QStringLiteral("删除本机...(&D)")));

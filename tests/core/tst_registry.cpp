@@ -64,6 +64,7 @@ private slots:
     void offlineAfterFifteenSilentTicks_data();
     void offlineAfterFifteenSilentTicks();
     void refusesBeyondTheBound();
+    void admissionAtTheBounds();
     void consoleKeepsAnsweringWhenFull();
 
     void persistsAcrossInstances();
@@ -98,14 +99,15 @@ void TestRegistry::updateAndRename()
 
     // The network thread's call makes a record but never rewrites one made
     // meanwhile: the UI thread reads its texts without a lock (a race).
-    bool made = true;
-    QCOMPARE(registry.addHeardMachine(5, QStringLiteral("late"), "10.0.0.66", nullptr, &made).get(), rec.get());
-    QVERIFY(!made);
+    const QStudentManage::Admission late = registry.admitMachine(5, QStringLiteral("late"), "10.0.0.66", false, false);
+    QCOMPARE(late.machine.get(), rec.get());
+    QVERIFY(!late.made);
     QCOMPARE(rec->hostname + rec->ip, QStringLiteral("pc510.0.0.5"));
     QCOMPARE(registry.machinesAtAddress(Protocol::addressFromText(QStringLiteral("10.0.0.66"))), 0);
     QVERIFY(!rec->online);
-    const CStuInfo_PTR heard = registry.addHeardMachine(6, QStringLiteral("pc6"), "10.0.0.6", nullptr, &made);
-    QVERIFY(made);
+    const QStudentManage::Admission fresh = registry.admitMachine(6, QStringLiteral("pc6"), "10.0.0.6", false, false);
+    QVERIFY(fresh.made);
+    const CStuInfo_PTR heard = fresh.machine;
     QCOMPARE(heard->hostname + heard->ip, QStringLiteral("pc610.0.0.6"));
     QVERIFY(heard->online);
 }
@@ -267,6 +269,65 @@ void TestRegistry::refusesBeyondTheBound()
     QVERIFY(registry.updateMachine(extra, QStringLiteral("room again"), QStringLiteral("10.0.0.1"), true));
 }
 
+void TestRegistry::admissionAtTheBounds()
+{
+    using R = QStudentManage::Admission::Refusal;
+    QStudentManage registry(QStudentManage::Ticks::Manual);
+    QVERIFY(registry.addGroup(QStringLiteral("A"), 1));
+    const auto admit = [&registry](quint64 mac, const char* ip, bool retrying, bool atAddress = false) {
+        return registry.admitMachine(mac, QString(), QString::fromLatin1(ip), retrying, atAddress);
+    };
+    const auto heard = [&registry](quint64 mac) { registry.findMachine(mac)->heard_again.store(true); };
+
+    // A full address makes room for a retrying MAC among this run's
+    // machines there that were heard once, newest first, never a grouped one.
+    for (quint64 mac = 11; mac <= 14; ++mac)
+        QVERIFY(admit(mac, "10.0.1.1", false).machine);
+    heard(14);
+    QVERIFY(registry.moveMachineToGroup(QStringLiteral("A"), 11));
+    QVERIFY(admit(16, "10.0.1.2", false).machine);
+    QCOMPARE(admit(15, "10.0.1.1", true, true).evicted->ullmac, quint64(13));
+    heard(15);
+    QCOMPARE(admit(17, "10.0.1.1", true, true).evicted->ullmac, quint64(12));
+    heard(17);
+    QCOMPARE(admit(18, "10.0.1.1", true, true).refusal, R::AddressFull);
+
+    // Machines never grouped have a quota; at it only a retrying MAC, or
+    // one a stored group holds, gets in, in place of a one-shot machine
+    // (then of one not heard this run).
+    fill(registry, QStudentManage::MaxNeverGrouped - registry.neverGroupedCount() - 1);
+    const QStudentManage::Admission last = admit(21, "10.0.2.1", false);
+    QVERIFY(last.machine && last.quotaReached);
+    QCOMPARE(admit(22, "10.0.2.2", false).refusal, R::Quota);
+    QCOMPARE(admit(22, "10.0.2.2", true).evicted->ullmac, quint64(21));
+    heard(22);
+    QCOMPARE(admit(23, "10.0.2.3", true).evicted->ullmac, quint64(16));
+    heard(23);
+    QCOMPARE(admit(24, "10.0.2.4", true).evicted->ullmac, Base); // stored, unheard
+    QVERIFY(registry.moveMachineToGroup(QStringLiteral("A"), 25));
+    QVERIFY(admit(25, "10.0.2.5", false).machine);
+    QCOMPARE(registry.neverGroupedCount(), QStudentManage::MaxNeverGrouped);
+    QVERIFY(registry.moveMachineToGroup(QStringLiteral("A"), 22));
+    QVERIFY(admit(26, "10.0.2.6", false).machine); // grouping one frees its place
+
+    // At MaxMachines a machine of a stored group still gets in; with every
+    // machine heard nothing makes room.
+    for (quint64 mac = 1; registry.machineCount() < QStudentManage::MaxMachines; ++mac) {
+        QVERIFY(registry.updateMachine(0xC0000000 + mac, QString(), QStringLiteral("10.0.3.1"), false));
+        QVERIFY(registry.moveMachineToGroup(QStringLiteral("A"), 0xC0000000 + mac));
+    }
+    QVERIFY(registry.moveMachineToGroup(QStringLiteral("A"), 31));
+    QCOMPARE(admit(31, "10.0.3.2", false).evicted->ullmac, quint64(26));
+    heard(24);
+    QVERIFY(registry.moveMachineToGroup(QStringLiteral("A"), 32));
+    QCOMPARE(admit(32, "10.0.3.3", false).evicted->ullmac, Base + 1);
+    for (const CStuInfo_PTR& machine : registry.allMachines())
+        machine->markHeard();
+    QVERIFY(registry.moveMachineToGroup(QStringLiteral("A"), 33));
+    QCOMPARE(admit(33, "10.0.3.4", true).refusal, R::Full);
+    QCOMPARE(registry.machineCount(), QStudentManage::MaxMachines);
+}
+
 void TestRegistry::consoleKeepsAnsweringWhenFull()
 {
     if (qgetenv("ROK_NETNS_ISOLATED") != "1")
@@ -277,7 +338,7 @@ void TestRegistry::consoleKeepsAnsweringWhenFull()
     RokVtxAdmin window(dir.path());
     MessageBox::setNextAnswer(QMessageBox::NoButton);
     QVERIFY(window.networkReady());
-    fill(window.studentManage(), QStudentManage::MaxMachines - 1);
+    fill(window.studentManage(), QStudentManage::MaxMachines);
 
     QUdpSocket agent;
     // Answers go back to the sender's port, so any port will do.
@@ -285,37 +346,40 @@ void TestRegistry::consoleKeepsAnsweringWhenFull()
     const QHostAddress console(QStringLiteral("127.0.0.1"));
     const auto send
         = [&](const QByteArray& datagram) { agent.writeDatagram(datagram, console, Protocol::ConsolePort); };
-    bool reregistered = false; // QTRY_VERIFY evaluates once more at the end
-    const auto heardReregister = [&] {
+    int reregisters = 0;
+    const auto heardReregisters = [&] {
         while (agent.hasPendingDatagrams())
-            reregistered
-                |= Protocol::consoleMessageId(agent.receiveDatagram().data()) == Protocol::MSG_ADMIN_REREGISTER;
-        return reregistered;
+            reregisters
+                += Protocol::consoleMessageId(agent.receiveDatagram().data()) == Protocol::MSG_ADMIN_REREGISTER;
+        return reregisters;
     };
-    const quint64 last = 0x0000CC0000000001ULL;
     const quint64 fresh = 0x0000CC0000000002ULL;
     const quint64 refused = 0x0000CC0000000003ULL;
 
-    send(Protocol::buildRegister(last, QStringLiteral("LAST")));
-    QTRY_VERIFY(window.studentManage().findMachine(last));
-    // Full: a new PC takes the place of a machine in no group that has not
-    // been heard this run, and that one leaves the pages.
+    // Full: a PC's first registration is refused, and its heartbeat asked to
+    // register again; retrying, it takes the place of a machine in no group
+    // that has not been heard this run, which leaves the pages.
     window.allPage()->addMachine(window.studentManage().findMachine(Base));
     QVERIFY(window.allPage()->rowOfMachine(Base) >= 0);
-    QUdpSocket other;
-    QVERIFY(other.bind(QHostAddress(QStringLiteral("127.0.0.4")), 0));
-    other.writeDatagram(Protocol::buildRegister(fresh, QStringLiteral("FRESH")), console, Protocol::ConsolePort);
+    send(Protocol::buildRegister(fresh, QStringLiteral("FRESH")));
+    send(Protocol::buildHeartbeat(fresh));
+    QTRY_COMPARE(heardReregisters(), 1);
+    QVERIFY(!window.studentManage().findMachine(fresh));
+    send(Protocol::buildRegister(fresh, QStringLiteral("FRESH")));
     QTRY_VERIFY(window.studentManage().findMachine(fresh));
     QVERIFY(!window.studentManage().findMachine(Base));
     QTRY_VERIFY(window.allPage()->rowOfMachine(Base) < 0);
-    // With every machine heard, a registration creates nothing (the
-    // heartbeat after it is answered, so it was handled), and the console
+    // With every machine heard (again), nothing makes room, and the console
     // goes on answering.
-    for (const CStuInfo_PTR& machine : window.studentManage().allMachines())
+    for (const CStuInfo_PTR& machine : window.studentManage().allMachines()) {
         machine->markHeard();
-    send(Protocol::buildRegister(refused, QStringLiteral("REFUSED")));
-    send(Protocol::buildHeartbeat(refused));
-    QTRY_VERIFY(heardReregister());
+        machine->heard_again.store(true);
+    }
+    for (int i = 0; i < 2; ++i) {
+        send(Protocol::buildRegister(refused, QStringLiteral("REFUSED")));
+        send(Protocol::buildHeartbeat(refused));
+        QTRY_COMPARE(heardReregisters(), 2 + i);
+    }
     QVERIFY(!window.studentManage().findMachine(refused));
     QCOMPARE(window.studentManage().allMachines().size(), QStudentManage::MaxMachines);
 }
