@@ -12,9 +12,11 @@
 #include "QtRokTableView.h"
 #include "RokVtxAdmin.h"
 #include "SimulatorOptions.h"
+#include "SimulatorRun.h"
 #include "UdpCounters.h"
 
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -542,6 +544,211 @@ QJsonObject policyFlood(const BenchOptions& options)
     return result;
 }
 
+// CPU of the process and of its busiest thread other than the UI thread
+// (the network thread under a storm of datagrams) between two readings.
+void insertCpu(QJsonObject& result, const ProcessUsage::Cpu& start, const ProcessUsage::Cpu& end,
+    const QList<ProcessUsage::ThreadCpu>& threadsStart, const QList<ProcessUsage::ThreadCpu>& threadsEnd,
+    double harnessSeconds, double wall)
+{
+    const double process = end.total() - start.total();
+    result.insert(QStringLiteral("cpu_s_wall"), wall);
+    result.insert(QStringLiteral("cpu_console_percent"), wall > 0 ? (process - harnessSeconds) / wall * 100 : 0.0);
+    double busiest = 0;
+    for (const ProcessUsage::ThreadCpu& thread : threadsEnd)
+        if (thread.tid != int(getpid()))
+            busiest = std::max(busiest, thread.cpu.total() - cpuOf(threadsStart, thread.tid));
+    result.insert(QStringLiteral("cpu_busiest_thread_percent"), wall > 0 ? busiest / wall * 100 : 0.0);
+}
+
+// Made-up MACs register at `rate` a second, each once and each from an
+// address of its own (as forged sources would), while 20 PCs boot: how many
+// of them hold their join, and when.
+QJsonObject bootFlood(const BenchOptions& options)
+{
+    constexpr int Pcs = 20;
+    constexpr int BootAfterS = 3;
+    constexpr int BootWindowS = 20;
+    constexpr int Sources = 1024;
+    QJsonObject result;
+    result.insert(QStringLiteral("attack"), QStringLiteral("boot"));
+    result.insert(QStringLiteral("rate"), options.floodRate);
+    result.insert(QStringLiteral("pcs"), Pcs);
+    QTemporaryDir dir;
+    auto window = std::make_unique<RokVtxAdmin>(dir.path());
+    window->show();
+    if (!window->networkReady()) {
+        result.insert(QStringLiteral("error"), QStringLiteral("the console could not open its UDP port"));
+        return result;
+    }
+    std::vector<int> fds;
+    for (int i = 0; i < Sources; ++i) {
+        const int fd = boundSocket(0x7F010000u + uint32_t(i) + 1, 0); // 127.1.0.1 on
+        if (fd < 0) {
+            result.insert(QStringLiteral("error"), QStringLiteral("could not bind the flood's addresses"));
+            return result;
+        }
+        fds.push_back(fd);
+    }
+    EventLoopProbe probe;
+    probe.start();
+    EventWait::forMs(1000);
+
+    std::atomic_bool flooding { true };
+    std::atomic<int64_t> sent { 0 };
+    const int64_t floodS = BootAfterS + BootWindowS + 2;
+    std::thread flood([&] {
+        const int64_t start = ProcessUsage::monotonicNs();
+        int64_t next = 0;
+        while (flooding.load()) {
+            const int64_t now = ProcessUsage::monotonicNs();
+            if (now - start >= floodS * 1000000000)
+                break;
+            const int64_t due = int64_t(double(now - start) * options.floodRate / 1e9) + 1;
+            for (; next < due; ++next) {
+                const quint64 mac = 0x0000020000000000ULL | quint64(next + 1);
+                if (sendToConsole(fds[size_t(next % Sources)], Protocol::buildRegister(mac, QStringLiteral("X"))))
+                    ++sent;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    progress(QStringLiteral("boot: made-up registrations at %1/s from %2 addresses; %3 PCs boot after %4 s")
+                 .arg(options.floodRate)
+                 .arg(Sources)
+                 .arg(Pcs)
+                 .arg(BootAfterS));
+    EventWait::forMs(BootAfterS * 1000);
+
+    SimulatorRun simulator;
+    QJsonArray registeredAt; // seconds after the boot when each further PC held its join
+    int registered = 0;
+    int64_t bootNs = 0;
+    QObject::connect(&simulator, &SimulatorRun::summaryRead, &simulator, [&] {
+        const int now = simulator.summary().value(QStringLiteral("registered")).toInt();
+        for (; registered < now; ++registered)
+            registeredAt.append(double(ProcessUsage::monotonicNs() - bootNs) / 1e9);
+    });
+    const ProcessUsage::Cpu cpuStart = ProcessUsage::processCpu();
+    const QList<ProcessUsage::ThreadCpu> threadsStart = ProcessUsage::threadCpu();
+    bootNs = ProcessUsage::monotonicNs();
+    simulator.start({ QStringLiteral("--agents"), QString::number(Pcs), QStringLiteral("--console"),
+        QStringLiteral("127.0.0.1"), QStringLiteral("--report-ms"), QStringLiteral("250"),
+        QStringLiteral("--summary-only"), QStringLiteral("--duration"), QString::number(BootWindowS) });
+    EventWait::until([&] { return !simulator.isRunning(); }, (BootWindowS + 10) * 1000, 50);
+    const double wall = double(ProcessUsage::monotonicNs() - bootNs) / 1e9;
+    const ProcessUsage::Cpu cpuEnd = ProcessUsage::processCpu();
+    const QList<ProcessUsage::ThreadCpu> threadsEnd = ProcessUsage::threadCpu();
+    simulator.stop();
+    flooding = false;
+    flood.join();
+    probe.stop();
+
+    result.insert(QStringLiteral("flood_sent"), qint64(sent.load()));
+    result.insert(QStringLiteral("registered_in_window"), registered);
+    result.insert(QStringLiteral("registered_at_s"), registeredAt);
+    result.insert(QStringLiteral("simulator"), simulator.summary());
+    result.insert(QStringLiteral("machines"), window->studentManage().machineCount());
+    insertCpu(result, cpuStart, cpuEnd, threadsStart, threadsEnd, 0, wall);
+    result.insert(QStringLiteral("stall"), stallJson(probe.lateness()));
+    EventLogStore* log = window->eventLog();
+    if (log)
+        log->flush();
+    result.insert(QStringLiteral("event_log_security_rows"), eventRows(log, EventLogStore::Security));
+    window.reset();
+    for (const int fd : fds)
+        ::close(fd);
+    return result;
+}
+
+// Agents re-register whenever they hear MSG_ADMIN_REREGISTER, from anyone:
+// a student broadcasts it at `rate` a second to a lab of `agents` agents.
+// What the console spends on the registrations that follow.
+QJsonObject reregisterStorm(const BenchOptions& options)
+{
+    QJsonObject result;
+    result.insert(QStringLiteral("attack"), QStringLiteral("reregister"));
+    result.insert(QStringLiteral("agents"), options.agents);
+    result.insert(QStringLiteral("rate"), options.floodRate);
+    result.insert(QStringLiteral("attack_s"), options.floodSeconds);
+    QTemporaryDir dir;
+    auto window = std::make_unique<RokVtxAdmin>(dir.path());
+    window->show();
+    if (!window->networkReady()) {
+        result.insert(QStringLiteral("error"), QStringLiteral("the console could not open its UDP port"));
+        return result;
+    }
+    SimulatorRun simulator;
+    const int duration = options.floodSeconds + 40;
+    simulator.start({ QStringLiteral("--agents"), QString::number(options.agents), QStringLiteral("--console"),
+        QStringLiteral("127.0.0.1"), QStringLiteral("--report-ms"), QStringLiteral("500"),
+        QStringLiteral("--summary-only"), QStringLiteral("--duration"), QString::number(duration) });
+    EventWait::until(
+        [&] { return simulator.summary().value(QStringLiteral("registered")).toInt() >= options.agents; }, 30000,
+        50);
+    result.insert(QStringLiteral("registered_before"), simulator.summary().value(QStringLiteral("registered")));
+    EventWait::forMs(2000);
+
+    const int fd = boundSocket(FloodSource, 0);
+    const int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+    EventLoopProbe probe;
+    probe.start();
+    const QJsonObject before = simulator.summary();
+    const UdpCounters udpBefore = UdpCounters::read();
+    const ProcessUsage::Cpu cpuStart = ProcessUsage::processCpu();
+    const QList<ProcessUsage::ThreadCpu> threadsStart = ProcessUsage::threadCpu();
+    const int64_t start = ProcessUsage::monotonicNs();
+    const QByteArray reregister = Protocol::buildReregister();
+    sockaddr_in to {};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(Protocol::AgentPort);
+    to.sin_addr.s_addr = htonl(INADDR_BROADCAST);
+    int64_t next = 0;
+    const int64_t total = int64_t(options.floodRate) * options.floodSeconds;
+    progress(QStringLiteral("reregister: %1 broadcasts a second for %2 s to %3 agents")
+                 .arg(options.floodRate)
+                 .arg(options.floodSeconds)
+                 .arg(options.agents));
+    EventWait::until(
+        [&] {
+            const int64_t due
+                = std::min<int64_t>(total, int64_t(double(ProcessUsage::monotonicNs() - start) * options.floodRate / 1e9) + 1);
+            for (; next < due; ++next)
+                ::sendto(fd, reregister.constData(), size_t(reregister.size()), 0, reinterpret_cast<sockaddr*>(&to),
+                    sizeof to);
+            return next >= total;
+        },
+        options.floodSeconds * 1000 + 5000, 1);
+    const double wall = double(ProcessUsage::monotonicNs() - start) / 1e9;
+    const ProcessUsage::Cpu cpuEnd = ProcessUsage::processCpu();
+    const QList<ProcessUsage::ThreadCpu> threadsEnd = ProcessUsage::threadCpu();
+    const UdpCounters udpAfter = UdpCounters::read();
+    EventWait::forMs(1000);
+    const QJsonObject after = simulator.summary();
+    probe.stop();
+    simulator.stop();
+    ::close(fd);
+
+    const auto delta = [&](const char* key) {
+        return after.value(QLatin1String(key)).toDouble() - before.value(QLatin1String(key)).toDouble();
+    };
+    result.insert(QStringLiteral("broadcasts_sent"), qint64(next));
+    result.insert(QStringLiteral("registrations_per_s"), delta("registers") / wall);
+    result.insert(QStringLiteral("joins_per_s"), delta("consoleJoins") / wall);
+    result.insert(QStringLiteral("udp_in_per_s"), double(udpAfter.inDatagrams - udpBefore.inDatagrams) / wall);
+    result.insert(QStringLiteral("udp_receive_buffer_drops"),
+        qint64(udpAfter.receiveBufferErrors - udpBefore.receiveBufferErrors));
+    result.insert(QStringLiteral("registered_after"), after.value(QStringLiteral("registered")));
+    insertCpu(result, cpuStart, cpuEnd, threadsStart, threadsEnd, 0, wall);
+    result.insert(QStringLiteral("stall"), stallJson(probe.lateness()));
+    EventLogStore* log = window->eventLog();
+    if (log)
+        log->flush();
+    result.insert(QStringLiteral("event_log_security_rows"), eventRows(log, EventLogStore::Security));
+    window.reset();
+    return result;
+}
+
 } // namespace
 
 QJsonObject FloodBenchmark::run(const BenchOptions& options)
@@ -551,9 +758,13 @@ QJsonObject FloodBenchmark::run(const BenchOptions& options)
         result = registrationFlood(options);
     } else if (options.floodAttack == QLatin1String("policy")) {
         result = policyFlood(options);
+    } else if (options.floodAttack == QLatin1String("boot")) {
+        result = bootFlood(options);
+    } else if (options.floodAttack == QLatin1String("reregister")) {
+        result = reregisterStorm(options);
     } else {
         result.insert(QStringLiteral("error"),
-            QStringLiteral("--attack registrations or --attack policy, not \"%1\"").arg(options.floodAttack));
+            QStringLiteral("--attack registrations, policy, boot or reregister, not \"%1\"").arg(options.floodAttack));
     }
     result.insert(QStringLiteral("bench"), QStringLiteral("flood"));
     return result;

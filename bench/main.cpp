@@ -62,7 +62,7 @@ int main(int argc, char* argv[])
     const QCommandLineOption silent(
         QStringLiteral("silent"), QStringLiteral("Agents that fall silent together (500)."), QStringLiteral("N"));
     const QCommandLineOption attack(QStringLiteral("attack"),
-        QStringLiteral("Seconds of each attack of the student run (30); the flood run's attack, registrations or policy."),
+        QStringLiteral("Seconds of each attack of the student run (30); the flood run's attack, registrations, policy, boot or reregister."),
         QStringLiteral("S|NAME"));
     const QCommandLineOption rate(QStringLiteral("rate"),
         QStringLiteral("Foreign lock words a second in the student run (10); policy reports a second in the flood run (10000)."),
