@@ -10,6 +10,7 @@
 #include "MachineListTransfer.h"
 #include "MessageBox.h"
 #include "MetaTypes.h"
+#include "NewMachineQueue.h"
 #include "PolicyEditorStatus.h"
 #include "PolicyRules.h"
 #include "Protocol.h"
@@ -790,6 +791,18 @@ void RokVtxAdmin::attachGroupOperations()
             : QString();
     };
     group_ops = new GroupOperations(registry, *page_directory, std::move(host), this);
+    new_machines = new NewMachineQueue(
+        [this](const CStuInfo_PTR& machine, const CStuInfo_PTR& evicted) {
+            if (evicted)
+                group_ops->dropEvicted(evicted);
+            // The registry's lock first: the record was written under it. Not
+            // one that made room for a later one meanwhile, or was deleted.
+            if (registry.findMachine(machine->ullmac) != machine)
+                return;
+            group_ops->placeMachine(machine);
+            lesson->logMachineEvent(EventLogStore::Registered, machine);
+        },
+        this);
     connect(group_ops, &GroupOperations::sg_changed, this, [this](const GroupChange& change) {
         if (!change.detail.isEmpty())
             lesson->logGroupChange(change.page, change.detail, change.machine);
@@ -955,23 +968,10 @@ QStudentGroupWidget* RokVtxAdmin::resolveMachineView(const PageDirectory::Guarde
         machine = admission.machine;
         if (!machine)
             return nullptr;
-        // Widgets live on the UI thread; the rows are added there. The record
-        // was written under the registry's lock, so the UI thread takes that
-        // lock before it reads the record (it also skips a machine deleted
-        // meanwhile).
+        // Widgets live on the UI thread; the rows are added there, together
+        // (NewMachineQueue), for a record made now only.
         if (admission.made)
-            QMetaObject::invokeMethod(
-                this,
-                [this, mac, m = machine, evicted = admission.evicted] {
-                    const bool current = registry.findMachine(mac) == m;
-                    if (evicted)
-                        group_ops->dropEvicted(evicted);
-                    if (!current)
-                        return;
-                    group_ops->placeMachine(m);
-                    lesson->logMachineEvent(EventLogStore::Registered, m);
-                },
-                Qt::QueuedConnection);
+            new_machines->add(machine, admission.evicted);
     }
     // From the registry under its lock, never from the record, whose group
     // name the UI thread may be changing (a stored group may hold a new MAC).

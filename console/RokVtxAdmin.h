@@ -49,6 +49,7 @@ class EventLogStore;
 class LessonModes;
 class LessonTimetable;
 class LockPath;
+class NewMachineQueue;
 class SecurityMonitor;
 class StartupNotices;
 
@@ -248,6 +249,8 @@ private:
     // Which page is which, for both threads.
     std::unique_ptr<PageDirectory> page_directory;
     GroupOperations* group_ops = nullptr;
+    // Machines the network thread registered, placed together on this one.
+    NewMachineQueue* new_machines = nullptr;
 
     SaveScheduler* saves = nullptr;
     // config.conf is only written once this run has read it (or found none),

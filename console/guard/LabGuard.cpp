@@ -244,12 +244,22 @@ bool LabGuard::admitMove(quint64 mac, uint32_t source)
 
 void LabGuard::tellRefused(uint32_t source, RegistrationGate::Verdict verdict)
 {
-    if (security->refusalCounter().hit(source, QDateTime::currentMSecsSinceEpoch()).first) {
-        const bool addressFull = verdict == RegistrationGate::Verdict::AddressFull;
-        QMetaObject::invokeMethod(
-            security, [this, source, addressFull] { security->noteRefusedRegistrations(source, addressFull); },
-            Qt::QueuedConnection);
+    // A full address is told by address; the rate, from whatever addresses
+    // a flood uses, in one row.
+    if (verdict == RegistrationGate::Verdict::TooFast) {
+        tellRefusedAtBound(SecurityMonitor::RateKey);
+        return;
     }
+    if (security->refusalCounter().hit(source, QDateTime::currentMSecsSinceEpoch()).first)
+        QMetaObject::invokeMethod(
+            security, [this, source] { security->noteRefusedRegistrations(source); }, Qt::QueuedConnection);
+}
+
+void LabGuard::tellRefusedAtBound(quint64 key)
+{
+    if (security->refusalCounter().hit(key, QDateTime::currentMSecsSinceEpoch()).first)
+        QMetaObject::invokeMethod(
+            security, [this, key] { security->noteRefusedAtBound(key); }, Qt::QueuedConnection);
 }
 
 void LabGuard::tellRefused(uint32_t source, QStudentManage::Admission::Refusal refusal)
@@ -260,10 +270,7 @@ void LabGuard::tellRefused(uint32_t source, QStudentManage::Admission::Refusal r
         return;
     }
     // One summarised row for every refusal at a bound, whatever the address.
-    const quint64 key = refusal == Refusal::Full ? SecurityMonitor::RegistryFullKey : SecurityMonitor::QuotaKey;
-    if (security->refusalCounter().hit(key, QDateTime::currentMSecsSinceEpoch()).first)
-        QMetaObject::invokeMethod(
-            security, [this, key] { security->noteRefusedAtBound(key); }, Qt::QueuedConnection);
+    tellRefusedAtBound(refusal == Refusal::Full ? SecurityMonitor::RegistryFullKey : SecurityMonitor::QuotaKey);
 }
 
 bool LabGuard::forged(quint64 mac, uint32_t source)

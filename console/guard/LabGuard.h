@@ -104,6 +104,7 @@ private:
     bool admitMove(quint64 mac, uint32_t source);
     void tellRefused(uint32_t source, RegistrationGate::Verdict verdict);
     void tellRefused(uint32_t source, QStudentManage::Admission::Refusal refusal);
+    void tellRefusedAtBound(quint64 key);
     // The datagram's MAC is not the one the OS knows at its source address.
     bool forged(quint64 mac, uint32_t source);
     void tellForged(quint64 mac, uint32_t source);

@@ -141,21 +141,25 @@ void SecurityMonitor::noteForged(quint64 mac, uint32_t source, quint64 other)
             .arg(Protocol::addressToText(source), name.isEmpty() ? MacAddress::toDisplay(mac) : name));
 }
 
-void SecurityMonitor::noteRefusedRegistrations(uint32_t address, bool addressFull)
+void SecurityMonitor::noteRefusedRegistrations(uint32_t address)
 {
-    const QString who = Protocol::addressToText(address);
-    const QString detail = addressFull
-        ? QStringLiteral("%1 注册的机器超过每个地址 %2 台：未接受").arg(who).arg(RegistrationGate::MaxPerAddress)
-        : QStringLiteral("新机器注册过快（每秒最多 %1 台）：未接受 %2 的注册").arg(RegistrationGate::MaxPerSecond).arg(who);
+    const QString detail = QStringLiteral("%1 注册的机器超过每个地址 %2 台：未接受")
+                               .arg(Protocol::addressToText(address))
+                               .arg(RegistrationGate::MaxPerAddress);
     addRow(refusal_rows, address, 0, QString(), detail);
     emit sg_alert(AlertTitle, detail);
 }
 
 void SecurityMonitor::noteRefusedAtBound(quint64 key)
 {
-    const QString detail = key == RegistryFullKey
-        ? QStringLiteral("已知机器已达上限 %1 台：新机器的注册未被接受").arg(QStudentManage::MaxMachines)
-        : QStringLiteral("从未分组的机器已达上限 %1 台：此后只接受反复注册的新机器").arg(QStudentManage::MaxNeverGrouped);
+    QString detail;
+    if (key == RegistryFullKey)
+        detail = QStringLiteral("已知机器已达上限 %1 台：新机器的注册未被接受").arg(QStudentManage::MaxMachines);
+    else if (key == QuotaKey)
+        detail = QStringLiteral("从未分组的机器已达上限 %1 台：此后只接受反复注册的新机器")
+                     .arg(QStudentManage::MaxNeverGrouped);
+    else
+        detail = QStringLiteral("新机器注册过快（每秒最多 %1 台）：部分注册未被接受").arg(RegistrationGate::MaxPerSecond);
     addRow(refusal_rows, key, 0, QString(), detail);
     emit sg_alert(AlertTitle, detail);
 }

@@ -41,6 +41,7 @@ public:
     // refusal at a bound.
     static constexpr quint64 RegistryFullKey = quint64(1) << 32;
     static constexpr quint64 QuotaKey = quint64(2) << 32;
+    static constexpr quint64 RateKey = quint64(3) << 32;
 
     // Machines of one address coming, going and registering more often than
     // this in a minute are logged as one counted row, so they cannot flood
@@ -63,11 +64,10 @@ public:
     void noteConflict(quint64 mac, uint32_t recorded, uint32_t claimed);
     // The OS gives `source` the MAC `other`, not `mac`.
     void noteForged(quint64 mac, uint32_t source, quint64 other);
-    // `addressFull`: the address holds its share of machines; else the
-    // console takes no more new machines this second.
-    void noteRefusedRegistrations(uint32_t address, bool addressFull);
-    // RegistryFullKey, or QuotaKey (also when the quota was just reached):
-    // one row for all, counting.
+    // The address holds its share of machines.
+    void noteRefusedRegistrations(uint32_t address);
+    // RegistryFullKey, QuotaKey (also when the quota was just reached) or
+    // RateKey: one row for all, counting.
     void noteRefusedAtBound(quint64 key);
 
     static quint64 pairKey(uint32_t recorded, uint32_t claimed) { return quint64(recorded) << 32 | claimed; }
