@@ -719,6 +719,7 @@ void TestGuard::consoleShowsIdentityConflicts()
     student.toConsole(Protocol::buildRegister(Mac, QStringLiteral("STUDENT")));
     QTRY_COMPARE(student.joins().size(), 2); // the heartbeat before it was handled
     QVERIFY(!machine->online.load());
+    QVERIFY(!student.heard().contains(Protocol::MSG_ADMIN_REREGISTER)); // its heartbeats keep the conflict
     QCOMPARE(machine->ip, QStringLiteral("127.0.1.7"));
     QCOMPARE(machine->hostname, QStringLiteral("PC-07"));
     QTRY_COMPARE(state(), QStringLiteral("冲突"));
@@ -756,6 +757,13 @@ void TestGuard::consoleShowsIdentityConflicts()
     QVERIFY(adopted);
     QCOMPARE(machine->ip, QStringLiteral("127.0.0.99"));
     QCOMPARE(table->getCellText(window.allPage()->rowOfMachine(Mac), 1), QStringLiteral("127.0.0.99"));
+    // Stored so: the old address registering again is the conflict, told
+    // once for the pair whichever claims.
+    owner.toConsole(Protocol::buildRegister(Mac, QStringLiteral("PC-07")));
+    QTRY_COMPARE(owner.joins().size(), 2);
+    QCOMPARE(machine->ip, QStringLiteral("127.0.0.99"));
+    QTRY_COMPARE(securityRows(*window.eventLog()),
+        QStringList { QStringLiteral("身份冲突：PC-07（07:00:00:00:00:5A）同时出现在 127.0.1.7 和 127.0.0.99，两处都收到本组的设置（共 3 次）") });
     // The owner falls silent: the conflict ends, the student's PC is the machine.
     QTRY_VERIFY_WITH_TIMEOUT(!machine->inConflict(), 10000);
     QTRY_COMPARE_WITH_TIMEOUT(state(), QStringLiteral("在线"), 10000);
