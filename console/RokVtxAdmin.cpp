@@ -19,7 +19,6 @@
 #include "QtRokTableView.h"
 #include "QuitActions.h"
 #include "PowerControl.h"
-#include "RegistrationAnswer.h"
 #include "LessonTimetable.h"
 #include "LockPath.h"
 #include "SaveScheduler.h"
@@ -34,7 +33,6 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QCursor>
-#include <QDateTime>
 #include <QGuiApplication>
 #include <QDir>
 #include <QFile>
@@ -985,13 +983,7 @@ void RokVtxAdmin::handleRegister(quint64 mac, std::string address, const char* p
 {
     const CStuInfo_PTR before = registry.findMachine(mac);
     const QString addressText = QString::fromStdString(address);
-    // Registrations that change nothing (anyone can make every agent send
-    // them) rename nothing and are answered with a join once a second.
-    RegistrationAnswer::Answer answer { true, true };
-    if (before)
-        answer = RegistrationAnswer::answer(*before,
-            RegistrationAnswer::fingerprint(payload, len, Protocol::addressFromText(addressText)),
-            QDateTime::currentMSecsSinceEpoch());
+    const RegistrationAnswer::Answer answer = guard->answerRegistration(before, payload, len, addressText);
     if (!answer.join)
         return;
     const QString hostName = Protocol::hostNameFromRegister(payload, len);

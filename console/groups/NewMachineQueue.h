@@ -29,9 +29,10 @@ public:
 
     // Any thread.
     void add(const CStuInfo_PTR& machine, const CStuInfo_PTR& evicted);
+    // UI thread: what is waiting, now (the fuzzer's checks).
+    void placeAll();
 
 private:
-    void placeAll();
 
     const Place place;
     QTimer* timer = nullptr;

@@ -232,6 +232,16 @@ QStudentManage::Admission LabGuard::admitMachine(quint64 mac, const QString& hos
     return admission;
 }
 
+RegistrationAnswer::Answer LabGuard::answerRegistration(
+    const CStuInfo_PTR& known, const char* payload, int len, const QString& ip)
+{
+    if (!known)
+        return { true, true };
+    return RegistrationAnswer::answer(*known,
+        RegistrationAnswer::fingerprint(payload, len, Protocol::addressFromText(ip)),
+        QDateTime::currentMSecsSinceEpoch());
+}
+
 bool LabGuard::admitMove(quint64 mac, uint32_t source)
 {
     const RegistrationGate::Verdict verdict = registration_gate.admit(

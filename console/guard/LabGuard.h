@@ -7,6 +7,7 @@
 #include "NeighbourTable.h"
 #include "PageDirectory.h"
 #include "QStudentManage.h"
+#include "RegistrationAnswer.h"
 #include "RegistrationGate.h"
 
 #include <QObject>
@@ -68,6 +69,11 @@ public:
     // Network thread: a MAC's first registration, from `ip`, through the
     // neighbour table, the limits and the registry's bounds.
     QStudentManage::Admission admitMachine(quint64 mac, const QString& hostName, const QString& ip);
+    // Network thread: what an accepted registration of `known` (null for a
+    // new machine) from `ip` is answered with. Anyone can make every agent
+    // register again; one that changes nothing is answered once a second.
+    RegistrationAnswer::Answer answerRegistration(
+        const CStuInfo_PTR& known, const char* payload, int len, const QString& ip);
 
     // "采用新地址" in the machine menu: the machine takes the address that
     // claims its MAC (enabled for one machine in a conflict).

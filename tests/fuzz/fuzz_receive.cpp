@@ -11,6 +11,7 @@
 // scripts/netns (scripts/fuzz does).
 
 #include "MessageBox.h"
+#include "NewMachineQueue.h"
 #include "QStudentGroupWidget.h"
 #include "QStudentManage.h"
 #include "QtRokTableView.h"
@@ -186,6 +187,8 @@ private:
     {
         for (int i = 0; i < 3; ++i) {
             QCoreApplication::sendPostedEvents();
+            // New machines wait up to NewMachineQueue::PlaceMs for their rows.
+            window->new_machines->placeAll();
             QCoreApplication::processEvents(QEventLoop::AllEvents);
         }
     }
