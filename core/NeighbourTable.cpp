@@ -73,9 +73,20 @@ quint64 NeighbourTable::macAt(uint32_t address)
 
 void NeighbourTable::refresh()
 {
-    auto read = std::make_shared<const Entries>(reader());
+    Reader read;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        read = reader;
+    }
+    auto fresh = std::make_shared<const Entries>(read());
     std::lock_guard<std::mutex> lock(mutex);
-    entries = std::move(read);
+    entries = std::move(fresh);
+}
+
+void NeighbourTable::setReader(Reader reader_)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    reader = std::move(reader_);
 }
 
 void NeighbourTable::run()

@@ -46,6 +46,8 @@ public:
     quint64 macAt(uint32_t address);
     // Reads the table now, on the calling thread.
     void refresh();
+    // Any thread: reads `reader` from now on (tests put a fake in).
+    void setReader(Reader reader);
 
     // Complete entries of /proc/net/arp's text.
     static Entries parseProcArp(const QByteArray& text);
@@ -54,8 +56,8 @@ public:
 private:
     void run();
 
-    const Reader reader;
     std::mutex mutex;
+    Reader reader; // under mutex
     std::shared_ptr<const Entries> entries; // under mutex
     bool asked = false; // under mutex: a look since the last reading
     bool running = true;

@@ -25,7 +25,6 @@ LabGuard::LabGuard(QStudentManage& registry, PageDirectory& pages, UdpServer& se
     , pages(pages)
     , server(server)
     , port_watch(Protocol::ConsolePort)
-    , neighbours(std::make_unique<NeighbourTable>())
 {
     join_repeater = std::make_unique<JoinRepeater>(registry, [this](const std::vector<JoinRepeater::Join>& joins) {
         std::vector<std::array<char, 8>> bytes(joins.size());
@@ -161,7 +160,7 @@ LabGuard::Verdict LabGuard::screen(const CStuInfo_PTR& known, quint64 mac, uint3
     if (!known)
         return Verdict::Accept;
     using Claim = MachineIdentity::Claim;
-    const NeighbourTable::Verdict seen = neighbours->check(source, mac);
+    const NeighbourTable::Verdict seen = neighbours.check(source, mac);
     if (id != Protocol::MSG_STU_REGISTER) {
         switch (MachineIdentity::signOfLife(*known, source, seen)) {
         case Claim::Same:
@@ -285,7 +284,7 @@ void LabGuard::tellRefused(uint32_t source, QStudentManage::Admission::Refusal r
 
 bool LabGuard::forged(quint64 mac, uint32_t source)
 {
-    if (neighbours->check(source, mac) != NeighbourTable::Verdict::Other)
+    if (neighbours.check(source, mac) != NeighbourTable::Verdict::Other)
         return false;
     tellForged(mac, source);
     return true;
@@ -297,7 +296,7 @@ void LabGuard::tellForged(quint64 mac, uint32_t source)
             .hit(SecurityMonitor::forgeryKey(mac, source), QDateTime::currentMSecsSinceEpoch())
             .first)
     {
-        const quint64 other = neighbours->macAt(source);
+        const quint64 other = neighbours.macAt(source);
         QMetaObject::invokeMethod(
             security, [this, mac, source, other] { security->noteForged(mac, source, other); },
             Qt::QueuedConnection);
@@ -352,11 +351,6 @@ void LabGuard::showStateOf(const CStuInfo_PTR& machine)
                     page->updateMachineRow(machine, QStudentGroupWidget::ColumnState);
         },
         Qt::QueuedConnection);
-}
-
-void LabGuard::setNeighbourTable(std::unique_ptr<NeighbourTable> table)
-{
-    neighbours = std::move(table);
 }
 
 void LabGuard::attachMachineMenu(QMenu* menu, std::function<QList<quint64>()> targets, GroupOperations* operations)

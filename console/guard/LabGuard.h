@@ -78,9 +78,8 @@ public:
     // "采用新地址" in the machine menu: the machine takes the address that
     // claims its MAC (enabled for one machine in a conflict).
     void attachMachineMenu(QMenu* menu, std::function<QList<quint64>()> targets, GroupOperations* operations);
-    // In place of the OS's neighbour table (tests).
-    void setNeighbourTable(std::unique_ptr<NeighbourTable> table);
-    NeighbourTable& neighbourTable() { return *neighbours; }
+    // The OS's neighbour table (tests give it a fake reader).
+    NeighbourTable& neighbourTable() { return neighbours; }
 
     // Which machines' events are logged, so that a flood cannot fill the log.
     bool admitMachineEvent(const CStuInfo_PTR& machine);
@@ -128,6 +127,6 @@ private:
     std::atomic_int page_groups { 0 };
     QTimer* hits_timer = nullptr;
     RegistrationGate registration_gate; // network thread
-    std::unique_ptr<NeighbourTable> neighbours;
+    NeighbourTable neighbours;
     std::unique_ptr<JoinRepeater> join_repeater;
 };

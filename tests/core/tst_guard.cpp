@@ -792,9 +792,8 @@ void TestGuard::consoleCatchesForgedSources()
     QVERIFY(window.networkReady());
     QStudentManage& registry = window.studentManage();
     constexpr quint64 Mac = 0x5A0000000007ULL;
-    window.labGuard()->setNeighbourTable(std::make_unique<NeighbourTable>([] {
-        return NeighbourTable::Entries { { address("127.0.1.7"), Seen } };
-    }));
+    window.labGuard()->neighbourTable().setReader(
+        [] { return NeighbourTable::Entries { { address("127.0.1.7"), Seen } }; });
     window.labGuard()->neighbourTable().refresh();
     const CStuInfo_PTR machine = registry.updateMachine(Mac, QStringLiteral("PC-07"), QStringLiteral("127.0.1.7"), false);
     Pc forger("127.0.1.7");
