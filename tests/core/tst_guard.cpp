@@ -419,7 +419,7 @@ namespace {
 
 const uint32_t Room = address("239.74.8.28");
 const uint32_t Ungrouped = address("239.74.8.27");
-const uint32_t Escape = address("239.74.250.1");
+const uint32_t EscapeGroup = address("239.74.250.1");
 const uint32_t Own = address("127.0.0.1");
 const uint32_t Student = address("127.0.0.99");
 const uint32_t Broadcast = address("255.255.255.255");
@@ -611,7 +611,7 @@ void TestGuard::foreignJoinsFailClosed()
     w.watch.noteSent(Room, BlackLock, w.start);
     w.watch.noteSent(Room, roomPolicy, w.start);
     w.watch.noteSent(Ungrouped, KeyboardLock, w.start);
-    const QByteArray escapeJoin = Protocol::buildJoinGroup(Escape);
+    const QByteArray escapeJoin = Protocol::buildJoinGroup(EscapeGroup);
     // The console's own join, to an agent's address, naming its page; to
     // everyone at once it never sends one.
     w.fromConsole(Protocol::buildJoinGroup(Room), address("10.0.1.3"), 0ms);
@@ -630,13 +630,13 @@ void TestGuard::foreignJoinsFailClosed()
     QCOMPARE(w.sweeps, 3);
     QCOMPARE(w.senders, (QStringList { "127.0.0.1 4 forged", "127.0.0.99 4" }));
     const auto escapeSent = [&w](const QByteArray& datagram) {
-        return qMakePair(Protocol::addressToText(Escape), datagram);
+        return qMakePair(Protocol::addressToText(EscapeGroup), datagram);
     };
     QCOMPARE(w.sent, (QList<QPair<QString, QByteArray>> { escapeSent(BlackLock) }));
     // Words sent there are answered at once; its own word, noted, passes.
-    w.fromConsole(BlackLock, Escape, 1ms);
-    w.feed(Unlock, Student, 40000, Escape, 1ms);
-    w.feed(Protocol::buildPolicy(1, {}), Student, 40000, Escape, 2ms);
+    w.fromConsole(BlackLock, EscapeGroup, 1ms);
+    w.feed(Unlock, Student, 40000, EscapeGroup, 1ms);
+    w.feed(Protocol::buildPolicy(1, {}), Student, 40000, EscapeGroup, 2ms);
     QCOMPARE(w.sent.size(), 4);
     QCOMPARE(w.sent.mid(2), (QList<QPair<QString, QByteArray>> { escapeSent(BlackLock), escapeSent(roomPolicy) }));
     QVERIFY(w.answers.isEmpty());
@@ -657,7 +657,7 @@ void TestGuard::foreignJoinsFailClosed()
     w.flush(2s);
     QCOMPARE(w.sent.size(), 1);
     // Ended: a word there now reached agents of no page, and every page answers.
-    w.feed(Unlock, Student, 40000, Escape, 2s);
+    w.feed(Unlock, Student, 40000, EscapeGroup, 2s);
     QCOMPARE(w.takeAnswers(), (QStringList { "room lock", "ungrouped lock" }));
 
     // At most so many groups at once, each for so long without a sweep.
@@ -925,7 +925,7 @@ void TestGuard::guardAnswersWithThePagesWords()
     student.to("239.74.8.28", Protocol::buildPolicy(1, {}));
     QTRY_VERIFY(heardNow().contains(roomPolicy));
     // A join to a group no page has: the room's word there at once.
-    student.to("255.255.255.255", Protocol::buildJoinGroup(Escape));
+    student.to("255.255.255.255", Protocol::buildJoinGroup(EscapeGroup));
     QTRY_VERIFY(heardNow().contains(qMakePair(QStringLiteral("239.74.250.1"), room->lockDatagramCopy())));
     guard.stop();
     endpoint.stop();
