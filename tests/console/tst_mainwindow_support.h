@@ -32,7 +32,24 @@
 #include <functional>
 #include <memory>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace MainWindowTest {
+
+// Under Wine a test's own sockets beside the console's watch on the agents'
+// port hear nothing of the console's datagrams, nor the watch theirs; a
+// sender outside Wine is seen (scripts/windows-e2e checks it).
+inline bool underWine()
+{
+#ifdef _WIN32
+    const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version");
+#else
+    return false;
+#endif
+}
 
 struct SeedMachine
 {

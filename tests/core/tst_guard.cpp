@@ -22,6 +22,7 @@
 #include "QStudentGroupWidget.h"
 #include "QtRokTableView.h"
 #include "SecurityMonitor.h"
+#include "../console/tst_mainwindow_support.h"
 #include "LabGuard.h"
 #include "PageDirectory.h"
 #include "QStudentGroupWidget.h"
@@ -60,19 +61,8 @@ uint32_t address(const char* text)
 }
 
 using namespace std::chrono_literals;
+using MainWindowTest::underWine;
 
-// Under Wine this suite's own sockets beside the console's watch on the
-// agents' port hear nothing of the console's datagrams, nor the watch theirs;
-// a sender outside Wine is seen (scripts/windows-e2e checks it).
-bool underWine()
-{
-#ifdef _WIN32
-    const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-    return ntdll && GetProcAddress(ntdll, "wine_get_version");
-#else
-    return false;
-#endif
-}
 
 // A PC on the lab network: its own loopback address on the agents' port.
 class Pc
