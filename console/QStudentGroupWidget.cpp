@@ -46,8 +46,8 @@ constexpr int CenterAlignment = int(Qt::AlignHCenter | Qt::AlignVCenter); // 0x8
 
 QStudentGroupWidget::QStudentGroupWidget(QWidget* parent, QString name)
     : QWidget(parent)
+    , sender([this](uint32_t address, const QByteArray& datagram) { emit sg_need_send_msg(address, datagram); })
     , page_name(name.isEmpty() ? QStringLiteral("未命名") : std::move(name))
-    , lock_state(std::make_shared<Rok_Lock_State>())
 {
     qRegisterMetaType<QVector<int>>("QVector<int>");
     // The datagram signal carries a uint32_t across threads.
@@ -56,7 +56,6 @@ QStudentGroupWidget::QStudentGroupWidget(QWidget* parent, QString name)
     running.store(true);
     show_all.store(false);
     refresh_enabled.store(false);
-    policy_version.store(0);
     busy_threads.store(0);
 
     setUpTable();
@@ -124,15 +123,12 @@ QStudentGroupWidget::QStudentGroupWidget(QWidget* parent, QString name)
 
     refresh_thread = std::make_unique<std::thread>([this] { refreshLoop(); });
     try {
-        resend_thread = std::make_unique<std::thread>([this] { resendLoop(); });
+        sender.start();
     } catch (...) {
         // No destructor runs for a constructor that throws; a joinable thread
         // left behind would terminate the program.
-        {
-            std::lock_guard<std::mutex> guard(wake_mutex);
-            running.store(false);
-        }
-        wake.notify_all();
+        running.store(false);
+        refresh_clock.wakeAll();
         refresh_thread->join();
         throw;
     }
@@ -140,17 +136,14 @@ QStudentGroupWidget::QStudentGroupWidget(QWidget* parent, QString name)
 
 QStudentGroupWidget::~QStudentGroupWidget()
 {
-    {
-        std::lock_guard<std::mutex> guard(wake_mutex);
-        running.store(false);
-    }
-    wake.notify_all();
+    running.store(false);
+    refresh_clock.wakeAll();
+    // The resend thread emits this page's signal: it ends before the page does.
+    sender.stop();
     while (busy_threads.load() > 0)
         std::this_thread::sleep_for(std::chrono::microseconds(1));
     if (refresh_thread && refresh_thread->joinable())
         refresh_thread->join();
-    if (resend_thread && resend_thread->joinable())
-        resend_thread->join();
     // The table outlives this part of the object (Qt deletes children in the
     // base destructor); its model must not call back into a half-destroyed page.
     if (machine_model)
@@ -785,19 +778,11 @@ void QStudentGroupWidget::setAllowUsbDrv(bool allow)
 
 void QStudentGroupWidget::buildLockDatagram()
 {
-    std::lock_guard<std::mutex> guard(lock_mutex);
-    lock_datagram = Protocol::buildLockState(Protocol::lockStateWord(*lock_state));
-    const uint32_t address = group_addr.load();
-    if (address != 0)
-        emit sg_need_send_msg(address, lock_datagram);
+    sender.buildLockDatagram();
 }
 
 void QStudentGroupWidget::buildPolicyDatagram()
 {
-    std::lock_guard<std::mutex> guard(policy_mutex);
-    const uint32_t version = Protocol::policyVersionNow();
-    policy_version.store(version);
-
     std::array<QStringList, 3> lists;
     if (policy_editor) {
         for (int type = 1; type <= 3; ++type) {
@@ -807,51 +792,7 @@ void QStudentGroupWidget::buildPolicyDatagram()
             }
         }
     }
-    policy_datagram = Protocol::buildPolicy(version, lists);
-
-    const uint32_t address = group_addr.load();
-    if (address != 0)
-        emit sg_need_send_msg(address, policy_datagram);
-}
-
-QByteArray QStudentGroupWidget::policyDatagramCopy()
-{
-    std::lock_guard<std::mutex> guard(policy_mutex);
-    return policy_datagram;
-}
-
-QByteArray QStudentGroupWidget::lockDatagramCopy()
-{
-    std::lock_guard<std::mutex> guard(lock_mutex);
-    return lock_datagram;
-}
-
-bool QStudentGroupWidget::resendPolicyIfNewer(uint32_t agentVersion)
-{
-    if (!(agentVersion < policy_version.load()))
-        return false;
-    const uint32_t address = group_addr.load();
-    if (address == 0 || !policy_throttle.request(ResendThrottle::Clock::now()))
-        return false;
-    std::lock_guard<std::mutex> guard(policy_mutex);
-    if (policy_datagram.isEmpty())
-        return false;
-    emit sg_need_send_msg(address, policy_datagram);
-    return true;
-}
-
-bool QStudentGroupWidget::pauseWhileRunning(std::chrono::milliseconds period)
-{
-    // Up to the next multiple of the period on the steady clock: the
-    // threads of all pages wake together, and their datagrams reach the UI
-    // thread and the network thread as one batch rather than as fifty
-    // separate wake-ups.
-    using Clock = std::chrono::steady_clock;
-    const Clock::duration step = std::chrono::duration_cast<Clock::duration>(period);
-    const Clock::time_point due(step * (Clock::now().time_since_epoch() / step + 1));
-    std::unique_lock<std::mutex> guard(wake_mutex);
-    wake.wait_until(guard, due, [this] { return !running.load(); });
-    return running.load();
+    sender.buildPolicyDatagram(lists);
 }
 
 void QStudentGroupWidget::refreshLoop()
@@ -860,35 +801,8 @@ void QStudentGroupWidget::refreshLoop()
     while (running.load()) {
         if (refresh_enabled.load())
             emit sg_update_machines();
-        pauseWhileRunning(std::chrono::milliseconds(2000));
-    }
-    --busy_threads;
-}
-
-void QStudentGroupWidget::resendLoop()
-{
-    ++busy_threads;
-    bool lockTurn = true;
-    while (running.load()) {
-        if (!pauseWhileRunning(std::chrono::milliseconds(300)))
-            break;
-        const uint32_t address = group_addr.load();
-        if (address == 0)
-            continue;
-        // Policy reports held back by the throttle are answered here.
-        const bool owed = policy_throttle.takeOwed(ResendThrottle::Clock::now());
-        if (owed && lockTurn) {
-            std::lock_guard<std::mutex> guard(policy_mutex);
-            emit sg_need_send_msg(address, policy_datagram);
-        }
-        if (lockTurn) {
-            std::lock_guard<std::mutex> guard(lock_mutex);
-            emit sg_need_send_msg(address, lock_datagram);
-        } else {
-            std::lock_guard<std::mutex> guard(policy_mutex);
-            emit sg_need_send_msg(address, policy_datagram);
-        }
-        lockTurn = !lockTurn;
+        refresh_clock.sleepUntil(WaitClock::nextMultiple(refresh_clock.now(), std::chrono::milliseconds(2000)),
+            [this] { return !running.load(); });
     }
     --busy_threads;
 }

@@ -1,9 +1,10 @@
 #pragma once
 
 #include "CStuInfo.h"
+#include "GroupSender.h"
 #include "QtDoubleIntStringItem.h"
-#include "ResendThrottle.h"
 #include "Rok_Lock_State.h"
+#include "WaitClock.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -17,7 +18,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -32,8 +32,8 @@ class QStandardItemModel;
 class QtRokTableView;
 
 // One tab page: the machines of a group (or of "全部" / "未分组"), the group's
-// embedded policy lists, its lock state, and the two multicast datagrams built
-// from them and repeated by a thread of the page's own.
+// embedded policy lists and its lock state. The two multicast datagrams built
+// from them, and the thread that repeats them, are its GroupSender's.
 class QStudentGroupWidget final : public QWidget
 {
     Q_OBJECT
@@ -118,14 +118,12 @@ public:
     void setAllowUsbDrv(bool allow);
 
     // Thread-safe copies for the receive path.
-    QByteArray policyDatagramCopy();
-    QByteArray lockDatagramCopy();
+    QByteArray policyDatagramCopy() { return sender.policyDatagramCopy(); }
+    QByteArray lockDatagramCopy() { return sender.lockDatagramCopy(); }
     // An agent reported the policy it holds: when that is older than ours,
-    // the whole group gets the current policy again, at most once per
-    // PolicyResendMs (reports in between are answered together at the end
-    // of it). True when sent now.
-    bool resendPolicyIfNewer(uint32_t agentVersion);
-    static constexpr int PolicyResendMs = 300;
+    // the whole group gets the current policy again (GroupSender's
+    // throttle). True when sent now.
+    bool resendPolicyIfNewer(uint32_t agentVersion) { return sender.resendPolicyIfNewer(agentVersion); }
 
 public slots:
     void buildLockDatagram();
@@ -143,16 +141,20 @@ signals:
     // The teacher dragged the border above the policy list.
     void sg_policy_list_resized(int height);
 
+private:
+    // Before the members below that name its state.
+    GroupSender sender;
+
 public:
     // Read and written by the main window and the receive path.
     QString page_name;
     int page_order = 0;
-    std::shared_ptr<Rok_Lock_State> lock_state;
+    std::shared_ptr<Rok_Lock_State>& lock_state = sender.lock_state;
     QtRokTableView* machine_table = nullptr;
     QAppWatcherWidget* policy_editor = nullptr; // null on "全部"
-    std::atomic<uint32_t> group_addr { 0 }; // network-order bytes; 0 = none
+    std::atomic<uint32_t>& group_addr = sender.group_addr; // network-order bytes; 0 = none
     std::atomic_bool refresh_enabled { false };
-    std::atomic<uint32_t> policy_version { 0 };
+    std::atomic<uint32_t>& policy_version = sender.policy_version;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -173,20 +175,14 @@ private:
     void applyRowFilter();
     void applyPolicyHeight();
     QList<CStuInfo_PTR> orderedForDisplay(const QList<CStuInfo_PTR>& machines) const;
-    // Sleeps until the next multiple of `period` (so at most `period`),
-    // waking at once when the page is being destroyed; false once it is.
-    bool pauseWhileRunning(std::chrono::milliseconds period);
     void refreshLoop();
-    void resendLoop();
 
     std::unique_ptr<std::thread> refresh_thread;
-    std::unique_ptr<std::thread> resend_thread;
     std::atomic_bool running { false };
     std::atomic_int busy_threads { 0 };
-    // The worker threads sleep on this rather than in short slices: fifty
+    // The refresh thread sleeps on this rather than in short slices: fifty
     // pages would otherwise wake their threads thousands of times a second.
-    std::mutex wake_mutex;
-    std::condition_variable wake;
+    WaitClock refresh_clock;
 
     QSplitter* splitter = nullptr;
     QWidget* seat_pane = nullptr; // the plan's scroll area and its bar
@@ -205,10 +201,4 @@ private:
     // rows through header sorts and removals, so finding a machine's row does
     // not scan the table.
     QHash<quint64, QList<QPersistentModelIndex>> rows_by_mac;
-
-    QByteArray policy_datagram;
-    std::mutex policy_mutex;
-    ResendThrottle policy_throttle { std::chrono::milliseconds(PolicyResendMs) };
-    QByteArray lock_datagram { 8, '\0' };
-    std::mutex lock_mutex;
 };
