@@ -1,5 +1,6 @@
 #include "RokVtxAdmin.h"
 
+#include "Beacon.h"
 #include "Deployment.h"
 #include "Dialog_addgroup.h"
 #include "Dialog_moveinto_grp.h"
@@ -50,7 +51,6 @@
 
 namespace {
 
-constexpr int BeaconPeriodMs = 500;
 constexpr int StatusMessageMs = 5000;
 
 QString viewTitle(const QString& base, const QString& view)
@@ -207,7 +207,13 @@ void RokVtxAdmin::openEndpoint()
             QStringLiteral("无法监听学生端端口 %1：其他教师端发出的指令将不会被发现。").arg(Protocol::AgentPort),
             StartupNotices::LogOnly);
     notify_thread = std::make_unique<std::thread>([this] { notifyBody(); });
-    beacon_thread = std::make_unique<std::thread>([this] { beaconBody(); });
+    beacon = std::make_unique<Beacon>([this](uint32_t address, const QByteArray& datagram) {
+        if (bind_fd > 0) {
+            std::lock_guard<std::mutex> sendLock(send_mutex);
+            udp_server.sendto(datagram.constData(), datagram.size(), address, Protocol::AgentPort);
+        }
+    });
+    beacon->start();
 }
 
 void RokVtxAdmin::shutdown()
@@ -216,11 +222,9 @@ void RokVtxAdmin::shutdown()
         return;
     shut_down = true;
 
-    {
-        std::lock_guard<std::mutex> lock(beacon_mutex);
-        running = false;
-    }
-    beacon_wakeup.notify_all();
+    running = false;
+    if (beacon)
+        beacon->stop();
     guard->stop();
     if (bind_fd > 0)
         udp_server.stop();
@@ -228,8 +232,6 @@ void RokVtxAdmin::shutdown()
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     if (notify_thread && notify_thread->joinable())
         notify_thread->join();
-    if (beacon_thread && beacon_thread->joinable())
-        beacon_thread->join();
 
     saves->stop();
     saveConfigFile();
@@ -242,29 +244,6 @@ void RokVtxAdmin::notifyBody()
     ++busy_threads;
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     emit sg_special_message(1);
-    --busy_threads;
-}
-
-void RokVtxAdmin::beaconBody()
-{
-    ++busy_threads;
-    const QByteArray beacon = Protocol::buildBeacon();
-    const uint32_t broadcast = Protocol::addressFromOctets(255, 255, 255, 255);
-    // Fixed deadlines keep the period at 500 ms however long a send or a
-    // busy machine delays the thread; shutdown wakes it at once.
-    auto deadline = std::chrono::steady_clock::now();
-    std::unique_lock<std::mutex> lock(beacon_mutex);
-    while (running) {
-        if (bind_fd > 0) {
-            std::lock_guard<std::mutex> sendLock(send_mutex);
-            udp_server.sendto(beacon.constData(), beacon.size(), broadcast, Protocol::AgentPort);
-        }
-        deadline += std::chrono::milliseconds(BeaconPeriodMs);
-        const auto now = std::chrono::steady_clock::now();
-        if (deadline < now)
-            deadline = now; // fell behind: no burst to catch up
-        beacon_wakeup.wait_until(lock, deadline, [this] { return !running; });
-    }
     --busy_threads;
 }
 

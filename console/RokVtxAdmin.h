@@ -32,6 +32,7 @@
 #include <thread>
 #include <vector>
 
+class Beacon;
 class QAction;
 class QActionGroup;
 class QAppWatcherWidget;
@@ -193,7 +194,6 @@ private:
     void replyReregister(const SocketChannelPtr& channel);
 
 
-    void beaconBody();
     void notifyBody();
 
     // Endpoint.
@@ -204,9 +204,7 @@ private:
     std::atomic_bool running{false};
     std::atomic_int busy_threads{0};
     std::unique_ptr<std::thread> notify_thread;
-    std::unique_ptr<std::thread> beacon_thread;
-    std::mutex beacon_mutex;
-    std::condition_variable beacon_wakeup;
+    std::unique_ptr<Beacon> beacon;
     // What keeps the room locked against a student PC.
     LabGuard* guard = nullptr;
 

@@ -1,8 +1,10 @@
-// What a group sends its agents, without a window: the lock word and the
-// policy taking turns on the period, an agent's report of an old policy
-// answered within the throttle, and nothing without a group address. Time
-// is a clock the test moves, so every period is checked exactly.
+// What the console repeats on its own beat, without a window: a group's
+// lock word and policy taking turns on the period, an agent's report of an
+// old policy answered within the throttle, nothing without a group address;
+// the beacon on fixed deadlines. Time is a clock the test moves, so every
+// period is checked exactly.
 
+#include "Beacon.h"
 #include "GroupSender.h"
 #include "HandClock.h"
 #include "Protocol.h"
@@ -66,6 +68,7 @@ private slots:
     void heldBackReportAnsweredOnTheLockTurn();
     void buildsSendAtOnceOnlyWithAddress();
     void stopEndsTheSleep();
+    void beaconOnFixedDeadlines();
 };
 
 void TestSender::lockAndPolicyTakeTurnsEveryPeriod()
@@ -201,6 +204,36 @@ void TestSender::stopEndsTheSleep()
     // Returns without the time moving, having sent nothing.
     sender.stop();
     QCOMPARE(out.ids(), QString());
+}
+
+void TestSender::beaconOnFixedDeadlines()
+{
+    auto clock = std::make_shared<HandClock>(130);
+    std::mutex mutex;
+    int beacons = 0;
+    Beacon beacon(
+        [&](uint32_t address, const QByteArray& datagram) {
+            std::lock_guard<std::mutex> guard(mutex);
+            beacons += address == 0xFFFFFFFFu && datagram == Protocol::buildBeacon() ? 1 : 1000;
+        },
+        clock);
+    beacon.start();
+    // The first at once, then every period from there.
+    QCOMPARE(clock->sleep(1), 630);
+    QCOMPARE(beacons, 1);
+    clock->setTime(630);
+    QCOMPARE(clock->sleep(2), 1130);
+    // A late wake-up does not move the beat.
+    clock->setTime(1200);
+    QCOMPARE(clock->sleep(3), 1630);
+    QCOMPARE(beacons, 3);
+    // Behind by more than a period, the beat starts again from the wake-up:
+    // the beacons missed are not made up.
+    clock->setTime(2500);
+    QCOMPARE(clock->sleep(5), 3000);
+    QCOMPARE(beacons, 5);
+    beacon.stop();
+    QCOMPARE(beacons, 5);
 }
 
 QTEST_GUILESS_MAIN(TestSender)
