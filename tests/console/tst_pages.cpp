@@ -163,7 +163,6 @@ private slots:
     void settersSendLockAtOnce();
     void policyDatagramHoldsActiveEntriesInRowOrder();
     void allPageSendsAndLoadsNothing();
-    void pageWithoutAddressNeverSends();
     void mergeRebuildsPolicyOnlyOnChange();
     void loadAndExportGroupConfig();
     void newRowsFollowSortIndicator_data();
@@ -265,11 +264,6 @@ void TestPages::policyDatagramHoldsActiveEntriesInRowOrder()
     QCOMPARE(content.lists[0], (QStringList { "ab", "c" }));
     QVERIFY(content.lists[1].isEmpty());
     QCOMPARE(content.lists[2], QStringList { "d" });
-
-    // Sent again only to an agent holding an older version.
-    QVERIFY(!page.resendPolicyIfNewer(content.version));
-    QVERIFY(page.resendPolicyIfNewer(content.version - 1));
-    QCOMPARE(recorder.sent.last().datagram, policies.first().datagram);
 }
 
 void TestPages::allPageSendsAndLoadsNothing()
@@ -292,28 +286,6 @@ void TestPages::allPageSendsAndLoadsNothing()
     QCOMPARE(all.lockDatagramCopy(),
         hex("03000030"
             "000100f0"));
-}
-
-void TestPages::pageWithoutAddressNeverSends()
-{
-    QStudentGroupWidget page(nullptr, QStringLiteral("A"));
-    QSignalSpy spy(&page, &QStudentGroupWidget::sg_need_send_msg);
-
-    page.setLockType(2);
-    page.setAllowUsbDrv(true);
-    page.setPolicyItems({ item(1, "ab") });
-    page.mergePolicyItems({ item(1, "cd") });
-    auto lock = std::make_shared<Rok_Lock_State>();
-    lock->lock_type = 3;
-    page.loadGroupConfig(lock, { "cd" }, {}, {});
-    page.buildLockDatagram();
-    page.buildPolicyDatagram();
-    QVERIFY(!page.resendPolicyIfNewer(0));
-    QCOMPARE(spy.count(), 0);
-    // The datagrams are built all the same.
-    QCOMPARE(page.lockDatagramCopy(),
-        hex("03000030"
-            "030100f0"));
 }
 
 void TestPages::mergeRebuildsPolicyOnlyOnChange()

@@ -1,8 +1,7 @@
-// What the console repeats on its own beat, without a window: a group's
-// lock word and policy taking turns on the period, an agent's report of an
-// old policy answered within the throttle, nothing without a group address;
-// the beacon on fixed deadlines. Time is a clock the test moves, so every
-// period is checked exactly.
+// What the console repeats on its own beat, without a window, on a clock the
+// test moves, so every period is exact: a group's lock word and policy
+// taking turns, the old-policy throttle and its held-back answer, nothing
+// without a group address; the beacon on fixed deadlines.
 
 #include "Beacon.h"
 #include "GroupSender.h"
@@ -10,49 +9,43 @@
 #include "Protocol.h"
 
 #include <QtTest>
-#include <mutex>
 
 namespace {
 
 const uint32_t GroupAddress = Protocol::addressFromOctets(239, 74, 8, 27);
 
-std::array<QStringList, 3> lists(
-    const QStringList& titles, const QStringList& services = {}, const QStringList& programs = {})
+// A sender with both datagrams built (sent at once when addressed); what it
+// sent, in order: 'L' the lock word, 'P' the policy, '?' anything else.
+struct Group
 {
-    return { titles, services, programs };
-}
-
-// Every datagram the sender handed out, from any thread.
-struct Outbox
-{
-    GroupSender::Send sink()
+    explicit Group(qint64 startMs, bool addressed = true)
+        : clock(std::make_shared<HandClock>(startMs))
+        , sender(
+              [this](uint32_t address, const QByteArray& datagram) {
+                  std::lock_guard<std::mutex> guard(mutex);
+                  const uint32_t id = Protocol::consoleMessageId(datagram);
+                  sent += QLatin1Char(address != GroupAddress    ? '?'
+                          : id == Protocol::MSG_ADMIN_LOCK_STATE ? 'L'
+                          : id == Protocol::MSG_ADMIN_POLICY     ? 'P'
+                                                                 : '?');
+              },
+              clock)
     {
-        return [this](uint32_t address, const QByteArray& datagram) {
-            std::lock_guard<std::mutex> guard(mutex);
-            sent.push_back({ address, datagram });
-        };
+        sender.group_addr = addressed ? GroupAddress : 0;
+        sender.buildLockDatagram();
+        sender.buildPolicyDatagram(std::array<QStringList, 3> { QStringList { "t" }, QStringList(), QStringList() });
     }
 
-    // The ids of what was sent to the group, in order: 'L' lock word, 'P' policy.
     QString ids()
     {
         std::lock_guard<std::mutex> guard(mutex);
-        QString out;
-        for (const auto& one : sent) {
-            if (one.first != GroupAddress)
-                out += QLatin1Char('?');
-            else if (one.second.size() == 8 && Protocol::consoleMessageId(one.second) == Protocol::MSG_ADMIN_LOCK_STATE)
-                out += QLatin1Char('L');
-            else if (Protocol::consoleMessageId(one.second) == Protocol::MSG_ADMIN_POLICY)
-                out += QLatin1Char('P');
-            else
-                out += QLatin1Char('?');
-        }
-        return out;
+        return sent;
     }
 
+    std::shared_ptr<HandClock> clock;
     std::mutex mutex;
-    std::vector<std::pair<uint32_t, QByteArray>> sent;
+    QString sent;
+    GroupSender sender;
 };
 
 } // namespace
@@ -66,8 +59,6 @@ private slots:
     void nothingRepeatedWithoutAddress();
     void oldPolicyReportThrottled();
     void heldBackReportAnsweredOnTheLockTurn();
-    void buildsSendAtOnceOnlyWithAddress();
-    void stopEndsTheSleep();
     void beaconOnFixedDeadlines();
 };
 
@@ -75,135 +66,73 @@ void TestSender::lockAndPolicyTakeTurnsEveryPeriod()
 {
     // Started off the beat: the first wake-up is the next multiple of the
     // period, so every page's thread wakes at the same instants.
-    auto clock = std::make_shared<HandClock>(130);
-    Outbox out;
-    GroupSender sender(out.sink(), clock);
-    sender.buildLockDatagram();
-    sender.buildPolicyDatagram(lists({ "a" }));
-    sender.group_addr = GroupAddress;
-    sender.start();
-
-    const QStringList expected { "L", "LP", "LPL", "LPLP" };
+    Group group(130);
+    group.sender.start();
+    const QStringList expected { "LPL", "LPLP", "LPLPL", "LPLPLP" };
     for (int n = 1; n <= 4; ++n) {
-        QCOMPARE(clock->sleep(n), 300 * n);
-        clock->setTime(300 * n);
-        QCOMPARE(clock->sleep(n + 1), 300 * (n + 1));
-        QCOMPARE(out.ids(), expected.at(n - 1));
+        QCOMPARE(group.clock->sleep(n), 300 * n);
+        group.clock->setTime(300 * n);
+        QCOMPARE(group.clock->sleep(n + 1), 300 * (n + 1));
+        QCOMPARE(group.ids(), expected.at(n - 1));
     }
     // A late wake-up sends once and keeps the beat: no burst to catch up.
-    clock->setTime(2000);
-    QCOMPARE(clock->sleep(6), 2100);
-    QCOMPARE(out.ids(), QStringLiteral("LPLPL"));
-    QCOMPARE(out.sent.back().second, sender.lockDatagramCopy());
-    QCOMPARE(out.sent.at(1).second, sender.policyDatagramCopy());
+    group.clock->setTime(2000);
+    QCOMPARE(group.clock->sleep(6), 2100);
+    QCOMPARE(group.ids(), QStringLiteral("LPLPLPL"));
+    // Stopping ends the sleep without the time moving.
+    group.sender.stop();
+    QCOMPARE(group.ids(), QStringLiteral("LPLPLPL"));
 }
 
 void TestSender::nothingRepeatedWithoutAddress()
 {
-    auto clock = std::make_shared<HandClock>();
-    Outbox out;
-    GroupSender sender(out.sink(), clock);
-    sender.buildLockDatagram();
-    sender.buildPolicyDatagram(lists({}));
-    QVERIFY(!sender.resendPolicyIfNewer(0));
-    sender.start();
+    Group group(0, false);
+    QVERIFY(!group.sender.resendPolicyIfNewer(0));
+    group.sender.start();
     for (int n = 1; n <= 3; ++n) {
-        QCOMPARE(clock->sleep(n), 300 * n);
-        clock->setTime(300 * n);
+        QCOMPARE(group.clock->sleep(n), 300 * n);
+        group.clock->setTime(300 * n);
     }
-    QCOMPARE(clock->sleep(4), 1200);
-    QCOMPARE(out.ids(), QString());
-
+    QCOMPARE(group.clock->sleep(4), 1200);
+    QCOMPARE(group.ids(), QString());
     // The turn does not move while nothing goes out: the lock word first.
-    sender.group_addr = GroupAddress;
-    clock->setTime(1200);
-    QCOMPARE(clock->sleep(5), 1500);
-    QCOMPARE(out.ids(), QStringLiteral("L"));
+    group.sender.group_addr = GroupAddress;
+    group.clock->setTime(1200);
+    QCOMPARE(group.clock->sleep(5), 1500);
+    QCOMPARE(group.ids(), QStringLiteral("L"));
 }
 
 void TestSender::oldPolicyReportThrottled()
 {
-    // Not started: only the reports send.
-    auto clock = std::make_shared<HandClock>(1000);
-    Outbox out;
-    GroupSender sender(out.sink(), clock);
-    sender.group_addr = GroupAddress;
-    sender.buildPolicyDatagram(lists({}, { "svc" }));
-    const uint32_t version = sender.policy_version.load();
-    QCOMPARE(out.ids(), QStringLiteral("P"));
-
-    QVERIFY(!sender.resendPolicyIfNewer(version));
-    QVERIFY(sender.resendPolicyIfNewer(version - 1));
-    clock->setTime(1299);
-    QVERIFY(!sender.resendPolicyIfNewer(version - 1));
-    clock->setTime(1300);
-    QVERIFY(sender.resendPolicyIfNewer(0));
-    QCOMPARE(out.ids(), QStringLiteral("PPP"));
-    QCOMPARE(out.sent.back().second, sender.policyDatagramCopy());
+    Group group(1000); // not started: only the reports send
+    const uint32_t version = group.sender.policy_version.load();
+    QVERIFY(!group.sender.resendPolicyIfNewer(version));
+    QVERIFY(group.sender.resendPolicyIfNewer(version - 1));
+    group.clock->setTime(1299);
+    QVERIFY(!group.sender.resendPolicyIfNewer(version - 1));
+    group.clock->setTime(1300);
+    QVERIFY(group.sender.resendPolicyIfNewer(0));
+    QCOMPARE(group.ids(), QStringLiteral("LPPP"));
 }
 
 void TestSender::heldBackReportAnsweredOnTheLockTurn()
 {
-    auto clock = std::make_shared<HandClock>();
-    Outbox out;
-    GroupSender sender(out.sink(), clock);
-    sender.buildLockDatagram();
-    sender.buildPolicyDatagram(lists({ "t" }));
-    sender.group_addr = GroupAddress;
-    sender.start();
-
-    QCOMPARE(clock->sleep(1), 300);
-    clock->setTime(300);
-    QCOMPARE(clock->sleep(2), 600);
-    clock->setTime(350);
-    QVERIFY(sender.resendPolicyIfNewer(0)); // at once
-    clock->setTime(400);
-    QVERIFY(!sender.resendPolicyIfNewer(0)); // held back
-    clock->setTime(600);
-    QCOMPARE(clock->sleep(3), 900);
+    Group group(0);
+    group.sender.start();
+    QCOMPARE(group.clock->sleep(1), 300);
+    group.clock->setTime(300);
+    QCOMPARE(group.clock->sleep(2), 600);
+    group.clock->setTime(350);
+    QVERIFY(group.sender.resendPolicyIfNewer(0)); // at once
+    group.clock->setTime(400);
+    QVERIFY(!group.sender.resendPolicyIfNewer(0)); // held back
+    group.clock->setTime(600);
+    QCOMPARE(group.clock->sleep(3), 900);
     // The policy's own turn came too early to count as the answer.
-    QCOMPARE(out.ids(), QStringLiteral("LPP"));
-    clock->setTime(900);
-    QCOMPARE(clock->sleep(4), 1200);
-    QCOMPARE(out.ids(), QStringLiteral("LPPPL"));
-}
-
-void TestSender::buildsSendAtOnceOnlyWithAddress()
-{
-    auto clock = std::make_shared<HandClock>();
-    Outbox out;
-    GroupSender sender(out.sink(), clock);
-    QCOMPARE(sender.lockDatagramCopy(), QByteArray(8, '\0'));
-    sender.lock_state->lock_type = 2;
-    sender.buildLockDatagram();
-    sender.buildPolicyDatagram(lists({}));
-    QCOMPARE(out.ids(), QString());
-    QCOMPARE(sender.lockDatagramCopy(), QByteArray::fromHex("03000030020100f0"));
-
-    sender.group_addr = GroupAddress;
-    sender.lock_state->allowusbdrv = true;
-    sender.buildLockDatagram();
-    sender.buildPolicyDatagram(lists({ "x" }, {}, { "p.exe" }));
-    QCOMPARE(out.ids(), QStringLiteral("LP"));
-    QCOMPARE(out.sent.front().second, QByteArray::fromHex("03000030020300f0"));
-    Protocol::PolicyContent content;
-    QVERIFY(Protocol::parsePolicy(out.sent.back().second, content));
-    QCOMPARE(content.version, sender.policy_version.load());
-    QCOMPARE(content.lists[2], QStringList { "p.exe" });
-}
-
-void TestSender::stopEndsTheSleep()
-{
-    auto clock = std::make_shared<HandClock>();
-    Outbox out;
-    GroupSender sender(out.sink(), clock);
-    sender.buildLockDatagram();
-    sender.group_addr = GroupAddress;
-    sender.start();
-    QCOMPARE(clock->sleep(1), 300);
-    // Returns without the time moving, having sent nothing.
-    sender.stop();
-    QCOMPARE(out.ids(), QString());
+    QCOMPARE(group.ids(), QStringLiteral("LPLPP"));
+    group.clock->setTime(900);
+    QCOMPARE(group.clock->sleep(4), 1200);
+    QCOMPARE(group.ids(), QStringLiteral("LPLPPPL"));
 }
 
 void TestSender::beaconOnFixedDeadlines()

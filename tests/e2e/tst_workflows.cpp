@@ -239,22 +239,12 @@ void TestWorkflows::olderPolicyVersionAnsweredAtGroupAddress()
     QCOMPARE(current.lists[2], QStringList { QStringLiteral("notepad.exe") });
     const uint32_t version = current.version;
 
-    // The same or a newer version asks for nothing: over three lock
-    // repetitions only the periodic policies arrive.
-    constexpr int Reports = 20;
-    groupA_.clear();
-    for (int i = 0; i < Reports; ++i) {
-        QVERIFY(agent.sendToConsole(Protocol::buildPolicyVersion(ListedInA, version)));
-        QVERIFY(agent.sendToConsole(Protocol::buildPolicyVersion(ListedInA, version + 1)));
-    }
-    QTRY_VERIFY_WITH_TIMEOUT(groupA_.countOf(Protocol::MSG_ADMIN_LOCK_STATE) >= 3, Patience);
-    QVERIFY2(groupA_.countOf(Protocol::MSG_ADMIN_POLICY) <= 3,
-        qPrintable(QString::number(groupA_.countOf(Protocol::MSG_ADMIN_POLICY))));
-
     // An older one brings the policy to the whole group, but a burst of them
     // no more than twice (at once, then at the end of the 300 ms) beside the
     // repetitions; another group gets only its own repetitions, the asking
-    // agent nothing unicast.
+    // agent nothing unicast. Which versions ask, and the throttle's exact
+    // bounds, are tst_sender's.
+    constexpr int Reports = 20;
     groupA_.clear();
     const int ungroupedLocks = ungrouped_.countOf(Protocol::MSG_ADMIN_LOCK_STATE);
     const int ungroupedPolicies = ungrouped_.countOf(Protocol::MSG_ADMIN_POLICY);
@@ -276,11 +266,8 @@ void TestWorkflows::olderPolicyVersionAnsweredAtGroupAddress()
 
 void TestWorkflows::stopKeepsLab()
 {
-    // Beacons are counted against the group's lock repetitions, both on the
-    // program's own clocks: one each 500 ms against one each 600 ms.
-    QTRY_VERIFY_WITH_TIMEOUT(ungrouped_.countOf(Protocol::MSG_ADMIN_LOCK_STATE) >= 12, Patience);
-    QVERIFY2(bystander_.countOf(Protocol::MSG_ADMIN_BEACON) >= 5,
-        qPrintable(QString::number(bystander_.countOf(Protocol::MSG_ADMIN_BEACON))));
+    // The beacon as it reaches the wire (its period is tst_sender's, exact).
+    QTRY_VERIFY_WITH_TIMEOUT(bystander_.countOf(Protocol::MSG_ADMIN_BEACON) >= 2, Patience);
     for (const DatagramCatcher::Datagram& beacon : bystander_.withId(Protocol::MSG_ADMIN_BEACON)) {
         QCOMPARE(beacon.data, hex("01 00 00 00"));
         QCOMPARE(beacon.senderPort, Protocol::ConsolePort);
