@@ -34,5 +34,7 @@ struct BenchOptions
     QString floodAttack;
     int floodRate = 10000;
     int floodSeconds = 5;
+    // Rows of the event log run's tables.
+    int logRows = 1000000;
     QString dataDir; // the "open" step of start/stop
 };

@@ -1,6 +1,7 @@
 #include "BenchOptions.h"
 #include "BenchReport.h"
 #include "CommandBenchmark.h"
+#include "EventLogBenchmark.h"
 #include "FloodBenchmark.h"
 #include "LabSeed.h"
 #include "ReceiveBenchmark.h"
@@ -44,7 +45,7 @@ int main(int argc, char* argv[])
         "Each run prints one JSON object on standard output."));
     parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("benchmark"),
-        QStringLiteral("receive | scale | startstop | command | seatplan | student | flood; seed DIR and open DIR to profile a start by "
+        QStringLiteral("receive | scale | startstop | command | seatplan | student | flood | eventlog; seed DIR and open DIR to profile a start by "
                        "hand; report DIR to turn a directory of results into Markdown."));
     const QCommandLineOption agents(QStringLiteral("agents"), QStringLiteral("Simulated agents (5000)."), QStringLiteral("N"));
     const QCommandLineOption groups(QStringLiteral("groups"), QStringLiteral("Stored groups (50)."), QStringLiteral("N"));
@@ -74,7 +75,8 @@ int main(int argc, char* argv[])
     const QCommandLineOption rates(QStringLiteral("rates"),
         QStringLiteral("Words a second of each rated attack of the student run, comma-separated (3,10,50)."),
         QStringLiteral("LIST"));
-    parser.addOptions({ agents, groups, window, silent, repeats, commands, idle, catalog, attack, rate, modes, rates });
+    const QCommandLineOption logRows(QStringLiteral("rows"), QStringLiteral("Rows of the event log run's tables (1000000)."), QStringLiteral("N"));
+    parser.addOptions({ agents, groups, window, silent, repeats, commands, idle, catalog, attack, rate, modes, rates, logRows });
     parser.process(app);
 
     BenchOptions options;
@@ -93,6 +95,8 @@ int main(int argc, char* argv[])
     options.commandUnderLoad = !parser.isSet(idle);
     if (parser.isSet(repeats))
         options.repeats = parser.value(repeats).toInt();
+    if (parser.isSet(logRows))
+        options.logRows = parser.value(logRows).toInt();
     const QString benchmark = parser.positionalArguments().value(0);
     const bool flood = benchmark == QLatin1String("flood");
     if (parser.isSet(attack)) {
@@ -144,6 +148,8 @@ int main(int argc, char* argv[])
         result = StudentBenchmark::run(options);
     } else if (flood) {
         result = FloodBenchmark::run(options);
+    } else if (benchmark == QLatin1String("eventlog")) {
+        result = EventLogBenchmark::run(options);
     } else if (benchmark == QLatin1String("startstop")) {
         result = StartStopBenchmark::run(options);
     } else if (benchmark == QLatin1String("seed")) {

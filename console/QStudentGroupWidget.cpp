@@ -33,6 +33,7 @@ namespace {
 
 const QColor OnlineColor(QStringLiteral("#055d13"));
 const QColor OfflineColor(QStringLiteral("#b11905"));
+const QColor AlikeColor(QStringLiteral("#ffe08a"));
 const QString OnlineText(QStringLiteral("在线"));
 const QString OfflineText(QStringLiteral("断开"));
 // Two addresses claim the machine's MAC: something answers as it, so the
@@ -280,6 +281,16 @@ void QStudentGroupWidget::fillRow(int row, const CStuInfo_PTR& machine, int colu
         if (newKey) {
             machine_table->setCellUserData(row, 0, key, MacRole);
             rows_by_mac[mac].append(QPersistentModelIndex(machine_model->index(row, 0)));
+        }
+        // A name that reads like another machine's is marked, never changed.
+        const QString alike = machine->alike_names.isEmpty()
+            ? QString()
+            : QStringLiteral("机器名与 %1相同或形近").arg(machine->alike_names);
+        QStandardItem* name = machine_model->item(row, 0);
+        if (name && name->toolTip() != alike) {
+            name->setToolTip(alike);
+            name->setBackground(alike.isEmpty() ? QBrush() : QBrush(AlikeColor));
+            touched = true;
         }
     }
     if (columns & ColumnMac) {

@@ -8,6 +8,7 @@
 #include "GroupSettingsFile.h"
 #include "GroupTabs.h"
 #include "LessonModes.h"
+#include "MacAddress.h"
 #include "MachineListTransfer.h"
 #include "MessageBox.h"
 #include "MetaTypes.h"
@@ -783,6 +784,8 @@ void RokVtxAdmin::attachGroupOperations()
     connect(group_ops, &GroupOperations::sg_changed, this, [this](const GroupChange& change) {
         if (!change.detail.isEmpty())
             lesson->logGroupChange(change.page, change.detail, change.machine);
+        if (change.machine)
+            guard->noteMachineNamed(change.machine);
         if (change.pagesChanged) {
             // On "全部" the marks describe every page; an unlocked newcomer changes them.
             refreshCommandStates(tab_widget->currentIndex());
@@ -899,6 +902,8 @@ void RokVtxAdmin::onUdpMessage(const SocketChannelPtr& channel, const UdpBuffer&
         replyReregister(channel);
         return;
     }
+    if (mac > MacAddress::MaxKey)
+        return;
     const CStuInfo_PTR known = registry.findMachine(mac);
     if (!known && id != Protocol::MSG_STU_REGISTER) {
         replyReregister(channel);

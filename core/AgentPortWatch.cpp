@@ -178,11 +178,11 @@ bool AgentPortWatch::isBroadcast(uint32_t address)
     return std::find(own_broadcasts.begin(), own_broadcasts.end(), address) != own_broadcasts.end();
 }
 
-void AgentPortWatch::told(uint32_t sender, Kind kind, bool forged)
+void AgentPortWatch::told(uint32_t sender, Kind kind, bool forged, uint32_t destination)
 {
     if (callbacks.senderSeen
         && sender_counter.hit(senderKey(sender, forged), QDateTime::currentMSecsSinceEpoch()).first)
-        callbacks.senderSeen(sender, kind, forged);
+        callbacks.senderSeen(sender, kind, forged, destination);
 }
 
 void AgentPortWatch::handle(const char* data, size_t len, uint32_t source, uint16_t port, uint32_t destination,
@@ -215,7 +215,7 @@ void AgentPortWatch::handle(const char* data, size_t len, uint32_t source, uint1
         // A beacon forged with the console's address says what its own says;
         // a storm of re-registrations floods the console with registrations.
         if (!own)
-            told(source, kind, false);
+            told(source, kind, false, destination);
         return;
     }
     if (kind == JoinGroup) {
@@ -224,7 +224,7 @@ void AgentPortWatch::handle(const char* data, size_t len, uint32_t source, uint1
     }
     if (own && ledger.takeHeard(destination, data, len, now))
         return;
-    told(source, kind, own);
+    told(source, kind, own, destination);
     const bool policy = kind == Policy;
     const QSet<uint32_t> pages = pageGroups();
     if (destination != 0 && (pages.contains(destination) || escapes.count(destination) != 0)) {
@@ -248,7 +248,7 @@ void AgentPortWatch::handleJoin(const char* data, size_t len, uint32_t source, b
     // The console sends joins to one agent's address, naming its page.
     if (own && pageGroup && !isMulticast(destination) && !isBroadcast(destination))
         return;
-    told(source, JoinGroup, own);
+    told(source, JoinGroup, own, destination);
     if (callbacks.joinSeen)
         callbacks.joinSeen();
     // Not 224.0.0.0/24, which every host hears: the word there would reach

@@ -67,8 +67,9 @@ public:
         // Someone told agents which group they are in: sweep the joins.
         std::function<void()> joinSeen;
         // The first foreign datagram of `sender` (network order) in its
-        // window; `forged`: it bore the console's own address and port.
-        std::function<void(uint32_t sender, Kind kind, bool forged)> senderSeen;
+        // window; `forged`: it bore the console's own address and port;
+        // `destination`: where it went (0: not known).
+        std::function<void(uint32_t sender, Kind kind, bool forged, uint32_t destination)> senderSeen;
     };
 
     // The key of a sender in senders(): a forged source apart from a real
@@ -143,7 +144,7 @@ private:
     bool isOwn(uint32_t source, uint16_t port) { return port == own_port && isLocal(source); }
     bool isBroadcast(uint32_t address);
     QSet<uint32_t> pageGroups();
-    void told(uint32_t sender, Kind kind, bool forged);
+    void told(uint32_t sender, Kind kind, bool forged, uint32_t destination);
     void handleJoin(const char* data, size_t len, uint32_t source, bool own, uint32_t destination,
         Clock::time_point now);
     void hit(uint32_t group, const char* data, size_t len, bool policy, bool forged, Clock::time_point now);

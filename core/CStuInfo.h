@@ -15,6 +15,9 @@ struct CStuInfo
     QString ip;
     QString hostname;
     QString group_name;
+    // UI thread only: the other machines whose names read like this one's
+    // ("PC-01（…）"), marked on its rows; empty for none. Not stored.
+    QString alike_names;
     std::atomic_bool online{false};
     std::atomic_uint32_t missed_ticks{0};
     // When the machine was last heard from, in milliseconds since the epoch

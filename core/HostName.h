@@ -15,9 +15,16 @@ public:
     // UTF-16 units kept of a name.
     static constexpr int MaxLength = 64;
 
-    // Control characters (C0, DEL, C1) and bidirectional formatting characters.
-    static bool isDropped(QChar c);
+    // Control characters (C0, DEL, C1), format characters (Unicode Cf: the
+    // bidirectional controls, zero-width characters, the byte order mark,
+    // tags) and the line and paragraph separators.
+    static bool isDropped(uint codePoint);
+    static bool isDropped(QChar c) { return isDropped(uint(c.unicode())); }
     // The name without dropped characters, cut to MaxLength units; a
     // surrogate pair that the cut would halve goes whole.
     static QString clean(const QString& name);
+    // The name as two names are compared for looking alike: compatibility
+    // normalised (NFKC: full-width "ＰＣ０１" reads "PC01"), without
+    // invisible characters and white space, case folded. Never shown.
+    static QString comparable(const QString& name);
 };

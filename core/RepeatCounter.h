@@ -4,6 +4,7 @@
 #include <QPair>
 #include <QtGlobal>
 
+#include <deque>
 #include <mutex>
 #include <unordered_map>
 
@@ -11,7 +12,10 @@
 // teacher hears of it once per window rather than once per datagram: the
 // first hit of a key opens its window, later hits within it only count.
 // Thread-safe. The number of keys is bounded, so made-up senders cannot grow
-// it; beyond the bound new keys are counted as dropped and never reported.
+// it. At the bound a new key takes the place of the oldest key heard only
+// once (made-up sources are), so such a flood cannot keep a real sender from
+// being told for a whole window; when every key was heard again, new keys
+// are counted as dropped and not reported.
 class RepeatCounter final
 {
 public:
@@ -40,10 +44,14 @@ private:
     };
 
     void forgetClosed(qint64 nowMs);
+    bool evictOneShot();
 
     const qint64 window_ms;
     const size_t max_keys;
     mutable std::mutex mutex;
     std::unordered_map<quint64, Window> windows;
+    // Keys in the order their windows opened, with the opening time (an
+    // entry whose window has since closed or grown is passed over).
+    std::deque<std::pair<quint64, qint64>> opened;
     quint64 dropped_keys = 0;
 };

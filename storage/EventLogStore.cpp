@@ -12,10 +12,25 @@
 
 namespace {
 
-bool runStatement(const QSqlDatabase& db, const QString& statement, const char* what)
+// The first column of the first row, -1 when the query fails.
+qint64 scalar(const QSqlDatabase& db, const QString& text, const char* what, const QVariantList& values = {})
 {
     QSqlQuery query(db);
-    return query.prepare(statement) && execLogged(query, what);
+    if (!query.prepare(text))
+        return -1;
+    for (const QVariant& value : values)
+        query.addBindValue(value);
+    return execLogged(query, what) && query.next() ? query.value(0).toLongLong() : -1;
+}
+
+bool run(const QSqlDatabase& db, const QString& text, const char* what, const QVariantList& values = {})
+{
+    QSqlQuery query(db);
+    if (!query.prepare(text))
+        return false;
+    for (const QVariant& value : values)
+        query.addBindValue(value);
+    return execLogged(query, what);
 }
 
 } // namespace
@@ -42,10 +57,11 @@ qint64 EventLogStore::now() const
     return clock();
 }
 
-void EventLogStore::setBounds(int maxRows, qint64 maxAgeMs)
+void EventLogStore::setBounds(int maxRows, qint64 maxAgeMs, int maxSecurityRows)
 {
     max_rows = maxRows;
     max_age_ms = maxAgeMs;
+    max_security_rows = maxSecurityRows;
 }
 
 bool EventLogStore::open(const QSqlDatabase& connection)
@@ -53,14 +69,21 @@ bool EventLogStore::open(const QSqlDatabase& connection)
     connection_name = connection.connectionName();
     const QSqlDatabase db = database();
     usable = db.isValid() && db.isOpen()
-        && runStatement(db,
+        && run(db,
             QStringLiteral("CREATE TABLE IF NOT EXISTS tb_event_log(id integer primary key,at_utc bigint not "
                            "null,kind int not null,page text,ullmac bigint,machine text,detail text);"),
             "tb_event_log create")
-        && runStatement(db, QStringLiteral("CREATE INDEX IF NOT EXISTS ix_event_log_at ON tb_event_log(at_utc);"),
+        && run(db, QStringLiteral("CREATE INDEX IF NOT EXISTS ix_event_log_at ON tb_event_log(at_utc);"),
+            "tb_event_log index")
+        // By kind, and within a kind by id: the oldest "安全" rows.
+        && run(db, QStringLiteral("CREATE INDEX IF NOT EXISTS ix_event_log_kind ON tb_event_log(kind);"),
             "tb_event_log index");
-    if (usable)
-        prune();
+    security_rows = -1;
+    summaries.clear();
+    pages_read = false;
+    page_names.clear();
+    if (usable && prune(0))
+        security_rows = next_security_rows;
     return usable;
 }
 
@@ -107,18 +130,40 @@ QString EventLogStore::kindName(int kind)
 
 void EventLogStore::add(int kind, const QString& page, quint64 mac, const QString& machine, const QString& detail)
 {
+    if (kind == Security && !admitSecurity(page, SecurityRowBudget::Source::New))
+        return;
     if (usable)
         enqueue(Event { now(), kind, page, mac, machine, detail, 0 });
 }
 
-qint64 EventLogStore::addCounted(
-    int kind, const QString& page, quint64 mac, const QString& machine, const QString& detail)
+qint64 EventLogStore::addCounted(int kind, const QString& page, quint64 mac, const QString& machine,
+    const QString& detail, SecurityRowBudget::Source source)
 {
+    if (kind == Security && !admitSecurity(page, source))
+        return Summarised;
     if (!usable)
         return 0;
     const qint64 handle = ++next_handle;
     enqueue(Event { now(), kind, page, mac, machine, detail, handle });
     return handle;
+}
+
+bool EventLogStore::admitSecurity(const QString& page, SecurityRowBudget::Source source)
+{
+    const SecurityRowBudget::Verdict verdict = security_budget.admit(page, now(), source);
+    if (verdict.row)
+        return true;
+    if (usable) {
+        Summary& summary = summaries[page];
+        const QString detail = SecurityRowBudget::summary(verdict.unrecorded);
+        if (summary.minute == verdict.minute) {
+            updateDetail(summary.handle, detail);
+        } else {
+            summary = { verdict.minute, ++next_handle };
+            enqueue(Event { now(), Security, page, 0, QString(), detail, summary.handle });
+        }
+    }
+    return false;
 }
 
 void EventLogStore::updateDetail(qint64 handle, const QString& detail)
@@ -139,6 +184,8 @@ void EventLogStore::updateDetail(qint64 handle, const QString& detail)
 
 void EventLogStore::enqueue(Event event)
 {
+    if (pages_read)
+        page_names.insert(event.page);
     pending << std::move(event);
     if (pending.size() > MaxPending)
         pending.erase(pending.begin(), pending.begin() + (pending.size() - MaxPending));
@@ -152,7 +199,9 @@ bool EventLogStore::flush()
     if (!usable || (pending.isEmpty() && counted_updates.isEmpty()))
         return true;
     QVariantList at, kind, page, mac, machine, detail;
+    int securityAdded = 0;
     for (const Event& event : std::as_const(pending)) {
+        securityAdded += event.kind == Security ? 1 : 0;
         at << event.at_ms;
         kind << event.kind;
         page << event.page;
@@ -173,7 +222,7 @@ bool EventLogStore::flush()
             if (!written)
                 qDebug().noquote() << QStringLiteral("tb_event_log insert: %1").arg(insert.lastError().text());
         }
-        written = written && noteCountedIds() && writeCountedUpdates() && prune() && db.commit();
+        written = written && noteCountedIds() && writeCountedUpdates() && prune(securityAdded) && db.commit();
         if (!written)
             db.rollback();
     }
@@ -185,6 +234,7 @@ bool EventLogStore::flush()
         return false;
     }
     retry_ms = 0;
+    security_rows = next_security_rows;
     flush_timer->setInterval(FlushDelayMs);
     pending.clear();
     counted_updates.clear();
@@ -233,29 +283,58 @@ bool EventLogStore::writeCountedUpdates()
     return true;
 }
 
-bool EventLogStore::prune()
+// Every statement here reads an index range no larger than what it removes
+// (and the few machines lost while locked), never the whole table: at a
+// million rows a scan of them stalled each write for a fifth of a second.
+// Ids grow with every row. "+kind" keeps SQLite from reading every row of a
+// kind where the time is the short way.
+bool EventLogStore::prune(int securityAdded)
 {
-    QSqlQuery byAge(database());
-    if (!byAge.prepare(QStringLiteral("DELETE FROM tb_event_log WHERE at_utc<?;")))
+    const QSqlDatabase db = database();
+    const qint64 cutoff = now() - max_age_ms;
+    qint64 security = security_rows;
+    if (security < 0) {
+        // Once a run: the rows just inserted are among them.
+        security = scalar(db, QStringLiteral("SELECT count(*) FROM tb_event_log WHERE kind=?;"), "tb_event_log count",
+            { int(Security) });
+    } else {
+        const qint64 aged = scalar(db, QStringLiteral("SELECT count(*) FROM tb_event_log WHERE at_utc<? AND +kind=?;"),
+            "tb_event_log count", { cutoff, int(Security) });
+        security = aged < 0 ? -1 : security + securityAdded - aged;
+    }
+    if (security < 0
+        || !run(db, QStringLiteral("DELETE FROM tb_event_log WHERE at_utc<?;"), "tb_event_log prune", { cutoff }))
         return false;
-    byAge.addBindValue(now() - max_age_ms);
-    if (!execLogged(byAge, "tb_event_log prune"))
+
+    // The ordinary rows: the newest max_rows ids, each kind through its
+    // index. What a teacher may need as evidence (commands, machines lost
+    // while locked, someone else on the network) is not among them, so a
+    // flood of machines coming and going cannot push it out.
+    const qint64 top = scalar(db, QStringLiteral("SELECT ifnull(max(id),0) FROM tb_event_log;"), "tb_event_log ids");
+    if (top < 0)
         return false;
-    // Ids grow with every row, so the newest max_rows are those above this.
-    // What a teacher may need as evidence (commands, machines lost while
-    // locked, someone else on the network) goes only by age: a flood of
-    // machines coming and going cannot push it out.
-    QSqlQuery byCount(database());
-    if (!byCount.prepare(QStringLiteral("DELETE FROM tb_event_log WHERE id<=(SELECT max(id) FROM tb_event_log)-? "
-                                        "AND kind NOT IN (?,?,?) AND NOT (kind=? AND detail LIKE ?);")))
+    const qint64 below = top - max_rows;
+    if (below > 0
+        && (!run(db, QStringLiteral("DELETE FROM tb_event_log WHERE kind IN (?,?,?,?) AND id<=?;"), "tb_event_log prune",
+                { int(Online), int(Registered), int(Group), int(Notice), below })
+            || !run(db, QStringLiteral("DELETE FROM tb_event_log WHERE kind=? AND id<=? AND detail NOT LIKE ?;"),
+                "tb_event_log prune", { int(Offline), below, LockedOfflinePrefix + QLatin1Char('%') })))
         return false;
-    byCount.addBindValue(max_rows);
-    byCount.addBindValue(int(Command));
-    byCount.addBindValue(int(Security));
-    byCount.addBindValue(int(Timetable));
-    byCount.addBindValue(int(Offline));
-    byCount.addBindValue(LockedOfflinePrefix + QLatin1Char('%'));
-    return execLogged(byCount, "tb_event_log prune");
+
+    // "安全" rows by their own count, oldest first through the kind's index;
+    // a table from before they had a bound sheds its excess a little at each
+    // write, not all at a start.
+    if (security > max_security_rows) {
+        const qint64 excess = std::min<qint64>(security - max_security_rows, MaxPrunedPerWrite);
+        if (!run(db,
+                QStringLiteral("DELETE FROM tb_event_log WHERE id IN "
+                               "(SELECT id FROM tb_event_log WHERE kind=? ORDER BY id LIMIT ?);"),
+                "tb_event_log prune", { int(Security), excess }))
+            return false;
+        security -= excess;
+    }
+    next_security_rows = security;
+    return true;
 }
 
 QSqlQuery EventLogStore::select(const QString& page, int kind, bool forwardOnly) const
@@ -264,12 +343,21 @@ QSqlQuery EventLogStore::select(const QString& page, int kind, bool forwardOnly)
     if (!usable)
         return query;
     query.setForwardOnly(forwardOnly);
-    if (query.prepare(QStringLiteral("SELECT at_utc,kind,page,machine,ullmac,detail FROM tb_event_log "
-                                     "WHERE (ifnull(?,'')='' OR page=?) AND (?=0 OR kind=?) ORDER BY id DESC;"))) {
-        query.addBindValue(page);
-        query.addBindValue(page);
-        query.addBindValue(kind);
-        query.addBindValue(kind);
+    QStringList where;
+    QVariantList values;
+    if (!page.isEmpty()) {
+        where << QStringLiteral("(page=? OR (kind=? AND page=?))");
+        values << page << int(Security) << SecurityRowBudget::EveryPage;
+    }
+    if (kind != 0) {
+        where << QStringLiteral("kind=?");
+        values << kind;
+    }
+    const QString filter = where.isEmpty() ? QString() : QStringLiteral(" WHERE ") + where.join(QStringLiteral(" AND "));
+    if (query.prepare(QStringLiteral("SELECT at_utc,kind,page,machine,ullmac,detail FROM tb_event_log%1 ORDER BY id DESC;")
+                          .arg(filter))) {
+        for (const QVariant& value : std::as_const(values))
+            query.addBindValue(value);
         execLogged(query, "tb_event_log select");
     }
     return query;
@@ -277,12 +365,21 @@ QSqlQuery EventLogStore::select(const QString& page, int kind, bool forwardOnly)
 
 QStringList EventLogStore::pages() const
 {
-    QStringList names;
-    QSqlQuery query(database());
-    if (usable && query.prepare(QStringLiteral("SELECT DISTINCT page FROM tb_event_log ORDER BY page;"))
-        && execLogged(query, "tb_event_log pages"))
+    if (!usable)
+        return {};
+    // Read once; then every refresh of the open dock would read the whole
+    // table. A page whose rows are all pruned stays until the next start.
+    if (!pages_read) {
+        QSqlQuery query(database());
+        if (!query.prepare(QStringLiteral("SELECT DISTINCT page FROM tb_event_log;"))
+            || !execLogged(query, "tb_event_log pages"))
+            return {};
         while (query.next())
-            names << query.value(0).toString();
+            page_names.insert(query.value(0).toString());
+        pages_read = true;
+    }
+    QStringList names = page_names.values();
+    std::sort(names.begin(), names.end());
     return names;
 }
 

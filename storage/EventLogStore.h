@@ -1,8 +1,12 @@
 #pragma once
 
+#include "SecurityRowBudget.h"
+
+#include <QHash>
 #include <QList>
 #include <QMap>
 #include <QObject>
+#include <QSet>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QString>
@@ -15,8 +19,11 @@ class QTimer;
 // machines going off line and coming back, registrations, commands and group
 // changes, and signs of someone else on the lab network. Events wait in memory and are written together shortly after, one
 // transaction for a burst (a room going off line at once); each write drops
-// what is older than the age bound or beyond the newest maxRows rows. Without
-// a usable database nothing is kept.
+// what is older than the age bound, the ordinary rows beyond the newest
+// maxRows and the "安全" rows beyond a bound of their own, each through an
+// index, so that a write costs the same with a million rows. "安全" rows
+// are held to SecurityRowBudget per page and minute, the rest counted in a
+// summary row. Without a usable database nothing is kept.
 class EventLogStore final : public QObject
 {
     Q_OBJECT
@@ -41,6 +48,7 @@ public:
 
     using Clock = std::function<qint64()>;
     static constexpr int DefaultMaxRows = 100000;
+    static constexpr int DefaultMaxSecurityRows = 100000;
     static constexpr qint64 DefaultMaxAgeMs = 30LL * 24 * 60 * 60 * 1000;
     static constexpr int FlushDelayMs = 500;
     // Kept while the database cannot be written, then the oldest go.
@@ -51,7 +59,7 @@ public:
 
     void setClock(Clock clock);
     qint64 now() const;
-    void setBounds(int maxRows, qint64 maxAgeMs);
+    void setBounds(int maxRows, qint64 maxAgeMs, int maxSecurityRows = DefaultMaxSecurityRows);
     // Creates the table and its index when missing and prunes; false leaves
     // the store unused.
     bool open(const QSqlDatabase& db);
@@ -64,16 +72,22 @@ public:
     // commands and security rows, that pruning by count never removes.
     static const QString LockedOfflinePrefix;
 
-    // Stamped with the clock; written at the next flush.
+    // Stamped with the clock; written at the next flush. A "安全" row over
+    // its page's budget only counts in the minute's summary row.
     void add(int kind, const QString& page, quint64 mac, const QString& machine, const QString& detail);
     // The same, for a row whose detail will change later (a count of
-    // repeats); the handle names it to updateDetail, 0 when nothing is kept.
-    qint64 addCounted(int kind, const QString& page, quint64 mac, const QString& machine, const QString& detail);
+    // repeats); the handle names it to updateDetail, 0 when nothing is kept,
+    // Summarised when the row went into the summary (also without a
+    // database, so that callers can hold back their alerts alike).
+    static constexpr qint64 Summarised = -1;
+    qint64 addCounted(int kind, const QString& page, quint64 mac, const QString& machine, const QString& detail,
+        SecurityRowBudget::Source source = SecurityRowBudget::Source::New);
     // Rewrites the detail of a row added with addCounted, pending or written.
     void updateDetail(qint64 handle, const QString& detail);
     // Writes what waits and prunes; false keeps it waiting for the next try.
     bool flush();
-    // Newest first; an empty page or kind 0 does not filter. The query is
+    // Newest first; an empty page or kind 0 does not filter, and a page's
+    // rows include the "安全" rows aimed at every page. The query is
     // active on success, inactive otherwise. Columns: at_utc, kind, page,
     // machine, ullmac, detail.
     QSqlQuery select(const QString& page, int kind, bool forwardOnly = false) const;
@@ -85,11 +99,14 @@ signals:
     void sg_closing();
 
 private:
-    bool prune();
+    bool prune(int securityAdded);
+    bool admitSecurity(const QString& page, SecurityRowBudget::Source source);
     bool noteCountedIds();
     bool writeCountedUpdates();
     void enqueue(Event event);
 
+    // "安全" rows over their bound pruned by one write at most.
+    static constexpr qint64 MaxPrunedPerWrite = 200;
     // Rows whose detail may still change: handle to row id once written.
     static constexpr int MaxCounted = 4096;
 
@@ -102,6 +119,21 @@ private:
     bool usable = false;
     int max_rows = DefaultMaxRows;
     qint64 max_age_ms = DefaultMaxAgeMs;
+    int max_security_rows = DefaultMaxSecurityRows;
+    // "安全" rows as of the last write that went through (-1: not counted
+    // yet), and as the write under way leaves them.
+    qint64 security_rows = -1;
+    qint64 next_security_rows = -1;
+    SecurityRowBudget security_budget;
+    // The summary row of each page's current minute.
+    struct Summary
+    {
+        qint64 minute = -1;
+        qint64 handle = 0;
+    };
+    QHash<QString, Summary> summaries;
+    mutable bool pages_read = false;
+    mutable QSet<QString> page_names;
     QList<Event> pending;
     QMap<qint64, qint64> counted_ids;
     QMap<qint64, QString> counted_updates;

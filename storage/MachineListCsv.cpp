@@ -14,11 +14,23 @@ namespace {
 // that a text that itself starts with a quote is told from a guarded one.
 const QString FormulaStarts = QStringLiteral("=+-@\t\r'");
 
+// Spreadsheet programs skip white space before a formula too.
+bool startsLikeFormula(const QString& text)
+{
+    for (const QChar c : text) {
+        if (FormulaStarts.contains(c))
+            return true;
+        if (!c.isSpace())
+            return false;
+    }
+    return false;
+}
+
 QString field(QString text)
 {
     // Host names come from the students' machines: one starting like a
     // formula must stay text when the teacher opens the file.
-    if (!text.isEmpty() && FormulaStarts.contains(text.at(0)))
+    if (startsLikeFormula(text))
         text.prepend(QLatin1Char('\''));
     if (text.contains(QLatin1Char(',')) || text.contains(QLatin1Char('"')) || text.contains(QLatin1Char('\n'))
         || text.contains(QLatin1Char('\r'))) {
@@ -56,7 +68,7 @@ QList<Record> records(const QString& text)
     auto endField = [&] {
         // The export's guard against formulas is not part of the name; a
         // quote the guard does not explain is.
-        if (current.size() > 1 && current.at(0) == QLatin1Char('\'') && FormulaStarts.contains(current.at(1)))
+        if (current.startsWith(QLatin1Char('\'')) && startsLikeFormula(current.mid(1)))
             current.remove(0, 1);
         row.fields << current;
         current.clear();
@@ -129,7 +141,8 @@ QList<MachineListCsv::Entry> MachineListCsv::decode(const QByteArray& csv, QStri
         }
         Entry entry;
         entry.line = row.line;
-        entry.hostname = row.fields.at(0).trimmed();
+        // As exported: white space around a name is part of it.
+        entry.hostname = row.fields.at(0);
         entry.ip = row.fields.at(1).trimmed();
         if (!MacAddress::fromDisplay(row.fields.at(2), &entry.mac)) {
             refuse(QStringLiteral("MAC 地址“%1”无效").arg(row.fields.at(2)));

@@ -236,7 +236,7 @@ void GroupOperations::renameMachine(const CStuInfo_PTR& machine, const QString& 
     allPage()->updateMachineRow(machine, columns);
     if (QStudentGroupWidget* page = pages.pageOf(machine))
         page->updateMachineRow(machine, columns);
-    changed(QString(), QString());
+    changed(QString(), QString(), machine);
 }
 
 void GroupOperations::adoptAddress(const CStuInfo_PTR& machine)

@@ -19,7 +19,8 @@ struct GroupChange
     // A group (and its page) came or went: the group settings and the
     // commands' check marks change too.
     bool pagesChanged = false;
-    // The event log's row: page, text (empty: no row) and machine.
+    // The event log's row: page, text (empty: no row) and machine (also
+    // of a machine renamed, which has no row).
     QString page;
     QString detail;
     CStuInfo_PTR machine;

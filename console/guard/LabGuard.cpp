@@ -75,9 +75,12 @@ bool LabGuard::watchAgentPort()
     callbacks.answer = [this](uint32_t group, bool lock, bool policy) { resendPageState(group, lock, policy); };
     callbacks.sendTo = [this](uint32_t group, const QByteArray& datagram) { send(group, datagram); };
     callbacks.joinSeen = [this] { join_repeater->requestSweep(); };
-    callbacks.senderSeen = [this](uint32_t sender, AgentPortWatch::Kind kind, bool forged) {
+    callbacks.senderSeen = [this](uint32_t sender, AgentPortWatch::Kind kind, bool forged, uint32_t destination) {
         QMetaObject::invokeMethod(
-            security, [this, sender, kind, forged] { security->noteForeignSender(sender, kind, forged); },
+            security,
+            [this, sender, kind, forged, destination] {
+                security->noteForeignSender(sender, kind, pageAimedAt(destination), forged);
+            },
             Qt::QueuedConnection);
     };
     port_watch.setCallbacks(std::move(callbacks));
@@ -110,6 +113,15 @@ void LabGuard::send(uint32_t group, const QByteArray& datagram)
         return;
     noteSent(group, datagram);
     server.sendto(datagram.constData(), datagram.size(), group, Protocol::AgentPort);
+}
+
+QString LabGuard::pageAimedAt(uint32_t destination) const
+{
+    if (destination != 0)
+        for (QStudentGroupWidget* page : pages.groupPages())
+            if (page->group_addr.load() == destination)
+                return pages.nameOf(page);
+    return SecurityRowBudget::EveryPage;
 }
 
 void LabGuard::resendPageState(uint32_t group, bool lock, bool policy)
@@ -337,6 +349,15 @@ void LabGuard::sendGroupJoin(quint64 mac, uint32_t agent)
         return;
     const QByteArray join = Protocol::buildJoinGroup(address);
     server.sendto(join.constData(), join.size(), agent, Protocol::AgentPort);
+}
+
+void LabGuard::noteMachineNamed(const CStuInfo_PTR& machine)
+{
+    for (const quint64 mac : security->noteMachineNamed(machine))
+        if (const CStuInfo_PTR marked = registry.findMachine(mac))
+            for (QStudentGroupWidget* page : { pages.pageAt(0), pages.pageOf(marked) })
+                if (page)
+                    page->updateMachineRow(marked, QStudentGroupWidget::ColumnName);
 }
 
 void LabGuard::showStateOf(const CStuInfo_PTR& machine)

@@ -85,6 +85,9 @@ public:
     bool admitMachineEvent(const CStuInfo_PTR& machine);
 
     SecurityMonitor* monitor() const { return security; }
+    // UI thread: a machine came, was renamed or went; the rows of machines
+    // whose names now read alike, or no longer, are marked anew.
+    void noteMachineNamed(const CStuInfo_PTR& machine);
     // For the tests, which feed it datagrams on their own clock.
     AgentPortWatch& portWatch() { return port_watch; }
     // What the guard may burst beyond the normal repetition, in seconds of it.
@@ -117,6 +120,9 @@ private:
     void claimed(const CStuInfo_PTR& known, uint32_t source);
     void sendGroupJoin(quint64 mac, uint32_t agent);
     void showStateOf(const CStuInfo_PTR& machine);
+    // UI thread: the page whose group a datagram went to; "全部" for the
+    // broadcast address, a group no page has, or not known.
+    QString pageAimedAt(uint32_t destination) const;
 
     QStudentManage& registry;
     PageDirectory& pages;

@@ -3,11 +3,13 @@
 #include "AgentPortWatch.h"
 #include "EventLogStore.h"
 #include "MacAddress.h"
+#include "PageDirectory.h"
 #include "Protocol.h"
 #include "QStudentManage.h"
 #include "RegistrationGate.h"
 
 #include <QDateTime>
+#include <QSet>
 
 #include <QTimer>
 
@@ -54,6 +56,14 @@ SecurityMonitor::SecurityMonitor(const QStudentManage& registry_, EventLogStore*
 {
     count_timer->setInterval(CountUpdateMs);
     connect(count_timer, &QTimer::timeout, this, &SecurityMonitor::updateCounts);
+    // The names known at start are marked; their rows were written when
+    // they first met.
+    const QMap<quint64, CStuInfo_PTR> machines = registry.allMachines();
+    for (const CStuInfo_PTR& machine : machines)
+        for (const quint64 other : names.rename(machine->ullmac, machine->hostname)) {
+            markAlike(other);
+            markAlike(machine->ullmac);
+        }
 }
 
 void SecurityMonitor::setSenderCounter(RepeatCounter* senders_)
@@ -61,35 +71,46 @@ void SecurityMonitor::setSenderCounter(RepeatCounter* senders_)
     senders = senders_;
 }
 
-QString SecurityMonitor::machineAt(uint32_t address, quint64* mac) const
+QString SecurityMonitor::machineAt(uint32_t address) const
 {
+    // Made-up sources are many and mostly nobody's: no walk for them.
+    if (registry.machinesAtAddress(address) == 0)
+        return QString();
     const QMap<quint64, CStuInfo_PTR> machines = registry.allMachines();
     for (const CStuInfo_PTR& machine : machines)
-        if (machine->address.load() == address) {
-            if (mac)
-                *mac = machine->ullmac;
+        if (machine->address.load() == address)
             return machine->hostname.isEmpty() ? MacAddress::toDisplay(machine->ullmac) : machine->hostname;
-        }
     return QString();
 }
 
-void SecurityMonitor::noteForeignSender(uint32_t sender, int kind, bool forged)
+void SecurityMonitor::noteForeignSender(uint32_t sender, int kind, const QString& page, bool forged)
 {
-    quint64 mac = 0;
-    QString machine;
-    QString text;
-    if (forged) {
-        text = QStringLiteral("来源地址伪造：冒用教师端地址 %1").arg(Protocol::addressToText(sender));
-    } else {
-        machine = machineAt(sender, &mac);
-        QString who = Protocol::addressToText(sender);
-        if (!machine.isEmpty())
-            who += QStringLiteral("（%1）").arg(machine);
-        text = QStringLiteral("发现其他教师端：%1").arg(who);
-    }
-    const QString detail = QStringLiteral("%1，首条为%2").arg(text, kindText(kind));
-    addRow(sender_rows, AgentPortWatch::senderKey(sender, forged), mac, machine, detail);
-    emit sg_alert(AlertTitle, text);
+    const quint64 key = AgentPortWatch::senderKey(sender, forged);
+    const Unrecorded aim { page, kind };
+    if (recordSender(key, aim, SecurityRowBudget::Source::New, 1))
+        return;
+    bound(unrecorded_senders);
+    unrecorded_senders.insert(key, aim);
+}
+
+// The machine at the sender's address is named as its owner, not as the
+// sender: anyone can write that address into a datagram. The row names no
+// machine.
+bool SecurityMonitor::recordSender(quint64 key, const Unrecorded& aim, SecurityRowBudget::Source source, quint64 count)
+{
+    const uint32_t sender = uint32_t(key);
+    const QString address = Protocol::addressToText(sender);
+    const bool forged = key >> 32 != 0;
+    const QString what = forged ? QStringLiteral("来源地址伪造") : QStringLiteral("发现其他教师端");
+    const QString who = forged ? QStringLiteral("冒用教师端地址 %1").arg(address)
+                               : SecurityRowBudget::source(address, machineAt(sender));
+    const QString detail = QStringLiteral("%1：%2，首条为%3").arg(what, who, kindText(aim.kind));
+    if (!addRow(&sender_rows, key, aim.page, 0, QString(), detail, source))
+        return false;
+    if (count > 1 && log)
+        log->updateDetail(sender_rows.value(key).handle, withCount(detail, count, QStringLiteral("条")));
+    emit sg_alert(AlertTitle, QStringLiteral("%1（发往%2）：%3").arg(what, aim.page, who));
+    return true;
 }
 
 void SecurityMonitor::noteRoomUnderAttack(const QString& room, int perSecond)
@@ -105,9 +126,12 @@ void SecurityMonitor::noteRoomUnderAttack(const QString& room, int perSecond)
         return;
     attack.alerted = perSecond;
     const QString text = QStringLiteral("%1正被解锁：每秒 %2 次").arg(room).arg(perSecond);
+    // One row a room and attack: never held back by the made-up sources
+    // that may come with it.
     if (log) {
         if (begins)
-            attack.handle = log->addCounted(EventLogStore::Security, room, 0, QString(), text);
+            attack.handle = log->addCounted(
+                EventLogStore::Security, room, 0, QString(), text, SecurityRowBudget::Source::Bounded);
         else
             log->updateDetail(attack.handle, text);
     }
@@ -122,32 +146,33 @@ void SecurityMonitor::noteConflict(quint64 mac, uint32_t recorded, uint32_t clai
     const QString detail = QStringLiteral("身份冲突：%1（%2）同时出现在 %3 和 %4，两处都收到本组的设置")
                                .arg(who, MacAddress::toDisplay(mac), Protocol::addressToText(recorded),
                                    Protocol::addressToText(claimed));
-    addRow(conflict_rows, conflictKey(mac, recorded, claimed), mac, name, detail);
-    emit sg_alert(AlertTitle,
-        QStringLiteral("身份冲突：%1 同时出现在 %2 和 %3")
-            .arg(who, Protocol::addressToText(recorded), Protocol::addressToText(claimed)));
+    const QString page = machine ? PageDirectory::pageNameOf(machine) : SecurityRowBudget::EveryPage;
+    if (addRow(&conflict_rows, conflictKey(mac, recorded, claimed), page, mac, name, detail))
+        emit sg_alert(AlertTitle,
+            QStringLiteral("身份冲突：%1 同时出现在 %2 和 %3")
+                .arg(who, Protocol::addressToText(recorded), Protocol::addressToText(claimed)));
 }
 
 void SecurityMonitor::noteForged(quint64 mac, uint32_t source, quint64 other)
 {
     const CStuInfo_PTR machine = registry.findMachine(mac);
     const QString name = machine ? machine->hostname : QString();
-    const QString detail = QStringLiteral("伪造：%1 发来 MAC %2 的数据，但本机网卡表中该地址属于 %3：已忽略")
-                               .arg(Protocol::addressToText(source), MacAddress::toDisplay(mac),
-                                   MacAddress::toDisplay(other));
-    addRow(forgery_rows, forgeryKey(mac, source), mac, name, detail);
-    emit sg_alert(AlertTitle,
-        QStringLiteral("伪造的来源地址：%1 冒用 %2")
-            .arg(Protocol::addressToText(source), name.isEmpty() ? MacAddress::toDisplay(mac) : name));
+    const QString from = SecurityRowBudget::source(Protocol::addressToText(source));
+    const QString detail = QStringLiteral("伪造：%1发来 MAC %2 的数据，但本机网卡表中该地址属于 %3：已忽略")
+                               .arg(from, MacAddress::toDisplay(mac), MacAddress::toDisplay(other));
+    const QString page = machine ? PageDirectory::pageNameOf(machine) : SecurityRowBudget::EveryPage;
+    if (addRow(&forgery_rows, forgeryKey(mac, source), page, mac, name, detail))
+        emit sg_alert(AlertTitle,
+            QStringLiteral("伪造的来源地址：%1冒用 %2").arg(from, name.isEmpty() ? MacAddress::toDisplay(mac) : name));
 }
 
 void SecurityMonitor::noteRefusedRegistrations(uint32_t address)
 {
-    const QString detail = QStringLiteral("%1 注册的机器超过每个地址 %2 台：未接受")
-                               .arg(Protocol::addressToText(address))
+    const QString detail = QStringLiteral("%1注册的机器超过每个地址 %2 台：未接受")
+                               .arg(SecurityRowBudget::source(Protocol::addressToText(address)))
                                .arg(RegistrationGate::MaxPerAddress);
-    addRow(refusal_rows, address, 0, QString(), detail);
-    emit sg_alert(AlertTitle, detail);
+    if (addRow(&refusal_rows, address, SecurityRowBudget::EveryPage, 0, QString(), detail))
+        emit sg_alert(AlertTitle, detail);
 }
 
 void SecurityMonitor::noteRefusedAtBound(quint64 key)
@@ -160,8 +185,8 @@ void SecurityMonitor::noteRefusedAtBound(quint64 key)
                      .arg(QStudentManage::MaxNeverGrouped);
     else
         detail = QStringLiteral("新机器注册过快（每秒最多 %1 台）：部分注册未被接受").arg(RegistrationGate::MaxPerSecond);
-    addRow(refusal_rows, key, 0, QString(), detail);
-    emit sg_alert(AlertTitle, detail);
+    if (addRow(&refusal_rows, key, SecurityRowBudget::EveryPage, 0, QString(), detail))
+        emit sg_alert(AlertTitle, detail);
 }
 
 bool SecurityMonitor::admitMachineEvent(uint32_t address)
@@ -173,20 +198,76 @@ bool SecurityMonitor::admitMachineEvent(uint32_t address)
     if (hit.count <= quint64(MachineEventsPerMinute))
         return true;
     if (hit.count == quint64(MachineEventsPerMinute) + 1)
-        addRow(burst_rows, address, 0, QString(),
+        addRow(&burst_rows, address, SecurityRowBudget::EveryPage, 0, QString(),
             QStringLiteral("%1 的机器一分钟内上线、离线或注册超过 %2 次，其余只计数")
                 .arg(Protocol::addressToText(address))
                 .arg(MachineEventsPerMinute));
     return false;
 }
 
-void SecurityMonitor::addRow(QHash<quint64, Row>& rows, quint64 key, quint64 mac, const QString& machine,
-    const QString& detail)
+QList<quint64> SecurityMonitor::noteMachineNamed(const CStuInfo_PTR& machine)
 {
-    bound(rows);
-    if (log)
-        rows.insert(key, { log->addCounted(EventLogStore::Security, QString(), mac, machine, detail), detail });
-    count_timer->start();
+    const quint64 mac = machine->ullmac;
+    QList<quint64> touched = names.alike(mac);
+    QList<quint64> met;
+    if (registry.findMachine(mac) == machine)
+        met = names.rename(mac, machine->hostname);
+    else
+        names.remove(mac);
+    touched << names.alike(mac) << mac;
+    QList<quint64> marked;
+    QSet<quint64> seen;
+    for (const quint64 other : std::as_const(touched)) {
+        if (seen.contains(other))
+            continue;
+        seen.insert(other);
+        if (markAlike(other))
+            marked << other;
+    }
+    if (!met.isEmpty())
+        addRow(nullptr, mac, PageDirectory::pageNameOf(machine), mac, machine->hostname,
+            QStringLiteral("机器名“%1”与 %2相同或形近").arg(machine->hostname, namesOf(met)));
+    return marked;
+}
+
+// A room imaged from one PC may share one name: a few are named, and the
+// mark of the others stays as it is when one more comes.
+QString SecurityMonitor::namesOf(const QList<quint64>& macs) const
+{
+    QStringList named;
+    for (const quint64 mac : macs.mid(0, NamedAlike))
+        if (const CStuInfo_PTR known = registry.findMachine(mac))
+            named << QStringLiteral("%1（%2）").arg(known->hostname, MacAddress::toDisplay(mac));
+    return named.join(QStringLiteral("、")) + (macs.size() > NamedAlike ? QStringLiteral("等") : QString());
+}
+
+bool SecurityMonitor::markAlike(quint64 mac)
+{
+    const CStuInfo_PTR machine = registry.findMachine(mac);
+    if (!machine)
+        return false;
+    const QString alike = namesOf(names.alike(mac, NamedAlike + 1));
+    if (machine->alike_names == alike)
+        return false;
+    machine->alike_names = alike;
+    return true;
+}
+
+bool SecurityMonitor::addRow(QHash<quint64, Row>* rows, quint64 key, const QString& page, quint64 mac,
+    const QString& machine, const QString& detail, SecurityRowBudget::Source source)
+{
+    if (!count_timer->isActive())
+        count_timer->start();
+    if (!log)
+        return true;
+    const qint64 handle = log->addCounted(EventLogStore::Security, page, mac, machine, detail, source);
+    if (handle == EventLogStore::Summarised)
+        return false;
+    if (rows) {
+        bound(*rows);
+        rows->insert(key, { handle, detail });
+    }
+    return true;
 }
 
 void SecurityMonitor::updateCounts()
@@ -200,6 +281,10 @@ void SecurityMonitor::updateCounts()
             const auto row = rows.constFind(grown.first);
             if (row != rows.cend())
                 log->updateDetail(row->handle, withCount(row->detail, grown.second, unit));
+            else if (&rows == &sender_rows && unrecorded_senders.contains(grown.first)
+                && recordSender(grown.first, unrecorded_senders.value(grown.first),
+                    SecurityRowBudget::Source::Returning, grown.second))
+                unrecorded_senders.remove(grown.first);
         }
     };
     update(senders, sender_rows, QStringLiteral("条"));

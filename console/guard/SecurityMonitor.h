@@ -1,6 +1,9 @@
 #pragma once
 
+#include "CStuInfo.h"
+#include "LookAlikeNames.h"
 #include "RepeatCounter.h"
+#include "SecurityRowBudget.h"
 
 #include <QHash>
 #include <QObject>
@@ -15,9 +18,12 @@ class QTimer;
 
 // Tells the teacher what the network threads saw of someone else on the
 // lab network: another console's datagrams, a registration that tried to
-// take over a machine on line elsewhere. Once per sender (or pair of
-// addresses) in a window: one alert and one "安全" row, whose count grows as
-// the same sender goes on.
+// take over a machine on line elsewhere, machines whose names read alike.
+// Once per sender (or pair of addresses) in a window: one "安全" row on the
+// page it was aimed at, whose count grows as the same sender goes on, and an
+// alert with it. Rows over the page's budget (SecurityRowBudget) only count
+// in the minute's summary and bring no alert; a sender turned away so is
+// tried again while it goes on.
 class SecurityMonitor final : public QObject
 {
     Q_OBJECT
@@ -50,9 +56,9 @@ public:
     bool admitMachineEvent(uint32_t address);
 
     // UI thread, queued from the network threads on a first sighting.
-    // `kind`: AgentPortWatch::Kind; `forged`: the datagram bore the
-    // console's own address and port.
-    void noteForeignSender(uint32_t sender, int kind, bool forged = false);
+    // `kind`: AgentPortWatch::Kind; `page`: the page it was aimed at;
+    // `forged`: the datagram bore the console's own address and port.
+    void noteForeignSender(uint32_t sender, int kind, const QString& page, bool forged = false);
     // A room's agents were sent `perSecond` foreign words in the last second
     // (UI thread): one alert when that starts and again whenever the rate
     // has doubled, so the teacher can go and see; one "安全" row per room
@@ -78,6 +84,12 @@ public:
     }
     static quint64 forgeryKey(quint64 mac, uint32_t source) { return (mac * 0x9E3779B97F4A7C15ULL) ^ source; }
 
+    // A machine came, was renamed or went (UI thread): its name is compared
+    // with the others', and alike names are marked on both machines
+    // (CStuInfo::alike_names) with a row when they first meet. The machines
+    // whose marks changed, for their rows to be shown anew.
+    QList<quint64> noteMachineNamed(const CStuInfo_PTR& machine);
+
 signals:
     // For the tray and the status bar.
     void sg_alert(const QString& title, const QString& text);
@@ -90,9 +102,26 @@ private:
         QString detail;
     };
 
+    // A sender whose first word went into its minute's summary.
+    struct Unrecorded
+    {
+        QString page;
+        int kind = 0;
+    };
+
     void updateCounts();
-    void addRow(QHash<quint64, Row>& rows, quint64 key, quint64 mac, const QString& machine, const QString& detail);
-    QString machineAt(uint32_t address, quint64* mac) const;
+    // False when the row went into the summary. `rows`: where its count is
+    // kept, if it has one.
+    bool addRow(QHash<quint64, Row>* rows, quint64 key, const QString& page, quint64 mac, const QString& machine,
+        const QString& detail, SecurityRowBudget::Source source = SecurityRowBudget::Source::New);
+    // `key`: AgentPortWatch::senderKey.
+    bool recordSender(quint64 key, const Unrecorded& aim, SecurityRowBudget::Source source, quint64 count);
+    QString machineAt(uint32_t address) const;
+    // True when the machine's mark changed.
+    bool markAlike(quint64 mac);
+    // "PC-21（21:00:00:00:00:5A）、…等"
+    QString namesOf(const QList<quint64>& macs) const;
+    static constexpr int NamedAlike = 3;
 
     const QStudentManage& registry;
     EventLogStore* log = nullptr;
@@ -113,5 +142,7 @@ private:
         qint64 handle = 0;
     };
     QHash<QString, RoomAttack> room_attacks;
+    QHash<quint64, Unrecorded> unrecorded_senders;
+    LookAlikeNames names;
     QTimer* count_timer = nullptr;
 };

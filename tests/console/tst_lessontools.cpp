@@ -403,6 +403,24 @@ void TestLessonTools::eventLogKeepsItsBound()
         QCOMPARE(logged(log).mid(8), QStringList({ QStringLiteral("安全 一号机房 s 3"), QStringLiteral("命令 一号机房 c"),
                                           QStringLiteral("离线 一号机房 锁定中断开") }));
         QCOMPARE(log.rowCount(), 11);
+        // "安全" rows have a bound of their own, the oldest out first; a
+        // room's filter shows those aimed at every room, not other rows of
+        // "全部".
+        log.setBounds(8, EventLogStore::DefaultMaxAgeMs, 2);
+        log.add(EventLogStore::Security, QStringLiteral("全部"), 0, QString(), QStringLiteral("s 4"));
+        log.add(EventLogStore::Command, QStringLiteral("全部"), 0, QString(), QStringLiteral("c 2"));
+        log.add(EventLogStore::Security, Room2, 0, QString(), QStringLiteral("s 5"));
+        const auto details = [&log](const QString& page, int kind) {
+            log.flush();
+            QStringList found;
+            QSqlQuery query = log.select(page, kind, true);
+            while (query.next())
+                found << query.value(5).toString();
+            return found;
+        };
+        QCOMPARE(details(QString(), EventLogStore::Security), QStringList({ QStringLiteral("s 5"), QStringLiteral("s 4") }));
+        QCOMPARE(details(Room, 0).mid(0, 2), QStringList({ QStringLiteral("s 4"), QStringLiteral("12") }));
+        QVERIFY(!details(Room, 0).contains(QStringLiteral("c 2")));
         // At a start after another month, nothing is left.
         clock += 31 * Day;
         EventLogStore reopened;

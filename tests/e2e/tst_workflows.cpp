@@ -438,7 +438,7 @@ void TestWorkflows::windowFollowsAgentsOfflineAndBack()
     QTRY_VERIFY_WITH_TIMEOUT(holds(simulator, 2, QStringLiteral("239.74.8.27"), QStringLiteral("0xF0000302")), Patience);
     QTRY_VERIFY_WITH_TIMEOUT(holds(simulator, 1, QStringLiteral("239.74.8.28"), QStringLiteral("0xF0000100")), Patience);
     QTRY_VERIFY_WITH_TIMEOUT(!alerts.isEmpty(), Patience);
-    QCOMPARE(alerts.first().at(1).toString(), QStringLiteral("发现其他教师端：127.0.0.99"));
+    QCOMPARE(alerts.first().at(1).toString(), QStringLiteral("发现其他教师端（发往全部）：来源 127.0.0.99（未核实，可能伪造）"));
     // Besides, each room says it is being unlocked.
     for (int i = 1; i < alerts.size(); ++i)
         QVERIFY2(alerts.at(i).at(1).toString().contains(QStringLiteral("正被解锁：每秒 ")),

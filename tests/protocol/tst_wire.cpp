@@ -249,11 +249,12 @@ void TestWire::hostName_data()
     // Hidden characters are dropped, the characters around their ranges kept.
     QTest::newRow("C0 and DEL") << gbk << hex("0B 09 00 00 00 01 50 1F 43 20 7F 2D 09 31 00") << "PC -1";
     QTest::newRow("C1") << utf8 << hex("0B 08 00 00 00 C2 80 50 C2 9F 43 C2 A0 00") << QStringLiteral("PC\u00A0");
-    QTest::newRow("bidi formatting")
+    QTest::newRow("format characters and separators")
         << utf8
         << hex("0B 00 00 00 00 41 D8 9C 42 E2 80 8E E2 80 8F 43 E2 80 AA E2 80 AE E2 80 AF"
-               " 44 E2 81 A6 E2 81 A9 E2 81 AA 45 E2 80 8D E2 80 A9 00")
-        << QStringLiteral("ABC\u202FD\u206AE\u200D\u2029");
+               " 44 E2 81 A6 E2 81 A9 E2 81 AA 45 E2 80 8D E2 80 A9 E2 80 8B EF BB BF E2 80 A8 F3 A0 81 81"
+               " 46 C2 AD 47 00")
+        << QStringLiteral("ABC\u202FDEFG");
     QTest::newRow("65 characters") << gbk << head + QByteArray(65, 'a') << QString(64, QLatin1Char('a'));
     QTest::newRow("dropped characters do not count")
         << gbk << head + QByteArray(300, '\x01') + QByteArray(64, 'a') + "b" << QString(64, QLatin1Char('a'));
