@@ -17,6 +17,21 @@ bool isInvisible(uint u)
         || (u >= 0xFE00 && u <= 0xFE0F) || (u >= 0xE0100 && u <= 0xE01EF);
 }
 
+// Calls `take(at, units)` for each code point of `text` that is kept, until
+// it returns false.
+template <typename Take> void forKept(const QString& text, Take take)
+{
+    for (int i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        const bool pair = c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate();
+        const uint codePoint = pair ? QChar::surrogateToUcs4(c, text.at(i + 1)) : c.unicode();
+        if (!HostName::isDropped(codePoint) && !take(i, pair ? 2 : 1))
+            return;
+        if (pair)
+            ++i;
+    }
+}
+
 } // namespace
 
 bool HostName::isDropped(uint u)
@@ -29,20 +44,22 @@ QString HostName::clean(const QString& name)
 {
     QString kept;
     kept.reserve(std::min(name.size(), MaxLength));
-    for (int i = 0; i < name.size(); ++i) {
-        const QChar c = name.at(i);
-        const bool pair = c.isHighSurrogate() && i + 1 < name.size() && name.at(i + 1).isLowSurrogate();
-        const uint codePoint = pair ? QChar::surrogateToUcs4(c, name.at(i + 1)) : c.unicode();
-        if (!isDropped(codePoint)) {
-            if (kept.size() + (pair ? 2 : 1) > MaxLength)
-                break;
-            kept.append(c);
-            if (pair)
-                kept.append(name.at(i + 1));
-        }
-        if (pair)
-            ++i;
-    }
+    forKept(name, [&](int at, int units) {
+        if (kept.size() + units > MaxLength)
+            return false;
+        kept.append(name.midRef(at, units));
+        return true;
+    });
+    return kept;
+}
+
+int HostName::keptLength(const QString& text)
+{
+    int kept = 0;
+    forKept(text, [&kept](int, int units) {
+        kept += units;
+        return true;
+    });
     return kept;
 }
 

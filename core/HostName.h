@@ -23,6 +23,8 @@ public:
     // The name without dropped characters, cut to MaxLength units; a
     // surrogate pair that the cut would halve goes whole.
     static QString clean(const QString& name);
+    // UTF-16 units clean() would keep of `text`, uncut.
+    static int keptLength(const QString& text);
     // The name as two names are compared for looking alike: compatibility
     // normalised (NFKC: full-width "ＰＣ０１" reads "PC01"), without
     // invisible characters and white space, case folded. Never shown.

@@ -184,8 +184,7 @@ QString hostNameFromRegister(const char* payload, int len)
     int kept = 0;
     for (int pos = 0; pos < length && kept <= HostName::MaxLength; pos += HostNameSlice) {
         const QString part = decoder->toUnicode(text + pos, std::min(HostNameSlice, length - pos));
-        kept += static_cast<int>(
-            std::count_if(part.cbegin(), part.cend(), [](QChar c) { return !HostName::isDropped(c); }));
+        kept += HostName::keptLength(part);
         name += part;
     }
     return HostName::clean(name);

@@ -152,6 +152,7 @@ private slots:
     void guardAnswersWithThePagesWords();
     void consoleTellsForgedSource();
     void roomAlertsEscalate();
+    void alikeNames();
     void alikeNamesMarkedNotChanged();
     void savesAndLogCannotBeFlooded();
 };
@@ -928,9 +929,12 @@ void TestGuard::consoleAnswersAnotherConsole()
     connect(&words, &QTimer::timeout, &words, [&student] { student.to("239.74.8.27", Unlock); });
     words.start(100);
     const auto studentRow = [&log] {
-        for (const QString& row : securityRows(log))
-            if (row.startsWith(QStringLiteral("发现其他教师端：来源 127.0.0.99（未核实，可能伪造），首条为锁定状态（共 ")))
-                return true;
+        log.flush();
+        QSqlQuery row = log.select(QString(), EventLogStore::Security, true);
+        while (row.next())
+            if (row.value(5).toString().startsWith(
+                    QStringLiteral("发现其他教师端：来源 127.0.0.99（未核实，可能伪造），首条为锁定状态（共 ")))
+                return row.value(2).toString() == QStringLiteral("未分组");
         return false;
     };
     QTRY_VERIFY(studentRow());
@@ -1054,6 +1058,35 @@ void TestGuard::roomAlertsEscalate()
         texts << alert.at(1).toString();
     QCOMPARE(texts, (QStringList { "一号机房正被解锁：每秒 3 次", "一号机房正被解锁：每秒 6 次", "一号机房正被解锁：每秒 12 次",
                         "二号机房正被解锁：每秒 1 次" }));
+}
+
+void TestGuard::alikeNames()
+{
+    // Alike after compatibility normalisation, with invisible characters,
+    // white space and case set aside; a few named, then "等".
+    QStudentManage registry(QStudentManage::Ticks::Manual);
+    SecurityMonitor monitor(registry, nullptr);
+    const QStringList names { "PC-21", "ｐｃ－２１", "P C-21", "PC\u3164-2\uFE0F1", "pc-21", "PC-22" };
+    QList<CStuInfo_PTR> machines;
+    for (int i = 0; i < names.size(); ++i) {
+        machines << registry.updateMachine(0x5A0000000020ULL + quint64(i), names.at(i),
+            QStringLiteral("127.0.1.%1").arg(20 + i), false);
+        monitor.noteMachineNamed(machines.last());
+    }
+    const QString three = QStringLiteral("ｐｃ－２１（21:00:00:00:00:5A）、P C-21（22:00:00:00:00:5A）、"
+                                         "PC\u3164-2\uFE0F1（23:00:00:00:00:5A）");
+    QCOMPARE(machines.at(0)->alike_names, three + QStringLiteral("等"));
+    QVERIFY(machines.at(4)->alike_names.startsWith(QStringLiteral("PC-21（20:00:00:00:00:5A）、ｐｃ－２１")));
+    QCOMPARE(machines.at(5)->alike_names, QString());
+    // Gone or renamed apart, they are no longer named.
+    registry.removeMachine(machines.at(4)->ullmac);
+    monitor.noteMachineNamed(machines.at(4));
+    QCOMPARE(machines.at(0)->alike_names, three);
+    for (const int i : { 1, 2, 3 }) {
+        QVERIFY(registry.renameMachine(machines.at(i)->ullmac, QStringLiteral("PC-3%1").arg(i), machines.at(i)->ip));
+        monitor.noteMachineNamed(machines.at(i));
+    }
+    QCOMPARE(machines.at(0)->alike_names, QString());
 }
 
 void TestGuard::alikeNamesMarkedNotChanged()

@@ -258,6 +258,7 @@ void TestWire::hostName_data()
     QTest::newRow("65 characters") << gbk << head + QByteArray(65, 'a') << QString(64, QLatin1Char('a'));
     QTest::newRow("dropped characters do not count")
         << gbk << head + QByteArray(300, '\x01') + QByteArray(64, 'a') + "b" << QString(64, QLatin1Char('a'));
+    QTest::newRow("dropped tags do not count") << utf8 << head + hex("F3 A0 81 81").repeated(100) + "PC" << "PC";
     QTest::newRow("surrogate pair at the cut")
         << utf8 << head + QByteArray(63, 'a') + hex("F0 9F 98 80") << QString(63, QLatin1Char('a'));
     QTest::newRow("surrogate pair ending at the cut")
