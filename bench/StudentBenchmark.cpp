@@ -49,6 +49,10 @@ const QList<Attack>& attacks()
         { QStringLiteral("foreign-lock"), { QStringLiteral("--student"), QStringLiteral("foreign-lock") } },
         { QStringLiteral("forged-lock"),
             { QStringLiteral("--student"), QStringLiteral("foreign-lock"), QStringLiteral("--student-forge") } },
+        // Every word from a source of its own: the "安全" rows stay within
+        // their budget.
+        { QStringLiteral("made-up-sources"),
+            { QStringLiteral("--student"), QStringLiteral("foreign-lock"), QStringLiteral("--student-made-up") } },
         { QStringLiteral("broadcast-lock"), { QStringLiteral("--student"), QStringLiteral("broadcast-lock") } },
         { QStringLiteral("repeat-join"), { QStringLiteral("--student"), QStringLiteral("repeat-join") } },
         { QStringLiteral("repeat-join-forged"),

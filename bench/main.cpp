@@ -69,7 +69,7 @@ int main(int argc, char* argv[])
         QStringLiteral("Foreign lock words a second in the student run (10); policy reports a second in the flood run (10000)."),
         QStringLiteral("N"));
     const QCommandLineOption modes(QStringLiteral("modes"),
-        QStringLiteral("The student run's attacks, comma-separated (all): foreign-lock, forged-lock, broadcast-lock, "
+        QStringLiteral("The student run's attacks, comma-separated (all): foreign-lock, forged-lock, made-up-sources, broadcast-lock, "
                        "repeat-join, repeat-join-forged, repeat-join-page, race, unicast-lock, join-escape."),
         QStringLiteral("LIST"));
     const QCommandLineOption rates(QStringLiteral("rates"),

@@ -30,6 +30,7 @@ MisbehavingStudent::MisbehavingStudent(asio::io_context& io, const SimulatorOpti
     , groupInterface_(options.groupInterface)
     , rate_(options.studentRate)
     , forges_(options.studentForges)
+    , madeUp_(options.studentMadeUp)
     , agents_(options.agents)
     , addressBase_(options.addressBase)
     , broadcast_(asio::ip::address_v4::broadcast(), Protocol::AgentPort)
@@ -46,7 +47,7 @@ MisbehavingStudent::MisbehavingStudent(asio::io_context& io, const SimulatorOpti
 
 bool MisbehavingStudent::open(std::error_code& error)
 {
-    if (forges_ && !forged_.open(error))
+    if ((forges_ || madeUp_) && !forged_.open(error))
         return false;
     const asio::ip::udp::endpoint local(asio::ip::address_v4(address_), 0);
     for (int attempt = 0; attempt < BindTries; ++attempt) {
@@ -163,6 +164,12 @@ void MisbehavingStudent::send(const QByteArray& datagram, const asio::ip::udp::e
     bool sent = false;
     if (forges_) {
         sent = forged_.send(datagram, console_, to);
+    } else if (madeUp_) {
+        // 127.200.0.1 upwards, .0 and .255 skipped: a new sender each time.
+        uint32_t host = madeUpNext_++ % (254 * 256);
+        host = (host / 254) << 8 | (host % 254 + 1);
+        const asio::ip::udp::endpoint from(asio::ip::address_v4((127u << 24) | (200u << 16) | host), 40000);
+        sent = forged_.send(datagram, from, to);
     } else {
         std::error_code error;
         socket_.send_to(asio::buffer(datagram.constData(), static_cast<size_t>(datagram.size())), to, 0, error);

@@ -68,6 +68,8 @@ private:
     const uint32_t groupInterface_;
     const int rate_;
     const bool forges_;
+    const bool madeUp_;
+    uint32_t madeUpNext_ = 0;
     const int agents_;
     const uint32_t addressBase_;
     const asio::ip::udp::endpoint broadcast_;

@@ -83,7 +83,9 @@ starting --student-after seconds in, once the console is known:
   unicast-lock     sends 0xF0000000 to every agent's own address,
                    --student-rate times a second each
 With --student-forge every datagram of the student bears the console's
-address and port (a raw socket: Linux, and root or scripts/netns).
+address and port (a raw socket: Linux, and root or scripts/netns); with
+--student-made-up each bears a source address of its own, 127.200.0.0/16 in
+turn (the same raw socket).
 The summary then adds "studentSent":n, "studentBytes":n (payload bytes)
 and, for join-escape,
 "rejoinMs": from the escape join until every agent not silent was back in
@@ -231,6 +233,8 @@ SimulatorOptions::ParseResult SimulatorOptions::parse(
         QStringLiteral("N"));
     const QCommandLineOption studentForge(QStringLiteral("student-forge"),
         QStringLiteral("The student's datagrams bear the console's address and port."));
+    const QCommandLineOption studentMadeUp(QStringLiteral("student-made-up"),
+        QStringLiteral("Each of the student's datagrams bears a made-up source address of its own."));
     const QCommandLineOption victim(QStringLiteral("victim"),
         QStringLiteral("The agent, from 0, whose MAC steal-heartbeat and steal-register "
                        "use (default %1).")
@@ -238,7 +242,7 @@ SimulatorOptions::ParseResult SimulatorOptions::parse(
         QStringLiteral("I"));
     parser.addOptions({ help, agents, console, heartbeat, jitter, policyReport, silent, silentAfter, returnAfter,
         duration, report, summaryOnly, silenceEvents, macsFrom, hostPrefix, codePage, addressBase, groupInterface,
-        student, studentAddress, studentAfter, escapeGroup, studentRate, studentForge, victim });
+        student, studentAddress, studentAfter, escapeGroup, studentRate, studentForge, studentMadeUp, victim });
 
     if (!parser.parse(arguments)) {
         message = parser.errorText();
@@ -370,6 +374,7 @@ SimulatorOptions::ParseResult SimulatorOptions::parse(
     if (parser.isSet(studentRate) && !readInt(parser.value(studentRate), 1, 1000, parsed.studentRate))
         return fail(studentRate, QStringLiteral("expected 1 to 1000"));
     parsed.studentForges = parser.isSet(studentForge);
+    parsed.studentMadeUp = parser.isSet(studentMadeUp);
     if (parser.isSet(victim) && !readInt(parser.value(victim), 0, parsed.agents - 1, parsed.victim))
         return fail(victim, QStringLiteral("expected 0 to %1 (an agent's index)").arg(parsed.agents - 1));
 

@@ -78,6 +78,9 @@ public:
     int studentRate = 10;
     // The student's datagrams bear the console's address and port.
     bool studentForges = false;
+    // Each datagram of the student bears a source address of its own
+    // (127.200.0.0/16, a raw socket like studentForges).
+    bool studentMadeUp = false;
     // The agent whose identity steal-heartbeat and steal-register use.
     int victim = 0;
 
