@@ -104,7 +104,9 @@ bool SecurityMonitor::recordSender(quint64 key, const Unrecorded& aim, SecurityR
     const QString what = forged ? QStringLiteral("来源地址伪造") : QStringLiteral("发现其他教师端");
     const QString who = forged ? QStringLiteral("冒用教师端地址 %1").arg(address)
                                : SecurityRowBudget::source(address, machineAt(sender));
-    const QString detail = QStringLiteral("%1：%2，首条为%3").arg(what, who, kindText(aim.kind));
+    QString detail = QStringLiteral("%1：%2").arg(what, who);
+    if (aim.kind >= 0)
+        detail += QStringLiteral("，首条为%1").arg(kindText(aim.kind));
     if (!addRow(&sender_rows, key, aim.page, 0, QString(), detail, source))
         return false;
     if (count > 1 && log)
@@ -270,6 +272,17 @@ bool SecurityMonitor::addRow(QHash<quint64, Row>* rows, quint64 key, const QStri
     return true;
 }
 
+// A sender that keeps sending gets its row, turned away before or not: on
+// the page its first word went to, or on every page when a flood of made-up
+// sources pushed that out of memory.
+void SecurityMonitor::recordReturning(quint64 key, quint64 count)
+{
+    const auto aim = unrecorded_senders.constFind(key);
+    const Unrecorded known = aim != unrecorded_senders.cend() ? *aim : Unrecorded { SecurityRowBudget::EveryPage, -1 };
+    if (recordSender(key, known, SecurityRowBudget::Source::Returning, count))
+        unrecorded_senders.remove(key);
+}
+
 void SecurityMonitor::updateCounts()
 {
     if (!log)
@@ -281,10 +294,8 @@ void SecurityMonitor::updateCounts()
             const auto row = rows.constFind(grown.first);
             if (row != rows.cend())
                 log->updateDetail(row->handle, withCount(row->detail, grown.second, unit));
-            else if (&rows == &sender_rows && unrecorded_senders.contains(grown.first)
-                && recordSender(grown.first, unrecorded_senders.value(grown.first),
-                    SecurityRowBudget::Source::Returning, grown.second))
-                unrecorded_senders.remove(grown.first);
+            else if (&rows == &sender_rows)
+                recordReturning(grown.first, grown.second);
         }
     };
     update(senders, sender_rows, QStringLiteral("条"));

@@ -102,12 +102,14 @@ private:
         QString detail;
     };
 
-    // A sender whose first word went into its minute's summary.
+    // A sender whose first word went into its minute's summary (kind -1:
+    // not known any more).
     struct Unrecorded
     {
         QString page;
         int kind = 0;
     };
+    void recordReturning(quint64 key, quint64 count);
 
     void updateCounts();
     // False when the row went into the summary. `rows`: where its count is

@@ -152,6 +152,7 @@ private slots:
     void guardAnswersWithThePagesWords();
     void consoleTellsForgedSource();
     void roomAlertsEscalate();
+    void madeUpSourcesCannotHideASender();
     void alikeNames();
     void alikeNamesMarkedNotChanged();
     void savesAndLogCannotBeFlooded();
@@ -1058,6 +1059,35 @@ void TestGuard::roomAlertsEscalate()
         texts << alert.at(1).toString();
     QCOMPARE(texts, (QStringList { "一号机房正被解锁：每秒 3 次", "一号机房正被解锁：每秒 6 次", "一号机房正被解锁：每秒 12 次",
                         "二号机房正被解锁：每秒 1 次" }));
+}
+
+void TestGuard::madeUpSourcesCannotHideASender()
+{
+    // The student's first word goes into the summary among 5,000 made-up
+    // sources, which push it out of memory; when it sends again, it gets its
+    // row all the same, on every page.
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("made-up"));
+        db.setDatabaseName(QStringLiteral(":memory:"));
+        QVERIFY(db.open());
+        EventLogStore log;
+        log.setClock([] { return qint64(1700000040000); });
+        QVERIFY(log.open(db));
+        QStudentManage registry(QStudentManage::Ticks::Manual);
+        SecurityMonitor monitor(registry, &log);
+        RepeatCounter senders(SecurityMonitor::WindowMs, SecurityMonitor::MaxPairs);
+        monitor.setSenderCounter(&senders);
+        const uint32_t student = address("127.0.0.99");
+        for (uint32_t i = 0; i < 5000; ++i)
+            monitor.noteForeignSender(i == 4 ? student : Protocol::addressFromOctets(10, 9, uint8_t(i >> 8), uint8_t(i)),
+                AgentPortWatch::LockState, QStringLiteral("一号机房"));
+        senders.hit(student, 1);
+        senders.hit(student, 2);
+        QTRY_VERIFY(securityRows(log).contains(QStringLiteral("发现其他教师端：来源 127.0.0.99（未核实，可能伪造）（共 2 条）")));
+        QCOMPARE(securityRows(log).size(), SecurityRowBudget::NewSourceRows + 2);
+        log.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("made-up"));
 }
 
 void TestGuard::alikeNames()
