@@ -986,10 +986,15 @@ void RokVtxAdmin::handleRegister(quint64 mac, std::string address, const char* p
     // A known machine may come back under a new name or, with DHCP, a new
     // address, and one made meanwhile from an imported list has the list's
     // texts; they are changed on the UI thread, which reads them (unchanged
-    // texts are left alone there).
+    // texts are left alone there) after taking the registry's lock: a record
+    // made just now reaches that thread through it.
     if (answer.changed)
         QMetaObject::invokeMethod(
-            this, [this, machine, hostName, addressText] { group_ops->renameMachine(machine, hostName, addressText); },
+            this,
+            [this, mac, machine, hostName, addressText] {
+                if (registry.findMachine(mac) == machine)
+                    group_ops->renameMachine(machine, hostName, addressText);
+            },
             Qt::QueuedConnection);
 
     if (groupAddr != 0) {
