@@ -25,6 +25,7 @@
 #include "LockPath.h"
 #include "SaveScheduler.h"
 #include "SeatPlans.h"
+#include "SecurityMonitor.h"
 #include "StartupNotices.h"
 #include "TabLockIcons.h"
 #include "TimedLockController.h"
@@ -785,7 +786,7 @@ void RokVtxAdmin::attachGroupOperations()
         if (!change.detail.isEmpty())
             lesson->logGroupChange(change.page, change.detail, change.machine);
         if (change.machine)
-            guard->noteMachineNamed(change.machine);
+            guard->monitor()->noteMachineNamed(change.machine);
         if (change.pagesChanged) {
             // On "全部" the marks describe every page; an unlocked newcomer changes them.
             refreshCommandStates(tab_widget->currentIndex());

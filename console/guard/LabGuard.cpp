@@ -351,15 +351,6 @@ void LabGuard::sendGroupJoin(quint64 mac, uint32_t agent)
     server.sendto(join.constData(), join.size(), agent, Protocol::AgentPort);
 }
 
-void LabGuard::noteMachineNamed(const CStuInfo_PTR& machine)
-{
-    for (const quint64 mac : security->noteMachineNamed(machine))
-        if (const CStuInfo_PTR marked = registry.findMachine(mac))
-            for (QStudentGroupWidget* page : { pages.pageAt(0), pages.pageOf(marked) })
-                if (page)
-                    page->updateMachineRow(marked, QStudentGroupWidget::ColumnName);
-}
-
 void LabGuard::showStateOf(const CStuInfo_PTR& machine)
 {
     QMetaObject::invokeMethod(

@@ -85,9 +85,6 @@ public:
     bool admitMachineEvent(const CStuInfo_PTR& machine);
 
     SecurityMonitor* monitor() const { return security; }
-    // UI thread: a machine came, was renamed or went; the rows of machines
-    // whose names now read alike, or no longer, are marked anew.
-    void noteMachineNamed(const CStuInfo_PTR& machine);
     // For the tests, which feed it datagrams on their own clock.
     AgentPortWatch& portWatch() { return port_watch; }
     // What the guard may burst beyond the normal repetition, in seconds of it.

@@ -207,7 +207,7 @@ bool SecurityMonitor::admitMachineEvent(uint32_t address)
     return false;
 }
 
-QList<quint64> SecurityMonitor::noteMachineNamed(const CStuInfo_PTR& machine)
+void SecurityMonitor::noteMachineNamed(const CStuInfo_PTR& machine)
 {
     const quint64 mac = machine->ullmac;
     QList<quint64> touched = names.alike(mac);
@@ -217,19 +217,15 @@ QList<quint64> SecurityMonitor::noteMachineNamed(const CStuInfo_PTR& machine)
     else
         names.remove(mac);
     touched << names.alike(mac) << mac;
-    QList<quint64> marked;
-    QSet<quint64> seen;
-    for (const quint64 other : std::as_const(touched)) {
-        if (seen.contains(other))
-            continue;
-        seen.insert(other);
-        if (markAlike(other))
-            marked << other;
-    }
+    QSet<quint64> marked;
+    for (const quint64 other : std::as_const(touched))
+        if (!marked.contains(other)) {
+            marked.insert(other);
+            markAlike(other);
+        }
     if (!met.isEmpty())
         addRow(nullptr, mac, PageDirectory::pageNameOf(machine), mac, machine->hostname,
             QStringLiteral("机器名“%1”与 %2相同或形近").arg(machine->hostname, namesOf(met)));
-    return marked;
 }
 
 // A room imaged from one PC may share one name: a few are named, and the
@@ -243,16 +239,10 @@ QString SecurityMonitor::namesOf(const QList<quint64>& macs) const
     return named.join(QStringLiteral("、")) + (macs.size() > NamedAlike ? QStringLiteral("等") : QString());
 }
 
-bool SecurityMonitor::markAlike(quint64 mac)
+void SecurityMonitor::markAlike(quint64 mac)
 {
-    const CStuInfo_PTR machine = registry.findMachine(mac);
-    if (!machine)
-        return false;
-    const QString alike = namesOf(names.alike(mac, NamedAlike + 1));
-    if (machine->alike_names == alike)
-        return false;
-    machine->alike_names = alike;
-    return true;
+    if (const CStuInfo_PTR machine = registry.findMachine(mac))
+        machine->alike_names = namesOf(names.alike(mac, NamedAlike + 1));
 }
 
 bool SecurityMonitor::addRow(QHash<quint64, Row>* rows, quint64 key, const QString& page, quint64 mac,

@@ -86,9 +86,9 @@ public:
 
     // A machine came, was renamed or went (UI thread): its name is compared
     // with the others', and alike names are marked on both machines
-    // (CStuInfo::alike_names) with a row when they first meet. The machines
-    // whose marks changed, for their rows to be shown anew.
-    QList<quint64> noteMachineNamed(const CStuInfo_PTR& machine);
+    // (CStuInfo::alike_names, shown at the pages' next refresh) with a row
+    // when they first meet.
+    void noteMachineNamed(const CStuInfo_PTR& machine);
 
 signals:
     // For the tray and the status bar.
@@ -119,8 +119,7 @@ private:
     // `key`: AgentPortWatch::senderKey.
     bool recordSender(quint64 key, const Unrecorded& aim, SecurityRowBudget::Source source, quint64 count);
     QString machineAt(uint32_t address) const;
-    // True when the machine's mark changed.
-    bool markAlike(quint64 mac);
+    void markAlike(quint64 mac);
     // "PC-21（21:00:00:00:00:5A）、…等"
     QString namesOf(const QList<quint64>& macs) const;
     static constexpr int NamedAlike = 3;
