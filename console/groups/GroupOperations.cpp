@@ -232,10 +232,13 @@ void GroupOperations::renameMachine(const CStuInfo_PTR& machine, const QString& 
     if (machine->hostname == hostName && machine->ip == address)
         return;
     registry.renameMachine(machine->ullmac, hostName, address);
+    // Only rows already shown: a machine still waiting for its placement gets
+    // them there, with the new texts. A row made here would belong to no
+    // page's machines, and outlive the machine if it is evicted meanwhile.
     const int columns = QStudentGroupWidget::ColumnName | QStudentGroupWidget::ColumnIp;
-    allPage()->updateMachineRow(machine, columns);
-    if (QStudentGroupWidget* page = pages.pageOf(machine))
-        page->updateMachineRow(machine, columns);
+    for (QStudentGroupWidget* page : { allPage(), pages.pageOf(machine) })
+        if (page && page->rowOfMachine(machine->ullmac) >= 0)
+            page->updateMachineRow(machine, columns);
     changed(QString(), QString(), machine);
 }
 

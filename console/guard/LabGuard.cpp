@@ -358,8 +358,9 @@ void LabGuard::showStateOf(const CStuInfo_PTR& machine)
         [this, machine] {
             if (registry.findMachine(machine->ullmac) != machine)
                 return;
+            // Rows already shown only (see GroupOperations::renameMachine).
             for (QStudentGroupWidget* page : { pages.pageAt(0), pages.pageOf(machine) })
-                if (page)
+                if (page && page->rowOfMachine(machine->ullmac) >= 0)
                     page->updateMachineRow(machine, QStudentGroupWidget::ColumnState);
         },
         Qt::QueuedConnection);

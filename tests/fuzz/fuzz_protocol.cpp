@@ -95,12 +95,12 @@ void checkHostName(const char* payload, int len)
     const char* text = payload + 5;
     const void* nul = std::memchr(text, '\0', static_cast<size_t>(len - 5));
     const int n = nul ? static_cast<int>(static_cast<const char*>(nul) - text) : len - 5;
-    // Latin-1 gives one character per byte: controls (C0, DEL, C1) are
-    // dropped and the first 64 of the others kept.
+    // Latin-1 gives one character per byte: controls (C0, DEL, C1) and the
+    // soft hyphen (a format character) are dropped, the first 64 others kept.
     QString expected;
     for (int i = 0; i < n && expected.size() < 64; ++i) {
         const auto byte = static_cast<uint8_t>(text[i]);
-        if (byte >= 0x20 && (byte < 0x7F || byte > 0x9F))
+        if (byte >= 0x20 && (byte < 0x7F || byte > 0x9F) && byte != 0xAD)
             expected += QChar(byte);
     }
     check(name == expected, "host name is the text up to its NUL or the end, cleaned");
