@@ -215,7 +215,8 @@ void TestGuard::neighbourTable()
     // lowest byte; group and empty hardware addresses name no PC.
     const QByteArray text = "IP address       HW type     Flags       HW address            Mask     Device\n"
                             "127.0.1.7        0x1         0x2         00:11:22:33:44:55     *        eth0\n"
-                            "127.0.1.8        0x1         0x0         00:00:00:00:00:00     *        eth0\n"
+                            "127.0.1.8        0x1         0x0         00:11:22:33:44:66     *        eth0\n"
+                            "127.0.1.6        0x1         0x2         00:00:00:00:00:00     *        eth0\n"
                             "127.0.1.9        0x1         0x6         0A:0B:0C:0D:0E:0F     *        eth0\n"
                             "239.74.8.27      0x1         0x2         01:00:5e:4a:08:1b     *        eth0\n"
                             "garbage\n";
