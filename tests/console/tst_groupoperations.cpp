@@ -1,0 +1,169 @@
+// Group operations on their own: the registry and the pages that show it,
+// without a window. Machines are made as the network thread makes them and
+// placed later, as the UI thread does.
+
+#include "GroupOperations.h"
+#include "MetaTypes.h"
+#include "PageDirectory.h"
+#include "QStudentGroupWidget.h"
+#include "QStudentManage.h"
+#include "QtRokTableView.h"
+
+#include <QSignalSpy>
+#include <QTabWidget>
+#include <QtTest>
+
+#include <memory>
+
+class TestGroupOperations : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void renameBeforePlacementLeavesNoStrayRow();
+    void movesAndDeletionsKeepOneRowPerPage();
+    void renameRefusedWhileSettingsCannotFollow();
+
+private:
+    CStuInfo_PTR admit(quint64 mac, const QString& host, const QString& ip);
+    int rows(QStudentGroupWidget* page, quint64 mac) const;
+
+    std::unique_ptr<QStudentManage> registry;
+    std::unique_ptr<QTabWidget> tabs;
+    std::unique_ptr<PageDirectory> directory;
+    std::unique_ptr<GroupOperations> ops;
+    QString refusal;
+};
+
+void TestGroupOperations::init()
+{
+    registerRokMetaTypes();
+    registry = std::make_unique<QStudentManage>();
+    tabs = std::make_unique<QTabWidget>();
+    directory = std::make_unique<PageDirectory>(tabs.get());
+    refusal.clear();
+    const auto addPage = [this](const QString& name, int order, int position) {
+        auto* page = new QStudentGroupWidget(nullptr, name);
+        page->setShowAll(order == 0);
+        page->page_order = order;
+        tabs->insertTab(position, page, name);
+        directory->publish();
+        return page;
+    };
+    addPage(QStringLiteral("全部"), 0, 0);
+    addPage(PageDirectory::UngroupedName, QStudentGroupWidget::UngroupedOrder, 1);
+    GroupOperations::PageHost host;
+    host.create = [this, addPage](const QString& name, int order) {
+        return addPage(name, order, qMin(order, tabs->count() - 1));
+    };
+    host.remove = [this](QStudentGroupWidget* page) {
+        tabs->removeTab(tabs->indexOf(page));
+        directory->publish();
+        delete page;
+    };
+    host.renameRefusal = [this] { return refusal; };
+    ops = std::make_unique<GroupOperations>(*registry, *directory, std::move(host));
+}
+
+void TestGroupOperations::cleanup()
+{
+    ops.reset();
+    directory.reset();
+    tabs.reset();
+    registry.reset();
+}
+
+CStuInfo_PTR TestGroupOperations::admit(quint64 mac, const QString& host, const QString& ip)
+{
+    return registry->admitMachine(mac, host, ip, false, false).machine;
+}
+
+int TestGroupOperations::rows(QStudentGroupWidget* page, quint64 mac) const
+{
+    int count = 0;
+    for (int row = 0; row < page->machine_table->getRowCount(); ++row)
+        count += page->machine_table->getCellUserData(row, 0, QStudentGroupWidget::MacRole).toULongLong() == mac;
+    return count;
+}
+
+void TestGroupOperations::renameBeforePlacementLeavesNoStrayRow()
+{
+    // A registration renamed before its placement: the placement shows the
+    // new texts; a machine evicted before its placement leaves no row.
+    const CStuInfo_PTR early = admit(0x1001, QStringLiteral("PC-01"), QStringLiteral("127.0.0.11"));
+    QVERIFY(early);
+    ops->renameMachine(early, QStringLiteral("PC-01-NEU"), QStringLiteral("127.0.0.12"));
+    QCOMPARE(rows(directory->pageAt(0), 0x1001), 0);
+    QCOMPARE(rows(directory->ungrouped(), 0x1001), 0);
+    ops->placeMachine(early);
+    for (QStudentGroupWidget* page : { directory->pageAt(0), directory->ungrouped() }) {
+        QCOMPARE(rows(page, 0x1001), 1);
+        QCOMPARE(page->machine_table->getCellText(page->rowOfMachine(0x1001), 0), QStringLiteral("PC-01-NEU"));
+    }
+
+    const CStuInfo_PTR evicted = admit(0x1002, QStringLiteral("PC-02"), QStringLiteral("127.0.0.13"));
+    ops->renameMachine(evicted, QStringLiteral("PC-02b"), QStringLiteral("127.0.0.13"));
+    registry->removeMachine(0x1002);
+    ops->dropEvicted(evicted);
+    QCOMPARE(rows(directory->pageAt(0), 0x1002), 0);
+    QCOMPARE(rows(directory->ungrouped(), 0x1002), 0);
+}
+
+void TestGroupOperations::movesAndDeletionsKeepOneRowPerPage()
+{
+    QVERIFY(ops->addGroup(QStringLiteral("一号机房"), 1, QString()));
+    QVERIFY(!ops->addGroup(QStringLiteral("一号机房"), 2, QString()));
+    QStudentGroupWidget* room = directory->groupPage(QStringLiteral("一号机房"));
+    QVERIFY(room);
+    QCOMPARE(tabs->indexOf(directory->ungrouped()), tabs->count() - 1);
+    for (quint64 mac : { 0x2001ULL, 0x2002ULL })
+        ops->placeMachine(admit(mac, QStringLiteral("PC"), QStringLiteral("127.0.0.20")));
+
+    QSignalSpy changes(ops.get(), &GroupOperations::sg_changed);
+    ops->moveMachines({ 0x2001, 0x2002 }, QStringLiteral("一号机房"));
+    QCOMPARE(changes.count(), 2);
+    QCOMPARE(rows(room, 0x2001), 1);
+    QCOMPARE(rows(directory->ungrouped(), 0x2001), 0);
+    // Moving into the group it is in already adds nothing.
+    ops->moveMachine(0x2001, QStringLiteral("一号机房"));
+    QCOMPARE(rows(room, 0x2001), 1);
+
+    // Out of a group it is not in: left alone.
+    ops->removeFromGroup(QStringLiteral("二号机房"), { 0x2002 });
+    QCOMPARE(rows(room, 0x2002), 1);
+    ops->removeFromGroup(QStringLiteral("一号机房"), { 0x2002 });
+    QCOMPARE(rows(room, 0x2002), 0);
+    QCOMPARE(rows(directory->ungrouped(), 0x2002), 1);
+
+    // A deleted group's members come back to "未分组", its page goes.
+    ops->deleteGroup(QStringLiteral("一号机房"));
+    QVERIFY(!directory->groupPage(QStringLiteral("一号机房")));
+    QCOMPARE(rows(directory->ungrouped(), 0x2001), 1);
+    QCOMPARE(registry->groupNameOfMachine(0x2001), QString());
+
+    ops->deleteMachines({ 0x2001 });
+    QVERIFY(!registry->findMachine(0x2001));
+    for (QStudentGroupWidget* page : directory->pages())
+        QCOMPARE(rows(page, 0x2001), 0);
+    QCOMPARE(rows(directory->pageAt(0), 0x2002), 1);
+}
+
+void TestGroupOperations::renameRefusedWhileSettingsCannotFollow()
+{
+    QVERIFY(ops->addGroup(QStringLiteral("一号机房"), 1, QString()));
+    QVERIFY(ops->addGroup(QStringLiteral("二号机房"), 2, QString()));
+    QVERIFY(!ops->renameGroup(QStringLiteral("一号机房"), QStringLiteral("二号机房")));
+    QVERIFY(!ops->renameGroup(QStringLiteral("一号机房"), PageDirectory::UngroupedName));
+    refusal = QStringLiteral("settings file unreadable");
+    QVERIFY(!ops->renameGroup(QStringLiteral("一号机房"), QStringLiteral("三号机房")));
+    QVERIFY(directory->groupPage(QStringLiteral("一号机房")));
+    refusal.clear();
+    QVERIFY(ops->renameGroup(QStringLiteral("一号机房"), QStringLiteral("三号机房")));
+    QVERIFY(directory->groupPage(QStringLiteral("三号机房")));
+    QVERIFY(registry->groupNames().contains(QStringLiteral("三号机房")));
+}
+
+QTEST_MAIN(TestGroupOperations)
+#include "tst_groupoperations.moc"
