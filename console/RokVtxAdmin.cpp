@@ -8,7 +8,6 @@
 #include "GroupSettingsFile.h"
 #include "GroupTabs.h"
 #include "LessonModes.h"
-#include "MacAddress.h"
 #include "MachineListTransfer.h"
 #include "MessageBox.h"
 #include "MetaTypes.h"
@@ -20,6 +19,7 @@
 #include "QStudentGroupWidget.h"
 #include "QtRokTableView.h"
 #include "QuitActions.h"
+#include "ReceivePath.h"
 #include "PowerControl.h"
 #include "LessonTimetable.h"
 #include "LockPath.h"
@@ -86,7 +86,6 @@ RokVtxAdmin::~RokVtxAdmin()
 
 void RokVtxAdmin::initialise(const QString& dataDir)
 {
-    running = true;
     busy_threads = 0;
     current_tab = -1;
     next_group_addr = Protocol::firstGroupAddress();
@@ -200,7 +199,9 @@ void RokVtxAdmin::openEndpoint()
         return;
     }
     udp_server.setBroadcast(true);
-    udp_server.onMessage = [this](const SocketChannelPtr& channel, const UdpBuffer& buf) { onUdpMessage(channel, buf); };
+    udp_server.onMessage = [this](const SocketChannelPtr& channel, const UdpBuffer& buf) {
+        receive->onUdpMessage(channel, buf);
+    };
     guard->repeatJoins();
     onTabChanged(0);
     udp_server.start();
@@ -224,7 +225,7 @@ void RokVtxAdmin::shutdown()
         return;
     shut_down = true;
 
-    running = false;
+    receive->stop();
     if (beacon)
         beacon->stop();
     guard->stop();
@@ -802,6 +803,10 @@ void RokVtxAdmin::attachGroupOperations()
         }
     });
     connect(seat_plans, &SeatPlans::sg_tiles_moved, group_ops, &GroupOperations::moveMachines);
+    receive = new ReceivePath(registry, *page_directory, *guard, udp_server, *new_machines, this);
+    connect(receive, &ReceivePath::sg_online, lesson,
+        [this](const CStuInfo_PTR& machine) { lesson->logMachineEvent(EventLogStore::Online, machine); });
+    connect(receive, &ReceivePath::sg_renamed, group_ops, &GroupOperations::renameMachine);
     new GroupTabs(tab_widget, *page_directory, *group_ops, ui->action_op_rename_group, this);
 }
 
@@ -871,146 +876,4 @@ void RokVtxAdmin::deleteSelectedMachine()
     group_ops->deleteMachines(menuTargets());
     selected_mac = 0;
     menu_macs.clear();
-}
-
-// ---------------------------------------------------------------------------
-// Receive path (network thread)
-
-void RokVtxAdmin::replyReregister(const SocketChannelPtr& channel)
-{
-    static const QByteArray reregister = Protocol::buildReregister();
-    if (channel && channel->isOpened())
-        channel->write(reregister.constData(), size_t(reregister.size()));
-}
-
-void RokVtxAdmin::onUdpMessage(const SocketChannelPtr& channel, const UdpBuffer& buf)
-{
-    if (!running || buf.size() < size_t(Protocol::AgentHeadSize))
-        return;
-
-    std::string address = channel->peeraddr();
-    const auto colon = address.rfind(':');
-    if (colon != std::string::npos)
-        address.erase(colon);
-
-    const char* data = buf.data();
-    const quint64 mac = Protocol::readU64(data);
-    const uint32_t id = Protocol::readU32(data + 8);
-    const char* payload = data + Protocol::AgentHeadSize;
-    const int len = int(buf.size()) - Protocol::AgentHeadSize;
-
-    if (mac == 0) {
-        replyReregister(channel);
-        return;
-    }
-    if (mac > MacAddress::MaxKey)
-        return;
-    const CStuInfo_PTR known = registry.findMachine(mac);
-    if (!known && id != Protocol::MSG_STU_REGISTER) {
-        replyReregister(channel);
-        return;
-    }
-    switch (guard->screen(known, mac, id, channel->peerAddress())) {
-    case LabGuard::Verdict::Reregister:
-        replyReregister(channel);
-        return;
-    case LabGuard::Verdict::Drop:
-        return;
-    case LabGuard::Verdict::Accept:
-        break;
-    }
-    if (known) {
-        const bool wasOnline = known->online.load();
-        known->markAlive();
-        // The log is written on the UI thread; this thread never waits on it.
-        if (!wasOnline)
-            QMetaObject::invokeMethod(
-                this,
-                [this, known] {
-                    if (registry.findMachine(known->ullmac) == known)
-                        lesson->logMachineEvent(EventLogStore::Online, known);
-                },
-                Qt::QueuedConnection);
-    }
-
-    if (id == Protocol::MSG_STU_REGISTER)
-        handleRegister(mac, std::move(address), payload, len);
-    else if (id == Protocol::MSG_STU_POLICY_VERSION)
-        handlePolicyVersion(mac, std::move(address), payload, len);
-}
-
-// The page it returns stays valid while `directory` exists.
-QStudentGroupWidget* RokVtxAdmin::resolveMachineView(const PageDirectory::Guarded& directory, quint64 mac,
-                                                     std::string address, CStuInfo_PTR& machine,
-                                                     const QString& hostName)
-{
-    machine = registry.findMachine(mac);
-    if (!machine) {
-        const QStudentManage::Admission admission
-            = guard->admitMachine(mac, hostName, QString::fromStdString(address));
-        machine = admission.machine;
-        if (!machine)
-            return nullptr;
-        // Widgets live on the UI thread; the rows are added there, together
-        // (NewMachineQueue), for a record made now only.
-        if (admission.made)
-            new_machines->add(machine, admission.evicted);
-    }
-    // From the registry under its lock, never from the record, whose group
-    // name the UI thread may be changing (a stored group may hold a new MAC).
-    const QString groupName = registry.groupNameOfMachine(mac);
-    QStudentGroupWidget* page = groupName.isEmpty() ? nullptr : directory.groupPage(groupName);
-    machine->markAlive();
-    return page ? page : directory.ungrouped();
-}
-
-void RokVtxAdmin::handleRegister(quint64 mac, std::string address, const char* payload, int len)
-{
-    const CStuInfo_PTR before = registry.findMachine(mac);
-    const QString addressText = QString::fromStdString(address);
-    const RegistrationAnswer::Answer answer = guard->answerRegistration(before, payload, len, addressText);
-    if (!answer.join)
-        return;
-    const QString hostName = Protocol::hostNameFromRegister(payload, len);
-
-    uint32_t groupAddr = 0;
-    CStuInfo_PTR machine;
-    {
-        const PageDirectory::Guarded directory = page_directory->guarded();
-        QStudentGroupWidget* view = resolveMachineView(directory, mac, address, machine, hostName);
-        if (view)
-            groupAddr = view->group_addr;
-    }
-    if (!machine)
-        return;
-
-    // A known machine may come back under a new name or, with DHCP, a new
-    // address, and one made meanwhile from an imported list has the list's
-    // texts; they are changed on the UI thread, which reads them (unchanged
-    // texts are left alone there) after taking the registry's lock: a record
-    // made just now reaches that thread through it.
-    if (answer.changed)
-        QMetaObject::invokeMethod(
-            this,
-            [this, mac, machine, hostName, addressText] {
-                if (registry.findMachine(mac) == machine)
-                    group_ops->renameMachine(machine, hostName, addressText);
-            },
-            Qt::QueuedConnection);
-
-    if (groupAddr != 0) {
-        const QByteArray join = Protocol::buildJoinGroup(groupAddr);
-        udp_server.sendto(join.constData(), join.size(), Protocol::addressFromText(addressText),
-                          Protocol::AgentPort);
-    }
-}
-
-void RokVtxAdmin::handlePolicyVersion(quint64 mac, std::string address, const char* payload, int len)
-{
-    const PageDirectory::Guarded directory = page_directory->guarded();
-    CStuInfo_PTR machine;
-    QStudentGroupWidget* view = resolveMachineView(directory, mac, std::move(address), machine);
-    if (!view || len < 4)
-        return;
-    view->resendPolicyIfNewer(Protocol::readU32(payload));
 }

@@ -51,6 +51,7 @@ class LessonModes;
 class LessonTimetable;
 class LockPath;
 class NewMachineQueue;
+class ReceivePath;
 class SecurityMonitor;
 class StartupNotices;
 
@@ -94,6 +95,7 @@ public:
         menu_macs.clear();
     }
     SeatPlans* seatPlans() const { return seat_plans; }
+    ReceivePath* receivePath() const { return receive; }
     QString configPath() const { return config_path; }
     QString databasePath() const { return database_path; }
     // The status bar's "在线 n / 共 m" of the current tab.
@@ -181,19 +183,6 @@ private:
     void attachGroupOperations();
     void shutdown();
 
-    // tests/fuzz feeds datagrams straight to the receive handler.
-    friend class ReceiveFuzzFixture;
-
-    // Network thread.
-    void onUdpMessage(const SocketChannelPtr& channel, const UdpBuffer& buf);
-    QStudentGroupWidget* resolveMachineView(const PageDirectory::Guarded& directory, quint64 mac,
-                                            std::string address, CStuInfo_PTR& machine,
-                                            const QString& hostName = QString());
-    void handleRegister(quint64 mac, std::string address, const char* payload, int len);
-    void handlePolicyVersion(quint64 mac, std::string address, const char* payload, int len);
-    void replyReregister(const SocketChannelPtr& channel);
-
-
     void notifyBody();
 
     // Endpoint.
@@ -201,7 +190,6 @@ private:
     int bind_fd = 0;
     std::mutex send_mutex;
     uint32_t next_group_addr = 0;
-    std::atomic_bool running{false};
     std::atomic_int busy_threads{0};
     std::unique_ptr<std::thread> notify_thread;
     std::unique_ptr<Beacon> beacon;
@@ -249,6 +237,8 @@ private:
     GroupOperations* group_ops = nullptr;
     // Machines the network thread registered, placed together on this one.
     NewMachineQueue* new_machines = nullptr;
+    // The agents' datagrams, on the network thread.
+    ReceivePath* receive = nullptr;
 
     SaveScheduler* saves = nullptr;
     // config.conf is only written once this run has read it (or found none),

@@ -131,9 +131,9 @@ public:
 
         auto channel = std::make_shared<SocketChannel>(std::weak_ptr<UdpServerCore>(), toNetworkOrder(address), port);
         const UdpBuffer buffer(datagram.empty() ? nullptr : datagram.data(), datagram.size());
-        window->onUdpMessage(channel, buffer);
+        window->receivePath()->onUdpMessage(channel, buffer);
         if (flags & DeliverTwice)
-            window->onUdpMessage(channel, buffer);
+            window->receivePath()->onUdpMessage(channel, buffer);
 
         if (mac != 0 && (flags & (DeleteAfter | MoveAfter))) {
             // The teacher acts on rows that are shown, so the UI catches up first.
