@@ -7,6 +7,7 @@
 #include "EventLogStore.h"
 #include "GroupSettingsFile.h"
 #include "GroupTabs.h"
+#include "LabCommands.h"
 #include "LessonModes.h"
 #include "MachineListTransfer.h"
 #include "MessageBox.h"
@@ -307,13 +308,6 @@ void RokVtxAdmin::rebuildPageDirectory()
 
 void RokVtxAdmin::wireActions()
 {
-    op_group = new QActionGroup(this);
-    op_group->setExclusive(true);
-    op_group->setEnabled(true);
-    op_group->addAction(ui->action_op_keep_quiet);
-    op_group->addAction(ui->action_op_lock);
-    op_group->addAction(ui->action_op_lock_kbd_mouse);
-
     view_group = new QActionGroup(this);
     view_group->setExclusive(true);
     view_group->setEnabled(true);
@@ -329,9 +323,6 @@ void RokVtxAdmin::wireActions()
     ui->action_file_setdb->setVisible(false);
     ui->action_view_toolbar->setChecked(ui->mainToolBar->isVisible());
 
-    connect(op_group, &QActionGroup::triggered, this, &RokVtxAdmin::applyLockCommand);
-    connect(ui->action_op_auto_ip, &QAction::triggered, this, &RokVtxAdmin::applyAutoIpCommand);
-    connect(ui->action_op_usbdisk, &QAction::triggered, this, &RokVtxAdmin::applyUsbCommand);
     connect(ui->action_op_add_group, &QAction::triggered, this, &RokVtxAdmin::addGroupInteractive);
     connect(ui->action_op_remove_group, &QAction::triggered, this, &RokVtxAdmin::deleteCurrentGroup);
     connect(view_group, &QActionGroup::triggered, this, &RokVtxAdmin::switchView);
@@ -354,6 +345,11 @@ void RokVtxAdmin::wireActions()
         lesson->updateTimedLockStatus();
     });
     const auto currentTab = [this] { return current_tab; };
+    commands = new LabCommands({ ui->action_op_keep_quiet, ui->action_op_lock, ui->action_op_lock_kbd_mouse,
+                                   ui->action_op_auto_ip, ui->action_op_usbdisk, ui->action_op_remove_group },
+        { page_directory.get(), lock_path, currentTab, [this](const QString& detail) { lesson->logCommand(detail); },
+            [this] { saves->scheduleConfigSave(); } },
+        this);
     lesson->attach({ page_directory.get(), tab_widget, ui->menu_A, ui->menu_V, ui->mainToolBar, ui->action_op_lock,
         ui->action_op_lock_kbd_mouse, currentTab, lock_path });
     lesson_modes = new LessonModes(tables.lessonModes(),
@@ -648,101 +644,14 @@ void RokVtxAdmin::saveConfigFile()
         std::fprintf(stderr, "%s\n", error.toLocal8Bit().constData());
 }
 
-// ---------------------------------------------------------------------------
-// Lab commands
-
-QList<QStudentGroupWidget*> RokVtxAdmin::commandTargets() const
-{
-    return page_directory->commandTargets(current_tab);
-}
-
-void RokVtxAdmin::applyLockCommand(QAction* action)
-{
-    int type = 0;
-    if (action == ui->action_op_keep_quiet)
-        type = Rok_Lock_State::BlackQuiet;
-    else if (action == ui->action_op_lock)
-        type = Rok_Lock_State::BlackLock;
-    else if (action == ui->action_op_lock_kbd_mouse)
-        type = Rok_Lock_State::KeyboardMouseLock;
-    else
-        return;
-
-    // Choosing the active lock again releases it.
-    if (current_lock.lock_type == type) {
-        lesson->logCommand(QStringLiteral("解除%1").arg(LessonTools::lockName(type)));
-        type = Rok_Lock_State::None;
-        action->setChecked(false);
-    } else {
-        lesson->logCommand(LessonTools::lockName(type));
-    }
-    lock_path->setPagesLock(commandTargets(), type, LockOrigin::Teacher);
-}
-
-void RokVtxAdmin::applyAutoIpCommand(bool checked)
-{
-    lesson->logCommand(checked ? QStringLiteral("自动IP：开") : QStringLiteral("自动IP：关"));
-    for (QStudentGroupWidget* page : commandTargets())
-        page->setAllowManualIp(!checked);
-    current_lock.allowmanualip = !checked;
-    saves->scheduleConfigSave();
-}
-
-void RokVtxAdmin::applyUsbCommand(bool checked)
-{
-    // "禁用U盘" ticked: drives disabled, the bit allowusbdrv clear.
-    lesson->logCommand(checked ? QStringLiteral("禁用U盘") : QStringLiteral("允许U盘"));
-    for (QStudentGroupWidget* page : commandTargets())
-        page->setAllowUsbDrv(!checked);
-    current_lock.allowusbdrv = !checked;
-    updateUsbActionLook();
-    saves->scheduleConfigSave();
-}
-
-void RokVtxAdmin::updateUsbActionLook()
-{
-    // The icon and tool tip name what the agents get.
-    if (!ui->action_op_usbdisk->isChecked()) {
-        ui->action_op_usbdisk->setIcon(QIcon(QStringLiteral(":/RokVtxAdmin/images/usb-disk-enable.png")));
-        ui->action_op_usbdisk->setToolTip(QStringLiteral("当前允许使用U盘"));
-    } else {
-        ui->action_op_usbdisk->setIcon(QIcon(QStringLiteral(":/RokVtxAdmin/images/usb-disk-disable.png")));
-        ui->action_op_usbdisk->setToolTip(QStringLiteral("当前禁用U盘"));
-    }
-}
-
 void RokVtxAdmin::refreshCommandStates(int index)
 {
     // The process-watch view keeps the lab tool bar off whatever happens to
     // the tabs behind it; the check marks still follow the tab in front.
     ui->mainToolBar->setEnabled(current_view_action == ui->action_view_manage);
     current_tab = index;
-
-    LockShown shown;
-    int order = index;
-    if (index > 0) {
-        if (QStudentGroupWidget* page = pageAt(index)) {
-            shown = LockShown::of(*page->lock_state);
-            order = page->page_order;
-        }
-    } else if (index == 0) {
-        QList<const Rok_Lock_State*> states;
-        for (QStudentGroupWidget* page : page_directory->groupPages())
-            states << page->lock_state.get();
-        shown = LockShown::common(states);
-    }
-
-    ui->action_op_lock->setChecked(shown.lock_type == Rok_Lock_State::BlackLock);
-    ui->action_op_keep_quiet->setChecked(shown.lock_type == Rok_Lock_State::BlackQuiet);
-    ui->action_op_lock_kbd_mouse->setChecked(shown.lock_type == Rok_Lock_State::KeyboardMouseLock);
-    // An exclusive group keeps its last action checked; no lock means none.
-    if (shown.lock_type == Rok_Lock_State::None && op_group->checkedAction())
-        op_group->checkedAction()->setChecked(false);
-    ui->action_op_auto_ip->setChecked(!shown.allowmanualip);
-    ui->action_op_usbdisk->setChecked(!shown.allowusbdrv);
-    updateUsbActionLook();
-    ui->action_op_remove_group->setEnabled(order != 0 && order != QStudentGroupWidget::UngroupedOrder);
-    current_lock = shown;
+    if (commands)
+        commands->showStateOf(index);
 }
 
 // ---------------------------------------------------------------------------

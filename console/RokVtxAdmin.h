@@ -2,7 +2,6 @@
 
 #include "CStuInfo.h"
 #include "GroupOperations.h"
-#include "LockShown.h"
 #include "LabGuard.h"
 #include "LessonTools.h"
 #include "Overview.h"
@@ -47,6 +46,7 @@ class QTimer;
 class TimedLockController;
 class EventLogDock;
 class EventLogStore;
+class LabCommands;
 class LessonModes;
 class LessonTimetable;
 class LockPath;
@@ -128,14 +128,9 @@ public slots:
     void onSpecialMessage(uint32_t value);
     void sendToAgent(uint32_t address, const QByteArray& datagram);
 
-    // Lab commands.
-    void applyLockCommand(QAction* action);
     // Locks the current tab's pages with `kind` until `minutes` have passed.
     void startTimedLock(int kind, int minutes) { lesson->startTimedLock(kind, minutes); }
-    void applyAutoIpCommand(bool checked);
-    void applyUsbCommand(bool checked);
     void refreshCommandStates(int index);
-    void updateUsbActionLook();
 
     // Group management.
     void addGroupInteractive();
@@ -176,7 +171,6 @@ private:
     // `notes`: what to tell of the stored lists (entries mended, entries the
     // console cannot check, lists too large).
     StringItemList loadCatalog(QStringList* notes = nullptr);
-    QList<QStudentGroupWidget*> commandTargets() const;
     void rebuildPageDirectory();
     void connectPageSignals(QStudentGroupWidget* page);
     // Group changes: pages made and taken away here, logged and saved.
@@ -200,7 +194,6 @@ private:
     QTabWidget* tab_widget = nullptr;
     QAppWatcherWidget* watch_editor = nullptr;
     QString base_title;
-    QActionGroup* op_group = nullptr;
     QActionGroup* view_group = nullptr;
     QAction* current_view_action = nullptr;
     QMenu* context_menu = nullptr;
@@ -218,7 +211,6 @@ private:
     QStudentGroupWidget* all_page = nullptr;
     QStudentGroupWidget* ungrouped_page = nullptr;
     int current_tab = -1;
-    LockShown current_lock;
     QSystemTrayIcon* tray_icon = nullptr;
     QMenu* tray_menu = nullptr;
     QAction* action_tray_toggle = nullptr;
@@ -229,6 +221,8 @@ private:
     LessonModes* lesson_modes = nullptr;
     PowerControl* power = nullptr;
     LessonTimetable* timetable = nullptr;
+    // The tool bar's lock, 自动IP and 禁用U盘 commands and their marks.
+    LabCommands* commands = nullptr;
     // Every lock change, with who asked.
     LockPath* lock_path = nullptr;
 
