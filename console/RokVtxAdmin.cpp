@@ -3,12 +3,12 @@
 #include "Beacon.h"
 #include "Deployment.h"
 #include "Dialog_addgroup.h"
-#include "Dialog_moveinto_grp.h"
 #include "EventLogStore.h"
 #include "GroupSettingsFile.h"
 #include "GroupTabs.h"
 #include "LabCommands.h"
 #include "LessonModes.h"
+#include "MachineMenu.h"
 #include "MachineListTransfer.h"
 #include "MessageBox.h"
 #include "MetaTypes.h"
@@ -36,7 +36,6 @@
 #include <QActionGroup>
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QCursor>
 #include <QGuiApplication>
 #include <QDir>
 #include <QFile>
@@ -114,7 +113,6 @@ void RokVtxAdmin::initialise(const QString& dataDir)
     tab_widget = new QTabWidget(this);
     page_directory = std::make_unique<PageDirectory>(tab_widget);
     seat_plans = new SeatPlans(tables.seats(), registry, *page_directory, this);
-    connect(seat_plans, &SeatPlans::sg_menu_requested, this, &RokVtxAdmin::showTileContextMenu);
     guard = new LabGuard(registry, *page_directory, udp_server, lesson->eventLog(), this);
     lesson->setMachineEventFilter([this](const CStuInfo_PTR& machine) { return guard->admitMachineEvent(machine); });
     connect(guard, &LabGuard::sg_alert, this, [this](const QString& title, const QString& text) {
@@ -176,7 +174,11 @@ void RokVtxAdmin::initialise(const QString& dataDir)
         if (value == 1)
             deployment->applyPreparedSchool();
     });
-    buildContextMenu();
+    machine_menu = new MachineMenu(this, registry, *page_directory, *group_ops, [this] { return current_tab; });
+    const auto menuTargets = [this] { return machine_menu->targets(); };
+    power->attachMachineMenu(machine_menu->menu(), menuTargets);
+    guard->attachMachineMenu(machine_menu->menu(), menuTargets, group_ops);
+    connect(seat_plans, &SeatPlans::sg_menu_requested, machine_menu, &MachineMenu::showForTiles);
     buildTrayIcon();
     new QuitActions(
         { ui->action_file_exit, action_tray_quit }, [this] { return watch_editor->askToLeave(); }, this);
@@ -270,7 +272,10 @@ QStudentGroupWidget* RokVtxAdmin::createGroupPage(const QString& name, bool isAl
     const int last = ungrouped_page ? tab_widget->indexOf(ungrouped_page) : tab_widget->count();
     if (position > last && position != QStudentGroupWidget::UngroupedOrder)
         position = last;
-    connect(page, &QStudentGroupWidget::sg_customContextMenuRequested, this, &RokVtxAdmin::showMachineContextMenu);
+    connect(page, &QStudentGroupWidget::sg_customContextMenuRequested, this, [this](const QPoint& pos) {
+        if (machine_menu)
+            machine_menu->showForRow(pos);
+    });
     seat_plans->attach(page);
     tab_widget->insertTab(position, page, name);
     // A tab inserted before the one in front shifts its index without a
@@ -394,67 +399,6 @@ void RokVtxAdmin::onTabChanged(int index)
     refreshCommandStates(index);
     overview->updateCounts();
     lesson->updateTimedLockStatus();
-}
-
-void RokVtxAdmin::buildContextMenu()
-{
-    context_menu = new QMenu(this);
-    action_ctx_add_to_group = std::make_unique<QAction>(QStringLiteral("添加到组...(&A)"));
-    action_ctx_remove_from_group = std::make_unique<QAction>(QStringLiteral("移出组(&O)"));
-    action_ctx_delete_machine = std::make_unique<QAction>(QStringLiteral("删除本机...(&D)"));
-    context_menu->addAction(action_ctx_add_to_group.get());
-    context_menu->addAction(action_ctx_remove_from_group.get());
-    context_menu->addSeparator();
-    context_menu->addAction(action_ctx_delete_machine.get());
-    power->attachMachineMenu(context_menu, [this] { return menuTargets(); });
-    guard->attachMachineMenu(context_menu, [this] { return menuTargets(); }, group_ops);
-    connect(action_ctx_add_to_group.get(), &QAction::triggered, this, &RokVtxAdmin::moveMachineIntoGroup);
-    connect(action_ctx_remove_from_group.get(), &QAction::triggered, this,
-            &RokVtxAdmin::removeMachineFromCurrentGroup);
-    connect(action_ctx_delete_machine.get(), &QAction::triggered, this, &RokVtxAdmin::deleteSelectedMachine);
-}
-
-void RokVtxAdmin::showMachineContextMenu(const QPoint& pos)
-{
-    if (current_tab < 0)
-        return;
-    selected_mac = 0;
-    menu_macs.clear();
-    QStudentGroupWidget* page = pageAt(current_tab);
-    if (!page)
-        return;
-    const QModelIndex index = page->machine_table->indexAt(pos);
-    if (!index.isValid()) {
-        selected_mac = 0;
-        return;
-    }
-    selected_mac = page->machine_table->getCellUserData(index.row(), 0, QStudentGroupWidget::MacRole).toULongLong();
-    if (selected_mac == 0)
-        return;
-    execMachineMenu(page);
-}
-
-void RokVtxAdmin::showTileContextMenu(QStudentGroupWidget* page, quint64 mac, const QList<quint64>& targets)
-{
-    if (current_tab < 0 || mac == 0 || page != pageAt(current_tab))
-        return;
-    selected_mac = mac;
-    menu_macs = targets;
-    execMachineMenu(page);
-}
-
-void RokVtxAdmin::execMachineMenu(QStudentGroupWidget* page)
-{
-    const bool groupless = current_tab == 0 || page->page_order == QStudentGroupWidget::UngroupedOrder;
-    action_ctx_remove_from_group->setEnabled(!groupless);
-    action_ctx_add_to_group->setEnabled(groupless);
-    action_ctx_delete_machine->setEnabled(true);
-    context_menu->exec(QCursor::pos());
-}
-
-QList<quint64> RokVtxAdmin::menuTargets() const
-{
-    return menu_macs.isEmpty() ? QList<quint64>{selected_mac} : menu_macs;
 }
 
 void RokVtxAdmin::setSeatPlanShown(bool shown)
@@ -748,41 +692,3 @@ void RokVtxAdmin::deleteCurrentGroup()
     group_ops->deleteGroup(name);
 }
 
-void RokVtxAdmin::moveMachineIntoGroup()
-{
-    const QStringList names = registry.groupNames();
-    if (names.isEmpty()) {
-        MessageBox::critical(this, QStringLiteral("错误"), QStringLiteral("您需要先创建分组，才可以继续此操作。"),
-                             QMessageBox::Ok);
-        return;
-    }
-    Dialog_moveinto_grp dialog(this);
-    dialog.setGroupNames(names);
-    if (dialog.exec() != QDialog::Accepted)
-        return;
-    const QString target = dialog.chosen_group;
-    moveSelectedMachineTo(target);
-}
-
-void RokVtxAdmin::moveSelectedMachineTo(const QString& target)
-{
-    if (!registry.groupNames().contains(target))
-        return;
-    group_ops->moveMachines(menuTargets(), target);
-}
-
-void RokVtxAdmin::removeMachineFromCurrentGroup()
-{
-    if (current_tab < 0)
-        return;
-    group_ops->removeFromGroup(page_directory->nameAt(current_tab), menuTargets());
-}
-
-void RokVtxAdmin::deleteSelectedMachine()
-{
-    if (current_tab < 0)
-        return;
-    group_ops->deleteMachines(menuTargets());
-    selected_mac = 0;
-    menu_macs.clear();
-}

@@ -48,6 +48,7 @@ class EventLogDock;
 class EventLogStore;
 class LabCommands;
 class LessonModes;
+class MachineMenu;
 class LessonTimetable;
 class LockPath;
 class NewMachineQueue;
@@ -88,13 +89,8 @@ public:
     QStudentGroupWidget* pageAt(int index) const { return page_directory->pageAt(index); }
     bool networkReady() const { return bind_fd > 0; }
     int currentTab() const { return current_tab; }
-    quint64 selectedMac() const { return selected_mac; }
-    void setSelectedMac(quint64 mac)
-    {
-        selected_mac = mac;
-        menu_macs.clear();
-    }
     SeatPlans* seatPlans() const { return seat_plans; }
+    MachineMenu* machineMenu() const { return machine_menu; }
     ReceivePath* receivePath() const { return receive; }
     QString configPath() const { return config_path; }
     QString databasePath() const { return database_path; }
@@ -122,7 +118,6 @@ signals:
 
 public slots:
     void onTabChanged(int index);
-    void showMachineContextMenu(const QPoint& pos);
     void onMachinesChanged(const QList<CStuInfo_PTR>& machines);
     void onWatchListSaved();
     void onSpecialMessage(uint32_t value);
@@ -135,11 +130,6 @@ public slots:
     // Group management.
     void addGroupInteractive();
     void deleteCurrentGroup();
-    void moveMachineIntoGroup();
-    void removeMachineFromCurrentGroup();
-    void deleteSelectedMachine();
-    // The group part of moveMachineIntoGroup, once the group is chosen.
-    void moveSelectedMachineTo(const QString& target);
     // Into group `target`, or out of any group for an empty `target`.
     void moveMachineTo(quint64 mac, const QString& target) { group_ops->moveMachine(mac, target); }
 
@@ -147,11 +137,8 @@ public slots:
     void saveConfigFile();
 
     // Overview and power.
-    void wakeSelectedMachine() { power->wakeMacs(menuTargets()); }
     void setOnlineOnly(bool onlineOnly) { overview->setOnlineOnly(onlineOnly); }
     void setSeatPlanShown(bool shown);
-    // The machine menu on a tile; its actions act on the page's selected tiles.
-    void showTileContextMenu(QStudentGroupWidget* page, quint64 mac, const QList<quint64>& targets);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -159,7 +146,6 @@ protected:
 private:
     void initialise(const QString& dataDir);
     void wireActions();
-    void buildContextMenu();
     void buildTrayIcon();
     void openEndpoint();
     void switchView(QAction* action);
@@ -196,15 +182,6 @@ private:
     QString base_title;
     QActionGroup* view_group = nullptr;
     QAction* current_view_action = nullptr;
-    QMenu* context_menu = nullptr;
-    std::unique_ptr<QAction> action_ctx_add_to_group;
-    std::unique_ptr<QAction> action_ctx_remove_from_group;
-    std::unique_ptr<QAction> action_ctx_delete_machine;
-    quint64 selected_mac = 0;
-    // The selected tiles the machine menu was opened on; empty: selected_mac alone.
-    QList<quint64> menu_macs;
-    QList<quint64> menuTargets() const;
-    void execMachineMenu(QStudentGroupWidget* page);
     SeatPlans* seat_plans = nullptr;
     QString config_path;
     QString database_path;
@@ -221,6 +198,8 @@ private:
     LessonModes* lesson_modes = nullptr;
     PowerControl* power = nullptr;
     LessonTimetable* timetable = nullptr;
+    // The menu on a machine's row or tile.
+    MachineMenu* machine_menu = nullptr;
     // The tool bar's lock, 自动IP and 禁用U盘 commands and their marks.
     LabCommands* commands = nullptr;
     // Every lock change, with who asked.

@@ -6,6 +6,7 @@
 
 #include "CStudentGroup.h"
 #include "Machine.h"
+#include "MachineMenu.h"
 #include "MessageBox.h"
 #include "Protocol.h"
 #include "QDataHelper.h"

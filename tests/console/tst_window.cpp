@@ -616,7 +616,7 @@ void TestWindow::contextMenuPerTab()
                 enabled.insert(entry->text(), entry->isEnabled());
         menu->close();
     });
-    window.showMachineContextMenu(pos);
+    window.machineMenu()->showForRow(pos);
 
     QVERIFY(menuShown);
     QCOMPARE(enabled.keys(),
@@ -626,7 +626,7 @@ void TestWindow::contextMenuPerTab()
     QCOMPARE(enabled.value(QStringLiteral("移出组(&O)")), !addEnabled);
     QVERIFY(enabled.value(QStringLiteral("删除本机...(&D)")));
     QCOMPARE(enabled.value(QStringLiteral("唤醒本机(&W)")), !online); // a running machine needs no wake
-    QCOMPARE(window.selectedMac(), mac);
+    QCOMPARE(window.machineMenu()->selectedMac(), mac);
 }
 
 void TestWindow::offlineMachineOfUnknownGroup()
@@ -667,8 +667,8 @@ void TestWindow::lateOfflineReportOfDeletedMachine()
 
     // The worker reported it off line just before the teacher deleted it.
     window.tabWidget()->setCurrentIndex(0);
-    window.setSelectedMac(mac);
-    window.deleteSelectedMachine();
+    window.machineMenu()->setSelectedMac(mac);
+    window.machineMenu()->deleteSelected();
     window.onMachinesChanged({ machine });
     QCOMPARE(rowOf(window.allPage(), mac), -1);
     QCOMPARE(rowOf(window.ungroupedPage(), mac), -1);
@@ -794,8 +794,8 @@ void TestWindow::registrationAddsRows()
     while (!window.studentManage().findMachine(fleeting) && !deadline.hasExpired())
         std::this_thread::yield();
     window.tabWidget()->setCurrentIndex(0);
-    window.setSelectedMac(fleeting);
-    window.deleteSelectedMachine();
+    window.machineMenu()->setSelectedMac(fleeting);
+    window.machineMenu()->deleteSelected();
     const quint64 later = 0x0000E7E7E7E7E7E7ULL; // placed after it
     QVERIFY(registration(later));
     QTRY_VERIFY(rowOf(all, later) >= 0);
@@ -1256,16 +1256,16 @@ void TestWindow::moveMachineBetweenGroups()
     log.watchAll(window);
 
     // Nothing chosen, then cancelled: nothing moves.
-    window.setSelectedMac(MacOne);
+    window.machineMenu()->setSelectedMac(MacOne);
     answerMoveInto(&window, QString());
-    window.moveMachineIntoGroup();
+    window.machineMenu()->moveIntoGroup();
     QVERIFY(rowOf(groupA, MacOne) >= 0);
     QCOMPARE(groupB->machine_table->getRowCount(), 0);
 
     // A -> B through "全部", with the agent on line.
     window.studentManage().findMachine(MacOne)->markAlive();
     answerMoveInto(&window, QStringLiteral("B"));
-    window.moveMachineIntoGroup();
+    window.machineMenu()->moveIntoGroup();
     QCOMPARE(rowOf(groupA, MacOne), -1);
     QVERIFY(rowOf(groupA, MacTwo) >= 0);
     QVERIFY(rowOf(groupB, MacOne) >= 0);
@@ -1281,23 +1281,23 @@ void TestWindow::moveMachineBetweenGroups()
     // Off line, from "未分组" into A: no join datagram.
     log.sent.clear();
     window.tabWidget()->setCurrentIndex(tabIndexOf(window, "未分组"));
-    window.setSelectedMac(MacFree);
-    window.moveSelectedMachineTo(QStringLiteral("A"));
+    window.machineMenu()->setSelectedMac(MacFree);
+    window.machineMenu()->moveTo(QStringLiteral("A"));
     QCOMPARE(rowOf(ungrouped, MacFree), -1);
     QVERIFY(rowOf(groupA, MacFree) >= 0);
     QCOMPARE(groupCell(window, MacFree), QStringLiteral("A"));
     QVERIFY(log.ofId(Protocol::MSG_ADMIN_JOIN_GROUP).isEmpty());
 
     // Into the group it is in, or a group that does not exist: nothing moves.
-    window.moveSelectedMachineTo(QStringLiteral("A"));
-    window.moveSelectedMachineTo(QStringLiteral("Nowhere"));
+    window.machineMenu()->moveTo(QStringLiteral("A"));
+    window.machineMenu()->moveTo(QStringLiteral("Nowhere"));
     QVERIFY(rowOf(groupA, MacFree) >= 0);
     QCOMPARE(window.studentManage().findMachine(MacFree)->group_name, QStringLiteral("A"));
     QCOMPARE(groupA->machine_table->getRowCount(), 2);
 
     // A machine deleted meanwhile is not moved anywhere.
-    window.setSelectedMac(0x0000FFFFFFFFFFFFULL);
-    window.moveSelectedMachineTo(QStringLiteral("B"));
+    window.machineMenu()->setSelectedMac(0x0000FFFFFFFFFFFFULL);
+    window.machineMenu()->moveTo(QStringLiteral("B"));
     QCOMPARE(groupB->machine_table->getRowCount(), 1);
 }
 
@@ -1311,8 +1311,8 @@ void TestWindow::removeMachineFromGroup()
     log.watchAll(window);
 
     window.studentManage().findMachine(MacOne)->markAlive();
-    window.setSelectedMac(MacOne);
-    window.removeMachineFromCurrentGroup();
+    window.machineMenu()->setSelectedMac(MacOne);
+    window.machineMenu()->removeFromCurrentGroup();
     QCOMPARE(rowOf(page(window, "A"), MacOne), -1);
     QVERIFY(rowOf(window.ungroupedPage(), MacOne) >= 0);
     QCOMPARE(groupCell(window, MacOne), QString());
@@ -1323,7 +1323,7 @@ void TestWindow::removeMachineFromGroup()
     QTRY_COMPARE_WITH_TIMEOUT(storedMembers(dataPath(dir), QStringLiteral("A")), QSet<quint64> { MacTwo }, 10000);
 
     // Not a member (any more): nothing happens.
-    window.removeMachineFromCurrentGroup();
+    window.machineMenu()->removeFromCurrentGroup();
     QCOMPARE(window.ungroupedPage()->machine_table->getRowCount(), 2);
 }
 
@@ -1333,21 +1333,21 @@ void TestWindow::deleteMachineFromEveryTab()
     QVERIFY(seedGroupsAB(dir));
     RokVtxAdmin window(dir.path());
     window.tabWidget()->setCurrentIndex(tabIndexOf(window, "A"));
-    window.setSelectedMac(MacOne);
-    window.deleteSelectedMachine();
+    window.machineMenu()->setSelectedMac(MacOne);
+    window.machineMenu()->deleteSelected();
 
     for (int i = 0; i < window.tabWidget()->count(); ++i)
         QCOMPARE(rowOf(window.pageAt(i), MacOne), -1);
     QVERIFY(!window.studentManage().findMachine(MacOne));
-    QCOMPARE(window.selectedMac(), quint64(0));
+    QCOMPARE(window.machineMenu()->selectedMac(), quint64(0));
     QCOMPARE(window.allPage()->machine_table->getRowCount(), 2);
     QTRY_VERIFY_WITH_TIMEOUT(!readDatabase(dataPath(dir)).machines.contains(MacOne), 10000);
     QCOMPARE(storedMembers(dataPath(dir), QStringLiteral("A")), QSet<quint64> { MacTwo });
 
     // From "未分组" as well.
     window.tabWidget()->setCurrentIndex(tabIndexOf(window, "未分组"));
-    window.setSelectedMac(MacFree);
-    window.deleteSelectedMachine();
+    window.machineMenu()->setSelectedMac(MacFree);
+    window.machineMenu()->deleteSelected();
     QCOMPARE(rowOf(window.allPage(), MacFree), -1);
     QCOMPARE(window.ungroupedPage()->machine_table->getRowCount(), 0);
 }
@@ -1400,8 +1400,8 @@ void TestWindow::deleteCurrentGroup()
     QVERIFY(action(window, "action_op_lock")->isChecked());
     QVERIFY(action(window, "action_op_remove_group")->isEnabled());
     window.tabWidget()->setCurrentIndex(tabIndexOf(window, "未分组"));
-    window.setSelectedMac(MacOne);
-    window.moveSelectedMachineTo(QStringLiteral("B"));
+    window.machineMenu()->setSelectedMac(MacOne);
+    window.machineMenu()->moveTo(QStringLiteral("B"));
     QVERIFY(rowOf(page(window, "B"), MacOne) >= 0);
     QCOMPARE(rowOf(ungrouped, MacOne), -1);
 }
@@ -1649,8 +1649,8 @@ void TestWindow::countsFollowTabAndMachines()
     window.tabWidget()->setCurrentIndex(tabIndexOf(window, Room1));
     alive.reset();
     QTRY_COMPARE_WITH_TIMEOUT(window.countsText(), QStringLiteral("在线 0 / 共 3"), 10000);
-    window.setSelectedMac(R1c);
-    window.deleteSelectedMachine();
+    window.machineMenu()->setSelectedMac(R1c);
+    window.machineMenu()->deleteSelected();
     QTRY_COMPARE(window.countsText(), QStringLiteral("在线 0 / 共 2"));
 }
 
@@ -1990,8 +1990,10 @@ void TestWindow::wakeReachesOfflineMachinesOfTab()
     // The queue is sent in order: once the marker's packets arrive, the
     // tab's are all in.
     window.studentManage().findMachine(marker)->markDead();
-    window.setSelectedMac(marker);
-    window.wakeSelectedMachine();
+    window.machineMenu()->setSelectedMac(marker);
+    for (QAction* entry : window.machineMenu()->menu()->actions())
+        if (entry->text() == QStringLiteral("唤醒本机(&W)"))
+            entry->trigger();
     const int perMachine = WakeOnLan::broadcastAddresses().size();
     const QByteArray markerPacket = WakeOnLan::magicPacket(marker);
     QTRY_COMPARE(received.value(markerPacket), perMachine);

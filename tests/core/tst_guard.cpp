@@ -7,6 +7,7 @@
 #include "EventLogStore.h"
 #include "JoinRepeater.h"
 #include "MachineIdentity.h"
+#include "MachineMenu.h"
 #include "MessageBox.h"
 #include "NeighbourTable.h"
 #include "Protocol.h"
@@ -794,7 +795,7 @@ void TestGuard::consoleShowsIdentityConflicts()
         if (menu)
             menu->close();
     });
-    window.showMachineContextMenu(
+    window.machineMenu()->showForRow(
         table->visualRect(table->model()->index(window.allPage()->rowOfMachine(Mac), 0)).center());
     QVERIFY(adopted);
     QCOMPARE(machine->ip, QStringLiteral("127.0.0.99"));

@@ -10,6 +10,7 @@
 // The window binds the console's UDP port: run this only through
 // scripts/netns (scripts/fuzz does).
 
+#include "MachineMenu.h"
 #include "MessageBox.h"
 #include "NewMachineQueue.h"
 #include "QStudentGroupWidget.h"
@@ -138,11 +139,11 @@ public:
         if (mac != 0 && (flags & (DeleteAfter | MoveAfter))) {
             // The teacher acts on rows that are shown, so the UI catches up first.
             flush();
-            window->setSelectedMac(mac);
+            window->machineMenu()->setSelectedMac(mac);
             if (flags & DeleteAfter)
-                window->deleteSelectedMachine();
+                window->machineMenu()->deleteSelected();
             else
-                window->moveSelectedMachineTo(QString::fromUtf8(GroupNames[control[7] & 1]));
+                window->machineMenu()->moveTo(QString::fromUtf8(GroupNames[control[7] & 1]));
         }
 
         ++inputs;

@@ -4,6 +4,7 @@
 // lock command is printed as "lock T" (T the resulting lock type) before it
 // is given, so scripts/crash-test knows every config.conf it may find.
 
+#include "MachineMenu.h"
 #include "MessageBox.h"
 #include "QStudentGroupWidget.h"
 #include "RokResources.h"
@@ -75,8 +76,8 @@ private:
         QString target = names.at(int(random.bounded(names.size())));
         if (target == registry.findMachine(mac)->group_name)
             target = names.at((names.indexOf(target) + 1) % names.size());
-        window.setSelectedMac(mac);
-        window.moveSelectedMachineTo(target);
+        window.machineMenu()->setSelectedMac(mac);
+        window.machineMenu()->moveTo(target);
     }
 
     RokVtxAdmin& window;
