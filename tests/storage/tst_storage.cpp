@@ -3,6 +3,7 @@
 // comes back, and what a damaged or foreign file gives.
 
 #include "GroupSettingsFile.h"
+#include "GroupSettingsSession.h"
 #include "LessonModeStore.h"
 #include "PolicyListFile.h"
 #include "QDataHelper.h"
@@ -141,6 +142,8 @@ private slots:
     void settingsFiles_data();
     void settingsFiles();
     void settingsFileOnDisk();
+    void settingsSession_data();
+    void settingsSession();
     void lessonModesRoundTrip();
     void policyListFile_data();
     void policyListFile();
@@ -580,6 +583,62 @@ void TestStorage::settingsFileOnDisk()
     QVERIFY(!GroupSettingsFile::write(asDir, entries, &error));
     QVERIFY(!error.isEmpty());
     QVERIFY(QFileInfo(asDir).isDir());
+}
+
+void TestStorage::settingsSession_data()
+{
+    QTest::addColumn<QByteArray>("text"); // "-": none; "/": a directory in its place
+    QTest::addColumn<bool>("applied"); // entries to apply
+    QTest::addColumn<bool>("told");
+    QTest::addColumn<bool>("written"); // a later save replaces the file
+    QTest::addColumn<bool>("setAside");
+
+    QTest::newRow("none") << QByteArray("-") << false << false << true << false;
+    QTest::newRow("good") << QByteArray("groups=({ group-name=\"A\"; lock-type=3; });") << true << false << true
+                          << false;
+    QTest::newRow("damaged") << QByteArray("groups=(\n{\n") << false << true << true << true;
+    QTest::newRow("unreadable") << QByteArray("/") << false << true << false << false;
+}
+
+void TestStorage::settingsSession()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(bool, applied);
+    QFETCH(bool, told);
+    QFETCH(bool, written);
+    QFETCH(bool, setAside);
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("config.conf"));
+    if (text == "/")
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("config.conf")));
+    else if (text != "-") {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) == text.size());
+    }
+
+    GroupSettingsSession session(path);
+    GroupSettingsSession unread(path);
+    QVERIFY(!unread.save({ GroupSettings {} })); // never before a read
+    QList<GroupSettings> entries;
+    QString notice;
+    QCOMPARE(session.load(entries, &notice), applied);
+    QCOMPARE(!notice.isEmpty(), told);
+    QCOMPARE(session.readFailed(), text == "/");
+    if (applied)
+        QCOMPARE(entries.value(0).lock_type, 3);
+    QCOMPARE(QDir(dir.path()).entryList({ QStringLiteral("config.conf.bad-*") }).size(), setAside ? 1 : 0);
+
+    // Read once per run: a second load neither applies nor tells again.
+    notice.clear();
+    QVERIFY(!session.load(entries, &notice));
+    QVERIFY(notice.isEmpty());
+
+    GroupSettings saved;
+    saved.group_name = QStringLiteral("B");
+    QCOMPARE(session.save({ saved }), written);
+    QList<GroupSettings> back;
+    QCOMPARE(GroupSettingsFile::read(path, back) && back.value(0).group_name == QStringLiteral("B"), written);
 }
 
 void TestStorage::lessonModesRoundTrip()
