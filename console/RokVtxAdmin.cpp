@@ -4,7 +4,6 @@
 #include "Deployment.h"
 #include "Dialog_addgroup.h"
 #include "EventLogStore.h"
-#include "GroupSettingsFile.h"
 #include "GroupTabs.h"
 #include "LabCommands.h"
 #include "LessonModes.h"
@@ -30,6 +29,7 @@
 #include "StartupNotices.h"
 #include "TabLockIcons.h"
 #include "TimedLockController.h"
+#include "TrayIcon.h"
 #include "WindowLayout.h"
 #include "ui_RokVtxAdmin.h"
 
@@ -38,11 +38,9 @@
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QDir>
-#include <QFile>
 #include <QMenu>
 #include <QStatusBar>
 #include <QTabBar>
-#include <QSystemTrayIcon>
 #include <QTabWidget>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -93,8 +91,10 @@ void RokVtxAdmin::initialise(const QString& dataDir)
     registerRokMetaTypes();
 
     const QDir dir(dataDir);
-    config_path = dir.absoluteFilePath(QStringLiteral("config.conf"));
+    config = GroupSettingsSession(dir.absoluteFilePath(QStringLiteral("config.conf")));
     database_path = dir.absoluteFilePath(QStringLiteral("data.sqlite3"));
+    tray = new TrayIcon(this, base_title);
+    connect(tray, &TrayIcon::sg_alert, this, &RokVtxAdmin::sg_tray_message);
     // Nothing modal before the lab is served: what start-up finds waits here.
     notices = new StartupNotices(this, ui->statusBar, &tables.eventLog());
     saves = new SaveScheduler(registry, [this] { saveConfigFile(); }, this, ui->statusBar);
@@ -102,7 +102,7 @@ void RokVtxAdmin::initialise(const QString& dataDir)
 
     // Before the pages: each one starts with the filter and reports its rows.
     overview = new Overview(registry, this, ui->statusBar);
-    connect(overview, &Overview::sg_offline_burst, this, &RokVtxAdmin::alertTeacher);
+    connect(overview, &Overview::sg_offline_burst, tray, &TrayIcon::alert);
     // Creating their tables takes the write lock; a file held elsewhere gets
     // them once a save works again.
     if (registry.databaseOk())
@@ -117,7 +117,7 @@ void RokVtxAdmin::initialise(const QString& dataDir)
     lesson->setMachineEventFilter([this](const CStuInfo_PTR& machine) { return guard->admitMachineEvent(machine); });
     connect(guard, &LabGuard::sg_alert, this, [this](const QString& title, const QString& text) {
         ui->statusBar->showMessage(text, StatusMessageMs * 3);
-        alertTeacher(title, text);
+        tray->alert(title, text);
     });
     new TabLockIcons(*page_directory, tab_widget, *seat_plans);
     attachGroupOperations();
@@ -179,9 +179,8 @@ void RokVtxAdmin::initialise(const QString& dataDir)
     power->attachMachineMenu(machine_menu->menu(), menuTargets);
     guard->attachMachineMenu(machine_menu->menu(), menuTargets, group_ops);
     connect(seat_plans, &SeatPlans::sg_menu_requested, machine_menu, &MachineMenu::showForTiles);
-    buildTrayIcon();
     new QuitActions(
-        { ui->action_file_exit, action_tray_quit }, [this] { return watch_editor->askToLeave(); }, this);
+        { ui->action_file_exit, tray->quitAction() }, [this] { return watch_editor->askToLeave(); }, this);
     new WindowLayout(this, tab_widget, *page_directory);
 
     openEndpoint();
@@ -309,7 +308,7 @@ void RokVtxAdmin::rebuildPageDirectory()
 }
 
 // ---------------------------------------------------------------------------
-// Actions, views, context menu, tray
+// Actions and views
 
 void RokVtxAdmin::wireActions()
 {
@@ -407,45 +406,6 @@ void RokVtxAdmin::setSeatPlanShown(bool shown)
     seat_plans->setShown(shown);
 }
 
-void RokVtxAdmin::buildTrayIcon()
-{
-    tray_icon = new QSystemTrayIcon(QIcon(QStringLiteral(":/RokVtxAdmin/RokVtxAdmin.png")), this);
-    tray_icon->setToolTip(base_title);
-    action_tray_quit = new QAction(QStringLiteral("退出(&X)"), this);
-    action_tray_toggle = new QAction(QStringLiteral("隐藏窗口(&H)"), this);
-    tray_menu = new QMenu(this);
-    tray_menu->addAction(action_tray_toggle);
-    tray_menu->addAction(action_tray_quit);
-    tray_icon->setContextMenu(tray_menu);
-    connect(action_tray_toggle, &QAction::triggered, this, &RokVtxAdmin::toggleWindowShown);
-    connect(
-        tray_icon, &QSystemTrayIcon::activated, this,
-        [this](QSystemTrayIcon::ActivationReason reason) {
-            if (reason == QSystemTrayIcon::DoubleClick)
-                action_tray_toggle->trigger();
-        },
-        Qt::DirectConnection);
-    tray_icon->show();
-}
-
-void RokVtxAdmin::alertTeacher(const QString& title, const QString& text)
-{
-    emit sg_tray_message(title, text);
-    if (tray_icon && QSystemTrayIcon::isSystemTrayAvailable() && QSystemTrayIcon::supportsMessages())
-        tray_icon->showMessage(title, text, QSystemTrayIcon::Warning);
-}
-
-void RokVtxAdmin::toggleWindowShown()
-{
-    if (isVisible()) {
-        action_tray_toggle->setText(QStringLiteral("显示窗口(&S)"));
-        hide();
-    } else {
-        action_tray_toggle->setText(QStringLiteral("隐藏窗口(&H)"));
-        show();
-    }
-}
-
 void RokVtxAdmin::closeEvent(QCloseEvent* event)
 {
     // At log-off or shutdown Qt closes every visible window and a refusal
@@ -456,8 +416,6 @@ void RokVtxAdmin::closeEvent(QCloseEvent* event)
     event->setAccepted(sessionEnds);
     if (!sessionEnds)
         hide();
-    if (action_tray_toggle)
-        action_tray_toggle->setText(QStringLiteral("显示窗口(&S)"));
 }
 
 // ---------------------------------------------------------------------------
@@ -526,7 +484,7 @@ void RokVtxAdmin::onSpecialMessage(uint32_t value)
         loadConfigFile();
         // Without the pages' saved locks there is nothing the stored ends belong to;
         // they stay for a run that can read config.conf.
-        if (!config_read_failed)
+        if (!config.readFailed())
             lesson->restoreTimedLocks();
         timetable->start();
         notices->release();
@@ -544,36 +502,13 @@ void RokVtxAdmin::saveNow()
 
 void RokVtxAdmin::loadConfigFile()
 {
-    // Read at most once per run; a failed read is reported once.
-    if (config_loaded || config_read_failed)
-        return;
     QList<GroupSettings> entries;
-    QString error;
-    if (!QFile::exists(config_path)) {
-        config_loaded = true; // nothing to lose: the first exit creates it
+    QString notice;
+    const bool read = config.load(entries, &notice);
+    if (!notice.isEmpty())
+        notices->add(QStringLiteral("设置文件"), notice);
+    if (!read)
         return;
-    }
-    bool damaged = false;
-    if (!GroupSettingsFile::read(config_path, entries, &error, &damaged)) {
-        std::fprintf(stderr, "%s\n", error.toLocal8Bit().constData());
-        // A file that does not parse is kept beside, under a name of its own,
-        // and the pages' settings are written afresh from now on. One that
-        // could not be read at all (or moved aside) is never written over.
-        const QString keptAs = damaged ? GroupSettingsFile::setAside(config_path) : QString();
-        const QString shown = QDir::toNativeSeparators(config_path);
-        if (keptAs.isEmpty()) {
-            config_read_failed = true;
-            notices->add(QStringLiteral("设置文件"),
-                QStringLiteral("无法读取设置文件“%1”：%2\n本次运行不会改写该文件。").arg(shown, error));
-            return;
-        }
-        config_loaded = true;
-        notices->add(QStringLiteral("设置文件"),
-            QStringLiteral("设置文件“%1”已损坏（%2），已改名为“%3”保留。\n各组使用默认设置，并照常保存。")
-                .arg(shown, error, QDir::toNativeSeparators(keptAs)));
-        return;
-    }
-    config_loaded = true;
     page_directory->applySettings(entries);
     if (current_tab >= 0)
         refreshCommandStates(current_tab);
@@ -581,10 +516,8 @@ void RokVtxAdmin::loadConfigFile()
 
 void RokVtxAdmin::saveConfigFile()
 {
-    if (!config_loaded)
-        return;
     QString error;
-    if (!GroupSettingsFile::write(config_path, page_directory->settings(), &error))
+    if (!config.save(page_directory->settings(), &error) && !error.isEmpty())
         std::fprintf(stderr, "%s\n", error.toLocal8Bit().constData());
 }
 
@@ -617,10 +550,10 @@ void RokVtxAdmin::attachGroupOperations()
         delete page;
     };
     host.renameRefusal = [this] {
-        return config_read_failed
+        return config.readFailed()
             ? QStringLiteral("本次运行未能读取设置文件“%1”，也不会改写它：改名后该组的设置无法随新名保存。\n"
                              "请在该文件可以读取后重新启动本程序，再改名。")
-                  .arg(QDir::toNativeSeparators(config_path))
+                  .arg(QDir::toNativeSeparators(config.path()))
             : QString();
     };
     group_ops = new GroupOperations(registry, *page_directory, std::move(host), this);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CStuInfo.h"
+#include "GroupSettingsSession.h"
 #include "GroupOperations.h"
 #include "LabGuard.h"
 #include "LessonTools.h"
@@ -38,7 +39,7 @@ class QAppWatcherWidget;
 class QLabel;
 class QMenu;
 class QStudentGroupWidget;
-class QSystemTrayIcon;
+class TrayIcon;
 class SaveScheduler;
 class SeatPlans;
 class QTabWidget;
@@ -92,7 +93,7 @@ public:
     SeatPlans* seatPlans() const { return seat_plans; }
     MachineMenu* machineMenu() const { return machine_menu; }
     ReceivePath* receivePath() const { return receive; }
-    QString configPath() const { return config_path; }
+    QString configPath() const { return config.path(); }
     QString databasePath() const { return database_path; }
     // The status bar's "在线 n / 共 m" of the current tab.
     QString countsText() const { return overview->countsText(); }
@@ -146,12 +147,8 @@ protected:
 private:
     void initialise(const QString& dataDir);
     void wireActions();
-    void buildTrayIcon();
     void openEndpoint();
     void switchView(QAction* action);
-    void toggleWindowShown();
-    // A tray message (and sg_tray_message, also where there is no tray).
-    void alertTeacher(const QString& title, const QString& text);
     void distributeCatalog(const StringItemList& items, QStudentGroupWidget* page);
     void refreshPageItems(const StringItemList& items);
     // `notes`: what to tell of the stored lists (entries mended, entries the
@@ -183,16 +180,12 @@ private:
     QActionGroup* view_group = nullptr;
     QAction* current_view_action = nullptr;
     SeatPlans* seat_plans = nullptr;
-    QString config_path;
     QString database_path;
     QStudentGroupWidget* all_page = nullptr;
     QStudentGroupWidget* ungrouped_page = nullptr;
     int current_tab = -1;
-    QSystemTrayIcon* tray_icon = nullptr;
-    QMenu* tray_menu = nullptr;
-    QAction* action_tray_toggle = nullptr;
-    QAction* action_tray_quit = nullptr;
 
+    TrayIcon* tray = nullptr;
     Overview* overview = nullptr;
     LessonTools* lesson = nullptr;
     LessonModes* lesson_modes = nullptr;
@@ -214,10 +207,8 @@ private:
     ReceivePath* receive = nullptr;
 
     SaveScheduler* saves = nullptr;
-    // config.conf is only written once this run has read it (or found none),
-    // so a run that could not read it never replaces it with defaults.
-    bool config_loaded = false;
-    bool config_read_failed = false;
+    // config.conf, read once and written only once read.
+    GroupSettingsSession config{ QString() };
     bool shut_down = false;
     StartupNotices* notices = nullptr;
 
