@@ -3,6 +3,7 @@
 #include "Beacon.h"
 #include "Deployment.h"
 #include "Dialog_addgroup.h"
+#include "EventLog.h"
 #include "EventLogStore.h"
 #include "GroupTabs.h"
 #include "LabCommands.h"
@@ -101,8 +102,8 @@ void RokVtxAdmin::initialise(const QString& dataDir)
     notices->add(QStringLiteral("数据库"), saves->openDatabase(database_path));
 
     // Before the pages: each one starts with the filter and reports its rows.
-    overview = new Overview(registry, this, ui->statusBar);
-    connect(overview, &Overview::sg_offline_burst, tray, &TrayIcon::alert);
+    room_overview = new Overview(registry, this, ui->statusBar);
+    connect(room_overview, &Overview::sg_offline_burst, tray, &TrayIcon::alert);
     // Creating their tables takes the write lock; a file held elsewhere gets
     // them once a save works again.
     if (registry.databaseOk())
@@ -113,8 +114,9 @@ void RokVtxAdmin::initialise(const QString& dataDir)
     tab_widget = new QTabWidget(this);
     page_directory = std::make_unique<PageDirectory>(tab_widget);
     seat_plans = new SeatPlans(tables.seats(), registry, *page_directory, this);
-    guard = new LabGuard(registry, *page_directory, udp_server, lesson->eventLog(), this);
-    lesson->setMachineEventFilter([this](const CStuInfo_PTR& machine) { return guard->admitMachineEvent(machine); });
+    event_log = new EventLog(tables.eventLog(), *page_directory, [this] { return current_tab; }, this);
+    guard = new LabGuard(registry, *page_directory, udp_server, &event_log->store(), this);
+    event_log->setMachineEventFilter([this](const CStuInfo_PTR& machine) { return guard->admitMachineEvent(machine); });
     connect(guard, &LabGuard::sg_alert, this, [this](const QString& title, const QString& text) {
         ui->statusBar->showMessage(text, StatusMessageMs * 3);
         tray->alert(title, text);
@@ -158,8 +160,7 @@ void RokVtxAdmin::initialise(const QString& dataDir)
 
     connect(tab_widget, &QTabWidget::currentChanged, this, &RokVtxAdmin::onTabChanged);
     connect(watch_editor, &QAppWatcherWidget::sg_btn_save_clicked, this, &RokVtxAdmin::onWatchListSaved);
-    new PolicyEditorStatus(watch_editor, this, lesson->eventLog());
-    connect(&registry, &QStudentManage::sg_state_changed_machines, this, &RokVtxAdmin::onMachinesChanged);
+    new PolicyEditorStatus(watch_editor, this, &event_log->store());
     connect(this, &RokVtxAdmin::sg_special_message, this, &RokVtxAdmin::onSpecialMessage);
 
     wireActions();
@@ -167,7 +168,7 @@ void RokVtxAdmin::initialise(const QString& dataDir)
                                 [this] { return current_tab; } },
         registry, *page_directory, *group_ops);
     auto* deployment = new Deployment({ this, ui->statusBar, ui->menu_F, ui->action_file_exit, dataDir, watch_editor,
-                                          [this](const QString& detail) { lesson->logCommand(detail); },
+                                          event_log->commandWriter(),
                                           [this] { return saves->saveDatabase(); } },
         registry, *group_ops);
     connect(this, &RokVtxAdmin::sg_special_message, deployment, [deployment](uint32_t value) {
@@ -265,7 +266,7 @@ QStudentGroupWidget* RokVtxAdmin::createGroupPage(const QString& name, bool isAl
 {
     auto* page = new QStudentGroupWidget(this, name);
     page->setShowAll(isAll);
-    page->setOnlineOnly(overview->onlineOnly());
+    page->setOnlineOnly(room_overview->onlineOnly());
     page->page_order = position;
     // A new group goes no further than before "未分组", which stays last.
     const int last = ungrouped_page ? tab_widget->indexOf(ungrouped_page) : tab_widget->count();
@@ -299,7 +300,7 @@ void RokVtxAdmin::connectPageSignals(QStudentGroupWidget* page)
     if (page->policy_editor)
         connect(page->policy_editor, &QAppWatcherWidget::sg_item_state_changed, this,
                 [this](int, const QString&, int) { saves->scheduleConfigSave(); });
-    overview->watch(page);
+    room_overview->watch(page);
 }
 
 void RokVtxAdmin::rebuildPageDirectory()
@@ -333,11 +334,12 @@ void RokVtxAdmin::wireActions()
     connect(ui->mainToolBar, &QToolBar::visibilityChanged, ui->action_view_toolbar, &QAction::setChecked);
     connect(ui->action_view_toolbar, &QAction::triggered, ui->mainToolBar, &QToolBar::setVisible);
 
-    overview->attach(page_directory.get(), tab_widget, ui->action_view_online_only);
+    room_overview->attach(page_directory.get(), tab_widget, ui->action_view_online_only);
+    event_log->follow(*room_overview);
     ui->action_view_seatplan->setChecked(seat_plans->shown());
     connect(ui->action_view_seatplan, &QAction::triggered, this, &RokVtxAdmin::setSeatPlanShown);
     power = new PowerControl(registry, *page_directory, ui->statusBar,
-                             [this](const QString& detail) { lesson->logCommand(detail); }, this);
+                             event_log->commandWriter(), this);
     connect(ui->action_op_wake, &QAction::triggered, power, [this] { power->wakeTab(current_tab); });
     // Every feature that locks goes through the one path; the check marks
     // (and what a second press releases) follow the pages.
@@ -345,19 +347,18 @@ void RokVtxAdmin::wireActions()
     connect(lock_path, &LockPath::sg_changed, this, [this] {
         if (current_tab >= 0)
             refreshCommandStates(current_tab);
-        saves->scheduleConfigSave();
-        lesson->updateTimedLockStatus();
     });
+    saves->follow(*lock_path);
     const auto currentTab = [this] { return current_tab; };
     commands = new LabCommands({ ui->action_op_keep_quiet, ui->action_op_lock, ui->action_op_lock_kbd_mouse,
                                    ui->action_op_auto_ip, ui->action_op_usbdisk, ui->action_op_remove_group },
-        { page_directory.get(), lock_path, currentTab, [this](const QString& detail) { lesson->logCommand(detail); },
+        { page_directory.get(), lock_path, currentTab, event_log->commandWriter(),
             [this] { saves->scheduleConfigSave(); } },
         this);
     lesson->attach({ page_directory.get(), tab_widget, ui->menu_A, ui->menu_V, ui->mainToolBar, ui->action_op_lock,
-        ui->action_op_lock_kbd_mouse, currentTab, lock_path });
+        ui->action_op_lock_kbd_mouse, currentTab, lock_path, event_log });
     lesson_modes = new LessonModes(tables.lessonModes(),
-        { page_directory.get(), ui->menu_A, ui->action_op_usbdisk, ui->statusBar, lesson->eventLog(), currentTab,
+        { page_directory.get(), ui->menu_A, ui->action_op_usbdisk, ui->statusBar, &event_log->store(), currentTab,
             lock_path },
         this);
     timetable = new LessonTimetable({ this, ui->menu_A, ui->statusBar, tab_widget, page_directory.get(), group_ops,
@@ -396,7 +397,7 @@ void RokVtxAdmin::onTabChanged(int index)
     if (QStudentGroupWidget* page = pageAt(index))
         page->refreshAllRows();
     refreshCommandStates(index);
-    overview->updateCounts();
+    room_overview->updateCounts();
     lesson->updateTimedLockStatus();
 }
 
@@ -420,22 +421,6 @@ void RokVtxAdmin::closeEvent(QCloseEvent* event)
 
 // ---------------------------------------------------------------------------
 // Registry changes, catalog
-
-void RokVtxAdmin::onMachinesChanged(const QList<CStuInfo_PTR>& machines)
-{
-    for (const CStuInfo_PTR& machine : machines) {
-        // A machine deleted after the worker reported it must not come back as
-        // a row nobody can remove.
-        if (!machine || registry.findMachine(machine->ullmac) != machine)
-            continue;
-        machine->markDead();
-        overview->noteOffline(machine);
-        all_page->updateMachineRow(machine, QStudentGroupWidget::ColumnState);
-        if (QStudentGroupWidget* page = page_directory->pageOf(machine))
-            page->updateMachineRow(machine, QStudentGroupWidget::ColumnState);
-        lesson->logOffline(machine);
-    }
-}
 
 StringItemList RokVtxAdmin::loadCatalog(QStringList* notes)
 {
@@ -557,41 +542,26 @@ void RokVtxAdmin::attachGroupOperations()
             : QString();
     };
     group_ops = new GroupOperations(registry, *page_directory, std::move(host), this);
-    new_machines = new NewMachineQueue(
-        [this](const CStuInfo_PTR& machine, const CStuInfo_PTR& evicted) {
-            if (evicted)
-                group_ops->dropEvicted(evicted);
-            // The registry's lock first: the record was written under it. Not
-            // one that made room for a later one meanwhile, or was deleted.
-            if (registry.findMachine(machine->ullmac) != machine)
-                return;
-            group_ops->placeMachine(machine);
-            lesson->logMachineEvent(EventLogStore::Registered, machine);
-        },
-        this);
     connect(group_ops, &GroupOperations::sg_changed, this, [this](const GroupChange& change) {
-        if (!change.detail.isEmpty())
-            lesson->logGroupChange(change.page, change.detail, change.machine);
         if (change.machine)
             guard->monitor()->noteMachineNamed(change.machine);
-        if (change.pagesChanged) {
-            // On "全部" the marks describe every page; an unlocked newcomer changes them.
+        // On "全部" the marks describe every page; an unlocked newcomer changes them.
+        if (change.pagesChanged)
             refreshCommandStates(tab_widget->currentIndex());
-            saves->scheduleConfigSave();
-        }
-        saves->scheduleDatabaseSave();
         if (!change.renamedFrom.isEmpty()) {
-            // The joins, the timed lock and the log's filter follow the new
-            // name; database and config.conf take it together, at once.
+            // The joins, the timed lock and the log's filter follow the new name.
             rebuildPageDirectory();
             lesson->renamePage(change.renamedFrom, change.page);
-            saveNow();
         }
     });
+    saves->follow(*group_ops);
+    event_log->follow(*group_ops);
     connect(seat_plans, &SeatPlans::sg_tiles_moved, group_ops, &GroupOperations::moveMachines);
-    receive = new ReceivePath(registry, *page_directory, *guard, udp_server, *new_machines, this);
-    connect(receive, &ReceivePath::sg_online, lesson,
-        [this](const CStuInfo_PTR& machine) { lesson->logMachineEvent(EventLogStore::Online, machine); });
+    receive = new ReceivePath(registry, *page_directory, *guard, udp_server, this);
+    connect(receive, &ReceivePath::sg_evicted, group_ops, &GroupOperations::dropEvicted);
+    connect(receive, &ReceivePath::sg_registered, group_ops,
+        [this](const CStuInfo_PTR& machine) { group_ops->placeMachine(machine); });
+    event_log->follow(*receive);
     connect(receive, &ReceivePath::sg_renamed, group_ops, &GroupOperations::renameMachine);
     new GroupTabs(tab_widget, *page_directory, *group_ops, ui->action_op_rename_group, this);
 }

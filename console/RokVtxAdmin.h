@@ -45,6 +45,7 @@ class SeatPlans;
 class QTabWidget;
 class QTimer;
 class TimedLockController;
+class EventLog;
 class EventLogDock;
 class EventLogStore;
 class LabCommands;
@@ -95,12 +96,13 @@ public:
     ReceivePath* receivePath() const { return receive; }
     QString configPath() const { return config.path(); }
     QString databasePath() const { return database_path; }
+    Overview* overview() const { return room_overview; }
     // The status bar's "在线 n / 共 m" of the current tab.
-    QString countsText() const { return overview->countsText(); }
+    QString countsText() const { return room_overview->countsText(); }
     LessonTools* lessonTools() const { return lesson; }
     LessonModes* lessonModes() const { return lesson_modes; }
     TimedLockController* timedLocks() const { return lesson->timedLocks(); }
-    EventLogStore* eventLog() const { return lesson->eventLog(); }
+    EventLogStore* eventLog() { return &tables.eventLog(); }
     EventLogDock* eventLogDock() const { return lesson->eventLogDock(); }
     SecurityMonitor* securityMonitor() const { return guard->monitor(); }
     LabGuard* labGuard() const { return guard; }
@@ -119,7 +121,6 @@ signals:
 
 public slots:
     void onTabChanged(int index);
-    void onMachinesChanged(const QList<CStuInfo_PTR>& machines);
     void onWatchListSaved();
     void onSpecialMessage(uint32_t value);
     void sendToAgent(uint32_t address, const QByteArray& datagram);
@@ -138,7 +139,7 @@ public slots:
     void saveConfigFile();
 
     // Overview and power.
-    void setOnlineOnly(bool onlineOnly) { overview->setOnlineOnly(onlineOnly); }
+    void setOnlineOnly(bool onlineOnly) { room_overview->setOnlineOnly(onlineOnly); }
     void setSeatPlanShown(bool shown);
 
 protected:
@@ -186,7 +187,9 @@ private:
     int current_tab = -1;
 
     TrayIcon* tray = nullptr;
-    Overview* overview = nullptr;
+    // The event log's rows of what the console does.
+    EventLog* event_log = nullptr;
+    Overview* room_overview = nullptr;
     LessonTools* lesson = nullptr;
     LessonModes* lesson_modes = nullptr;
     PowerControl* power = nullptr;

@@ -1,11 +1,11 @@
 #include "LessonTools.h"
 
 #include "ConsoleTables.h"
+#include "EventLog.h"
 #include "EventLogDock.h"
 #include "EventLogStore.h"
 #include "InputDialog.h"
 #include "LockPath.h"
-#include "MacAddress.h"
 #include "PageDirectory.h"
 #include "QStudentGroupWidget.h"
 #include "Rok_Lock_State.h"
@@ -56,6 +56,7 @@ LessonTools::LessonTools(ConsoleTables& tables, QMainWindow* window, QStatusBar*
 void LessonTools::attach(const Attachment& attachment)
 {
     host = attachment;
+    connect(host.lockPath, &LockPath::sg_changed, this, &LessonTools::updateTimedLockStatus);
     buildTimedLockMenus();
     buildReleaseAll();
 
@@ -68,13 +69,6 @@ void LessonTools::attach(const Attachment& attachment)
     event_log_dock->setVisible(QSettings().value(EventLogKey, false).toBool());
     connect(event_log_dock, &EventLogDock::sg_opened, this,
             [](bool open) { QSettings().setValue(EventLogKey, open); });
-}
-
-QString LessonTools::machineLabel(const CStuInfo_PTR& machine)
-{
-    return !machine->hostname.isEmpty() ? machine->hostname
-        : !machine->ip.isEmpty()        ? machine->ip
-                                        : MacAddress::toDisplay(machine->ullmac);
 }
 
 QString LessonTools::lockName(int kind)
@@ -163,7 +157,7 @@ void LessonTools::startTimedLock(int kind, int minutes)
     const QList<QStudentGroupWidget*> targets = host.pages->commandTargets(host.currentTab());
     if (targets.isEmpty() || minutes <= 0)
         return;
-    logCommand(QStringLiteral("%1 %2 分钟").arg(lockName(kind)).arg(minutes));
+    host.log->command(QStringLiteral("%1 %2 分钟").arg(lockName(kind)).arg(minutes));
     host.lockPath->setPagesLock(targets, kind, LockOrigin::Teacher);
     for (QStudentGroupWidget* page : targets)
         timed_locks->start(host.pages->nameOf(page), kind, qint64(minutes) * 60 * 1000);
@@ -200,34 +194,6 @@ void LessonTools::onTimedLockExpired(const QString& pageName, int kind)
         event_log->add(EventLogStore::Command, pageName, 0, QString(),
                        QStringLiteral("定时结束，解除%1").arg(lockName(kind)));
     host.lockPath->setPagesLock({ page }, Rok_Lock_State::None, LockOrigin::TimedLock);
-}
-
-void LessonTools::logMachineEvent(int kind, const CStuInfo_PTR& machine, const QString& detail)
-{
-    if (admit_event && !admit_event(machine))
-        return;
-    event_log->add(kind, PageDirectory::pageNameOf(machine), machine->ullmac, machineLabel(machine), detail);
-}
-
-void LessonTools::logOffline(const CStuInfo_PTR& machine)
-{
-    const QStudentGroupWidget* page = host.pages->pageOf(machine);
-    const int lock = page ? page->lock_state->lock_type : int(Rok_Lock_State::None);
-    logMachineEvent(EventLogStore::Offline, machine,
-        lock != Rok_Lock_State::None ? EventLogStore::LockedOfflinePrefix + QStringLiteral("（%1）").arg(lockName(lock))
-                                     : QString());
-}
-
-void LessonTools::logCommand(const QString& detail)
-{
-    const int tab = host.currentTab ? host.currentTab() : -1;
-    event_log->add(EventLogStore::Command, tab >= 0 ? host.pages->nameAt(tab) : QString(), 0, QString(), detail);
-}
-
-void LessonTools::logGroupChange(const QString& page, const QString& detail, const CStuInfo_PTR& machine)
-{
-    event_log->add(EventLogStore::Group, page, machine ? machine->ullmac : 0,
-                   machine ? machineLabel(machine) : QString(), detail);
 }
 
 QString LessonTools::timedLockText() const

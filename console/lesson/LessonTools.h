@@ -8,6 +8,7 @@
 
 #include <functional>
 
+class EventLog;
 class EventLogDock;
 class ConsoleTables;
 class EventLogStore;
@@ -42,6 +43,8 @@ public:
         std::function<int()> currentTab;
         // Every lock change goes through it, which also ends timed locks.
         LockPath* lockPath = nullptr;
+        // The commands' rows.
+        EventLog* log = nullptr;
     };
 
     // Before the pages: the countdown's label; the locks and the log are
@@ -52,15 +55,10 @@ public:
     void attach(const Attachment& attachment);
 
     static QString lockName(int kind);
-    // Host name, else address, else MAC.
-    static QString machineLabel(const CStuInfo_PTR& machine);
 
     TimedLockController* timedLocks() const { return timed_locks; }
     EventLogStore* eventLog() const { return event_log; }
     EventLogDock* eventLogDock() const { return event_log_dock; }
-
-    // Which machines' events are logged (the flood guard); all without one.
-    void setMachineEventFilter(std::function<bool(const CStuInfo_PTR&)> admit) { admit_event = std::move(admit); }
 
     // The locks stored by the last run whose pages still hold them; once.
     void restoreTimedLocks();
@@ -77,12 +75,6 @@ public:
     // A page renamed: its timed lock and the log's filter follow.
     void renamePage(const QString& from, const QString& to);
 
-    void logMachineEvent(int kind, const CStuInfo_PTR& machine, const QString& detail = QString());
-    // Gone off line; while its room is locked that is evidence the log keeps.
-    void logOffline(const CStuInfo_PTR& machine);
-    // A command on the current tab.
-    void logCommand(const QString& detail);
-    void logGroupChange(const QString& page, const QString& detail, const CStuInfo_PTR& machine = nullptr);
 
 private:
     void buildTimedLockMenus();
@@ -95,6 +87,5 @@ private:
     TimedLockController* timed_locks = nullptr;
     EventLogStore* event_log = nullptr;
     EventLogDock* event_log_dock = nullptr;
-    std::function<bool(const CStuInfo_PTR&)> admit_event;
     bool timed_locks_restored = false;
 };

@@ -11,14 +11,24 @@
 #include <QByteArray>
 
 ReceivePath::ReceivePath(QStudentManage& registry, PageDirectory& pages, LabGuard& guard, UdpServer& server,
-                         NewMachineQueue& newMachines, QObject* parent)
+                         QObject* parent)
     : QObject(parent)
     , registry(registry)
     , pages(pages)
     , guard(guard)
     , server(server)
-    , new_machines(newMachines)
 {
+    new_machines = new NewMachineQueue(
+        [this](const CStuInfo_PTR& machine, const CStuInfo_PTR& evicted) {
+            if (evicted)
+                emit sg_evicted(evicted);
+            // The registry's lock first: the record was written under it. Not
+            // one that made room for a later one meanwhile, or was deleted.
+            if (this->registry.findMachine(machine->ullmac) != machine)
+                return;
+            emit sg_registered(machine);
+        },
+        this);
 }
 
 void ReceivePath::replyReregister(const SocketChannelPtr& channel)
@@ -99,7 +109,7 @@ QStudentGroupWidget* ReceivePath::resolveMachineView(const PageDirectory::Guarde
         // Widgets live on the UI thread; the rows are added there, together
         // (NewMachineQueue), for a record made now only.
         if (admission.made)
-            new_machines.add(machine, admission.evicted);
+            new_machines->add(machine, admission.evicted);
     }
     // From the registry under its lock, never from the record, whose group
     // name the UI thread may be changing (a stored group may hold a new MAC).

@@ -29,14 +29,20 @@ class ReceivePath final : public QObject
 
 public:
     ReceivePath(QStudentManage& registry, PageDirectory& pages, LabGuard& guard, UdpServer& server,
-                NewMachineQueue& newMachines, QObject* parent = nullptr);
+                QObject* parent = nullptr);
 
     // Network thread (tests/fuzz calls it directly).
     void onUdpMessage(const SocketChannelPtr& channel, const UdpBuffer& buf);
     // Datagrams arriving from now on are dropped: the console is ending.
     void stop() { running = false; }
+    // The machines registered here wait on it for their rows (tests place them at once).
+    NewMachineQueue& newMachines() { return *new_machines; }
 
 signals:
+    // A machine new to the registry, which still holds it.
+    void sg_registered(const CStuInfo_PTR& machine);
+    // A machine that made room for a new one and is gone from the registry.
+    void sg_evicted(const CStuInfo_PTR& machine);
     // A known machine was heard again after it had gone off line.
     void sg_online(const CStuInfo_PTR& machine);
     // A known machine registered under a new name or address.
@@ -54,6 +60,7 @@ private:
     PageDirectory& pages;
     LabGuard& guard;
     UdpServer& server;
-    NewMachineQueue& new_machines;
+    // Machines registered here are placed on the UI thread together.
+    NewMachineQueue* new_machines = nullptr;
     std::atomic_bool running{true};
 };

@@ -1,6 +1,6 @@
 #include "Overview.h"
 
-#include "LessonTools.h"
+#include "EventLog.h"
 #include "PageDirectory.h"
 #include "QStudentGroupWidget.h"
 #include "QStudentManage.h"
@@ -50,6 +50,8 @@ Overview::Overview(QStudentManage& registry, QWidget* window, QStatusBar* status
 
 void Overview::attach(PageDirectory* pageDirectory, QTabWidget* tabWidget, QAction* onlineOnlyAction)
 {
+    // The worker's reports arrive here queued, on the UI thread.
+    connect(&registry, &QStudentManage::sg_state_changed_machines, this, &Overview::machinesWentOffline);
     pages = pageDirectory;
     tabs = tabWidget;
     online_only_action = onlineOnlyAction;
@@ -87,6 +89,22 @@ void Overview::setOnlineOnly(bool onlineOnly)
     QSettings().setValue(OnlineOnlyKey, onlineOnly);
 }
 
+void Overview::machinesWentOffline(const QList<CStuInfo_PTR>& machines)
+{
+    for (const CStuInfo_PTR& machine : machines) {
+        // A machine deleted after the worker reported it must not come back as
+        // a row nobody can remove.
+        if (!machine || registry.findMachine(machine->ullmac) != machine)
+            continue;
+        machine->markDead();
+        noteOffline(machine);
+        pages->pageAt(0)->updateMachineRow(machine, QStudentGroupWidget::ColumnState);
+        if (QStudentGroupWidget* page = pages->pageOf(machine))
+            page->updateMachineRow(machine, QStudentGroupWidget::ColumnState);
+        emit sg_offline(machine);
+    }
+}
+
 void Overview::noteOffline(const CStuInfo_PTR& machine)
 {
     if (window->isVisible())
@@ -113,7 +131,7 @@ void Overview::reportOfflineBurst()
             continue;
         const bool wasLocked = locked.contains(machine->ullmac);
         lockedCount += wasLocked ? 1 : 0;
-        names << LessonTools::machineLabel(machine) + (wasLocked ? QStringLiteral("（锁定中断开）") : QString());
+        names << EventLog::machineLabel(machine) + (wasLocked ? QStringLiteral("（锁定中断开）") : QString());
     }
     if (names.isEmpty())
         return;

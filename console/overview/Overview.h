@@ -41,13 +41,20 @@ public:
     // The status bar's "在线 n / 共 m" of the current tab.
     QString countsText() const;
 
-    void noteOffline(const CStuInfo_PTR& machine);
+    // The registry's worker found these silent: their rows and the tray's
+    // burst follow, and each is told by sg_offline (any thread's report is
+    // handed here on the UI thread; machines deleted meanwhile are skipped).
+    void machinesWentOffline(const QList<CStuInfo_PTR>& machines);
+
 
 signals:
+    // A machine went off line; its rows already say so.
+    void sg_offline(const CStuInfo_PTR& machine);
     // For the tray: the burst of machines that went off line, told once.
     void sg_offline_burst(const QString& title, const QString& text);
 
 private:
+    void noteOffline(const CStuInfo_PTR& machine);
     void reportOfflineBurst();
 
     QStudentManage& registry;

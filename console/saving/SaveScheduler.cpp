@@ -1,5 +1,7 @@
 #include "SaveScheduler.h"
 
+#include "GroupOperations.h"
+#include "LockPath.h"
 #include "MessageBox.h"
 #include "QStudentManage.h"
 
@@ -72,6 +74,22 @@ void SaveScheduler::saveNow()
     config_save_timer->stop();
     save_config();
     registry.saveAll();
+}
+
+void SaveScheduler::follow(const GroupOperations& operations)
+{
+    connect(&operations, &GroupOperations::sg_changed, this, [this](const GroupChange& change) {
+        if (change.pagesChanged)
+            scheduleConfigSave();
+        scheduleDatabaseSave();
+        if (!change.renamedFrom.isEmpty())
+            saveNow();
+    });
+}
+
+void SaveScheduler::follow(const LockPath& lockPath)
+{
+    connect(&lockPath, &LockPath::sg_changed, this, [this] { scheduleConfigSave(); });
 }
 
 void SaveScheduler::stop()

@@ -4,6 +4,8 @@
 
 #include <functional>
 
+class GroupOperations;
+class LockPath;
 class QStatusBar;
 class QStudentManage;
 class QTimer;
@@ -39,6 +41,11 @@ public:
     void saveNow();
     // After the last save of the run: nothing is scheduled any more.
     void stop();
+    // Group changes reach the database, and config.conf when pages came or
+    // went; a renamed group reaches both at once, together.
+    void follow(const GroupOperations& operations);
+    // A page's lock is a setting config.conf keeps.
+    void follow(const LockPath& lockPath);
     // Tells the teacher when saves start failing and when they work again.
     void noteDatabaseSave(bool saved);
 

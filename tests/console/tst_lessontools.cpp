@@ -446,7 +446,7 @@ void TestLessonTools::eventLogMarksLockedOfflineAndExports()
 
     // Off line by the registry's report, as the worker thread sends it.
     QSignalSpy tray(&window, &RokVtxAdmin::sg_tray_message);
-    window.onMachinesChanged(
+    window.overview()->machinesWentOffline(
         { window.studentManage().findMachine(Room1Mac), window.studentManage().findMachine(Room2Mac) });
     QVERIFY(tray.wait(10000));
     QCOMPARE(tray.first().at(1).toString(), QStringLiteral("2 台机器离线：r1-a（锁定中断开）、r2-a"));

@@ -646,7 +646,7 @@ void TestWindow::offlineMachineOfUnknownGroup()
     member->markAlive();
     page(window, "B")->refreshAllRows();
 
-    window.onMachinesChanged({ ghost, nullptr, member });
+    window.overview()->machinesWentOffline({ ghost, nullptr, member });
     QVERIFY(!ghost->online.load());
     QCOMPARE(stateText(all, ghostMac), Offline);
     QCOMPARE(stateText(page(window, "B"), MacB), Offline);
@@ -669,7 +669,7 @@ void TestWindow::lateOfflineReportOfDeletedMachine()
     window.tabWidget()->setCurrentIndex(0);
     window.machineMenu()->setSelectedMac(mac);
     window.machineMenu()->deleteSelected();
-    window.onMachinesChanged({ machine });
+    window.overview()->machinesWentOffline({ machine });
     QCOMPARE(rowOf(window.allPage(), mac), -1);
     QCOMPARE(rowOf(window.ungroupedPage(), mac), -1);
 }
@@ -1692,7 +1692,7 @@ void TestWindow::onlineOnlyHidesOfflineRows()
         // A machine coming on line shows; one dropping off hides.
         KeepAlive back(window, { R1b });
         QTRY_VERIFY_WITH_TIMEOUT(hiddenMacs(room1).isEmpty(), 10000);
-        window.onMachinesChanged({ window.studentManage().findMachine(R1a) });
+        window.overview()->machinesWentOffline({ window.studentManage().findMachine(R1a) });
         QCOMPARE(hiddenMacs(room1), (QSet<quint64> { R1a }));
         QVERIFY(filterHolds(window));
     }
@@ -1745,8 +1745,8 @@ void TestWindow::trayMessagePerBurstWhileHidden()
     const auto machines = [&window](const QList<quint64>& macs) { return window.studentManage().machinesByMac(macs); };
 
     // Two reports of the registry within one burst make one message.
-    window.onMachinesChanged(machines({ R1b, R1a }));
-    window.onMachinesChanged(machines({ Free }));
+    window.overview()->machinesWentOffline(machines({ R1b, R1a }));
+    window.overview()->machinesWentOffline(machines({ Free }));
     QVERIFY(messages.wait(10000));
     QCOMPARE(messages.count(), 1);
     QCOMPARE(messages.at(0).at(0).toString(), QStringLiteral("机器离线"));
@@ -1754,11 +1754,11 @@ void TestWindow::trayMessagePerBurstWhileHidden()
 
     // Five are named, more are counted.
     messages.clear();
-    window.onMachinesChanged(machines({ R1a, R1b, R1c, R2a, Free }));
+    window.overview()->machinesWentOffline(machines({ R1a, R1b, R1c, R2a, Free }));
     QVERIFY(messages.wait(10000));
     QCOMPARE(messages.at(0).at(1).toString(), QStringLiteral("5 台机器离线：free、r1-a、r1-b、r1-c、机房,\"二\""));
     messages.clear();
-    window.onMachinesChanged(machines({ R1a, R1b, R1c, R2a, R2b, Free }));
+    window.overview()->machinesWentOffline(machines({ R1a, R1b, R1c, R2a, R2b, Free }));
     QVERIFY(messages.wait(10000));
     QCOMPARE(messages.at(0).at(1).toString(), QStringLiteral("6 台机器离线"));
 
@@ -1767,9 +1767,9 @@ void TestWindow::trayMessagePerBurstWhileHidden()
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     messages.clear();
-    window.onMachinesChanged(machines({ R1a }));
+    window.overview()->machinesWentOffline(machines({ R1a }));
     window.hide();
-    window.onMachinesChanged(machines({ R2a, R1c }));
+    window.overview()->machinesWentOffline(machines({ R2a, R1c }));
     KeepAlive back(window, { R1c });
     QVERIFY(messages.wait(10000));
     QCOMPARE(messages.at(0).at(1).toString(), QStringLiteral("1 台机器离线：机房,\"二\""));

@@ -1188,7 +1188,7 @@ void TestGuard::savesAndLogCannotBeFlooded()
     QList<CStuInfo_PTR> lost;
     for (int i = 0; i < 25; ++i)
         lost << window.studentManage().updateMachine(0xBB00 + quint64(i), QString(), QStringLiteral("127.0.0.3"), false);
-    window.onMachinesChanged(lost);
+    window.overview()->machinesWentOffline(lost);
     EventLogStore& log = *window.eventLog();
     QTRY_COMPARE(securityRows(log),
         QStringList { QStringLiteral("127.0.0.3 的机器一分钟内上线、离线或注册超过 20 次，其余只计数（共 25 次）") });

@@ -189,7 +189,7 @@ private:
         for (int i = 0; i < 3; ++i) {
             QCoreApplication::sendPostedEvents();
             // New machines wait up to NewMachineQueue::PlaceMs for their rows.
-            window->new_machines->placeAll();
+            window->receivePath()->newMachines().placeAll();
             QCoreApplication::processEvents(QEventLoop::AllEvents);
         }
     }

@@ -1,0 +1,83 @@
+#include "EventLog.h"
+
+#include "EventLogStore.h"
+#include "GroupOperations.h"
+#include "LessonTools.h"
+#include "MacAddress.h"
+#include "PageDirectory.h"
+#include "QStudentGroupWidget.h"
+#include "Overview.h"
+#include "ReceivePath.h"
+#include "Rok_Lock_State.h"
+
+EventLog::EventLog(EventLogStore& store, PageDirectory& pages, std::function<int()> currentTab, QObject* parent)
+    : QObject(parent)
+    , log(store)
+    , pages(pages)
+    , current_tab(std::move(currentTab))
+{
+}
+
+QString EventLog::machineLabel(const CStuInfo_PTR& machine)
+{
+    return !machine->hostname.isEmpty() ? machine->hostname
+        : !machine->ip.isEmpty()        ? machine->ip
+                                        : MacAddress::toDisplay(machine->ullmac);
+}
+
+void EventLog::follow(const ReceivePath& receive)
+{
+    connect(&receive, &ReceivePath::sg_registered, this,
+        [this](const CStuInfo_PTR& machine) { machineEvent(EventLogStore::Registered, machine); });
+    connect(&receive, &ReceivePath::sg_online, this,
+        [this](const CStuInfo_PTR& machine) { machineEvent(EventLogStore::Online, machine); });
+}
+
+void EventLog::follow(const Overview& overview)
+{
+    connect(&overview, &Overview::sg_offline, this, &EventLog::offline);
+}
+
+void EventLog::follow(const GroupOperations& operations)
+{
+    connect(&operations, &GroupOperations::sg_changed, this, [this](const GroupChange& change) {
+        if (!change.detail.isEmpty())
+            groupChange(change.page, change.detail, change.machine);
+        if (!change.renamedFrom.isEmpty())
+            log.flush();
+    });
+}
+
+void EventLog::machineEvent(int kind, const CStuInfo_PTR& machine, const QString& detail)
+{
+    if (admit_event && !admit_event(machine))
+        return;
+    log.add(kind, PageDirectory::pageNameOf(machine), machine->ullmac, machineLabel(machine), detail);
+}
+
+void EventLog::offline(const CStuInfo_PTR& machine)
+{
+    const QStudentGroupWidget* page = pages.pageOf(machine);
+    const int lock = page ? page->lock_state->lock_type : int(Rok_Lock_State::None);
+    machineEvent(EventLogStore::Offline, machine,
+        lock != Rok_Lock_State::None
+            ? EventLogStore::LockedOfflinePrefix + QStringLiteral("（%1）").arg(LessonTools::lockName(lock))
+            : QString());
+}
+
+void EventLog::command(const QString& detail)
+{
+    const int tab = current_tab ? current_tab() : -1;
+    log.add(EventLogStore::Command, tab >= 0 ? pages.nameAt(tab) : QString(), 0, QString(), detail);
+}
+
+std::function<void(const QString&)> EventLog::commandWriter()
+{
+    return [this](const QString& detail) { command(detail); };
+}
+
+void EventLog::groupChange(const QString& page, const QString& detail, const CStuInfo_PTR& machine)
+{
+    log.add(EventLogStore::Group, page, machine ? machine->ullmac : 0, machine ? machineLabel(machine) : QString(),
+            detail);
+}

@@ -1,0 +1,54 @@
+#pragma once
+
+#include "CStuInfo.h"
+
+#include <QObject>
+#include <QString>
+
+#include <functional>
+
+class EventLogStore;
+class GroupOperations;
+class PageDirectory;
+class Overview;
+class ReceivePath;
+
+// The event log's way in for what the console does: the rows' texts and
+// labels, and the subscriptions that write them, so that no feature and not
+// the window writes a machine's or a group's row by hand.
+class EventLog final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY(EventLog)
+
+public:
+    EventLog(EventLogStore& store, PageDirectory& pages, std::function<int()> currentTab, QObject* parent);
+
+    // Host name, else address, else MAC.
+    static QString machineLabel(const CStuInfo_PTR& machine);
+
+    EventLogStore& store() const { return log; }
+    // Which machines' events are logged (the flood guard); all without one.
+    void setMachineEventFilter(std::function<bool(const CStuInfo_PTR&)> admit) { admit_event = std::move(admit); }
+
+    // Registered, on line: what the receive path tells.
+    void follow(const ReceivePath& receive);
+    // Gone off line, once the rows say so.
+    void follow(const Overview& overview);
+    // Group changes that carry a row; a rename makes its rows reach the file at once.
+    void follow(const GroupOperations& operations);
+
+    void machineEvent(int kind, const CStuInfo_PTR& machine, const QString& detail = QString());
+    // Gone off line; while its room is locked that is evidence the log keeps.
+    void offline(const CStuInfo_PTR& machine);
+    // A teacher's command on the current tab.
+    void command(const QString& detail);
+    std::function<void(const QString&)> commandWriter();
+    void groupChange(const QString& page, const QString& detail, const CStuInfo_PTR& machine = nullptr);
+
+private:
+    EventLogStore& log;
+    PageDirectory& pages;
+    std::function<int()> current_tab;
+    std::function<bool(const CStuInfo_PTR&)> admit_event;
+};
