@@ -13,6 +13,7 @@
 #include "MessageBox.h"
 #include "MetaTypes.h"
 #include "NewMachineQueue.h"
+#include "PolicyCatalog.h"
 #include "PolicyEditorStatus.h"
 #include "PolicyRules.h"
 #include "Protocol.h"
@@ -130,6 +131,9 @@ void RokVtxAdmin::initialise(const QString& dataDir)
     watch_editor = new QAppWatcherWidget(this);
     layout->addWidget(watch_editor);
     watch_editor->hide();
+    catalog = new PolicyCatalog(registry, *page_directory, watch_editor, this);
+    connect(catalog, &PolicyCatalog::sg_settings_changed, saves, &SaveScheduler::scheduleConfigSave);
+    connect(catalog, &PolicyCatalog::sg_stored, saves, &SaveScheduler::noteDatabaseSave);
 
     setWindowTitle(viewTitle(base_title, QStringLiteral("管理")));
 
@@ -146,20 +150,9 @@ void RokVtxAdmin::initialise(const QString& dataDir)
     ungrouped_page = createGroupPage(QStringLiteral("未分组"), false, QStudentGroupWidget::UngroupedOrder);
     ungrouped_page->setMachines(registry.ungroupedMachines().values());
 
-    QStringList catalogNotes;
-    const StringItemList catalog = loadCatalog(&catalogNotes);
-    notices->add(QStringLiteral("策略列表"), PolicyRules::listed(catalogNotes));
-    for (int type = 1; type <= 3; ++type) {
-        StringItemList ofType;
-        for (const auto& item : catalog)
-            if (item->item_type == type)
-                ofType << item;
-        watch_editor->fillList(type, ofType);
-    }
-    distributeCatalog(catalog, nullptr);
+    notices->add(QStringLiteral("策略列表"), PolicyRules::listed(catalog->load()));
 
     connect(tab_widget, &QTabWidget::currentChanged, this, &RokVtxAdmin::onTabChanged);
-    connect(watch_editor, &QAppWatcherWidget::sg_btn_save_clicked, this, &RokVtxAdmin::onWatchListSaved);
     new PolicyEditorStatus(watch_editor, this, &event_log->store());
     connect(this, &RokVtxAdmin::sg_special_message, this, &RokVtxAdmin::onSpecialMessage);
 
@@ -289,18 +282,10 @@ QStudentGroupWidget* RokVtxAdmin::createGroupPage(const QString& name, bool isAl
         next_group_addr = Protocol::nextGroupAddress(next_group_addr);
         connect(page, &QStudentGroupWidget::sg_need_send_msg, this, &RokVtxAdmin::sendToAgent);
     }
-    connectPageSignals(page);
+    catalog->watch(page);
+    room_overview->watch(page);
     rebuildPageDirectory();
     return page;
-}
-
-void RokVtxAdmin::connectPageSignals(QStudentGroupWidget* page)
-{
-    // A teacher switching an entry off for a group is a setting to keep.
-    if (page->policy_editor)
-        connect(page->policy_editor, &QAppWatcherWidget::sg_item_state_changed, this,
-                [this](int, const QString&, int) { saves->scheduleConfigSave(); });
-    room_overview->watch(page);
 }
 
 void RokVtxAdmin::rebuildPageDirectory()
@@ -419,50 +404,6 @@ void RokVtxAdmin::closeEvent(QCloseEvent* event)
         hide();
 }
 
-// ---------------------------------------------------------------------------
-// Registry changes, catalog
-
-StringItemList RokVtxAdmin::loadCatalog(QStringList* notes)
-{
-    StringItemList items;
-    for (int type = 1; type <= 3; ++type)
-        items << registry.store().loadStringItems(type);
-    // What every agent would reject is mended before any group sends it.
-    const QStringList repairs = PolicyRules::repair(items);
-    if (notes)
-        *notes = repairs;
-    return items;
-}
-
-void RokVtxAdmin::distributeCatalog(const StringItemList& items, QStudentGroupWidget* page)
-{
-    if (page) {
-        page->setPolicyItems(items);
-        return;
-    }
-    for (QStudentGroupWidget* p : page_directory->groupPages())
-        p->setPolicyItems(items);
-}
-
-void RokVtxAdmin::refreshPageItems(const StringItemList& items)
-{
-    for (QStudentGroupWidget* page : page_directory->groupPages())
-        if (page->policy_editor)
-            page->mergePolicyItems(items);
-}
-
-void RokVtxAdmin::onWatchListSaved()
-{
-    StringItemList all;
-    for (int type = 1; type <= 3; ++type) {
-        const StringItemList items = watch_editor->itemsOfType(type);
-        saves->noteDatabaseSave(registry.saveStringItems(items, type));
-        all << items;
-    }
-    refreshPageItems(all);
-    saves->scheduleConfigSave();
-}
-
 void RokVtxAdmin::onSpecialMessage(uint32_t value)
 {
     if (value == 1) {
@@ -524,7 +465,7 @@ void RokVtxAdmin::attachGroupOperations()
     GroupOperations::PageHost host;
     host.create = [this](const QString& name, int order) {
         QStudentGroupWidget* page = createGroupPage(name, false, order);
-        distributeCatalog(loadCatalog(), page);
+        catalog->give(page);
         return page;
     };
     host.remove = [this](QStudentGroupWidget* page) {

@@ -35,6 +35,7 @@
 class Beacon;
 class QAction;
 class QActionGroup;
+class PolicyCatalog;
 class QAppWatcherWidget;
 class QLabel;
 class QMenu;
@@ -121,7 +122,6 @@ signals:
 
 public slots:
     void onTabChanged(int index);
-    void onWatchListSaved();
     void onSpecialMessage(uint32_t value);
     void sendToAgent(uint32_t address, const QByteArray& datagram);
 
@@ -150,13 +150,7 @@ private:
     void wireActions();
     void openEndpoint();
     void switchView(QAction* action);
-    void distributeCatalog(const StringItemList& items, QStudentGroupWidget* page);
-    void refreshPageItems(const StringItemList& items);
-    // `notes`: what to tell of the stored lists (entries mended, entries the
-    // console cannot check, lists too large).
-    StringItemList loadCatalog(QStringList* notes = nullptr);
     void rebuildPageDirectory();
-    void connectPageSignals(QStudentGroupWidget* page);
     // Group changes: pages made and taken away here, logged and saved.
     void attachGroupOperations();
     void shutdown();
@@ -187,6 +181,8 @@ private:
     int current_tab = -1;
 
     TrayIcon* tray = nullptr;
+    // The three policy lists, from the database to the editor and the pages.
+    PolicyCatalog* catalog = nullptr;
     // The event log's rows of what the console does.
     EventLog* event_log = nullptr;
     Overview* room_overview = nullptr;

@@ -872,7 +872,7 @@ void TestLessonTools::modeWithEntryGoneAppliesTheRest()
 
     // "a.exe" leaves the central list.
     window.watchEditor()->fillList(3, { item(3, QStringLiteral("b.exe")) });
-    window.onWatchListSaved();
+    emit window.watchEditor()->sg_btn_save_clicked();
     window.tabWidget()->setCurrentIndex(tabIndexOf(window, Room2));
     SendLog log;
     log.watchAll(window);
