@@ -16,6 +16,7 @@
 #include "QStudentGroupWidget.h"
 #include "QStudentManage.h"
 #include "QtRokTableView.h"
+#include "ReceivePath.h"
 #include "RokVtxAdmin.h"
 #include "SocketChannel.h"
 #include "UdpServer.h"
