@@ -1,6 +1,5 @@
 #include "QStudentGroupWidget.h"
 
-#include "MacAddress.h"
 #include "MetaTypes.h"
 #include "Protocol.h"
 #include "QAppWatcherWidget.h"
@@ -8,42 +7,18 @@
 #include "SeatPlanBar.h"
 #include "SeatPlanView.h"
 
-#include <QBrush>
-#include <QColor>
 #include <QDateTime>
 #include <QFont>
-#include <QHeaderView>
 #include <QHelpEvent>
 #include <QMetaObject>
 #include <QScrollArea>
 #include <QSplitter>
-#include <QStandardItem>
-#include <QStandardItemModel>
 #include <QThread>
 #include <QToolTip>
 #include <QVBoxLayout>
-#include <QVector>
 
 #include <algorithm>
 #include <array>
-#include <functional>
-#include <vector>
-
-namespace {
-
-const QColor OnlineColor(QStringLiteral("#055d13"));
-const QColor OfflineColor(QStringLiteral("#b11905"));
-const QColor AlikeColor(QStringLiteral("#ffe08a"));
-const QString OnlineText(QStringLiteral("在线"));
-const QString OfflineText(QStringLiteral("断开"));
-// Two addresses claim the machine's MAC: something answers as it, so the
-// row counts as on line and stays shown under the filter.
-const QColor ConflictColor(QStringLiteral("#c25400"));
-const QString ConflictText(QStringLiteral("冲突"));
-constexpr int StateColumn = 2;
-constexpr int CenterAlignment = int(Qt::AlignHCenter | Qt::AlignVCenter); // 0x84
-
-} // namespace
 
 QStudentGroupWidget::QStudentGroupWidget(QWidget* parent, QString name)
     : QWidget(parent)
@@ -69,7 +44,7 @@ QStudentGroupWidget::QStudentGroupWidget(QWidget* parent, QString name)
     splitter->addWidget(machine_table);
     machine_table->setContextMenuPolicy(Qt::CustomContextMenu);
 
-    // The seat plan reads the table's own model; only one of the two is shown.
+    // The seat plan reads the table's own rows; only one of the two is shown.
     seat_plan = new SeatPlanView(machine_table);
     seat_plan->setFont(machine_table->font());
     seat_plan->setLockSource([this](quint64) { return lock_state->lock_type; });
@@ -108,7 +83,7 @@ QStudentGroupWidget::QStudentGroupWidget(QWidget* parent, QString name)
         }
     });
 
-    setUpColumns(false);
+    rows->setUpColumns(false);
 
     connect(machine_table, &QWidget::customContextMenuRequested, this, &QStudentGroupWidget::onTableContextMenu);
     machine_table->viewport()->installEventFilter(this);
@@ -146,9 +121,8 @@ QStudentGroupWidget::~QStudentGroupWidget()
     if (refresh_thread && refresh_thread->joinable())
         refresh_thread->join();
     // The table outlives this part of the object (Qt deletes children in the
-    // base destructor); its model must not call back into a half-destroyed page.
-    if (machine_model)
-        disconnect(machine_model, nullptr, this, nullptr);
+    // base destructor); its rows go first.
+    rows.reset();
 }
 
 bool QStudentGroupWidget::onOwnThread() const
@@ -159,7 +133,6 @@ bool QStudentGroupWidget::onOwnThread() const
 void QStudentGroupWidget::setUpTable()
 {
     machine_table = new QtRokTableView();
-    machine_model = qobject_cast<QStandardItemModel*>(machine_table->model());
     machine_table->setEditable(false);
     machine_table->setRowDefaultHeight(20);
     machine_table->setAlternatingRowColors(true);
@@ -173,60 +146,14 @@ void QStudentGroupWidget::setUpTable()
     font.setWeight(50);
     machine_table->setFont(font);
 
-    if (machine_model) {
-        connect(machine_model, &QAbstractItemModel::rowsAboutToBeRemoved, this,
-            [this](const QModelIndex& parent, int first, int last) {
-                if (!parent.isValid())
-                    forgetRows(first, last);
-            });
-        connect(machine_model, &QAbstractItemModel::modelAboutToBeReset, this, [this] { rows_by_mac.clear(); });
-        connect(machine_model, &QAbstractItemModel::rowsRemoved, this, [this](const QModelIndex& parent) {
-            if (!parent.isValid())
-                emit sg_rows_changed();
-        });
-    }
-}
-
-void QStudentGroupWidget::setUpColumns(bool showAll)
-{
-    QStringList headers { QStringLiteral("机器名"), QStringLiteral("IP地址"), QStringLiteral("状态"),
-        QStringLiteral("MAC地址") };
-    if (showAll)
-        headers << QStringLiteral("分组");
-    headers << QString();
-    machine_table->setColumnHeaderTextList(headers);
-
-    machine_table->setColumnWidth(0, 120);
-    machine_table->setColumnWidth(1, 120);
-    machine_table->setColumnWidth(2, 60);
-    machine_table->setColumnWidth(3, 140);
-    machine_table->setColumnResizeMode(4, QHeaderView::Stretch);
-    machine_table->setColumnAlignment(2, CenterAlignment);
-    machine_table->setSortingEnabled(true);
-    for (int column = 0; column < 4; ++column)
-        machine_table->setColumnSortable(column, true);
-    // The empty filler column never sorts, also after a switch back from the
-    // "全部" layout.
-    for (int column = 4; column < headers.size(); ++column)
-        machine_table->setColumnSortable(column, headers.at(column).size() > 1);
-
-    if (showAll) {
-        // Out of Stretch first: a stretching section ignores a set width.
-        machine_table->setColumnResizeMode(4, QHeaderView::Interactive);
-        machine_table->setColumnWidth(4, 80);
-        machine_table->setColumnResizeMode(5, QHeaderView::Stretch);
-        machine_table->setColumnAlignment(2, CenterAlignment);
-        machine_table->setColumnAlignment(4, CenterAlignment);
-        machine_table->setColumnSortable(4, true);
-    }
-
-    machine_table->sortByColumn(1, Qt::AscendingOrder);
+    rows = std::make_unique<MachineRows>(machine_table);
+    connect(rows.get(), &MachineRows::sg_rows_changed, this, &QStudentGroupWidget::sg_rows_changed);
 }
 
 void QStudentGroupWidget::setShowAll(bool showAll)
 {
     show_all.store(showAll);
-    setUpColumns(showAll);
+    rows->setUpColumns(showAll);
     seat_plan->setFixWholeRoom(!showAll);
     seat_bar->setPolicyListButtonShown(!showAll);
     if (showAll && policy_editor) {
@@ -243,125 +170,11 @@ void QStudentGroupWidget::onTableContextMenu(const QPoint& pos)
         emit sg_customContextMenuRequested(pos);
 }
 
-void QStudentGroupWidget::fillRow(int row, const CStuInfo_PTR& machine, int columns)
-{
-    if (columns == NoColumns || !machine || row < 0)
-        return;
-    if (row >= machine_table->getRowCount()) {
-        // The whole row in one insertion: a cell created on its own makes the
-        // model announce a layout change, which the headers answer with a
-        // pass over every section.
-        row = machine_table->getRowCount();
-        QList<QStandardItem*> cells;
-        for (int column = 0; column < std::max(1, machine_table->getColumnCount()); ++column)
-            cells << new QStandardItem();
-        machine_model->appendRow(cells);
-    }
-    const quint64 mac = machine->ullmac;
-    const QVariant key = QVariant::fromValue<qulonglong>(mac);
-    // The refresh rewrites every row every two seconds, 5,000 rows on "全部";
-    // a cell is only written when its text changes.
-    bool touched = false;
-    const auto setText = [&](int column, const QString& text) {
-        const QStandardItem* item = machine_model->item(row, column);
-        const QVariant shown = item ? item->data(Qt::DisplayRole) : QVariant();
-        if (shown.isValid() && shown.toString() == text)
-            return false;
-        machine_table->setCellValue(row, column, text);
-        touched = true;
-        return true;
-    };
-
-    if (columns & ColumnName) {
-        setText(0, machine->hostname);
-        const QVariant previous = machine_table->getCellUserData(row, 0, MacRole);
-        const bool newKey = !previous.isValid() || previous.toULongLong() != mac;
-        if (newKey && previous.isValid())
-            forgetRows(row, row);
-        if (newKey) {
-            machine_table->setCellUserData(row, 0, key, MacRole);
-            rows_by_mac[mac].append(QPersistentModelIndex(machine_model->index(row, 0)));
-        }
-        // A name that reads like another machine's is marked, never changed.
-        const QString alike = machine->alike_names.isEmpty()
-            ? QString()
-            : QStringLiteral("机器名与 %1相同或形近").arg(machine->alike_names);
-        QStandardItem* name = machine_model->item(row, 0);
-        if (name && name->toolTip() != alike) {
-            name->setToolTip(alike);
-            name->setBackground(alike.isEmpty() ? QBrush() : QBrush(AlikeColor));
-            touched = true;
-        }
-    }
-    if (columns & ColumnMac) {
-        if (setText(3, MacAddress::toDisplay(mac)))
-            machine_table->setCellUserData(row, 3, key, MacRole);
-    }
-    if (columns & ColumnIp)
-        setText(1, machine->ip);
-    if (columns & ColumnState) {
-        const bool conflict = machine->inConflict();
-        const bool online = conflict || machine->online.load();
-        if (setText(StateColumn, conflict ? ConflictText : online ? OnlineText : OfflineText)) {
-            if (QStandardItem* item = machine_model->item(row, StateColumn))
-                item->setForeground(
-                    QBrush(conflict ? ConflictColor : online ? OnlineColor : OfflineColor, Qt::SolidPattern));
-            applyRowFilter(row, online);
-            // Only a change is worth a recount by the window.
-            emit sg_rows_changed();
-        }
-    }
-    if ((columns & ColumnGroup) && show_all.load())
-        setText(4, machine->group_name);
-
-    if (touched)
-        machine_table->viewport()->update();
-}
-
-void QStudentGroupWidget::appendRows(const QList<CStuInfo_PTR>& machines)
-{
-    for (const CStuInfo_PTR& machine : machines)
-        fillRow(machine_table->getRowCount(), machine, AllColumns);
-}
-
-void QStudentGroupWidget::forgetRows(int first, int last)
-{
-    for (int row = first; row <= last; ++row) {
-        const QVariant key = machine_model->index(row, 0).data(Qt::UserRole + int(MacRole));
-        if (!key.isValid())
-            continue;
-        const auto it = rows_by_mac.find(key.toULongLong());
-        if (it == rows_by_mac.end())
-            continue;
-        QList<QPersistentModelIndex>& rows = it.value();
-        rows.erase(std::remove_if(rows.begin(), rows.end(),
-                       [row](const QPersistentModelIndex& index) { return !index.isValid() || index.row() == row; }),
-            rows.end());
-        if (rows.isEmpty())
-            rows_by_mac.erase(it);
-    }
-}
-
-void QStudentGroupWidget::applyRowFilter(int row, bool online)
-{
-    machine_table->setRowHidden(row, online_only && !online);
-}
-
-void QStudentGroupWidget::applyRowFilter()
-{
-    const int rows = machine_table->getRowCount();
-    for (int row = 0; row < rows; ++row) {
-        const QString state = machine_table->getCellText(row, StateColumn);
-        applyRowFilter(row, state == OnlineText || state == ConflictText);
-    }
-}
-
 void QStudentGroupWidget::setOnlineOnly(bool onlineOnly)
 {
-    if (online_only == onlineOnly)
+    if (rows->onlineOnly() == onlineOnly)
         return;
-    online_only = onlineOnly;
-    applyRowFilter();
+    rows->setOnlineOnly(onlineOnly);
     seat_plan->invalidate();
 }
 
@@ -406,21 +219,14 @@ void QStudentGroupWidget::showEvent(QShowEvent* event)
 
 QStudentGroupWidget::Counts QStudentGroupWidget::counts() const
 {
-    Counts counts;
-    counts.total = machine_table->getRowCount();
-    for (int row = 0; row < counts.total; ++row) {
-        const QString state = machine_table->getCellText(row, StateColumn);
-        if (state == OnlineText || state == ConflictText)
-            ++counts.online;
-    }
-    return counts;
+    return rows->counts();
 }
 
 QList<CStuInfo_PTR> QStudentGroupWidget::machinesInRowOrder() const
 {
     QList<CStuInfo_PTR> machines;
     std::lock_guard<std::recursive_mutex> guard(map_mutex);
-    for (int row = 0, rows = machine_table->getRowCount(); row < rows; ++row) {
+    for (int row = 0, count = rows->rowCount(); row < count; ++row) {
         if (CStuInfo_PTR machine = machineAtRow(row))
             machines << std::move(machine);
     }
@@ -429,7 +235,7 @@ QList<CStuInfo_PTR> QStudentGroupWidget::machinesInRowOrder() const
 
 CStuInfo_PTR QStudentGroupWidget::machineAtRow(int row) const
 {
-    const quint64 mac = machine_table->getCellUserData(row, 0, MacRole).toULongLong();
+    const quint64 mac = rows->macAt(row);
     std::lock_guard<std::recursive_mutex> guard(map_mutex);
     return machines_by_mac.value(mac);
 }
@@ -462,7 +268,7 @@ bool QStudentGroupWidget::eventFilter(QObject* watched, QEvent* event)
     if (event->type() == QEvent::ToolTip && watched == machine_table->viewport()) {
         const auto* help = static_cast<QHelpEvent*>(event);
         const QModelIndex index = machine_table->indexAt(help->pos());
-        if (index.isValid() && index.column() == StateColumn) {
+        if (index.isValid() && index.column() == MachineRows::StateColumn) {
             if (const CStuInfo_PTR machine = machineAtRow(index.row())) {
                 QToolTip::showText(help->globalPos(), stateToolTip(*machine), machine_table->viewport(),
                     machine_table->visualRect(index));
@@ -475,69 +281,7 @@ bool QStudentGroupWidget::eventFilter(QObject* watched, QEvent* event)
 
 int QStudentGroupWidget::rowOfMachine(quint64 ullmac) const
 {
-    const auto it = rows_by_mac.constFind(ullmac);
-    if (it == rows_by_mac.constEnd())
-        return -1;
-    int first = -1;
-    for (const QPersistentModelIndex& index : it.value()) {
-        if (index.isValid() && (first < 0 || index.row() < first))
-            first = index.row();
-    }
-    return first;
-}
-
-QList<CStuInfo_PTR> QStudentGroupWidget::orderedForDisplay(const QList<CStuInfo_PTR>& machines) const
-{
-    const QHeaderView* header = machine_table->horizontalHeader();
-    const int section = header->sortIndicatorSection();
-    if (section < 0 || section > 4)
-        return machines;
-    const bool ascending = header->sortIndicatorOrder() == Qt::AscendingOrder;
-
-    // Keys are computed once per machine, not once per comparison.
-    struct Keyed
-    {
-        QString text;
-        int flag = 0;
-        CStuInfo_PTR machine;
-    };
-    std::vector<Keyed> keyed;
-    keyed.reserve(size_t(machines.size()));
-    for (const CStuInfo_PTR& machine : machines) {
-        if (!machine)
-            continue;
-        Keyed entry;
-        entry.machine = machine;
-        switch (section) {
-        case 0:
-            entry.text = machine->hostname;
-            break;
-        case 1:
-            entry.text = machine->ip;
-            break;
-        case 2:
-            entry.flag = machine->online.load() ? 1 : 0;
-            break;
-        case 3:
-            entry.text = MacAddress::toCompact(machine->ullmac);
-            break;
-        default:
-            entry.text = machine->group_name;
-            break;
-        }
-        keyed.push_back(std::move(entry));
-    }
-
-    const auto less
-        = [section](const Keyed& a, const Keyed& b) { return section == 2 ? a.flag < b.flag : a.text < b.text; };
-    std::stable_sort(keyed.begin(), keyed.end(),
-        [&](const Keyed& a, const Keyed& b) { return ascending ? less(a, b) : less(b, a); });
-
-    QList<CStuInfo_PTR> ordered;
-    ordered.reserve(int(keyed.size()));
-    for (Keyed& entry : keyed)
-        ordered.append(std::move(entry.machine));
-    return ordered;
+    return rows->rowOf(ullmac);
 }
 
 void QStudentGroupWidget::setMachines(const QList<CStuInfo_PTR>& machines)
@@ -548,75 +292,11 @@ void QStudentGroupWidget::setMachines(const QList<CStuInfo_PTR>& machines)
         return;
     }
 
-    const QList<CStuInfo_PTR> ordered = orderedForDisplay(machines);
-    const int existing = machine_table->getRowCount();
-
-    // Existing rows of each machine, highest first, so takeLast() claims the
-    // lowest one.
-    QHash<quint64, QVector<int>> unclaimed;
-    unclaimed.reserve(rows_by_mac.size());
-    for (auto it = rows_by_mac.cbegin(); it != rows_by_mac.cend(); ++it) {
-        QVector<int> rows;
-        for (const QPersistentModelIndex& index : it.value()) {
-            if (index.isValid() && index.row() < existing)
-                rows.append(index.row());
-        }
-        std::sort(rows.begin(), rows.end(), std::greater<int>());
-        unclaimed.insert(it.key(), rows);
-    }
-
-    // Which machine keeps each existing row; the rest become new rows.
-    std::vector<CStuInfo_PTR> keptBy(static_cast<size_t>(existing));
-    QList<CStuInfo_PTR> appended;
-    for (const CStuInfo_PTR& machine : ordered) {
-        if (!machine)
-            continue;
-        const auto it = unclaimed.find(machine->ullmac);
-        if (it != unclaimed.end() && !it->isEmpty())
-            keptBy[size_t(it->takeLast())] = machine;
-        else
-            appended << machine;
-    }
-
-    // Runs of rows to remove, highest first, so the rows still to be removed
-    // keep their numbers.
-    QVector<QPair<int, int>> removals;
-    for (int row = existing - 1; row >= 0;) {
-        if (keptBy[size_t(row)]) {
-            --row;
-            continue;
-        }
-        const int last = row;
-        while (row >= 0 && !keptBy[size_t(row)])
-            --row;
-        removals.append({ row + 1, last - row });
-    }
-
-    if (removals.size() > ScatteredRemovalLimit) {
-        // Each removal shifts every row and persistent index below it; with
-        // many scattered gaps refilling the table in the same final order is
-        // far cheaper.
-        QList<CStuInfo_PTR> rows;
-        for (const CStuInfo_PTR& machine : keptBy) {
-            if (machine)
-                rows << machine;
-        }
-        rows += appended;
-        machine_table->clearRows();
-        appendRows(rows);
-    } else {
-        for (int row = 0; row < existing; ++row) {
-            if (keptBy[size_t(row)])
-                fillRow(row, keptBy[size_t(row)], AllColumns);
-        }
-        appendRows(appended);
-        for (const auto& run : qAsConst(removals))
-            machine_model->removeRows(run.first, run.second);
-    }
+    rows->setMachines(machines);
 
     std::lock_guard<std::recursive_mutex> guard(map_mutex);
     machines_by_mac.clear();
-    for (const CStuInfo_PTR& machine : ordered) {
+    for (const CStuInfo_PTR& machine : machines) {
         if (machine)
             machines_by_mac.insert(machine->ullmac, machine);
     }
@@ -640,7 +320,7 @@ void QStudentGroupWidget::addMachine(const CStuInfo_PTR& machine)
     }
 
     std::lock_guard<std::mutex> guard(row_mutex);
-    fillRow(machine_table->getRowCount(), machine, AllColumns);
+    rows->fill(rows->rowCount(), machine, AllColumns);
     if (machine->online.load()) {
         const uint32_t address = Protocol::addressFromText(machine->ip);
         emit sg_need_send_msg(address, Protocol::buildJoinGroup(group_addr.load()));
@@ -664,9 +344,7 @@ void QStudentGroupWidget::removeMachine(quint64 ullmac)
     }
 
     std::lock_guard<std::mutex> guard(row_mutex);
-    const int row = rowOfMachine(ullmac);
-    if (row >= 0)
-        machine_table->removeRow(row);
+    rows->remove(ullmac);
 }
 
 void QStudentGroupWidget::updateMachineRow(const CStuInfo_PTR& machine, int columns)
@@ -680,24 +358,15 @@ void QStudentGroupWidget::updateMachineRow(const CStuInfo_PTR& machine, int colu
     }
 
     std::lock_guard<std::mutex> guard(row_mutex);
-    int row = rowOfMachine(machine->ullmac);
-    if (row < 0) {
-        if (columns == NoColumns)
-            return;
-        // A partial row would carry no MAC key: it could never be found
-        // again, and every later update would append another one.
-        row = machine_table->getRowCount();
-        columns = AllColumns;
-    }
-    fillRow(row, machine, columns);
+    rows->update(machine, columns);
 }
 
 void QStudentGroupWidget::refreshAllRows()
 {
     std::lock_guard<std::recursive_mutex> guard(map_mutex);
-    for (int row = 0, rows = machine_table->getRowCount(); row < rows; ++row) {
+    for (int row = 0, count = rows->rowCount(); row < count; ++row) {
         if (const CStuInfo_PTR machine = machineAtRow(row))
-            fillRow(row, machine, AllColumns);
+            rows->fill(row, machine, AllColumns);
     }
 }
 

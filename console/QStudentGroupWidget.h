@@ -2,15 +2,14 @@
 
 #include "CStuInfo.h"
 #include "GroupSender.h"
+#include "MachineRows.h"
 #include "QtDoubleIntStringItem.h"
 #include "Rok_Lock_State.h"
 #include "WaitClock.h"
 
 #include <QByteArray>
-#include <QHash>
 #include <QList>
 #include <QMap>
-#include <QPersistentModelIndex>
 #include <QPoint>
 #include <QString>
 #include <QStringList>
@@ -28,7 +27,6 @@ class QScrollArea;
 class QSplitter;
 class SeatPlanBar;
 class SeatPlanView;
-class QStandardItemModel;
 class QtRokTableView;
 
 // One tab page: the machines of a group (or of "全部" / "未分组"), the group's
@@ -39,18 +37,18 @@ class QStudentGroupWidget final : public QWidget
     Q_OBJECT
 
 public:
-    // Column mask bits of the row operations.
+    // The table's columns and roles are MachineRows'; these names are the
+    // page's face for the window and the tests.
     enum ColumnMask : int {
-        ColumnName = 0x01,
-        ColumnIp = 0x02,
-        ColumnState = 0x04,
-        ColumnMac = 0x08,
-        ColumnGroup = 0x10,
-        AllColumns = 0x1F,
-        NoColumns = 0xFFFF
+        ColumnName = MachineRows::ColumnName,
+        ColumnIp = MachineRows::ColumnIp,
+        ColumnState = MachineRows::ColumnState,
+        ColumnMac = MachineRows::ColumnMac,
+        ColumnGroup = MachineRows::ColumnGroup,
+        AllColumns = MachineRows::AllColumns,
+        NoColumns = MachineRows::NoColumns
     };
-    // User-data role of the MAC key in columns 0 and 3.
-    static constexpr unsigned MacRole = 5;
+    static constexpr unsigned MacRole = MachineRows::MacRole;
     // Page order of "未分组".
     static constexpr int UngroupedOrder = 999;
 
@@ -72,11 +70,7 @@ public:
     // The page's machines in the order of its rows (page's thread).
     QList<CStuInfo_PTR> machinesInRowOrder() const;
 
-    struct Counts
-    {
-        int online = 0;
-        int total = 0;
-    };
+    using Counts = MachineRows::Counts;
     // What the table shows: its rows, and those whose state reads on line.
     Counts counts() const;
 
@@ -84,7 +78,7 @@ public:
     // keeps every row, so sorting, selection and row lookups are unaffected,
     // and a hidden row stays hidden through a header sort.
     void setOnlineOnly(bool onlineOnly);
-    bool onlineOnly() const { return online_only; }
+    bool onlineOnly() const { return rows->onlineOnly(); }
 
     // The machines as tiles in their seats instead of the table. The policy
     // list gives way to them until the bar under the plan brings it back.
@@ -103,8 +97,10 @@ public:
     static QString lastHeardText(const CStuInfo& machine);
     // The state cell's tool tip: the time, and both addresses of a conflict.
     static QString stateToolTip(const CStuInfo& machine);
-    // The machine a row shows, or null.
+    // The machine a row shows, or null; its MAC key, 0 for none.
     CStuInfo_PTR machineAtRow(int row) const;
+    quint64 macAtRow(int row) const { return rows->macAt(row); }
+    const MachineRows& machineRows() const { return *rows; }
 
     void setPolicyItems(const StringItemList& items);
     void mergePolicyItems(const StringItemList& items);
@@ -161,20 +157,10 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    // Beyond this many separate gaps setMachines refills the table instead.
-    static constexpr int ScatteredRemovalLimit = 32;
-
     bool onOwnThread() const;
     void setUpTable();
-    void setUpColumns(bool showAll);
     void onTableContextMenu(const QPoint& pos);
-    void fillRow(int row, const CStuInfo_PTR& machine, int columns);
-    void appendRows(const QList<CStuInfo_PTR>& machines);
-    void forgetRows(int first, int last);
-    void applyRowFilter(int row, bool online);
-    void applyRowFilter();
     void applyPolicyHeight();
-    QList<CStuInfo_PTR> orderedForDisplay(const QList<CStuInfo_PTR>& machines) const;
     void refreshLoop();
 
     std::unique_ptr<std::thread> refresh_thread;
@@ -190,15 +176,12 @@ private:
     SeatPlanView* seat_plan = nullptr;
     SeatPlanBar* seat_bar = nullptr;
     int policy_height = 0;
-    QStandardItemModel* machine_model = nullptr;
+    // Deleted before the table (a child widget), so the model never calls
+    // back into rows half destroyed.
+    std::unique_ptr<MachineRows> rows;
     std::atomic_bool show_all { false };
-    bool online_only = false;
 
     std::mutex row_mutex;
     mutable std::recursive_mutex map_mutex;
     QMap<quint64, CStuInfo_PTR> machines_by_mac;
-    // Column-0 cells of every row by MAC key. Persistent indexes follow the
-    // rows through header sorts and removals, so finding a machine's row does
-    // not scan the table.
-    QHash<quint64, QList<QPersistentModelIndex>> rows_by_mac;
 };

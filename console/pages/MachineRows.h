@@ -1,0 +1,121 @@
+#pragma once
+
+#include "CStuInfo.h"
+
+#include <QColor>
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QPersistentModelIndex>
+#include <QString>
+
+class QAbstractItemModel;
+class QStandardItemModel;
+class QtRokTableView;
+
+// The rows of a page's machine table: its columns and roles, how a machine's
+// row is filled and kept current, and which row shows a MAC. Everything that
+// reads the table (the page, its seat plan, the window) asks here rather than
+// knowing a column's number or a state's text and colour. Page's thread only.
+class MachineRows final : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum Column : int {
+        NameColumn = 0,
+        IpColumn = 1,
+        StateColumn = 2,
+        MacColumn = 3,
+        GroupColumn = 4, // on "全部" only; the last column is an empty filler
+    };
+    // Bits naming the columns an update writes.
+    enum ColumnMask : int {
+        ColumnName = 0x01,
+        ColumnIp = 0x02,
+        ColumnState = 0x04,
+        ColumnMac = 0x08,
+        ColumnGroup = 0x10,
+        AllColumns = 0x1F,
+        NoColumns = 0xFFFF
+    };
+    // User-data role of the MAC key in the name and MAC columns.
+    static constexpr unsigned MacRole = 5;
+
+    // What the state cell shows. A conflict (two addresses claim the MAC)
+    // counts as on line: something answers as the machine.
+    enum class State { None, Offline, Online, Conflict };
+    static QString stateText(State state);
+    static QColor stateColor(State state);
+    static bool countsOnline(State state) { return state == State::Online || state == State::Conflict; }
+    static State stateOf(const CStuInfo& machine);
+
+    // What a row shows, for those that show it elsewhere (the seat plan's tiles).
+    struct Shown
+    {
+        quint64 mac = 0;
+        QString host;
+        QString ip;
+        QString macText;
+        State state = State::None;
+        QColor stateColor;
+        bool hidden = false;
+    };
+
+    struct Counts
+    {
+        int online = 0;
+        int total = 0;
+    };
+
+    explicit MachineRows(QtRokTableView* table, QObject* parent = nullptr);
+    ~MachineRows() override;
+
+    QAbstractItemModel* model() const;
+    // Headers, widths and sorting; the group column on "全部" only.
+    void setUpColumns(bool groupColumn);
+
+    // Rows for exactly these machines, in the table's current sort order;
+    // rows of machines kept stay where they are.
+    void setMachines(const QList<CStuInfo_PTR>& machines);
+    // Writes the given columns of a row; a row at or past the end is appended.
+    void fill(int row, const CStuInfo_PTR& machine, int columns);
+    // The machine's row, appended with every column when it has none.
+    void update(const CStuInfo_PTR& machine, int columns);
+    void remove(quint64 ullmac);
+
+    int rowCount() const;
+    // First row showing the machine, -1 when none.
+    int rowOf(quint64 ullmac) const;
+    // The MAC key of a row, 0 for none.
+    quint64 macAt(int row) const;
+    State stateAt(int row) const;
+    Shown shownAt(int row) const;
+    Counts counts() const;
+
+    // Only the view hides the off-line rows: the model keeps every row.
+    void setOnlineOnly(bool onlineOnly);
+    bool onlineOnly() const { return online_only; }
+
+signals:
+    // Rows came or went, or a row's shown state changed.
+    void sg_rows_changed();
+
+private:
+    // Beyond this many separate gaps setMachines refills the table instead.
+    static constexpr int ScatteredRemovalLimit = 32;
+
+    void append(const QList<CStuInfo_PTR>& machines);
+    void forget(int first, int last);
+    void applyFilter(int row, bool online);
+    QList<CStuInfo_PTR> orderedForDisplay(const QList<CStuInfo_PTR>& machines) const;
+
+    QtRokTableView* table;
+    QStandardItemModel* item_model = nullptr;
+    bool group_column = false;
+    bool online_only = false;
+    // Name cells of every row by MAC key. Persistent indexes follow the rows
+    // through header sorts and removals, so finding a machine's row does not
+    // scan the table.
+    QHash<quint64, QList<QPersistentModelIndex>> rows_by_mac;
+};
