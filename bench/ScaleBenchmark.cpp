@@ -5,7 +5,6 @@
 #include "LabSeed.h"
 #include "ProcessUsage.h"
 #include "QStudentGroupWidget.h"
-#include "QtRokTableView.h"
 #include "RokVtxAdmin.h"
 #include "SimulatorRun.h"
 #include "UdpCounters.h"
@@ -26,7 +25,6 @@
 
 namespace {
 
-constexpr int MacRole = 5;
 // Off-line detection: 15 ticks of 100 ms after the last datagram.
 constexpr double OfflineTargetMs = 1500;
 constexpr double OfflineToleranceMs = 150;
@@ -43,13 +41,13 @@ struct Transition
 class StateWatch final : public QObject
 {
 public:
-    StateWatch(QtRokTableView* table, QObject* parent)
+    StateWatch(const MachineRows& rows, QObject* parent)
         : QObject(parent)
-        , table_(table)
+        , rows_(rows)
     {
-        connect(table->model(), &QAbstractItemModel::dataChanged, this,
+        connect(rows.model(), &QAbstractItemModel::dataChanged, this,
             [this](const QModelIndex& topLeft, const QModelIndex& bottomRight) {
-                if (topLeft.column() > 2 || bottomRight.column() < 2)
+                if (topLeft.column() > MachineRows::StateColumn || bottomRight.column() < MachineRows::StateColumn)
                     return;
                 for (int row = topLeft.row(); row <= bottomRight.row(); ++row)
                     look(row);
@@ -62,13 +60,13 @@ public:
 private:
     void look(int row)
     {
-        const quint64 mac = table_->getCellUserData(row, 0, MacRole).toULongLong();
+        const quint64 mac = rows_.macAt(row);
         if (mac == 0)
             return;
-        const QString text = table_->getCellText(row, 2);
-        if (text.isEmpty())
+        const MachineRows::State state = rows_.stateAt(row);
+        if (state == MachineRows::State::None)
             return;
-        const bool online = text == QStringLiteral("在线");
+        const bool online = state == MachineRows::State::Online;
         const auto it = shown_.find(mac);
         if (it == shown_.end()) {
             shown_.insert(mac, online);
@@ -80,7 +78,7 @@ private:
         transitions_.push_back({ mac, ProcessUsage::monotonicUs(), online });
     }
 
-    QtRokTableView* table_ = nullptr;
+    const MachineRows& rows_;
     QHash<quint64, bool> shown_;
     std::vector<Transition> transitions_;
 };
@@ -142,7 +140,7 @@ QJsonObject ScaleBenchmark::run(const BenchOptions& options)
         result.insert(QStringLiteral("error"), QStringLiteral("the console could not open its UDP port"));
         return result;
     }
-    StateWatch watch(window->allPage()->machine_table, nullptr);
+    StateWatch watch(window->allPage()->machineRows(), nullptr);
     probe.reset();
 
     // Seconds from the simulator's start.

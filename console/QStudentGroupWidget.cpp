@@ -45,7 +45,7 @@ QStudentGroupWidget::QStudentGroupWidget(QWidget* parent, QString name)
     machine_table->setContextMenuPolicy(Qt::CustomContextMenu);
 
     // The seat plan reads the table's own rows; only one of the two is shown.
-    seat_plan = new SeatPlanView(machine_table);
+    seat_plan = new SeatPlanView(rows.get());
     seat_plan->setFont(machine_table->font());
     seat_plan->setLockSource([this](quint64) { return lock_state->lock_type; });
     seat_pane = new QWidget;

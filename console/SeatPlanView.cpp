@@ -2,12 +2,10 @@
 
 #include "LockBadge.h"
 #include "NaturalOrder.h"
-#include "QStudentGroupWidget.h"
-#include "QtRokTableView.h"
+#include "MachineRows.h"
 
 #include <QAbstractItemModel>
 #include <QApplication>
-#include <QBrush>
 #include <QContextMenuEvent>
 #include <QHelpEvent>
 #include <QMouseEvent>
@@ -29,9 +27,6 @@ namespace {
 
 constexpr int Margin = 8;
 constexpr int TileGap = 8;
-constexpr int NameColumn = 0;
-constexpr int IpColumn = 1;
-constexpr int StateColumn = 2;
 
 quint64 cellKey(const QPoint& cell)
 {
@@ -40,10 +35,10 @@ quint64 cellKey(const QPoint& cell)
 
 } // namespace
 
-SeatPlanView::SeatPlanView(QtRokTableView* table_, QWidget* parent)
+SeatPlanView::SeatPlanView(const MachineRows* rows_, QWidget* parent)
     : QWidget(parent)
-    , table(table_)
-    , model(table_->model())
+    , rows(rows_)
+    , model(rows_->model())
     , seat_map(std::make_shared<SeatMap>())
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -175,7 +170,7 @@ void SeatPlanView::sync()
     if (dirty_rows.isEmpty())
         return;
     for (const int row : qAsConst(dirty_rows)) {
-        const quint64 mac = table->getCellUserData(row, NameColumn, QStudentGroupWidget::MacRole).toULongLong();
+        const quint64 mac = rows->macAt(row);
         const auto it = tile_of_mac.constFind(mac);
         if (mac == 0 || it == tile_of_mac.constEnd() || tiles[it.value()].row != row) {
             // A row now shows another machine: only a full pass gets it right.
@@ -196,12 +191,13 @@ void SeatPlanView::sync()
 
 void SeatPlanView::readRow(Tile& tile) const
 {
-    tile.host = model->index(tile.row, NameColumn).data(Qt::DisplayRole).toString();
-    tile.ip = model->index(tile.row, IpColumn).data(Qt::DisplayRole).toString();
-    const QModelIndex state = model->index(tile.row, StateColumn);
-    tile.state = state.data(Qt::DisplayRole).toString();
-    tile.color = state.data(Qt::ForegroundRole).value<QBrush>().color();
-    tile.hidden = table->isRowHidden(tile.row);
+    const MachineRows::Shown shown = rows->shownAt(tile.row);
+    tile.host = shown.host;
+    tile.ip = shown.ip;
+    tile.macText = shown.macText;
+    tile.state = MachineRows::stateText(shown.state);
+    tile.color = shown.stateColor;
+    tile.hidden = shown.hidden;
 }
 
 void SeatPlanView::relayout()
@@ -211,10 +207,10 @@ void SeatPlanView::relayout()
     tiles.clear();
     tile_of_mac.clear();
 
-    const int rows = model->rowCount();
-    tiles.reserve(rows);
-    for (int row = 0; row < rows; ++row) {
-        const quint64 mac = table->getCellUserData(row, NameColumn, QStudentGroupWidget::MacRole).toULongLong();
+    const int count = rows->rowCount();
+    tiles.reserve(count);
+    for (int row = 0; row < count; ++row) {
+        const quint64 mac = rows->macAt(row);
         // A machine listed twice keeps one tile.
         if (mac == 0 || tile_of_mac.contains(mac))
             continue;
@@ -606,9 +602,9 @@ bool SeatPlanView::event(QEvent* event)
             return true;
         }
         const Tile& tile = tiles[tile_of_mac.value(mac)];
-        const QString macText = model->index(tile.row, 3).data(Qt::DisplayRole).toString();
         QToolTip::showText(help->globalPos(),
-            QStringLiteral("%1\n%2\n%3\n%4").arg(tile.host, tile.ip, macText, tile.state), this, cellRect(tile.cell));
+            QStringLiteral("%1\n%2\n%3\n%4").arg(tile.host, tile.ip, tile.macText, tile.state), this,
+            cellRect(tile.cell));
         return true;
     }
     return QWidget::event(event);

@@ -15,11 +15,11 @@
 class QAbstractItemModel;
 class QRubberBand;
 class QTimer;
-class QtRokTableView;
+class MachineRows;
 
-// A page's machines as tiles laid out like the room. It reads the rows of the
-// page's own table model (name, state text and colour, MAC key, and whether the
-// table hides the row), so it follows every change the table shows. Seats are
+// A page's machines as tiles laid out like the room. It reads what the page's
+// rows show (MachineRows: name, address, state and its colour, MAC, and whether
+// the table hides the row), so it follows every change the table shows. Seats are
 // grid cells shared by all pages; machines without one, or whose seat another
 // tile already holds on this page, go to the free cells in the natural order
 // of their host names. The tiles fit the width of the scroll area the view
@@ -46,7 +46,7 @@ public:
     static constexpr int MaxZoom = 250;
     static constexpr int ZoomStep = 10;
 
-    explicit SeatPlanView(QtRokTableView* table, QWidget* parent = nullptr);
+    explicit SeatPlanView(const MachineRows* rows, QWidget* parent = nullptr);
 
     void setSeatMap(std::shared_ptr<SeatMap> seats);
     void setLockSource(LockSource source);
@@ -117,6 +117,7 @@ private:
         int row = -1;
         QString host;
         QString ip;
+        QString macText;
         QString state;
         QColor color;
         QPoint cell;
@@ -145,7 +146,7 @@ private:
     bool updateScale();
     class QScrollArea* scrollArea() const;
 
-    QtRokTableView* table = nullptr;
+    const MachineRows* rows = nullptr;
     QAbstractItemModel* model = nullptr;
     std::shared_ptr<SeatMap> seat_map;
     LockSource lock_source;

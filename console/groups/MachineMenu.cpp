@@ -54,7 +54,7 @@ void MachineMenu::showForRow(const QPoint& pos)
     const QModelIndex index = page->machine_table->indexAt(pos);
     if (!index.isValid())
         return;
-    selected_mac = page->machine_table->getCellUserData(index.row(), 0, QStudentGroupWidget::MacRole).toULongLong();
+    selected_mac = page->macAtRow(index.row());
     if (selected_mac == 0)
         return;
     exec(page);

@@ -69,7 +69,7 @@ int rowsOf(QStudentGroupWidget* page, quint64 mac)
 {
     int rows = 0;
     for (int row = 0; row < page->machine_table->getRowCount(); ++row)
-        rows += page->machine_table->getCellUserData(row, 0, QStudentGroupWidget::MacRole).toULongLong() == mac;
+        rows += page->macAtRow(row) == mac;
     return rows;
 }
 

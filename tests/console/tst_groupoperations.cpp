@@ -84,7 +84,7 @@ int TestGroupOperations::rows(QStudentGroupWidget* page, quint64 mac) const
 {
     int count = 0;
     for (int row = 0; row < page->machine_table->getRowCount(); ++row)
-        count += page->machine_table->getCellUserData(row, 0, QStudentGroupWidget::MacRole).toULongLong() == mac;
+        count += page->macAtRow(row) == mac;
     return count;
 }
 

@@ -219,7 +219,7 @@ void TestSeatPlan::tileFollowsStateAndFilter()
     view->sync();
     const auto tableColour = [&page](quint64 mac) {
         const int row = page.rowOfMachine(mac);
-        return page.machine_table->model()->index(row, 2).data(Qt::ForegroundRole).value<QBrush>().color();
+        return page.machine_table->model()->index(row, MachineRows::StateColumn).data(Qt::ForegroundRole).value<QBrush>().color();
     };
     QCOMPARE(view->stateColor(1), tableColour(1));
     QCOMPARE(view->stateColor(2), tableColour(2));

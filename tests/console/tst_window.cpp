@@ -76,7 +76,7 @@ bool seedTwoGroups(const QTemporaryDir& dir)
 QString stateText(const QStudentGroupWidget* page, quint64 mac)
 {
     const int row = rowOf(page, mac);
-    return row < 0 ? QString() : page->machine_table->getCellText(row, 2);
+    return row < 0 ? QString() : page->machine_table->getCellText(row, MachineRows::StateColumn);
 }
 
 // Lock-state words with the default flags (manual IP refused, USB refused).
@@ -138,7 +138,7 @@ QString groupCell(const RokVtxAdmin& window, quint64 mac)
 {
     QStudentGroupWidget* all = window.allPage();
     const int row = rowOf(all, mac);
-    return row < 0 ? QStringLiteral("<no row>") : all->machine_table->getCellText(row, 4);
+    return row < 0 ? QStringLiteral("<no row>") : all->machine_table->getCellText(row, MachineRows::GroupColumn);
 }
 
 QSet<quint64> storedMembers(const QString& path, const QString& group)
@@ -239,10 +239,9 @@ private:
 QSet<quint64> rowMacs(const QStudentGroupWidget* page, const std::function<bool(int row)>& select)
 {
     QSet<quint64> macs;
-    const QtRokTableView* table = page->machine_table;
-    for (int row = 0; row < table->getRowCount(); ++row)
+    for (int row = 0; row < page->machine_table->getRowCount(); ++row)
         if (select(row))
-            macs << table->getCellUserData(row, 0, QStudentGroupWidget::MacRole).toULongLong();
+            macs << page->macAtRow(row);
     return macs;
 }
 
@@ -253,7 +252,7 @@ QSet<quint64> hiddenMacs(const QStudentGroupWidget* page)
 
 QSet<quint64> offlineMacs(const QStudentGroupWidget* page)
 {
-    return rowMacs(page, [page](int row) { return page->machine_table->getCellText(row, 2) != "在线"; });
+    return rowMacs(page, [page](int row) { return page->machine_table->getCellText(row, MachineRows::StateColumn) != "在线"; });
 }
 
 QString stateToolTip(QStudentGroupWidget* page, quint64 mac)

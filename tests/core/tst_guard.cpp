@@ -749,7 +749,7 @@ void TestGuard::consoleShowsIdentityConflicts()
     const uint32_t room = address("239.74.8.27");
     const auto state = [&window] {
         const int row = window.allPage()->rowOfMachine(Mac);
-        return row < 0 ? QString() : window.allPage()->machine_table->getCellText(row, 2);
+        return row < 0 ? QString() : window.allPage()->machine_table->getCellText(row, MachineRows::StateColumn);
     };
     Pc owner("127.0.1.7");
     Pc student("127.0.0.99");

@@ -71,7 +71,7 @@ bool holds(const SimulatorProcess& simulator, int number, const QString& group, 
 QString stateOf(const QStudentGroupWidget* page, quint64 mac)
 {
     const int row = page->rowOfMachine(mac);
-    return row < 0 ? QString() : page->machine_table->getCellText(row, 2);
+    return row < 0 ? QString() : page->machine_table->getCellText(row, MachineRows::StateColumn);
 }
 
 } // namespace

@@ -199,9 +199,8 @@ private:
     {
         QSet<quint64> macs;
         duplicate = 0;
-        const QtRokTableView* table = page->machine_table;
-        for (int row = 0; row < table->getRowCount(); ++row) {
-            const quint64 mac = table->getCellUserData(row, 0, QStudentGroupWidget::MacRole).toULongLong();
+        for (int row = 0; row < page->machine_table->getRowCount(); ++row) {
+            const quint64 mac = page->macAtRow(row);
             if (macs.contains(mac))
                 duplicate = mac;
             macs.insert(mac);
