@@ -1,7 +1,6 @@
 #include "SeatPlanView.h"
 
 #include "LockBadge.h"
-#include "NaturalOrder.h"
 #include "MachineRows.h"
 
 #include <QAbstractItemModel>
@@ -20,18 +19,12 @@
 #include <QToolTip>
 #include <QWheelEvent>
 #include <algorithm>
-#include <climits>
 #include <iterator>
 
 namespace {
 
 constexpr int Margin = 8;
 constexpr int TileGap = 8;
-
-quint64 cellKey(const QPoint& cell)
-{
-    return (quint64(quint32(cell.x())) << 32) | quint32(cell.y());
-}
 
 } // namespace
 
@@ -171,13 +164,13 @@ void SeatPlanView::sync()
         return;
     for (const int row : qAsConst(dirty_rows)) {
         const quint64 mac = rows->macAt(row);
-        const auto it = tile_of_mac.constFind(mac);
-        if (mac == 0 || it == tile_of_mac.constEnd() || tiles[it.value()].row != row) {
+        const int i = layout.indexOf(mac);
+        if (mac == 0 || i < 0 || tiles[i].row != row) {
             // A row now shows another machine: only a full pass gets it right.
             relayout();
             return;
         }
-        Tile& tile = tiles[it.value()];
+        Tile& tile = tiles[i];
         readRow(tile);
         // Thousands of small rectangles would cost more to merge than one
         // repaint of what is shown.
@@ -205,60 +198,39 @@ void SeatPlanView::relayout()
     layout_dirty = false;
     dirty_rows.clear();
     tiles.clear();
-    tile_of_mac.clear();
 
     const int count = rows->rowCount();
     tiles.reserve(count);
+    QVector<SeatLayout::Machine> machines;
+    machines.reserve(count);
+    QSet<quint64> listed;
     for (int row = 0; row < count; ++row) {
         const quint64 mac = rows->macAt(row);
         // A machine listed twice keeps one tile.
-        if (mac == 0 || tile_of_mac.contains(mac))
+        if (mac == 0 || listed.contains(mac))
             continue;
+        listed.insert(mac);
         Tile tile;
         tile.mac = mac;
         tile.row = row;
         readRow(tile);
-        tile_of_mac.insert(mac, tiles.size());
         tiles.append(tile);
+        machines.append({ mac, tile.host });
     }
-
-    // Seats first, in row order; then the rest into free cells, row by row.
-    tile_of_cell.clear();
-    QVector<int> unseated;
-    for (int i = 0; i < tiles.size(); ++i) {
-        const auto seat = seat_map->constFind(tiles[i].mac);
-        if (seat != seat_map->constEnd() && !tile_of_cell.contains(cellKey(seat.value()))) {
-            tiles[i].cell = seat.value();
-            tile_of_cell.insert(cellKey(seat.value()), i);
-        } else {
-            unseated.append(i);
-        }
-    }
-    std::stable_sort(unseated.begin(), unseated.end(),
-        [this](int a, int b) { return NaturalOrder::less(tiles[a].host, tiles[b].host); });
-    int next = 0;
-    for (const int i : qAsConst(unseated)) {
-        QPoint cell;
-        do {
-            cell = QPoint(next % FreeColumns, next / FreeColumns);
-            ++next;
-        } while (tile_of_cell.contains(cellKey(cell)));
-        tiles[i].cell = cell;
-        tile_of_cell.insert(cellKey(cell), i);
-    }
+    layout.place(machines, *seat_map);
+    for (int i = 0; i < tiles.size(); ++i)
+        tiles[i].cell = layout.cellAt(i);
 
     for (auto it = selected.begin(); it != selected.end();)
-        it = tile_of_mac.contains(*it) ? std::next(it) : selected.erase(it);
+        it = listed.contains(*it) ? std::next(it) : selected.erase(it);
     updateExtent();
 }
 
 void SeatPlanView::updateExtent()
 {
-    QPoint last(FreeColumns - 1, 0);
-    for (const Tile& tile : qAsConst(tiles))
-        last = QPoint(std::max(last.x(), tile.cell.x()), std::max(last.y(), tile.cell.y()));
-    room_columns = last.x() + 1;
-    room_rows = last.y() + 1;
+    const QSize room = layout.extent();
+    room_columns = room.width();
+    room_rows = room.height();
     applyExtent();
 }
 
@@ -278,13 +250,6 @@ void SeatPlanView::applyExtent()
     update();
     if (rescaled)
         emit sg_scale_changed(scalePercent());
-}
-
-void SeatPlanView::rebuildCellIndex()
-{
-    tile_of_cell.clear();
-    for (int i = 0; i < tiles.size(); ++i)
-        tile_of_cell.insert(cellKey(tiles[i].cell), i);
 }
 
 QSize SeatPlanView::sizeHint() const
@@ -309,43 +274,43 @@ QPoint SeatPlanView::cellAt(const QPoint& pos) const
     return QPoint(x / cellSize().width(), y / cellSize().height());
 }
 
-QPoint SeatPlanView::snapped(const QPoint& shift) const
+const SeatPlanView::Tile* SeatPlanView::tileOf(quint64 mac) const
 {
-    const QSize cell = cellSize();
-    return QPoint(qRound(double(shift.x()) / cell.width()), qRound(double(shift.y()) / cell.height()));
+    const int i = layout.indexOf(mac);
+    return i < 0 ? nullptr : &tiles[i];
 }
 
 QPoint SeatPlanView::cellOf(quint64 mac) const
 {
-    const auto it = tile_of_mac.constFind(mac);
-    return it == tile_of_mac.constEnd() ? QPoint(-1, -1) : tiles[it.value()].cell;
+    const Tile* tile = tileOf(mac);
+    return tile ? tile->cell : QPoint(-1, -1);
 }
 
 bool SeatPlanView::tileShown(quint64 mac) const
 {
-    const auto it = tile_of_mac.constFind(mac);
-    return it != tile_of_mac.constEnd() && !tiles[it.value()].hidden;
+    const Tile* tile = tileOf(mac);
+    return tile && !tile->hidden;
 }
 
 QColor SeatPlanView::stateColor(quint64 mac) const
 {
-    const auto it = tile_of_mac.constFind(mac);
-    return it == tile_of_mac.constEnd() ? QColor() : tiles[it.value()].color;
+    const Tile* tile = tileOf(mac);
+    return tile ? tile->color : QColor();
 }
 
 QRect SeatPlanView::tileRect(quint64 mac) const
 {
-    const auto it = tile_of_mac.constFind(mac);
-    return it == tile_of_mac.constEnd() ? QRect() : cellRect(tiles[it.value()].cell);
+    const Tile* tile = tileOf(mac);
+    return tile ? cellRect(tile->cell) : QRect();
 }
 
 quint64 SeatPlanView::macAt(const QPoint& pos) const
 {
     const QPoint cell = cellAt(pos);
-    const auto it = tile_of_cell.constFind(cellKey(cell));
-    if (cell.x() < 0 || it == tile_of_cell.constEnd())
+    const int i = layout.indexAt(cell);
+    if (cell.x() < 0 || i < 0)
         return 0;
-    const Tile& tile = tiles[it.value()];
+    const Tile& tile = tiles[i];
     return !tile.hidden && cellRect(cell).contains(pos) ? tile.mac : 0;
 }
 
@@ -363,60 +328,20 @@ void SeatPlanView::setSelectedMacs(const QList<quint64>& macs)
 {
     selected.clear();
     for (const quint64 mac : macs)
-        if (tile_of_mac.contains(mac))
+        if (layout.indexOf(mac) >= 0)
             selected.insert(mac);
     update();
 }
 
 bool SeatPlanView::moveTiles(const QList<quint64>& macs, const QPoint& offset)
 {
-    QSet<int> moving;
-    for (const quint64 mac : macs) {
-        const auto it = tile_of_mac.constFind(mac);
-        if (it != tile_of_mac.constEnd())
-            moving.insert(it.value());
-    }
-    if (moving.isEmpty() || offset.isNull())
+    const SeatMap moved = layout.move(macs, offset, *seat_map, fix_whole_room);
+    if (moved.isEmpty())
         return false;
-    // The group keeps its shape against the room's left and top walls.
-    int minX = INT_MAX;
-    int minY = INT_MAX;
-    for (const int i : qAsConst(moving)) {
-        minX = std::min(minX, tiles[i].cell.x());
-        minY = std::min(minY, tiles[i].cell.y());
-    }
-    const QPoint shift(std::max(offset.x(), -minX), std::max(offset.y(), -minY));
-    if (shift.isNull())
-        return false;
-
-    SeatMap moved;
-    int swapWith = -1;
-    for (const int i : qAsConst(moving)) {
-        const QPoint target = tiles[i].cell + shift;
-        const auto holder = tile_of_cell.constFind(cellKey(target));
-        if (holder != tile_of_cell.constEnd() && !moving.contains(holder.value())) {
-            if (moving.size() > 1)
-                return false;
-            swapWith = holder.value();
-        }
-        moved.insert(tiles[i].mac, target);
-    }
-    if (swapWith >= 0) {
-        const int i = *moving.cbegin();
-        moved.insert(tiles[swapWith].mac, tiles[i].cell);
-    }
-    if (fix_whole_room) {
-        // The room as it is shown becomes the plan: otherwise the tiles in
-        // free cells would close up behind the one that moved.
-        for (const Tile& tile : qAsConst(tiles))
-            if (!moved.contains(tile.mac) && seat_map->value(tile.mac, QPoint(-1, -1)) != tile.cell)
-                moved.insert(tile.mac, tile.cell);
-    }
     for (auto it = moved.cbegin(); it != moved.cend(); ++it) {
-        tiles[tile_of_mac.value(it.key())].cell = it.value();
+        tiles[layout.indexOf(it.key())].cell = it.value();
         seat_map->insert(it.key(), it.value());
     }
-    rebuildCellIndex();
     updateExtent();
     emit sg_seats_moved(moved);
     return true;
@@ -601,7 +526,7 @@ bool SeatPlanView::event(QEvent* event)
             event->ignore();
             return true;
         }
-        const Tile& tile = tiles[tile_of_mac.value(mac)];
+        const Tile& tile = *tileOf(mac);
         QToolTip::showText(help->globalPos(),
             QStringLiteral("%1\n%2\n%3\n%4").arg(tile.host, tile.ip, tile.macText, tile.state), this,
             cellRect(tile.cell));

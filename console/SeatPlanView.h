@@ -1,8 +1,9 @@
 #pragma once
 
+#include "SeatLayout.h"
+
 #include <QColor>
 #include <QFont>
-#include <QHash>
 #include <QList>
 #include <QPoint>
 #include <QSet>
@@ -19,27 +20,24 @@ class MachineRows;
 
 // A page's machines as tiles laid out like the room. It reads what the page's
 // rows show (MachineRows: name, address, state and its colour, MAC, and whether
-// the table hides the row), so it follows every change the table shows. Seats are
-// grid cells shared by all pages; machines without one, or whose seat another
-// tile already holds on this page, go to the free cells in the natural order
-// of their host names. The tiles fit the width of the scroll area the view
-// is in, or keep a size the teacher chose.
+// the table hides the row), so it follows every change the table shows; where
+// the tiles sit and where a move puts them is SeatLayout's. The tiles fit the
+// width of the scroll area the view is in, or keep a size the teacher chose.
 class SeatPlanView final : public QWidget
 {
     Q_OBJECT
 
 public:
-    using SeatMap = QHash<quint64, QPoint>;
+    using SeatMap = SeatLayout::SeatMap;
     // Lock type (Rok_Lock_State) to show on a machine's tile.
     using LockSource = std::function<int(quint64 mac)>;
 
     // A cell at 100 %.
     static constexpr int CellWidth = 106;
     static constexpr int CellHeight = 66;
-    // Cells per row for machines without a seat, and the least width a
-    // fitted plan is made for: rooms narrower than eight seats get tiles of
-    // the same size.
-    static constexpr int FreeColumns = 8;
+    // The least width a fitted plan is made for: rooms narrower than eight
+    // seats get tiles of the same size.
+    static constexpr int FreeColumns = SeatLayout::FreeColumns;
     // The tile sizes the teacher can choose, in percent; 0 is "fit the width".
     static constexpr int FitZoom = 0;
     static constexpr int MinZoom = 50;
@@ -80,9 +78,8 @@ public:
 
     QList<quint64> selectedMacs() const;
     void setSelectedMacs(const QList<quint64>& macs);
-    // Puts the tiles into cells `offset` away (clamped to the room), keeps
-    // their seats and announces them; refused when a cell is taken by another
-    // tile, except that one tile dropped on another swaps seats with it.
+    // Puts the tiles into cells `offset` away (SeatLayout::move), keeps their
+    // seats and announces them; false when refused.
     bool moveTiles(const QList<quint64>& macs, const QPoint& offset);
 
     QSize sizeHint() const override;
@@ -136,8 +133,9 @@ private:
     };
     void paintTile(class QPainter& painter, const TileFonts& fonts, const Tile& tile, const QPoint& shift) const;
     // A drag by `shift` pixels in cells.
-    QPoint snapped(const QPoint& shift) const;
-    void rebuildCellIndex();
+    QPoint snapped(const QPoint& shift) const { return SeatLayout::snapped(shift, cellSize()); }
+    // The tile of a machine, null for none.
+    const Tile* tileOf(quint64 mac) const;
     // The room's size in cells, then applyExtent().
     void updateExtent();
     // The view's size for the room at the zoom's scale.
@@ -154,9 +152,8 @@ private:
     int zoom_setting = FitZoom;
     double scale = 1.0;
 
-    QVector<Tile> tiles;
-    QHash<quint64, int> tile_of_mac;
-    QHash<quint64, int> tile_of_cell; // by cellKey()
+    QVector<Tile> tiles; // by their index in the layout
+    SeatLayout layout;
     QSize extent;
     int room_columns = FreeColumns;
     int room_rows = 1;
