@@ -1,12 +1,12 @@
 #include "CommandBenchmark.h"
 
+#include "core/Protocol.h"
 #include "EventWait.h"
 #include "GroupCapture.h"
 #include "LabSeed.h"
+#include "pages/QStudentGroupWidget.h"
 #include "Percentiles.h"
 #include "ProcessUsage.h"
-#include "Protocol.h"
-#include "QStudentGroupWidget.h"
 #include "RokVtxAdmin.h"
 #include "SimulatorRun.h"
 

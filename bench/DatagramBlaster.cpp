@@ -1,6 +1,6 @@
 #include "DatagramBlaster.h"
 
-#include "Protocol.h"
+#include "core/Protocol.h"
 #include "SimulatorOptions.h"
 
 #include <QString>

@@ -1,8 +1,8 @@
 #include "EventLogBenchmark.h"
 
-#include "EventLogStore.h"
 #include "Percentiles.h"
 #include "ProcessUsage.h"
+#include "storage/EventLogStore.h"
 
 #include <QDateTime>
 #include <QSqlDatabase>

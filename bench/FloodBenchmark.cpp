@@ -1,18 +1,18 @@
 #include "FloodBenchmark.h"
 
-#include "EventLogStore.h"
+#include "core/Protocol.h"
+#include "dialogs/MessageBox.h"
 #include "EventLoopProbe.h"
 #include "EventWait.h"
 #include "GroupCapture.h"
 #include "LabSeed.h"
-#include "MessageBox.h"
+#include "pages/QStudentGroupWidget.h"
 #include "ProcessUsage.h"
-#include "Protocol.h"
-#include "QStudentGroupWidget.h"
-#include "QtRokTableView.h"
 #include "RokVtxAdmin.h"
 #include "SimulatorOptions.h"
 #include "SimulatorRun.h"
+#include "storage/EventLogStore.h"
+#include "tableview/QtRokTableView.h"
 #include "UdpCounters.h"
 
 #include <QFileInfo>

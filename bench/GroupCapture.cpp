@@ -1,6 +1,6 @@
 #include "GroupCapture.h"
 
-#include "Protocol.h"
+#include "core/Protocol.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

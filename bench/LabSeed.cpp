@@ -1,9 +1,9 @@
 #include "LabSeed.h"
 
-#include "GroupSettingsFile.h"
-#include "QStudentManage.h"
-#include "QtDoubleIntStringItem.h"
+#include "core/QStudentManage.h"
+#include "model/QtDoubleIntStringItem.h"
 #include "SimulatorOptions.h"
+#include "storage/GroupSettingsFile.h"
 
 #include <QDir>
 

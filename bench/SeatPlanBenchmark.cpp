@@ -1,9 +1,9 @@
 #include "SeatPlanBenchmark.h"
 
+#include "pages/QStudentGroupWidget.h"
 #include "Percentiles.h"
 #include "ProcessUsage.h"
-#include "QStudentGroupWidget.h"
-#include "SeatPlanView.h"
+#include "seatplan/SeatPlanView.h"
 
 #include <QApplication>
 #include <QScrollArea>

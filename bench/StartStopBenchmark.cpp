@@ -1,13 +1,13 @@
 #include "StartStopBenchmark.h"
 
+#include "core/QStudentManage.h"
 #include "EventWait.h"
 #include "LabSeed.h"
+#include "pages/QStudentGroupWidget.h"
 #include "Percentiles.h"
 #include "ProcessUsage.h"
-#include "QStudentGroupWidget.h"
-#include "QStudentManage.h"
-#include "QtRokTableView.h"
 #include "RokVtxAdmin.h"
+#include "tableview/QtRokTableView.h"
 
 #include <QCoreApplication>
 #include <QDir>

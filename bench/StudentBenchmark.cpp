@@ -1,17 +1,17 @@
 #include "StudentBenchmark.h"
 
-#include "EventLogStore.h"
+#include "core/Protocol.h"
 #include "EventLoopProbe.h"
 #include "EventWait.h"
 #include "GroupCapture.h"
 #include "LabSeed.h"
+#include "model/Rok_Lock_State.h"
+#include "pages/QStudentGroupWidget.h"
 #include "Percentiles.h"
 #include "ProcessUsage.h"
-#include "Protocol.h"
-#include "QStudentGroupWidget.h"
-#include "Rok_Lock_State.h"
 #include "RokVtxAdmin.h"
 #include "SimulatorRun.h"
+#include "storage/EventLogStore.h"
 
 #include <QHash>
 #include <QJsonArray>

@@ -1,19 +1,19 @@
 #pragma once
 
-#include "CStuInfo.h"
-#include "GroupSettingsSession.h"
-#include "GroupOperations.h"
-#include "LabGuard.h"
-#include "LessonTools.h"
-#include "Overview.h"
-#include "PowerControl.h"
-#include "ConsoleTables.h"
-#include "PageDirectory.h"
-#include "Protocol.h"
-#include "QStudentManage.h"
-#include "QtDoubleIntStringItem.h"
-#include "SocketChannel.h"
-#include "UdpServer.h"
+#include "core/Protocol.h"
+#include "core/QStudentManage.h"
+#include "core/SocketChannel.h"
+#include "core/UdpServer.h"
+#include "groups/GroupOperations.h"
+#include "guard/LabGuard.h"
+#include "lesson/LessonTools.h"
+#include "model/CStuInfo.h"
+#include "model/QtDoubleIntStringItem.h"
+#include "overview/Overview.h"
+#include "pages/PageDirectory.h"
+#include "power/PowerControl.h"
+#include "storage/ConsoleTables.h"
+#include "storage/GroupSettingsSession.h"
 
 #include <QList>
 #include <QMainWindow>

@@ -1,7 +1,7 @@
 #include "WindowLayout.h"
 
-#include "PageDirectory.h"
-#include "QStudentGroupWidget.h"
+#include "pages/PageDirectory.h"
+#include "pages/QStudentGroupWidget.h"
 
 #include <QCoreApplication>
 #include <QEvent>

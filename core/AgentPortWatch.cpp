@@ -1,6 +1,6 @@
-#include "AgentPortWatch.h"
+#include "core/AgentPortWatch.h"
 
-#include "Protocol.h"
+#include "core/Protocol.h"
 
 #include <QDateTime>
 #include <QHostAddress>

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "AnswerBudget.h"
-#include "RepeatCounter.h"
-#include "SentLedger.h"
-#include "UdpServer.h"
+#include "core/AnswerBudget.h"
+#include "core/RepeatCounter.h"
+#include "core/SentLedger.h"
+#include "core/UdpServer.h"
 
 #include <QByteArray>
 #include <QHash>

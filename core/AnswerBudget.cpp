@@ -1,4 +1,4 @@
-#include "AnswerBudget.h"
+#include "core/AnswerBudget.h"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
-#include "Beacon.h"
+#include "core/Beacon.h"
 
-#include "Protocol.h"
+#include "core/Protocol.h"
 
 Beacon::Beacon(Send send, std::shared_ptr<WaitClock> clock)
     : send(std::move(send))

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "WaitClock.h"
+#include "core/WaitClock.h"
 
 #include <QByteArray>
 #include <atomic>

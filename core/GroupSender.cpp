@@ -1,6 +1,6 @@
-#include "GroupSender.h"
+#include "core/GroupSender.h"
 
-#include "Protocol.h"
+#include "core/Protocol.h"
 
 GroupSender::GroupSender(Send send, std::shared_ptr<WaitClock> clock)
     : lock_state(std::make_shared<Rok_Lock_State>())

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "ResendThrottle.h"
-#include "Rok_Lock_State.h"
-#include "WaitClock.h"
+#include "core/ResendThrottle.h"
+#include "core/WaitClock.h"
+#include "model/Rok_Lock_State.h"
 
 #include <QByteArray>
 #include <QStringList>

@@ -1,4 +1,4 @@
-#include "HostName.h"
+#include "core/HostName.h"
 
 #include <QVector>
 

@@ -1,4 +1,4 @@
-#include "JoinRepeater.h"
+#include "core/JoinRepeater.h"
 
 #include <utility>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "QStudentManage.h"
+#include "core/QStudentManage.h"
 
 #include <QHash>
 #include <QString>

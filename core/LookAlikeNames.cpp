@@ -1,6 +1,6 @@
-#include "LookAlikeNames.h"
+#include "core/LookAlikeNames.h"
 
-#include "HostName.h"
+#include "core/HostName.h"
 
 QList<quint64> LookAlikeNames::rename(quint64 mac, const QString& name)
 {

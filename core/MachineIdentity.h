@@ -1,7 +1,7 @@
 #pragma once
 
-#include "CStuInfo.h"
-#include "NeighbourTable.h"
+#include "core/NeighbourTable.h"
+#include "model/CStuInfo.h"
 
 #include <cstdint>
 

@@ -1,4 +1,4 @@
-#include "MetaTypes.h"
+#include "core/MetaTypes.h"
 
 void registerRokMetaTypes()
 {

@@ -1,4 +1,4 @@
-#include "NaturalOrder.h"
+#include "core/NaturalOrder.h"
 
 namespace {
 

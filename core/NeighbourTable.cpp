@@ -1,7 +1,7 @@
-#include "NeighbourTable.h"
+#include "core/NeighbourTable.h"
 
-#include "MacAddress.h"
-#include "Protocol.h"
+#include "core/Protocol.h"
+#include "model/MacAddress.h"
 
 #include <QFile>
 #include <QList>

@@ -1,7 +1,7 @@
-#include "PolicyRules.h"
+#include "core/PolicyRules.h"
 
-#include "Protocol.h"
-#include "UdpServer.h"
+#include "core/Protocol.h"
+#include "core/UdpServer.h"
 
 #include <QRegularExpression>
 

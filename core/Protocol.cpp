@@ -1,6 +1,6 @@
-#include "Protocol.h"
+#include "core/Protocol.h"
 
-#include "HostName.h"
+#include "core/HostName.h"
 
 #include <QDateTime>
 #include <QTextCodec>

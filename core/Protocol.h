@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Rok_Lock_State.h"
+#include "model/Rok_Lock_State.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,8 +1,8 @@
-#include "QStudentManage.h"
+#include "core/QStudentManage.h"
 
-#include "HostName.h"
-#include "Machine.h"
-#include "Protocol.h"
+#include "core/HostName.h"
+#include "core/Protocol.h"
+#include "model/Machine.h"
 
 #include <QDir>
 #include <QFile>

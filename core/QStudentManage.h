@@ -1,10 +1,10 @@
 #pragma once
 
-#include "CStuInfo.h"
-#include "CStudentGroup.h"
-#include "MetaTypes.h"
-#include "QDataHelper.h"
-#include "QtDoubleIntStringItem.h"
+#include "core/MetaTypes.h"
+#include "model/CStudentGroup.h"
+#include "model/CStuInfo.h"
+#include "model/QtDoubleIntStringItem.h"
+#include "storage/QDataHelper.h"
 
 #include <QHash>
 #include <QList>

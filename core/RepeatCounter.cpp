@@ -1,4 +1,4 @@
-#include "RepeatCounter.h"
+#include "core/RepeatCounter.h"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
-#include "SeatLayout.h"
+#include "core/SeatLayout.h"
 
-#include "NaturalOrder.h"
+#include "core/NaturalOrder.h"
 
 #include <QSet>
 

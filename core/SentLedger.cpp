@@ -1,7 +1,7 @@
-#include "SentLedger.h"
+#include "core/SentLedger.h"
 
-#include "AnswerBudget.h"
-#include "Protocol.h"
+#include "core/AnswerBudget.h"
+#include "core/Protocol.h"
 
 #include <cstring>
 

@@ -1,6 +1,6 @@
-#include "SocketChannel.h"
+#include "core/SocketChannel.h"
 
-#include "UdpServer.h"
+#include "core/UdpServer.h"
 
 #include <cstring>
 #include <utility>

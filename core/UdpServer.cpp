@@ -1,4 +1,4 @@
-#include "UdpServer.h"
+#include "core/UdpServer.h"
 
 #include <asio/executor_work_guard.hpp>
 #include <asio/io_context.hpp>

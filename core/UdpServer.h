@@ -1,6 +1,6 @@
 #pragma once
 
-#include "SocketChannel.h"
+#include "core/SocketChannel.h"
 
 #include <atomic>
 #include <chrono>

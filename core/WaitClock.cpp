@@ -1,4 +1,4 @@
-#include "WaitClock.h"
+#include "core/WaitClock.h"
 
 void WaitClock::sleepUntil(Clock::time_point due, const std::function<bool()>& stopped)
 {

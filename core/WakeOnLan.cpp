@@ -1,6 +1,6 @@
-#include "WakeOnLan.h"
+#include "core/WakeOnLan.h"
 
-#include "Protocol.h"
+#include "core/Protocol.h"
 
 #include <QNetworkInterface>
 

@@ -1,4 +1,4 @@
-#include "ConsoleTables.h"
+#include "storage/ConsoleTables.h"
 
 ConsoleTables::~ConsoleTables()
 {

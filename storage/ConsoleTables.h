@@ -1,10 +1,10 @@
 #pragma once
 
-#include "EventLogStore.h"
-#include "LessonModeStore.h"
-#include "SeatStore.h"
-#include "TimedLockStore.h"
-#include "TimetableStore.h"
+#include "storage/EventLogStore.h"
+#include "storage/LessonModeStore.h"
+#include "storage/SeatStore.h"
+#include "storage/TimedLockStore.h"
+#include "storage/TimetableStore.h"
 
 #include <QSqlDatabase>
 

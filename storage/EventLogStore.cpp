@@ -1,6 +1,6 @@
-#include "EventLogStore.h"
+#include "storage/EventLogStore.h"
 
-#include "SqlExec.h"
+#include "storage/SqlExec.h"
 
 #include <QDateTime>
 #include <QSqlError>

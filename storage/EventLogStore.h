@@ -1,6 +1,6 @@
 #pragma once
 
-#include "SecurityRowBudget.h"
+#include "model/SecurityRowBudget.h"
 
 #include <QHash>
 #include <QList>

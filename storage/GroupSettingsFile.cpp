@@ -1,5 +1,5 @@
-#include "GroupSettingsFile.h"
-#include "Rok_Lock_State.h"
+#include "storage/GroupSettingsFile.h"
+#include "model/Rok_Lock_State.h"
 
 #include <QDateTime>
 #include <QFile>

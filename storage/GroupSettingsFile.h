@@ -1,6 +1,6 @@
 #pragma once
 
-#include "GroupSettings.h"
+#include "storage/GroupSettings.h"
 
 #include <QByteArray>
 #include <QList>

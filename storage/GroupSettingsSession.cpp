@@ -1,6 +1,6 @@
-#include "GroupSettingsSession.h"
+#include "storage/GroupSettingsSession.h"
 
-#include "GroupSettingsFile.h"
+#include "storage/GroupSettingsFile.h"
 
 #include <QDir>
 #include <QFile>

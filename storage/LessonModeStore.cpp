@@ -1,6 +1,6 @@
-#include "LessonModeStore.h"
+#include "storage/LessonModeStore.h"
 
-#include "SqlExec.h"
+#include "storage/SqlExec.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

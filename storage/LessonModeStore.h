@@ -1,6 +1,6 @@
 #pragma once
 
-#include "LessonMode.h"
+#include "model/LessonMode.h"
 
 #include <QList>
 #include <QSqlDatabase>

@@ -1,7 +1,7 @@
-#include "MachineListCsv.h"
+#include "storage/MachineListCsv.h"
 
-#include "CStudentGroup.h"
-#include "MacAddress.h"
+#include "model/CStudentGroup.h"
+#include "model/MacAddress.h"
 
 #include <QHostAddress>
 #include <QSaveFile>

@@ -1,4 +1,4 @@
-#include "PolicyListFile.h"
+#include "storage/PolicyListFile.h"
 
 #include <QSaveFile>
 #include <QSet>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "QtDoubleIntStringItem.h"
+#include "model/QtDoubleIntStringItem.h"
 
 #include <QByteArray>
 #include <QList>

@@ -1,4 +1,4 @@
-#include "QDataHelper.h"
+#include "storage/QDataHelper.h"
 
 #include <QDebug>
 #include <QPair>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "CStudentGroup.h"
-#include "Machine.h"
-#include "QtDoubleIntStringItem.h"
+#include "model/CStudentGroup.h"
+#include "model/Machine.h"
+#include "model/QtDoubleIntStringItem.h"
 
 #include <QList>
 #include <QMap>

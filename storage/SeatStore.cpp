@@ -1,4 +1,4 @@
-#include "SeatStore.h"
+#include "storage/SeatStore.h"
 
 #include <QDebug>
 #include <QSqlError>

@@ -1,6 +1,6 @@
-#include "TimedLockStore.h"
+#include "storage/TimedLockStore.h"
 
-#include "SqlExec.h"
+#include "storage/SqlExec.h"
 
 #include <QSqlError>
 #include <QSqlQuery>

@@ -1,6 +1,6 @@
-#include "TimetableStore.h"
+#include "storage/TimetableStore.h"
 
-#include "SqlExec.h"
+#include "storage/SqlExec.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

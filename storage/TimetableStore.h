@@ -1,7 +1,7 @@
 #pragma once
 
-#include "BeforeLesson.h"
-#include "Timetable.h"
+#include "model/BeforeLesson.h"
+#include "model/Timetable.h"
 
 #include <QDateTime>
 #include <QMap>

@@ -1,12 +1,12 @@
-#include "Deployment.h"
+#include "deploy/Deployment.h"
 
-#include "FileDialog.h"
-#include "MachineListTransfer.h"
-#include "MessageBox.h"
-#include "PolicyListFile.h"
-#include "PolicyRules.h"
-#include "QAppWatcherWidget.h"
-#include "QStudentManage.h"
+#include "core/PolicyRules.h"
+#include "core/QStudentManage.h"
+#include "dialogs/FileDialog.h"
+#include "dialogs/MessageBox.h"
+#include "policy/QAppWatcherWidget.h"
+#include "storage/PolicyListFile.h"
+#include "transfer/MachineListTransfer.h"
 
 #include <QAction>
 #include <QDateTime>

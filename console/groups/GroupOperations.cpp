@@ -1,8 +1,8 @@
-#include "GroupOperations.h"
+#include "groups/GroupOperations.h"
 
-#include "PageDirectory.h"
-#include "QStudentGroupWidget.h"
-#include "QStudentManage.h"
+#include "core/QStudentManage.h"
+#include "pages/PageDirectory.h"
+#include "pages/QStudentGroupWidget.h"
 
 #include <algorithm>
 #include <utility>

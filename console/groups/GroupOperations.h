@@ -1,6 +1,6 @@
 #pragma once
 
-#include "CStuInfo.h"
+#include "model/CStuInfo.h"
 
 #include <QList>
 #include <QObject>

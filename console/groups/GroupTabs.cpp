@@ -1,10 +1,10 @@
-#include "GroupTabs.h"
+#include "groups/GroupTabs.h"
 
-#include "Dialog_addgroup.h"
-#include "GroupOperations.h"
-#include "MessageBox.h"
-#include "PageDirectory.h"
-#include "QStudentGroupWidget.h"
+#include "dialogs/MessageBox.h"
+#include "groups/Dialog_addgroup.h"
+#include "groups/GroupOperations.h"
+#include "pages/PageDirectory.h"
+#include "pages/QStudentGroupWidget.h"
 
 #include <QAction>
 #include <QMenu>

@@ -1,12 +1,12 @@
-#include "MachineMenu.h"
+#include "groups/MachineMenu.h"
 
-#include "Dialog_moveinto_grp.h"
-#include "GroupOperations.h"
-#include "MessageBox.h"
-#include "PageDirectory.h"
-#include "QStudentGroupWidget.h"
-#include "QStudentManage.h"
-#include "QtRokTableView.h"
+#include "core/QStudentManage.h"
+#include "dialogs/MessageBox.h"
+#include "groups/Dialog_moveinto_grp.h"
+#include "groups/GroupOperations.h"
+#include "pages/PageDirectory.h"
+#include "pages/QStudentGroupWidget.h"
+#include "tableview/QtRokTableView.h"
 
 #include <QAction>
 #include <QCursor>

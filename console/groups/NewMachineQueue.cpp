@@ -1,4 +1,4 @@
-#include "NewMachineQueue.h"
+#include "groups/NewMachineQueue.h"
 
 #include <QMetaObject>
 #include <QTimer>

@@ -1,12 +1,12 @@
-#include "LabGuard.h"
+#include "guard/LabGuard.h"
 
-#include "GroupOperations.h"
-#include "MachineIdentity.h"
-#include "Protocol.h"
-#include "QStudentGroupWidget.h"
-#include "QStudentManage.h"
-#include "SecurityMonitor.h"
-#include "UdpServer.h"
+#include "core/MachineIdentity.h"
+#include "core/Protocol.h"
+#include "core/QStudentManage.h"
+#include "core/UdpServer.h"
+#include "groups/GroupOperations.h"
+#include "guard/SecurityMonitor.h"
+#include "pages/QStudentGroupWidget.h"
 
 #include <QAction>
 #include <QDateTime>

@@ -1,14 +1,14 @@
 #pragma once
 
-#include "AgentPortWatch.h"
-#include "AnswerBudget.h"
-#include "CStuInfo.h"
-#include "JoinRepeater.h"
-#include "NeighbourTable.h"
-#include "PageDirectory.h"
-#include "QStudentManage.h"
-#include "RegistrationAnswer.h"
-#include "RegistrationGate.h"
+#include "core/AgentPortWatch.h"
+#include "core/AnswerBudget.h"
+#include "core/JoinRepeater.h"
+#include "core/NeighbourTable.h"
+#include "core/QStudentManage.h"
+#include "core/RegistrationAnswer.h"
+#include "core/RegistrationGate.h"
+#include "model/CStuInfo.h"
+#include "pages/PageDirectory.h"
 
 #include <QObject>
 

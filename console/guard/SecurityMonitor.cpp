@@ -1,12 +1,12 @@
-#include "SecurityMonitor.h"
+#include "guard/SecurityMonitor.h"
 
-#include "AgentPortWatch.h"
-#include "EventLogStore.h"
-#include "MacAddress.h"
-#include "PageDirectory.h"
-#include "Protocol.h"
-#include "QStudentManage.h"
-#include "RegistrationGate.h"
+#include "core/AgentPortWatch.h"
+#include "core/Protocol.h"
+#include "core/QStudentManage.h"
+#include "core/RegistrationGate.h"
+#include "model/MacAddress.h"
+#include "pages/PageDirectory.h"
+#include "storage/EventLogStore.h"
 
 #include <QDateTime>
 #include <QSet>

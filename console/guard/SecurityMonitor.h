@@ -1,9 +1,9 @@
 #pragma once
 
-#include "CStuInfo.h"
-#include "LookAlikeNames.h"
-#include "RepeatCounter.h"
-#include "SecurityRowBudget.h"
+#include "core/LookAlikeNames.h"
+#include "core/RepeatCounter.h"
+#include "model/CStuInfo.h"
+#include "model/SecurityRowBudget.h"
 
 #include <QHash>
 #include <QObject>

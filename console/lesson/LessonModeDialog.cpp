@@ -1,9 +1,9 @@
-#include "LessonModeDialog.h"
+#include "lesson/LessonModeDialog.h"
 
-#include "InputDialog.h"
-#include "LessonMode.h"
-#include "LessonModes.h"
-#include "MessageBox.h"
+#include "dialogs/InputDialog.h"
+#include "dialogs/MessageBox.h"
+#include "lesson/LessonModes.h"
+#include "model/LessonMode.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

@@ -1,16 +1,16 @@
-#include "LessonModes.h"
+#include "lesson/LessonModes.h"
 
-#include "EventLogStore.h"
-#include "InputDialog.h"
-#include "LessonModeDialog.h"
-#include "LessonModeStore.h"
-#include "LessonTools.h"
-#include "LockPath.h"
-#include "MessageBox.h"
-#include "PageDirectory.h"
-#include "PolicyRules.h"
-#include "QAppWatcherWidget.h"
-#include "QStudentGroupWidget.h"
+#include "core/PolicyRules.h"
+#include "dialogs/InputDialog.h"
+#include "dialogs/MessageBox.h"
+#include "lesson/LessonModeDialog.h"
+#include "lesson/LessonTools.h"
+#include "pages/LockPath.h"
+#include "pages/PageDirectory.h"
+#include "pages/QStudentGroupWidget.h"
+#include "policy/QAppWatcherWidget.h"
+#include "storage/EventLogStore.h"
+#include "storage/LessonModeStore.h"
 
 #include <QAction>
 #include <QMenu>

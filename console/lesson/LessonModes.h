@@ -1,9 +1,9 @@
 #pragma once
 
-#include "BeforeLesson.h"
-#include "EventLogStore.h"
-#include "LessonMode.h"
-#include "LockPrecedence.h"
+#include "model/BeforeLesson.h"
+#include "model/LessonMode.h"
+#include "model/LockPrecedence.h"
+#include "storage/EventLogStore.h"
 
 #include <QList>
 #include <QObject>

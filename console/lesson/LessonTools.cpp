@@ -1,15 +1,15 @@
-#include "LessonTools.h"
+#include "lesson/LessonTools.h"
 
-#include "ConsoleTables.h"
-#include "EventLog.h"
-#include "EventLogDock.h"
-#include "EventLogStore.h"
-#include "InputDialog.h"
-#include "LockPath.h"
-#include "PageDirectory.h"
-#include "QStudentGroupWidget.h"
-#include "Rok_Lock_State.h"
-#include "TimedLockController.h"
+#include "dialogs/InputDialog.h"
+#include "lesson/TimedLockController.h"
+#include "log/EventLog.h"
+#include "log/EventLogDock.h"
+#include "model/Rok_Lock_State.h"
+#include "pages/LockPath.h"
+#include "pages/PageDirectory.h"
+#include "pages/QStudentGroupWidget.h"
+#include "storage/ConsoleTables.h"
+#include "storage/EventLogStore.h"
 
 #include <QAction>
 #include <QLabel>

@@ -1,14 +1,14 @@
-#include "EventLog.h"
+#include "log/EventLog.h"
 
-#include "EventLogStore.h"
-#include "GroupOperations.h"
-#include "LessonTools.h"
-#include "MacAddress.h"
-#include "PageDirectory.h"
-#include "QStudentGroupWidget.h"
-#include "Overview.h"
-#include "ReceivePath.h"
-#include "Rok_Lock_State.h"
+#include "groups/GroupOperations.h"
+#include "lesson/LessonTools.h"
+#include "model/MacAddress.h"
+#include "model/Rok_Lock_State.h"
+#include "network/ReceivePath.h"
+#include "overview/Overview.h"
+#include "pages/PageDirectory.h"
+#include "pages/QStudentGroupWidget.h"
+#include "storage/EventLogStore.h"
 
 EventLog::EventLog(EventLogStore& store, PageDirectory& pages, std::function<int()> currentTab, QObject* parent)
     : QObject(parent)

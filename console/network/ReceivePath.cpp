@@ -1,12 +1,12 @@
-#include "ReceivePath.h"
+#include "network/ReceivePath.h"
 
-#include "LabGuard.h"
-#include "MacAddress.h"
-#include "NewMachineQueue.h"
-#include "Protocol.h"
-#include "QStudentGroupWidget.h"
-#include "QStudentManage.h"
-#include "RegistrationAnswer.h"
+#include "core/Protocol.h"
+#include "core/QStudentManage.h"
+#include "core/RegistrationAnswer.h"
+#include "groups/NewMachineQueue.h"
+#include "guard/LabGuard.h"
+#include "model/MacAddress.h"
+#include "pages/QStudentGroupWidget.h"
 
 #include <QByteArray>
 

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "CStuInfo.h"
-#include "PageDirectory.h"
-#include "SocketChannel.h"
-#include "UdpServer.h"
+#include "core/SocketChannel.h"
+#include "core/UdpServer.h"
+#include "model/CStuInfo.h"
+#include "pages/PageDirectory.h"
 
 #include <QObject>
 #include <QString>

@@ -1,10 +1,10 @@
-#include "Overview.h"
+#include "overview/Overview.h"
 
-#include "EventLog.h"
-#include "PageDirectory.h"
-#include "QStudentGroupWidget.h"
-#include "QStudentManage.h"
-#include "Rok_Lock_State.h"
+#include "core/QStudentManage.h"
+#include "log/EventLog.h"
+#include "model/Rok_Lock_State.h"
+#include "pages/PageDirectory.h"
+#include "pages/QStudentGroupWidget.h"
 
 #include <QAction>
 #include <QLabel>

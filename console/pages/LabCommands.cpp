@@ -1,10 +1,10 @@
-#include "LabCommands.h"
+#include "pages/LabCommands.h"
 
-#include "LessonTools.h"
-#include "LockPath.h"
-#include "PageDirectory.h"
-#include "QStudentGroupWidget.h"
-#include "Rok_Lock_State.h"
+#include "lesson/LessonTools.h"
+#include "model/Rok_Lock_State.h"
+#include "pages/LockPath.h"
+#include "pages/PageDirectory.h"
+#include "pages/QStudentGroupWidget.h"
 
 #include <QAction>
 #include <QActionGroup>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "LockShown.h"
+#include "model/LockShown.h"
 
 #include <QObject>
 #include <QString>

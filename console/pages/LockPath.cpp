@@ -1,8 +1,8 @@
-#include "LockPath.h"
+#include "pages/LockPath.h"
 
-#include "PageDirectory.h"
-#include "QStudentGroupWidget.h"
-#include "TimedLockController.h"
+#include "lesson/TimedLockController.h"
+#include "pages/PageDirectory.h"
+#include "pages/QStudentGroupWidget.h"
 
 LockPath::LockPath(PageDirectory& pages, TimedLockController& timedLocks, QObject* parent)
     : QObject(parent)

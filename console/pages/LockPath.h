@@ -1,6 +1,6 @@
 #pragma once
 
-#include "LockPrecedence.h"
+#include "model/LockPrecedence.h"
 
 #include <QList>
 #include <QObject>

@@ -1,7 +1,7 @@
-#include "MachineRows.h"
+#include "pages/MachineRows.h"
 
-#include "MacAddress.h"
-#include "QtRokTableView.h"
+#include "model/MacAddress.h"
+#include "tableview/QtRokTableView.h"
 
 #include <QBrush>
 #include <QHeaderView>

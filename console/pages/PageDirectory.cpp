@@ -1,6 +1,6 @@
-#include "PageDirectory.h"
+#include "pages/PageDirectory.h"
 
-#include "QStudentGroupWidget.h"
+#include "pages/QStudentGroupWidget.h"
 
 #include <QTabBar>
 #include <QTabWidget>

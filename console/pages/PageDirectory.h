@@ -1,7 +1,7 @@
 #pragma once
 
-#include "CStuInfo.h"
-#include "GroupSettings.h"
+#include "model/CStuInfo.h"
+#include "storage/GroupSettings.h"
 
 #include <QHash>
 #include <QList>

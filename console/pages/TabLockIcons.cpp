@@ -1,10 +1,10 @@
-#include "TabLockIcons.h"
+#include "pages/TabLockIcons.h"
 
-#include "LockBadge.h"
-#include "PageDirectory.h"
-#include "QStudentGroupWidget.h"
-#include "Rok_Lock_State.h"
-#include "SeatPlans.h"
+#include "model/Rok_Lock_State.h"
+#include "pages/LockBadge.h"
+#include "pages/PageDirectory.h"
+#include "pages/QStudentGroupWidget.h"
+#include "seatplan/SeatPlans.h"
 
 #include <QTabWidget>
 #include <QTimer>

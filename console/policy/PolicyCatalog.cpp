@@ -1,10 +1,10 @@
-#include "PolicyCatalog.h"
+#include "policy/PolicyCatalog.h"
 
-#include "PageDirectory.h"
-#include "PolicyRules.h"
-#include "QAppWatcherWidget.h"
-#include "QStudentGroupWidget.h"
-#include "QStudentManage.h"
+#include "core/PolicyRules.h"
+#include "core/QStudentManage.h"
+#include "pages/PageDirectory.h"
+#include "pages/QStudentGroupWidget.h"
+#include "policy/QAppWatcherWidget.h"
 
 PolicyCatalog::PolicyCatalog(QStudentManage& registry, PageDirectory& pages, QAppWatcherWidget* editor,
                              QObject* parent)

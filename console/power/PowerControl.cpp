@@ -1,11 +1,11 @@
-#include "PowerControl.h"
+#include "power/PowerControl.h"
 
 #include <QAction>
 #include <QMenu>
 
-#include "PageDirectory.h"
-#include "QStudentGroupWidget.h"
-#include "QStudentManage.h"
+#include "core/QStudentManage.h"
+#include "pages/PageDirectory.h"
+#include "pages/QStudentGroupWidget.h"
 
 #include <QSet>
 #include <QStatusBar>

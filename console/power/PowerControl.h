@@ -1,7 +1,7 @@
 #pragma once
 
-#include "CStuInfo.h"
-#include "WakeOnLan.h"
+#include "core/WakeOnLan.h"
+#include "model/CStuInfo.h"
 
 #include <QList>
 #include <QObject>

@@ -1,9 +1,9 @@
-#include "SaveScheduler.h"
+#include "saving/SaveScheduler.h"
 
-#include "GroupOperations.h"
-#include "LockPath.h"
-#include "MessageBox.h"
-#include "QStudentManage.h"
+#include "core/QStudentManage.h"
+#include "dialogs/MessageBox.h"
+#include "groups/GroupOperations.h"
+#include "pages/LockPath.h"
 
 #include <QStatusBar>
 #include <QTimer>

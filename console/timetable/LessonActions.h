@@ -1,6 +1,6 @@
 #pragma once
 
-#include "BeforeLesson.h"
+#include "model/BeforeLesson.h"
 
 #include <QString>
 #include <QStringList>

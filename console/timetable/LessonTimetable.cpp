@@ -1,16 +1,16 @@
-#include "LessonTimetable.h"
+#include "timetable/LessonTimetable.h"
 
-#include "EventLogStore.h"
-#include "GroupOperations.h"
-#include "LessonModes.h"
-#include "LessonTools.h"
-#include "LockPath.h"
-#include "PageDirectory.h"
-#include "PowerControl.h"
-#include "QStudentGroupWidget.h"
-#include "Rok_Lock_State.h"
-#include "TimetableEditor.h"
-#include "TimetableRunner.h"
+#include "groups/GroupOperations.h"
+#include "lesson/LessonModes.h"
+#include "lesson/LessonTools.h"
+#include "model/Rok_Lock_State.h"
+#include "pages/LockPath.h"
+#include "pages/PageDirectory.h"
+#include "pages/QStudentGroupWidget.h"
+#include "power/PowerControl.h"
+#include "storage/EventLogStore.h"
+#include "timetable/TimetableEditor.h"
+#include "timetable/TimetableRunner.h"
 
 #include <QAction>
 #include <QLabel>

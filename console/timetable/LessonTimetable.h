@@ -1,6 +1,6 @@
 #pragma once
 
-#include "LessonActions.h"
+#include "timetable/LessonActions.h"
 
 #include <QObject>
 #include <QPointer>

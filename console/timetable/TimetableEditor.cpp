@@ -1,8 +1,8 @@
-#include "TimetableEditor.h"
+#include "timetable/TimetableEditor.h"
 
-#include "LessonTools.h"
-#include "MessageBox.h"
-#include "Rok_Lock_State.h"
+#include "dialogs/MessageBox.h"
+#include "lesson/LessonTools.h"
+#include "model/Rok_Lock_State.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Timetable.h"
+#include "model/Timetable.h"
 
 #include <QDialog>
 #include <QStringList>

@@ -1,7 +1,7 @@
-#include "TimetableRunner.h"
+#include "timetable/TimetableRunner.h"
 
-#include "LockPrecedence.h"
-#include "TimetableStore.h"
+#include "model/LockPrecedence.h"
+#include "storage/TimetableStore.h"
 
 #include <QElapsedTimer>
 #include <QTimer>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "LessonActions.h"
-#include "Timetable.h"
+#include "model/Timetable.h"
+#include "timetable/LessonActions.h"
 
 #include <QDateTime>
 #include <QMap>

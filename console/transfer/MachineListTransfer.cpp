@@ -1,11 +1,11 @@
-#include "MachineListTransfer.h"
+#include "transfer/MachineListTransfer.h"
 
-#include "FileDialog.h"
-#include "GroupOperations.h"
-#include "MessageBox.h"
-#include "PageDirectory.h"
-#include "QStudentGroupWidget.h"
-#include "QStudentManage.h"
+#include "core/QStudentManage.h"
+#include "dialogs/FileDialog.h"
+#include "dialogs/MessageBox.h"
+#include "groups/GroupOperations.h"
+#include "pages/PageDirectory.h"
+#include "pages/QStudentGroupWidget.h"
 
 #include <QAction>
 #include <QDir>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "MachineListCsv.h"
+#include "storage/MachineListCsv.h"
 
 #include <QObject>
 #include <QStringList>

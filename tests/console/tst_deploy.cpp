@@ -2,12 +2,12 @@
 // console, taken in once at the PC's first start, never over the PC's own
 // data; and the policy lists to and from one text file in the 文件 menu.
 
-#include "Deployment.h"
-#include "EventLogStore.h"
-#include "FileDialog.h"
-#include "GroupOperations.h"
-#include "QAppWatcherWidget.h"
-#include "QtRokTableView.h"
+#include "deploy/Deployment.h"
+#include "dialogs/FileDialog.h"
+#include "groups/GroupOperations.h"
+#include "policy/QAppWatcherWidget.h"
+#include "storage/EventLogStore.h"
+#include "tableview/QtRokTableView.h"
 #include "tst_mainwindow_support.h"
 
 #include <QSqlQuery>

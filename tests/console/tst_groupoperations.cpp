@@ -2,12 +2,12 @@
 // without a window. Machines are made as the network thread makes them and
 // placed later, as the UI thread does.
 
-#include "GroupOperations.h"
-#include "MetaTypes.h"
-#include "PageDirectory.h"
-#include "QStudentGroupWidget.h"
-#include "QStudentManage.h"
-#include "QtRokTableView.h"
+#include "core/MetaTypes.h"
+#include "core/QStudentManage.h"
+#include "groups/GroupOperations.h"
+#include "pages/PageDirectory.h"
+#include "pages/QStudentGroupWidget.h"
+#include "tableview/QtRokTableView.h"
 
 #include <QSignalSpy>
 #include <QTabWidget>

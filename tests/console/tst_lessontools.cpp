@@ -5,18 +5,18 @@
 // driven clock across restarts, against the teacher's own lock, and what a
 // lesson's end puts back (midnight and daylight time: tst_timetable).
 
-#include "EventLogDock.h"
-#include "EventLogStore.h"
-#include "FileDialog.h"
-#include "GroupSettingsFile.h"
-#include "InputDialog.h"
-#include "LessonModes.h"
-#include "LessonTimetable.h"
-#include "MacAddress.h"
-#include "QAppWatcherWidget.h"
-#include "TimedLockController.h"
-#include "TimetableEditor.h"
-#include "TimetableRunner.h"
+#include "dialogs/FileDialog.h"
+#include "dialogs/InputDialog.h"
+#include "lesson/LessonModes.h"
+#include "lesson/TimedLockController.h"
+#include "log/EventLogDock.h"
+#include "model/MacAddress.h"
+#include "policy/QAppWatcherWidget.h"
+#include "storage/EventLogStore.h"
+#include "storage/GroupSettingsFile.h"
+#include "timetable/LessonTimetable.h"
+#include "timetable/TimetableEditor.h"
+#include "timetable/TimetableRunner.h"
 #include "tst_mainwindow_support.h"
 
 #include <QAbstractItemModelTester>

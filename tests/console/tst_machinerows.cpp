@@ -1,8 +1,8 @@
 // A page's rows without a page: what the window suites cannot reach, a
 // conflict's row and a machine on two rows.
 
-#include "MachineRows.h"
-#include "QtRokTableView.h"
+#include "pages/MachineRows.h"
+#include "tableview/QtRokTableView.h"
 
 #include <QtTest>
 

@@ -4,18 +4,18 @@
 // a log of the datagrams the pages hand out on the UI thread, a reader of
 // what reached the database, and a driver for the window's modal dialogs.
 
-#include "CStudentGroup.h"
-#include "Machine.h"
-#include "MachineMenu.h"
-#include "MessageBox.h"
-#include "Protocol.h"
-#include "QDataHelper.h"
-#include "QStudentGroupWidget.h"
-#include "QStudentManage.h"
-#include "QtDoubleIntStringItem.h"
+#include "core/Protocol.h"
+#include "core/QStudentManage.h"
+#include "core/UdpServer.h"
+#include "dialogs/MessageBox.h"
+#include "groups/MachineMenu.h"
+#include "model/CStudentGroup.h"
+#include "model/Machine.h"
+#include "model/QtDoubleIntStringItem.h"
+#include "pages/QStudentGroupWidget.h"
 #include "RokResources.h"
 #include "RokVtxAdmin.h"
-#include "UdpServer.h"
+#include "storage/QDataHelper.h"
 
 #include <QAction>
 #include <QApplication>

@@ -1,12 +1,12 @@
 // A group page and its policy lists on their own: rows and their states,
 // the datagrams a page hands out, the embedded editor's boxes and merges.
 
-#include "MessageBox.h"
-#include "MetaTypes.h"
-#include "Protocol.h"
-#include "QAppWatcherWidget.h"
-#include "QStudentGroupWidget.h"
-#include "QtRokTableView.h"
+#include "core/MetaTypes.h"
+#include "core/Protocol.h"
+#include "dialogs/MessageBox.h"
+#include "pages/QStudentGroupWidget.h"
+#include "policy/QAppWatcherWidget.h"
+#include "tableview/QtRokTableView.h"
 
 #include <QApplication>
 #include <QBrush>

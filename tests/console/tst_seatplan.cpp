@@ -3,12 +3,12 @@
 // table; selected tiles dragged onto a tab join that group, and the machine
 // menu acts on all selected tiles.
 
-#include "QAppWatcherWidget.h"
-#include "QtRokTableView.h"
-#include "SeatPlanBar.h"
-#include "SeatPlanView.h"
-#include "SeatPlans.h"
-#include "TimedLockController.h"
+#include "lesson/TimedLockController.h"
+#include "policy/QAppWatcherWidget.h"
+#include "seatplan/SeatPlanBar.h"
+#include "seatplan/SeatPlans.h"
+#include "seatplan/SeatPlanView.h"
+#include "tableview/QtRokTableView.h"
 #include "tst_mainwindow_support.h"
 
 #include <QBrush>

@@ -1,8 +1,8 @@
 // Which change of a page's lock wins, by who asked: a table per question,
 // without a window.
 
-#include "LockPrecedence.h"
-#include "Rok_Lock_State.h"
+#include "model/LockPrecedence.h"
+#include "model/Rok_Lock_State.h"
 
 #include <QtTest>
 

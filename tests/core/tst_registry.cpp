@@ -2,11 +2,11 @@
 // ticks the test drives, the bound on known machines, and the database.
 
 #include "../storage/TestConnection.h"
-#include "MessageBox.h"
-#include "NaturalOrder.h"
-#include "Protocol.h"
-#include "QStudentGroupWidget.h"
-#include "QStudentManage.h"
+#include "core/NaturalOrder.h"
+#include "core/Protocol.h"
+#include "core/QStudentManage.h"
+#include "dialogs/MessageBox.h"
+#include "pages/QStudentGroupWidget.h"
 #include "RokResources.h"
 #include "RokVtxAdmin.h"
 

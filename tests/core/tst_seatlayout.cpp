@@ -1,7 +1,7 @@
 // Where tiles sit and where a move puts them, as tables without a window.
 // Machines are pc-1 ... by MAC 1 ...; cells are written "mac@x,y".
 
-#include "SeatLayout.h"
+#include "core/SeatLayout.h"
 
 #include <QtTest>
 

@@ -3,10 +3,10 @@
 // taking turns, the old-policy throttle and its held-back answer, nothing
 // without a group address; the beacon on fixed deadlines.
 
-#include "Beacon.h"
-#include "GroupSender.h"
+#include "core/Beacon.h"
+#include "core/GroupSender.h"
+#include "core/Protocol.h"
 #include "HandClock.h"
-#include "Protocol.h"
 
 #include <QtTest>
 

@@ -2,9 +2,9 @@
 // state due at an instant, the day's end lock and wake, daylight time; what
 // a lesson's end puts back.
 
-#include "BeforeLesson.h"
-#include "Rok_Lock_State.h"
-#include "Timetable.h"
+#include "model/BeforeLesson.h"
+#include "model/Rok_Lock_State.h"
+#include "model/Timetable.h"
 
 #include <QTimeZone>
 #include <QtTest>

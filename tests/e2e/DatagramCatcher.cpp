@@ -1,6 +1,6 @@
 #include "DatagramCatcher.h"
 
-#include "Protocol.h"
+#include "core/Protocol.h"
 
 #include <QNetworkDatagram>
 

@@ -3,13 +3,13 @@
 // in-process with agents that fall silent, come back, move and get locked.
 
 #include "ConsoleProcess.h"
+#include "core/Protocol.h"
 #include "DatagramCatcher.h"
-#include "Protocol.h"
-#include "QStudentGroupWidget.h"
-#include "QtRokTableView.h"
+#include "pages/QStudentGroupWidget.h"
 #include "RokVtxAdmin.h"
 #include "SimulatorProcess.h"
 #include "SqliteFile.h"
+#include "tableview/QtRokTableView.h"
 
 #include <QFile>
 #include <QJsonArray>

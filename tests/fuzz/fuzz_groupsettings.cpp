@@ -4,7 +4,7 @@
 // the entries read from any file, written and read again, are the same
 // entries. That is the promise the console relies on at every exit.
 
-#include "GroupSettingsFile.h"
+#include "storage/GroupSettingsFile.h"
 
 #include <QByteArray>
 #include <QList>

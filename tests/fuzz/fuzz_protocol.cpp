@@ -5,7 +5,7 @@
 // catches any read past it. Latin-1 stands in for the local 8-bit encoding: it
 // maps every byte to one character and back, which makes exact checks possible.
 
-#include "Protocol.h"
+#include "core/Protocol.h"
 
 #include <QByteArray>
 #include <QString>

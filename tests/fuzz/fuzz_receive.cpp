@@ -10,16 +10,16 @@
 // The window binds the console's UDP port: run this only through
 // scripts/netns (scripts/fuzz does).
 
-#include "MachineMenu.h"
-#include "MessageBox.h"
-#include "NewMachineQueue.h"
-#include "QStudentGroupWidget.h"
-#include "QStudentManage.h"
-#include "QtRokTableView.h"
-#include "ReceivePath.h"
+#include "core/QStudentManage.h"
+#include "core/SocketChannel.h"
+#include "core/UdpServer.h"
+#include "dialogs/MessageBox.h"
+#include "groups/MachineMenu.h"
+#include "groups/NewMachineQueue.h"
+#include "network/ReceivePath.h"
+#include "pages/QStudentGroupWidget.h"
 #include "RokVtxAdmin.h"
-#include "SocketChannel.h"
-#include "UdpServer.h"
+#include "tableview/QtRokTableView.h"
 
 #include <QApplication>
 #include <QByteArray>

@@ -4,8 +4,8 @@
 #include <winsock2.h>
 #include <windows.h>
 #endif
-#include "Protocol.h"
-#include "UdpServer.h"
+#include "core/Protocol.h"
+#include "core/UdpServer.h"
 
 #include <QtTest>
 #include <asio/ip/udp.hpp>

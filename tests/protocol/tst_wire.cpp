@@ -1,10 +1,10 @@
 // The bytes on the wire and the texts of MACs and member lists: every
 // expected datagram is written out, never built with the code under test.
 
-#include "CStudentGroup.h"
-#include "MacAddress.h"
-#include "Protocol.h"
-#include "WakeOnLan.h"
+#include "core/Protocol.h"
+#include "core/WakeOnLan.h"
+#include "model/CStudentGroup.h"
+#include "model/MacAddress.h"
 
 #include <QNetworkDatagram>
 #include <QTextCodec>

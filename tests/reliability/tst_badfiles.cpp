@@ -4,11 +4,11 @@
 
 #include "../console/tst_mainwindow_support.h"
 #include "../storage/TestConnection.h"
-#include "GroupOperations.h"
-#include "GroupSettingsFile.h"
-#include "QtRokTableView.h"
-#include "SaveScheduler.h"
-#include "StartupNotices.h"
+#include "app/StartupNotices.h"
+#include "groups/GroupOperations.h"
+#include "saving/SaveScheduler.h"
+#include "storage/GroupSettingsFile.h"
+#include "tableview/QtRokTableView.h"
 
 #include <QDir>
 #include <QStatusBar>

@@ -2,11 +2,11 @@
 // lists, and config.conf, the group settings. What reaches each file, what
 // comes back, and what a damaged or foreign file gives.
 
-#include "GroupSettingsFile.h"
-#include "GroupSettingsSession.h"
-#include "LessonModeStore.h"
-#include "PolicyListFile.h"
-#include "QDataHelper.h"
+#include "storage/GroupSettingsFile.h"
+#include "storage/GroupSettingsSession.h"
+#include "storage/LessonModeStore.h"
+#include "storage/PolicyListFile.h"
+#include "storage/QDataHelper.h"
 #include "TestConnection.h"
 
 #include <QDir>

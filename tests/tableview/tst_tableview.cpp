@@ -1,4 +1,4 @@
-#include "QtRokTableView.h"
+#include "tableview/QtRokTableView.h"
 
 #include <QAbstractItemDelegate>
 #include <QLabel>

@@ -1,6 +1,6 @@
 #include "AgentSimulator.h"
+#include "core/Protocol.h"
 #include "HeldPolicy.h"
-#include "Protocol.h"
 #include "SimulatedAgent.h"
 #include "SimulatorOptions.h"
 

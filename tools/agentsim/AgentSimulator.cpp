@@ -1,6 +1,6 @@
 #include "AgentSimulator.h"
 
-#include "Protocol.h"
+#include "core/Protocol.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

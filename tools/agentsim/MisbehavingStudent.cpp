@@ -1,6 +1,6 @@
 #include "MisbehavingStudent.h"
 
-#include "Protocol.h"
+#include "core/Protocol.h"
 
 #include <QString>
 #include <QtEndian>

@@ -1,7 +1,7 @@
 #include "SimulatedAgent.h"
 
-#include "MacAddress.h"
-#include "Protocol.h"
+#include "core/Protocol.h"
+#include "model/MacAddress.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

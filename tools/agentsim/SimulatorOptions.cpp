@@ -1,7 +1,7 @@
 #include "SimulatorOptions.h"
 
-#include "MacAddress.h"
-#include "Protocol.h"
+#include "core/Protocol.h"
+#include "model/MacAddress.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Protocol.h"
+#include "core/Protocol.h"
 
 #include <QByteArray>
 #include <QString>

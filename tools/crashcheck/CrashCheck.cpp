@@ -2,10 +2,10 @@
 // after each kill, checks what the killed console left behind against the
 // last state that passed. See usage() for the commands.
 
-#include "GroupSettingsFile.h"
-#include "QDataHelper.h"
-#include "QStudentManage.h"
+#include "core/QStudentManage.h"
 #include "SimulatorOptions.h"
+#include "storage/GroupSettingsFile.h"
+#include "storage/QDataHelper.h"
 
 #include <QCoreApplication>
 #include <QDir>

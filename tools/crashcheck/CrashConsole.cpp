@@ -4,12 +4,12 @@
 // lock command is printed as "lock T" (T the resulting lock type) before it
 // is given, so scripts/crash-test knows every config.conf it may find.
 
-#include "MachineMenu.h"
-#include "MessageBox.h"
-#include "QStudentGroupWidget.h"
+#include "app/ShutdownSignals.h"
+#include "dialogs/MessageBox.h"
+#include "groups/MachineMenu.h"
+#include "pages/QStudentGroupWidget.h"
 #include "RokResources.h"
 #include "RokVtxAdmin.h"
-#include "ShutdownSignals.h"
 
 #include <QAction>
 #include <QApplication>

@@ -10,14 +10,14 @@
 // Run it only inside scripts/netns (scripts/flood does): it sends to the
 // console's port on 127.0.0.1 from several loopback addresses.
 
-#include "MessageBox.h"
-#include "Protocol.h"
-#include "RegistrationGate.h"
-#include "QDataHelper.h"
-#include "QStudentGroupWidget.h"
-#include "QtRokTableView.h"
+#include "core/Protocol.h"
+#include "core/RegistrationGate.h"
+#include "dialogs/MessageBox.h"
+#include "pages/QStudentGroupWidget.h"
 #include "RokResources.h"
 #include "RokVtxAdmin.h"
+#include "storage/QDataHelper.h"
+#include "tableview/QtRokTableView.h"
 
 #include <QApplication>
 #include <QDir>

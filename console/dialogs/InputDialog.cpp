@@ -1,0 +1,61 @@
+#include "dialogs/InputDialog.h"
+
+#include <QInputDialog>
+#include <QLineEdit>
+#include <optional>
+#include <utility>
+
+namespace {
+
+struct Answer
+{
+    bool ok = false;
+    int value = 0;
+    QString text;
+};
+
+std::optional<Answer> nextAnswer;
+
+} // namespace
+
+int InputDialog::getInt(
+    QWidget* parent, const QString& title, const QString& label, int value, int minValue, int maxValue, bool* ok)
+{
+    if (const std::optional<Answer> answer = std::exchange(nextAnswer, std::nullopt)) {
+        // Held to the prompt's own range, as the spin box would hold it.
+        if (ok)
+            *ok = answer->ok && answer->value >= minValue && answer->value <= maxValue;
+        return answer->value;
+    }
+    return QInputDialog::getInt(parent, title, label, value, minValue, maxValue, 1, ok);
+}
+
+QString InputDialog::getText(QWidget* parent, const QString& title, const QString& label, const QString& text, bool* ok)
+{
+    if (const std::optional<Answer> answer = std::exchange(nextAnswer, std::nullopt)) {
+        if (ok)
+            *ok = answer->ok;
+        return answer->text;
+    }
+    return QInputDialog::getText(parent, title, label, QLineEdit::Normal, text, ok);
+}
+
+void InputDialog::setNextInt(int value)
+{
+    nextAnswer = Answer { true, value, QString() };
+}
+
+void InputDialog::setNextText(const QString& text)
+{
+    nextAnswer = Answer { true, 0, text };
+}
+
+void InputDialog::setNextCancel()
+{
+    nextAnswer = Answer { false, 0, QString() };
+}
+
+void InputDialog::clearNextAnswer()
+{
+    nextAnswer.reset();
+}

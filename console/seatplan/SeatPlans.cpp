@@ -1,0 +1,106 @@
+#include "seatplan/SeatPlans.h"
+
+#include "core/QStudentManage.h"
+#include "pages/PageDirectory.h"
+#include "pages/QStudentGroupWidget.h"
+
+#include <QSettings>
+
+#include <algorithm>
+
+namespace {
+
+const QString ZoomKey = QStringLiteral("view/seatPlanZoom");
+
+} // namespace
+
+SeatPlans::SeatPlans(SeatStore& store, const QStudentManage& registry, const PageDirectory& directory,
+                     QObject* parent)
+    : QObject(parent)
+    , store(store)
+    , registry(registry)
+    , directory(directory)
+    , seat_map(std::make_shared<SeatPlanView::SeatMap>())
+{
+    *seat_map = store.loadSeats();
+    seat_plan_shown = store.seatPlanShown();
+    zoom_setting = QSettings().value(ZoomKey, int(SeatPlanView::FitZoom)).toInt();
+}
+
+void SeatPlans::attach(QStudentGroupWidget* page)
+{
+    SeatPlanView* view = page->seatPlan();
+    view->setSeatMap(seat_map);
+    view->setZoom(zoom_setting);
+    zoom_setting = view->zoom(); // a stored value out of range, clamped
+    page->setSeatPlanShown(seat_plan_shown);
+    if (page->showAll()) {
+        // "全部" shows each machine with the lock of its own group.
+        view->setLockSource([this](quint64 mac) {
+            const QString group = registry.groupNameOfMachine(mac);
+            const QStudentGroupWidget* owner = group.isEmpty() ? directory.ungrouped() : directory.groupPage(group);
+            return owner ? owner->lock_state->lock_type : 0;
+        });
+    }
+    pages << page;
+    connect(view, &SeatPlanView::sg_zoom_changed, this, &SeatPlans::setZoom);
+    connect(page, &QStudentGroupWidget::sg_group_lockstate_changed, this, [this] {
+        for (const QPointer<QStudentGroupWidget>& shown : qAsConst(pages))
+            if (shown)
+                shown->seatPlan()->update();
+        emit sg_locks_changed();
+    });
+    connect(page, &QObject::destroyed, this, &SeatPlans::sg_locks_changed);
+    emit sg_locks_changed();
+    connect(view, &SeatPlanView::sg_seats_moved, this,
+        [this, page](const SeatPlanView::SeatMap& moved) { onSeatsMoved(page, moved); });
+    connect(view, &SeatPlanView::sg_menu_requested, this, [this, page, view](quint64 mac) {
+        QList<quint64> targets = view->selectedMacs();
+        if (!targets.contains(mac))
+            targets = { mac };
+        emit sg_menu_requested(page, mac, targets);
+    });
+    connect(view, &SeatPlanView::sg_tiles_dropped, this, &SeatPlans::onTilesDropped);
+}
+
+void SeatPlans::onTilesDropped(const QList<quint64>& macs, const QPoint& globalPos)
+{
+    const int index = directory.tabAt(globalPos);
+    QStudentGroupWidget* page = directory.pageAt(index);
+    // "全部" is no group; the page the tiles came from is theirs already.
+    if (index <= 0 || !page || index == directory.currentIndex())
+        return;
+    emit sg_tiles_moved(macs, page == directory.ungrouped() ? QString() : directory.nameAt(index));
+}
+
+void SeatPlans::setShown(bool shown)
+{
+    seat_plan_shown = shown;
+    for (const QPointer<QStudentGroupWidget>& page : qAsConst(pages))
+        if (page)
+            page->setSeatPlanShown(shown);
+    store.setSeatPlanShown(shown);
+}
+
+void SeatPlans::setZoom(int zoom)
+{
+    if (zoom != SeatPlanView::FitZoom)
+        zoom = std::clamp(zoom, int(SeatPlanView::MinZoom), int(SeatPlanView::MaxZoom));
+    if (zoom == zoom_setting)
+        return;
+    zoom_setting = zoom;
+    for (const QPointer<QStudentGroupWidget>& page : qAsConst(pages))
+        if (page)
+            page->seatPlan()->setZoom(zoom);
+    // A view preference of this PC's teacher, not a setting of the groups.
+    QSettings().setValue(ZoomKey, zoom_setting);
+}
+
+void SeatPlans::onSeatsMoved(QStudentGroupWidget* from, const SeatPlanView::SeatMap& moved)
+{
+    // At once: a seat is one row, and the plan is the teacher's work of a lesson.
+    store.saveSeats(moved);
+    for (const QPointer<QStudentGroupWidget>& page : qAsConst(pages))
+        if (page && page != from)
+            page->seatPlan()->invalidate();
+}
