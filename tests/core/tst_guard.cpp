@@ -116,6 +116,7 @@ public:
 
 // The network card the OS saw at 127.0.1.7.
 constexpr quint64 Seen = 0x5A00000000AAULL;
+constexpr quint64 FullBase = 0x0000B0B000000001ULL;
 
 QStringList securityRows(EventLogStore& log)
 {
@@ -157,6 +158,7 @@ private slots:
     void alikeNames();
     void alikeNamesMarkedNotChanged();
     void savesAndLogCannotBeFlooded();
+    void consoleKeepsAnsweringWhenFull();
 };
 
 void TestGuard::identity_data()
@@ -1197,6 +1199,65 @@ void TestGuard::savesAndLogCannotBeFlooded()
     while (offline.next())
         ++rows;
     QCOMPARE(rows, SecurityMonitor::MachineEventsPerMinute);
+}
+
+void TestGuard::consoleKeepsAnsweringWhenFull()
+{
+    if (qgetenv("ROK_NETNS_ISOLATED") != "1")
+        QSKIP("sends to the console's port; runs only inside scripts/netns");
+    initRokResources();
+    QTemporaryDir dir;
+    MessageBox::setNextAnswer(QMessageBox::Ok);
+    RokVtxAdmin window(dir.path());
+    MessageBox::setNextAnswer(QMessageBox::NoButton);
+    QVERIFY(window.networkReady());
+    // Full of machines never heard this run, in no group.
+    for (int i = 0; i < QStudentManage::MaxMachines; ++i)
+        QVERIFY(window.studentManage().updateMachine(
+            FullBase + quint64(i), QStringLiteral("BOGUS"), QStringLiteral("127.0.0.3"), false));
+
+    QUdpSocket agent;
+    // Answers go back to the sender's port, so any port will do.
+    QVERIFY(agent.bind(QHostAddress(QStringLiteral("127.0.0.2")), 0));
+    const QHostAddress console(QStringLiteral("127.0.0.1"));
+    const auto send
+        = [&](const QByteArray& datagram) { agent.writeDatagram(datagram, console, Protocol::ConsolePort); };
+    int reregisters = 0;
+    const auto heardReregisters = [&] {
+        while (agent.hasPendingDatagrams())
+            reregisters
+                += Protocol::consoleMessageId(agent.receiveDatagram().data()) == Protocol::MSG_ADMIN_REREGISTER;
+        return reregisters;
+    };
+    const quint64 fresh = 0x0000CC0000000002ULL;
+    const quint64 refused = 0x0000CC0000000003ULL;
+
+    // Full: a PC's first registration is refused, and its heartbeat asked to
+    // register again; retrying, it takes the place of a machine in no group
+    // that has not been heard this run, which leaves the pages.
+    window.allPage()->addMachine(window.studentManage().findMachine(FullBase));
+    QVERIFY(window.allPage()->rowOfMachine(FullBase) >= 0);
+    send(Protocol::buildRegister(fresh, QStringLiteral("FRESH")));
+    send(Protocol::buildHeartbeat(fresh));
+    QTRY_COMPARE(heardReregisters(), 1);
+    QVERIFY(!window.studentManage().findMachine(fresh));
+    send(Protocol::buildRegister(fresh, QStringLiteral("FRESH")));
+    QTRY_VERIFY(window.studentManage().findMachine(fresh));
+    QVERIFY(!window.studentManage().findMachine(FullBase));
+    QTRY_VERIFY(window.allPage()->rowOfMachine(FullBase) < 0);
+    // With every machine heard (again), nothing makes room, and the console
+    // goes on answering.
+    for (const CStuInfo_PTR& machine : window.studentManage().allMachines()) {
+        machine->markHeard();
+        machine->heard_again.store(true);
+    }
+    for (int i = 0; i < 2; ++i) {
+        send(Protocol::buildRegister(refused, QStringLiteral("REFUSED")));
+        send(Protocol::buildHeartbeat(refused));
+        QTRY_COMPARE(heardReregisters(), 2 + i);
+    }
+    QVERIFY(!window.studentManage().findMachine(refused));
+    QCOMPARE(window.studentManage().allMachines().size(), QStudentManage::MaxMachines);
 }
 
 QTEST_MAIN(TestGuard)

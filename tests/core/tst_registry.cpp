@@ -5,16 +5,10 @@
 #include "core/NaturalOrder.h"
 #include "core/Protocol.h"
 #include "core/QStudentManage.h"
-#include "dialogs/MessageBox.h"
-#include "pages/QStudentGroupWidget.h"
-#include "RokResources.h"
-#include "RokVtxAdmin.h"
 
 #include <QDir>
 #include <QFile>
-#include <QNetworkDatagram>
 #include <QTemporaryDir>
-#include <QUdpSocket>
 #include <QtTest>
 #include <future>
 #include <thread>
@@ -65,7 +59,6 @@ private slots:
     void offlineAfterFifteenSilentTicks();
     void refusesBeyondTheBound();
     void admissionAtTheBounds();
-    void consoleKeepsAnsweringWhenFull();
 
     void persistsAcrossInstances();
     void globalGroupsDroppedAndForgotten();
@@ -326,62 +319,6 @@ void TestRegistry::admissionAtTheBounds()
     QVERIFY(registry.moveMachineToGroup(QStringLiteral("A"), 33));
     QCOMPARE(admit(33, "10.0.3.4", true).refusal, R::Full);
     QCOMPARE(registry.machineCount(), QStudentManage::MaxMachines);
-}
-
-void TestRegistry::consoleKeepsAnsweringWhenFull()
-{
-    if (qgetenv("ROK_NETNS_ISOLATED") != "1")
-        QSKIP("sends to the console's port; runs only inside scripts/netns");
-    initRokResources();
-    QTemporaryDir dir;
-    MessageBox::setNextAnswer(QMessageBox::Ok);
-    RokVtxAdmin window(dir.path());
-    MessageBox::setNextAnswer(QMessageBox::NoButton);
-    QVERIFY(window.networkReady());
-    fill(window.studentManage(), QStudentManage::MaxMachines);
-
-    QUdpSocket agent;
-    // Answers go back to the sender's port, so any port will do.
-    QVERIFY(agent.bind(QHostAddress(QStringLiteral("127.0.0.2")), 0));
-    const QHostAddress console(QStringLiteral("127.0.0.1"));
-    const auto send
-        = [&](const QByteArray& datagram) { agent.writeDatagram(datagram, console, Protocol::ConsolePort); };
-    int reregisters = 0;
-    const auto heardReregisters = [&] {
-        while (agent.hasPendingDatagrams())
-            reregisters
-                += Protocol::consoleMessageId(agent.receiveDatagram().data()) == Protocol::MSG_ADMIN_REREGISTER;
-        return reregisters;
-    };
-    const quint64 fresh = 0x0000CC0000000002ULL;
-    const quint64 refused = 0x0000CC0000000003ULL;
-
-    // Full: a PC's first registration is refused, and its heartbeat asked to
-    // register again; retrying, it takes the place of a machine in no group
-    // that has not been heard this run, which leaves the pages.
-    window.allPage()->addMachine(window.studentManage().findMachine(Base));
-    QVERIFY(window.allPage()->rowOfMachine(Base) >= 0);
-    send(Protocol::buildRegister(fresh, QStringLiteral("FRESH")));
-    send(Protocol::buildHeartbeat(fresh));
-    QTRY_COMPARE(heardReregisters(), 1);
-    QVERIFY(!window.studentManage().findMachine(fresh));
-    send(Protocol::buildRegister(fresh, QStringLiteral("FRESH")));
-    QTRY_VERIFY(window.studentManage().findMachine(fresh));
-    QVERIFY(!window.studentManage().findMachine(Base));
-    QTRY_VERIFY(window.allPage()->rowOfMachine(Base) < 0);
-    // With every machine heard (again), nothing makes room, and the console
-    // goes on answering.
-    for (const CStuInfo_PTR& machine : window.studentManage().allMachines()) {
-        machine->markHeard();
-        machine->heard_again.store(true);
-    }
-    for (int i = 0; i < 2; ++i) {
-        send(Protocol::buildRegister(refused, QStringLiteral("REFUSED")));
-        send(Protocol::buildHeartbeat(refused));
-        QTRY_COMPARE(heardReregisters(), 2 + i);
-    }
-    QVERIFY(!window.studentManage().findMachine(refused));
-    QCOMPARE(window.studentManage().allMachines().size(), QStudentManage::MaxMachines);
 }
 
 void TestRegistry::persistsAcrossInstances()
