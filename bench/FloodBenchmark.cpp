@@ -360,7 +360,7 @@ QJsonObject registrationFlood(const BenchOptions&)
 
     const QString floodText = SimulatorOptions::addressText(FloodSource);
     int fromFlood = 0;
-    const auto machines = window->studentManage().allMachines();
+    const auto machines = window->core().registry().allMachines();
     for (const CStuInfo_PTR& machine : machines)
         fromFlood += machine->ip == floodText ? 1 : 0;
     result.insert(QStringLiteral("machines"), machines.size());
@@ -373,7 +373,7 @@ QJsonObject registrationFlood(const BenchOptions&)
     const int64_t saveStart = ProcessUsage::monotonicNs();
     window->saveNow();
     result.insert(QStringLiteral("save_ms"), double(ProcessUsage::monotonicNs() - saveStart) / 1e6);
-    const QString db = window->databasePath();
+    const QString db = window->core().databasePath();
     result.insert(QStringLiteral("database_bytes"),
         fileBytes(db) + fileBytes(db + QStringLiteral("-wal")) + fileBytes(db + QStringLiteral("-journal")));
     EventLogStore* log = window->eventLog();
@@ -647,7 +647,7 @@ QJsonObject bootFlood(const BenchOptions& options)
     result.insert(QStringLiteral("registered_in_window"), registered);
     result.insert(QStringLiteral("registered_at_s"), registeredAt);
     result.insert(QStringLiteral("simulator"), simulator.summary());
-    result.insert(QStringLiteral("machines"), window->studentManage().machineCount());
+    result.insert(QStringLiteral("machines"), window->core().registry().machineCount());
     insertCpu(result, cpuStart, cpuEnd, threadsStart, threadsEnd, 0, wall);
     result.insert(QStringLiteral("stall"), stallJson(probe.lateness()));
     EventLogStore* log = window->eventLog();

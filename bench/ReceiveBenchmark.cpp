@@ -64,8 +64,8 @@ QJsonObject ReceiveBenchmark::run(const BenchOptions& options)
     agents.agents = options.agents;
     registerAll(agents);
     const bool registered = EventWait::until(
-        [&] { return window->studentManage().allMachines().size() >= options.agents; }, 60000, 50);
-    result.insert(QStringLiteral("registered"), window->studentManage().allMachines().size());
+        [&] { return window->core().registry().allMachines().size() >= options.agents; }, 60000, 50);
+    result.insert(QStringLiteral("registered"), window->core().registry().allMachines().size());
     if (!registered) {
         result.insert(QStringLiteral("error"), QStringLiteral("not every machine registered"));
         return result;
@@ -138,10 +138,10 @@ QJsonObject ReceiveBenchmark::run(const BenchOptions& options)
     result.insert(QStringLiteral("console_offered_per_s"), consoleOffered.at(50));
     result.insert(QStringLiteral("console_drops"), qint64(consoleDrops));
     result.insert(QStringLiteral("ratio"), bareRates.at(50) > 0 ? consoleRates.at(50) / bareRates.at(50) : 0);
-    result.insert(QStringLiteral("machines_after"), window->studentManage().allMachines().size());
+    result.insert(QStringLiteral("machines_after"), window->core().registry().allMachines().size());
     // Every heartbeat counted only if each machine is on record at its own address.
     int ownAddress = 0;
-    const QMap<quint64, CStuInfo_PTR> machines = window->studentManage().allMachines();
+    const QMap<quint64, CStuInfo_PTR> machines = window->core().registry().allMachines();
     for (int i = 0; i < options.agents; ++i) {
         const CStuInfo_PTR machine = machines.value(agents.agentMac(i));
         ownAddress += machine && machine->address.load() == htonl(agents.agentAddress(i));

@@ -70,6 +70,7 @@ RokVtxAdmin::RokVtxAdmin(QWidget* parent)
 RokVtxAdmin::RokVtxAdmin(const QString& dataDir, QWidget* /*parent: the window is always top level*/)
     : QMainWindow(nullptr)
     , ui(std::make_unique<Ui::RokVtxAdminClass>())
+    , core_(dataDir)
 {
     if (objectName().isEmpty())
         setObjectName(QStringLiteral("RokVtxAdminClass"));
@@ -87,42 +88,38 @@ RokVtxAdmin::~RokVtxAdmin()
 void RokVtxAdmin::initialise(const QString& dataDir)
 {
     busy_threads = 0;
-    current_tab = -1;
     next_group_addr = Protocol::firstGroupAddress();
 
     registerRokMetaTypes();
 
-    const QDir dir(dataDir);
-    config = GroupSettingsSession(dir.absoluteFilePath(QStringLiteral("config.conf")));
-    database_path = dir.absoluteFilePath(QStringLiteral("data.sqlite3"));
     tray = new TrayIcon(this, base_title);
     connect(tray, &TrayIcon::sg_alert, this, &RokVtxAdmin::sg_tray_message);
     // Nothing modal before the lab is served: what start-up finds waits here.
-    notices = new StartupNotices(this, ui->statusBar, &tables.eventLog());
-    saves = new SaveScheduler(registry, [this] { saveConfigFile(); }, this, ui->statusBar);
-    notices->add(QStringLiteral("数据库"), saves->openDatabase(database_path));
+    notices = new StartupNotices(this, ui->statusBar, &core_.tables().eventLog());
+    saves = new SaveScheduler(core_.registry(), [this] { saveConfigFile(); }, this, ui->statusBar);
+    notices->add(QStringLiteral("数据库"), saves->openDatabase(core_.databasePath()));
 
     // Before the pages: each one starts with the filter and reports its rows.
-    room_overview = new Overview(registry, this, ui->statusBar);
+    room_overview = new Overview(core_.registry(), this, ui->statusBar);
     connect(room_overview, &Overview::sg_offline_burst, tray, &TrayIcon::alert);
     // Creating their tables takes the write lock; a file held elsewhere gets
     // them once a save works again.
-    if (registry.databaseOk())
-        tables.open(registry.store().database());
-    connect(saves, &SaveScheduler::sg_database_writable, this, [this] { tables.open(registry.store().database()); });
-    lesson = new LessonTools(tables, this, ui->statusBar);
+    if (core_.registry().databaseOk())
+        core_.tables().open(core_.registry().store().database());
+    connect(saves, &SaveScheduler::sg_database_writable, this, [this] { core_.tables().open(core_.registry().store().database()); });
+    lesson = new LessonTools(core_.tables(), this, ui->statusBar);
 
     tab_widget = new QTabWidget(this);
-    page_directory = std::make_unique<PageDirectory>(tab_widget);
-    seat_plans = new SeatPlans(tables.seats(), registry, *page_directory, this);
-    event_log = new EventLog(tables.eventLog(), *page_directory, [this] { return current_tab; }, this);
-    guard = new LabGuard(registry, *page_directory, udp_server, &event_log->store(), this);
+    core_.setTabs(tab_widget);
+    seat_plans = new SeatPlans(core_.tables().seats(), core_.registry(), core_.pages(), this);
+    event_log = new EventLog(core_.tables().eventLog(), core_.pages(), core_.currentTabReader(), this);
+    guard = new LabGuard(core_.registry(), core_.pages(), udp_server, &event_log->store(), this);
     event_log->setMachineEventFilter([this](const CStuInfo_PTR& machine) { return guard->admitMachineEvent(machine); });
     connect(guard, &LabGuard::sg_alert, this, [this](const QString& title, const QString& text) {
         ui->statusBar->showMessage(text, StatusMessageMs * 3);
         tray->alert(title, text);
     });
-    new TabLockIcons(*page_directory, tab_widget, *seat_plans);
+    new TabLockIcons(core_.pages(), tab_widget, *seat_plans);
     attachGroupOperations();
     auto* layout = new QVBoxLayout(ui->centralWidget);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -131,24 +128,24 @@ void RokVtxAdmin::initialise(const QString& dataDir)
     watch_editor = new QAppWatcherWidget(this);
     layout->addWidget(watch_editor);
     watch_editor->hide();
-    catalog = new PolicyCatalog(registry, *page_directory, watch_editor, this);
+    catalog = new PolicyCatalog(core_.registry(), core_.pages(), watch_editor, this);
     connect(catalog, &PolicyCatalog::sg_settings_changed, saves, &SaveScheduler::scheduleConfigSave);
     connect(catalog, &PolicyCatalog::sg_stored, saves, &SaveScheduler::noteDatabaseSave);
 
     setWindowTitle(viewTitle(base_title, QStringLiteral("管理")));
 
     all_page = createGroupPage(QStringLiteral("全部"), true, 0);
-    all_page->setMachines(registry.allMachines().values());
+    all_page->setMachines(core_.registry().allMachines().values());
 
     int k = 1;
-    for (const CStudentGroup_PTR& group : registry.sortedGroups()) {
-        const QList<CStuInfo_PTR> machines = registry.machinesByMac(group->ullmac_list.values());
+    for (const CStudentGroup_PTR& group : core_.registry().sortedGroups()) {
+        const QList<CStuInfo_PTR> machines = core_.registry().machinesByMac(group->ullmac_list.values());
         QStudentGroupWidget* page = createGroupPage(group->group_name, false, k++);
         page->setMachines(machines);
     }
 
     ungrouped_page = createGroupPage(QStringLiteral("未分组"), false, QStudentGroupWidget::UngroupedOrder);
-    ungrouped_page->setMachines(registry.ungroupedMachines().values());
+    ungrouped_page->setMachines(core_.registry().ungroupedMachines().values());
 
     notices->add(QStringLiteral("策略列表"), PolicyRules::listed(catalog->load()));
 
@@ -158,24 +155,24 @@ void RokVtxAdmin::initialise(const QString& dataDir)
 
     wireActions();
     new MachineListTransfer({ this, ui->statusBar, ui->action_file_export, ui->action_file_import,
-                                [this] { return current_tab; } },
-        registry, *page_directory, *group_ops);
+                                core_.currentTabReader() },
+        core_.registry(), core_.pages(), core_.groups());
     auto* deployment = new Deployment({ this, ui->statusBar, ui->menu_F, ui->action_file_exit, dataDir, watch_editor,
                                           event_log->commandWriter(),
                                           [this] { return saves->saveDatabase(); } },
-        registry, *group_ops);
+        core_.registry(), core_.groups());
     connect(this, &RokVtxAdmin::sg_special_message, deployment, [deployment](uint32_t value) {
         if (value == 1)
             deployment->applyPreparedSchool();
     });
-    machine_menu = new MachineMenu(this, registry, *page_directory, *group_ops, [this] { return current_tab; });
+    machine_menu = new MachineMenu(this, core_.registry(), core_.pages(), core_.groups(), core_.currentTabReader());
     const auto menuTargets = [this] { return machine_menu->targets(); };
     power->attachMachineMenu(machine_menu->menu(), menuTargets);
-    guard->attachMachineMenu(machine_menu->menu(), menuTargets, group_ops);
+    guard->attachMachineMenu(machine_menu->menu(), menuTargets, &core_.groups());
     connect(seat_plans, &SeatPlans::sg_menu_requested, machine_menu, &MachineMenu::showForTiles);
     new QuitActions(
         { ui->action_file_exit, tray->quitAction() }, [this] { return watch_editor->askToLeave(); }, this);
-    new WindowLayout(this, tab_widget, *page_directory);
+    new WindowLayout(this, tab_widget, core_.pages());
 
     openEndpoint();
     if (bind_fd <= 0) {
@@ -274,8 +271,8 @@ QStudentGroupWidget* RokVtxAdmin::createGroupPage(const QString& name, bool isAl
     // A tab inserted before the one in front shifts its index without a
     // currentChanged; commands, the context menu and group deletion must keep
     // acting on the tab shown.
-    if (current_tab >= 0)
-        current_tab = tab_widget->currentIndex();
+    if (core_.currentTab() >= 0)
+        core_.setCurrentTab(tab_widget->currentIndex());
 
     if (!isAll) {
         page->group_addr = next_group_addr;
@@ -290,7 +287,7 @@ QStudentGroupWidget* RokVtxAdmin::createGroupPage(const QString& name, bool isAl
 
 void RokVtxAdmin::rebuildPageDirectory()
 {
-    guard->setGroupAddresses(page_directory->publish());
+    guard->setGroupAddresses(core_.pages().publish());
 }
 
 // ---------------------------------------------------------------------------
@@ -319,36 +316,36 @@ void RokVtxAdmin::wireActions()
     connect(ui->mainToolBar, &QToolBar::visibilityChanged, ui->action_view_toolbar, &QAction::setChecked);
     connect(ui->action_view_toolbar, &QAction::triggered, ui->mainToolBar, &QToolBar::setVisible);
 
-    room_overview->attach(page_directory.get(), tab_widget, ui->action_view_online_only);
+    room_overview->attach(&core_.pages(), tab_widget, ui->action_view_online_only);
     event_log->follow(*room_overview);
     ui->action_view_seatplan->setChecked(seat_plans->shown());
     connect(ui->action_view_seatplan, &QAction::triggered, this, &RokVtxAdmin::setSeatPlanShown);
-    power = new PowerControl(registry, *page_directory, ui->statusBar,
+    power = new PowerControl(core_.registry(), core_.pages(), ui->statusBar,
                              event_log->commandWriter(), this);
-    connect(ui->action_op_wake, &QAction::triggered, power, [this] { power->wakeTab(current_tab); });
+    connect(ui->action_op_wake, &QAction::triggered, power, [this] { power->wakeTab(core_.currentTab()); });
     // Every feature that locks goes through the one path; the check marks
     // (and what a second press releases) follow the pages.
-    lock_path = new LockPath(*page_directory, *lesson->timedLocks(), this);
+    lock_path = new LockPath(core_.pages(), *lesson->timedLocks(), this);
     connect(lock_path, &LockPath::sg_changed, this, [this] {
-        if (current_tab >= 0)
-            refreshCommandStates(current_tab);
+        if (core_.currentTab() >= 0)
+            refreshCommandStates(core_.currentTab());
     });
     saves->follow(*lock_path);
-    const auto currentTab = [this] { return current_tab; };
+    const auto currentTab = core_.currentTabReader();
     commands = new LabCommands({ ui->action_op_keep_quiet, ui->action_op_lock, ui->action_op_lock_kbd_mouse,
                                    ui->action_op_auto_ip, ui->action_op_usbdisk, ui->action_op_remove_group },
-        { page_directory.get(), lock_path, currentTab, event_log->commandWriter(),
+        { &core_.pages(), lock_path, currentTab, event_log->commandWriter(),
             [this] { saves->scheduleConfigSave(); } },
         this);
-    lesson->attach({ page_directory.get(), tab_widget, ui->menu_A, ui->menu_V, ui->mainToolBar, ui->action_op_lock,
+    lesson->attach({ &core_.pages(), tab_widget, ui->menu_A, ui->menu_V, ui->mainToolBar, ui->action_op_lock,
         ui->action_op_lock_kbd_mouse, currentTab, lock_path, event_log });
-    lesson_modes = new LessonModes(tables.lessonModes(),
-        { page_directory.get(), ui->menu_A, ui->action_op_usbdisk, ui->statusBar, &event_log->store(), currentTab,
+    lesson_modes = new LessonModes(core_.tables().lessonModes(),
+        { &core_.pages(), ui->menu_A, ui->action_op_usbdisk, ui->statusBar, &event_log->store(), currentTab,
             lock_path },
         this);
-    timetable = new LessonTimetable({ this, ui->menu_A, ui->statusBar, tab_widget, page_directory.get(), group_ops,
-        &tables.timetables(), currentTab, { ui->action_op_auto_ip, ui->action_op_usbdisk }, lock_path,
-        LessonTimetable::actionsFor(*lesson_modes, *page_directory, *power, tables.eventLog(), *lock_path) });
+    timetable = new LessonTimetable({ this, ui->menu_A, ui->statusBar, tab_widget, &core_.pages(), &core_.groups(),
+        &core_.tables().timetables(), currentTab, { ui->action_op_auto_ip, ui->action_op_usbdisk }, lock_path,
+        LessonTimetable::actionsFor(*lesson_modes, core_.pages(), *power, core_.tables().eventLog(), *lock_path) });
 }
 
 void RokVtxAdmin::switchView(QAction* action)
@@ -377,7 +374,7 @@ void RokVtxAdmin::onTabChanged(int index)
     // Only the page in view repaints its rows; the others would spend the UI
     // thread on tables nobody sees. The newly shown page is brought up to
     // date at once rather than at its next tick.
-    for (QStudentGroupWidget* page : page_directory->pages())
+    for (QStudentGroupWidget* page : core_.pages().pages())
         page->refresh_enabled = (page == pageAt(index));
     if (QStudentGroupWidget* page = pageAt(index))
         page->refreshAllRows();
@@ -410,7 +407,7 @@ void RokVtxAdmin::onSpecialMessage(uint32_t value)
         loadConfigFile();
         // Without the pages' saved locks there is nothing the stored ends belong to;
         // they stay for a run that can read config.conf.
-        if (!config.readFailed())
+        if (!core_.settings().readFailed())
             lesson->restoreTimedLocks();
         timetable->start();
         notices->release();
@@ -420,7 +417,7 @@ void RokVtxAdmin::onSpecialMessage(uint32_t value)
 void RokVtxAdmin::saveNow()
 {
     saves->saveNow();
-    tables.eventLog().flush();
+    core_.tables().eventLog().flush();
 }
 
 // ---------------------------------------------------------------------------
@@ -430,20 +427,20 @@ void RokVtxAdmin::loadConfigFile()
 {
     QList<GroupSettings> entries;
     QString notice;
-    const bool read = config.load(entries, &notice);
+    const bool read = core_.settings().load(entries, &notice);
     if (!notice.isEmpty())
         notices->add(QStringLiteral("设置文件"), notice);
     if (!read)
         return;
-    page_directory->applySettings(entries);
-    if (current_tab >= 0)
-        refreshCommandStates(current_tab);
+    core_.pages().applySettings(entries);
+    if (core_.currentTab() >= 0)
+        refreshCommandStates(core_.currentTab());
 }
 
 void RokVtxAdmin::saveConfigFile()
 {
     QString error;
-    if (!config.save(page_directory->settings(), &error) && !error.isEmpty())
+    if (!core_.settings().save(core_.pages().settings(), &error) && !error.isEmpty())
         std::fprintf(stderr, "%s\n", error.toLocal8Bit().constData());
 }
 
@@ -452,7 +449,7 @@ void RokVtxAdmin::refreshCommandStates(int index)
     // The process-watch view keeps the lab tool bar off whatever happens to
     // the tabs behind it; the check marks still follow the tab in front.
     ui->mainToolBar->setEnabled(current_view_action == ui->action_view_manage);
-    current_tab = index;
+    core_.setCurrentTab(index);
     if (commands)
         commands->showStateOf(index);
 }
@@ -469,21 +466,21 @@ void RokVtxAdmin::attachGroupOperations()
         return page;
     };
     host.remove = [this](QStudentGroupWidget* page) {
-        lesson->timedLocks()->cancel(page_directory->nameOf(page));
+        lesson->timedLocks()->cancel(core_.pages().nameOf(page));
         // Once it is out of the directory the network thread cannot reach it.
         tab_widget->removeTab(tab_widget->indexOf(page));
         rebuildPageDirectory();
         delete page;
     };
     host.renameRefusal = [this] {
-        return config.readFailed()
+        return core_.settings().readFailed()
             ? QStringLiteral("本次运行未能读取设置文件“%1”，也不会改写它：改名后该组的设置无法随新名保存。\n"
                              "请在该文件可以读取后重新启动本程序，再改名。")
-                  .arg(QDir::toNativeSeparators(config.path()))
+                  .arg(QDir::toNativeSeparators(core_.settings().path()))
             : QString();
     };
-    group_ops = new GroupOperations(registry, *page_directory, std::move(host), this);
-    connect(group_ops, &GroupOperations::sg_changed, this, [this](const GroupChange& change) {
+    core_.setPageHost(std::move(host), this);
+    connect(&core_.groups(), &GroupOperations::sg_changed, this, [this](const GroupChange& change) {
         if (change.machine)
             guard->monitor()->noteMachineNamed(change.machine);
         // On "全部" the marks describe every page; an unlocked newcomer changes them.
@@ -495,44 +492,44 @@ void RokVtxAdmin::attachGroupOperations()
             lesson->renamePage(change.renamedFrom, change.page);
         }
     });
-    saves->follow(*group_ops);
-    event_log->follow(*group_ops);
-    connect(seat_plans, &SeatPlans::sg_tiles_moved, group_ops, &GroupOperations::moveMachines);
-    receive = new ReceivePath(registry, *page_directory, *guard, udp_server, this);
-    connect(receive, &ReceivePath::sg_evicted, group_ops, &GroupOperations::dropEvicted);
-    connect(receive, &ReceivePath::sg_registered, group_ops,
-        [this](const CStuInfo_PTR& machine) { group_ops->placeMachine(machine); });
+    saves->follow(core_.groups());
+    event_log->follow(core_.groups());
+    connect(seat_plans, &SeatPlans::sg_tiles_moved, &core_.groups(), &GroupOperations::moveMachines);
+    receive = new ReceivePath(core_.registry(), core_.pages(), *guard, udp_server, this);
+    connect(receive, &ReceivePath::sg_evicted, &core_.groups(), &GroupOperations::dropEvicted);
+    connect(receive, &ReceivePath::sg_registered, &core_.groups(),
+        [this](const CStuInfo_PTR& machine) { core_.groups().placeMachine(machine); });
     event_log->follow(*receive);
-    connect(receive, &ReceivePath::sg_renamed, group_ops, &GroupOperations::renameMachine);
-    new GroupTabs(tab_widget, *page_directory, *group_ops, ui->action_op_rename_group, this);
+    connect(receive, &ReceivePath::sg_renamed, &core_.groups(), &GroupOperations::renameMachine);
+    new GroupTabs(tab_widget, core_.pages(), core_.groups(), ui->action_op_rename_group, this);
 }
 
 void RokVtxAdmin::addGroupInteractive()
 {
     Dialog_addgroup dialog(this);
-    dialog.setTakenNames(registry.groupNames());
-    dialog.setOrder(group_ops->nextGroupOrder());
+    dialog.setTakenNames(core_.registry().groupNames());
+    dialog.setOrder(core_.groups().nextGroupOrder());
     if (dialog.exec() != QDialog::Accepted)
         return;
-    group_ops->addGroup(dialog.group_name_input, dialog.group_order_input, QStringLiteral("添加分组"));
+    core_.groups().addGroup(dialog.group_name_input, dialog.group_order_input, QStringLiteral("添加分组"));
 }
 
 void RokVtxAdmin::deleteCurrentGroup()
 {
-    if (current_tab <= 0)
+    if (core_.currentTab() <= 0)
         return;
-    QStudentGroupWidget* page = pageAt(current_tab);
+    QStudentGroupWidget* page = pageAt(core_.currentTab());
     if (!page || page->page_order == QStudentGroupWidget::UngroupedOrder)
         return;
-    const QString name = page_directory->nameAt(current_tab);
+    const QString name = core_.pages().nameAt(core_.currentTab());
     const auto answer = MessageBox::question(this, QStringLiteral("警告"),
-        group_ops->deletionQuestion(name,
+        core_.groups().deletionQuestion(name,
             { timetable->hasWeek(name) ? QStringLiteral("课表") : QString(),
                 lesson->timedLocks()->has(name) ? QStringLiteral("定时锁定") : QString() }),
         QMessageBox::Yes | QMessageBox::No);
     if (answer != QMessageBox::Yes)
         return;
 
-    group_ops->deleteGroup(name);
+    core_.groups().deleteGroup(name);
 }
 

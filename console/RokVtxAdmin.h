@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ConsoleCore.h"
 #include "core/Protocol.h"
 #include "core/QStudentManage.h"
 #include "core/SocketChannel.h"
@@ -85,25 +86,22 @@ public:
 
     // For the tests and the tools that drive a console in-process.
     QTabWidget* tabWidget() const { return tab_widget; }
-    QStudentManage& studentManage() { return registry; }
+    ConsoleCore& core() { return core_; }
     QAppWatcherWidget* watchEditor() const { return watch_editor; }
     QStudentGroupWidget* allPage() const { return all_page; }
     QStudentGroupWidget* ungroupedPage() const { return ungrouped_page; }
-    QStudentGroupWidget* pageAt(int index) const { return page_directory->pageAt(index); }
+    QStudentGroupWidget* pageAt(int index) const { return core_.pages().pageAt(index); }
     bool networkReady() const { return bind_fd > 0; }
-    int currentTab() const { return current_tab; }
     SeatPlans* seatPlans() const { return seat_plans; }
     MachineMenu* machineMenu() const { return machine_menu; }
     ReceivePath* receivePath() const { return receive; }
-    QString configPath() const { return config.path(); }
-    QString databasePath() const { return database_path; }
     Overview* overview() const { return room_overview; }
     // The status bar's "在线 n / 共 m" of the current tab.
     QString countsText() const { return room_overview->countsText(); }
     LessonTools* lessonTools() const { return lesson; }
     LessonModes* lessonModes() const { return lesson_modes; }
     TimedLockController* timedLocks() const { return lesson->timedLocks(); }
-    EventLogStore* eventLog() { return &tables.eventLog(); }
+    EventLogStore* eventLog() { return &core_.tables().eventLog(); }
     EventLogDock* eventLogDock() const { return lesson->eventLogDock(); }
     SecurityMonitor* securityMonitor() const { return guard->monitor(); }
     LabGuard* labGuard() const { return guard; }
@@ -132,8 +130,6 @@ public slots:
     // Group management.
     void addGroupInteractive();
     void deleteCurrentGroup();
-    // Into group `target`, or out of any group for an empty `target`.
-    void moveMachineTo(quint64 mac, const QString& target) { group_ops->moveMachine(mac, target); }
 
     void loadConfigFile();
     void saveConfigFile();
@@ -175,10 +171,8 @@ private:
     QActionGroup* view_group = nullptr;
     QAction* current_view_action = nullptr;
     SeatPlans* seat_plans = nullptr;
-    QString database_path;
     QStudentGroupWidget* all_page = nullptr;
     QStudentGroupWidget* ungrouped_page = nullptr;
-    int current_tab = -1;
 
     TrayIcon* tray = nullptr;
     // The three policy lists, from the database to the editor and the pages.
@@ -197,23 +191,14 @@ private:
     // Every lock change, with who asked.
     LockPath* lock_path = nullptr;
 
-    // Which page is which, for both threads.
-    std::unique_ptr<PageDirectory> page_directory;
-    GroupOperations* group_ops = nullptr;
-    // Machines the network thread registered, placed together on this one.
-    NewMachineQueue* new_machines = nullptr;
     // The agents' datagrams, on the network thread.
     ReceivePath* receive = nullptr;
 
     SaveScheduler* saves = nullptr;
-    // config.conf, read once and written only once read.
-    GroupSettingsSession config{ QString() };
     bool shut_down = false;
     StartupNotices* notices = nullptr;
 
-    // Declared late so it is destroyed early: its worker stops and its final
-    // save runs while the pages still exist.
-    QStudentManage registry;
-    // After the registry, so they let go of its connection before it closes.
-    ConsoleTables tables;
+    // Declared late so it is destroyed early: the registry's worker stops and
+    // its final save runs while the pages still exist.
+    ConsoleCore core_;
 };

@@ -110,7 +110,7 @@ void TestDeploy::preparedSchoolAtFirstStart()
     QVERIFY(!QFile::exists(dir.filePath(Deployment::MachinesFile)));
     QCOMPARE(tabTexts(window), (QStringList { QStringLiteral("全部"), Room1, Room2, QStringLiteral("三号机房"),
                                    QStringLiteral("未分组") }));
-    QStudentManage& registry = window.studentManage();
+    QStudentManage& registry = window.core().registry();
     QCOMPARE(registry.groupNameOfMachine(R1a), Room1);
     QCOMPARE(registry.groupNameOfMachine(R1b), Room1);
     QCOMPARE(registry.groupNameOfMachine(R2a), Room2);
@@ -177,9 +177,9 @@ void TestDeploy::preparedFilesNeverOverwriteTheData()
     QTRY_VERIFY(QFile::exists(dir.filePath(QStringLiteral("deploy-machines.skipped.csv"))));
     QVERIFY(QFile::exists(dir.filePath(QStringLiteral("deploy-policies.skipped.txt"))));
     QCOMPARE(tabTexts(window), tabs);
-    QCOMPARE(window.studentManage().allMachines().size(), machines.size());
+    QCOMPARE(window.core().registry().allMachines().size(), machines.size());
     for (const SeedMachine& machine : machines)
-        QCOMPARE(window.studentManage().groupNameOfMachine(machine.mac), machine.group);
+        QCOMPARE(window.core().registry().groupNameOfMachine(machine.mac), machine.group);
     QCOMPARE(texts(window.watchEditor()->allItems()), catalog);
     QVERIFY(logged(*window.eventLog()).value(0).startsWith(QStringLiteral("部署：本机已有机房数据，部署文件未导入")));
 }
@@ -196,7 +196,7 @@ void TestDeploy::registrationDuringTheImportPlacedOnce()
     // The network thread's part of two registrations: the records, their
     // placements queued, here to come after the import, which runs in one
     // go. R1a's record is made before the import, R1b's by it.
-    QStudentManage& registry = window.studentManage();
+    QStudentManage& registry = window.core().registry();
     const CStuInfo_PTR early = registry.updateMachine(R1a, QStringLiteral("r1-a"), QString(), true);
     bool queued = false;
     bool placed = false;
@@ -229,7 +229,7 @@ void TestDeploy::machineListNotUtf8RefusedWhole()
     RokVtxAdmin window(dir.path());
     QTRY_VERIFY(QFile::exists(dir.filePath(QStringLiteral("deploy-machines.imported.csv"))));
     QCOMPARE(tabTexts(window), (QStringList { QStringLiteral("全部"), QStringLiteral("未分组") }));
-    QCOMPARE(window.studentManage().allMachines().size(), 0);
+    QCOMPARE(window.core().registry().allMachines().size(), 0);
     QCOMPARE(logged(*window.eventLog()).value(0),
         QStringLiteral("部署：导入 0 个机房、0 台机器，拒绝 1 行（见 deploy-report.txt）"));
     QVERIFY(QString::fromUtf8(fileBytes(dir.filePath(Deployment::ReportFile))).contains(QStringLiteral("不是 UTF-8")));
@@ -260,7 +260,7 @@ void TestDeploy::policyListMenu()
     MessageBox::setNextAnswer(QMessageBox::Ok);
     action(window, "action_file_import_policies")->trigger();
     QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("新增 1 条，已有 1 条保持原状，拒绝 1 行。"));
-    QCOMPARE(texts(window.studentManage().store().loadStringItems(1)),
+    QCOMPARE(texts(window.core().registry().store().loadStringItems(1)),
         (QStringList { QStringLiteral("0 QQ"), QStringLiteral("1 微信") }));
     QCOMPARE(texts(page(window, Room1)->policy_editor->itemsOfType(1)),
         (QStringList { QStringLiteral("0 QQ"), QStringLiteral("1 微信") }));

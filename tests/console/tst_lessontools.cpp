@@ -277,7 +277,7 @@ void TestLessonTools::timedLockEndsAcrossRestart()
     QTRY_COMPARE(tabLocks(window).at(roomTab), QString());
     QVERIFY(window.timedLockText().isEmpty());
     window.saveNow();
-    QCOMPARE(storedLockType(window.configPath(), Room), 0);
+    QCOMPARE(storedLockType(window.core().settings().path(), Room), 0);
     QVERIFY(window.timedLocks()->stored().isEmpty());
 }
 
@@ -364,8 +364,8 @@ void TestLessonTools::releaseAllAndEveryTimerInSight()
     QVERIFY(window.timedLockText().isEmpty());
     QVERIFY(logged(*window.eventLog()).contains(QStringLiteral("命令 全部 全部解锁")));
     window.saveNow();
-    QCOMPARE(storedLockType(window.configPath(), Room), 0);
-    QCOMPARE(storedLockType(window.configPath(), Room2), 0);
+    QCOMPARE(storedLockType(window.core().settings().path(), Room), 0);
+    QCOMPARE(storedLockType(window.core().settings().path(), Room2), 0);
 }
 
 void TestLessonTools::eventLogKeepsItsBound()
@@ -447,7 +447,7 @@ void TestLessonTools::eventLogMarksLockedOfflineAndExports()
     // Off line by the registry's report, as the worker thread sends it.
     QSignalSpy tray(&window, &RokVtxAdmin::sg_tray_message);
     window.overview()->machinesWentOffline(
-        { window.studentManage().findMachine(Room1Mac), window.studentManage().findMachine(Room2Mac) });
+        { window.core().registry().findMachine(Room1Mac), window.core().registry().findMachine(Room2Mac) });
     QVERIFY(tray.wait(10000));
     QCOMPARE(tray.first().at(1).toString(), QStringLiteral("2 台机器离线：r1-a（锁定中断开）、r2-a"));
     // Back, and a newcomer, from the network thread.
@@ -469,7 +469,7 @@ void TestLessonTools::eventLogMarksLockedOfflineAndExports()
     QAbstractItemModelTester tester(dock->model());
     dock->setFilter(QString(), EventLogStore::Offline);
     QCOMPARE(dock->model()->rowCount(), 2);
-    QVERIFY(window.studentManage().saveAll()); // the rows it reads do not hold the database
+    QVERIFY(window.core().registry().saveAll()); // the rows it reads do not hold the database
     const QString path = dir.filePath(QStringLiteral("日志.csv"));
     FileDialog::setNextSaveFileName(path);
     dock->exportCsv();
@@ -786,7 +786,7 @@ void TestLessonTools::modeSavedFromOnePageAppliedToAnother()
     QVERIFY(!window.timedLocks()->has(Room2));
     QVERIFY(logged(*window.eventLog()).contains(QStringLiteral("命令 二号机房 课堂模式：考试模式")));
     window.saveNow();
-    const GroupSettings stored = storedSettings(window.configPath(), Room2);
+    const GroupSettings stored = storedSettings(window.core().settings().path(), Room2);
     QCOMPARE(stored.lock_type, int(Rok_Lock_State::KeyboardMouseLock));
     QVERIFY(stored.allowusbdrv && !stored.allowmanualip);
     QCOMPARE(stored.titles, QStringList { QStringLiteral("QQ") });

@@ -259,8 +259,8 @@ void TestSeatPlan::selectedTilesMoveBetweenGroups()
     const QPoint overTab = view->mapFromGlobal(bar->mapToGlobal(bar->tabRect(tabIndexOf(window, Room2)).center()));
     drag(view, FreeB, overTab);
 
-    QCOMPARE(window.studentManage().groupNameOfMachine(FreeA), Room2);
-    QCOMPARE(window.studentManage().groupNameOfMachine(FreeB), Room2);
+    QCOMPARE(window.core().registry().groupNameOfMachine(FreeA), Room2);
+    QCOMPARE(window.core().registry().groupNameOfMachine(FreeB), Room2);
     QTRY_COMPARE(page(window, Room2)->machinesInRowOrder().size(), 3);
     QTRY_COMPARE(page(window, Ungrouped)->machinesInRowOrder().size(), 0);
     window.saveNow();
@@ -282,9 +282,9 @@ void TestSeatPlan::selectedTilesMoveBetweenGroups()
     QContextMenuEvent menuEvent(
         QContextMenuEvent::Mouse, view->tileRect(FreeB).center(), view->mapToGlobal(view->tileRect(FreeB).center()));
     QApplication::sendEvent(view, &menuEvent);
-    QCOMPARE(window.studentManage().groupNameOfMachine(R2a), QString());
-    QCOMPARE(window.studentManage().groupNameOfMachine(FreeB), QString());
-    QCOMPARE(window.studentManage().groupNameOfMachine(FreeA), Room2);
+    QCOMPARE(window.core().registry().groupNameOfMachine(R2a), QString());
+    QCOMPARE(window.core().registry().groupNameOfMachine(FreeB), QString());
+    QCOMPARE(window.core().registry().groupNameOfMachine(FreeA), Room2);
     window.saveNow();
     stored = readDatabase(database);
     QCOMPARE(stored.group(Room2)->ullmac_list, (QSet<quint64> { FreeA }));

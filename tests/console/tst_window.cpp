@@ -220,7 +220,7 @@ public:
     KeepAlive(RokVtxAdmin& window, const QList<quint64>& macs)
     {
         for (quint64 mac : macs)
-            machines << window.studentManage().findMachine(mac);
+            machines << window.core().registry().findMachine(mac);
         beat();
         auto* timer = new QTimer(this);
         connect(timer, &QTimer::timeout, this, &KeepAlive::beat);
@@ -470,8 +470,8 @@ void TestWindow::startupServesLabThenTells()
 
     // Host names are mended as any agent's would be, and saved so; the
     // stored lists stay as the school left them.
-    QCOMPARE(window.studentManage().findMachine(MacOne)->hostname, QStringLiteral("pc-1"));
-    QCOMPARE(window.studentManage().findMachine(MacTwo)->hostname, QString(64, QLatin1Char('n')));
+    QCOMPARE(window.core().registry().findMachine(MacOne)->hostname, QStringLiteral("pc-1"));
+    QCOMPARE(window.core().registry().findMachine(MacTwo)->hostname, QString(64, QLatin1Char('n')));
     window.saveNow();
     QCOMPARE(readDatabase(dataPath(dir)).machines.value(MacOne)->hostname, QStringLiteral("pc-1"));
     QCOMPARE(
@@ -533,7 +533,7 @@ void TestWindow::policyEditorAnswers()
     action(window, "action_file_exit")->trigger();
     QCOMPARE(leave.count(), 2);
     QCOMPARE(page(window, "A")->policy_editor->itemsOfType(1).size(), 0);
-    QCOMPARE(window.studentManage().store().loadStringItems(1).size(), 0);
+    QCOMPARE(window.core().registry().store().loadStringItems(1).size(), 0);
     const QString counts = QStringLiteral("禁止标题 0 条，保护服务 0 条，保护程序 1 条");
     QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("策略列表已保存（%1）").arg(counts));
     window.eventLog()->flush();
@@ -591,11 +591,11 @@ void TestWindow::contextMenuPerTab()
     QVERIFY(seedTwoGroups(dir));
     RokVtxAdmin window(dir.path());
     if (online)
-        window.studentManage().findMachine(mac)->markAlive();
+        window.core().registry().findMachine(mac)->markAlive();
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     window.tabWidget()->setCurrentIndex(tabIndexOf(window, tab));
-    QCOMPARE(window.currentTab(), tabIndexOf(window, tab));
+    QCOMPARE(window.core().currentTab(), tabIndexOf(window, tab));
 
     QStudentGroupWidget* shown = page(window, tab);
     QtRokTableView* table = shown->machine_table;
@@ -637,11 +637,11 @@ void TestWindow::offlineMachineOfUnknownGroup()
 
     const quint64 ghostMac = 0x0000D4D4D4D4D4D4ULL;
     const CStuInfo_PTR ghost
-        = window.studentManage().updateMachine(ghostMac, QStringLiteral("ghost"), QStringLiteral("10.0.0.40"), true);
+        = window.core().registry().updateMachine(ghostMac, QStringLiteral("ghost"), QStringLiteral("10.0.0.40"), true);
     ghost->group_name = QStringLiteral("Ghost");
     all->addMachine(ghost);
     QCOMPARE(stateText(all, ghostMac), Online);
-    const CStuInfo_PTR member = window.studentManage().findMachine(MacB);
+    const CStuInfo_PTR member = window.core().registry().findMachine(MacB);
     member->markAlive();
     page(window, "B")->refreshAllRows();
 
@@ -660,7 +660,7 @@ void TestWindow::lateOfflineReportOfDeletedMachine()
     RokVtxAdmin window(dir.path());
     const quint64 mac = 0x0000E5E5E5E5E5E5ULL;
     const CStuInfo_PTR machine
-        = window.studentManage().updateMachine(mac, QStringLiteral("gone"), QStringLiteral("10.0.0.41"), true);
+        = window.core().registry().updateMachine(mac, QStringLiteral("gone"), QStringLiteral("10.0.0.41"), true);
     window.allPage()->addMachine(machine);
     window.ungroupedPage()->addMachine(machine);
 
@@ -766,7 +766,7 @@ void TestWindow::registrationAddsRows()
     QCOMPARE(all->machine_table->getCellText(rowOf(all, mac), 0), QStringLiteral("pc-new"));
     QCOMPARE(all->machine_table->getCellText(rowOf(all, mac), 1), QStringLiteral("127.0.0.1"));
     // A new machine reaches the database without waiting for the exit.
-    const QString path = window.databasePath();
+    const QString path = window.core().databasePath();
     QTRY_VERIFY_WITH_TIMEOUT(readDatabase(path).machines.contains(mac), 10000);
 
     // Registering again under a new name renames the rows and the stored record.
@@ -790,7 +790,7 @@ void TestWindow::registrationAddsRows()
     const quint64 fleeting = 0x0000E6E6E6E6E6E6ULL;
     QVERIFY(registration(fleeting));
     const QDeadlineTimer deadline(10000);
-    while (!window.studentManage().findMachine(fleeting) && !deadline.hasExpired())
+    while (!window.core().registry().findMachine(fleeting) && !deadline.hasExpired())
         std::this_thread::yield();
     window.tabWidget()->setCurrentIndex(0);
     window.machineMenu()->setSelectedMac(fleeting);
@@ -817,7 +817,7 @@ void TestWindow::worksWithoutSocket()
     QVERIFY(!window.networkReady());
     QCOMPARE(MessageBox::lastTitle(), QStringLiteral("错误"));
     QCOMPARE(MessageBox::lastText(), QStringLiteral("createsocket失败！是否该端口已经被占用？"));
-    QCOMPARE(window.currentTab(), 0);
+    QCOMPARE(window.core().currentTab(), 0);
 
     // The stored page states still come back, and the commands still act.
     QTRY_COMPARE(page(window, "A")->lock_state->lock_type, 1);
@@ -982,7 +982,7 @@ void TestWindow::checkMarksFollowTab()
     }
     window.tabWidget()->setCurrentIndex(tab == 1 ? 2 : 1);
     window.tabWidget()->setCurrentIndex(tab);
-    QCOMPARE(window.currentTab(), tab);
+    QCOMPARE(window.core().currentTab(), tab);
     QCOMPARE(marksOf(window), expected);
 
     // A command starts from what the marks show: on an agreeing tab the lock
@@ -1001,7 +1001,7 @@ void TestWindow::configWrittenAfterCommands()
     QVERIFY(seedGroupsAB(dir));
     RokVtxAdmin window(dir.path());
     window.loadConfigFile();
-    const QString path = window.configPath();
+    const QString path = window.core().settings().path();
     QCOMPARE(path, dir.filePath(QStringLiteral("config.conf")));
 
     window.tabWidget()->setCurrentIndex(2);
@@ -1036,7 +1036,7 @@ void TestWindow::restoredStateShownAtOnce()
     QVERIFY(GroupSettingsFile::write(dir.filePath(QStringLiteral("config.conf")), entries));
 
     RokVtxAdmin window(dir.path());
-    QCOMPARE(window.currentTab(), 0);
+    QCOMPARE(window.core().currentTab(), 0);
     // The notifier applies the file shortly after start; no tab change is
     // needed for the marks to show it.
     QTRY_COMPARE(window.ungroupedPage()->lock_state->lock_type, 3);
@@ -1164,7 +1164,7 @@ void TestWindow::addGroupTabPositions()
         QCOMPARE(added->page_order, order);
         QCOMPARE(added->group_addr.load(), Protocol::addressFromOctets(239, 74, 8, 29));
         QCOMPARE(added->policy_editor->allItems().size(), catalog().size());
-        QVERIFY(window.studentManage().groupNames().contains(QStringLiteral("新组")));
+        QVERIFY(window.core().registry().groupNames().contains(QStringLiteral("新组")));
 
         // The new group reaches the database without waiting for the exit, the
         // order of every group as the tabs show it.
@@ -1193,7 +1193,7 @@ void TestWindow::addGroupOfTakenNameRefused()
     QCOMPARE(MessageBox::lastTitle(), QStringLiteral("错误"));
     QVERIFY2(MessageBox::lastText().contains(QStringLiteral("“A”已经存在")), qPrintable(MessageBox::lastText()));
     QCOMPARE(tabTexts(window), before);
-    QCOMPARE(window.studentManage().groupNames(), (QStringList { "A", "B" }));
+    QCOMPARE(window.core().registry().groupNames(), (QStringList { "A", "B" }));
 }
 
 void TestWindow::addGroupToLockedLab()
@@ -1262,14 +1262,14 @@ void TestWindow::moveMachineBetweenGroups()
     QCOMPARE(groupB->machine_table->getRowCount(), 0);
 
     // A -> B through "全部", with the agent on line.
-    window.studentManage().findMachine(MacOne)->markAlive();
+    window.core().registry().findMachine(MacOne)->markAlive();
     answerMoveInto(&window, QStringLiteral("B"));
     window.machineMenu()->moveIntoGroup();
     QCOMPARE(rowOf(groupA, MacOne), -1);
     QVERIFY(rowOf(groupA, MacTwo) >= 0);
     QVERIFY(rowOf(groupB, MacOne) >= 0);
     QCOMPARE(groupCell(window, MacOne), QStringLiteral("B"));
-    QCOMPARE(window.studentManage().findMachine(MacOne)->group_name, QStringLiteral("B"));
+    QCOMPARE(window.core().registry().findMachine(MacOne)->group_name, QStringLiteral("B"));
     const QList<SendLog::Sent> joins = log.ofId(Protocol::MSG_ADMIN_JOIN_GROUP);
     QCOMPARE(joins.size(), 1);
     QCOMPARE(joins.at(0).address, Protocol::addressFromOctets(10, 0, 0, 11));
@@ -1291,7 +1291,7 @@ void TestWindow::moveMachineBetweenGroups()
     window.machineMenu()->moveTo(QStringLiteral("A"));
     window.machineMenu()->moveTo(QStringLiteral("Nowhere"));
     QVERIFY(rowOf(groupA, MacFree) >= 0);
-    QCOMPARE(window.studentManage().findMachine(MacFree)->group_name, QStringLiteral("A"));
+    QCOMPARE(window.core().registry().findMachine(MacFree)->group_name, QStringLiteral("A"));
     QCOMPARE(groupA->machine_table->getRowCount(), 2);
 
     // A machine deleted meanwhile is not moved anywhere.
@@ -1309,13 +1309,13 @@ void TestWindow::removeMachineFromGroup()
     window.tabWidget()->setCurrentIndex(tabIndexOf(window, "A"));
     log.watchAll(window);
 
-    window.studentManage().findMachine(MacOne)->markAlive();
+    window.core().registry().findMachine(MacOne)->markAlive();
     window.machineMenu()->setSelectedMac(MacOne);
     window.machineMenu()->removeFromCurrentGroup();
     QCOMPARE(rowOf(page(window, "A"), MacOne), -1);
     QVERIFY(rowOf(window.ungroupedPage(), MacOne) >= 0);
     QCOMPARE(groupCell(window, MacOne), QString());
-    QCOMPARE(window.studentManage().findMachine(MacOne)->group_name, QString());
+    QCOMPARE(window.core().registry().findMachine(MacOne)->group_name, QString());
     const QList<SendLog::Sent> joins = log.ofId(Protocol::MSG_ADMIN_JOIN_GROUP);
     QCOMPARE(joins.size(), 1);
     QCOMPARE(joinAddress(joins.at(0).datagram), window.ungroupedPage()->group_addr.load());
@@ -1337,7 +1337,7 @@ void TestWindow::deleteMachineFromEveryTab()
 
     for (int i = 0; i < window.tabWidget()->count(); ++i)
         QCOMPARE(rowOf(window.pageAt(i), MacOne), -1);
-    QVERIFY(!window.studentManage().findMachine(MacOne));
+    QVERIFY(!window.core().registry().findMachine(MacOne));
     QCOMPARE(window.machineMenu()->selectedMac(), quint64(0));
     QCOMPARE(window.allPage()->machine_table->getRowCount(), 2);
     QTRY_VERIFY_WITH_TIMEOUT(!readDatabase(dataPath(dir)).machines.contains(MacOne), 10000);
@@ -1368,7 +1368,7 @@ void TestWindow::deleteCurrentGroup()
     QCOMPARE(MessageBox::lastText(), QStringLiteral("A 的 2 台机器将移到未分组。\n确实需要删除分组“A”？"));
     QCOMPARE(tabTexts(window), (QStringList { "全部", "A", "B", "未分组" }));
 
-    window.studentManage().findMachine(MacOne)->markAlive();
+    window.core().registry().findMachine(MacOne)->markAlive();
     // Deleted while the process-watch view is shown: the lab tool bar stays off.
     action(window, "action_view_watch_app")->trigger();
     MessageBox::setNextAnswer(QMessageBox::Yes);
@@ -1386,7 +1386,7 @@ void TestWindow::deleteCurrentGroup()
     QVERIFY(rowOf(ungrouped, MacTwo) >= 0);
     QCOMPARE(groupCell(window, MacOne), QString());
     QCOMPARE(groupCell(window, MacTwo), QString());
-    QCOMPARE(window.studentManage().groupNames(), QStringList { "B" });
+    QCOMPARE(window.core().registry().groupNames(), QStringList { "B" });
     const QList<SendLog::Sent> joins = log.ofId(Protocol::MSG_ADMIN_JOIN_GROUP);
     QCOMPARE(joins.size(), 1);
     QCOMPARE(joins.at(0).address, Protocol::addressFromOctets(10, 0, 0, 11));
@@ -1394,7 +1394,7 @@ void TestWindow::deleteCurrentGroup()
     QVERIFY(!readDatabase(dataPath(dir)).group(QStringLiteral("A")));
 
     // The tab now in front is handled like any tab change.
-    QCOMPARE(window.currentTab(), window.tabWidget()->currentIndex());
+    QCOMPARE(window.core().currentTab(), window.tabWidget()->currentIndex());
     QCOMPARE(window.tabWidget()->currentWidget(), page(window, "B"));
     QVERIFY(action(window, "action_op_lock")->isChecked());
     QVERIFY(action(window, "action_op_remove_group")->isEnabled());
@@ -1475,7 +1475,7 @@ void TestWindow::renameOnlyGroupsToFreeNames()
     answerAddGroup(&window, QStringLiteral("A"), 1);
     rename->trigger();
     QCOMPARE(MessageBox::lastTitle(), QStringLiteral("错误"));
-    QCOMPARE(window.studentManage().groupNames(), (QStringList { "A", "B" }));
+    QCOMPARE(window.core().registry().groupNames(), (QStringList { "A", "B" }));
 }
 
 void TestWindow::tabDragReordersGroups()
@@ -1496,7 +1496,7 @@ void TestWindow::tabDragReordersGroups()
 
         dragTab(bar, 3, 1);
         QCOMPARE(tabTexts(window), dragged);
-        QCOMPARE(window.pageAt(window.currentTab()), page(window, "C")); // commands go to the tab in front
+        QCOMPARE(window.pageAt(window.core().currentTab()), page(window, "C")); // commands go to the tab in front
         QTRY_COMPARE_WITH_TIMEOUT(readDatabase(dataPath(dir)).groupNames(), (QStringList { "C", "A", "B" }), 10000);
     }
     RokVtxAdmin window(dir.path());
@@ -1691,7 +1691,7 @@ void TestWindow::onlineOnlyHidesOfflineRows()
         // A machine coming on line shows; one dropping off hides.
         KeepAlive back(window, { R1b });
         QTRY_VERIFY_WITH_TIMEOUT(hiddenMacs(room1).isEmpty(), 10000);
-        window.overview()->machinesWentOffline({ window.studentManage().findMachine(R1a) });
+        window.overview()->machinesWentOffline({ window.core().registry().findMachine(R1a) });
         QCOMPARE(hiddenMacs(room1), (QSet<quint64> { R1a }));
         QVERIFY(filterHolds(window));
     }
@@ -1725,7 +1725,7 @@ void TestWindow::stateToolTipTellsLastHeard()
 
     QCOMPARE(stateToolTip(all, R1a), QStringLiteral("最后在线 —"));
     const QTime before = QTime::currentTime();
-    window.studentManage().findMachine(R1a)->markAlive();
+    window.core().registry().findMachine(R1a)->markAlive();
     const QTime after = QTime::currentTime();
 
     const QString text = stateToolTip(all, R1a);
@@ -1741,7 +1741,7 @@ void TestWindow::trayMessagePerBurstWhileHidden()
     QVERIFY(seedLab(dir));
     RokVtxAdmin window(dir.path());
     QSignalSpy messages(&window, &RokVtxAdmin::sg_tray_message);
-    const auto machines = [&window](const QList<quint64>& macs) { return window.studentManage().machinesByMac(macs); };
+    const auto machines = [&window](const QList<quint64>& macs) { return window.core().registry().machinesByMac(macs); };
 
     // Two reports of the registry within one burst make one message.
     window.overview()->machinesWentOffline(machines({ R1b, R1a }));
@@ -1779,7 +1779,7 @@ void TestWindow::exportWritesCsv()
     QTemporaryDir dir;
     QVERIFY(seedLab(dir));
     RokVtxAdmin window(dir.path());
-    window.studentManage().findMachine(R2b)->markAlive();
+    window.core().registry().findMachine(R2b)->markAlive();
     window.tabWidget()->setCurrentIndex(tabIndexOf(window, Room2));
 
     const QString path = dir.filePath(QStringLiteral("列表.csv"));
@@ -1864,7 +1864,7 @@ void TestWindow::importGivesExportedGroupsBack()
         action(source, "action_file_export")->trigger();
         QVERIFY(QFile::exists(path));
         tabs = tabTexts(source);
-        for (const CStuInfo_PTR& machine : source.studentManage().allMachines())
+        for (const CStuInfo_PTR& machine : source.core().registry().allMachines())
             machines << QStringList { MacAddress::toDisplay(machine->ullmac), machine->hostname, machine->ip,
                 machine->group_name };
     }
@@ -1877,7 +1877,7 @@ void TestWindow::importGivesExportedGroupsBack()
     QCOMPARE(MessageBox::lastText(), QStringLiteral("新增 6 台机器，移动 0 台，拒绝 0 行。\n新建分组 2 个。"));
     QCOMPARE(tabTexts(target), tabs);
     QList<QStringList> imported;
-    for (const CStuInfo_PTR& machine : target.studentManage().allMachines()) {
+    for (const CStuInfo_PTR& machine : target.core().registry().allMachines()) {
         // The formula guard is gone again, and each machine is on its page.
         imported << QStringList { MacAddress::toDisplay(machine->ullmac), machine->hostname, machine->ip,
             machine->group_name };
@@ -1932,7 +1932,7 @@ void TestWindow::importRefusesBadRowsAndAsksOnce()
     for (const char* line : { "第 9 行", "第 10 行", "第 11 行", "第 12 行", "第 13 行", "第 14 行" })
         QVERIFY2(text.contains(QString::fromUtf8(line)), line);
 
-    QStudentManage& registry = window.studentManage();
+    QStudentManage& registry = window.core().registry();
     QCOMPARE(registry.groupNames(), QStringList({ Room1, Room2, QStringLiteral("三"), QStringLiteral("=g") }));
     QCOMPARE(tabTexts(window).mid(3), (QStringList { "三", "=g", "未分组" }));
     QCOMPARE(registry.findMachine(0x01EEDDCCBBAAULL)->group_name, QStringLiteral("三"));
@@ -1981,14 +1981,14 @@ void TestWindow::wakeReachesOfflineMachinesOfTab()
         { { marker, QStringLiteral("marker"), QStringLiteral("10.0.4.1"), Room2 } }));
     RokVtxAdmin window(dir.path());
     window.tabWidget()->setCurrentIndex(tabIndexOf(window, tab));
-    window.studentManage().findMachine(R1b)->markAlive();
-    window.studentManage().findMachine(marker)->markAlive();
+    window.core().registry().findMachine(R1b)->markAlive();
+    window.core().registry().findMachine(marker)->markAlive();
 
     action(window, "action_op_wake")->trigger();
     QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("已排队唤醒 %1 台离线机器").arg(expected.size()));
     // The queue is sent in order: once the marker's packets arrive, the
     // tab's are all in.
-    window.studentManage().findMachine(marker)->markDead();
+    window.core().registry().findMachine(marker)->markDead();
     window.machineMenu()->setSelectedMac(marker);
     for (QAction* entry : window.machineMenu()->menu()->actions())
         if (entry->text() == QStringLiteral("唤醒本机(&W)"))

@@ -746,7 +746,7 @@ void TestGuard::consoleShowsIdentityConflicts()
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     QVERIFY(window.networkReady());
     QSignalSpy alerts(&window, &RokVtxAdmin::sg_tray_message);
-    QStudentManage& registry = window.studentManage();
+    QStudentManage& registry = window.core().registry();
     const CStuInfo_PTR machine = registry.findMachine(Mac);
     const uint32_t room = address("239.74.8.27");
     const auto state = [&window] {
@@ -835,7 +835,7 @@ void TestGuard::consoleCatchesForgedSources()
     QTemporaryDir dir;
     RokVtxAdmin window(dir.path());
     QVERIFY(window.networkReady());
-    QStudentManage& registry = window.studentManage();
+    QStudentManage& registry = window.core().registry();
     constexpr quint64 Mac = 0x5A0000000007ULL;
     window.labGuard()->neighbourTable().setReader(
         [] { return NeighbourTable::Entries { { address("127.0.1.7"), Seen } }; });
@@ -880,7 +880,7 @@ void TestGuard::consoleAnswersReregistrationsOnceASecond()
     pc.toConsole(Protocol::buildRegister(Mac | 1ULL << 48, QStringLiteral("PC-07")));
     pc.toConsole(Protocol::buildRegister(Mac, QStringLiteral("PC-07")));
     QTRY_COMPARE(pc.joins().size(), 2);
-    QCOMPARE(window.studentManage().allMachines().keys(), QList<quint64> { Mac });
+    QCOMPARE(window.core().registry().allMachines().keys(), QList<quint64> { Mac });
     // Asked to register again and again (anyone can ask every agent): the
     // same registration is answered with one join a second.
     QElapsedTimer elapsed;
@@ -892,7 +892,7 @@ void TestGuard::consoleAnswersReregistrationsOnceASecond()
     QVERIFY(pc.joins().size() - 2 <= 2 + int(elapsed.elapsed() / RegistrationAnswer::JoinIntervalMs));
     // A new name is answered at once, and the record takes it.
     pc.toConsole(Protocol::buildRegister(Mac, QStringLiteral("PC-07B")));
-    QTRY_COMPARE(window.studentManage().findMachine(Mac)->hostname, QStringLiteral("PC-07B"));
+    QTRY_COMPARE(window.core().registry().findMachine(Mac)->hostname, QStringLiteral("PC-07B"));
 }
 
 void TestGuard::consoleAnswersAnotherConsole()
@@ -910,7 +910,7 @@ void TestGuard::consoleAnswersAnotherConsole()
     // 1,100 words from made-up sources at "未分组" (as the watch reports
     // them), one "from" a classmate's address: four rows name theirs, with
     // an alert each, and one row counts the rest.
-    QVERIFY(window.studentManage().updateMachine(0x5A0000000017ULL, QStringLiteral("PC-17"),
+    QVERIFY(window.core().registry().updateMachine(0x5A0000000017ULL, QStringLiteral("PC-17"),
         QStringLiteral("10.9.0.1"), true));
     for (int i = 0; i < 1100; ++i)
         window.securityMonitor()->noteForeignSender(
@@ -1137,11 +1137,11 @@ void TestGuard::alikeNamesMarkedNotChanged()
     Pc first("127.0.1.21");
     Pc second("127.0.1.22");
     first.toConsole(Protocol::buildRegister(First, QStringLiteral("PC-21")));
-    QTRY_VERIFY(window.studentManage().findMachine(First));
+    QTRY_VERIFY(window.core().registry().findMachine(First));
     second.toConsole(Protocol::buildRegister(Second, QStringLiteral("ｐｃ－２１\u200B\uFEFF")));
     QTRY_COMPARE(securityRows(*window.eventLog()),
         QStringList { QStringLiteral("机器名“ｐｃ－２１”与 PC-21（21:00:00:00:00:5A）相同或形近") });
-    QCOMPARE(window.studentManage().findMachine(Second)->hostname, QStringLiteral("ｐｃ－２１"));
+    QCOMPARE(window.core().registry().findMachine(Second)->hostname, QStringLiteral("ｐｃ－２１"));
     QStudentGroupWidget* all = window.allPage();
     const auto mark = [all](quint64 mac) {
         const int row = all->rowOfMachine(mac);
@@ -1159,7 +1159,7 @@ void TestGuard::savesAndLogCannotBeFlooded()
 {
     QTemporaryDir dir;
     RokVtxAdmin window(dir.path());
-    QVERIFY(window.studentManage().addGroup(QStringLiteral("一号机房"), 1));
+    QVERIFY(window.core().registry().addGroup(QStringLiteral("一号机房"), 1));
     window.saveScheduler()->scheduleDatabaseSave();
     window.saveScheduler()->scheduleConfigSave();
     // A machine renaming itself twice a second asks for saves for ever.
@@ -1182,14 +1182,14 @@ void TestGuard::savesAndLogCannotBeFlooded()
         return count;
     };
     QTRY_COMPARE(storedGroups(), 1);
-    QTRY_VERIFY(QFile::exists(window.configPath()));
+    QTRY_VERIFY(QFile::exists(window.core().settings().path()));
     renames.stop();
 
     // Machines of one address going off line in a burst: twenty rows, then
     // one counted row for the rest.
     QList<CStuInfo_PTR> lost;
     for (int i = 0; i < 25; ++i)
-        lost << window.studentManage().updateMachine(0xBB00 + quint64(i), QString(), QStringLiteral("127.0.0.3"), false);
+        lost << window.core().registry().updateMachine(0xBB00 + quint64(i), QString(), QStringLiteral("127.0.0.3"), false);
     window.overview()->machinesWentOffline(lost);
     EventLogStore& log = *window.eventLog();
     QTRY_COMPARE(securityRows(log),
@@ -1213,7 +1213,7 @@ void TestGuard::consoleKeepsAnsweringWhenFull()
     QVERIFY(window.networkReady());
     // Full of machines never heard this run, in no group.
     for (int i = 0; i < QStudentManage::MaxMachines; ++i)
-        QVERIFY(window.studentManage().updateMachine(
+        QVERIFY(window.core().registry().updateMachine(
             FullBase + quint64(i), QStringLiteral("BOGUS"), QStringLiteral("127.0.0.3"), false));
 
     QUdpSocket agent;
@@ -1235,19 +1235,19 @@ void TestGuard::consoleKeepsAnsweringWhenFull()
     // Full: a PC's first registration is refused, and its heartbeat asked to
     // register again; retrying, it takes the place of a machine in no group
     // that has not been heard this run, which leaves the pages.
-    window.allPage()->addMachine(window.studentManage().findMachine(FullBase));
+    window.allPage()->addMachine(window.core().registry().findMachine(FullBase));
     QVERIFY(window.allPage()->rowOfMachine(FullBase) >= 0);
     send(Protocol::buildRegister(fresh, QStringLiteral("FRESH")));
     send(Protocol::buildHeartbeat(fresh));
     QTRY_COMPARE(heardReregisters(), 1);
-    QVERIFY(!window.studentManage().findMachine(fresh));
+    QVERIFY(!window.core().registry().findMachine(fresh));
     send(Protocol::buildRegister(fresh, QStringLiteral("FRESH")));
-    QTRY_VERIFY(window.studentManage().findMachine(fresh));
-    QVERIFY(!window.studentManage().findMachine(FullBase));
+    QTRY_VERIFY(window.core().registry().findMachine(fresh));
+    QVERIFY(!window.core().registry().findMachine(FullBase));
     QTRY_VERIFY(window.allPage()->rowOfMachine(FullBase) < 0);
     // With every machine heard (again), nothing makes room, and the console
     // goes on answering.
-    for (const CStuInfo_PTR& machine : window.studentManage().allMachines()) {
+    for (const CStuInfo_PTR& machine : window.core().registry().allMachines()) {
         machine->markHeard();
         machine->heard_again.store(true);
     }
@@ -1256,8 +1256,8 @@ void TestGuard::consoleKeepsAnsweringWhenFull()
         send(Protocol::buildHeartbeat(refused));
         QTRY_COMPARE(heardReregisters(), 2 + i);
     }
-    QVERIFY(!window.studentManage().findMachine(refused));
-    QCOMPARE(window.studentManage().allMachines().size(), QStudentManage::MaxMachines);
+    QVERIFY(!window.core().registry().findMachine(refused));
+    QCOMPARE(window.core().registry().allMachines().size(), QStudentManage::MaxMachines);
 }
 
 QTEST_MAIN(TestGuard)

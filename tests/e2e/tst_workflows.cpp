@@ -412,11 +412,11 @@ void TestWorkflows::windowFollowsAgentsOfflineAndBack()
     QTRY_COMPARE_WITH_TIMEOUT(stateOf(all, Fading), Online, Patience);
     window.tabWidget()->setCurrentWidget(ungrouped);
     QTRY_COMPARE_WITH_TIMEOUT(stateOf(ungrouped, Fading), Online, Patience);
-    QCOMPARE(window.studentManage().allMachines().size(), 2);
+    QCOMPARE(window.core().registry().allMachines().size(), 2);
 
     // Moved into "机房A" and given a black-screen lock with USB allowed: the
     // agent follows to the group's address and holds the new word.
-    window.moveMachineTo(Steady, QStringLiteral("机房A"));
+    window.core().groups().moveMachine(Steady, QStringLiteral("机房A"));
     groupA->setAllowUsbDrv(true);
     groupA->setLockType(2);
     QTRY_VERIFY_WITH_TIMEOUT(holds(simulator, 2, QStringLiteral("239.74.8.27"), QStringLiteral("0xF0000302")), Patience);

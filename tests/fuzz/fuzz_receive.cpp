@@ -212,7 +212,7 @@ private:
     // holds: every machine once on "全部" and once on the page of its group.
     void checkConsistency()
     {
-        const QMap<quint64, CStuInfo_PTR> machines = window->studentManage().allMachines();
+        const QMap<quint64, CStuInfo_PTR> machines = window->core().registry().allMachines();
         random_macs_allowed = machines.size() < RandomMacBudget;
 
         quint64 duplicate = 0;

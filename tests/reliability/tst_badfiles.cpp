@@ -231,7 +231,7 @@ void TestBadFiles::damagedDatabase()
         }
 
         // What the teacher does next must not reach a file that was not read.
-        window.studentManage().updateMachine(0xC0FFEEULL, QStringLiteral("new-pc"), QStringLiteral("10.9.9.9"), false);
+        window.core().registry().updateMachine(0xC0FFEEULL, QStringLiteral("new-pc"), QStringLiteral("10.9.9.9"), false);
         answerAddGroup(&window, QStringLiteral("新组"), 1);
         window.addGroupInteractive();
         QVERIFY(tabTexts(window).contains(QStringLiteral("新组")));
@@ -285,7 +285,7 @@ void TestBadFiles::readOnlyDirectory()
 
         window.tabWidget()->setCurrentIndex(0);
         action(window, "action_op_lock_kbd_mouse")->trigger();
-        window.studentManage().updateMachine(0xC0FFEEULL, QStringLiteral("new-pc"), QStringLiteral("10.9.9.9"), false);
+        window.core().registry().updateMachine(0xC0FFEEULL, QStringLiteral("new-pc"), QStringLiteral("10.9.9.9"), false);
         window.saveNow();
     }
     unmount(dir.path());
@@ -308,7 +308,7 @@ void TestBadFiles::saveFailureToldOnce()
     if (!failure.isEmpty())
         QSKIP(qPrintable(QStringLiteral("cannot make a read-only directory here (%1)").arg(failure)));
 
-    window.studentManage().updateMachine(0xC0FFEEULL, QStringLiteral("new-pc"), QStringLiteral("10.9.9.9"), false);
+    window.core().registry().updateMachine(0xC0FFEEULL, QStringLiteral("new-pc"), QStringLiteral("10.9.9.9"), false);
     MessageBox::setNextAnswer(QMessageBox::Ok);
     window.saveScheduler()->saveDatabase();
     QVERIFY2(MessageBox::lastText().startsWith(QStringLiteral("无法写入数据库文件“%1”").arg(dbPath(dir))),
@@ -375,7 +375,7 @@ void TestBadFiles::configNotReadKeepsGroupNames()
     window.loadConfigFile();
     QTRY_VERIFY(MessageBox::lastText().contains(QStringLiteral("本次运行不会改写该文件")));
     QVERIFY(!window.findChild<GroupOperations*>()->renameGroup(QStringLiteral("A"), QStringLiteral("B")));
-    QCOMPARE(window.studentManage().groupNames(), QStringList { QStringLiteral("A") });
+    QCOMPARE(window.core().registry().groupNames(), QStringList { QStringLiteral("A") });
     // The teacher is told why, before any name is asked for.
     window.tabWidget()->setCurrentIndex(tabIndexOf(window, QStringLiteral("A")));
     MessageBox::setNextAnswer(QMessageBox::Ok);

@@ -62,7 +62,7 @@ private:
 
     void move()
     {
-        QStudentManage& registry = window.studentManage();
+        QStudentManage& registry = window.core().registry();
         const QStringList names = registry.groupNames();
         if (names.size() < 2)
             return;

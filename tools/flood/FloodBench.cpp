@@ -393,7 +393,7 @@ int main(int argc, char* argv[])
     };
 
     // Idle, with the probe registered.
-    spin(3000, [&] { return window.studentManage().findMachine(ProbeMac) != nullptr; });
+    spin(3000, [&] { return window.core().registry().findMachine(ProbeMac) != nullptr; });
     spin(2000);
     report("idle", 2.0);
     const long rssStart = statusKb("VmRSS:");
@@ -462,9 +462,9 @@ int main(int argc, char* argv[])
     const double genuineShown = std::chrono::duration<double, std::milli>(Clock::now() - burstEnd).count();
     int bogusKept = 0;
     for (int i = 0; i < registrations; ++i)
-        bogusKept += window.studentManage().findMachine(BogusBase + quint64(i)) ? 1 : 0;
-    const QString dbPath = window.databasePath();
-    const int expectedStored = int(window.studentManage().allMachines().size());
+        bogusKept += window.core().registry().findMachine(BogusBase + quint64(i)) ? 1 : 0;
+    const QString dbPath = window.core().databasePath();
+    const int expectedStored = int(window.core().registry().allMachines().size());
     spin(30000, [&] { return storedMachines(dbPath) >= expectedStored; });
     const double stored = msSince(phaseStart) / 1000;
     spin(3000);
@@ -472,7 +472,7 @@ int main(int argc, char* argv[])
     const long rssAfter2 = statusKb("VmRSS:");
     std::printf("phase 2: %d registrations from one PC sent in %.1f s, %d kept; a genuine PC from another address "
                 "shown %.0f ms after the burst; all in the database after %.1f s; %d machines, %d rows in \"全部\"\n",
-        registrations, burstSeconds, bogusKept, genuineShown, stored, int(window.studentManage().allMachines().size()),
+        registrations, burstSeconds, bogusKept, genuineShown, stored, int(window.core().registry().allMachines().size()),
         rows());
     spin(4000);
     const auto settled = report("settled (4 s)", 4.0);
