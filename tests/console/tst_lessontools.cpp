@@ -792,6 +792,9 @@ void TestLessonTools::modeSavedFromOnePageAppliedToAnother()
     QCOMPARE(stored.titles, QStringList { QStringLiteral("QQ") });
     QVERIFY(stored.services.isEmpty());
     QCOMPARE(stored.programs, QStringList { QStringLiteral("a.exe") });
+    // An entry switched off by hand reaches config.conf on its own.
+    switchEntry(room2, 2, QStringLiteral("svc"), false);
+    QTRY_COMPARE(storedSettings(window.core().settings().path(), Room2).services, QStringList { QStringLiteral("svc") });
 }
 
 void TestLessonTools::modeOnEveryPageAndAcrossRestart()

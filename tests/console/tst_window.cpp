@@ -15,6 +15,7 @@
 #include "lesson/TimedLockController.h"
 #include "log/EventLogDock.h"
 #include "model/MacAddress.h"
+#include "network/ReceivePath.h"
 #include "policy/QAppWatcherWidget.h"
 #include "storage/EventLogStore.h"
 #include "storage/GroupSettingsFile.h"
@@ -48,6 +49,7 @@
 #include <QtGui/private/qguiapplication_p.h>
 #include <QtTest>
 
+#include <cstring>
 #include <thread>
 
 using namespace MainWindowTest;
@@ -671,6 +673,32 @@ void TestWindow::lateOfflineReportOfDeletedMachine()
     window.overview()->machinesWentOffline({ machine });
     QCOMPARE(rowOf(window.allPage(), mac), -1);
     QCOMPARE(rowOf(window.ungroupedPage(), mac), -1);
+
+    // Heard again just before the teacher deleted it: its "上线" row is
+    // written on the UI thread, later, and not for a machine gone by then.
+    const auto heartbeat = [&window](quint64 from, uint8_t host) {
+        const uint8_t bytes[4] = { 127, 0, 0, host };
+        uint32_t source = 0;
+        std::memcpy(&source, bytes, sizeof source);
+        const QByteArray datagram = Protocol::buildHeartbeat(from);
+        window.receivePath()->onUdpMessage(std::make_shared<SocketChannel>(std::weak_ptr<UdpServerCore>(), source, 9),
+            UdpBuffer(datagram.constData(), size_t(datagram.size())));
+    };
+    const quint64 kept = mac + 1;
+    const quint64 deleted = mac + 2;
+    for (const quint64 one : { kept, deleted })
+        window.core().registry().updateMachine(one, QStringLiteral("back"), QStringLiteral("127.0.0.%1").arg(one - mac), false);
+    heartbeat(kept, 1);
+    heartbeat(deleted, 2);
+    window.machineMenu()->setSelectedMac(deleted);
+    window.machineMenu()->deleteSelected();
+    QCoreApplication::processEvents();
+    window.eventLog()->flush();
+    QSqlQuery online = window.eventLog()->select(QString(), EventLogStore::Online);
+    QList<quint64> macs;
+    while (online.next())
+        macs << online.value(4).toULongLong();
+    QCOMPARE(macs, QList<quint64> { kept });
 }
 
 void TestWindow::closeHidesToTray()
