@@ -376,7 +376,7 @@ QJsonObject registrationFlood(const BenchOptions&)
     const QString db = window->core().databasePath();
     result.insert(QStringLiteral("database_bytes"),
         fileBytes(db) + fileBytes(db + QStringLiteral("-wal")) + fileBytes(db + QStringLiteral("-journal")));
-    EventLogStore* log = window->eventLog();
+    EventLogStore* log = &window->core().tables().eventLog();
     result.insert(QStringLiteral("event_log_rows"), log ? log->rowCount() : -1);
     result.insert(QStringLiteral("event_log_security_rows"), eventRows(log, EventLogStore::Security));
     result.insert(QStringLiteral("event_log_registered_rows"), eventRows(log, EventLogStore::Registered));
@@ -650,7 +650,7 @@ QJsonObject bootFlood(const BenchOptions& options)
     result.insert(QStringLiteral("machines"), window->core().registry().machineCount());
     insertCpu(result, cpuStart, cpuEnd, threadsStart, threadsEnd, 0, wall);
     result.insert(QStringLiteral("stall"), stallJson(probe.lateness()));
-    EventLogStore* log = window->eventLog();
+    EventLogStore* log = &window->core().tables().eventLog();
     if (log)
         log->flush();
     result.insert(QStringLiteral("event_log_security_rows"), eventRows(log, EventLogStore::Security));
@@ -741,7 +741,7 @@ QJsonObject reregisterStorm(const BenchOptions& options)
     result.insert(QStringLiteral("registered_after"), after.value(QStringLiteral("registered")));
     insertCpu(result, cpuStart, cpuEnd, threadsStart, threadsEnd, 0, wall);
     result.insert(QStringLiteral("stall"), stallJson(probe.lateness()));
-    EventLogStore* log = window->eventLog();
+    EventLogStore* log = &window->core().tables().eventLog();
     if (log)
         log->flush();
     result.insert(QStringLiteral("event_log_security_rows"), eventRows(log, EventLogStore::Security));

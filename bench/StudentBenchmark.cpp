@@ -169,7 +169,7 @@ QJsonObject attack(const BenchOptions& options, const Attack& mode, int rate)
         return phase;
     }
     capture.start();
-    const int rowsBefore = securityRows(window->eventLog());
+    const int rowsBefore = securityRows(&window->core().tables().eventLog());
 
     QStringList arguments = mode.arguments;
     if (mode.name == QLatin1String("repeat-join-page") && ungrouped)
@@ -283,7 +283,7 @@ QJsonObject attack(const BenchOptions& options, const Attack& mode, int rate)
     bytes.insert(QStringLiteral("extra_over_normal"), normalPerS > 0 ? extra / (normalPerS * attackS) : 0);
     phase.insert(QStringLiteral("bytes"), bytes);
 
-    const int rowsAfter = securityRows(window->eventLog());
+    const int rowsAfter = securityRows(&window->core().tables().eventLog());
     phase.insert(QStringLiteral("security_rows"), rowsAfter - rowsBefore);
     phase.insert(QStringLiteral("security_rows_per_min"), attackS > 0 ? (rowsAfter - rowsBefore) / attackS * 60 : 0);
     QJsonObject stall;

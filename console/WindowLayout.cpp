@@ -1,5 +1,9 @@
 #include "WindowLayout.h"
 
+#include "ConsoleCore.h"
+#include "WindowParts.h"
+#include "ui_RokVtxAdmin.h"
+
 #include "pages/PageDirectory.h"
 #include "pages/QStudentGroupWidget.h"
 
@@ -81,4 +85,9 @@ void WindowLayout::follow(int index)
 void WindowLayout::onPolicyListResized(int height)
 {
     policy_height = height;
+}
+
+void WindowLayout::attach(ConsoleCore& core, WindowParts& parts)
+{
+    new WindowLayout(parts.window, parts.tabs, core.pages());
 }

@@ -5,6 +5,8 @@
 class PageDirectory;
 class QMainWindow;
 class QTabWidget;
+class ConsoleCore;
+class WindowParts;
 
 // Where this PC's teacher left the window: its size and place, the docks
 // and the tool bar, and the height of the pages' policy lists (one for all
@@ -17,6 +19,8 @@ class WindowLayout final : public QObject
     Q_OBJECT
 
 public:
+    static void attach(ConsoleCore& core, WindowParts& parts);
+
     WindowLayout(QMainWindow* window, QTabWidget* tabs, const PageDirectory& pages);
 
     void save() const;

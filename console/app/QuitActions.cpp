@@ -1,5 +1,11 @@
 #include "app/QuitActions.h"
 
+#include "ConsoleCore.h"
+#include "WindowParts.h"
+#include "ui_RokVtxAdmin.h"
+#include "app/TrayIcon.h"
+#include "policy/QAppWatcherWidget.h"
+
 #include <QAction>
 #include <QCoreApplication>
 #include <utility>
@@ -17,4 +23,11 @@ void QuitActions::quit()
 {
     if (!may_leave || may_leave())
         emit sg_leave();
+}
+
+void QuitActions::attach(ConsoleCore& /*core*/, WindowParts& parts)
+{
+    QAppWatcherWidget* editor = parts.watchEditor;
+    new QuitActions({ parts.form.action_file_exit, parts.tray->quitAction() }, [editor] { return editor->askToLeave(); },
+        parts.window);
 }

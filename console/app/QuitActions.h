@@ -5,6 +5,8 @@
 #include <functional>
 
 class QAction;
+class ConsoleCore;
+class WindowParts;
 
 // The ways out of the run that can ask (文件 → 退出, the tray's 退出): the run
 // ends only once `mayLeave` agrees, so unsaved work is saved, dropped or kept
@@ -16,6 +18,8 @@ class QuitActions final : public QObject
     Q_DISABLE_COPY(QuitActions)
 
 public:
+    static void attach(ConsoleCore& core, WindowParts& parts);
+
     QuitActions(const QList<QAction*>& actions, std::function<bool()> mayLeave, QObject* parent);
 
     // What each of the actions does.

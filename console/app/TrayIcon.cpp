@@ -1,5 +1,9 @@
 #include "app/TrayIcon.h"
 
+#include "ConsoleCore.h"
+#include "WindowParts.h"
+#include "ui_RokVtxAdmin.h"
+
 #include <QAction>
 #include <QEvent>
 #include <QIcon>
@@ -58,4 +62,10 @@ bool TrayIcon::eventFilter(QObject* watched, QEvent* event)
             toggle->setText(QStringLiteral("隐藏窗口(&H)"));
     }
     return QObject::eventFilter(watched, event);
+}
+
+void TrayIcon::attach(ConsoleCore& /*core*/, WindowParts& parts)
+{
+    // Before the window names its view: the tray shows the program's name.
+    parts.tray = new TrayIcon(parts.window, parts.window->windowTitle());
 }

@@ -6,6 +6,8 @@
 class QAction;
 class QSystemTrayIcon;
 class QWidget;
+class ConsoleCore;
+class WindowParts;
 
 // The console in the notification area, where it lives while its window is
 // hidden: 显示窗口/隐藏窗口 (or a double click) and 退出, and the alerts
@@ -16,6 +18,8 @@ class TrayIcon final : public QObject
     Q_DISABLE_COPY(TrayIcon)
 
 public:
+    static void attach(ConsoleCore& core, WindowParts& parts);
+
     TrayIcon(QWidget* window, const QString& toolTip);
 
     // 退出: its handler asks what to do with unsaved work.

@@ -1,5 +1,11 @@
 #include "deploy/Deployment.h"
 
+#include "ConsoleCore.h"
+#include "WindowParts.h"
+#include "ui_RokVtxAdmin.h"
+#include "log/EventLog.h"
+#include "saving/SaveScheduler.h"
+
 #include "core/PolicyRules.h"
 #include "core/QStudentManage.h"
 #include "dialogs/FileDialog.h"
@@ -74,9 +80,7 @@ Deployment::Deployment(const Attachment& attachment, QStudentManage& registry, G
     , registry(registry)
     , groups(groups)
 {
-    database_usable = registry.databaseOk();
-    first_start = database_usable && registry.allMachines().isEmpty() && registry.groupNames().isEmpty()
-        && attachment.policyEditor->allItems().isEmpty();
+    judgeFirstStart();
 
     auto* importAction = new QAction(QStringLiteral("导入策略列表…"), this);
     importAction->setObjectName(QStringLiteral("action_file_import_policies"));
@@ -87,6 +91,13 @@ Deployment::Deployment(const Attachment& attachment, QStudentManage& registry, G
     attachment.fileMenu->insertSeparator(attachment.before);
     connect(importAction, &QAction::triggered, this, &Deployment::importPolicies);
     connect(exportAction, &QAction::triggered, this, &Deployment::exportPolicies);
+}
+
+void Deployment::judgeFirstStart()
+{
+    database_usable = registry.databaseOk();
+    first_start = database_usable && registry.allMachines().isEmpty() && registry.groupNames().isEmpty()
+        && attachment.policyEditor->allItems().isEmpty();
 }
 
 void Deployment::applyPreparedSchool()
@@ -295,4 +306,16 @@ void Deployment::exportPolicies()
     attachment.statusBar->showMessage(
         QStringLiteral("已导出 %1 条策略到“%2”").arg(items.size()).arg(QDir::toNativeSeparators(path)),
         StatusMessageMs);
+}
+
+void Deployment::attach(ConsoleCore& core, WindowParts& parts)
+{
+    SaveScheduler* saves = parts.saves;
+    auto* deployment = new Deployment({ parts.window, parts.form.statusBar, parts.form.menu_F,
+                                          parts.form.action_file_exit, parts.dataDir, parts.watchEditor,
+                                          parts.log->commandWriter(), [saves] { return saves->saveDatabase(); } },
+        core.registry(), core.groups());
+    // The editor holds the stored lists once the start's pages exist.
+    connect(&parts, &WindowParts::sg_pages_made, deployment, &Deployment::judgeFirstStart);
+    connect(&parts, &WindowParts::sg_started, deployment, &Deployment::applyPreparedSchool);
 }

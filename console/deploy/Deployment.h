@@ -14,6 +14,8 @@ class QMenu;
 class QStatusBar;
 class QStudentManage;
 class QWidget;
+class ConsoleCore;
+class WindowParts;
 
 // What a school's IT staff use to set up many labs alike. In the 文件 menu,
 // the policy lists to and from one text file ("导出策略列表…", "导入策略列表…").
@@ -27,6 +29,8 @@ class Deployment final : public QObject
     Q_DISABLE_COPY(Deployment)
 
 public:
+    static void attach(ConsoleCore& core, WindowParts& parts);
+
     static const QString MachinesFile; // "deploy-machines.csv"
     static const QString PoliciesFile; // "deploy-policies.txt"
     static const QString ReportFile;   // "deploy-report.txt"
@@ -48,6 +52,8 @@ public:
     // is heard: the database holds no machine, no group and no list entry.
     Deployment(const Attachment& attachment, QStudentManage& registry, GroupOperations& groups);
 
+    // Judged again once the stored lists are in the editor.
+    void judgeFirstStart();
     // Once the lab is served: takes in the prepared files at the first
     // start, or sets them aside unread when the PC has its own data. Either
     // way they are renamed, so that this happens once; the log row, the

@@ -1,5 +1,10 @@
 #include "groups/GroupTabs.h"
 
+#include "ConsoleCore.h"
+#include "WindowParts.h"
+#include "timetable/LessonTimetable.h"
+#include "ui_RokVtxAdmin.h"
+
 #include "dialogs/MessageBox.h"
 #include "groups/Dialog_addgroup.h"
 #include "groups/GroupOperations.h"
@@ -99,4 +104,47 @@ void GroupTabs::onTabMoved(int from, int to)
         return;
     }
     groups.storeGroupOrder();
+}
+
+void GroupTabs::attachGroupActions(QAction* add, QAction* remove, QStudentManage& machines,
+    std::function<QStringList(const QString&)> keptWith)
+{
+    registry = &machines;
+    kept_with = std::move(keptWith);
+    connect(add, &QAction::triggered, this, &GroupTabs::addGroup);
+    connect(remove, &QAction::triggered, this, &GroupTabs::deleteCurrentGroup);
+}
+
+void GroupTabs::addGroup()
+{
+    Dialog_addgroup dialog(window);
+    dialog.setTakenNames(registry->groupNames());
+    dialog.setOrder(groups.nextGroupOrder());
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    groups.addGroup(dialog.group_name_input, dialog.group_order_input, QStringLiteral("添加分组"));
+}
+
+void GroupTabs::deleteCurrentGroup()
+{
+    const int index = tabs->currentIndex();
+    if (!isGroupTab(index))
+        return;
+    const QString name = pages.nameAt(index);
+    const auto answer = MessageBox::question(window, QStringLiteral("警告"),
+        groups.deletionQuestion(name, kept_with ? kept_with(name) : QStringList()), QMessageBox::Yes | QMessageBox::No);
+    if (answer == QMessageBox::Yes)
+        groups.deleteGroup(name);
+}
+
+void GroupTabs::attach(ConsoleCore& core, WindowParts& parts)
+{
+    auto* tabs = new GroupTabs(parts.tabs, core.pages(), core.groups(), parts.form.action_op_rename_group, parts.window);
+    LessonTimetable* timetable = parts.timetable;
+    TimedLockController* timedLocks = &core.timedLocks();
+    tabs->attachGroupActions(parts.form.action_op_add_group, parts.form.action_op_remove_group, core.registry(),
+        [timetable, timedLocks](const QString& name) {
+            return QStringList { timetable && timetable->hasWeek(name) ? QStringLiteral("课表") : QString(),
+                timedLocks->has(name) ? QStringLiteral("定时锁定") : QString() };
+        });
 }

@@ -1,5 +1,10 @@
 #include "groups/MachineMenu.h"
 
+#include "ConsoleCore.h"
+#include "WindowParts.h"
+#include "ui_RokVtxAdmin.h"
+#include "seatplan/SeatPlans.h"
+
 #include "core/QStudentManage.h"
 #include "dialogs/MessageBox.h"
 #include "groups/Dialog_moveinto_grp.h"
@@ -116,4 +121,14 @@ void MachineMenu::deleteSelected()
     operations.deleteMachines(targets());
     selected_mac = 0;
     menu_macs.clear();
+}
+
+void MachineMenu::attach(ConsoleCore& core, WindowParts& parts)
+{
+    auto* menu = new MachineMenu(parts.window, core.registry(), core.pages(), core.groups(), core.currentTabReader());
+    parts.machineMenu = menu;
+    connect(&parts, &WindowParts::sg_page_made, menu, [menu](QStudentGroupWidget* page) {
+        connect(page, &QStudentGroupWidget::sg_customContextMenuRequested, menu, &MachineMenu::showForRow);
+    });
+    connect(parts.seatPlans, &SeatPlans::sg_menu_requested, menu, &MachineMenu::showForTiles);
 }

@@ -15,6 +15,8 @@ class QPoint;
 class QStudentGroupWidget;
 class QStudentManage;
 class QWidget;
+class ConsoleCore;
+class WindowParts;
 
 // The machine menu on a row or a tile: 添加到组, 移出组, 删除本机 and what
 // other features add to it. Its actions act on the machines it was opened
@@ -25,6 +27,8 @@ class MachineMenu final : public QObject
     Q_DISABLE_COPY(MachineMenu)
 
 public:
+    static void attach(ConsoleCore& core, WindowParts& parts);
+
     MachineMenu(QWidget* window, QStudentManage& registry, PageDirectory& pages, GroupOperations& operations,
                 std::function<int()> currentTab);
     ~MachineMenu() override;

@@ -1,5 +1,13 @@
 #include "guard/LabGuard.h"
 
+#include "ConsoleCore.h"
+#include "WindowParts.h"
+#include "ui_RokVtxAdmin.h"
+#include "app/TrayIcon.h"
+#include "groups/MachineMenu.h"
+#include "log/EventLog.h"
+#include <QStatusBar>
+
 #include "core/MachineIdentity.h"
 #include "core/Protocol.h"
 #include "core/QStudentManage.h"
@@ -389,4 +397,24 @@ void LabGuard::attachMachineMenu(QMenu* menu, std::function<QList<quint64>()> ta
 bool LabGuard::admitMachineEvent(const CStuInfo_PTR& machine)
 {
     return security->admitMachineEvent(machine->address.load());
+}
+
+void LabGuard::attach(ConsoleCore& core, WindowParts& parts)
+{
+    auto* guard = new LabGuard(core.registry(), core.pages(), parts.endpoint, &parts.log->store(), parts.window);
+    parts.guard = guard;
+    parts.log->setMachineEventFilter([guard](const CStuInfo_PTR& machine) { return guard->admitMachineEvent(machine); });
+    QStatusBar* status = parts.form.statusBar;
+    TrayIcon* tray = parts.tray;
+    connect(guard, &LabGuard::sg_alert, guard, [status, tray](const QString& title, const QString& text) {
+        status->showMessage(text, 15000);
+        tray->alert(title, text);
+    });
+    connect(&parts, &WindowParts::sg_published, guard, &LabGuard::setGroupAddresses);
+    connect(&core.groups(), &GroupOperations::sg_changed, guard, [guard](const GroupChange& change) {
+        if (change.machine)
+            guard->monitor()->noteMachineNamed(change.machine);
+    });
+    MachineMenu* menu = parts.machineMenu;
+    guard->attachMachineMenu(menu->menu(), [menu] { return menu->targets(); }, &core.groups());
 }

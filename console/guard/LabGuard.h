@@ -24,6 +24,8 @@ class GroupOperations;
 class QMenu;
 class SecurityMonitor;
 class UdpServer;
+class ConsoleCore;
+class WindowParts;
 
 // What keeps a room locked against a student PC on the lab network, beside
 // the window's endpoint: the joins repeated to every machine, the watch of
@@ -38,6 +40,8 @@ class LabGuard final : public QObject
     Q_DISABLE_COPY(LabGuard)
 
 public:
+    static void attach(ConsoleCore& core, WindowParts& parts);
+
     // What the receive path does with a machine's datagram.
     enum class Verdict { Accept, Reregister, Drop };
 

@@ -1,5 +1,10 @@
 #include "lesson/LessonModes.h"
 
+#include "ConsoleCore.h"
+#include "WindowParts.h"
+#include "ui_RokVtxAdmin.h"
+#include "log/EventLog.h"
+
 #include "core/PolicyRules.h"
 #include "dialogs/InputDialog.h"
 #include "dialogs/MessageBox.h"
@@ -339,4 +344,13 @@ void LessonModes::showStatus(const QString& text)
 {
     if (host.statusBar)
         host.statusBar->showMessage(text, StatusMessageMs);
+}
+
+void LessonModes::attach(ConsoleCore& core, WindowParts& parts)
+{
+    Ui::RokVtxAdminClass& form = parts.form;
+    parts.lessonModes = new LessonModes(core.tables().lessonModes(),
+        { &core.pages(), form.menu_A, form.action_op_usbdisk, form.statusBar, &parts.log->store(),
+            core.currentTabReader(), &core.lockPath() },
+        parts.window);
 }

@@ -21,6 +21,8 @@ class QMenu;
 class QStatusBar;
 class QStudentGroupWidget;
 class QWidget;
+class ConsoleCore;
+class WindowParts;
 
 // Lesson modes in the window: "课堂模式" in "操作" saves the current page's
 // set-up under a name, applies a saved one to the current page (or every page
@@ -30,6 +32,8 @@ class LessonModes final : public QObject
     Q_OBJECT
 
 public:
+    static void attach(ConsoleCore& core, WindowParts& parts);
+
     struct Attachment
     {
         PageDirectory* pages = nullptr;

@@ -1,5 +1,10 @@
 #include "lesson/LessonTools.h"
 
+#include "ConsoleCore.h"
+#include "WindowParts.h"
+#include "ui_RokVtxAdmin.h"
+#include "groups/GroupOperations.h"
+
 #include "dialogs/InputDialog.h"
 #include "lesson/TimedLockController.h"
 #include "log/EventLog.h"
@@ -35,14 +40,14 @@ QString countdown(qint64 remainingMs)
 
 } // namespace
 
-LessonTools::LessonTools(ConsoleTables& tables, QMainWindow* window, QStatusBar* statusBar)
+LessonTools::LessonTools(ConsoleTables& tables, TimedLockController& timedLocks, QMainWindow* window,
+    QStatusBar* statusBar)
     : QObject(window)
     , window(window)
 {
     timed_label = new QLabel(window);
     statusBar->addPermanentWidget(timed_label);
-    timed_locks = new TimedLockController(window);
-    timed_locks->setStore(&tables.timedLocks());
+    timed_locks = &timedLocks;
     connect(timed_locks, &TimedLockController::sg_expired, this, &LessonTools::onTimedLockExpired);
     connect(timed_locks, &TimedLockController::sg_ticked, this, &LessonTools::updateTimedLockStatus);
     event_log = &tables.eventLog();
@@ -245,4 +250,26 @@ void LessonTools::renamePage(const QString& from, const QString& to)
     timed_locks->rename(from, to);
     event_log_dock->followRename(from, to);
     updateTimedLockStatus();
+}
+
+void LessonTools::attach(ConsoleCore& core, WindowParts& parts)
+{
+    auto* lesson = new LessonTools(core.tables(), core.timedLocks(), parts.window, parts.form.statusBar);
+    parts.lesson = lesson;
+    Ui::RokVtxAdminClass& form = parts.form;
+    lesson->attach({ &core.pages(), parts.tabs, form.menu_A, form.menu_V, form.mainToolBar, form.action_op_lock,
+        form.action_op_lock_kbd_mouse, core.currentTabReader(), &core.lockPath(), parts.log });
+    connect(&parts, &WindowParts::sg_tab_shown, lesson, &LessonTools::updateTimedLockStatus);
+    connect(&parts, &WindowParts::sg_settings_applied, lesson, [lesson, &core] {
+        // Without the pages' saved locks there is nothing the stored ends
+        // belong to; they stay for a run that can read config.conf.
+        if (!core.settings().readFailed())
+            lesson->restoreTimedLocks();
+    });
+    connect(&parts, &WindowParts::sg_page_removing, lesson,
+        [&core](QStudentGroupWidget* page) { core.timedLocks().cancel(core.pages().nameOf(page)); });
+    connect(&core.groups(), &GroupOperations::sg_changed, lesson, [lesson](const GroupChange& change) {
+        if (!change.renamedFrom.isEmpty())
+            lesson->renamePage(change.renamedFrom, change.page);
+    });
 }

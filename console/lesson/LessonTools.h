@@ -23,6 +23,8 @@ class QStudentGroupWidget;
 class QTabWidget;
 class QToolBar;
 class TimedLockController;
+class ConsoleCore;
+class WindowParts;
 
 // The lesson's tools in the window: timed locks (menus, countdown, expiry,
 // restoring at start) and the event log (its tables, dock and entries).
@@ -31,6 +33,8 @@ class LessonTools final : public QObject
     Q_OBJECT
 
 public:
+    static void attach(ConsoleCore& core, WindowParts& parts);
+
     struct Attachment
     {
         PageDirectory* pages = nullptr;
@@ -47,9 +51,8 @@ public:
         EventLog* log = nullptr;
     };
 
-    // Before the pages: the countdown's label; the locks and the log are
-    // kept in `tables`.
-    LessonTools(ConsoleTables& tables, QMainWindow* window, QStatusBar* statusBar);
+    // The countdown's label and the log's dock; the log is kept in `tables`.
+    LessonTools(ConsoleTables& tables, TimedLockController& timedLocks, QMainWindow* window, QStatusBar* statusBar);
 
     // Once the pages and the actions exist.
     void attach(const Attachment& attachment);

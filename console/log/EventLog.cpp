@@ -1,5 +1,9 @@
 #include "log/EventLog.h"
 
+#include "ConsoleCore.h"
+#include "WindowParts.h"
+#include "ui_RokVtxAdmin.h"
+
 #include "groups/GroupOperations.h"
 #include "lesson/LessonTools.h"
 #include "model/MacAddress.h"
@@ -80,4 +84,12 @@ void EventLog::groupChange(const QString& page, const QString& detail, const CSt
 {
     log.add(EventLogStore::Group, page, machine ? machine->ullmac : 0, machine ? machineLabel(machine) : QString(),
             detail);
+}
+
+void EventLog::attach(ConsoleCore& core, WindowParts& parts)
+{
+    auto* log = new EventLog(core.tables().eventLog(), core.pages(), core.currentTabReader(), parts.window);
+    parts.log = log;
+    log->follow(*parts.overview);
+    log->follow(core.groups());
 }

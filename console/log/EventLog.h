@@ -12,6 +12,8 @@ class GroupOperations;
 class PageDirectory;
 class Overview;
 class ReceivePath;
+class ConsoleCore;
+class WindowParts;
 
 // The event log's way in for what the console does: the rows' texts and
 // labels, and the subscriptions that write them, so that no feature and not
@@ -22,6 +24,8 @@ class EventLog final : public QObject
     Q_DISABLE_COPY(EventLog)
 
 public:
+    static void attach(ConsoleCore& core, WindowParts& parts);
+
     EventLog(EventLogStore& store, PageDirectory& pages, std::function<int()> currentTab, QObject* parent);
 
     // Host name, else address, else MAC.

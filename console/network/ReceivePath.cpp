@@ -1,5 +1,11 @@
 #include "network/ReceivePath.h"
 
+#include "ConsoleCore.h"
+#include "WindowParts.h"
+#include "ui_RokVtxAdmin.h"
+#include "groups/GroupOperations.h"
+#include "log/EventLog.h"
+
 #include "core/Protocol.h"
 #include "core/QStudentManage.h"
 #include "core/RegistrationAnswer.h"
@@ -167,4 +173,15 @@ void ReceivePath::handlePolicyVersion(quint64 mac, const std::string& address, c
     if (!view || len < 4)
         return;
     view->resendPolicyIfNewer(Protocol::readU32(payload));
+}
+
+void ReceivePath::attach(ConsoleCore& core, WindowParts& parts)
+{
+    auto* receive = new ReceivePath(core.registry(), core.pages(), *parts.guard, parts.endpoint, parts.window);
+    parts.receive = receive;
+    GroupOperations* groups = &core.groups();
+    connect(receive, &ReceivePath::sg_evicted, groups, &GroupOperations::dropEvicted);
+    connect(receive, &ReceivePath::sg_registered, groups, [groups](const CStuInfo_PTR& machine) { groups->placeMachine(machine); });
+    connect(receive, &ReceivePath::sg_renamed, groups, &GroupOperations::renameMachine);
+    parts.log->follow(*receive);
 }

@@ -16,6 +16,8 @@ class LabGuard;
 class NewMachineQueue;
 class QStudentGroupWidget;
 class QStudentManage;
+class ConsoleCore;
+class WindowParts;
 
 // The agents' datagrams, on the network thread: who is alive, who registers
 // and where it belongs, who needs the policy again. Every datagram is
@@ -28,6 +30,8 @@ class ReceivePath final : public QObject
     Q_DISABLE_COPY(ReceivePath)
 
 public:
+    static void attach(ConsoleCore& core, WindowParts& parts);
+
     ReceivePath(QStudentManage& registry, PageDirectory& pages, LabGuard& guard, UdpServer& server,
                 QObject* parent = nullptr);
 

@@ -1,5 +1,10 @@
 #include "overview/Overview.h"
 
+#include "ConsoleCore.h"
+#include "WindowParts.h"
+#include "ui_RokVtxAdmin.h"
+#include "app/TrayIcon.h"
+
 #include "core/QStudentManage.h"
 #include "log/EventLog.h"
 #include "model/Rok_Lock_State.h"
@@ -151,4 +156,18 @@ void Overview::watch(QStudentGroupWidget* page)
         if (tabs && tabs->currentWidget() == page)
             scheduleCountsUpdate();
     });
+}
+
+void Overview::attach(ConsoleCore& core, WindowParts& parts)
+{
+    // Before the pages: each one starts with the filter and reports its rows.
+    auto* overview = new Overview(core.registry(), parts.window, parts.form.statusBar);
+    parts.overview = overview;
+    connect(overview, &Overview::sg_offline_burst, parts.tray, &TrayIcon::alert);
+    overview->attach(&core.pages(), parts.tabs, parts.form.action_view_online_only);
+    connect(&parts, &WindowParts::sg_page_made, overview, [overview](QStudentGroupWidget* page) {
+        page->setOnlineOnly(overview->onlineOnly());
+        overview->watch(page);
+    });
+    connect(&parts, &WindowParts::sg_tab_shown, overview, &Overview::updateCounts);
 }

@@ -16,6 +16,8 @@ class QStudentGroupWidget;
 class QTabWidget;
 class QTimer;
 class QWidget;
+class ConsoleCore;
+class WindowParts;
 
 // What the teacher sees of the room at a glance: the current tab's counts
 // in the status bar, the on-line filter, and machines going off line while
@@ -25,6 +27,8 @@ class Overview final : public QObject
     Q_OBJECT
 
 public:
+    static void attach(ConsoleCore& core, WindowParts& parts);
+
     // Before the pages: each one starts with the filter and reports its rows.
     Overview(QStudentManage& registry, QWidget* window, QStatusBar* statusBar);
 

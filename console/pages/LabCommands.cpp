@@ -1,5 +1,12 @@
 #include "pages/LabCommands.h"
 
+#include "ConsoleCore.h"
+#include "WindowParts.h"
+#include "ui_RokVtxAdmin.h"
+#include "groups/GroupOperations.h"
+#include "log/EventLog.h"
+#include "saving/SaveScheduler.h"
+
 #include "lesson/LessonTools.h"
 #include "model/Rok_Lock_State.h"
 #include "pages/LockPath.h"
@@ -113,4 +120,25 @@ void LabCommands::showStateOf(int index)
     updateUsbLook();
     actions.removeGroup->setEnabled(order != 0 && order != QStudentGroupWidget::UngroupedOrder);
     shown_state = shown;
+}
+
+void LabCommands::attach(ConsoleCore& core, WindowParts& parts)
+{
+    Ui::RokVtxAdminClass& form = parts.form;
+    SaveScheduler* saves = parts.saves;
+    auto* commands = new LabCommands({ form.action_op_keep_quiet, form.action_op_lock, form.action_op_lock_kbd_mouse,
+                                         form.action_op_auto_ip, form.action_op_usbdisk, form.action_op_remove_group },
+        { &core.pages(), &core.lockPath(), core.currentTabReader(), parts.log->commandWriter(),
+            [saves] { saves->scheduleConfigSave(); } },
+        parts.window);
+    parts.commands = commands;
+    connect(&parts, &WindowParts::sg_command_states, commands, &LabCommands::showStateOf);
+    // The check marks (and what a second press releases) follow the pages;
+    // on "全部" they describe every page, so a newcomer changes them too.
+    WindowParts* stale = &parts;
+    connect(&core.lockPath(), &LockPath::sg_changed, commands, [stale] { stale->showCommandStates(); });
+    connect(&core.groups(), &GroupOperations::sg_changed, commands, [stale](const GroupChange& change) {
+        if (change.pagesChanged)
+            stale->showCommandStates();
+    });
 }

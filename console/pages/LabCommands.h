@@ -12,6 +12,8 @@ class PageDirectory;
 class QAction;
 class QActionGroup;
 class QStudentGroupWidget;
+class ConsoleCore;
+class WindowParts;
 
 // The tool bar's lab commands on the tab in front (three locks, 自动IP,
 // 禁用U盘) and their check marks, which always show what that tab's pages
@@ -22,6 +24,8 @@ class LabCommands final : public QObject
     Q_DISABLE_COPY(LabCommands)
 
 public:
+    static void attach(ConsoleCore& core, WindowParts& parts);
+
     struct Actions
     {
         QAction* quiet = nullptr;

@@ -1,5 +1,9 @@
 #include "pages/TabLockIcons.h"
 
+#include "ConsoleCore.h"
+#include "WindowParts.h"
+#include "ui_RokVtxAdmin.h"
+
 #include "model/Rok_Lock_State.h"
 #include "pages/LockBadge.h"
 #include "pages/PageDirectory.h"
@@ -45,4 +49,9 @@ void TabLockIcons::setTab(int index, int lockType)
         return;
     tabs->setTabIcon(index, LockBadge::icon(lockType));
     tabs->setTabToolTip(index, tip);
+}
+
+void TabLockIcons::attach(ConsoleCore& core, WindowParts& parts)
+{
+    new TabLockIcons(core.pages(), parts.tabs, *parts.seatPlans);
 }

@@ -6,6 +6,8 @@ class PageDirectory;
 class QTabWidget;
 class QTimer;
 class SeatPlans;
+class ConsoleCore;
+class WindowParts;
 
 // Each tab shows its page's lock: the icon of the seat plan's badges and the
 // lock's name as tool tip. "全部" shows one only while every other page has
@@ -17,6 +19,8 @@ class TabLockIcons final : public QObject
     Q_OBJECT
 
 public:
+    static void attach(ConsoleCore& core, WindowParts& parts);
+
     TabLockIcons(const PageDirectory& pages, QTabWidget* tabs, SeatPlans& plans);
 
     // Brings the icons up to date now (it happens by itself once the

@@ -1,5 +1,11 @@
 #include "policy/PolicyCatalog.h"
 
+#include "ConsoleCore.h"
+#include "WindowParts.h"
+#include "ui_RokVtxAdmin.h"
+#include "app/StartupNotices.h"
+#include "saving/SaveScheduler.h"
+
 #include "core/PolicyRules.h"
 #include "core/QStudentManage.h"
 #include "pages/PageDirectory.h"
@@ -69,4 +75,25 @@ void PolicyCatalog::save()
         if (page->policy_editor)
             page->mergePolicyItems(all);
     emit sg_settings_changed();
+}
+
+void PolicyCatalog::attach(ConsoleCore& core, WindowParts& parts)
+{
+    auto* catalog = new PolicyCatalog(core.registry(), core.pages(), parts.watchEditor, parts.window);
+    parts.catalog = catalog;
+    connect(catalog, &PolicyCatalog::sg_settings_changed, parts.saves, &SaveScheduler::scheduleConfigSave);
+    connect(catalog, &PolicyCatalog::sg_stored, parts.saves, &SaveScheduler::noteDatabaseSave);
+    // The start's pages get the lists at once when loaded; a group's page
+    // made later gets them as stored.
+    auto loaded = std::make_shared<bool>(false);
+    connect(&parts, &WindowParts::sg_page_made, catalog, [catalog, loaded](QStudentGroupWidget* page) {
+        catalog->watch(page);
+        if (*loaded)
+            catalog->give(page);
+    });
+    StartupNotices* notices = parts.notices;
+    connect(&parts, &WindowParts::sg_pages_made, catalog, [catalog, loaded, notices] {
+        notices->add(QStringLiteral("策略列表"), PolicyRules::listed(catalog->load()));
+        *loaded = true;
+    });
 }

@@ -9,6 +9,8 @@ class PageDirectory;
 class QAppWatcherWidget;
 class QStudentGroupWidget;
 class QStudentManage;
+class ConsoleCore;
+class WindowParts;
 
 // The three policy lists: read from the database (mended where no agent
 // could take them), shown in the central editor, handed to every group's
@@ -19,6 +21,8 @@ class PolicyCatalog final : public QObject
     Q_DISABLE_COPY(PolicyCatalog)
 
 public:
+    static void attach(ConsoleCore& core, WindowParts& parts);
+
     PolicyCatalog(QStudentManage& registry, PageDirectory& pages, QAppWatcherWidget* editor, QObject* parent);
 
     // At start, once the pages exist: the editor and every group's page get

@@ -1,5 +1,10 @@
 #include "policy/PolicyEditorStatus.h"
 
+#include "ConsoleCore.h"
+#include "WindowParts.h"
+#include "ui_RokVtxAdmin.h"
+#include "log/EventLog.h"
+
 #include "policy/QAppWatcherWidget.h"
 #include "storage/EventLogStore.h"
 
@@ -48,4 +53,9 @@ void PolicyEditorStatus::onSaved()
     if (log)
         log->add(EventLogStore::Command, QStringLiteral("全部"), 0, QString(),
             QStringLiteral("保存策略列表（%1）").arg(counts));
+}
+
+void PolicyEditorStatus::attach(ConsoleCore& /*core*/, WindowParts& parts)
+{
+    new PolicyEditorStatus(parts.watchEditor, parts.window, &parts.log->store());
 }

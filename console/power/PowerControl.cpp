@@ -1,5 +1,11 @@
 #include "power/PowerControl.h"
 
+#include "ConsoleCore.h"
+#include "WindowParts.h"
+#include "ui_RokVtxAdmin.h"
+#include "groups/MachineMenu.h"
+#include "log/EventLog.h"
+
 #include <QAction>
 #include <QMenu>
 
@@ -87,4 +93,14 @@ void PowerControl::wakeMachines(const QList<CStuInfo_PTR>& machines)
     status_bar->showMessage(macs.isEmpty() ? QStringLiteral("没有需要唤醒的离线机器")
                                            : QStringLiteral("已排队唤醒 %1 台离线机器").arg(macs.size()),
                             StatusMessageMs);
+}
+
+void PowerControl::attach(ConsoleCore& core, WindowParts& parts)
+{
+    auto* power = new PowerControl(core.registry(), core.pages(), parts.form.statusBar, parts.log->commandWriter(),
+        parts.window);
+    parts.power = power;
+    connect(parts.form.action_op_wake, &QAction::triggered, power, [power, &core] { power->wakeTab(core.currentTab()); });
+    MachineMenu* menu = parts.machineMenu;
+    power->attachMachineMenu(menu->menu(), [menu] { return menu->targets(); });
 }

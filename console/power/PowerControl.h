@@ -14,6 +14,8 @@ class QMenu;
 class QStudentGroupWidget;
 class QStatusBar;
 class QStudentManage;
+class ConsoleCore;
+class WindowParts;
 
 // Powering machines on: Wake-on-LAN for the off-line machines of a tab or
 // of the machine menu's targets.
@@ -22,6 +24,8 @@ class PowerControl final : public QObject
     Q_OBJECT
 
 public:
+    static void attach(ConsoleCore& core, WindowParts& parts);
+
     // `logCommand` records a command on the current tab.
     PowerControl(QStudentManage& registry, PageDirectory& pages, QStatusBar* statusBar,
                  std::function<void(const QString&)> logCommand, QObject* parent);

@@ -1,5 +1,10 @@
 #include "saving/SaveScheduler.h"
 
+#include "ConsoleCore.h"
+#include "WindowParts.h"
+#include "ui_RokVtxAdmin.h"
+#include "app/StartupNotices.h"
+
 #include "core/QStudentManage.h"
 #include "dialogs/MessageBox.h"
 #include "groups/GroupOperations.h"
@@ -114,4 +119,20 @@ void SaveScheduler::noteDatabaseSave(bool saved)
     }
     MessageBox::critical(window, QStringLiteral("错误"), registry.databaseError() + QLatin1Char('\n') + SavedWhenWritable,
                          QMessageBox::Ok);
+}
+
+void SaveScheduler::attach(ConsoleCore& core, WindowParts& parts)
+{
+    auto* saves = new SaveScheduler(core.registry(), [&core] { core.saveSettings(); }, parts.window,
+        parts.form.statusBar);
+    parts.saves = saves;
+    parts.notices->add(QStringLiteral("数据库"), saves->openDatabase(core.databasePath()));
+    // Creating their tables takes the write lock; a file held elsewhere gets
+    // them once a save works again.
+    if (core.registry().databaseOk())
+        core.tables().open(core.registry().store().database());
+    connect(saves, &SaveScheduler::sg_database_writable, saves,
+        [&core] { core.tables().open(core.registry().store().database()); });
+    saves->follow(core.lockPath());
+    saves->follow(core.groups());
 }

@@ -10,6 +10,8 @@ class QStatusBar;
 class QStudentManage;
 class QTimer;
 class QWidget;
+class ConsoleCore;
+class WindowParts;
 
 // When the teacher's changes reach the disk: machines and groups within a
 // second of a change, config.conf within half a second, a burst (a room
@@ -21,6 +23,8 @@ class SaveScheduler final : public QObject
     Q_DISABLE_COPY(SaveScheduler)
 
 public:
+    static void attach(ConsoleCore& core, WindowParts& parts);
+
     static constexpr int DatabaseSaveDelayMs = 1000;
     static constexpr int ConfigSaveDelayMs = 500;
 

@@ -1,5 +1,10 @@
 #include "seatplan/SeatPlans.h"
 
+#include "ConsoleCore.h"
+#include "WindowParts.h"
+#include "ui_RokVtxAdmin.h"
+#include "groups/GroupOperations.h"
+
 #include "core/QStudentManage.h"
 #include "pages/PageDirectory.h"
 #include "pages/QStudentGroupWidget.h"
@@ -103,4 +108,15 @@ void SeatPlans::onSeatsMoved(QStudentGroupWidget* from, const SeatPlanView::Seat
     for (const QPointer<QStudentGroupWidget>& page : qAsConst(pages))
         if (page && page != from)
             page->seatPlan()->invalidate();
+}
+
+void SeatPlans::attach(ConsoleCore& core, WindowParts& parts)
+{
+    auto* plans = new SeatPlans(core.tables().seats(), core.registry(), core.pages(), parts.window);
+    parts.seatPlans = plans;
+    QAction* shown = parts.form.action_view_seatplan;
+    shown->setChecked(plans->shown());
+    connect(shown, &QAction::triggered, plans, &SeatPlans::setShown);
+    connect(&parts, &WindowParts::sg_page_made, plans, qOverload<QStudentGroupWidget*>(&SeatPlans::attach));
+    connect(plans, &SeatPlans::sg_tiles_moved, &core.groups(), &GroupOperations::moveMachines);
 }

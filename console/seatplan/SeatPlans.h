@@ -11,6 +11,8 @@
 class PageDirectory;
 class QStudentGroupWidget;
 class QStudentManage;
+class ConsoleCore;
+class WindowParts;
 
 // The seat plans of all pages: one map of seats shared by them, kept in the
 // database as the teacher moves tiles, whether the pages show the plan
@@ -22,6 +24,8 @@ class SeatPlans final : public QObject
     Q_OBJECT
 
 public:
+    static void attach(ConsoleCore& core, WindowParts& parts);
+
     // Reads the seats and the choice of view; without an open store the
     // plan still works, for this run only.
     SeatPlans(SeatStore& store, const QStudentManage& registry, const PageDirectory& directory,

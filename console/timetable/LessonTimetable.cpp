@@ -1,5 +1,9 @@
 #include "timetable/LessonTimetable.h"
 
+#include "ConsoleCore.h"
+#include "WindowParts.h"
+#include "ui_RokVtxAdmin.h"
+
 #include "groups/GroupOperations.h"
 #include "lesson/LessonModes.h"
 #include "lesson/LessonTools.h"
@@ -212,4 +216,15 @@ void LessonTimetable::updateStatus()
 {
     editor_action->setEnabled(host.currentTab && host.currentTab() > 0);
     status_label->setText(nextChangeText());
+}
+
+void LessonTimetable::attach(ConsoleCore& core, WindowParts& parts)
+{
+    Ui::RokVtxAdminClass& form = parts.form;
+    auto* timetable = new LessonTimetable({ parts.window, form.menu_A, form.statusBar, parts.tabs, &core.pages(),
+        &core.groups(), &core.tables().timetables(), core.currentTabReader(),
+        { form.action_op_auto_ip, form.action_op_usbdisk }, &core.lockPath(),
+        actionsFor(*parts.lessonModes, core.pages(), *parts.power, core.tables().eventLog(), core.lockPath()) });
+    parts.timetable = timetable;
+    connect(&parts, &WindowParts::sg_settings_applied, timetable, &LessonTimetable::start);
 }

@@ -24,6 +24,8 @@ class QWidget;
 class TimetableEditor;
 class TimetableRunner;
 class TimetableStore;
+class ConsoleCore;
+class WindowParts;
 
 // The weekly timetable in the window: "课表..." in the lock menu, the runner
 // that applies the weeks, and the status bar's next change of the current tab.
@@ -32,6 +34,8 @@ class LessonTimetable final : public QObject
     Q_OBJECT
 
 public:
+    static void attach(ConsoleCore& core, WindowParts& parts);
+
     struct Attachment
     {
         QWidget* window = nullptr;

@@ -1,5 +1,9 @@
 #include "transfer/MachineListTransfer.h"
 
+#include "ConsoleCore.h"
+#include "WindowParts.h"
+#include "ui_RokVtxAdmin.h"
+
 #include "core/QStudentManage.h"
 #include "dialogs/FileDialog.h"
 #include "dialogs/MessageBox.h"
@@ -154,4 +158,11 @@ void MachineListTransfer::report(const Outcome& outcome)
             text += QStringLiteral("\n……");
     }
     MessageBox::information(attachment.window, QStringLiteral("导入机器列表"), text, QMessageBox::Ok);
+}
+
+void MachineListTransfer::attach(ConsoleCore& core, WindowParts& parts)
+{
+    new MachineListTransfer({ parts.window, parts.form.statusBar, parts.form.action_file_export,
+                                parts.form.action_file_import, core.currentTabReader() },
+        core.registry(), core.pages(), core.groups());
 }

@@ -13,6 +13,8 @@ class QAction;
 class QStatusBar;
 class QStudentManage;
 class QWidget;
+class ConsoleCore;
+class WindowParts;
 
 // "导出机器列表" and "导入机器列表": the current tab's machines to a CSV file,
 // and a room set up from one.
@@ -21,6 +23,8 @@ class MachineListTransfer final : public QObject
     Q_OBJECT
 
 public:
+    static void attach(ConsoleCore& core, WindowParts& parts);
+
     struct Attachment
     {
         QWidget* window = nullptr; // parent of the dialogs and message boxes

@@ -130,7 +130,7 @@ void TestDeploy::preparedSchoolAtFirstStart()
     QCOMPARE(texts(page(window, Room2)->policy_editor->itemsOfType(1)),
              (QStringList { QStringLiteral("1 .*游戏.*"), QStringLiteral("1 ([unclosed") }));
 
-    const QStringList rows = logged(*window.eventLog());
+    const QStringList rows = logged(window.core().tables().eventLog());
     QVERIFY(rows.contains(QStringLiteral("部署：导入 3 个机房、4 台机器，拒绝 3 行（见 deploy-report.txt）")));
     QVERIFY(rows.contains(QStringLiteral("部署：导入策略列表 3 条，拒绝 2 行（见 deploy-report.txt）")));
     QVERIFY(window.statusBar()->currentMessage().startsWith(QStringLiteral("部署：导入 3 个机房、4 台机器")));
@@ -181,7 +181,7 @@ void TestDeploy::preparedFilesNeverOverwriteTheData()
     for (const SeedMachine& machine : machines)
         QCOMPARE(window.core().registry().groupNameOfMachine(machine.mac), machine.group);
     QCOMPARE(texts(window.watchEditor()->allItems()), catalog);
-    QVERIFY(logged(*window.eventLog()).value(0).startsWith(QStringLiteral("部署：本机已有机房数据，部署文件未导入")));
+    QVERIFY(logged(window.core().tables().eventLog()).value(0).startsWith(QStringLiteral("部署：本机已有机房数据，部署文件未导入")));
 }
 
 // Seen in the first start with a lab registering: a machine the import placed
@@ -230,7 +230,7 @@ void TestDeploy::machineListNotUtf8RefusedWhole()
     QTRY_VERIFY(QFile::exists(dir.filePath(QStringLiteral("deploy-machines.imported.csv"))));
     QCOMPARE(tabTexts(window), (QStringList { QStringLiteral("全部"), QStringLiteral("未分组") }));
     QCOMPARE(window.core().registry().allMachines().size(), 0);
-    QCOMPARE(logged(*window.eventLog()).value(0),
+    QCOMPARE(logged(window.core().tables().eventLog()).value(0),
         QStringLiteral("部署：导入 0 个机房、0 台机器，拒绝 1 行（见 deploy-report.txt）"));
     QVERIFY(QString::fromUtf8(fileBytes(dir.filePath(Deployment::ReportFile))).contains(QStringLiteral("不是 UTF-8")));
 }

@@ -102,9 +102,9 @@ GroupSettings storedSettings(const QString& configPath, const QString& group)
 // Applies a mode as the teacher does: "操作" > "课堂模式" > "应用课堂模式".
 void applyFromMenu(RokVtxAdmin& window, const QString& mode)
 {
-    QMenu* modes = window.lessonModes()->modesMenu();
+    QMenu* modes = window.parts().lessonModes->modesMenu();
     emit modes->aboutToShow();
-    for (QAction* entry : window.lessonModes()->applyMenu()->actions())
+    for (QAction* entry : window.parts().lessonModes->applyMenu()->actions())
         if (entry->text() == mode)
             entry->trigger();
 }
@@ -122,7 +122,7 @@ int storedLockType(const QString& configPath, const QString& group)
 // A console on `clock`, with config.conf and the stored timed locks read.
 void start(RokVtxAdmin& window, const qint64& clock)
 {
-    window.timedLocks()->setClock([&clock] { return clock; });
+    window.core().timedLocks().setClock([&clock] { return clock; });
     window.onSpecialMessage(1);
 }
 
@@ -246,10 +246,10 @@ void TestLessonTools::timedLockEndsAcrossRestart()
         action(window, "action_op_lock_for_10")->trigger();
         QCOMPARE(page(window, Room)->lock_state->lock_type, int(Rok_Lock_State::BlackLock));
         QVERIFY(action(window, "action_op_lock")->isChecked());
-        QCOMPARE(window.timedLockText(), QStringLiteral("黑屏锁定：还剩 10:00"));
+        QCOMPARE(window.parts().lesson->timedLockText(), QStringLiteral("黑屏锁定：还剩 10:00"));
         clock += 3 * Minute;
-        window.timedLocks()->tick();
-        QCOMPARE(window.timedLockText(), QStringLiteral("黑屏锁定：还剩 07:00"));
+        window.core().timedLocks().tick();
+        QCOMPARE(window.parts().lesson->timedLockText(), QStringLiteral("黑屏锁定：还剩 07:00"));
     }
 
     clock += downMinutes * Minute;
@@ -259,13 +259,13 @@ void TestLessonTools::timedLockEndsAcrossRestart()
     log.watchAll(window);
     start(window, clock);
     QStudentGroupWidget* room = page(window, Room);
-    QCOMPARE(window.timedLockText(), leftAfterRestart);
+    QCOMPARE(window.parts().lesson->timedLockText(), leftAfterRestart);
     const int roomTab = tabIndexOf(window, Room);
     if (!leftAfterRestart.isEmpty()) {
         QCOMPARE(room->lock_state->lock_type, int(Rok_Lock_State::BlackLock));
         QTRY_COMPARE(tabLocks(window).at(roomTab), QStringLiteral("黑屏锁定"));
         clock += 5 * Minute;
-        window.timedLocks()->tick();
+        window.core().timedLocks().tick();
     }
     // Released as by the teacher's second press: datagram, check mark, file.
     QCOMPARE(room->lock_state->lock_type, int(Rok_Lock_State::None));
@@ -275,10 +275,10 @@ void TestLessonTools::timedLockEndsAcrossRestart()
     QCOMPARE(lockWord(locks.last().datagram) & 0xFFu, 0u);
     QVERIFY(!action(window, "action_op_lock")->isChecked());
     QTRY_COMPARE(tabLocks(window).at(roomTab), QString());
-    QVERIFY(window.timedLockText().isEmpty());
+    QVERIFY(window.parts().lesson->timedLockText().isEmpty());
     window.saveNow();
     QCOMPARE(storedLockType(window.core().settings().path(), Room), 0);
-    QVERIFY(window.timedLocks()->stored().isEmpty());
+    QVERIFY(window.core().timedLocks().stored().isEmpty());
 }
 
 void TestLessonTools::timedLockCancelledByHandAndWithGroup()
@@ -295,30 +295,30 @@ void TestLessonTools::timedLockCancelledByHandAndWithGroup()
         window.tabWidget()->setCurrentIndex(0);
         InputDialog::setNextInt(25);
         action(window, "action_op_lock_kbd_mouse_for_custom")->trigger();
-        QCOMPARE(window.timedLockText(), QStringLiteral("键盘鼠标全锁：还剩 25:00"));
+        QCOMPARE(window.parts().lesson->timedLockText(), QStringLiteral("键盘鼠标全锁：还剩 25:00"));
         QCOMPARE(page(window, Room2)->lock_state->lock_type, int(Rok_Lock_State::KeyboardMouseLock));
         kbd->trigger();
         QCOMPARE(page(window, Room2)->lock_state->lock_type, int(Rok_Lock_State::None));
-        QVERIFY(window.timedLockText().isEmpty());
+        QVERIFY(window.parts().lesson->timedLockText().isEmpty());
         kbd->trigger();
         clock += 30 * Minute;
-        window.timedLocks()->tick();
+        window.core().timedLocks().tick();
         QCOMPARE(page(window, Room2)->lock_state->lock_type, int(Rok_Lock_State::KeyboardMouseLock));
 
         // A deleted group takes its timer and its week with it: a new group of
         // the same name starts without them.
         window.tabWidget()->setCurrentIndex(tabIndexOf(window, Room));
         action(window, "action_op_lock_kbd_mouse_for_5")->trigger();
-        QCOMPARE(window.timedLocks()->stored().size(), 1);
+        QCOMPARE(window.core().timedLocks().stored().size(), 1);
         Timetable week;
         week.lessons << lessonAt(1, QTime(8, 0), QTime(8, 45), LessonTools::lockName(Rok_Lock_State::BlackLock));
         window.findChild<LessonTimetable*>()->runner()->setTimetable(Room, week);
         MessageBox::setNextAnswer(QMessageBox::Yes);
-        window.deleteCurrentGroup();
+        action(window, "action_op_remove_group")->trigger();
         QCOMPARE(MessageBox::lastText(), QStringLiteral("一号机房 的 1 台机器将移到未分组，它的课表和定时锁定将被删除。\n"
                                                         "确实需要删除分组“一号机房”？"));
-        QVERIFY(window.timedLocks()->stored().isEmpty());
-        QVERIFY(!window.timedLocks()->has(Room));
+        QVERIFY(window.core().timedLocks().stored().isEmpty());
+        QVERIFY(!window.core().timedLocks().has(Room));
         QVERIFY(window.findChild<LessonTimetable*>()->runner()->timetable(Room).isEmpty());
         window.saveNow();
     }
@@ -340,10 +340,10 @@ void TestLessonTools::releaseAllAndEveryTimerInSight()
     action(window, "action_op_lock_for_10")->trigger();
     window.tabWidget()->setCurrentIndex(tabIndexOf(window, Room2));
     action(window, "action_op_lock_kbd_mouse_for_5")->trigger();
-    QCOMPARE(window.timedLockText(), QStringLiteral("键盘鼠标全锁：还剩 05:00（另有 1 个定时锁定）"));
+    QCOMPARE(window.parts().lesson->timedLockText(), QStringLiteral("键盘鼠标全锁：还剩 05:00（另有 1 个定时锁定）"));
     window.tabWidget()->setCurrentIndex(tabIndexOf(window, QStringLiteral("未分组")));
-    QCOMPARE(window.timedLockText(), QStringLiteral("二号机房 键盘鼠标全锁：还剩 05:00（另有 1 个定时锁定）"));
-    QCOMPARE(window.lessonTools()->timedLockToolTip(),
+    QCOMPARE(window.parts().lesson->timedLockText(), QStringLiteral("二号机房 键盘鼠标全锁：还剩 05:00（另有 1 个定时锁定）"));
+    QCOMPARE(window.parts().lesson->timedLockToolTip(),
         QStringLiteral("一号机房：黑屏锁定，还剩 10:00\n二号机房：键盘鼠标全锁，还剩 05:00"));
 
     // On "全部" the lock buttons show none pressed; one press releases all.
@@ -359,10 +359,10 @@ void TestLessonTools::releaseAllAndEveryTimerInSight()
         if ((lockWord(sent.datagram) & 0xFFu) == 0)
             released << sent.page;
     QVERIFY(released.contains(page(window, Room)) && released.contains(page(window, Room2)));
-    QVERIFY(window.timedLocks()->pages().isEmpty());
-    QVERIFY(window.timedLocks()->stored().isEmpty());
-    QVERIFY(window.timedLockText().isEmpty());
-    QVERIFY(logged(*window.eventLog()).contains(QStringLiteral("命令 全部 全部解锁")));
+    QVERIFY(window.core().timedLocks().pages().isEmpty());
+    QVERIFY(window.core().timedLocks().stored().isEmpty());
+    QVERIFY(window.parts().lesson->timedLockText().isEmpty());
+    QVERIFY(logged(window.core().tables().eventLog()).contains(QStringLiteral("命令 全部 全部解锁")));
     window.saveNow();
     QCOMPARE(storedLockType(window.core().settings().path(), Room), 0);
     QCOMPARE(storedLockType(window.core().settings().path(), Room2), 0);
@@ -440,13 +440,13 @@ void TestLessonTools::eventLogMarksLockedOfflineAndExports()
     qint64 clock = LessonStart;
     RokVtxAdmin window(dir.path());
     start(window, clock);
-    EventLogStore& log = *window.eventLog();
+    EventLogStore& log = window.core().tables().eventLog();
     window.tabWidget()->setCurrentIndex(tabIndexOf(window, Room));
     action(window, "action_op_lock")->trigger();
 
     // Off line by the registry's report, as the worker thread sends it.
     QSignalSpy tray(&window, &RokVtxAdmin::sg_tray_message);
-    window.overview()->machinesWentOffline(
+    window.parts().overview->machinesWentOffline(
         { window.core().registry().findMachine(Room1Mac), window.core().registry().findMachine(Room2Mac) });
     QVERIFY(tray.wait(10000));
     QCOMPARE(tray.first().at(1).toString(), QStringLiteral("2 台机器离线：r1-a（锁定中断开）、r2-a"));
@@ -465,7 +465,7 @@ void TestLessonTools::eventLogMarksLockedOfflineAndExports()
 
     // The dock, filtered to one kind, exports what it shows.
     action(window, "action_view_event_log")->trigger();
-    EventLogDock* dock = window.eventLogDock();
+    EventLogDock* dock = window.parts().lesson->eventLogDock();
     QAbstractItemModelTester tester(dock->model());
     dock->setFilter(QString(), EventLogStore::Offline);
     QCOMPARE(dock->model()->rowCount(), 2);
@@ -493,8 +493,8 @@ void TestLessonTools::eventLogDockStaysOpenAcrossRestart()
         action(window, "action_view_event_log")->trigger();
     }
     RokVtxAdmin window(dir.path());
-    QVERIFY(!window.eventLogDock()->isHidden());
-    window.eventLogDock()->close();
+    QVERIFY(!window.parts().lesson->eventLogDock()->isHidden());
+    window.parts().lesson->eventLogDock()->close();
 }
 
 void TestLessonTools::eventLogDockOpenedFromMenuShowsRows()
@@ -510,8 +510,8 @@ void TestLessonTools::eventLogDockOpenedFromMenuShowsRows()
 
     // As the menu opens it: the toggle alone, nothing after it reads again.
     action(window, "action_view_event_log")->trigger();
-    QCOMPARE(window.eventLogDock()->model()->index(0, 5).data().toString(), QStringLiteral("黑屏锁定"));
-    window.eventLogDock()->close();
+    QCOMPARE(window.parts().lesson->eventLogDock()->model()->index(0, 5).data().toString(), QStringLiteral("黑屏锁定"));
+    window.parts().lesson->eventLogDock()->close();
 }
 
 void TestLessonTools::timetableRestartsMidLessonAndTeacherWins()
@@ -533,7 +533,7 @@ void TestLessonTools::timetableRestartsMidLessonAndTeacherWins()
         window.saveNow();
         // Saving the week applies nothing and logs no lesson.
         QVERIFY(modes.isEmpty());
-        QVERIFY(logged(*window.eventLog()).filter(QStringLiteral("课表")).isEmpty());
+        QVERIFY(logged(window.core().tables().eventLog()).filter(QStringLiteral("课表")).isEmpty());
     }
     // Back in the middle of the second lesson: its start, once, not the morning's changes.
     wall.setTime(QTime(9, 20));
@@ -542,7 +542,7 @@ void TestLessonTools::timetableRestartsMidLessonAndTeacherWins()
         LessonTimetable* week = startWeek(window, wall, elapsed, modes);
         QCOMPARE(modes, QStringList { QStringLiteral("一号机房 黑屏锁定 课表：周一 09:00–09:45") });
         QCOMPARE(page(window, Room)->lock_state->lock_type, int(Rok_Lock_State::BlackLock));
-        QCOMPARE(logged(*window.eventLog()).value(0), QStringLiteral("课表 一号机房 课表：周一 09:00–09:45：黑屏锁定"));
+        QCOMPARE(logged(window.core().tables().eventLog()).value(0), QStringLiteral("课表 一号机房 课表：周一 09:00–09:45：黑屏锁定"));
         window.tabWidget()->setCurrentIndex(tabIndexOf(window, Room));
         QCOMPARE(week->nextChangeText(), QStringLiteral("下一节：周一 09:45 下课（黑屏安静）"));
         // The timetable's own changes hold nothing: a clock set back and forth takes what is due.
@@ -637,7 +637,7 @@ void TestLessonTools::timetableEndPutsBackWhatTheLessonChanged()
         window.tabWidget()->setCurrentIndex(tabIndexOf(window, Room));
         room->setLockType(Rok_Lock_State::KeyboardMouseLock);
         room->setAllowUsbDrv(false);
-        QVERIFY(window.lessonModes()->saveCurrent(Exam).isEmpty());
+        QVERIFY(window.parts().lessonModes->saveCurrent(Exam).isEmpty());
         // Before the lesson: USB drives allowed, "QQ" switched off.
         room->setLockType(Rok_Lock_State::None);
         room->setAllowUsbDrv(true);
@@ -655,7 +655,7 @@ void TestLessonTools::timetableEndPutsBackWhatTheLessonChanged()
         // The whole mode, not only its lock, logged as the timetable's.
         QVERIFY(!room->lock_state->allowusbdrv.load());
         QVERIFY(!room->policy_editor->disabledSet(1).contains(QStringLiteral("QQ")));
-        QCOMPARE(logged(*window.eventLog()).value(0), QStringLiteral("课表 一号机房 课表：周一 08:00–08:45：考试模式"));
+        QCOMPARE(logged(window.core().tables().eventLog()).value(0), QStringLiteral("课表 一号机房 课表：周一 08:00–08:45：考试模式"));
         window.saveNow();
     }
     // Back in the lesson after a restart; the lessons' end puts back what the first start changed.
@@ -673,7 +673,7 @@ void TestLessonTools::timetableEndPutsBackWhatTheLessonChanged()
     QCOMPARE(room->lock_state->lock_type, int(Rok_Lock_State::None));
     QVERIFY(room->lock_state->allowusbdrv.load());
     QCOMPARE(sentLists(log, room).at(0), QStringList { QStringLiteral("游戏.*") });
-    QCOMPARE(logged(*window.eventLog()).value(0),
+    QCOMPARE(logged(window.core().tables().eventLog()).value(0),
         QStringLiteral("课表 一号机房 课表：周一 08:45–09:30 解除锁定，恢复课前设置"));
     // An end that names a saved mode applies it whole.
     for (const QTime& at : { QTime(9, 40), QTime(9, 45) }) {
@@ -760,9 +760,9 @@ void TestLessonTools::modeSavedFromOnePageAppliedToAnother()
     switchEntry(room, 3, QStringLiteral("a.exe"), false);
     InputDialog::setNextText(QStringLiteral(" 考试模式 "));
     action(window, "action_mode_save")->trigger();
-    QCOMPARE(window.lessonModes()->modeNames(), QStringList { Exam });
+    QCOMPARE(window.parts().lessonModes->modeNames(), QStringList { Exam });
     // "禁用U盘" unticked: the drives are allowed, and the mode says so.
-    QCOMPARE(window.lessonModes()->describeMode(Exam), QStringLiteral("键盘鼠标全锁，自动IP，允许U盘，关闭 2 个条目"));
+    QCOMPARE(window.parts().lessonModes->describeMode(Exam), QStringLiteral("键盘鼠标全锁，自动IP，允许U盘，关闭 2 个条目"));
 
     // The other room is under a timed lock and has another entry off, which
     // the mode switches back on.
@@ -783,8 +783,8 @@ void TestLessonTools::modeSavedFromOnePageAppliedToAnother()
             QStringList { QStringLiteral("b.exe") } }));
     QVERIFY(action(window, "action_op_lock_kbd_mouse")->isChecked());
     QVERIFY(!action(window, "action_op_usbdisk")->isChecked());
-    QVERIFY(!window.timedLocks()->has(Room2));
-    QVERIFY(logged(*window.eventLog()).contains(QStringLiteral("命令 二号机房 课堂模式：考试模式")));
+    QVERIFY(!window.core().timedLocks().has(Room2));
+    QVERIFY(logged(window.core().tables().eventLog()).contains(QStringLiteral("命令 二号机房 课堂模式：考试模式")));
     window.saveNow();
     const GroupSettings stored = storedSettings(window.core().settings().path(), Room2);
     QCOMPARE(stored.lock_type, int(Rok_Lock_State::KeyboardMouseLock));
@@ -816,7 +816,7 @@ void TestLessonTools::modeOnEveryPageAndAcrossRestart()
         MessageBox::setNextAnswer(QMessageBox::Ok);
         action(window, "action_mode_save")->trigger();
         QVERIFY(MessageBox::lastText().contains(QStringLiteral("各分组的设置不同")));
-        QCOMPARE(window.lessonModes()->modeNames(), QStringList { Exam });
+        QCOMPARE(window.parts().lessonModes->modeNames(), QStringList { Exam });
 
         SendLog log;
         log.watchAll(window);
@@ -827,14 +827,14 @@ void TestLessonTools::modeOnEveryPageAndAcrossRestart()
                 locked << sent.page;
         QCOMPARE(locked.size(), window.tabWidget()->count() - 1);
         QVERIFY(action(window, "action_op_lock")->isChecked());
-        QVERIFY(logged(*window.eventLog()).contains(QStringLiteral("命令 全部 课堂模式：考试模式")));
+        QVERIFY(logged(window.core().tables().eventLog()).contains(QStringLiteral("命令 全部 课堂模式：考试模式")));
     }
     {
         // Kept in the database: renamed and deleted in the dialog.
         RokVtxAdmin window(dir.path());
         start(window, clock);
-        QCOMPARE(window.lessonModes()->modeNames(), QStringList { Exam });
-        QSignalSpy renamed(window.lessonModes(), &LessonModes::sg_renamed);
+        QCOMPARE(window.parts().lessonModes->modeNames(), QStringList { Exam });
+        QSignalSpy renamed(window.parts().lessonModes, &LessonModes::sg_renamed);
         whenModal<QDialog>(&window, [](QDialog* dialog) {
             InputDialog::setNextText(QStringLiteral("期末考试"));
             dialog->findChild<QPushButton*>(QStringLiteral("renameButton"))->click();
@@ -842,12 +842,12 @@ void TestLessonTools::modeOnEveryPageAndAcrossRestart()
         });
         action(window, "action_mode_manage")->trigger();
         QCOMPARE(renamed.size(), 1);
-        QCOMPARE(window.lessonModes()->modeNames(), QStringList { QStringLiteral("期末考试") });
+        QCOMPARE(window.parts().lessonModes->modeNames(), QStringList { QStringLiteral("期末考试") });
     }
     {
         RokVtxAdmin window(dir.path());
         start(window, clock);
-        QCOMPARE(window.lessonModes()->modeNames(), QStringList { QStringLiteral("期末考试") });
+        QCOMPARE(window.parts().lessonModes->modeNames(), QStringList { QStringLiteral("期末考试") });
         whenModal<QDialog>(&window, [](QDialog* dialog) {
             MessageBox::setNextAnswer(QMessageBox::Yes);
             dialog->findChild<QPushButton*>(QStringLiteral("deleteButton"))->click();
@@ -856,7 +856,7 @@ void TestLessonTools::modeOnEveryPageAndAcrossRestart()
         action(window, "action_mode_manage")->trigger();
     }
     RokVtxAdmin window(dir.path());
-    QVERIFY(window.lessonModes()->modeNames().isEmpty());
+    QVERIFY(window.parts().lessonModes->modeNames().isEmpty());
 }
 
 void TestLessonTools::modeWithEntryGoneAppliesTheRest()
@@ -886,8 +886,8 @@ void TestLessonTools::modeWithEntryGoneAppliesTheRest()
     QVERIFY(!MessageBox::lastText().contains(QStringLiteral("QQ")));
     QCOMPARE(sentLists(log, room2).at(0), QStringList { QStringLiteral("游戏.*") });
     // The timetable's path: the caller is told.
-    QCOMPARE(window.lessonModes()->apply(Exam, { room2 }, QStringLiteral("课表")), QStringList { QStringLiteral("a.exe") });
-    QVERIFY(logged(*window.eventLog()).contains(QStringLiteral("命令 二号机房 课表：考试模式")));
+    QCOMPARE(window.parts().lessonModes->apply(Exam, { room2 }, QStringLiteral("课表")), QStringList { QStringLiteral("a.exe") });
+    QVERIFY(logged(window.core().tables().eventLog()).contains(QStringLiteral("命令 二号机房 课表：考试模式")));
 }
 
 QTEST_MAIN(TestLessonTools)

@@ -9,12 +9,16 @@
 #include "core/UdpServer.h"
 #include "dialogs/MessageBox.h"
 #include "groups/MachineMenu.h"
+#include "guard/LabGuard.h"
+#include "lesson/LessonTools.h"
+#include "overview/Overview.h"
 #include "model/CStudentGroup.h"
 #include "model/Machine.h"
 #include "model/QtDoubleIntStringItem.h"
 #include "pages/QStudentGroupWidget.h"
 #include "RokResources.h"
 #include "RokVtxAdmin.h"
+#include "storage/ConsoleTables.h"
 #include "storage/QDataHelper.h"
 
 #include <QAction>

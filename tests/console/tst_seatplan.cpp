@@ -298,7 +298,7 @@ void TestSeatPlan::allTilesFollowEveryLock()
     QVERIFY(seedLab(dir));
     RokVtxAdmin window(dir.path());
     qint64 clock = 1000000;
-    window.timedLocks()->setClock([&clock] { return clock; });
+    window.core().timedLocks().setClock([&clock] { return clock; });
     window.setSeatPlanShown(true);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
@@ -316,12 +316,12 @@ void TestSeatPlan::allTilesFollowEveryLock()
 
     // A timed lock of one room ends while "全部" is shown.
     shownPlan(window, Room1);
-    window.startTimedLock(Rok_Lock_State::BlackLock, 5);
+    window.parts().lesson->startTimedLock(Rok_Lock_State::BlackLock, 5);
     shownPlan(window, QStringLiteral("全部"));
     QCoreApplication::processEvents(); // what was due before
     watch.painted = QRegion();
     clock += 5 * 60 * 1000;
-    window.timedLocks()->tick();
+    window.core().timedLocks().tick();
     QCOMPARE(page(window, Room1)->lock_state->lock_type, int(Rok_Lock_State::None));
     QTRY_VERIFY(repainted(R1a));
 }

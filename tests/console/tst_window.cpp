@@ -451,8 +451,8 @@ void TestWindow::startupServesLabThenTells()
                          "“守护的服务”第 1 行“Spool\\r\\ner”含有换行符或空字符（一个条目只能占一行），已删去")
               .arg(QRegularExpression(QStringLiteral("x\\y")).errorString());
     QCOMPARE(MessageBox::lastText(), QStringLiteral("策略列表：\n") + told);
-    window.eventLog()->flush();
-    QSqlQuery row = window.eventLog()->select(QString(), EventLogStore::Notice);
+    window.core().tables().eventLog().flush();
+    QSqlQuery row = window.core().tables().eventLog().select(QString(), EventLogStore::Notice);
     QVERIFY(row.next());
     QVERIFY(row.value(5).toString().startsWith(QStringLiteral("策略列表：“禁止的窗口标题”第 1 行")));
 
@@ -538,8 +538,8 @@ void TestWindow::policyEditorAnswers()
     QCOMPARE(window.core().registry().store().loadStringItems(1).size(), 0);
     const QString counts = QStringLiteral("禁止标题 0 条，保护服务 0 条，保护程序 1 条");
     QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("策略列表已保存（%1）").arg(counts));
-    window.eventLog()->flush();
-    QSqlQuery newest = window.eventLog()->select(QStringLiteral("全部"), EventLogStore::Command);
+    window.core().tables().eventLog().flush();
+    QSqlQuery newest = window.core().tables().eventLog().select(QStringLiteral("全部"), EventLogStore::Command);
     QVERIFY(newest.next());
     QCOMPARE(newest.value(5).toString(), QStringLiteral("保存策略列表（%1）").arg(counts));
     // Nothing unsaved: nothing asked.
@@ -617,7 +617,7 @@ void TestWindow::contextMenuPerTab()
                 enabled.insert(entry->text(), entry->isEnabled());
         menu->close();
     });
-    window.machineMenu()->showForRow(pos);
+    window.parts().machineMenu->showForRow(pos);
 
     QVERIFY(menuShown);
     QCOMPARE(enabled.keys(),
@@ -627,7 +627,7 @@ void TestWindow::contextMenuPerTab()
     QCOMPARE(enabled.value(QStringLiteral("移出组(&O)")), !addEnabled);
     QVERIFY(enabled.value(QStringLiteral("删除本机...(&D)")));
     QCOMPARE(enabled.value(QStringLiteral("唤醒本机(&W)")), !online); // a running machine needs no wake
-    QCOMPARE(window.machineMenu()->selectedMac(), mac);
+    QCOMPARE(window.parts().machineMenu->selectedMac(), mac);
 }
 
 void TestWindow::offlineMachineOfUnknownGroup()
@@ -647,7 +647,7 @@ void TestWindow::offlineMachineOfUnknownGroup()
     member->markAlive();
     page(window, "B")->refreshAllRows();
 
-    window.overview()->machinesWentOffline({ ghost, nullptr, member });
+    window.parts().overview->machinesWentOffline({ ghost, nullptr, member });
     QVERIFY(!ghost->online.load());
     QCOMPARE(stateText(all, ghostMac), Offline);
     QCOMPARE(stateText(page(window, "B"), MacB), Offline);
@@ -668,9 +668,9 @@ void TestWindow::lateOfflineReportOfDeletedMachine()
 
     // The worker reported it off line just before the teacher deleted it.
     window.tabWidget()->setCurrentIndex(0);
-    window.machineMenu()->setSelectedMac(mac);
-    window.machineMenu()->deleteSelected();
-    window.overview()->machinesWentOffline({ machine });
+    window.parts().machineMenu->setSelectedMac(mac);
+    window.parts().machineMenu->deleteSelected();
+    window.parts().overview->machinesWentOffline({ machine });
     QCOMPARE(rowOf(window.allPage(), mac), -1);
     QCOMPARE(rowOf(window.ungroupedPage(), mac), -1);
 
@@ -681,7 +681,7 @@ void TestWindow::lateOfflineReportOfDeletedMachine()
         uint32_t source = 0;
         std::memcpy(&source, bytes, sizeof source);
         const QByteArray datagram = Protocol::buildHeartbeat(from);
-        window.receivePath()->onUdpMessage(std::make_shared<SocketChannel>(std::weak_ptr<UdpServerCore>(), source, 9),
+        window.parts().receive->onUdpMessage(std::make_shared<SocketChannel>(std::weak_ptr<UdpServerCore>(), source, 9),
             UdpBuffer(datagram.constData(), size_t(datagram.size())));
     };
     const quint64 kept = mac + 1;
@@ -690,11 +690,11 @@ void TestWindow::lateOfflineReportOfDeletedMachine()
         window.core().registry().updateMachine(one, QStringLiteral("back"), QStringLiteral("127.0.0.%1").arg(one - mac), false);
     heartbeat(kept, 1);
     heartbeat(deleted, 2);
-    window.machineMenu()->setSelectedMac(deleted);
-    window.machineMenu()->deleteSelected();
+    window.parts().machineMenu->setSelectedMac(deleted);
+    window.parts().machineMenu->deleteSelected();
     QCoreApplication::processEvents();
-    window.eventLog()->flush();
-    QSqlQuery online = window.eventLog()->select(QString(), EventLogStore::Online);
+    window.core().tables().eventLog().flush();
+    QSqlQuery online = window.core().tables().eventLog().select(QString(), EventLogStore::Online);
     QList<quint64> macs;
     while (online.next())
         macs << online.value(4).toULongLong();
@@ -747,8 +747,8 @@ void TestWindow::layoutSurvivesRestart()
         window.resize(700, 520);
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
-        window.addDockWidget(Qt::RightDockWidgetArea, window.eventLogDock());
-        window.eventLogDock()->show();
+        window.addDockWidget(Qt::RightDockWidgetArea, window.parts().lesson->eventLogDock());
+        window.parts().lesson->eventLogDock()->show();
         window.tabWidget()->setCurrentIndex(tabIndexOf(window, QStringLiteral("A")));
         QStudentGroupWidget* groupA = page(window, QStringLiteral("A"));
         QSplitterHandle* handle = groupA->findChild<QSplitter*>()->handle(2);
@@ -768,7 +768,7 @@ void TestWindow::layoutSurvivesRestart()
     }
     RokVtxAdmin window(dir.path());
     QCOMPARE(window.size(), QSize(700, 520));
-    QCOMPARE(window.dockWidgetArea(window.eventLogDock()), Qt::RightDockWidgetArea);
+    QCOMPARE(window.dockWidgetArea(window.parts().lesson->eventLogDock()), Qt::RightDockWidgetArea);
     window.tabWidget()->setCurrentIndex(tabIndexOf(window, QStringLiteral("A")));
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
@@ -821,8 +821,8 @@ void TestWindow::registrationAddsRows()
     while (!window.core().registry().findMachine(fleeting) && !deadline.hasExpired())
         std::this_thread::yield();
     window.tabWidget()->setCurrentIndex(0);
-    window.machineMenu()->setSelectedMac(fleeting);
-    window.machineMenu()->deleteSelected();
+    window.parts().machineMenu->setSelectedMac(fleeting);
+    window.parts().machineMenu->deleteSelected();
     const quint64 later = 0x0000E7E7E7E7E7E7ULL; // placed after it
     QVERIFY(registration(later));
     QTRY_VERIFY(rowOf(all, later) >= 0);
@@ -1094,8 +1094,8 @@ void TestWindow::restoredStateShownAtOnce()
     QVERIFY(iconIs("usb-disk-disable"));
     usb->trigger();
     QCOMPARE(lockWord(window.pageAt(1)->lockDatagramCopy()), 0xF0000300u);
-    window.eventLog()->flush();
-    QSqlQuery rows = window.eventLog()->select(QStringLiteral("全部"), EventLogStore::Command);
+    window.core().tables().eventLog().flush();
+    QSqlQuery rows = window.core().tables().eventLog().select(QStringLiteral("全部"), EventLogStore::Command);
     QVERIFY(rows.next() && rows.value(5).toString() == QStringLiteral("允许U盘"));
     QVERIFY(rows.next() && rows.value(5).toString() == QStringLiteral("禁用U盘"));
 }
@@ -1181,11 +1181,11 @@ void TestWindow::addGroupTabPositions()
             offered = dialog->findChild<QSpinBox*>()->value();
             dialog->reject();
         });
-        window.addGroupInteractive();
+        action(window, "action_op_add_group")->trigger();
         QCOMPARE(offered, 5);
 
         answerAddGroup(&window, QStringLiteral("  新组 "), order);
-        window.addGroupInteractive();
+        action(window, "action_op_add_group")->trigger();
         QCOMPARE(tabTexts(window), tabs);
 
         QStudentGroupWidget* added = page(window, "新组");
@@ -1217,7 +1217,7 @@ void TestWindow::addGroupOfTakenNameRefused()
 
     // Refused in the dialog, with the reason, so the teacher can choose again.
     answerAddGroup(&window, QStringLiteral("A"), 1);
-    window.addGroupInteractive();
+    action(window, "action_op_add_group")->trigger();
     QCOMPARE(MessageBox::lastTitle(), QStringLiteral("错误"));
     QVERIFY2(MessageBox::lastText().contains(QStringLiteral("“A”已经存在")), qPrintable(MessageBox::lastText()));
     QCOMPARE(tabTexts(window), before);
@@ -1236,7 +1236,7 @@ void TestWindow::addGroupToLockedLab()
     // The newcomer is not locked, so "全部" no longer shows the lab locked,
     // and the next press locks every page instead of releasing them.
     answerAddGroup(&window, QStringLiteral("新组"), 5);
-    window.addGroupInteractive();
+    action(window, "action_op_add_group")->trigger();
     QVERIFY(!action(window, "action_op_lock")->isChecked());
     action(window, "action_op_lock")->trigger();
     for (const char* name : { "A", "B", "新组", "未分组" })
@@ -1253,7 +1253,7 @@ void TestWindow::addGroupBeforeShownTab()
     QStudentGroupWidget* groupB = page(window, "B");
 
     answerAddGroup(&window, QStringLiteral("新组"), 1);
-    window.addGroupInteractive();
+    action(window, "action_op_add_group")->trigger();
     QCOMPARE(tabTexts(window), (QStringList { "全部", "新组", "A", "B", "未分组" }));
     QCOMPARE(window.tabWidget()->currentWidget(), groupB);
 
@@ -1267,7 +1267,7 @@ void TestWindow::addGroupBeforeShownTab()
     QCOMPARE(page(window, "A")->lock_state->lock_type, 0);
 
     MessageBox::setNextAnswer(QMessageBox::No);
-    window.deleteCurrentGroup();
+    action(window, "action_op_remove_group")->trigger();
     QCOMPARE(MessageBox::lastText(), QStringLiteral("确实需要删除分组“B”？"));
 }
 
@@ -1283,16 +1283,16 @@ void TestWindow::moveMachineBetweenGroups()
     log.watchAll(window);
 
     // Nothing chosen, then cancelled: nothing moves.
-    window.machineMenu()->setSelectedMac(MacOne);
+    window.parts().machineMenu->setSelectedMac(MacOne);
     answerMoveInto(&window, QString());
-    window.machineMenu()->moveIntoGroup();
+    window.parts().machineMenu->moveIntoGroup();
     QVERIFY(rowOf(groupA, MacOne) >= 0);
     QCOMPARE(groupB->machine_table->getRowCount(), 0);
 
     // A -> B through "全部", with the agent on line.
     window.core().registry().findMachine(MacOne)->markAlive();
     answerMoveInto(&window, QStringLiteral("B"));
-    window.machineMenu()->moveIntoGroup();
+    window.parts().machineMenu->moveIntoGroup();
     QCOMPARE(rowOf(groupA, MacOne), -1);
     QVERIFY(rowOf(groupA, MacTwo) >= 0);
     QVERIFY(rowOf(groupB, MacOne) >= 0);
@@ -1308,23 +1308,23 @@ void TestWindow::moveMachineBetweenGroups()
     // Off line, from "未分组" into A: no join datagram.
     log.sent.clear();
     window.tabWidget()->setCurrentIndex(tabIndexOf(window, "未分组"));
-    window.machineMenu()->setSelectedMac(MacFree);
-    window.machineMenu()->moveTo(QStringLiteral("A"));
+    window.parts().machineMenu->setSelectedMac(MacFree);
+    window.parts().machineMenu->moveTo(QStringLiteral("A"));
     QCOMPARE(rowOf(ungrouped, MacFree), -1);
     QVERIFY(rowOf(groupA, MacFree) >= 0);
     QCOMPARE(groupCell(window, MacFree), QStringLiteral("A"));
     QVERIFY(log.ofId(Protocol::MSG_ADMIN_JOIN_GROUP).isEmpty());
 
     // Into the group it is in, or a group that does not exist: nothing moves.
-    window.machineMenu()->moveTo(QStringLiteral("A"));
-    window.machineMenu()->moveTo(QStringLiteral("Nowhere"));
+    window.parts().machineMenu->moveTo(QStringLiteral("A"));
+    window.parts().machineMenu->moveTo(QStringLiteral("Nowhere"));
     QVERIFY(rowOf(groupA, MacFree) >= 0);
     QCOMPARE(window.core().registry().findMachine(MacFree)->group_name, QStringLiteral("A"));
     QCOMPARE(groupA->machine_table->getRowCount(), 2);
 
     // A machine deleted meanwhile is not moved anywhere.
-    window.machineMenu()->setSelectedMac(0x0000FFFFFFFFFFFFULL);
-    window.machineMenu()->moveTo(QStringLiteral("B"));
+    window.parts().machineMenu->setSelectedMac(0x0000FFFFFFFFFFFFULL);
+    window.parts().machineMenu->moveTo(QStringLiteral("B"));
     QCOMPARE(groupB->machine_table->getRowCount(), 1);
 }
 
@@ -1338,8 +1338,8 @@ void TestWindow::removeMachineFromGroup()
     log.watchAll(window);
 
     window.core().registry().findMachine(MacOne)->markAlive();
-    window.machineMenu()->setSelectedMac(MacOne);
-    window.machineMenu()->removeFromCurrentGroup();
+    window.parts().machineMenu->setSelectedMac(MacOne);
+    window.parts().machineMenu->removeFromCurrentGroup();
     QCOMPARE(rowOf(page(window, "A"), MacOne), -1);
     QVERIFY(rowOf(window.ungroupedPage(), MacOne) >= 0);
     QCOMPARE(groupCell(window, MacOne), QString());
@@ -1350,7 +1350,7 @@ void TestWindow::removeMachineFromGroup()
     QTRY_COMPARE_WITH_TIMEOUT(storedMembers(dataPath(dir), QStringLiteral("A")), QSet<quint64> { MacTwo }, 10000);
 
     // Not a member (any more): nothing happens.
-    window.machineMenu()->removeFromCurrentGroup();
+    window.parts().machineMenu->removeFromCurrentGroup();
     QCOMPARE(window.ungroupedPage()->machine_table->getRowCount(), 2);
 }
 
@@ -1360,21 +1360,21 @@ void TestWindow::deleteMachineFromEveryTab()
     QVERIFY(seedGroupsAB(dir));
     RokVtxAdmin window(dir.path());
     window.tabWidget()->setCurrentIndex(tabIndexOf(window, "A"));
-    window.machineMenu()->setSelectedMac(MacOne);
-    window.machineMenu()->deleteSelected();
+    window.parts().machineMenu->setSelectedMac(MacOne);
+    window.parts().machineMenu->deleteSelected();
 
     for (int i = 0; i < window.tabWidget()->count(); ++i)
         QCOMPARE(rowOf(window.pageAt(i), MacOne), -1);
     QVERIFY(!window.core().registry().findMachine(MacOne));
-    QCOMPARE(window.machineMenu()->selectedMac(), quint64(0));
+    QCOMPARE(window.parts().machineMenu->selectedMac(), quint64(0));
     QCOMPARE(window.allPage()->machine_table->getRowCount(), 2);
     QTRY_VERIFY_WITH_TIMEOUT(!readDatabase(dataPath(dir)).machines.contains(MacOne), 10000);
     QCOMPARE(storedMembers(dataPath(dir), QStringLiteral("A")), QSet<quint64> { MacTwo });
 
     // From "未分组" as well.
     window.tabWidget()->setCurrentIndex(tabIndexOf(window, "未分组"));
-    window.machineMenu()->setSelectedMac(MacFree);
-    window.machineMenu()->deleteSelected();
+    window.parts().machineMenu->setSelectedMac(MacFree);
+    window.parts().machineMenu->deleteSelected();
     QCOMPARE(rowOf(window.allPage(), MacFree), -1);
     QCOMPARE(window.ungroupedPage()->machine_table->getRowCount(), 0);
 }
@@ -1391,7 +1391,7 @@ void TestWindow::deleteCurrentGroup()
     log.watchAll(window);
 
     MessageBox::setNextAnswer(QMessageBox::No);
-    window.deleteCurrentGroup();
+    action(window, "action_op_remove_group")->trigger();
     QCOMPARE(MessageBox::lastTitle(), QStringLiteral("警告"));
     QCOMPARE(MessageBox::lastText(), QStringLiteral("A 的 2 台机器将移到未分组。\n确实需要删除分组“A”？"));
     QCOMPARE(tabTexts(window), (QStringList { "全部", "A", "B", "未分组" }));
@@ -1400,7 +1400,7 @@ void TestWindow::deleteCurrentGroup()
     // Deleted while the process-watch view is shown: the lab tool bar stays off.
     action(window, "action_view_watch_app")->trigger();
     MessageBox::setNextAnswer(QMessageBox::Yes);
-    window.deleteCurrentGroup();
+    action(window, "action_op_remove_group")->trigger();
     QCOMPARE(tabTexts(window), (QStringList { "全部", "B", "未分组" }));
     QVERIFY(!window.findChild<QToolBar*>(QStringLiteral("mainToolBar"))->isEnabled());
     action(window, "action_view_manage")->trigger();
@@ -1427,8 +1427,8 @@ void TestWindow::deleteCurrentGroup()
     QVERIFY(action(window, "action_op_lock")->isChecked());
     QVERIFY(action(window, "action_op_remove_group")->isEnabled());
     window.tabWidget()->setCurrentIndex(tabIndexOf(window, "未分组"));
-    window.machineMenu()->setSelectedMac(MacOne);
-    window.machineMenu()->moveTo(QStringLiteral("B"));
+    window.parts().machineMenu->setSelectedMac(MacOne);
+    window.parts().machineMenu->moveTo(QStringLiteral("B"));
     QVERIFY(rowOf(page(window, "B"), MacOne) >= 0);
     QCOMPARE(rowOf(ungrouped, MacOne), -1);
 }
@@ -1442,7 +1442,7 @@ void TestWindow::deleteGroupOnlyOnGroupTabs()
         window.tabWidget()->setCurrentIndex(tabIndexOf(window, QString::fromUtf8(tab)));
         QVERIFY(!action(window, "action_op_remove_group")->isEnabled());
         MessageBox::setNextAnswer(QMessageBox::Yes);
-        window.deleteCurrentGroup();
+        action(window, "action_op_remove_group")->trigger();
         QCOMPARE(MessageBox::lastText(), QString());
         MessageBox::setNextAnswer(QMessageBox::NoButton);
         QCOMPARE(window.tabWidget()->count(), 4);
@@ -1460,24 +1460,24 @@ void TestWindow::renameGroupKeepsItsState()
         window.tabWidget()->setCurrentIndex(tabIndexOf(window, "A"));
         QVERIFY(switchEntry(page(window, "A"), 1, QStringLiteral("QQ"), true));
         action(window, "action_op_lock_for_10")->trigger();
-        window.eventLog()->flush();
-        window.eventLogDock()->setFilter(QStringLiteral("A"), 0);
+        window.core().tables().eventLog().flush();
+        window.parts().lesson->eventLogDock()->setFilter(QStringLiteral("A"), 0);
 
         answerAddGroup(&window, renamed, 1);
         action(window, "action_op_rename_group")->trigger();
         QCOMPARE(tabTexts(window), (QStringList { "全部", renamed, "B", "未分组" }));
         QCOMPARE(groupCell(window, MacTwo), renamed);
-        QVERIFY(window.timedLocks()->has(renamed));
+        QVERIFY(window.core().timedLocks().has(renamed));
         // On disk at once, under the new name only.
         QCOMPARE(configEntry(configPath(dir), renamed).lock_type, 2);
         QVERIFY(configEntry(configPath(dir), QStringLiteral("A")).group_name.isEmpty());
         QCOMPARE(storedMembers(dataPath(dir), renamed), (QSet<quint64> { MacOne, MacTwo }));
         QVERIFY(!readDatabase(dataPath(dir)).group(QStringLiteral("A")));
         // The log's filter follows; its older rows keep the old name.
-        auto* filter = window.eventLogDock()->findChild<QComboBox*>(QStringLiteral("event_log_page_filter"));
+        auto* filter = window.parts().lesson->eventLogDock()->findChild<QComboBox*>(QStringLiteral("event_log_page_filter"));
         QCOMPARE(filter->currentData().toString(), renamed);
-        window.eventLog()->flush();
-        QSqlQuery rows = window.eventLog()->select(renamed, EventLogStore::Group);
+        window.core().tables().eventLog().flush();
+        QSqlQuery rows = window.core().tables().eventLog().select(renamed, EventLogStore::Group);
         QVERIFY(rows.next());
         QCOMPARE(rows.value(5).toString(), QStringLiteral("重命名分组：A → 一号机房"));
     }
@@ -1487,7 +1487,7 @@ void TestWindow::renameGroupKeepsItsState()
     QVERIFY(rowOf(room, MacOne) >= 0);
     QCOMPARE(room->lock_state->lock_type, 2);
     QCOMPARE(exported(room).titles, QStringList { "QQ" });
-    QVERIFY(window.timedLocks()->has(renamed));
+    QVERIFY(window.core().timedLocks().has(renamed));
 }
 
 void TestWindow::renameOnlyGroupsToFreeNames()
@@ -1656,29 +1656,29 @@ void TestWindow::countsFollowTabAndMachines()
     QTemporaryDir dir;
     QVERIFY(seedLab(dir));
     RokVtxAdmin window(dir.path());
-    QCOMPARE(window.countsText(), QStringLiteral("在线 0 / 共 6"));
+    QCOMPARE(window.parts().overview->countsText(), QStringLiteral("在线 0 / 共 6"));
 
     // The refresh of the tab in view shows machines coming on line.
     auto alive = std::make_unique<KeepAlive>(window, QList<quint64> { R1a, R2b });
-    QTRY_COMPARE_WITH_TIMEOUT(window.countsText(), QStringLiteral("在线 2 / 共 6"), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(window.parts().overview->countsText(), QStringLiteral("在线 2 / 共 6"), 10000);
     window.tabWidget()->setCurrentIndex(tabIndexOf(window, Room1));
-    QCOMPARE(window.countsText(), QStringLiteral("在线 1 / 共 3"));
+    QCOMPARE(window.parts().overview->countsText(), QStringLiteral("在线 1 / 共 3"));
     window.tabWidget()->setCurrentIndex(tabIndexOf(window, QStringLiteral("未分组")));
-    QCOMPARE(window.countsText(), QStringLiteral("在线 0 / 共 1"));
+    QCOMPARE(window.parts().overview->countsText(), QStringLiteral("在线 0 / 共 1"));
 
     // A new machine registers and joins "未分组".
     const quint64 newcomer = 0x00000A0000000302ULL;
     UdpServer agent;
     QVERIFY(registerFrom(agent, newcomer, QStringLiteral("new")));
-    QTRY_VERIFY(window.countsText().endsWith(QStringLiteral(" / 共 2")));
+    QTRY_VERIFY(window.parts().overview->countsText().endsWith(QStringLiteral(" / 共 2")));
 
     // Machines falling silent, and a machine deleted.
     window.tabWidget()->setCurrentIndex(tabIndexOf(window, Room1));
     alive.reset();
-    QTRY_COMPARE_WITH_TIMEOUT(window.countsText(), QStringLiteral("在线 0 / 共 3"), 10000);
-    window.machineMenu()->setSelectedMac(R1c);
-    window.machineMenu()->deleteSelected();
-    QTRY_COMPARE(window.countsText(), QStringLiteral("在线 0 / 共 2"));
+    QTRY_COMPARE_WITH_TIMEOUT(window.parts().overview->countsText(), QStringLiteral("在线 0 / 共 3"), 10000);
+    window.parts().machineMenu->setSelectedMac(R1c);
+    window.parts().machineMenu->deleteSelected();
+    QTRY_COMPARE(window.parts().overview->countsText(), QStringLiteral("在线 0 / 共 2"));
 }
 
 void TestWindow::onlineOnlyHidesOfflineRows()
@@ -1719,7 +1719,7 @@ void TestWindow::onlineOnlyHidesOfflineRows()
         // A machine coming on line shows; one dropping off hides.
         KeepAlive back(window, { R1b });
         QTRY_VERIFY_WITH_TIMEOUT(hiddenMacs(room1).isEmpty(), 10000);
-        window.overview()->machinesWentOffline({ window.core().registry().findMachine(R1a) });
+        window.parts().overview->machinesWentOffline({ window.core().registry().findMachine(R1a) });
         QCOMPARE(hiddenMacs(room1), (QSet<quint64> { R1a }));
         QVERIFY(filterHolds(window));
     }
@@ -1732,7 +1732,7 @@ void TestWindow::onlineOnlyHidesOfflineRows()
         QVERIFY(onlineOnly->isChecked());
         QCOMPARE(hiddenMacs(window.allPage()).size(), 6);
         answerAddGroup(&window, QStringLiteral("新组"), 3);
-        window.addGroupInteractive();
+        action(window, "action_op_add_group")->trigger();
         QVERIFY(page(window, QStringLiteral("新组"))->onlineOnly());
 
         onlineOnly->trigger();
@@ -1772,8 +1772,8 @@ void TestWindow::trayMessagePerBurstWhileHidden()
     const auto machines = [&window](const QList<quint64>& macs) { return window.core().registry().machinesByMac(macs); };
 
     // Two reports of the registry within one burst make one message.
-    window.overview()->machinesWentOffline(machines({ R1b, R1a }));
-    window.overview()->machinesWentOffline(machines({ Free }));
+    window.parts().overview->machinesWentOffline(machines({ R1b, R1a }));
+    window.parts().overview->machinesWentOffline(machines({ Free }));
     QVERIFY(messages.wait(10000));
     QCOMPARE(messages.count(), 1);
     QCOMPARE(messages.at(0).at(0).toString(), QStringLiteral("机器离线"));
@@ -1781,11 +1781,11 @@ void TestWindow::trayMessagePerBurstWhileHidden()
 
     // Five are named, more are counted.
     messages.clear();
-    window.overview()->machinesWentOffline(machines({ R1a, R1b, R1c, R2a, Free }));
+    window.parts().overview->machinesWentOffline(machines({ R1a, R1b, R1c, R2a, Free }));
     QVERIFY(messages.wait(10000));
     QCOMPARE(messages.at(0).at(1).toString(), QStringLiteral("5 台机器离线：free、r1-a、r1-b、r1-c、机房,\"二\""));
     messages.clear();
-    window.overview()->machinesWentOffline(machines({ R1a, R1b, R1c, R2a, R2b, Free }));
+    window.parts().overview->machinesWentOffline(machines({ R1a, R1b, R1c, R2a, R2b, Free }));
     QVERIFY(messages.wait(10000));
     QCOMPARE(messages.at(0).at(1).toString(), QStringLiteral("6 台机器离线"));
 
@@ -1794,9 +1794,9 @@ void TestWindow::trayMessagePerBurstWhileHidden()
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     messages.clear();
-    window.overview()->machinesWentOffline(machines({ R1a }));
+    window.parts().overview->machinesWentOffline(machines({ R1a }));
     window.hide();
-    window.overview()->machinesWentOffline(machines({ R2a, R1c }));
+    window.parts().overview->machinesWentOffline(machines({ R2a, R1c }));
     KeepAlive back(window, { R1c });
     QVERIFY(messages.wait(10000));
     QCOMPARE(messages.at(0).at(1).toString(), QStringLiteral("1 台机器离线：机房,\"二\""));
@@ -2017,8 +2017,8 @@ void TestWindow::wakeReachesOfflineMachinesOfTab()
     // The queue is sent in order: once the marker's packets arrive, the
     // tab's are all in.
     window.core().registry().findMachine(marker)->markDead();
-    window.machineMenu()->setSelectedMac(marker);
-    for (QAction* entry : window.machineMenu()->menu()->actions())
+    window.parts().machineMenu->setSelectedMac(marker);
+    for (QAction* entry : window.parts().machineMenu->menu()->actions())
         if (entry->text() == QStringLiteral("唤醒本机(&W)"))
             entry->trigger();
     const int perMachine = WakeOnLan::broadcastAddresses().size();

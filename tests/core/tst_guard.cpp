@@ -773,7 +773,7 @@ void TestGuard::consoleShowsIdentityConflicts()
     owner.toConsole(Protocol::buildRegister(Mac, QStringLiteral("PC-07")));
     QTRY_VERIFY(machine->online.load() && owner.joins().contains(room));
     QCOMPARE(state(), QStringLiteral("冲突"));
-    QTRY_COMPARE(securityRows(*window.eventLog()),
+    QTRY_COMPARE(securityRows(window.core().tables().eventLog()),
         QStringList { QStringLiteral("身份冲突：PC-07（07:00:00:00:00:5A）同时出现在 127.0.1.7 和 127.0.0.99，两处都收到本组的设置（共 2 次）") });
     QCOMPARE(alerts.size(), 1);
     QCOMPARE(alerts.first().at(1).toString(), QStringLiteral("身份冲突：PC-07 同时出现在 127.0.1.7 和 127.0.0.99"));
@@ -797,7 +797,7 @@ void TestGuard::consoleShowsIdentityConflicts()
         if (menu)
             menu->close();
     });
-    window.machineMenu()->showForRow(
+    window.parts().machineMenu->showForRow(
         table->visualRect(table->model()->index(window.allPage()->rowOfMachine(Mac), 0)).center());
     QVERIFY(adopted);
     QCOMPARE(machine->ip, QStringLiteral("127.0.0.99"));
@@ -807,7 +807,7 @@ void TestGuard::consoleShowsIdentityConflicts()
     owner.toConsole(Protocol::buildRegister(Mac, QStringLiteral("PC-07")));
     QTRY_COMPARE(owner.joins().size(), 2);
     QCOMPARE(machine->ip, QStringLiteral("127.0.0.99"));
-    QTRY_COMPARE(securityRows(*window.eventLog()),
+    QTRY_COMPARE(securityRows(window.core().tables().eventLog()),
         QStringList { QStringLiteral("身份冲突：PC-07（07:00:00:00:00:5A）同时出现在 127.0.1.7 和 127.0.0.99，两处都收到本组的设置（共 3 次）") });
     // The owner falls silent: the conflict ends, the student's PC is the machine.
     QTRY_VERIFY_WITH_TIMEOUT(!machine->inConflict(), 10000);
@@ -837,9 +837,9 @@ void TestGuard::consoleCatchesForgedSources()
     QVERIFY(window.networkReady());
     QStudentManage& registry = window.core().registry();
     constexpr quint64 Mac = 0x5A0000000007ULL;
-    window.labGuard()->neighbourTable().setReader(
+    window.parts().guard->neighbourTable().setReader(
         [] { return NeighbourTable::Entries { { address("127.0.1.7"), Seen } }; });
-    window.labGuard()->neighbourTable().refresh();
+    window.parts().guard->neighbourTable().refresh();
     const CStuInfo_PTR machine = registry.updateMachine(Mac, QStringLiteral("PC-07"), QStringLiteral("127.0.1.7"), false);
     Pc forger("127.0.1.7");
     // Heartbeats and a registration from the machine's recorded address
@@ -852,7 +852,7 @@ void TestGuard::consoleCatchesForgedSources()
     QVERIFY(!machine->online.load());
     QCOMPARE(machine->hostname, QStringLiteral("PC-07"));
     QVERIFY(!registry.findMachine(0x5A00000000BBULL));
-    QTRY_COMPARE(securityRows(*window.eventLog()),
+    QTRY_COMPARE(securityRows(window.core().tables().eventLog()),
         (QStringList { QStringLiteral("伪造：来源 127.0.1.7（未核实，可能伪造）发来 MAC BB:00:00:00:00:5A 的数据，但本机网卡表中该地址属于 AA:00:00:00:00:5A：已忽略"),
             QStringLiteral("伪造：来源 127.0.1.7（未核实，可能伪造）发来 MAC 07:00:00:00:00:5A 的数据，但本机网卡表中该地址属于 AA:00:00:00:00:5A：已忽略（共 2 次）") }));
     // The card the OS knows there is taken in.
@@ -903,8 +903,8 @@ void TestGuard::consoleAnswersAnotherConsole()
         QSKIP("this suite's PCs on the agents' port hear nothing under Wine");
     QTemporaryDir dir;
     RokVtxAdmin window(dir.path());
-    QVERIFY(window.watchingAgentPort());
-    EventLogStore& log = *window.eventLog();
+    QVERIFY(window.parts().guard->watchingAgentPort());
+    EventLogStore& log = window.core().tables().eventLog();
     log.setClock([] { return qint64(1700000040000); }); // one minute of budget throughout
     QSignalSpy alerts(&window, &RokVtxAdmin::sg_tray_message);
     // 1,100 words from made-up sources at "未分组" (as the watch reports
@@ -913,7 +913,7 @@ void TestGuard::consoleAnswersAnotherConsole()
     QVERIFY(window.core().registry().updateMachine(0x5A0000000017ULL, QStringLiteral("PC-17"),
         QStringLiteral("10.9.0.1"), true));
     for (int i = 0; i < 1100; ++i)
-        window.securityMonitor()->noteForeignSender(
+        window.parts().guard->monitor()->noteForeignSender(
             Protocol::addressFromOctets(10, 9, uint8_t(i / 256), uint8_t(i % 256)), AgentPortWatch::LockState,
             QStringLiteral("未分组"));
     QCOMPARE(alerts.size(), SecurityRowBudget::NewSourceRows);
@@ -1025,7 +1025,7 @@ void TestGuard::consoleTellsForgedSource()
         QSKIP("the system refuses a raw socket (needs CAP_NET_RAW)");
     QTemporaryDir dir;
     RokVtxAdmin window(dir.path());
-    QVERIFY(window.watchingAgentPort());
+    QVERIFY(window.parts().guard->watchingAgentPort());
     // IPv4 from 127.0.0.1 to 239.74.8.27 ("未分组"), UDP 57851 to 57852.
     QByteArray packet = QByteArray::fromHex("4500002400010000011100007f000001ef4a081b"
                                             "e1fbe1fc00100000")
@@ -1045,7 +1045,7 @@ void TestGuard::consoleTellsForgedSource()
         ssize_t(packet.size()));
     ::close(raw);
     // Told apart from the console's own datagrams, which make no row.
-    QTRY_COMPARE(securityRows(*window.eventLog()),
+    QTRY_COMPARE(securityRows(window.core().tables().eventLog()),
         QStringList { QStringLiteral("来源地址伪造：冒用教师端地址 127.0.0.1，首条为锁定状态") });
 #endif
 }
@@ -1139,7 +1139,7 @@ void TestGuard::alikeNamesMarkedNotChanged()
     first.toConsole(Protocol::buildRegister(First, QStringLiteral("PC-21")));
     QTRY_VERIFY(window.core().registry().findMachine(First));
     second.toConsole(Protocol::buildRegister(Second, QStringLiteral("ｐｃ－２１\u200B\uFEFF")));
-    QTRY_COMPARE(securityRows(*window.eventLog()),
+    QTRY_COMPARE(securityRows(window.core().tables().eventLog()),
         QStringList { QStringLiteral("机器名“ｐｃ－２１”与 PC-21（21:00:00:00:00:5A）相同或形近") });
     QCOMPARE(window.core().registry().findMachine(Second)->hostname, QStringLiteral("ｐｃ－２１"));
     QStudentGroupWidget* all = window.allPage();
@@ -1160,13 +1160,13 @@ void TestGuard::savesAndLogCannotBeFlooded()
     QTemporaryDir dir;
     RokVtxAdmin window(dir.path());
     QVERIFY(window.core().registry().addGroup(QStringLiteral("一号机房"), 1));
-    window.saveScheduler()->scheduleDatabaseSave();
-    window.saveScheduler()->scheduleConfigSave();
+    window.parts().saves->scheduleDatabaseSave();
+    window.parts().saves->scheduleConfigSave();
     // A machine renaming itself twice a second asks for saves for ever.
     QTimer renames;
     connect(&renames, &QTimer::timeout, &window, [&window] {
-        window.saveScheduler()->scheduleDatabaseSave();
-        window.saveScheduler()->scheduleConfigSave();
+        window.parts().saves->scheduleDatabaseSave();
+        window.parts().saves->scheduleConfigSave();
     });
     renames.start(300);
     const auto storedGroups = [&dir] {
@@ -1190,8 +1190,8 @@ void TestGuard::savesAndLogCannotBeFlooded()
     QList<CStuInfo_PTR> lost;
     for (int i = 0; i < 25; ++i)
         lost << window.core().registry().updateMachine(0xBB00 + quint64(i), QString(), QStringLiteral("127.0.0.3"), false);
-    window.overview()->machinesWentOffline(lost);
-    EventLogStore& log = *window.eventLog();
+    window.parts().overview->machinesWentOffline(lost);
+    EventLogStore& log = window.core().tables().eventLog();
     QTRY_COMPARE(securityRows(log),
         QStringList { QStringLiteral("127.0.0.3 的机器一分钟内上线、离线或注册超过 20 次，其余只计数（共 25 次）") });
     QSqlQuery offline = log.select(QString(), EventLogStore::Offline, true);

@@ -133,18 +133,18 @@ public:
 
         auto channel = std::make_shared<SocketChannel>(std::weak_ptr<UdpServerCore>(), toNetworkOrder(address), port);
         const UdpBuffer buffer(datagram.empty() ? nullptr : datagram.data(), datagram.size());
-        window->receivePath()->onUdpMessage(channel, buffer);
+        window->parts().receive->onUdpMessage(channel, buffer);
         if (flags & DeliverTwice)
-            window->receivePath()->onUdpMessage(channel, buffer);
+            window->parts().receive->onUdpMessage(channel, buffer);
 
         if (mac != 0 && (flags & (DeleteAfter | MoveAfter))) {
             // The teacher acts on rows that are shown, so the UI catches up first.
             flush();
-            window->machineMenu()->setSelectedMac(mac);
+            window->parts().machineMenu->setSelectedMac(mac);
             if (flags & DeleteAfter)
-                window->machineMenu()->deleteSelected();
+                window->parts().machineMenu->deleteSelected();
             else
-                window->machineMenu()->moveTo(QString::fromUtf8(GroupNames[control[7] & 1]));
+                window->parts().machineMenu->moveTo(QString::fromUtf8(GroupNames[control[7] & 1]));
         }
 
         ++inputs;
@@ -190,7 +190,7 @@ private:
         for (int i = 0; i < 3; ++i) {
             QCoreApplication::sendPostedEvents();
             // New machines wait up to NewMachineQueue::PlaceMs for their rows.
-            window->receivePath()->newMachines().placeAll();
+            window->parts().receive->newMachines().placeAll();
             QCoreApplication::processEvents(QEventLoop::AllEvents);
         }
     }

@@ -233,7 +233,7 @@ void TestBadFiles::damagedDatabase()
         // What the teacher does next must not reach a file that was not read.
         window.core().registry().updateMachine(0xC0FFEEULL, QStringLiteral("new-pc"), QStringLiteral("10.9.9.9"), false);
         answerAddGroup(&window, QStringLiteral("新组"), 1);
-        window.addGroupInteractive();
+        action(window, "action_op_add_group")->trigger();
         QVERIFY(tabTexts(window).contains(QStringLiteral("新组")));
         window.saveNow();
     }
@@ -310,13 +310,13 @@ void TestBadFiles::saveFailureToldOnce()
 
     window.core().registry().updateMachine(0xC0FFEEULL, QStringLiteral("new-pc"), QStringLiteral("10.9.9.9"), false);
     MessageBox::setNextAnswer(QMessageBox::Ok);
-    window.saveScheduler()->saveDatabase();
+    window.parts().saves->saveDatabase();
     QVERIFY2(MessageBox::lastText().startsWith(QStringLiteral("无法写入数据库文件“%1”").arg(dbPath(dir))),
         qPrintable(MessageBox::lastText()));
     MessageBox::clearLast();
-    window.saveScheduler()->saveDatabase(); // told already: no second box
+    window.parts().saves->saveDatabase(); // told already: no second box
     unmount(dir.path());
-    window.saveScheduler()->saveDatabase();
+    window.parts().saves->saveDatabase();
     QVERIFY(window.statusBar()->currentMessage().contains(QStringLiteral("又可以写入")));
     QVERIFY(readDatabase(dbPath(dir)).machines.contains(0xC0FFEEULL));
     QVERIFY2(unexpected_boxes.isEmpty(), qPrintable(unexpected_boxes.join(QLatin1Char('\n'))));

@@ -76,8 +76,8 @@ private:
         QString target = names.at(int(random.bounded(names.size())));
         if (target == registry.findMachine(mac)->group_name)
             target = names.at((names.indexOf(target) + 1) % names.size());
-        window.machineMenu()->setSelectedMac(mac);
-        window.machineMenu()->moveTo(target);
+        window.parts().machineMenu->setSelectedMac(mac);
+        window.parts().machineMenu->moveTo(target);
     }
 
     RokVtxAdmin& window;
