@@ -33,7 +33,8 @@ QtRokTableView::~QtRokTableView() = default;
 void QtRokTableView::init()
 {
     itemModel = new QStandardItemModel(this);
-    setSelectionMode(QAbstractItemView::SingleSelection);
+    // Ctrl, Shift and Ctrl+A pick several rows for one command.
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
     setSelectionBehavior(QAbstractItemView::SelectRows);
 
     setModel(itemModel);

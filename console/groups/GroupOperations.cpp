@@ -1,5 +1,7 @@
 #include "groups/GroupOperations.h"
 
+#include "log/EventLog.h"
+
 #include "core/QStudentManage.h"
 #include "pages/PageDirectory.h"
 #include "pages/QStudentGroupWidget.h"
@@ -24,6 +26,15 @@ void GroupOperations::changed(const QString& page, const QString& detail, const 
                               bool pagesChanged, bool removed)
 {
     GroupChange change;
+    if (batch && machine && !detail.isEmpty()) {
+        batch->labels << EventLog::machineLabel(machine);
+        if (!batch->pages.contains(page))
+            batch->pages << page;
+        change.page = page;
+        change.machine = machine;
+        emit sg_changed(change);
+        return;
+    }
     change.pagesChanged = pagesChanged;
     change.removed = removed;
     change.page = page;
@@ -133,10 +144,33 @@ QString GroupOperations::deletionQuestion(const QString& name, QStringList kept)
     return (note.isEmpty() ? note : note + QStringLiteral("。\n")) + QStringLiteral("确实需要删除分组“%1”？").arg(name);
 }
 
+void GroupOperations::inBatch(const QList<quint64>& macs, const std::function<QString(int)>& summary,
+    const std::function<void(quint64)>& change)
+{
+    if (macs.size() < 2 || batch) {
+        for (const quint64 mac : macs)
+            change(mac);
+        return;
+    }
+    Batch done;
+    batch = &done;
+    for (const quint64 mac : macs)
+        change(mac);
+    batch = nullptr;
+    if (done.labels.isEmpty())
+        return;
+    changed(done.pages.size() == 1 ? done.pages.first() : QStringLiteral("全部"),
+        summary(done.labels.size()) + QStringLiteral("：") + done.labels.join(QStringLiteral("、")));
+}
+
 void GroupOperations::moveMachines(const QList<quint64>& macs, const QString& target)
 {
-    for (const quint64 mac : macs)
-        moveMachine(mac, target);
+    inBatch(macs,
+        [&target](int count) {
+            return target.isEmpty() ? QStringLiteral("%1 台移出分组").arg(count)
+                                    : QStringLiteral("%1 台移入分组“").arg(count) + target + QStringLiteral("”");
+        },
+        [this, &target](quint64 mac) { moveMachine(mac, target); });
 }
 
 void GroupOperations::moveMachine(quint64 mac, const QString& target)
@@ -173,35 +207,39 @@ void GroupOperations::moveMachine(quint64 mac, const QString& target)
 
 void GroupOperations::removeFromGroup(const QString& group, const QList<quint64>& macs)
 {
-    for (const quint64 mac : macs) {
+    const auto summary = [&group](int count) {
+        return QStringLiteral("%1 台移出分组“").arg(count) + group + QStringLiteral("”");
+    };
+    inBatch(macs, summary, [this, &group](quint64 mac) {
         // The registry accepts any MAC for an existing group; a machine that
         // is not a member must not gain a second row in "未分组".
         if (registry.groupNameOfMachine(mac) != group)
-            continue;
+            return;
         if (!registry.removeMachineFromGroup(group, mac))
-            continue;
+            return;
         if (QStudentGroupWidget* page = pages.groupPage(group))
             page->removeMachine(mac);
         const CStuInfo_PTR machine = registry.findMachine(mac);
         if (!machine)
-            continue;
+            return;
         if (QStudentGroupWidget* page = pages.ungrouped())
             page->addMachine(machine);
         allPage()->updateMachineRow(machine, QStudentGroupWidget::ColumnGroup);
         changed(group, QStringLiteral("移出分组“%1”").arg(group), machine);
-    }
+    });
 }
 
 void GroupOperations::deleteMachines(const QList<quint64>& macs)
 {
-    for (const quint64 mac : macs) {
+    const auto summary = [](int count) { return QStringLiteral("删除 %1 台机器").arg(count); };
+    inBatch(macs, summary, [this](quint64 mac) {
         const CStuInfo_PTR machine = registry.findMachine(mac);
         for (QStudentGroupWidget* page : pages.pages())
             page->removeMachine(mac);
         registry.removeMachine(mac);
         changed(machine ? PageDirectory::pageNameOf(machine) : QString(),
                 machine ? QStringLiteral("删除机器") : QString(), machine);
-    }
+    });
 }
 
 void GroupOperations::placeMachine(const CStuInfo_PTR& machine, const QString& logDetail)

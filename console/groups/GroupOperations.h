@@ -97,8 +97,19 @@ private:
     void takeOrderFromTabs();
     void changed(const QString& page, const QString& detail, const CStuInfo_PTR& machine = nullptr,
                  bool pagesChanged = false, bool removed = false);
+    // `change` on each of several machines, told in one log row: the
+    // summary of how many changed, then their names.
+    void inBatch(const QList<quint64>& macs, const std::function<QString(int)>& summary,
+        const std::function<void(quint64)>& change);
 
     QStudentManage& registry;
     PageDirectory& pages;
     PageHost host;
+    // While a batch runs: the machines its changes named, and their pages.
+    struct Batch
+    {
+        QStringList labels;
+        QStringList pages;
+    };
+    Batch* batch = nullptr;
 };

@@ -62,6 +62,10 @@ void MachineMenu::showForRow(const QPoint& pos)
     selected_mac = page->macAtRow(index.row());
     if (selected_mac == 0)
         return;
+    // On a row of the selection the menu acts on every selected machine.
+    const QList<quint64> selected = page->selectedMacs();
+    if (selected.size() > 1 && selected.contains(selected_mac))
+        menu_macs = selected;
     exec(page);
 }
 
@@ -118,7 +122,15 @@ void MachineMenu::deleteSelected()
 {
     if (current_tab() < 0)
         return;
-    operations.deleteMachines(targets());
+    // One machine goes without a question, as it always did; several are
+    // asked about once.
+    const QList<quint64> macs = targets();
+    if (macs.size() > 1
+        && MessageBox::question(window, QStringLiteral("删除机器"),
+               QStringLiteral("确实要删除选中的 %1 台机器？").arg(macs.size()), QMessageBox::Yes | QMessageBox::No)
+            != QMessageBox::Yes)
+        return;
+    operations.deleteMachines(macs);
     selected_mac = 0;
     menu_macs.clear();
 }

@@ -9,7 +9,10 @@
 
 #include <QDateTime>
 #include <QFont>
+#include <QApplication>
 #include <QHelpEvent>
+#include <QItemSelectionModel>
+#include <QMouseEvent>
 #include <QMetaObject>
 #include <QScrollArea>
 #include <QSplitter>
@@ -222,6 +225,20 @@ QStudentGroupWidget::Counts QStudentGroupWidget::counts() const
     return rows->counts();
 }
 
+QList<quint64> QStudentGroupWidget::selectedMacs() const
+{
+    QList<int> selected;
+    for (const QModelIndex& index : machine_table->selectionModel()->selectedRows())
+        if (!machine_table->isRowHidden(index.row()))
+            selected << index.row();
+    std::sort(selected.begin(), selected.end());
+    QList<quint64> macs;
+    for (const int row : selected)
+        if (const quint64 mac = macAtRow(row))
+            macs << mac;
+    return macs;
+}
+
 QList<CStuInfo_PTR> QStudentGroupWidget::machinesInRowOrder() const
 {
     QList<CStuInfo_PTR> machines;
@@ -265,6 +282,18 @@ bool QStudentGroupWidget::eventFilter(QObject* watched, QEvent* event)
 {
     // The time is read when the tip is asked for: kept in the model it would
     // change every on-line row at every refresh.
+    if (watched == machine_table->viewport()) {
+        if (event->type() == QEvent::MouseButtonPress)
+            drag_start = static_cast<QMouseEvent*>(event)->pos();
+        if (event->type() == QEvent::MouseMove && !drag_start.isNull()) {
+            const auto* move = static_cast<QMouseEvent*>(event);
+            if ((move->buttons() & Qt::LeftButton)
+                && (move->pos() - drag_start).manhattanLength() >= 3 * QApplication::startDragDistance()) {
+                drag_start = QPoint();
+                emit sg_table_dragged();
+            }
+        }
+    }
     if (event->type() == QEvent::ToolTip && watched == machine_table->viewport()) {
         const auto* help = static_cast<QHelpEvent*>(event);
         const QModelIndex index = machine_table->indexAt(help->pos());

@@ -69,6 +69,8 @@ public:
     int rowOfMachine(quint64 ullmac) const;
     // The page's machines in the order of its rows (page's thread).
     QList<CStuInfo_PTR> machinesInRowOrder() const;
+    // The selected rows' machines that the table shows, in row order.
+    QList<quint64> selectedMacs() const;
 
     using Counts = MachineRows::Counts;
     // What the table shows: its rows, and those whose state reads on line.
@@ -136,6 +138,8 @@ signals:
     void sg_rows_changed();
     // The teacher dragged the border above the policy list.
     void sg_policy_list_resized(int height);
+    // A drag in the table, which only selects: the seat plan takes drags.
+    void sg_table_dragged();
 
 private:
     // Before the members below that name its state.
@@ -176,6 +180,8 @@ private:
     SeatPlanView* seat_plan = nullptr;
     SeatPlanBar* seat_bar = nullptr;
     int policy_height = 0;
+    // Where a press in the table began, until a drag from it is told.
+    QPoint drag_start;
     // Deleted before the table (a child widget), so the model never calls
     // back into rows half destroyed.
     std::unique_ptr<MachineRows> rows;

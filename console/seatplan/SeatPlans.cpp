@@ -10,6 +10,7 @@
 #include "pages/QStudentGroupWidget.h"
 
 #include <QSettings>
+#include <QStatusBar>
 
 #include <algorithm>
 
@@ -110,6 +111,8 @@ void SeatPlans::onSeatsMoved(QStudentGroupWidget* from, const SeatPlanView::Seat
             page->seatPlan()->invalidate();
 }
 
+const QString SeatPlans::DragHint = QStringLiteral("表格中拖动只选择机器；要把机器拖进其他组或座位，请打开“视图 → 机位图”");
+
 void SeatPlans::attach(ConsoleCore& core, WindowParts& parts)
 {
     auto* plans = new SeatPlans(core.tables().seats(), core.registry(), core.pages(), parts.window);
@@ -119,4 +122,11 @@ void SeatPlans::attach(ConsoleCore& core, WindowParts& parts)
     connect(shown, &QAction::triggered, plans, &SeatPlans::setShown);
     connect(&parts, &WindowParts::sg_page_made, plans, qOverload<QStudentGroupWidget*>(&SeatPlans::attach));
     connect(plans, &SeatPlans::sg_tiles_moved, &core.groups(), &GroupOperations::moveMachines);
+    // A drag in the table only selects; the teacher who tries is shown where drags go.
+    QStatusBar* status = parts.form.statusBar;
+    connect(&parts, &WindowParts::sg_page_made, plans, [status](QStudentGroupWidget* page) {
+        connect(page, &QStudentGroupWidget::sg_table_dragged, status, [status] {
+            status->showMessage(DragHint, 8000);
+        });
+    });
 }

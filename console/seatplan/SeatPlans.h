@@ -25,6 +25,8 @@ class SeatPlans final : public QObject
 
 public:
     static void attach(ConsoleCore& core, WindowParts& parts);
+    // Told when the teacher drags in a table.
+    static const QString DragHint;
 
     // Reads the seats and the choice of view; without an open store the
     // plan still works, for this run only.

@@ -25,6 +25,7 @@ private slots:
     void renameBeforePlacementLeavesNoStrayRow();
     void movesAndDeletionsKeepOneRowPerPage();
     void renameRefusedWhileSettingsCannotFollow();
+    void severalMachinesChangeInOneLogRow();
 
 private:
     CStuInfo_PTR admit(quint64 mac, const QString& host, const QString& ip);
@@ -123,7 +124,7 @@ void TestGroupOperations::movesAndDeletionsKeepOneRowPerPage()
 
     QSignalSpy changes(ops.get(), &GroupOperations::sg_changed);
     ops->moveMachines({ 0x2001, 0x2002 }, QStringLiteral("一号机房"));
-    QCOMPARE(changes.count(), 2);
+    QCOMPARE(changes.count(), 3); // each machine, then the one row naming both
     QCOMPARE(rows(room, 0x2001), 1);
     QCOMPARE(rows(directory->ungrouped(), 0x2001), 0);
     // Moving into the group it is in already adds nothing.
@@ -167,3 +168,41 @@ void TestGroupOperations::renameRefusedWhileSettingsCannotFollow()
 
 QTEST_MAIN(TestGroupOperations)
 #include "tst_groupoperations.moc"
+
+void TestGroupOperations::severalMachinesChangeInOneLogRow()
+{
+    QList<quint64> macs;
+    for (quint64 mac = 1; mac <= 3; ++mac) {
+        ops->placeMachine(admit(mac, QStringLiteral("PC-%1").arg(mac), QStringLiteral("10.0.0.%1").arg(mac)));
+        macs << mac;
+    }
+    const QString room = QStringLiteral("一号机房");
+    QVERIFY(ops->addGroup(room, 1, QString()));
+    QList<GroupChange> changes;
+    connect(ops.get(), &GroupOperations::sg_changed, this, [&changes](const GroupChange& change) { changes << change; });
+    const auto rowsLogged = [&changes] {
+        QStringList rows;
+        for (const GroupChange& change : changes)
+            if (!change.detail.isEmpty())
+                rows << change.page + QLatin1Char(' ') + change.detail;
+        changes.clear();
+        return rows;
+    };
+
+    ops->moveMachines(macs, room);
+    QCOMPARE(directory->groupPage(room)->machine_table->getRowCount(), 3);
+    // Each machine is still told (the saves follow it), the log gets one row.
+    QCOMPARE(changes.size(), 4);
+    QCOMPARE(rowsLogged(), QStringList { "一号机房 3 台移入分组“一号机房”：PC-1、PC-2、PC-3" });
+
+    // A machine that is not a member is skipped, and not named.
+    ops->removeFromGroup(room, { 1, 2, 99 });
+    QCOMPARE(rowsLogged(), QStringList { "一号机房 2 台移出分组“一号机房”：PC-1、PC-2" });
+    ops->deleteMachines({ 1, 3 });
+    QCOMPARE(rowsLogged(), QStringList { "全部 删除 2 台机器：PC-1、PC-3" });
+    QVERIFY(!registry->findMachine(1) && !registry->findMachine(3));
+
+    // One machine keeps its own row.
+    ops->moveMachines({ 2 }, room);
+    QCOMPARE(rowsLogged(), QStringList { "一号机房 移入分组“一号机房”" });
+}

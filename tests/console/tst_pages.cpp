@@ -175,6 +175,7 @@ private slots:
     void addMachineFromWorkerThread();
     void lookupFollowsHeaderSort();
     void refreshFollowsRecords();
+    void selectionOfSeveralRowsSurvivesRefreshAndSort();
     void deleteAsksForTheSelectedRow_data();
     void deleteAsksForTheSelectedRow();
     void editorRefusesWhatAgentsReject_data();
@@ -605,6 +606,50 @@ void TestPages::lookupFollowsHeaderSort()
     // Appended rows go to the end, whatever the shown order.
     page.addMachine(machine(9, "aaa", "10.0.0.9", false));
     QCOMPARE(page.machine_table->getCellText(page.machine_table->getRowCount() - 1, 0), QStringLiteral("aaa"));
+}
+
+void TestPages::selectionOfSeveralRowsSurvivesRefreshAndSort()
+{
+    QStudentGroupWidget page(nullptr, QStringLiteral("P"));
+    page.resize(900, 600);
+    page.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&page));
+    QList<CStuInfo_PTR> machines;
+    for (int i = 0; i < 5; ++i)
+        machines << machine(quint64(i + 1), QStringLiteral("pc%1").arg(i), QStringLiteral("10.0.0.%1").arg(i + 1), i != 2);
+    page.setMachines(machines);
+
+    // Ctrl+click picks a second row; Ctrl+A takes them all.
+    QtRokTableView* table = page.machine_table;
+    const auto click = [table](int row, Qt::KeyboardModifiers modifiers) {
+        QTest::mouseClick(table->viewport(), Qt::LeftButton, modifiers,
+            table->visualRect(table->model()->index(row, 0)).center());
+    };
+    click(page.rowOfMachine(2), Qt::NoModifier);
+    click(page.rowOfMachine(4), Qt::ControlModifier);
+    QCOMPARE(page.selectedMacs(), (QList<quint64> { 2, 4 }));
+
+    machines.at(1)->online.store(false);
+    page.refreshAllRows();
+    table->sortByColumn(0, Qt::DescendingOrder);
+    QList<quint64> kept = page.selectedMacs();
+    std::sort(kept.begin(), kept.end());
+    QCOMPARE(kept, (QList<quint64> { 2, 4 }));
+
+    // A row the filter hides is not acted on.
+    page.setOnlineOnly(true);
+    QCOMPARE(page.selectedMacs(), QList<quint64> { 4 });
+    page.setOnlineOnly(false);
+    QTest::keyClick(table, Qt::Key_A, Qt::ControlModifier);
+    QCOMPARE(page.selectedMacs().size(), 5);
+
+    QSignalSpy dragged(&page, &QStudentGroupWidget::sg_table_dragged);
+    const QPoint from = table->visualRect(table->model()->index(0, 0)).center();
+    QTest::mousePress(table->viewport(), Qt::LeftButton, Qt::NoModifier, from);
+    QMouseEvent move(QEvent::MouseMove, from + QPoint(0, 40), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(table->viewport(), &move);
+    QTest::mouseRelease(table->viewport(), Qt::LeftButton, Qt::NoModifier, from + QPoint(0, 40));
+    QCOMPARE(dragged.count(), 1);
 }
 
 void TestPages::refreshFollowsRecords()

@@ -300,6 +300,7 @@ private slots:
     void qtDialogsSpeakChinese();
     void contextMenuPerTab_data();
     void contextMenuPerTab();
+    void menuOnASelectionActsOnEveryRow();
     void offlineMachineOfUnknownGroup();
     void lateOfflineReportOfDeletedMachine();
     void closeHidesToTray();
@@ -628,6 +629,50 @@ void TestWindow::contextMenuPerTab()
     QVERIFY(enabled.value(QStringLiteral("删除本机...(&D)")));
     QCOMPARE(enabled.value(QStringLiteral("唤醒本机(&W)")), !online); // a running machine needs no wake
     QCOMPARE(window.parts().machineMenu->selectedMac(), mac);
+}
+
+void TestWindow::menuOnASelectionActsOnEveryRow()
+{
+    QTemporaryDir dir;
+    QVERIFY(seedTwoGroups(dir));
+    RokVtxAdmin window(dir.path());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    window.tabWidget()->setCurrentIndex(0);
+    QtRokTableView* table = window.allPage()->machine_table;
+    const auto rowCentre = [&](quint64 mac) {
+        return table->visualRect(table->model()->index(rowOf(window.allPage(), mac), 0)).center();
+    };
+    MachineMenu* menu = window.parts().machineMenu;
+    const auto rightClick = [&](quint64 mac) {
+        QTimer::singleShot(0, this, [] {
+            if (QTest::qWaitFor([] { return QApplication::activePopupWidget() != nullptr; }, 5000))
+                QApplication::activePopupWidget()->close();
+        });
+        menu->showForRow(rowCentre(mac));
+    };
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, Qt::NoModifier, rowCentre(MacA));
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, Qt::ControlModifier, rowCentre(MacFree));
+
+    rightClick(MacFree);
+    QList<quint64> targets = menu->targets();
+    std::sort(targets.begin(), targets.end());
+    QList<quint64> expected { MacA, MacFree };
+    std::sort(expected.begin(), expected.end());
+    QCOMPARE(targets, expected);
+
+    // Several machines are asked about once; "否" keeps them.
+    MessageBox::setNextAnswer(QMessageBox::No);
+    menu->deleteSelected();
+    QVERIFY(MessageBox::lastText().contains(QStringLiteral("2 台")));
+    QVERIFY(window.core().registry().findMachine(MacA) && window.core().registry().findMachine(MacFree));
+    MessageBox::setNextAnswer(QMessageBox::Yes);
+    menu->deleteSelected();
+    QVERIFY(!window.core().registry().findMachine(MacA) && !window.core().registry().findMachine(MacFree));
+
+    // A row outside the selection is acted on alone.
+    rightClick(MacB);
+    QCOMPARE(menu->targets(), QList<quint64> { MacB });
 }
 
 void TestWindow::offlineMachineOfUnknownGroup()
