@@ -17,6 +17,7 @@
 #include "network/ReceivePath.h"
 #include "overview/Overview.h"
 #include "pages/LabCommands.h"
+#include "pages/LockStatus.h"
 #include "pages/QStudentGroupWidget.h"
 #include "pages/TabLockIcons.h"
 #include "policy/PolicyCatalog.h"
@@ -106,6 +107,7 @@ void RokVtxAdmin::initialise(const QString& dataDir)
         &PowerControl::attach,
         &LabGuard::attach,
         &TabLockIcons::attach,
+        &LockStatus::attach,
         &PolicyCatalog::attach,
         &PolicyEditorStatus::attach,
         &LessonTools::attach,

@@ -46,6 +46,7 @@ LessonTools::LessonTools(ConsoleTables& tables, TimedLockController& timedLocks,
     , window(window)
 {
     timed_label = new QLabel(window);
+    status_bar = statusBar;
     statusBar->addPermanentWidget(timed_label);
     timed_locks = &timedLocks;
     connect(timed_locks, &TimedLockController::sg_expired, this, &LessonTools::onTimedLockExpired);
@@ -153,8 +154,14 @@ void LessonTools::releaseAllPages()
     const QList<QStudentGroupWidget*> pages = host.pages->commandTargets(0);
     if (pages.isEmpty())
         return;
+    int locked = 0;
+    for (const QStudentGroupWidget* page : pages)
+        locked += page->lock_state->lock_type != Rok_Lock_State::None ? 1 : 0;
     event_log->add(EventLogStore::Command, QStringLiteral("全部"), 0, QString(), QStringLiteral("全部解锁"));
     host.lockPath->setPagesLock(pages, Rok_Lock_State::None, LockOrigin::Teacher);
+    status_bar->showMessage(locked == 0 ? QStringLiteral("全部解锁：没有锁定的机房")
+                                        : QStringLiteral("全部解锁：已解锁 %1 个机房").arg(locked),
+        StatusMessageMs);
 }
 
 void LessonTools::startTimedLock(int kind, int minutes)

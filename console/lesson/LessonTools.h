@@ -87,6 +87,7 @@ private:
     QMainWindow* window;
     Attachment host;
     QLabel* timed_label = nullptr;
+    QStatusBar* status_bar = nullptr;
     TimedLockController* timed_locks = nullptr;
     EventLogStore* event_log = nullptr;
     EventLogDock* event_log_dock = nullptr;

@@ -28,6 +28,8 @@
 #include <QSqlQuery>
 #include <QTableWidget>
 #include <QTemporaryDir>
+#include <QLabel>
+#include <QStatusBar>
 #include <QtTest>
 
 using namespace MainWindowTest;
@@ -346,8 +348,18 @@ void TestLessonTools::releaseAllAndEveryTimerInSight()
     QCOMPARE(window.parts().lesson->timedLockToolTip(),
         QStringLiteral("一号机房：黑屏锁定，还剩 10:00\n二号机房：键盘鼠标全锁，还剩 05:00"));
 
+    // The status bar names the tab's lock in words, on "全部" every room's.
+    const auto lockWords = [&window] {
+        auto* label = window.findChild<QLabel*>(QStringLiteral("lock_status"));
+        return label ? label->text() : QStringLiteral("(none)");
+    };
+    QTRY_COMPARE(lockWords(), QStringLiteral("未锁定"));
+    window.tabWidget()->setCurrentIndex(tabIndexOf(window, Room));
+    QTRY_COMPARE(lockWords(), QStringLiteral("黑屏锁定"));
+
     // On "全部" the lock buttons show none pressed; one press releases all.
     window.tabWidget()->setCurrentIndex(0);
+    QTRY_COMPARE(lockWords(), QStringLiteral("黑屏锁定：一号机房；键盘鼠标全锁：二号机房；其余未锁定"));
     QVERIFY(!action(window, "action_op_lock")->isChecked());
     SendLog log;
     log.watchAll(window);
@@ -363,6 +375,10 @@ void TestLessonTools::releaseAllAndEveryTimerInSight()
     QVERIFY(window.core().timedLocks().stored().isEmpty());
     QVERIFY(window.parts().lesson->timedLockText().isEmpty());
     QVERIFY(logged(window.core().tables().eventLog()).contains(QStringLiteral("命令 全部 全部解锁")));
+    QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("全部解锁：已解锁 2 个机房"));
+    QTRY_COMPARE(lockWords(), QStringLiteral("全部未锁定"));
+    action(window, "action_op_unlock_all")->trigger();
+    QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("全部解锁：没有锁定的机房"));
     window.saveNow();
     QCOMPARE(storedLockType(window.core().settings().path(), Room), 0);
     QCOMPARE(storedLockType(window.core().settings().path(), Room2), 0);
