@@ -388,9 +388,4 @@ void RokVtxAdmin::attachGroupOperations()
         delete page;
     };
     core_.setPageHost(std::move(host), this);
-    // The joins, and with them the guard's view of the groups, follow a new name.
-    connect(&core_.groups(), &GroupOperations::sg_changed, this, [this](const GroupChange& change) {
-        if (!change.renamedFrom.isEmpty())
-            publishPages();
-    });
 }

@@ -267,6 +267,13 @@ void LessonTools::attach(ConsoleCore& core, WindowParts& parts)
     lesson->attach({ &core.pages(), parts.tabs, form.menu_A, form.menu_V, form.mainToolBar, form.action_op_lock,
         form.action_op_lock_kbd_mouse, core.currentTabReader(), &core.lockPath(), parts.log });
     connect(&parts, &WindowParts::sg_tab_shown, lesson, &LessonTools::updateTimedLockStatus);
+    QTabWidget* tabs = parts.tabs;
+    lesson->eventLogDock()->setCurrentPages([tabs, &core] {
+        QStringList names;
+        for (int index = 0; index < tabs->count(); ++index)
+            names << core.pages().nameAt(index);
+        return names;
+    });
     connect(&parts, &WindowParts::sg_settings_applied, lesson, [lesson, &core] {
         // Without the pages' saved locks there is nothing the stored ends
         // belong to; they stay for a run that can read config.conf.

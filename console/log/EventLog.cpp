@@ -19,6 +19,7 @@ EventLog::EventLog(EventLogStore& store, PageDirectory& pages, std::function<int
     , log(store)
     , pages(pages)
     , current_tab(std::move(currentTab))
+    , started_ms(store.now())
 {
 }
 
@@ -34,7 +35,7 @@ void EventLog::follow(const ReceivePath& receive)
     connect(&receive, &ReceivePath::sg_registered, this,
         [this](const CStuInfo_PTR& machine) { machineEvent(EventLogStore::Registered, machine); });
     connect(&receive, &ReceivePath::sg_online, this,
-        [this](const CStuInfo_PTR& machine) { machineEvent(EventLogStore::Online, machine); });
+        [this](const CStuInfo_PTR& machine) { online(machine); });
 }
 
 void EventLog::follow(const Overview& overview)
@@ -59,8 +60,36 @@ void EventLog::machineEvent(int kind, const CStuInfo_PTR& machine, const QString
     log.add(kind, PageDirectory::pageNameOf(machine), machine->ullmac, machineLabel(machine), detail);
 }
 
+bool EventLog::inStartup() const
+{
+    return log.now() - started_ms < StartupMs;
+}
+
+void EventLog::online(const CStuInfo_PTR& machine)
+{
+    const quint64 mac = machine->ullmac;
+    if (!inStartup()) {
+        went_offline.clear();
+        startup_machines.clear();
+    }
+    if (!inStartup() || went_offline.contains(mac) || startup_machines.contains(mac)) {
+        machineEvent(EventLogStore::Online, machine);
+        return;
+    }
+    if (admit_event && !admit_event(machine))
+        return;
+    startup_machines.insert(mac);
+    const QString detail = QStringLiteral("启动：%1 台上线").arg(startup_machines.size());
+    if (startup_row > 0)
+        log.updateDetail(startup_row, detail);
+    else
+        startup_row = log.addCounted(EventLogStore::Online, QStringLiteral("全部"), 0, QString(), detail);
+}
+
 void EventLog::offline(const CStuInfo_PTR& machine)
 {
+    if (inStartup())
+        went_offline.insert(machine->ullmac);
     const QStudentGroupWidget* page = pages.pageOf(machine);
     const int lock = page ? page->lock_state->lock_type : int(Rok_Lock_State::None);
     machineEvent(EventLogStore::Offline, machine,

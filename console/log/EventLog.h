@@ -3,6 +3,7 @@
 #include "model/CStuInfo.h"
 
 #include <QObject>
+#include <QSet>
 #include <QString>
 
 #include <functional>
@@ -43,6 +44,12 @@ public:
     void follow(const GroupOperations& operations);
 
     void machineEvent(int kind, const CStuInfo_PTR& machine, const QString& detail = QString());
+    // On line. In the first StartupMs after the start the machines that come
+    // on line for the first time are one row ("启动：60 台上线"), so that a
+    // restart does not bury the evidence; a machine back from off line
+    // always has its own row.
+    void online(const CStuInfo_PTR& machine);
+    static constexpr qint64 StartupMs = 30 * 1000;
     // Gone off line; while its room is locked that is evidence the log keeps.
     void offline(const CStuInfo_PTR& machine);
     // A teacher's command on the current tab.
@@ -51,8 +58,15 @@ public:
     void groupChange(const QString& page, const QString& detail, const CStuInfo_PTR& machine = nullptr);
 
 private:
+    bool inStartup() const;
+
     EventLogStore& log;
     PageDirectory& pages;
     std::function<int()> current_tab;
     std::function<bool(const CStuInfo_PTR&)> admit_event;
+    const qint64 started_ms;
+    // The start's row and the machines it counts; who went off line since.
+    qint64 startup_row = 0;
+    QSet<quint64> startup_machines;
+    QSet<quint64> went_offline;
 };

@@ -186,7 +186,11 @@ void EventLogDock::refreshPages()
     const QSignalBlocker quiet(page_filter);
     page_filter->clear();
     page_filter->addItem(QStringLiteral("所有页面"), QString());
+    QStringList names = current_pages ? current_pages() : QStringList();
     for (const QString& page : store ? store->pages() : QStringList())
+        if (!names.contains(page))
+            names << page;
+    for (const QString& page : names)
         if (!page.isEmpty())
             page_filter->addItem(page, page);
     const int at = page_filter->findData(chosen);

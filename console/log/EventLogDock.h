@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 #include <QDockWidget>
 #include <QPointer>
 
@@ -25,6 +27,9 @@ public:
     // A page renamed: chosen in the filter, it stays chosen under its new
     // name (its older rows keep the old one).
     void followRename(const QString& from, const QString& to);
+    // The pages as the tabs show them: the filter offers them first, in this
+    // order, then the names the log holds from before.
+    void setCurrentPages(std::function<QStringList()> names) { current_pages = std::move(names); }
 
 public slots:
     void refresh();
@@ -41,6 +46,7 @@ protected:
 
 private:
     void refreshPages();
+    std::function<QStringList()> current_pages;
     // Lets go of the rows read, and with them the store's connection.
     void detach();
     QString pageFilter() const;

@@ -9,6 +9,7 @@
 #include "dialogs/InputDialog.h"
 #include "lesson/LessonModes.h"
 #include "lesson/TimedLockController.h"
+#include "log/EventLog.h"
 #include "log/EventLogDock.h"
 #include "model/MacAddress.h"
 #include "policy/QAppWatcherWidget.h"
@@ -196,6 +197,7 @@ private slots:
     void eventLogMarksLockedOfflineAndExports();
     void eventLogDockStaysOpenAcrossRestart();
     void eventLogDockOpenedFromMenuShowsRows();
+    void startArrivalsAreOneRowEvidenceStaysOwn();
     void timetableRestartsMidLessonAndTeacherWins();
     void timetableSavedOverTeachersLock();
     void timetableEndPutsBackWhatTheLessonChanged();
@@ -521,13 +523,63 @@ void TestLessonTools::eventLogDockOpenedFromMenuShowsRows()
     qint64 clock = LessonStart;
     RokVtxAdmin window(dir.path());
     start(window, clock);
+    // A row under a name no tab has any more.
+    window.core().tables().eventLog().add(EventLogStore::Command, QStringLiteral("旧机房"), 0, QString(), QStringLiteral("x"));
+    window.core().tables().eventLog().flush();
     window.tabWidget()->setCurrentIndex(tabIndexOf(window, Room));
     action(window, "action_op_lock")->trigger();
 
     // As the menu opens it: the toggle alone, nothing after it reads again.
     action(window, "action_view_event_log")->trigger();
     QCOMPARE(window.parts().lesson->eventLogDock()->model()->index(0, 5).data().toString(), QStringLiteral("黑屏锁定"));
+    // The page filter: every page, then the tabs in order, then former names.
+    auto* filter = window.parts().lesson->eventLogDock()->findChild<QComboBox*>(QStringLiteral("event_log_page_filter"));
+    QStringList offered;
+    for (int i = 0; i < filter->count(); ++i)
+        offered << filter->itemText(i);
+    QCOMPARE(offered, (QStringList { "所有页面", "全部", Room, Room2, "未分组", "旧机房" }));
     window.parts().lesson->eventLogDock()->close();
+}
+
+void TestLessonTools::startArrivalsAreOneRowEvidenceStaysOwn()
+{
+    QTemporaryDir dir;
+    qint64 clock = LessonStart;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("log-start"));
+        db.setDatabaseName(dir.filePath(QStringLiteral("data.sqlite3")));
+        QVERIFY(db.open());
+        EventLogStore store;
+        store.setClock([&clock] { return clock; });
+        QVERIFY(store.open(db));
+        QTabWidget tabs;
+        PageDirectory pages(&tabs);
+        EventLog log(store, pages, [] { return 0; }, nullptr);
+        const auto machine = [](quint64 mac, const QString& name) {
+            auto record = std::make_shared<CStuInfo>();
+            record->ullmac = mac;
+            record->hostname = name;
+            record->group_name = Room;
+            return record;
+        };
+        const CStuInfo_PTR a = machine(1, "a"), b = machine(2, "b"), c = machine(3, "c"), d = machine(4, "d");
+
+        clock += 1000;
+        log.online(a);
+        log.online(b);
+        log.offline(c);
+        log.online(c); // back from off line: evidence of its own
+        log.online(a); // heard again: its own row
+        clock = LessonStart + EventLog::StartupMs - 1;
+        log.online(d);
+        QCOMPARE(logged(store),
+            (QStringList { "上线 一号机房 a", "上线 一号机房 c", "离线 一号机房 c", "上线 全部 启动：3 台上线" }));
+        clock = LessonStart + EventLog::StartupMs;
+        log.online(b);
+        QCOMPARE(logged(store).value(0), QStringLiteral("上线 一号机房 b"));
+        QCOMPARE(logged(store).size(), 5);
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("log-start"));
 }
 
 void TestLessonTools::timetableRestartsMidLessonAndTeacherWins()

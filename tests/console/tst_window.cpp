@@ -21,6 +21,7 @@
 #include "storage/GroupSettingsFile.h"
 #include "storage/MachineListCsv.h"
 #include "tableview/QtRokTableView.h"
+#include "log/EventLog.h"
 #include "tst_mainwindow_support.h"
 
 #include <QCloseEvent>
@@ -649,7 +650,8 @@ void TestWindow::menuOnASelectionActsOnEveryRow()
             if (QTest::qWaitFor([] { return QApplication::activePopupWidget() != nullptr; }, 5000))
                 QApplication::activePopupWidget()->close();
         });
-        menu->showForRow(rowCentre(mac));
+        // As a right click on the table reaches the menu.
+        emit table->customContextMenuRequested(rowCentre(mac));
     };
     QTest::mouseClick(table->viewport(), Qt::LeftButton, Qt::NoModifier, rowCentre(MacA));
     QTest::mouseClick(table->viewport(), Qt::LeftButton, Qt::ControlModifier, rowCentre(MacFree));
@@ -733,6 +735,9 @@ void TestWindow::lateOfflineReportOfDeletedMachine()
     const quint64 deleted = mac + 2;
     for (const quint64 one : { kept, deleted })
         window.core().registry().updateMachine(one, QStringLiteral("back"), QStringLiteral("127.0.0.%1").arg(one - mac), false);
+    // Past the start, when each machine's return has a row of its own.
+    const qint64 later = QDateTime::currentMSecsSinceEpoch() + EventLog::StartupMs;
+    window.core().tables().eventLog().setClock([later] { return later; });
     heartbeat(kept, 1);
     heartbeat(deleted, 2);
     window.parts().machineMenu->setSelectedMac(deleted);
