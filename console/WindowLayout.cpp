@@ -39,16 +39,24 @@ WindowLayout::WindowLayout(QMainWindow* window_, QTabWidget* tabs_, const PageDi
     follow(tabs->currentIndex());
 }
 
+QRect WindowLayout::firstStartGeometry(const QRect& available, const QSize& minimum)
+{
+    // Room for the frame and the title bar the system adds around it.
+    const QSize frame(16, 48);
+    const QSize size = (available.size() - frame).expandedTo(minimum);
+    QRect inside(QPoint(), size);
+    inside.moveCenter(available.center() + QPoint(0, frame.height() / 2 - frame.width() / 2));
+    return inside;
+}
+
 void WindowLayout::restore()
 {
     const QSettings settings;
     if (!window->restoreGeometry(settings.value(GeometryKey).toByteArray())) {
-        // The first start: no larger than the screen (a laptop's 1366 × 768
-        // leaves less than the designed height).
-        if (const QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen()) {
-            const QSize room = screen->availableGeometry().size() - QSize(16, 48);
-            window->resize(window->size().boundedTo(room).expandedTo(window->minimumSize()));
-        }
+        // The first start fills the screen, centred (a laptop's 1366 × 768 is
+        // what the lab's front PC often has).
+        if (const QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen())
+            window->setGeometry(firstStartGeometry(screen->availableGeometry(), window->minimumSize()));
     }
     window->restoreState(settings.value(StateKey).toByteArray());
     policy_height = settings.value(PolicyListKey, 0).toInt();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QRect>
 
 class PageDirectory;
 class QMainWindow;
@@ -20,6 +21,9 @@ class WindowLayout final : public QObject
 
 public:
     static void attach(ConsoleCore& core, WindowParts& parts);
+    // Where the window opens without a saved place: as large as `available`
+    // leaves room for its frame, never below `minimum`, centred.
+    static QRect firstStartGeometry(const QRect& available, const QSize& minimum);
 
     WindowLayout(QMainWindow* window, QTabWidget* tabs, const PageDirectory& pages);
 

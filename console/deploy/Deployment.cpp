@@ -20,7 +20,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMenu>
-#include <QStandardPaths>
 #include <QStatusBar>
 
 #include <algorithm>
@@ -253,9 +252,8 @@ void Deployment::importPolicies()
     // Unsaved edits are saved or dropped first: the import stores the lists.
     if (!attachment.policyEditor->askToLeave())
         return;
-    const QString path = FileDialog::getOpenFileName(attachment.window, QStringLiteral("导入策略列表"),
-        QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation),
-        QStringLiteral("文本文件 (*.txt);;所有文件 (*)"));
+    const QString path = FileDialog::getOpenFileIn(attachment.window, QStringLiteral("导入策略列表"),
+        QStringLiteral("policy-list"), QStringLiteral("文本文件 (*.txt);;所有文件 (*)"));
     if (path.isEmpty())
         return;
     QByteArray bytes;
@@ -290,10 +288,8 @@ void Deployment::exportPolicies()
     // What is exported is what the agents get.
     if (!attachment.policyEditor->askToLeave())
         return;
-    const QString suggested = QDir(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation))
-                                  .filePath(QStringLiteral("策略列表.txt"));
-    const QString path = FileDialog::getSaveFileName(attachment.window, QStringLiteral("导出策略列表"), suggested,
-                                                     QStringLiteral("文本文件 (*.txt)"));
+    const QString path = FileDialog::getSaveFileIn(attachment.window, QStringLiteral("导出策略列表"),
+        QStringLiteral("policy-list"), QStringLiteral("策略列表.txt"), QStringLiteral("文本文件 (*.txt)"));
     if (path.isEmpty())
         return;
     const StringItemList items = attachment.policyEditor->allItems();

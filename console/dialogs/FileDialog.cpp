@@ -1,6 +1,10 @@
 #include "dialogs/FileDialog.h"
 
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QSettings>
+#include <QStandardPaths>
 #include <optional>
 #include <utility>
 
@@ -8,6 +12,20 @@ namespace {
 
 // The pending answer serves the next chooser of either kind.
 std::optional<QString> nextSaveFileName;
+QString lastStart;
+
+QString folderKey(const QString& kind)
+{
+    return QStringLiteral("folders/") + kind;
+}
+
+// The folder of a chosen file is where this kind starts next time.
+QString remembered(const QString& kind, const QString& path)
+{
+    if (!path.isEmpty())
+        QSettings().setValue(folderKey(kind), QFileInfo(path).absolutePath());
+    return path;
+}
 
 std::optional<QString> takeNextAnswer()
 {
@@ -16,8 +34,34 @@ std::optional<QString> takeNextAnswer()
 
 } // namespace
 
+QString FileDialog::folderFor(const QString& kind)
+{
+    const QString folder = QSettings().value(folderKey(kind)).toString();
+    return !folder.isEmpty() && QFileInfo(folder).isDir()
+        ? folder
+        : QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+}
+
+QString FileDialog::lastStartPath()
+{
+    return lastStart;
+}
+
+QString FileDialog::getSaveFileIn(
+    QWidget* parent, const QString& caption, const QString& kind, const QString& fileName, const QString& filter)
+{
+    return remembered(kind, getSaveFileName(parent, caption, QDir(folderFor(kind)).filePath(fileName), filter));
+}
+
+QString FileDialog::getOpenFileIn(QWidget* parent, const QString& caption, const QString& kind, const QString& filter)
+{
+    // With the separator the chooser opens the folder and types no name.
+    return remembered(kind, getOpenFileName(parent, caption, QDir(folderFor(kind)).path() + QLatin1Char('/'), filter));
+}
+
 QString FileDialog::getSaveFileName(QWidget* parent, const QString& caption, const QString& dir, const QString& filter)
 {
+    lastStart = dir;
     if (const std::optional<QString> answer = takeNextAnswer())
         return *answer;
     return QFileDialog::getSaveFileName(parent, caption, dir, filter);
@@ -25,6 +69,7 @@ QString FileDialog::getSaveFileName(QWidget* parent, const QString& caption, con
 
 QString FileDialog::getOpenFileName(QWidget* parent, const QString& caption, const QString& dir, const QString& filter)
 {
+    lastStart = dir;
     if (const std::optional<QString> answer = takeNextAnswer())
         return *answer;
     return QFileDialog::getOpenFileName(parent, caption, dir, filter);

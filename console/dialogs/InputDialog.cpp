@@ -2,6 +2,7 @@
 
 #include <QInputDialog>
 #include <QLineEdit>
+#include <deque>
 #include <optional>
 #include <utility>
 
@@ -14,14 +15,23 @@ struct Answer
     QString text;
 };
 
-std::optional<Answer> nextAnswer;
+std::deque<Answer> pending;
+
+std::optional<Answer> takeNext()
+{
+    if (pending.empty())
+        return std::nullopt;
+    Answer answer = pending.front();
+    pending.pop_front();
+    return answer;
+}
 
 } // namespace
 
 int InputDialog::getInt(
     QWidget* parent, const QString& title, const QString& label, int value, int minValue, int maxValue, bool* ok)
 {
-    if (const std::optional<Answer> answer = std::exchange(nextAnswer, std::nullopt)) {
+    if (const std::optional<Answer> answer = takeNext()) {
         // Held to the prompt's own range, as the spin box would hold it.
         if (ok)
             *ok = answer->ok && answer->value >= minValue && answer->value <= maxValue;
@@ -32,7 +42,7 @@ int InputDialog::getInt(
 
 QString InputDialog::getText(QWidget* parent, const QString& title, const QString& label, const QString& text, bool* ok)
 {
-    if (const std::optional<Answer> answer = std::exchange(nextAnswer, std::nullopt)) {
+    if (const std::optional<Answer> answer = takeNext()) {
         if (ok)
             *ok = answer->ok;
         return answer->text;
@@ -42,20 +52,30 @@ QString InputDialog::getText(QWidget* parent, const QString& title, const QStrin
 
 void InputDialog::setNextInt(int value)
 {
-    nextAnswer = Answer { true, value, QString() };
+    pending = { Answer { true, value, QString() } };
 }
 
 void InputDialog::setNextText(const QString& text)
 {
-    nextAnswer = Answer { true, 0, text };
+    pending = { Answer { true, 0, text } };
+}
+
+void InputDialog::thenText(const QString& text)
+{
+    pending.push_back(Answer { true, 0, text });
 }
 
 void InputDialog::setNextCancel()
 {
-    nextAnswer = Answer { false, 0, QString() };
+    pending = { Answer { false, 0, QString() } };
+}
+
+void InputDialog::thenCancel()
+{
+    pending.push_back(Answer { false, 0, QString() });
 }
 
 void InputDialog::clearNextAnswer()
 {
-    nextAnswer.reset();
+    pending.clear();
 }

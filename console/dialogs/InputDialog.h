@@ -21,5 +21,8 @@ public:
     static void setNextText(const QString& text);
     // The next prompt answers as a teacher who cancelled.
     static void setNextCancel();
+    // The prompt after the ones answered already.
+    static void thenText(const QString& text);
+    static void thenCancel();
     static void clearNextAnswer();
 };

@@ -295,12 +295,21 @@ void LessonModes::saveCurrentInteractive()
 {
     if (currentTargets().isEmpty())
         return;
-    bool ok = false;
-    const QString typed = InputDialog::getText(
-        window, QStringLiteral("保存为课堂模式"), QStringLiteral("课堂模式名称："), QString(), &ok);
-    if (!ok)
-        return;
-    const QString name = LessonMode::normalisedName(typed);
+    // A name it cannot take is told and asked for again, as 添加组 does.
+    QString typed;
+    QString name;
+    for (;;) {
+        bool ok = false;
+        typed = InputDialog::getText(
+            window, QStringLiteral("保存为课堂模式"), QStringLiteral("课堂模式名称："), typed, &ok);
+        if (!ok)
+            return;
+        name = LessonMode::normalisedName(typed);
+        const QString refused = LessonMode::nameProblem(name);
+        if (refused.isEmpty())
+            break;
+        MessageBox::warning(window, Title, refused, QMessageBox::Ok);
+    }
     if (hasMode(name)
         && MessageBox::question(window, Title, QStringLiteral("课堂模式“%1”已存在，要用当前设置替换吗？").arg(name),
                QMessageBox::Yes | QMessageBox::No)

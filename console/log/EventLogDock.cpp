@@ -17,7 +17,6 @@
 #include <QScrollBar>
 #include <QSqlQuery>
 #include <QSqlQueryModel>
-#include <QStandardPaths>
 #include <QTableView>
 #include <QVBoxLayout>
 
@@ -222,12 +221,9 @@ void EventLogDock::exportCsv()
     if (!store)
         return;
     store->flush();
-    const QString suggested
-        = QDir(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation))
-              .filePath(QStringLiteral("日志-%1.csv")
-                            .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmm"))));
-    const QString path
-        = FileDialog::getSaveFileName(this, QStringLiteral("导出日志"), suggested, QStringLiteral("CSV 文件 (*.csv)"));
+    const QString path = FileDialog::getSaveFileIn(this, QStringLiteral("导出日志"), QStringLiteral("event-log"),
+        QStringLiteral("日志-%1.csv").arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmm"))),
+        QStringLiteral("CSV 文件 (*.csv)"));
     if (path.isEmpty())
         return;
     QList<QStringList> lines;

@@ -15,7 +15,6 @@
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
-#include <QStandardPaths>
 #include <QStatusBar>
 
 namespace {
@@ -47,10 +46,8 @@ void MachineListTransfer::exportCurrentTab()
         return;
     QString name = pages.nameAt(tab);
     name.replace(QRegularExpression(QStringLiteral("[\\\\/:*?\"<>|]")), QStringLiteral("_"));
-    const QString suggested = QDir(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation))
-                                  .filePath(QStringLiteral("机器列表-%1.csv").arg(name));
-    const QString path = FileDialog::getSaveFileName(attachment.window, QStringLiteral("导出机器列表"), suggested,
-                                                     QStringLiteral("CSV 文件 (*.csv)"));
+    const QString path = FileDialog::getSaveFileIn(attachment.window, QStringLiteral("导出机器列表"), FolderKind,
+        QStringLiteral("机器列表-%1.csv").arg(name), QStringLiteral("CSV 文件 (*.csv)"));
     if (path.isEmpty())
         return;
     const QList<CStuInfo_PTR> machines = page->machinesInRowOrder();
@@ -77,10 +74,12 @@ void MachineListTransfer::importList()
     report(outcome);
 }
 
+const QString MachineListTransfer::FolderKind = QStringLiteral("machine-list");
+
 bool MachineListTransfer::readChosenFile(QByteArray* bytes)
 {
-    const QString path = FileDialog::getOpenFileName(attachment.window, QStringLiteral("导入机器列表"),
-        QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation), QStringLiteral("CSV 文件 (*.csv)"));
+    const QString path = FileDialog::getOpenFileIn(
+        attachment.window, QStringLiteral("导入机器列表"), FolderKind, QStringLiteral("CSV 文件 (*.csv)"));
     if (path.isEmpty())
         return false;
     QFile file(path);

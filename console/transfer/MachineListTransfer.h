@@ -24,6 +24,8 @@ class MachineListTransfer final : public QObject
 
 public:
     static void attach(ConsoleCore& core, WindowParts& parts);
+    // Import and export start in the same folder.
+    static const QString FolderKind;
 
     struct Attachment
     {

@@ -826,8 +826,12 @@ void TestLessonTools::modeSavedFromOnePageAppliedToAnother()
     action(window, "action_op_usbdisk")->trigger();
     switchEntry(room, 1, QStringLiteral("QQ"), false);
     switchEntry(room, 3, QStringLiteral("a.exe"), false);
-    InputDialog::setNextText(QStringLiteral(" 考试模式 "));
+    // An empty name is told and asked for again; the second answer is kept.
+    InputDialog::setNextText(QStringLiteral("  "));
+    InputDialog::thenText(QStringLiteral(" 考试模式 "));
+    MessageBox::setNextAnswer(QMessageBox::Ok);
     action(window, "action_mode_save")->trigger();
+    QCOMPARE(MessageBox::lastTitle(), QStringLiteral("课堂模式"));
     QCOMPARE(window.parts().lessonModes->modeNames(), QStringList { Exam });
     // "禁用U盘" unticked: the drives are allowed, and the mode says so.
     QCOMPARE(window.parts().lessonModes->describeMode(Exam), QStringLiteral("键盘鼠标全锁，自动IP，允许U盘，关闭 2 个条目"));

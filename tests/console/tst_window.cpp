@@ -21,6 +21,7 @@
 #include "storage/GroupSettingsFile.h"
 #include "storage/MachineListCsv.h"
 #include "tableview/QtRokTableView.h"
+#include "WindowLayout.h"
 #include "log/EventLog.h"
 #include "tst_mainwindow_support.h"
 
@@ -791,6 +792,10 @@ void TestWindow::layoutSurvivesRestart()
     // the last close; a height dragged on one page is every page's.
     QTemporaryDir dir;
     QVERIFY(seedGroupsAB(dir));
+    // Without a saved place the window fills a laptop's screen, centred,
+    // and never goes below its smallest size.
+    QCOMPARE(WindowLayout::firstStartGeometry(QRect(0, 0, 1366, 728), QSize(600, 400)), QRect(8, 40, 1350, 680));
+    QCOMPARE(WindowLayout::firstStartGeometry(QRect(0, 0, 500, 300), QSize(600, 400)).size(), QSize(600, 400));
     int listHeight = 0;
     {
         RokVtxAdmin window(dir.path());
@@ -1952,6 +1957,8 @@ void TestWindow::importGivesExportedGroupsBack()
     FileDialog::setNextOpenFileName(path);
     MessageBox::setNextAnswer(QMessageBox::Ok);
     action(target, "action_file_import")->trigger();
+    // The import opens where the export saved, with no name typed in.
+    QCOMPARE(FileDialog::lastStartPath(), QDir(dir.path()).path() + QLatin1Char('/'));
     QCOMPARE(MessageBox::lastText(), QStringLiteral("新增 6 台机器，移动 0 台，拒绝 0 行。\n新建分组 2 个。"));
     QCOMPARE(tabTexts(target), tabs);
     QList<QStringList> imported;
