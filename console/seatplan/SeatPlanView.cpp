@@ -393,12 +393,13 @@ void SeatPlanView::paintTile(QPainter& painter, const TileFonts& fonts, const Ti
     painter.setBrush(isSelected ? palette().color(QPalette::Highlight).lighter(190) : palette().color(QPalette::Base));
     painter.drawRoundedRect(QRectF(rect).adjusted(0.75, 0.75, -0.75, -0.75), 4 * scale, 4 * scale);
 
-    // Three lines: name (beside the lock badge), address, state.
+    // Three lines: name and address beside the lock badge, state. The badge
+    // spans two lines and grows with the zoom, to be read from afar.
     const int padX = qRound(6 * scale);
     const int padY = qRound(3 * scale);
     const QRect text = rect.adjusted(padX, padY, -padX, -padY);
     const int line = text.height() / 3;
-    const int badge = std::max(8, line - 2);
+    const int badge = std::max(8, 2 * line - 2);
     painter.setFont(fonts.bold);
     painter.setPen(palette().color(QPalette::Text));
     const QRect nameLine(text.left(), text.top(), text.width() - badge - padX / 2, line);
@@ -407,15 +408,16 @@ void SeatPlanView::paintTile(QPainter& painter, const TileFonts& fonts, const Ti
     painter.setFont(fonts.plain);
     const QFontMetrics plain(fonts.plain);
     painter.setPen(palette().color(QPalette::PlaceholderText));
-    painter.drawText(QRect(text.left(), text.top() + line, text.width(), line), Qt::AlignLeft | Qt::AlignVCenter,
-        plain.elidedText(tile.ip, Qt::ElideRight, text.width()));
+    const QRect addressLine(text.left(), text.top() + line, nameLine.width(), line);
+    painter.drawText(addressLine, Qt::AlignLeft | Qt::AlignVCenter,
+        plain.elidedText(tile.ip, Qt::ElideRight, addressLine.width()));
     painter.setPen(border);
     painter.drawText(QRect(text.left(), text.top() + 2 * line, text.width(), text.height() - 2 * line),
         Qt::AlignLeft | Qt::AlignVCenter, tile.state);
 
     if (lock_source)
         LockBadge::paint(
-            painter, QRect(text.left(), text.top() + (line - badge) / 2, text.width(), badge), lock_source(tile.mac));
+            painter, QRect(text.left(), text.top() + (2 * line - badge) / 2, text.width(), badge), lock_source(tile.mac));
 }
 
 void SeatPlanView::mousePressEvent(QMouseEvent* event)
