@@ -170,6 +170,7 @@ void EventLogStore::updateDetail(qint64 handle, const QString& detail)
 {
     if (!usable || handle <= 0)
         return;
+    emit sg_detail_changed(handle, detail);
     for (Event& event : pending)
         if (event.handle == handle) {
             event.detail = detail;
@@ -186,6 +187,7 @@ void EventLogStore::enqueue(Event event)
 {
     if (pages_read)
         page_names.insert(event.page);
+    emit sg_added(event);
     pending << std::move(event);
     if (pending.size() > MaxPending)
         pending.erase(pending.begin(), pending.begin() + (pending.size() - MaxPending));
