@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QTextBrowser>
+#include <QTextDocument>
 #include <QVBoxLayout>
 
 const QString LessonRecordPage::FolderKey = QStringLiteral("lessonRecords/folder");
@@ -24,7 +25,6 @@ LessonRecordPage::LessonRecordPage(const LessonRecord& record_, qint64 nowMs, QW
     setObjectName(QStringLiteral("lessonRecordPage"));
     setWindowTitle(QStringLiteral("课堂记录：%1").arg(record.room));
     text->setObjectName(QStringLiteral("lessonRecordText"));
-    text->setHtml(LessonRecordReport::html(record, now_ms));
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
     QPushButton* pdf = buttons->addButton(QStringLiteral("保存为PDF..."), QDialogButtonBox::ActionRole);
     pdf->setObjectName(QStringLiteral("savePdf"));
@@ -37,6 +37,10 @@ LessonRecordPage::LessonRecordPage(const LessonRecord& record_, qint64 nowMs, QW
     layout->addWidget(text);
     layout->addWidget(buttons);
     resize(900, 640);
+    // Built apart and handed over whole: the browser lays it out once.
+    auto* document = new QTextDocument(text);
+    LessonRecordReport::fill(*document, record, now_ms);
+    text->setDocument(document);
 }
 
 QString LessonRecordPage::chooseFile(const QString& caption, const QString& suffix, const QString& filter)
