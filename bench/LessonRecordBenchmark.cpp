@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QDateTime>
+#include <QFile>
 #include <QFileInfo>
 #include <QSqlDatabase>
 #include <QTemporaryDir>
@@ -121,6 +122,12 @@ QJsonObject LessonRecordBenchmark::run(const BenchOptions& options)
             document.size();
             layout.add(msSince(layoutStart));
             QApplication::processEvents();
+        }
+        // ROK_BENCH_RECORD_PDF=FILE keeps the PDF to look at.
+        const QString keep = qEnvironmentVariable("ROK_BENCH_RECORD_PDF");
+        if (!keep.isEmpty()) {
+            QFile::remove(keep);
+            QFile::copy(dir.filePath(QStringLiteral("record.pdf")), keep);
         }
         result.insert(QStringLiteral("machines"), Machines);
         result.insert(QStringLiteral("events"), store.load(id).events.size());

@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QPushButton>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QTextBrowser>
 #include <QTextDocument>
 #include <QVBoxLayout>
@@ -45,7 +46,9 @@ LessonRecordPage::LessonRecordPage(const LessonRecord& record_, qint64 nowMs, QW
 
 QString LessonRecordPage::chooseFile(const QString& caption, const QString& suffix, const QString& filter)
 {
-    const QString folder = QSettings().value(FolderKey).toString();
+    QString folder = QSettings().value(FolderKey).toString();
+    if (folder.isEmpty())
+        folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
     const QString name = LessonRecordReport::fileBaseName(record) + suffix;
     QString path = FileDialog::getSaveFileName(
         this, caption, folder.isEmpty() ? name : QDir(folder).filePath(name), filter);

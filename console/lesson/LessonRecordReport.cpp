@@ -84,6 +84,8 @@ QList<Seat> seatsOf(const LessonRecord& record, const QList<LessonRecord::Absenc
 
 // Wider rooms are listed by name under the plan.
 constexpr int MaxSeatColumns = 40;
+// Wider than this, the plan's cells are set small (a PDF page holds about 20).
+constexpr int CompactColumns = 10;
 
 } // namespace
 
@@ -202,25 +204,45 @@ void fill(QTextDocument& document, const LessonRecord& record, qint64 nowMs)
         format.setCellSpacing(0);
         format.setCellPadding(2);
         format.setBorderStyle(QTextFrameFormat::BorderStyle_Solid);
+        if (width > CompactColumns)
+            format.setCellPadding(1);
         QTextTable* table = cursor.insertTable(grid.size(), width, format);
+        // A wide room in small type, its notes short; the legend below says
+        // what the bold red means.
+        const bool compact = width > CompactColumns;
+        const auto sized = [compact](QTextCharFormat format) {
+            if (compact)
+                format.setFontPointSize(6.5);
+            return format;
+        };
+        const QTextCharFormat cellName = sized(bold), cellPlain = sized(plain), cellOn = sized(on),
+                              cellOff = sized(off), cellLost = sized(lost);
         int row = 0;
         for (auto line = grid.cbegin(); line != grid.cend(); ++line, ++row)
             for (auto it = line->cbegin(); it != line->cend(); ++it) {
                 const Seat& seat = seats.at(it.value());
                 QTextCursor in = table->cellAt(row, it.key()).firstCursorPosition();
-                in.insertText(seat.machine.name, bold);
-                in.insertBlock(block, plain);
-                in.insertText(seat.at_start ? QStringLiteral("在线") : QStringLiteral("断开"), seat.at_start ? on : off);
-                in.insertText(QStringLiteral(" / "), plain);
-                in.insertText(seat.at_end ? QStringLiteral("在线") : QStringLiteral("断开"), seat.at_end ? on : off);
+                in.insertText(seat.machine.name, cellName);
+                in.insertBlock(block, cellPlain);
+                in.insertText(seat.at_start ? QStringLiteral("在线") : QStringLiteral("断开"), seat.at_start ? cellOn : cellOff);
+                in.insertText(compact ? QStringLiteral("/") : QStringLiteral(" / "), cellPlain);
+                in.insertText(seat.at_end ? QStringLiteral("在线") : QStringLiteral("断开"), seat.at_end ? cellOn : cellOff);
                 if (seat.absences > 0) {
-                    in.insertBlock(block, plain);
-                    in.insertText(QStringLiteral("离线 %1 次%2")
-                                      .arg(seat.absences)
-                                      .arg(seat.locked_absence ? QStringLiteral("（锁定中）") : QString()),
-                        seat.locked_absence ? lost : off);
+                    in.insertBlock(block, cellPlain);
+                    in.insertText(compact ? QStringLiteral("离线%1次").arg(seat.absences)
+                                          : QStringLiteral("离线 %1 次%2")
+                                                .arg(seat.absences)
+                                                .arg(seat.locked_absence ? QStringLiteral("（锁定中）") : QString()),
+                        seat.locked_absence ? cellLost : cellOff);
                 }
             }
+        cursor.movePosition(QTextCursor::End);
+        if (compact) {
+            cursor.insertBlock(block, plain);
+            cursor.insertText(QStringLiteral("开始/结束时的状态；"), plain);
+            cursor.insertText(QStringLiteral("红色粗体"), lost);
+            cursor.insertText(QStringLiteral("：曾在锁定中断开"), plain);
+        }
         cursor.movePosition(QTextCursor::End);
     }
     if (!unseated.isEmpty()) {
@@ -316,10 +338,19 @@ bool writePdf(const LessonRecord& record, qint64 nowMs, const QString& path, QSt
         writer.setTitle(QStringLiteral("课堂记录：%1").arg(record.room));
         writer.setCreator(QStringLiteral("机房控制系统教师端"));
         writer.setPageSize(QPageSize(QPageSize::A4));
-        writer.setPageMargins(QMarginsF(15, 15, 15, 15), QPageLayout::Millimeter);
+        // A wide room's plan keeps its names whole across the page.
+        int columns = 0;
+        for (const LessonRecord::Machine& machine : record.at_start)
+            columns = std::max(columns, machine.seat.x() + 1);
+        if (columns > CompactColumns)
+            writer.setPageOrientation(QPageLayout::Landscape);
+        writer.setPageMargins(QMarginsF(10, 10, 10, 10), QPageLayout::Millimeter);
         writer.setResolution(300);
         QTextDocument document;
         fill(document, record, nowMs);
+        // Paged to the writer's own margins (in the document's 96-dpi units);
+        // without a page size print() adds 2 cm more on every side.
+        document.setPageSize(writer.pageLayout().paintRect(QPageLayout::Inch).size() * 96);
         document.print(&writer);
     }
     if (!file.commit()) {
