@@ -82,6 +82,50 @@ QList<Seat> seatsOf(const LessonRecord& record, const QList<LessonRecord::Absenc
     return seats;
 }
 
+// A field on one line of a list: a tab or a line break of its own would
+// break the columns or start a line.
+QString oneLine(QString text)
+{
+    for (QChar& c : text)
+        if (c == QLatin1Char('\t') || c == QLatin1Char('\n') || c == QLatin1Char('\r') || c == QChar::ParagraphSeparator
+            || c == QChar::LineSeparator)
+            c = QLatin1Char(' ');
+    return text;
+}
+
+// The lines of a list inserted at once (a block each), then the marked
+// parts set apart: thousands of inserts one by one took most of the time.
+class Lines
+{
+public:
+    void add(const QString& lead, const QString& tail, bool marked = false)
+    {
+        if (!text.isEmpty())
+            text += QChar::ParagraphSeparator;
+        text += lead;
+        if (marked)
+            spans.append({ int(text.size()), int(tail.size()) });
+        text += tail;
+    }
+    void insert(QTextCursor& cursor, const QTextBlockFormat& block, const QTextCharFormat& plain,
+        const QTextCharFormat& mark) const
+    {
+        cursor.insertBlock(block, plain);
+        const int base = cursor.position();
+        cursor.insertText(text, plain);
+        QTextCursor part(cursor.document());
+        for (const auto& span : spans) {
+            part.setPosition(base + span.first);
+            part.setPosition(base + span.first + span.second, QTextCursor::KeepAnchor);
+            part.setCharFormat(mark);
+        }
+    }
+
+private:
+    QString text;
+    QList<QPair<int, int>> spans;
+};
+
 // Wider rooms are listed by name under the plan.
 constexpr int MaxSeatColumns = 40;
 // Wider than this, the plan's cells are set small (a PDF page holds about 20).
@@ -266,34 +310,33 @@ void fill(QTextDocument& document, const LessonRecord& record, qint64 nowMs)
         cursor.insertBlock(block, plain);
         cursor.insertText(QStringLiteral("无"));
     }
+    Lines away;
     for (const LessonRecord::Absence& absence : absences) {
-        cursor.insertBlock(awayColumns, plain);
-        cursor.insertText(QStringLiteral("%1\t%2\t%3\t%4\t")
-                              .arg(absence.machine, clock(absence.from_ms),
-                                  absence.back ? clock(absence.to_ms) : QStringLiteral("未回来"),
-                                  LessonRecord::durationText(absence.durationMs())));
-        cursor.insertText(absence.locked ? QStringLiteral("是（锁定中断开）") : QStringLiteral("否"),
-            absence.locked ? lost : plain);
+        away.add(QStringLiteral("%1\t%2\t%3\t%4\t")
+                     .arg(oneLine(absence.machine), clock(absence.from_ms),
+                         absence.back ? clock(absence.to_ms) : QStringLiteral("未回来"),
+                         LessonRecord::durationText(absence.durationMs())),
+            absence.locked ? QStringLiteral("是（锁定中断开）") : QStringLiteral("否"), absence.locked);
     }
+    if (!absences.isEmpty())
+        away.insert(cursor, awayColumns, plain, lost);
 
     cursor.insertBlock(spaced, heading);
     cursor.insertText(QStringLiteral("时间线"));
     const QTextBlockFormat lineColumns = columns({ 70, 120, 240 });
     cursor.insertBlock(lineColumns, bold);
     cursor.insertText(QStringLiteral("时间\t类别\t机器\t详情"));
-    cursor.insertBlock(lineColumns, plain);
-    cursor.insertText(QStringLiteral("%1\t记录\t\t开始记录").arg(clock(record.start_ms)));
+    Lines timeline;
+    timeline.add(QStringLiteral("%1\t记录\t\t").arg(clock(record.start_ms)), QStringLiteral("开始记录"));
     for (const LessonRecord::Event& event : record.events) {
         const bool lockedOff
             = event.kind == LessonRecord::Offline && event.detail.startsWith(EventLogStore::LockedOfflinePrefix);
-        cursor.insertBlock(lineColumns, plain);
-        cursor.insertText(QStringLiteral("%1\t%2\t%3\t").arg(clock(event.at_ms), kindName(event.kind), event.machine));
-        cursor.insertText(event.detail, lockedOff ? lost : plain);
+        timeline.add(QStringLiteral("%1\t%2\t%3\t").arg(clock(event.at_ms), kindName(event.kind), oneLine(event.machine)),
+            oneLine(event.detail), lockedOff);
     }
-    if (!record.isOpen()) {
-        cursor.insertBlock(lineColumns, plain);
-        cursor.insertText(QStringLiteral("%1\t记录\t\t结束记录").arg(clock(record.end_ms)));
-    }
+    if (!record.isOpen())
+        timeline.add(QStringLiteral("%1\t记录\t\t").arg(clock(record.end_ms)), QStringLiteral("结束记录"));
+    timeline.insert(cursor, lineColumns, plain, lost);
     cursor.endEditBlock();
 }
 
