@@ -11,16 +11,6 @@ namespace {
 
 enum Phase { AtStart = 0, AtEnd = 1 };
 
-bool run(const QSqlDatabase& db, const QString& text, const char* what, const QVariantList& values = {})
-{
-    QSqlQuery query(db);
-    if (!query.prepare(text))
-        return false;
-    for (const QVariant& value : values)
-        query.addBindValue(value);
-    return execLogged(query, what);
-}
-
 } // namespace
 
 LessonRecordStore::LessonRecordStore(QObject* parent)
@@ -48,26 +38,26 @@ bool LessonRecordStore::open(const QSqlDatabase& connection)
     connection_name = connection.connectionName();
     const QSqlDatabase db = database();
     usable = db.isValid() && db.isOpen()
-        && run(db,
+        && runLogged(db,
             QStringLiteral("CREATE TABLE IF NOT EXISTS tb_lesson_record(id integer primary key,room text not null,"
                            "origin int not null,title text,start_utc bigint not null,end_utc bigint);"),
             "tb_lesson_record create")
-        && run(db, QStringLiteral("CREATE INDEX IF NOT EXISTS ix_lesson_record_start ON tb_lesson_record(start_utc);"),
+        && runLogged(db, QStringLiteral("CREATE INDEX IF NOT EXISTS ix_lesson_record_start ON tb_lesson_record(start_utc);"),
             "tb_lesson_record index")
-        && run(db,
+        && runLogged(db,
             QStringLiteral("CREATE TABLE IF NOT EXISTS tb_lesson_record_machine(record_id int not null,phase int not "
                            "null,ullmac bigint not null,machine text,ip text,seat_x int,seat_y int,online int not "
                            "null);"),
             "tb_lesson_record_machine create")
-        && run(db,
+        && runLogged(db,
             QStringLiteral("CREATE INDEX IF NOT EXISTS ix_lesson_record_machine ON "
                            "tb_lesson_record_machine(record_id);"),
             "tb_lesson_record_machine index")
-        && run(db,
+        && runLogged(db,
             QStringLiteral("CREATE TABLE IF NOT EXISTS tb_lesson_record_event(id integer primary key,record_id int not "
                            "null,at_utc bigint not null,kind int not null,ullmac bigint,machine text,detail text);"),
             "tb_lesson_record_event create")
-        && run(db,
+        && runLogged(db,
             QStringLiteral("CREATE INDEX IF NOT EXISTS ix_lesson_record_event ON tb_lesson_record_event(record_id);"),
             "tb_lesson_record_event index");
     event_counts.clear();
@@ -175,7 +165,7 @@ void LessonRecordStore::updateEvent(qint64 handle, const QString& detail)
     if (waiting || rows.isEmpty())
         return;
     for (const qint64 row : rows)
-        run(database(), QStringLiteral("UPDATE tb_lesson_record_event SET detail=? WHERE id=?;"),
+        runLogged(database(), QStringLiteral("UPDATE tb_lesson_record_event SET detail=? WHERE id=?;"),
             "tb_lesson_record_event update", { detail, row });
 }
 
@@ -235,7 +225,7 @@ bool LessonRecordStore::finish(qint64 record, qint64 endMs, const QList<LessonRe
         return false;
     QSqlDatabase db = database();
     const bool done = db.transaction()
-        && run(db, QStringLiteral("UPDATE tb_lesson_record SET end_utc=? WHERE id=?;"), "tb_lesson_record end",
+        && runLogged(db, QStringLiteral("UPDATE tb_lesson_record SET end_utc=? WHERE id=?;"), "tb_lesson_record end",
             { endMs, record })
         && writeMachines(record, AtEnd, machines) && db.commit();
     if (!done) {
@@ -249,7 +239,7 @@ bool LessonRecordStore::finish(qint64 record, qint64 endMs, const QList<LessonRe
 bool LessonRecordStore::renameRoom(const QString& from, const QString& to)
 {
     return usable
-        && run(database(), QStringLiteral("UPDATE tb_lesson_record SET room=? WHERE room=? AND end_utc IS NULL;"),
+        && runLogged(database(), QStringLiteral("UPDATE tb_lesson_record SET room=? WHERE room=? AND end_utc IS NULL;"),
             "tb_lesson_record rename", { to, from });
 }
 
@@ -262,11 +252,11 @@ bool LessonRecordStore::prune()
     const QSqlDatabase db = database();
     const qint64 cutoff = clock() - max_age_ms;
     const QString old = QStringLiteral("SELECT id FROM tb_lesson_record WHERE end_utc IS NOT NULL AND end_utc<?");
-    return run(db, QStringLiteral("DELETE FROM tb_lesson_record_event WHERE record_id IN (%1);").arg(old),
+    return runLogged(db, QStringLiteral("DELETE FROM tb_lesson_record_event WHERE record_id IN (%1);").arg(old),
                "tb_lesson_record_event prune", { cutoff })
-        && run(db, QStringLiteral("DELETE FROM tb_lesson_record_machine WHERE record_id IN (%1);").arg(old),
+        && runLogged(db, QStringLiteral("DELETE FROM tb_lesson_record_machine WHERE record_id IN (%1);").arg(old),
             "tb_lesson_record_machine prune", { cutoff })
-        && run(db, QStringLiteral("DELETE FROM tb_lesson_record WHERE end_utc IS NOT NULL AND end_utc<?;"),
+        && runLogged(db, QStringLiteral("DELETE FROM tb_lesson_record WHERE end_utc IS NOT NULL AND end_utc<?;"),
             "tb_lesson_record prune", { cutoff });
 }
 
