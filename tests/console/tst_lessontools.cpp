@@ -603,7 +603,7 @@ void TestLessonTools::recordOfAnExamSavedAsPdfAndCsv()
     QSettings().remove(LessonRecordPage::FolderKey);
     qint64 clock = LessonStart;
     RokVtxAdmin window(dir.path());
-    window.eventLog()->setClock([&clock] { return clock; });
+    window.core().tables().eventLog().setClock([&clock] { return clock; });
     start(window, clock);
     QAction* begin = action(window, "action_op_record_start");
     QAction* finish = action(window, "action_op_record_finish");
@@ -617,12 +617,12 @@ void TestLessonTools::recordOfAnExamSavedAsPdfAndCsv()
     clock += Minute;
     action(window, "action_op_lock")->trigger();
     clock += 9 * Minute;
-    window.overview()->machinesWentOffline({ window.core().registry().findMachine(Room2Mac) });
-    QTRY_COMPARE(logged(*window.eventLog()).value(0), QStringLiteral("离线 二号机房 r2-a 锁定中断开（黑屏锁定）"));
+    window.parts().overview->machinesWentOffline({ window.core().registry().findMachine(Room2Mac) });
+    QTRY_COMPARE(logged(window.core().tables().eventLog()).value(0), QStringLiteral("离线 二号机房 r2-a 锁定中断开（黑屏锁定）"));
     clock += 7 * Minute;
     UdpServer back;
     QVERIFY(registerFrom(back, Room2Mac, QStringLiteral("r2-a"), room2Address()));
-    QTRY_COMPARE(logged(*window.eventLog()).value(0), QStringLiteral("上线 二号机房 r2-a"));
+    QTRY_COMPARE(logged(window.core().tables().eventLog()).value(0), QStringLiteral("上线 二号机房 r2-a"));
     // Another room's rows are not this record's.
     window.tabWidget()->setCurrentIndex(tabIndexOf(window, Room));
     action(window, "action_op_lock")->trigger();
