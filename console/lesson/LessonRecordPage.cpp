@@ -38,10 +38,19 @@ LessonRecordPage::LessonRecordPage(const LessonRecord& record_, qint64 nowMs, QW
     layout->addWidget(text);
     layout->addWidget(buttons);
     resize(900, 640);
-    // Built apart and handed over whole: the browser lays it out once.
-    auto* document = new QTextDocument(text);
-    LessonRecordReport::fill(*document, record, now_ms);
-    text->setDocument(document);
+    // Built apart and handed over whole once the browser has its width, so
+    // that it is laid out once, as wide as it is shown.
+    page = new QTextDocument(this);
+    LessonRecordReport::fill(*page, record, now_ms);
+}
+
+void LessonRecordPage::showEvent(QShowEvent* event)
+{
+    if (page && text->document() != page) {
+        page->setParent(text);
+        text->setDocument(page);
+    }
+    QDialog::showEvent(event);
 }
 
 QString LessonRecordPage::chooseFile(const QString& caption, const QString& suffix, const QString& filter)

@@ -24,10 +24,14 @@ public:
     QString savePdf();
     QString saveCsv();
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     QString chooseFile(const QString& caption, const QString& suffix, const QString& filter);
 
     LessonRecord record;
     qint64 now_ms = 0;
     QTextBrowser* text = nullptr;
+    class QTextDocument* page = nullptr;
 };
