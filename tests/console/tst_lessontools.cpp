@@ -708,6 +708,8 @@ void TestLessonTools::timetableRestartsMidLessonAndTeacherWins()
         QCOMPARE(logged(window.core().tables().eventLog()).value(0), QStringLiteral("课表 一号机房 课表：周一 09:00–09:45：黑屏锁定"));
         window.tabWidget()->setCurrentIndex(tabIndexOf(window, Room));
         QCOMPARE(week->nextChangeText(), QStringLiteral("下一节：周一 09:45 下课（黑屏安静）"));
+        // Offered once the room's tab is in front (it followed the tab before the window knew it).
+        QVERIFY(action(window, "action_op_timetable")->isEnabled());
         // The timetable's own changes hold nothing: a clock set back and forth takes what is due.
         for (const QTime& at : { QTime(8, 30), QTime(9, 20) }) {
             wall.setTime(at);
