@@ -481,11 +481,33 @@ QString BenchReport::markdown(const QString& resultDir)
                       num(policyStall.value(QStringLiteral("max_ms")).toDouble(), 1), load(policy));
     }
 
+    // A lesson's record: 200 machines, 2,000 events, as PDF and as its page.
+    const QJsonObject record = readJson(dir.filePath(QStringLiteral("lessonrecord.json")));
+    if (!record.isEmpty()) {
+        const QJsonObject pdf = record.value(QStringLiteral("pdf")).toObject();
+        const QJsonObject page = record.value(QStringLiteral("page_open")).toObject();
+        const QString what = QStringLiteral("a 90-minute record of %1 machines and %2 events")
+                                 .arg(record.value(QStringLiteral("machines")).toInt())
+                                 .arg(record.value(QStringLiteral("events")).toInt());
+        row(QStringLiteral("10a"), QStringLiteral("%1 written as PDF ≤ 1 s").arg(what),
+            QStringLiteral("median %1 ms, max %2 ms (%3 KB; load %4)%5")
+                .arg(num(pdf.value(QStringLiteral("p50_ms")).toDouble(), 0),
+                    num(pdf.value(QStringLiteral("max_ms")).toDouble(), 0))
+                .arg(record.value(QStringLiteral("pdf_bytes")).toInt() / 1024)
+                .arg(load(record), error(record)),
+            pdf.contains(QStringLiteral("max_ms")) && pdf.value(QStringLiteral("max_ms")).toDouble() <= 1000);
+        row(QStringLiteral("10b"), QStringLiteral("%1: its page opened ≤ 200 ms").arg(what),
+            QStringLiteral("median %1 ms, max %2 ms (load %3)%4")
+                .arg(num(page.value(QStringLiteral("p50_ms")).toDouble(), 0),
+                    num(page.value(QStringLiteral("max_ms")).toDouble(), 0), load(record), error(record)),
+            page.contains(QStringLiteral("max_ms")) && page.value(QStringLiteral("max_ms")).toDouble() <= 200);
+    }
+
     md += QStringLiteral("\nRaw results: the JSON lines below, one per benchmark.\n\n```\n");
     for (const QString& name : { QStringLiteral("receive"), QStringLiteral("scale"), QStringLiteral("startstop"),
              QStringLiteral("command"), QStringLiteral("seatplan"), QStringLiteral("student"),
              QStringLiteral("scale-large"), QStringLiteral("scale-large-norepeat"),
-             QStringLiteral("flood-registrations"), QStringLiteral("flood-policy") })
+             QStringLiteral("flood-registrations"), QStringLiteral("flood-policy"), QStringLiteral("lessonrecord") })
         md += readText(dir.filePath(name + QStringLiteral(".json"))).trimmed() + QLatin1Char('\n');
     const QString profile = readText(dir.filePath(QStringLiteral("profile-joins.json"))).trimmed();
     if (!profile.isEmpty())

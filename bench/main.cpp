@@ -2,6 +2,7 @@
 #include "BenchReport.h"
 #include "CommandBenchmark.h"
 #include "EventLogBenchmark.h"
+#include "LessonRecordBenchmark.h"
 #include "FloodBenchmark.h"
 #include "LabSeed.h"
 #include "ReceiveBenchmark.h"
@@ -45,7 +46,7 @@ int main(int argc, char* argv[])
         "Each run prints one JSON object on standard output."));
     parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("benchmark"),
-        QStringLiteral("receive | scale | startstop | command | seatplan | student | flood | eventlog; seed DIR and open DIR to profile a start by "
+        QStringLiteral("receive | scale | startstop | command | seatplan | student | flood | eventlog | lessonrecord; seed DIR and open DIR to profile a start by "
                        "hand; report DIR to turn a directory of results into Markdown."));
     const QCommandLineOption agents(QStringLiteral("agents"), QStringLiteral("Simulated agents (5000)."), QStringLiteral("N"));
     const QCommandLineOption groups(QStringLiteral("groups"), QStringLiteral("Stored groups (50)."), QStringLiteral("N"));
@@ -150,6 +151,8 @@ int main(int argc, char* argv[])
         result = FloodBenchmark::run(options);
     } else if (benchmark == QLatin1String("eventlog")) {
         result = EventLogBenchmark::run(options);
+    } else if (benchmark == QLatin1String("lessonrecord")) {
+        result = LessonRecordBenchmark::run(options);
     } else if (benchmark == QLatin1String("startstop")) {
         result = StartStopBenchmark::run(options);
     } else if (benchmark == QLatin1String("seed")) {

@@ -12,6 +12,7 @@
 #include "groups/MachineMenu.h"
 #include "guard/LabGuard.h"
 #include "lesson/LessonModes.h"
+#include "lesson/LessonRecords.h"
 #include "lesson/LessonTools.h"
 #include "log/EventLog.h"
 #include "network/ReceivePath.h"
@@ -114,6 +115,7 @@ void RokVtxAdmin::initialise(const QString& dataDir)
         &LabCommands::attach,
         &LessonModes::attach,
         &LessonTimetable::attach,
+        &LessonRecords::attach,
         &GroupTabs::attach,
         &MachineListTransfer::attach,
         &Deployment::attach,

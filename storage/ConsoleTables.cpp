@@ -1,5 +1,13 @@
 #include "storage/ConsoleTables.h"
 
+ConsoleTables::ConsoleTables()
+{
+    // Records go by the log's age on the log's clock, and reach the disk
+    // whenever the log's rows do (also the exit's and the session end's save).
+    lesson_record_store.setClock([this] { return event_log.now(); });
+    QObject::connect(&event_log, &EventLogStore::sg_written, &lesson_record_store, &LessonRecordStore::flush);
+}
+
 ConsoleTables::~ConsoleTables()
 {
     close();
@@ -17,6 +25,10 @@ bool ConsoleTables::open(const QSqlDatabase& db)
         timetable_store.open(db);
     if (!lesson_mode_store.isOpen())
         lesson_mode_store.open(db);
+    if (!lesson_record_store.isOpen()) {
+        lesson_record_store.setMaxAge(event_log.maxAgeMs());
+        lesson_record_store.open(db);
+    }
     return isOpen();
 }
 
@@ -24,7 +36,7 @@ bool ConsoleTables::isOpen() const
 {
     return event_log.isOpen() && seat_store.isOpen() && timed_lock_store.isOpen()
         && timetable_store.isOpen()
-        && lesson_mode_store.isOpen();
+        && lesson_mode_store.isOpen() && lesson_record_store.isOpen();
 }
 
 void ConsoleTables::close()
@@ -34,4 +46,5 @@ void ConsoleTables::close()
     timed_lock_store.close();
     timetable_store.close();
     lesson_mode_store.close();
+    lesson_record_store.close();
 }

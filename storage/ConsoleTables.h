@@ -2,6 +2,7 @@
 
 #include "storage/EventLogStore.h"
 #include "storage/LessonModeStore.h"
+#include "storage/LessonRecordStore.h"
 #include "storage/SeatStore.h"
 #include "storage/TimedLockStore.h"
 #include "storage/TimetableStore.h"
@@ -10,7 +11,7 @@
 
 // The console's own tables beside the registry's three: the event log, the
 // seats with the view options kept in the database, the timed locks, the
-// pages' timetables and the lesson modes.
+// pages' timetables, the lesson modes and the records of lessons.
 // One rule for all of them: opened on the registry's connection once the
 // database can be written (creating a table takes the write lock, which a
 // file held elsewhere would make the UI thread wait for), and let go before
@@ -21,7 +22,7 @@ class ConsoleTables final
     Q_DISABLE_COPY(ConsoleTables)
 
 public:
-    ConsoleTables() = default;
+    ConsoleTables();
     ~ConsoleTables();
 
     // Opens the tables not open yet; true when all of them are.
@@ -35,6 +36,7 @@ public:
     TimedLockStore& timedLocks() { return timed_lock_store; }
     TimetableStore& timetables() { return timetable_store; }
     LessonModeStore& lessonModes() { return lesson_mode_store; }
+    LessonRecordStore& lessonRecords() { return lesson_record_store; }
 
 private:
     EventLogStore event_log;
@@ -42,4 +44,5 @@ private:
     TimedLockStore timed_lock_store;
     TimetableStore timetable_store;
     LessonModeStore lesson_mode_store;
+    LessonRecordStore lesson_record_store;
 };

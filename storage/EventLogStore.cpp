@@ -23,16 +23,6 @@ qint64 scalar(const QSqlDatabase& db, const QString& text, const char* what, con
     return execLogged(query, what) && query.next() ? query.value(0).toLongLong() : -1;
 }
 
-bool run(const QSqlDatabase& db, const QString& text, const char* what, const QVariantList& values = {})
-{
-    QSqlQuery query(db);
-    if (!query.prepare(text))
-        return false;
-    for (const QVariant& value : values)
-        query.addBindValue(value);
-    return execLogged(query, what);
-}
-
 } // namespace
 
 const QString EventLogStore::LockedOfflinePrefix = QStringLiteral("锁定中断开");
@@ -69,14 +59,14 @@ bool EventLogStore::open(const QSqlDatabase& connection)
     connection_name = connection.connectionName();
     const QSqlDatabase db = database();
     usable = db.isValid() && db.isOpen()
-        && run(db,
+        && runLogged(db,
             QStringLiteral("CREATE TABLE IF NOT EXISTS tb_event_log(id integer primary key,at_utc bigint not "
                            "null,kind int not null,page text,ullmac bigint,machine text,detail text);"),
             "tb_event_log create")
-        && run(db, QStringLiteral("CREATE INDEX IF NOT EXISTS ix_event_log_at ON tb_event_log(at_utc);"),
+        && runLogged(db, QStringLiteral("CREATE INDEX IF NOT EXISTS ix_event_log_at ON tb_event_log(at_utc);"),
             "tb_event_log index")
         // By kind, and within a kind by id: the oldest "安全" rows.
-        && run(db, QStringLiteral("CREATE INDEX IF NOT EXISTS ix_event_log_kind ON tb_event_log(kind);"),
+        && runLogged(db, QStringLiteral("CREATE INDEX IF NOT EXISTS ix_event_log_kind ON tb_event_log(kind);"),
             "tb_event_log index");
     security_rows = -1;
     summaries.clear();
@@ -170,6 +160,7 @@ void EventLogStore::updateDetail(qint64 handle, const QString& detail)
 {
     if (!usable || handle <= 0)
         return;
+    emit sg_detail_changed(handle, detail);
     for (Event& event : pending)
         if (event.handle == handle) {
             event.detail = detail;
@@ -186,6 +177,7 @@ void EventLogStore::enqueue(Event event)
 {
     if (pages_read)
         page_names.insert(event.page);
+    emit sg_added(event);
     pending << std::move(event);
     if (pending.size() > MaxPending)
         pending.erase(pending.begin(), pending.begin() + (pending.size() - MaxPending));
@@ -303,7 +295,7 @@ bool EventLogStore::prune(int securityAdded)
         security = aged < 0 ? -1 : security + securityAdded - aged;
     }
     if (security < 0
-        || !run(db, QStringLiteral("DELETE FROM tb_event_log WHERE at_utc<?;"), "tb_event_log prune", { cutoff }))
+        || !runLogged(db, QStringLiteral("DELETE FROM tb_event_log WHERE at_utc<?;"), "tb_event_log prune", { cutoff }))
         return false;
 
     // The ordinary rows: the newest max_rows ids, each kind through its
@@ -315,9 +307,9 @@ bool EventLogStore::prune(int securityAdded)
         return false;
     const qint64 below = top - max_rows;
     if (below > 0
-        && (!run(db, QStringLiteral("DELETE FROM tb_event_log WHERE kind IN (?,?,?,?) AND id<=?;"), "tb_event_log prune",
+        && (!runLogged(db, QStringLiteral("DELETE FROM tb_event_log WHERE kind IN (?,?,?,?) AND id<=?;"), "tb_event_log prune",
                 { int(Online), int(Registered), int(Group), int(Notice), below })
-            || !run(db, QStringLiteral("DELETE FROM tb_event_log WHERE kind=? AND id<=? AND detail NOT LIKE ?;"),
+            || !runLogged(db, QStringLiteral("DELETE FROM tb_event_log WHERE kind=? AND id<=? AND detail NOT LIKE ?;"),
                 "tb_event_log prune", { int(Offline), below, LockedOfflinePrefix + QLatin1Char('%') })))
         return false;
 
@@ -326,7 +318,7 @@ bool EventLogStore::prune(int securityAdded)
     // write, not all at a start.
     if (security > max_security_rows) {
         const qint64 excess = std::min<qint64>(security - max_security_rows, MaxPrunedPerWrite);
-        if (!run(db,
+        if (!runLogged(db,
                 QStringLiteral("DELETE FROM tb_event_log WHERE id IN "
                                "(SELECT id FROM tb_event_log WHERE kind=? ORDER BY id LIMIT ?);"),
                 "tb_event_log prune", { int(Security), excess }))

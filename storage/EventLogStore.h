@@ -60,6 +60,7 @@ public:
     void setClock(Clock clock);
     qint64 now() const;
     void setBounds(int maxRows, qint64 maxAgeMs, int maxSecurityRows = DefaultMaxSecurityRows);
+    qint64 maxAgeMs() const { return max_age_ms; }
     // Creates the table and its index when missing and prunes; false leaves
     // the store unused.
     bool open(const QSqlDatabase& db);
@@ -95,6 +96,10 @@ public:
     int rowCount() const;
 
 signals:
+    // A row taken for the next write, and a counted row's new detail: what
+    // a lesson's record keeps beside the log, which may prune the rows.
+    void sg_added(const EventLogStore::Event& event);
+    void sg_detail_changed(qint64 handle, const QString& detail);
     void sg_written();
     void sg_closing();
 

@@ -227,4 +227,6 @@ void LessonTimetable::attach(ConsoleCore& core, WindowParts& parts)
         actionsFor(*parts.lessonModes, core.pages(), *parts.power, core.tables().eventLog(), core.lockPath()) });
     parts.timetable = timetable;
     connect(&parts, &WindowParts::sg_settings_applied, timetable, &LessonTimetable::start);
+    // The tabs tell a new tab before the window makes it current.
+    connect(&parts, &WindowParts::sg_tab_shown, timetable, &LessonTimetable::updateStatus);
 }

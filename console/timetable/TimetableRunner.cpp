@@ -203,6 +203,7 @@ void TimetableRunner::apply(const QString& page, const Timetable::Change& change
     markApplied(page, change.at);
     const QString text = logKindText(weeks.value(page).lessons.value(change.lesson));
     if (change.kind == Timetable::Start) {
+        emit sg_lesson(page, true, text);
         BeforeLesson before = actions.start ? actions.start(page, change.mode, text) : BeforeLesson();
         // Back to back, or an end missed: after the last lesson the page is
         // as it was before the first.
@@ -219,6 +220,7 @@ void TimetableRunner::apply(const QString& page, const Timetable::Change& change
             store->setBefore(page, BeforeLesson());
         if (actions.end)
             actions.end(page, change.mode, change.lock, before, text);
+        emit sg_lesson(page, false, text);
     }
     emit sg_changed();
 }

@@ -68,6 +68,9 @@ public slots:
 signals:
     // A change applied or a week replaced: the next change may differ.
     void sg_changed();
+    // A lesson starts on the page (before what its start applies), or has
+    // ended (after what its end applied).
+    void sg_lesson(const QString& page, bool started, const QString& lessonText);
 
 private:
     void apply(const QString& page, const Timetable::Change& change);

@@ -3,11 +3,19 @@
 // machine lost while locked, and its CSV export; lesson modes saved from a
 // page and applied through the lock path; the weekly timetable, run on a
 // driven clock across restarts, against the teacher's own lock, and what a
-// lesson's end puts back (midnight and daylight time: tst_timetable).
+// lesson's end puts back (midnight and daylight time: tst_timetable); the
+// record of a lesson as the teacher keeps and hands it on (its rules without
+// a window: tst_lessonrecord).
 
 #include "dialogs/FileDialog.h"
 #include "dialogs/InputDialog.h"
 #include "lesson/LessonModes.h"
+#include "lesson/LessonRecordPage.h"
+#include "lesson/LessonRecords.h"
+#include "lesson/LessonRecordsDialog.h"
+#include "storage/LessonRecordStore.h"
+#include "storage/LessonRecorder.h"
+#include "tableview/QtRokTableView.h"
 #include "lesson/TimedLockController.h"
 #include "log/EventLog.h"
 #include "log/EventLogDock.h"
@@ -23,11 +31,14 @@
 #include <QAbstractItemModelTester>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDateEdit>
+#include <QLabel>
 #include <QMenu>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QSqlQuery>
 #include <QTableWidget>
+#include <QTextBrowser>
 #include <QTemporaryDir>
 #include <QLabel>
 #include <QStatusBar>
@@ -198,6 +209,7 @@ private slots:
     void eventLogDockStaysOpenAcrossRestart();
     void eventLogDockOpenedFromMenuShowsRows();
     void startArrivalsAreOneRowEvidenceStaysOwn();
+    void recordOfAnExamSavedAsPdfAndCsv();
     void timetableRestartsMidLessonAndTeacherWins();
     void timetableSavedOverTeachersLock();
     void timetableEndPutsBackWhatTheLessonChanged();
@@ -582,6 +594,89 @@ void TestLessonTools::startArrivalsAreOneRowEvidenceStaysOwn()
     QSqlDatabase::removeDatabase(QStringLiteral("log-start"));
 }
 
+// 二号机房 as an exam: started by hand, locked, one machine lost while locked
+// and back 7 minutes later, ended; then the list, the page, PDF and CSV.
+void TestLessonTools::recordOfAnExamSavedAsPdfAndCsv()
+{
+    QTemporaryDir dir;
+    QVERIFY(seedRooms(dir));
+    QSettings().remove(LessonRecordPage::FolderKey);
+    qint64 clock = LessonStart;
+    RokVtxAdmin window(dir.path());
+    window.core().tables().eventLog().setClock([&clock] { return clock; });
+    start(window, clock);
+    QAction* begin = action(window, "action_op_record_start");
+    QAction* finish = action(window, "action_op_record_finish");
+    emit window.findChild<QMenu*>(QStringLiteral("menu_A"))->aboutToShow();
+    QVERIFY(!begin->isEnabled()); // not on "全部"
+    window.tabWidget()->setCurrentIndex(tabIndexOf(window, Room2));
+    QVERIFY(begin->isEnabled() && !finish->isEnabled());
+    begin->trigger();
+    QVERIFY(!begin->isEnabled() && finish->isEnabled());
+    QCOMPARE(window.findChild<QLabel*>(QStringLiteral("recordStatus"))->text(), QStringLiteral("● 记录中：二号机房"));
+    clock += Minute;
+    action(window, "action_op_lock")->trigger();
+    clock += 9 * Minute;
+    window.parts().overview->machinesWentOffline({ window.core().registry().findMachine(Room2Mac) });
+    QTRY_COMPARE(logged(window.core().tables().eventLog()).value(0), QStringLiteral("离线 二号机房 r2-a 锁定中断开（黑屏锁定）"));
+    clock += 7 * Minute;
+    UdpServer back;
+    QVERIFY(registerFrom(back, Room2Mac, QStringLiteral("r2-a"), room2Address()));
+    QTRY_COMPARE(logged(window.core().tables().eventLog()).value(0), QStringLiteral("上线 二号机房 r2-a"));
+    // Another room's rows are not this record's.
+    window.tabWidget()->setCurrentIndex(tabIndexOf(window, Room));
+    action(window, "action_op_lock")->trigger();
+    window.tabWidget()->setCurrentIndex(tabIndexOf(window, Room2));
+    clock += 73 * Minute;
+    finish->trigger();
+    QVERIFY(begin->isEnabled() && !finish->isEnabled());
+
+    action(window, "action_op_records")->trigger();
+    auto* list = window.findChild<LessonRecordsDialog*>();
+    QVERIFY(list && list->isVisible());
+    QCOMPARE(list->table()->getRowCount(), 1);
+    QCOMPARE(list->roomFilter()->count(), 2); // every room, and those with records
+    list->roomFilter()->setCurrentText(Room2);
+    list->dayFilterOn()->setChecked(true);
+    list->dayFilter()->setDate(QDateTime::fromMSecsSinceEpoch(LessonStart).date().addDays(1));
+    QCOMPARE(list->table()->getRowCount(), 0);
+    list->dayFilterOn()->setChecked(true);
+    list->dayFilter()->setDate(QDateTime::fromMSecsSinceEpoch(LessonStart).date());
+    QCOMPARE(list->table()->getRowCount(), 1);
+    QCOMPARE(list->table()->model()->index(0, 3).data().toString(), QStringLiteral("1小时30分00秒"));
+    LessonRecordPage* page = list->openRow(0);
+    QVERIFY(page);
+    const QString text = page->browser()->toPlainText();
+    for (const QString& part : { QStringLiteral("课堂记录：二号机房"), QStringLiteral("开始时在线 0 / 1 台，结束时在线 1 / 1 台"),
+             QStringLiteral("离线 1 次，其中锁定中断开 1 次"), QStringLiteral("黑屏锁定（来源：教师）"),
+             QStringLiteral("7分00秒") })
+        QVERIFY2(text.contains(part), qPrintable(part));
+    QVERIFY(!text.contains(QStringLiteral("r1-a")));
+
+    // Into a folder of the teacher's choice, remembered for the next file.
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("exams")));
+    const QString pdf = dir.filePath(QStringLiteral("exams/room2"));
+    FileDialog::setNextSaveFileName(pdf);
+    QCOMPARE(page->savePdf(), pdf + QStringLiteral(".pdf"));
+    QVERIFY(fileBytes(pdf + QStringLiteral(".pdf")).startsWith("%PDF"));
+    QCOMPARE(QSettings().value(LessonRecordPage::FolderKey).toString(), dir.filePath(QStringLiteral("exams")));
+    const QString csv = dir.filePath(QStringLiteral("exams/room2.csv"));
+    FileDialog::setNextSaveFileName(csv);
+    QCOMPARE(page->saveCsv(), csv);
+    const QStringList lines = QString::fromUtf8(fileBytes(csv)).split(QStringLiteral("\r\n"));
+    QVERIFY(fileBytes(csv).startsWith("\xEF\xBB\xBF"));
+    QCOMPARE(lines.at(0), QStringLiteral("类别,时间,机器,MAC地址,机位,详情"));
+    const auto local = [](qint64 ms, const char* format) {
+        return QDateTime::fromMSecsSinceEpoch(ms).toString(QString::fromLatin1(format));
+    };
+    const qint64 away = LessonStart + 10 * Minute;
+    QVERIFY(lines.contains(QStringLiteral("离线记录,%1,r2-a,%2,,%3 离线，%4 回来，共 7分00秒（锁定中断开）")
+                               .arg(local(away, "yyyy-MM-dd HH:mm:ss"), MacAddress::toDisplay(Room2Mac),
+                                   local(away, "HH:mm:ss"), local(away + 7 * Minute, "HH:mm:ss"))));
+    page->close();
+    list->close();
+}
+
 void TestLessonTools::timetableRestartsMidLessonAndTeacherWins()
 {
     QTemporaryDir dir;
@@ -613,6 +708,8 @@ void TestLessonTools::timetableRestartsMidLessonAndTeacherWins()
         QCOMPARE(logged(window.core().tables().eventLog()).value(0), QStringLiteral("课表 一号机房 课表：周一 09:00–09:45：黑屏锁定"));
         window.tabWidget()->setCurrentIndex(tabIndexOf(window, Room));
         QCOMPARE(week->nextChangeText(), QStringLiteral("下一节：周一 09:45 下课（黑屏安静）"));
+        // Offered once the room's tab is in front (it followed the tab before the window knew it).
+        QVERIFY(action(window, "action_op_timetable")->isEnabled());
         // The timetable's own changes hold nothing: a clock set back and forth takes what is due.
         for (const QTime& at : { QTime(8, 30), QTime(9, 20) }) {
             wall.setTime(at);
@@ -635,6 +732,12 @@ void TestLessonTools::timetableRestartsMidLessonAndTeacherWins()
         week->runner()->tick();
         QCOMPARE(modes, QStringList { QStringLiteral("一号机房 黑屏安静 课表：周一 09:00–09:45") });
         QCOMPARE(page(window, Room)->lock_state->lock_type, int(Rok_Lock_State::BlackQuiet));
+        // Each lesson applied had its record, the last one ended by its end.
+        QVERIFY(!window.findChild<LessonRecords*>()->recorder()->isRecording(Room));
+        const QList<LessonRecordStore::Summary> records = window.core().tables().lessonRecords().list(Room);
+        QCOMPARE(records.size(), 3);
+        QCOMPARE(records.first().title, QStringLiteral("课表：周一 09:00–09:45"));
+        QVERIFY(records.first().end_ms != 0);
         window.saveNow();
     }
     // A restart applies nothing already applied.
