@@ -42,6 +42,11 @@ QString FileDialog::folderFor(const QString& kind)
         : QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
 }
 
+void FileDialog::forgetFolder(const QString& kind)
+{
+    QSettings().remove(folderKey(kind));
+}
+
 QString FileDialog::lastStartPath()
 {
     return lastStart;

@@ -20,6 +20,8 @@ public:
         QWidget* parent, const QString& caption, const QString& kind, const QString& fileName, const QString& filter);
     static QString getOpenFileIn(QWidget* parent, const QString& caption, const QString& kind, const QString& filter);
     static QString folderFor(const QString& kind);
+    // Back to Documents for `kind`.
+    static void forgetFolder(const QString& kind);
     // Where the last chooser started, shown or pre-answered.
     static QString lastStartPath();
 

@@ -9,13 +9,11 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QPushButton>
-#include <QSettings>
-#include <QStandardPaths>
 #include <QTextBrowser>
 #include <QTextDocument>
 #include <QVBoxLayout>
 
-const QString LessonRecordPage::FolderKey = QStringLiteral("lessonRecords/folder");
+const QString LessonRecordPage::FolderKind = QStringLiteral("lesson-record");
 
 LessonRecordPage::LessonRecordPage(const LessonRecord& record_, qint64 nowMs, QWidget* parent)
     : QDialog(parent)
@@ -55,17 +53,10 @@ void LessonRecordPage::showEvent(QShowEvent* event)
 
 QString LessonRecordPage::chooseFile(const QString& caption, const QString& suffix, const QString& filter)
 {
-    QString folder = QSettings().value(FolderKey).toString();
-    if (folder.isEmpty())
-        folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    const QString name = LessonRecordReport::fileBaseName(record) + suffix;
-    QString path = FileDialog::getSaveFileName(
-        this, caption, folder.isEmpty() ? name : QDir(folder).filePath(name), filter);
-    if (path.isEmpty())
-        return path;
-    if (QFileInfo(path).suffix().isEmpty())
+    QString path = FileDialog::getSaveFileIn(
+        this, caption, FolderKind, LessonRecordReport::fileBaseName(record) + suffix, filter);
+    if (!path.isEmpty() && QFileInfo(path).suffix().isEmpty())
         path += suffix;
-    QSettings().setValue(FolderKey, QFileInfo(path).absolutePath());
     return path;
 }
 

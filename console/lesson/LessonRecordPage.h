@@ -15,7 +15,7 @@ class LessonRecordPage final : public QDialog
 
 public:
     // QSettings key of that folder.
-    static const QString FolderKey;
+    static const QString FolderKind;
 
     LessonRecordPage(const LessonRecord& record, qint64 nowMs, QWidget* parent);
 

@@ -600,7 +600,7 @@ void TestLessonTools::recordOfAnExamSavedAsPdfAndCsv()
 {
     QTemporaryDir dir;
     QVERIFY(seedRooms(dir));
-    QSettings().remove(LessonRecordPage::FolderKey);
+    FileDialog::forgetFolder(LessonRecordPage::FolderKind);
     qint64 clock = LessonStart;
     RokVtxAdmin window(dir.path());
     window.core().tables().eventLog().setClock([&clock] { return clock; });
@@ -659,7 +659,7 @@ void TestLessonTools::recordOfAnExamSavedAsPdfAndCsv()
     FileDialog::setNextSaveFileName(pdf);
     QCOMPARE(page->savePdf(), pdf + QStringLiteral(".pdf"));
     QVERIFY(fileBytes(pdf + QStringLiteral(".pdf")).startsWith("%PDF"));
-    QCOMPARE(QSettings().value(LessonRecordPage::FolderKey).toString(), dir.filePath(QStringLiteral("exams")));
+    QCOMPARE(FileDialog::folderFor(LessonRecordPage::FolderKind), dir.filePath(QStringLiteral("exams")));
     const QString csv = dir.filePath(QStringLiteral("exams/room2.csv"));
     FileDialog::setNextSaveFileName(csv);
     QCOMPARE(page->saveCsv(), csv);
