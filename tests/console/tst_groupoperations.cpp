@@ -198,6 +198,9 @@ void TestGroupOperations::severalMachinesChangeInOneLogRow()
     // A machine that is not a member is skipped, and not named.
     ops->removeFromGroup(room, { 1, 2, 99 });
     QCOMPARE(rowsLogged(), QStringList { "一号机房 2 台移出分组“一号机房”：PC-1、PC-2" });
+    // Nothing changed, nothing logged.
+    ops->removeFromGroup(room, { 98, 99 });
+    QVERIFY(rowsLogged().isEmpty());
     ops->deleteMachines({ 1, 3 });
     QCOMPARE(rowsLogged(), QStringList { "全部 删除 2 台机器：PC-1、PC-3" });
     QVERIFY(!registry->findMachine(1) && !registry->findMachine(3));
