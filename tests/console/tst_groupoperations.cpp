@@ -2,15 +2,9 @@
 // without a window. Machines are made as the network thread makes them and
 // placed later, as the UI thread does.
 
-#include "core/MetaTypes.h"
-#include "core/QStudentManage.h"
-#include "groups/GroupOperations.h"
-#include "pages/PageDirectory.h"
-#include "pages/QStudentGroupWidget.h"
-#include "tableview/QtRokTableView.h"
+#include "BarePages.h"
 
 #include <QSignalSpy>
-#include <QTabWidget>
 #include <QtTest>
 
 #include <memory>
@@ -29,64 +23,32 @@ private slots:
 
 private:
     CStuInfo_PTR admit(quint64 mac, const QString& host, const QString& ip);
-    int rows(QStudentGroupWidget* page, quint64 mac) const;
+    static int rows(QStudentGroupWidget* page, quint64 mac) { return BarePages::rows(page, mac); }
 
-    std::unique_ptr<QStudentManage> registry;
-    std::unique_ptr<QTabWidget> tabs;
-    std::unique_ptr<PageDirectory> directory;
-    std::unique_ptr<GroupOperations> ops;
-    QString refusal;
+    std::unique_ptr<BarePages> lab;
+    QStudentManage* registry = nullptr;
+    QTabWidget* tabs = nullptr;
+    PageDirectory* directory = nullptr;
+    GroupOperations* ops = nullptr;
 };
 
 void TestGroupOperations::init()
 {
-    registerRokMetaTypes();
-    registry = std::make_unique<QStudentManage>();
-    tabs = std::make_unique<QTabWidget>();
-    directory = std::make_unique<PageDirectory>(tabs.get());
-    refusal.clear();
-    const auto addPage = [this](const QString& name, int order, int position) {
-        auto* page = new QStudentGroupWidget(nullptr, name);
-        page->setShowAll(order == 0);
-        page->page_order = order;
-        tabs->insertTab(position, page, name);
-        directory->publish();
-        return page;
-    };
-    addPage(QStringLiteral("全部"), 0, 0);
-    addPage(PageDirectory::UngroupedName, QStudentGroupWidget::UngroupedOrder, 1);
-    GroupOperations::PageHost host;
-    host.create = [this, addPage](const QString& name, int order) {
-        return addPage(name, order, qMin(order, tabs->count() - 1));
-    };
-    host.remove = [this](QStudentGroupWidget* page) {
-        tabs->removeTab(tabs->indexOf(page));
-        directory->publish();
-        delete page;
-    };
-    host.renameRefusal = [this] { return refusal; };
-    ops = std::make_unique<GroupOperations>(*registry, *directory, std::move(host));
+    lab = std::make_unique<BarePages>();
+    registry = &lab->registry;
+    tabs = lab->tabs.get();
+    directory = &lab->directory;
+    ops = lab->ops.get();
 }
 
 void TestGroupOperations::cleanup()
 {
-    ops.reset();
-    directory.reset();
-    tabs.reset();
-    registry.reset();
+    lab.reset();
 }
 
 CStuInfo_PTR TestGroupOperations::admit(quint64 mac, const QString& host, const QString& ip)
 {
     return registry->admitMachine(mac, host, ip, false, false).machine;
-}
-
-int TestGroupOperations::rows(QStudentGroupWidget* page, quint64 mac) const
-{
-    int count = 0;
-    for (int row = 0; row < page->machine_table->getRowCount(); ++row)
-        count += page->macAtRow(row) == mac;
-    return count;
 }
 
 void TestGroupOperations::renameBeforePlacementLeavesNoStrayRow()
@@ -122,7 +84,7 @@ void TestGroupOperations::movesAndDeletionsKeepOneRowPerPage()
     for (quint64 mac : { 0x2001ULL, 0x2002ULL })
         ops->placeMachine(admit(mac, QStringLiteral("PC"), QStringLiteral("127.0.0.20")));
 
-    QSignalSpy changes(ops.get(), &GroupOperations::sg_changed);
+    QSignalSpy changes(ops, &GroupOperations::sg_changed);
     ops->moveMachines({ 0x2001, 0x2002 }, QStringLiteral("一号机房"));
     QCOMPARE(changes.count(), 3); // each machine, then the one row naming both
     QCOMPARE(rows(room, 0x2001), 1);
@@ -157,10 +119,10 @@ void TestGroupOperations::renameRefusedWhileSettingsCannotFollow()
     QVERIFY(ops->addGroup(QStringLiteral("二号机房"), 2, QString()));
     QVERIFY(!ops->renameGroup(QStringLiteral("一号机房"), QStringLiteral("二号机房")));
     QVERIFY(!ops->renameGroup(QStringLiteral("一号机房"), PageDirectory::UngroupedName));
-    refusal = QStringLiteral("settings file unreadable");
+    lab->refusal = QStringLiteral("settings file unreadable");
     QVERIFY(!ops->renameGroup(QStringLiteral("一号机房"), QStringLiteral("三号机房")));
     QVERIFY(directory->groupPage(QStringLiteral("一号机房")));
-    refusal.clear();
+    lab->refusal.clear();
     QVERIFY(ops->renameGroup(QStringLiteral("一号机房"), QStringLiteral("三号机房")));
     QVERIFY(directory->groupPage(QStringLiteral("三号机房")));
     QVERIFY(registry->groupNames().contains(QStringLiteral("三号机房")));
@@ -179,7 +141,7 @@ void TestGroupOperations::severalMachinesChangeInOneLogRow()
     const QString room = QStringLiteral("一号机房");
     QVERIFY(ops->addGroup(room, 1, QString()));
     QList<GroupChange> changes;
-    connect(ops.get(), &GroupOperations::sg_changed, this, [&changes](const GroupChange& change) { changes << change; });
+    connect(ops, &GroupOperations::sg_changed, this, [&changes](const GroupChange& change) { changes << change; });
     const auto rowsLogged = [&changes] {
         QStringList rows;
         for (const GroupChange& change : changes)
