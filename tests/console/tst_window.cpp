@@ -1,14 +1,14 @@
 // The main window as the teacher drives it: pages and tabs, views and menus,
 // the five lab commands and their check marks, groups and machines moved
 // between them, config.conf following the pages, the status-bar counts, the
-// filter, the tray, the machine list's export and import, and waking a tab.
+// filter, the tray, and the machine list from one console to another (the
+// features alone, without a window: tst_features).
 
 #include "../storage/TestConnection.h"
 #include "app/QtTranslation.h"
 #include "app/QuitActions.h"
 #include "app/StartupNotices.h"
 #include "core/UdpServer.h"
-#include "core/WakeOnLan.h"
 #include "dialogs/FileDialog.h"
 #include "groups/Dialog_addgroup.h"
 #include "groups/Dialog_moveinto_grp.h"
@@ -59,8 +59,6 @@ using namespace MainWindowTest;
 namespace {
 
 const QString TitleBase = QStringLiteral("机房控制系统教师端");
-const QString Online = QStringLiteral("在线");
-const QString Offline = QStringLiteral("断开");
 
 constexpr quint64 MacA = 0x0000A1A1A1A1A1A1ULL;
 constexpr quint64 MacB = 0x0000B2B2B2B2B2B2ULL;
@@ -75,12 +73,6 @@ bool seedTwoGroups(const QTemporaryDir& dir)
             { MacB, QStringLiteral("pc-b"), QStringLiteral("10.0.0.12"), QStringLiteral("B") },
             { MacFree, QStringLiteral("pc-free"), QStringLiteral("10.0.0.13"), QString() } },
         { item(1, QStringLiteral("游戏")), item(3, QStringLiteral("C:\\Tools\\guard.exe")) });
-}
-
-QString stateText(const QStudentGroupWidget* page, quint64 mac)
-{
-    const int row = rowOf(page, mac);
-    return row < 0 ? QString() : page->machine_table->getCellText(row, MachineRows::StateColumn);
 }
 
 // Lock-state words with the default flags (manual IP refused, USB refused).
@@ -303,7 +295,6 @@ private slots:
     void contextMenuPerTab_data();
     void contextMenuPerTab();
     void menuOnASelectionActsOnEveryRow();
-    void offlineMachineOfUnknownGroup();
     void lateOfflineReportOfDeletedMachine();
     void closeHidesToTray();
     void layoutSurvivesRestart();
@@ -337,16 +328,9 @@ private slots:
     void countsFollowTabAndMachines();
     void onlineOnlyHidesOfflineRows();
     void stateToolTipTellsLastHeard();
-    void trayMessagePerBurstWhileHidden();
-    void exportWritesCsv();
     void csvCellsComeBackAsExported_data();
     void csvCellsComeBackAsExported();
-    void exportFailureIsReported();
     void importGivesExportedGroupsBack();
-    void importRefusesBadRowsAndAsksOnce_data();
-    void importRefusesBadRowsAndAsksOnce();
-    void wakeReachesOfflineMachinesOfTab_data();
-    void wakeReachesOfflineMachinesOfTab();
 
 private:
     QTemporaryDir settings_dir;
@@ -676,32 +660,6 @@ void TestWindow::menuOnASelectionActsOnEveryRow()
     MessageBox::setNextAnswer(QMessageBox::Yes);
     menu->deleteSelected();
     QVERIFY(!window.core().registry().findMachine(MacA) && !window.core().registry().findMachine(MacFree));
-}
-
-void TestWindow::offlineMachineOfUnknownGroup()
-{
-    QTemporaryDir dir;
-    QVERIFY(seedTwoGroups(dir));
-    RokVtxAdmin window(dir.path());
-    QStudentGroupWidget* all = window.allPage();
-
-    const quint64 ghostMac = 0x0000D4D4D4D4D4D4ULL;
-    const CStuInfo_PTR ghost
-        = window.core().registry().updateMachine(ghostMac, QStringLiteral("ghost"), QStringLiteral("10.0.0.40"), true);
-    ghost->group_name = QStringLiteral("Ghost");
-    all->addMachine(ghost);
-    QCOMPARE(stateText(all, ghostMac), Online);
-    const CStuInfo_PTR member = window.core().registry().findMachine(MacB);
-    member->markAlive();
-    page(window, "B")->refreshAllRows();
-
-    window.parts().overview->machinesWentOffline({ ghost, nullptr, member });
-    QVERIFY(!ghost->online.load());
-    QCOMPARE(stateText(all, ghostMac), Offline);
-    QCOMPARE(stateText(page(window, "B"), MacB), Offline);
-    // No page took the machine of a group without a tab.
-    for (int i = 1; i < window.tabWidget()->count(); ++i)
-        QCOMPARE(rowOf(window.pageAt(i), ghostMac), -1);
 }
 
 void TestWindow::lateOfflineReportOfDeletedMachine()
@@ -1818,70 +1776,6 @@ void TestWindow::stateToolTipTellsLastHeard()
     QVERIFY(heard >= QTime(before.hour(), before.minute(), before.second()) && heard <= after);
 }
 
-void TestWindow::trayMessagePerBurstWhileHidden()
-{
-    QTemporaryDir dir;
-    QVERIFY(seedLab(dir));
-    RokVtxAdmin window(dir.path());
-    QSignalSpy messages(&window, &RokVtxAdmin::sg_tray_message);
-    const auto machines = [&window](const QList<quint64>& macs) { return window.core().registry().machinesByMac(macs); };
-
-    // Two reports of the registry within one burst make one message.
-    window.parts().overview->machinesWentOffline(machines({ R1b, R1a }));
-    window.parts().overview->machinesWentOffline(machines({ Free }));
-    QVERIFY(messages.wait(10000));
-    QCOMPARE(messages.count(), 1);
-    QCOMPARE(messages.at(0).at(0).toString(), QStringLiteral("机器离线"));
-    QCOMPARE(messages.at(0).at(1).toString(), QStringLiteral("3 台机器离线：free、r1-a、r1-b"));
-
-    // Five are named, more are counted.
-    messages.clear();
-    window.parts().overview->machinesWentOffline(machines({ R1a, R1b, R1c, R2a, Free }));
-    QVERIFY(messages.wait(10000));
-    QCOMPARE(messages.at(0).at(1).toString(), QStringLiteral("5 台机器离线：free、r1-a、r1-b、r1-c、机房,\"二\""));
-    messages.clear();
-    window.parts().overview->machinesWentOffline(machines({ R1a, R1b, R1c, R2a, R2b, Free }));
-    QVERIFY(messages.wait(10000));
-    QCOMPARE(messages.at(0).at(1).toString(), QStringLiteral("6 台机器离线"));
-
-    // While the teacher looks at the window the tables tell it; a later burst
-    // names only its own machines, and not one back on line already.
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    messages.clear();
-    window.parts().overview->machinesWentOffline(machines({ R1a }));
-    window.hide();
-    window.parts().overview->machinesWentOffline(machines({ R2a, R1c }));
-    KeepAlive back(window, { R1c });
-    QVERIFY(messages.wait(10000));
-    QCOMPARE(messages.at(0).at(1).toString(), QStringLiteral("1 台机器离线：机房,\"二\""));
-}
-
-void TestWindow::exportWritesCsv()
-{
-    QTemporaryDir dir;
-    QVERIFY(seedLab(dir));
-    RokVtxAdmin window(dir.path());
-    window.core().registry().findMachine(R2b)->markAlive();
-    window.tabWidget()->setCurrentIndex(tabIndexOf(window, Room2));
-
-    const QString path = dir.filePath(QStringLiteral("列表.csv"));
-    FileDialog::setNextSaveFileName(path);
-    action(window, "action_file_export")->trigger();
-    QCOMPARE(fileBytes(path),
-        QByteArray("\xEF\xBB\xBF"
-                   "机器名,IP地址,MAC地址,分组,状态\r\n"
-                   "\"机房,\"\"二\"\"\",10.0.2.1,01:02:00:00:00:0A,二号机房,断开\r\n"
-                   "'@1+2,10.0.2.2,02:02:00:00:00:0A,二号机房,在线\r\n"));
-    QVERIFY(window.statusBar()->currentMessage().contains(QStringLiteral("已导出 2 台机器")));
-
-    // A cancelled chooser writes nothing.
-    QVERIFY(QFile::remove(path));
-    FileDialog::setNextSaveFileName(QString());
-    action(window, "action_file_export")->trigger();
-    QVERIFY(!QFile::exists(path));
-}
-
 void TestWindow::csvCellsComeBackAsExported_data()
 {
     QTest::addColumn<QString>("host");
@@ -1914,23 +1808,6 @@ void TestWindow::csvCellsComeBackAsExported()
     QCOMPARE(refused, QStringList());
     QCOMPARE(entries.size(), 1);
     QCOMPARE(entries.first().hostname, host);
-}
-
-void TestWindow::exportFailureIsReported()
-{
-    QTemporaryDir dir;
-    QVERIFY(seedLab(dir));
-    RokVtxAdmin window(dir.path());
-    window.statusBar()->clearMessage();
-
-    const QString path = dir.filePath(QStringLiteral("missing/list.csv"));
-    FileDialog::setNextSaveFileName(path);
-    MessageBox::setNextAnswer(QMessageBox::Ok);
-    action(window, "action_file_export")->trigger();
-    QCOMPARE(MessageBox::lastTitle(), QStringLiteral("错误"));
-    QVERIFY2(MessageBox::lastText().contains(QDir::toNativeSeparators(path)), qPrintable(MessageBox::lastText()));
-    QVERIFY(window.statusBar()->currentMessage().isEmpty());
-    QVERIFY(!QFile::exists(path));
 }
 
 void TestWindow::importGivesExportedGroupsBack()
@@ -1972,124 +1849,6 @@ void TestWindow::importGivesExportedGroupsBack()
     QCOMPARE(imported, machines);
     target.saveNow();
     QCOMPARE(readDatabase(other.filePath(QStringLiteral("data.sqlite3"))).groupNames(), QStringList({ Room1, Room2 }));
-}
-
-void TestWindow::importRefusesBadRowsAndAsksOnce_data()
-{
-    QTest::addColumn<bool>("move");
-    QTest::addColumn<QString>("groupOfR1a");
-    QTest::newRow("moved") << true << Room2;
-    QTest::newRow("kept") << false << Room1;
-}
-
-void TestWindow::importRefusesBadRowsAndAsksOnce()
-{
-    QFETCH(bool, move);
-    QFETCH(QString, groupOfR1a);
-    QTemporaryDir dir;
-    QVERIFY(seedLab(dir));
-    RokVtxAdmin window(dir.path());
-    // As a spreadsheet program saves it: no byte order mark, LF, no state.
-    const QString path = dir.filePath(QStringLiteral("机房.csv"));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("\xe6\x9c\xba\xe5\x99\xa8\xe5\x90\x8d,IP,MAC,G\n" // 机器名
-               "new-1,10.0.9.1,aa-bb-cc-dd-ee-01,\xe4\xb8\x89\n" // 三
-               "r1-a,10.0.1.1,01:01:00:00:00:0A,\xe4\xba\x8c\xe5\x8f\xb7\xe6\x9c\xba\xe6\x88\xbf\n" // 二号机房
-               "r1-b,10.0.1.2,02:01:00:00:00:0A,\xe4\xba\x8c\xe5\x8f\xb7\xe6\x9c\xba\xe6\x88\xbf\n"
-               "free,10.0.3.1,01:03:00:00:00:0A,'=g\n"
-               "\"q,\"\"1\"\"\nx\",10.0.9.4,aabbccddee04\n"
-               "\n"
-               "bad-mac,10.0.9.2,aa:bb:cc:dd:ee\n"
-               "bad-ip,999.0.0.1,aa:bb:cc:dd:ee:02\n"
-               "zero,,00:00:00:00:00:00\n"
-               "all,,aa:bb:cc:dd:ee:03,\xe5\x85\xa8\xe9\x83\xa8\n" // 全部
-               "again,10.0.9.5,AA:BB:CC:DD:EE:01\n"
-               "short,10.0.9.6\n");
-    file.close();
-
-    FileDialog::setNextOpenFileName(path);
-    MessageBox::setNextAnswers({ move ? QMessageBox::Yes : QMessageBox::No, QMessageBox::Ok });
-    action(window, "action_file_import")->trigger();
-    const QString text = MessageBox::lastText();
-    const int moved = move ? 3 : 1; // free needs no consent
-    QVERIFY2(text.startsWith(QStringLiteral("新增 2 台机器，移动 %1 台，拒绝 6 行。").arg(moved)), qPrintable(text));
-    for (const char* line : { "第 9 行", "第 10 行", "第 11 行", "第 12 行", "第 13 行", "第 14 行" })
-        QVERIFY2(text.contains(QString::fromUtf8(line)), line);
-
-    QStudentManage& registry = window.core().registry();
-    QCOMPARE(registry.groupNames(), QStringList({ Room1, Room2, QStringLiteral("三"), QStringLiteral("=g") }));
-    QCOMPARE(tabTexts(window).mid(3), (QStringList { "三", "=g", "未分组" }));
-    QCOMPARE(registry.findMachine(0x01EEDDCCBBAAULL)->group_name, QStringLiteral("三"));
-    QCOMPARE(registry.findMachine(0x04EEDDCCBBAAULL)->hostname, QStringLiteral("q,\"1\"\nx"));
-    QCOMPARE(registry.findMachine(0x04EEDDCCBBAAULL)->group_name, QString());
-    QCOMPARE(registry.findMachine(R1a)->group_name, groupOfR1a);
-    QCOMPARE(rowOf(page(window, groupOfR1a), R1a) >= 0, true);
-    QCOMPARE(registry.findMachine(Free)->group_name, QStringLiteral("=g"));
-    QCOMPARE(rowOf(page(window, QStringLiteral("未分组")), Free), -1);
-    QCOMPARE(registry.allMachines().size(), 8);
-}
-
-void TestWindow::wakeReachesOfflineMachinesOfTab_data()
-{
-    QTest::addColumn<QString>("tab");
-    QTest::addColumn<QList<quint64>>("expected");
-
-    QTest::newRow("group") << Room1 << QList<quint64> { R1a, R1c };
-    QTest::newRow("全部") << QStringLiteral("全部") << QList<quint64> { R1a, R1c, R2a, R2b, Free };
-}
-
-void TestWindow::wakeReachesOfflineMachinesOfTab()
-{
-    QFETCH(QString, tab);
-    QFETCH(QList<quint64>, expected);
-    if (qgetenv("ROK_NETNS_ISOLATED") != "1")
-        QSKIP("broadcasts only inside the isolated network namespace");
-
-    QUdpSocket listener;
-    QVERIFY(listener.bind(QHostAddress::AnyIPv4, WakeOnLan::DefaultPort, QUdpSocket::ShareAddress));
-    QMap<QByteArray, int> received;
-    QList<QByteArray> order;
-    connect(&listener, &QUdpSocket::readyRead, this, [&] {
-        while (listener.hasPendingDatagrams()) {
-            QByteArray data(int(listener.pendingDatagramSize()), '\0');
-            listener.readDatagram(data.data(), data.size());
-            ++received[data];
-            order << data;
-        }
-    });
-
-    QTemporaryDir dir;
-    QVERIFY(seedLab(dir));
-    const quint64 marker = 0x00000A00000004FFULL; // known, off line, in no tab's wake
-    QVERIFY(seedDatabase(dir.filePath(QStringLiteral("data.sqlite3")), {},
-        { { marker, QStringLiteral("marker"), QStringLiteral("10.0.4.1"), Room2 } }));
-    RokVtxAdmin window(dir.path());
-    window.tabWidget()->setCurrentIndex(tabIndexOf(window, tab));
-    window.core().registry().findMachine(R1b)->markAlive();
-    window.core().registry().findMachine(marker)->markAlive();
-
-    action(window, "action_op_wake")->trigger();
-    QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("已排队唤醒 %1 台离线机器").arg(expected.size()));
-    // The queue is sent in order: once the marker's packets arrive, the
-    // tab's are all in.
-    window.core().registry().findMachine(marker)->markDead();
-    window.parts().machineMenu->setSelectedMac(marker);
-    for (QAction* entry : window.parts().machineMenu->menu()->actions())
-        if (entry->text() == QStringLiteral("唤醒本机(&W)"))
-            entry->trigger();
-    const int perMachine = WakeOnLan::broadcastAddresses().size();
-    const QByteArray markerPacket = WakeOnLan::magicPacket(marker);
-    QTRY_COMPARE(received.value(markerPacket), perMachine);
-
-    const QList<QByteArray> tabPackets = order.mid(0, order.indexOf(markerPacket));
-    QMap<QByteArray, int> expectedPackets;
-    for (quint64 mac : expected)
-        expectedPackets[WakeOnLan::magicPacket(mac)] = perMachine;
-    QMap<QByteArray, int> tabReceived;
-    for (const QByteArray& packet : tabPackets)
-        ++tabReceived[packet];
-    QCOMPARE(tabReceived, expectedPackets);
 }
 
 QTEST_MAIN(TestWindow)
