@@ -3,10 +3,12 @@
 // The registry and the pages that show it, without a window: tabs "全部" and
 // "未分组", a page directory and the group operations making and removing
 // group pages as the console does (a new group no further than before
-// "未分组", every page published at once). Each group page gets a multicast
-// address of its own; the registry ticks only when the test says.
+// "未分组", every page published at once). The pages get the console's
+// multicast addresses in the order they are made ("未分组" the first); the
+// registry ticks only when the test says.
 
 #include "core/MetaTypes.h"
+#include "core/Protocol.h"
 #include "core/QStudentManage.h"
 #include "groups/GroupOperations.h"
 #include "pages/PageDirectory.h"
@@ -20,8 +22,6 @@
 class BarePages final
 {
 public:
-    static constexpr uint32_t FirstAddress = 0x010000EF; // 239.0.0.1, network order
-
     BarePages()
     {
         registerRokMetaTypes();
@@ -47,8 +47,10 @@ public:
         auto* page = new QStudentGroupWidget(nullptr, name);
         page->setShowAll(order == 0);
         page->page_order = order;
-        if (order != 0)
-            page->group_addr = FirstAddress + (uint32_t(++made) << 24);
+        if (order != 0) {
+            page->group_addr = next_address;
+            next_address = Protocol::nextGroupAddress(next_address);
+        }
         tabs->insertTab(position, page, name);
         directory.publish();
         return page;
@@ -93,5 +95,5 @@ public:
     QString refusal;
 
 private:
-    int made = 0;
+    uint32_t next_address = Protocol::firstGroupAddress();
 };

@@ -5,6 +5,7 @@
 
 #include "../storage/TestConnection.h"
 #include "BarePages.h"
+#include "SendLog.h"
 #include "core/Protocol.h"
 #include "core/WakeOnLan.h"
 #include "dialogs/FileDialog.h"
@@ -37,6 +38,8 @@
 #include <memory>
 
 Q_DECLARE_METATYPE(LockOrigin)
+
+using namespace MainWindowTest;
 
 namespace {
 
@@ -115,44 +118,15 @@ QStringList logged(EventLogStore& log)
     return events;
 }
 
-// What the pages hand out on the UI thread, page by page.
-class Sent final : public QObject
+// The lists of the page's last policy datagram.
+std::array<QStringList, 3> sentLists(const SendLog& log, QStudentGroupWidget* page)
 {
-public:
-    void watch(QStudentGroupWidget* page)
-    {
-        connect(
-            page, &QStudentGroupWidget::sg_need_send_msg, this,
-            [this, page](uint32_t, const QByteArray& datagram) {
-                if (QThread::currentThread() == thread())
-                    datagrams[page] << datagram;
-            },
-            Qt::DirectConnection);
-    }
-    // The last datagram of `id` the page sent; empty when none.
-    QByteArray last(QStudentGroupWidget* page, uint32_t id) const
-    {
-        const QList<QByteArray> all = datagrams.value(page);
-        for (auto it = all.rbegin(); it != all.rend(); ++it)
-            if (Protocol::consoleMessageId(*it) == id)
-                return *it;
-        return {};
-    }
-    std::array<QStringList, 3> lists(QStudentGroupWidget* page) const
-    {
-        Protocol::PolicyContent content;
-        Protocol::parsePolicy(last(page, Protocol::MSG_ADMIN_POLICY), content);
-        return content.lists;
-    }
-    uint32_t lockWord(QStudentGroupWidget* page) const
-    {
-        uint32_t word = 0;
-        return Protocol::parseLockState(last(page, Protocol::MSG_ADMIN_LOCK_STATE), word) ? word : 0;
-    }
-
-private:
-    QHash<QStudentGroupWidget*, QList<QByteArray>> datagrams;
-};
+    Protocol::PolicyContent content;
+    const QList<SendLog::Sent> sent = log.ofId(Protocol::MSG_ADMIN_POLICY, page);
+    if (!sent.isEmpty())
+        Protocol::parsePolicy(sent.last().datagram, content);
+    return content.lists;
+}
 
 // The transfer's hooks, without a window: actions, a status bar and a tab.
 struct TransferHost
@@ -185,7 +159,7 @@ private slots:
     void offlineBurstIsOneAlert();
     void wakeReachesOfflineMachines_data();
     void wakeReachesOfflineMachines();
-    void exportWritesTheTabOrTellsWhyNot();
+    void exportWritesTheTabAndComesBack();
     void importMakesGroupsAndRefusesBadRows_data();
     void importMakesGroupsAndRefusesBadRows();
     void modeAppliedWithItsOrigin_data();
@@ -496,7 +470,7 @@ void TestFeatures::wakeReachesOfflineMachines()
     QVERIFY(commands.isEmpty() && statusBar.currentMessage().isEmpty());
 }
 
-void TestFeatures::exportWritesTheTabOrTellsWhyNot()
+void TestFeatures::exportWritesTheTabAndComesBack()
 {
     seedLab(*lab);
     lab->registry.findMachine(R2b)->markAlive();
@@ -521,6 +495,28 @@ void TestFeatures::exportWritesTheTabOrTellsWhyNot()
     FileDialog::setNextSaveFileName(QString());
     host.exportAction.trigger();
     QVERIFY(!QFile::exists(path));
+
+    // The whole lab through a file into an empty console: the same rooms, the
+    // same machines on their pages, names as they were (no formula guard).
+    host.tab = 0;
+    const QString whole = dir.filePath(QStringLiteral("全部.csv"));
+    FileDialog::setNextSaveFileName(whole);
+    host.exportAction.trigger();
+    BarePages other;
+    TransferHost otherHost;
+    MachineListTransfer into(otherHost.attachment(), other.registry, other.directory, *other.ops);
+    FileDialog::setNextOpenFileName(whole);
+    MessageBox::setNextAnswer(QMessageBox::Ok);
+    otherHost.importAction.trigger();
+    QCOMPARE(MessageBox::lastText(), QStringLiteral("新增 6 台机器，移动 0 台，拒绝 0 行。\n新建分组 2 个。"));
+    QCOMPARE(other.tabTexts(), lab->tabTexts());
+    for (const CStuInfo_PTR& machine : lab->registry.allMachines()) {
+        const CStuInfo_PTR copy = other.registry.findMachine(machine->ullmac);
+        QVERIFY(copy);
+        QCOMPARE(QStringList({ copy->hostname, copy->ip, copy->group_name }),
+            QStringList({ machine->hostname, machine->ip, machine->group_name }));
+        QCOMPARE(BarePages::rows(other.directory.pageOf(copy), copy->ullmac), 1);
+    }
 
     // A file that cannot be written is told, not reported as exported.
     host.statusBar.clearMessage();
@@ -682,17 +678,18 @@ void TestFeatures::modeAppliedWithItsOrigin()
     room2->setLockType(Rok_Lock_State::BlackLock);
     host.timed.start(Room2, Rok_Lock_State::BlackLock, 10 * 60 * 1000);
     switchOff(room2, 2, QStringLiteral("svc"));
-    Sent sent;
+    SendLog sent;
     sent.watch(room1);
     sent.watch(room2);
     QSignalSpy locks(&host.path, &LockPath::sg_changed);
     QCOMPARE(host.modes->apply(Exam, { room2, nullptr, room2 }, text, origin), QStringList());
 
-    QCOMPARE(sent.lockWord(room2), Protocol::lockStateWord(*room1->lock_state));
-    QCOMPARE(sent.lists(room2),
+    const QList<SendLog::Sent> words = sent.ofId(Protocol::MSG_ADMIN_LOCK_STATE);
+    QCOMPARE(sent.ofId(Protocol::MSG_ADMIN_LOCK_STATE, room2).size(), words.size());
+    QCOMPARE(lockWord(words.last().datagram), Protocol::lockStateWord(*room1->lock_state));
+    QCOMPARE(sentLists(sent, room2),
         (std::array<QStringList, 3> { QStringList { QStringLiteral("游戏.*") }, QStringList { QStringLiteral("svc") },
             QStringList { QStringLiteral("b.exe") } }));
-    QVERIFY(sent.last(room1, Protocol::MSG_ADMIN_LOCK_STATE).isEmpty());
     QVERIFY(!host.timed.has(Room2));
     QCOMPARE(locks.count(), 1);
     QCOMPARE(locks.at(0).at(0).toStringList(), QStringList { Room2 });
@@ -723,7 +720,7 @@ void TestFeatures::modeOnEveryPageAndEntriesGone()
     // the teacher is told which entries are gone.
     room2->setPolicyItems({ entry(1, QStringLiteral("QQ")), entry(1, QStringLiteral("游戏.*")),
         entry(3, QStringLiteral("b.exe")) });
-    Sent sent;
+    SendLog sent;
     sent.watch(room2);
     host.tab = 0;
     MessageBox::clearLast();
@@ -731,7 +728,7 @@ void TestFeatures::modeOnEveryPageAndEntriesGone()
     host.modes->applyToCurrent(Exam);
     QVERIFY(MessageBox::lastText().contains(QStringLiteral("a.exe")));
     QVERIFY(!MessageBox::lastText().contains(QStringLiteral("QQ")));
-    QCOMPARE(sent.lists(room2).at(0), QStringList { QStringLiteral("游戏.*") });
+    QCOMPARE(sentLists(sent, room2).at(0), QStringList { QStringLiteral("游戏.*") });
     for (QStudentGroupWidget* page : lab->directory.groupPages())
         QCOMPARE(page->lock_state->lock_type, int(Rok_Lock_State::BlackLock));
     QCOMPARE(logged(host.log), QStringList { QStringLiteral("命令 全部 课堂模式：考试模式") });

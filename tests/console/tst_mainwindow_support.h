@@ -1,8 +1,8 @@
 #pragma once
 
 // Shared by the main-window tests: a database seeded before the window opens,
-// a log of the datagrams the pages hand out on the UI thread, a reader of
-// what reached the database, and a driver for the window's modal dialogs.
+// a reader of what reached the database, and a driver for the window's modal
+// dialogs (the pages' datagrams: SendLog.h).
 
 #include "core/Protocol.h"
 #include "core/QStudentManage.h"
@@ -18,6 +18,7 @@
 #include "pages/QStudentGroupWidget.h"
 #include "RokResources.h"
 #include "RokVtxAdmin.h"
+#include "SendLog.h"
 #include "storage/ConsoleTables.h"
 #include "storage/QDataHelper.h"
 
@@ -151,62 +152,6 @@ inline Stored readDatabase(const QString& path)
     }
     QSqlDatabase::removeDatabase(name);
     return stored;
-}
-
-// Every datagram a page emits on the UI thread, in emission order across all
-// watched pages. The pages' resend threads repeat the same signal; those
-// repetitions are not commands and are left out. Declare the log before the
-// window: those threads call into it until the window has joined them.
-class SendLog final : public QObject
-{
-public:
-    struct Sent
-    {
-        QStudentGroupWidget* page = nullptr;
-        uint32_t address = 0;
-        QByteArray datagram;
-    };
-
-    void watch(QStudentGroupWidget* page)
-    {
-        // On a resend thread nothing of the closure is touched.
-        connect(
-            page, &QStudentGroupWidget::sg_need_send_msg, this,
-            [this, page](uint32_t address, const QByteArray& datagram) {
-                if (QThread::currentThread() == QCoreApplication::instance()->thread())
-                    sent << Sent { page, address, datagram };
-            },
-            Qt::DirectConnection);
-    }
-
-    void watchAll(const RokVtxAdmin& window)
-    {
-        for (int i = 0; i < window.tabWidget()->count(); ++i)
-            watch(window.pageAt(i));
-    }
-
-    QList<Sent> ofId(uint32_t id) const
-    {
-        QList<Sent> matching;
-        for (const Sent& one : sent)
-            if (Protocol::consoleMessageId(one.datagram) == id)
-                matching << one;
-        return matching;
-    }
-
-    QList<Sent> sent;
-};
-
-inline uint32_t lockWord(const QByteArray& datagram)
-{
-    uint32_t word = 0;
-    return Protocol::parseLockState(datagram, word) ? word : 0;
-}
-
-inline uint32_t joinAddress(const QByteArray& datagram)
-{
-    uint32_t address = 0;
-    return Protocol::parseJoinGroup(datagram, address) ? address : 0;
 }
 
 // A machine registering with the console from its own socket on 127.0.0.1.

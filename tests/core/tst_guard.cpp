@@ -2,6 +2,7 @@
 // for another machine, move agents out of their groups for good, override a
 // group's state unanswered, or bury the teacher in alerts.
 
+#include "../console/BarePages.h"
 #include "../console/tst_mainwindow_support.h"
 #include "core/AgentPortWatch.h"
 #include "core/AnswerBudget.h"
@@ -19,12 +20,10 @@
 #include "dialogs/MessageBox.h"
 #include "groups/MachineMenu.h"
 #include "guard/LabGuard.h"
-#include "guard/LabGuard.h"
 #include "guard/SecurityMonitor.h"
 #include "model/SecurityRowBudget.h"
 #include "pages/PageDirectory.h"
-#include "pages/QStudentGroupWidget.h"
-#include "pages/QStudentGroupWidget.h"
+#include "network/ReceivePath.h"
 #include "pages/QStudentGroupWidget.h"
 #include "RokResources.h"
 #include "RokVtxAdmin.h"
@@ -127,6 +126,67 @@ QStringList securityRows(EventLogStore& log)
         rows << query.value(5).toString();
     return rows;
 }
+
+// The console's network side without its window: bare pages, the event log
+// in memory, the endpoint on the console's port, the guard on the agents'
+// port and the receive path, wired as the console wires them (machines
+// placed and renamed, their names watched, the pages' datagrams sent). No
+// joins are repeated: the ones heard are the answers.
+class BareConsole final
+{
+public:
+    BareConsole()
+    {
+        db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("bare-console"));
+        db.setDatabaseName(QStringLiteral(":memory:"));
+        db.open();
+        log.open(db);
+        guard = std::make_unique<LabGuard>(lab.registry, lab.directory, endpoint, &log);
+        receive = std::make_unique<ReceivePath>(lab.registry, lab.directory, *guard, endpoint);
+        GroupOperations* ops = lab.ops.get();
+        QObject::connect(receive.get(), &ReceivePath::sg_registered, ops,
+            [ops](const CStuInfo_PTR& machine) { ops->placeMachine(machine); });
+        QObject::connect(receive.get(), &ReceivePath::sg_renamed, ops, &GroupOperations::renameMachine);
+        QObject::connect(receive.get(), &ReceivePath::sg_evicted, ops, &GroupOperations::dropEvicted);
+        QObject::connect(ops, &GroupOperations::sg_changed, guard.get(), [this](const GroupChange& change) {
+            if (change.machine)
+                guard->monitor()->noteMachineNamed(change.machine);
+        });
+        // The pages' own datagrams go out as the console's, "全部" in front.
+        for (QStudentGroupWidget* page : lab.directory.groupPages())
+            QObject::connect(page, &QStudentGroupWidget::sg_need_send_msg, guard.get(),
+                [this](uint32_t address, const QByteArray& datagram) {
+                    guard->noteSent(address, datagram);
+                    endpoint.sendto(datagram.constData(), datagram.size(), address, Protocol::AgentPort);
+                });
+        lab.all()->refresh_enabled = true;
+        guard->setGroupAddresses(lab.directory.publish());
+        endpoint.onMessage = [this](const SocketChannelPtr& channel, const UdpBuffer& buf) {
+            receive->onUdpMessage(channel, buf);
+        };
+        listening = endpoint.createsocket(Protocol::ConsolePort, "0.0.0.0") > 0 && endpoint.start() == 0
+            && guard->watchAgentPort();
+    }
+    ~BareConsole()
+    {
+        receive->stop();
+        guard->stop();
+        endpoint.stop();
+        receive.reset();
+        guard.reset();
+        log.close();
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(QStringLiteral("bare-console"));
+    }
+
+    BarePages lab;
+    QSqlDatabase db;
+    EventLogStore log;
+    UdpServer endpoint;
+    std::unique_ptr<LabGuard> guard;
+    std::unique_ptr<ReceivePath> receive;
+    bool listening = false;
+};
 
 } // namespace
 
@@ -832,14 +892,13 @@ void TestGuard::consoleCatchesForgedSources()
         QSKIP("opens the console's ports; runs only inside scripts/netns");
     if (underWine())
         QSKIP("this suite's PCs on the agents' port hear nothing under Wine");
-    QTemporaryDir dir;
-    RokVtxAdmin window(dir.path());
-    QVERIFY(window.networkReady());
-    QStudentManage& registry = window.core().registry();
+    BareConsole console;
+    QVERIFY(console.listening);
+    QStudentManage& registry = console.lab.registry;
     constexpr quint64 Mac = 0x5A0000000007ULL;
-    window.parts().guard->neighbourTable().setReader(
+    console.guard->neighbourTable().setReader(
         [] { return NeighbourTable::Entries { { address("127.0.1.7"), Seen } }; });
-    window.parts().guard->neighbourTable().refresh();
+    console.guard->neighbourTable().refresh();
     const CStuInfo_PTR machine = registry.updateMachine(Mac, QStringLiteral("PC-07"), QStringLiteral("127.0.1.7"), false);
     Pc forger("127.0.1.7");
     // Heartbeats and a registration from the machine's recorded address
@@ -852,7 +911,7 @@ void TestGuard::consoleCatchesForgedSources()
     QVERIFY(!machine->online.load());
     QCOMPARE(machine->hostname, QStringLiteral("PC-07"));
     QVERIFY(!registry.findMachine(0x5A00000000BBULL));
-    QTRY_COMPARE(securityRows(window.core().tables().eventLog()),
+    QTRY_COMPARE(securityRows(console.log),
         (QStringList { QStringLiteral("伪造：来源 127.0.1.7（未核实，可能伪造）发来 MAC BB:00:00:00:00:5A 的数据，但本机网卡表中该地址属于 AA:00:00:00:00:5A：已忽略"),
             QStringLiteral("伪造：来源 127.0.1.7（未核实，可能伪造）发来 MAC 07:00:00:00:00:5A 的数据，但本机网卡表中该地址属于 AA:00:00:00:00:5A：已忽略（共 2 次）") }));
     // The card the OS knows there is taken in.
@@ -866,13 +925,8 @@ void TestGuard::consoleAnswersReregistrationsOnceASecond()
         QSKIP("opens the console's ports; runs only inside scripts/netns");
     if (underWine())
         QSKIP("this suite's PCs on the agents' port hear nothing under Wine");
-    QTemporaryDir dir;
-    // Only the answers' joins: the repeated ones come ten times a second to
-    // a lab of one.
-    qputenv("ROK_BENCH_NO_JOIN_REPEAT", "1");
-    RokVtxAdmin window(dir.path());
-    qunsetenv("ROK_BENCH_NO_JOIN_REPEAT");
-    QVERIFY(window.networkReady());
+    BareConsole console;
+    QVERIFY(console.listening);
     constexpr quint64 Mac = 0x5A0000000007ULL;
     Pc pc("127.0.1.7");
     // Six bytes make a MAC: the same six under other upper bytes are no
@@ -880,7 +934,7 @@ void TestGuard::consoleAnswersReregistrationsOnceASecond()
     pc.toConsole(Protocol::buildRegister(Mac | 1ULL << 48, QStringLiteral("PC-07")));
     pc.toConsole(Protocol::buildRegister(Mac, QStringLiteral("PC-07")));
     QTRY_COMPARE(pc.joins().size(), 2);
-    QCOMPARE(window.core().registry().allMachines().keys(), QList<quint64> { Mac });
+    QCOMPARE(console.lab.registry.allMachines().keys(), QList<quint64> { Mac });
     // Asked to register again and again (anyone can ask every agent): the
     // same registration is answered with one join a second.
     QElapsedTimer elapsed;
@@ -892,7 +946,7 @@ void TestGuard::consoleAnswersReregistrationsOnceASecond()
     QVERIFY(pc.joins().size() - 2 <= 2 + int(elapsed.elapsed() / RegistrationAnswer::JoinIntervalMs));
     // A new name is answered at once, and the record takes it.
     pc.toConsole(Protocol::buildRegister(Mac, QStringLiteral("PC-07B")));
-    QTRY_COMPARE(window.core().registry().findMachine(Mac)->hostname, QStringLiteral("PC-07B"));
+    QTRY_COMPARE(console.lab.registry.findMachine(Mac)->hostname, QStringLiteral("PC-07B"));
 }
 
 void TestGuard::consoleAnswersAnotherConsole()
@@ -901,19 +955,18 @@ void TestGuard::consoleAnswersAnotherConsole()
         QSKIP("opens the console's ports; runs only inside scripts/netns");
     if (underWine())
         QSKIP("this suite's PCs on the agents' port hear nothing under Wine");
-    QTemporaryDir dir;
-    RokVtxAdmin window(dir.path());
-    QVERIFY(window.parts().guard->watchingAgentPort());
-    EventLogStore& log = window.core().tables().eventLog();
+    BareConsole console;
+    QVERIFY(console.listening);
+    EventLogStore& log = console.log;
     log.setClock([] { return qint64(1700000040000); }); // one minute of budget throughout
-    QSignalSpy alerts(&window, &RokVtxAdmin::sg_tray_message);
+    QSignalSpy alerts(console.guard.get(), &LabGuard::sg_alert);
     // 1,100 words from made-up sources at "未分组" (as the watch reports
     // them), one "from" a classmate's address: four rows name theirs, with
     // an alert each, and one row counts the rest.
-    QVERIFY(window.core().registry().updateMachine(0x5A0000000017ULL, QStringLiteral("PC-17"),
+    QVERIFY(console.lab.registry.updateMachine(0x5A0000000017ULL, QStringLiteral("PC-17"),
         QStringLiteral("10.9.0.1"), true));
     for (int i = 0; i < 1100; ++i)
-        window.parts().guard->monitor()->noteForeignSender(
+        console.guard->monitor()->noteForeignSender(
             Protocol::addressFromOctets(10, 9, uint8_t(i / 256), uint8_t(i % 256)), AgentPortWatch::LockState,
             QStringLiteral("未分组"));
     QCOMPARE(alerts.size(), SecurityRowBudget::NewSourceRows);
@@ -1023,9 +1076,8 @@ void TestGuard::consoleTellsForgedSource()
     const int raw = ::socket(AF_INET, SOCK_RAW, IPPROTO_RAW);
     if (raw < 0)
         QSKIP("the system refuses a raw socket (needs CAP_NET_RAW)");
-    QTemporaryDir dir;
-    RokVtxAdmin window(dir.path());
-    QVERIFY(window.parts().guard->watchingAgentPort());
+    BareConsole console;
+    QVERIFY(console.listening);
     // IPv4 from 127.0.0.1 to 239.74.8.27 ("未分组"), UDP 57851 to 57852.
     QByteArray packet = QByteArray::fromHex("4500002400010000011100007f000001ef4a081b"
                                             "e1fbe1fc00100000")
@@ -1044,8 +1096,7 @@ void TestGuard::consoleTellsForgedSource()
     QCOMPARE(::sendto(raw, packet.constData(), size_t(packet.size()), 0, reinterpret_cast<sockaddr*>(&to), sizeof to),
         ssize_t(packet.size()));
     ::close(raw);
-    // Told apart from the console's own datagrams, which make no row.
-    QTRY_COMPARE(securityRows(window.core().tables().eventLog()),
+    QTRY_COMPARE(securityRows(console.log),
         QStringList { QStringLiteral("来源地址伪造：冒用教师端地址 127.0.0.1，首条为锁定状态") });
 #endif
 }
@@ -1129,20 +1180,19 @@ void TestGuard::alikeNamesMarkedNotChanged()
         QSKIP("opens the console's ports; runs only inside scripts/netns");
     if (underWine())
         QSKIP("this suite's PCs on the agents' port hear nothing under Wine");
-    QTemporaryDir dir;
-    RokVtxAdmin window(dir.path());
-    QVERIFY(window.networkReady());
+    BareConsole console;
+    QVERIFY(console.listening);
     constexpr quint64 First = 0x5A0000000021ULL;
     constexpr quint64 Second = 0x5A0000000022ULL;
     Pc first("127.0.1.21");
     Pc second("127.0.1.22");
     first.toConsole(Protocol::buildRegister(First, QStringLiteral("PC-21")));
-    QTRY_VERIFY(window.core().registry().findMachine(First));
+    QTRY_VERIFY(console.lab.registry.findMachine(First));
     second.toConsole(Protocol::buildRegister(Second, QStringLiteral("ｐｃ－２１\u200B\uFEFF")));
-    QTRY_COMPARE(securityRows(window.core().tables().eventLog()),
+    QTRY_COMPARE(securityRows(console.log),
         QStringList { QStringLiteral("机器名“ｐｃ－２１”与 PC-21（21:00:00:00:00:5A）相同或形近") });
-    QCOMPARE(window.core().registry().findMachine(Second)->hostname, QStringLiteral("ｐｃ－２１"));
-    QStudentGroupWidget* all = window.allPage();
+    QCOMPARE(console.lab.registry.findMachine(Second)->hostname, QStringLiteral("ｐｃ－２１"));
+    QStudentGroupWidget* all = console.lab.all();
     const auto mark = [all](quint64 mac) {
         const int row = all->rowOfMachine(mac);
         return row < 0 ? QStringLiteral("no row") : all->machine_table->model()->index(row, 0).data(Qt::ToolTipRole).toString();
@@ -1205,23 +1255,20 @@ void TestGuard::consoleKeepsAnsweringWhenFull()
 {
     if (qgetenv("ROK_NETNS_ISOLATED") != "1")
         QSKIP("sends to the console's port; runs only inside scripts/netns");
-    initRokResources();
-    QTemporaryDir dir;
-    MessageBox::setNextAnswer(QMessageBox::Ok);
-    RokVtxAdmin window(dir.path());
-    MessageBox::setNextAnswer(QMessageBox::NoButton);
-    QVERIFY(window.networkReady());
+    BareConsole console;
+    QVERIFY(console.listening);
+    QStudentManage& registry = console.lab.registry;
     // Full of machines never heard this run, in no group.
     for (int i = 0; i < QStudentManage::MaxMachines; ++i)
-        QVERIFY(window.core().registry().updateMachine(
+        QVERIFY(registry.updateMachine(
             FullBase + quint64(i), QStringLiteral("BOGUS"), QStringLiteral("127.0.0.3"), false));
 
     QUdpSocket agent;
     // Answers go back to the sender's port, so any port will do.
     QVERIFY(agent.bind(QHostAddress(QStringLiteral("127.0.0.2")), 0));
-    const QHostAddress console(QStringLiteral("127.0.0.1"));
-    const auto send
-        = [&](const QByteArray& datagram) { agent.writeDatagram(datagram, console, Protocol::ConsolePort); };
+    const auto send = [&](const QByteArray& datagram) {
+        agent.writeDatagram(datagram, QHostAddress(QStringLiteral("127.0.0.1")), Protocol::ConsolePort);
+    };
     int reregisters = 0;
     const auto heardReregisters = [&] {
         while (agent.hasPendingDatagrams())
@@ -1235,19 +1282,19 @@ void TestGuard::consoleKeepsAnsweringWhenFull()
     // Full: a PC's first registration is refused, and its heartbeat asked to
     // register again; retrying, it takes the place of a machine in no group
     // that has not been heard this run, which leaves the pages.
-    window.allPage()->addMachine(window.core().registry().findMachine(FullBase));
-    QVERIFY(window.allPage()->rowOfMachine(FullBase) >= 0);
+    console.lab.all()->addMachine(registry.findMachine(FullBase));
+    QVERIFY(console.lab.all()->rowOfMachine(FullBase) >= 0);
     send(Protocol::buildRegister(fresh, QStringLiteral("FRESH")));
     send(Protocol::buildHeartbeat(fresh));
     QTRY_COMPARE(heardReregisters(), 1);
-    QVERIFY(!window.core().registry().findMachine(fresh));
+    QVERIFY(!registry.findMachine(fresh));
     send(Protocol::buildRegister(fresh, QStringLiteral("FRESH")));
-    QTRY_VERIFY(window.core().registry().findMachine(fresh));
-    QVERIFY(!window.core().registry().findMachine(FullBase));
-    QTRY_VERIFY(window.allPage()->rowOfMachine(FullBase) < 0);
+    QTRY_VERIFY(registry.findMachine(fresh));
+    QVERIFY(!registry.findMachine(FullBase));
+    QTRY_VERIFY(console.lab.all()->rowOfMachine(FullBase) < 0);
     // With every machine heard (again), nothing makes room, and the console
     // goes on answering.
-    for (const CStuInfo_PTR& machine : window.core().registry().allMachines()) {
+    for (const CStuInfo_PTR& machine : registry.allMachines()) {
         machine->markHeard();
         machine->heard_again.store(true);
     }
@@ -1256,8 +1303,8 @@ void TestGuard::consoleKeepsAnsweringWhenFull()
         send(Protocol::buildHeartbeat(refused));
         QTRY_COMPARE(heardReregisters(), 2 + i);
     }
-    QVERIFY(!window.core().registry().findMachine(refused));
-    QCOMPARE(window.core().registry().allMachines().size(), QStudentManage::MaxMachines);
+    QVERIFY(!registry.findMachine(refused));
+    QCOMPARE(registry.allMachines().size(), QStudentManage::MaxMachines);
 }
 
 QTEST_MAIN(TestGuard)
