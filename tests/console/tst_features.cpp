@@ -154,7 +154,6 @@ private slots:
     void cleanup();
 
     void pagesByNameAndForTheNetworkThread();
-    void settingsReachOnlyTheirPages();
     void offlineRowsAndCounts();
     void offlineBurstIsOneAlert();
     void wakeReachesOfflineMachines_data();
@@ -244,39 +243,6 @@ void TestFeatures::pagesByNameAndForTheNetworkThread()
     QVERIFY(!pages.renamePage(ungrouped, QStringLiteral("乙"), ask));
     QVERIFY(!asked);
     QCOMPARE(pages.guarded().ungrouped(), ungrouped);
-}
-
-void TestFeatures::settingsReachOnlyTheirPages()
-{
-    seedLab(*lab);
-    giveLists(*lab);
-    GroupSettings locked;
-    locked.group_name = Room2;
-    locked.lock_type = Rok_Lock_State::KeyboardMouseLock;
-    locked.allowusbdrv = true;
-    locked.titles = QStringList { QStringLiteral("QQ") };
-    GroupSettings all = locked;
-    all.group_name = QStringLiteral("全部");
-    GroupSettings unknown = locked;
-    unknown.group_name = QStringLiteral("旧机房");
-    lab->directory.applySettings({ all, unknown, locked });
-
-    QCOMPARE(lab->all()->lock_state->lock_type, int(Rok_Lock_State::None));
-    QCOMPARE(lab->page(Room1)->lock_state->lock_type, int(Rok_Lock_State::None));
-    QCOMPARE(lab->page(Room2)->lock_state->lock_type, int(Rok_Lock_State::KeyboardMouseLock));
-    // Back out: every page but "全部", each under its own name.
-    QStringList names;
-    for (const GroupSettings& entry : lab->directory.settings()) {
-        names << entry.group_name;
-        if (entry.group_name == Room2) {
-            QCOMPARE(entry.lock_type, int(Rok_Lock_State::KeyboardMouseLock));
-            QVERIFY(entry.allowusbdrv && !entry.allowmanualip);
-            QCOMPARE(entry.titles, QStringList { QStringLiteral("QQ") });
-        } else {
-            QCOMPARE(entry.lock_type, int(Rok_Lock_State::None));
-        }
-    }
-    QCOMPARE(names, (QStringList { Room1, Room2, PageDirectory::UngroupedName }));
 }
 
 void TestFeatures::offlineRowsAndCounts()
