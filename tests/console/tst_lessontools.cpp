@@ -369,6 +369,11 @@ void TestLessonTools::releaseAllAndEveryTimerInSight()
     QTRY_COMPARE(lockWords(), QStringLiteral("未锁定"));
     window.tabWidget()->setCurrentIndex(tabIndexOf(window, Room));
     QTRY_COMPARE(lockWords(), QStringLiteral("黑屏锁定"));
+    // A press on the tab in front changes the words without a tab change.
+    action(window, "action_op_lock")->trigger();
+    QTRY_COMPARE(lockWords(), QStringLiteral("未锁定"));
+    action(window, "action_op_lock")->trigger();
+    QTRY_COMPARE(lockWords(), QStringLiteral("黑屏锁定"));
 
     // On "全部" the lock buttons show none pressed; one press releases all.
     window.tabWidget()->setCurrentIndex(0);
