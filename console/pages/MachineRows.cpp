@@ -1,6 +1,8 @@
 #include "pages/MachineRows.h"
 
 #include "model/MacAddress.h"
+#include "model/Rok_Lock_State.h"
+#include "pages/LockBadge.h"
 #include "tableview/QtRokTableView.h"
 
 #include <QBrush>
@@ -22,7 +24,16 @@ const QString OnlineText(QStringLiteral("在线"));
 const QString OfflineText(QStringLiteral("断开"));
 const QColor ConflictColor(QStringLiteral("#c25400"));
 const QString ConflictText(QStringLiteral("冲突"));
+const QColor LockedColor(QStringLiteral("#c62828"));
 constexpr int CenterAlignment = int(Qt::AlignHCenter | Qt::AlignVCenter); // 0x84
+
+// Loaded once: a lock of "全部" rewrites thousands of cells.
+QIcon lockIcon(int lock)
+{
+    static QHash<int, QIcon> icons;
+    const auto it = icons.constFind(lock);
+    return it != icons.constEnd() ? *it : *icons.insert(lock, LockBadge::icon(lock));
+}
 
 } // namespace
 
@@ -96,32 +107,32 @@ void MachineRows::setUpColumns(bool groupColumn)
         QStringLiteral("MAC地址") };
     if (groupColumn)
         headers << QStringLiteral("分组");
-    headers << QString();
+    headers << QStringLiteral("锁定") << QString();
     table->setColumnHeaderTextList(headers);
 
     table->setColumnWidth(NameColumn, 120);
     table->setColumnWidth(IpColumn, 120);
     table->setColumnWidth(StateColumn, 60);
     table->setColumnWidth(MacColumn, 140);
-    table->setColumnResizeMode(GroupColumn, QHeaderView::Stretch);
     table->setColumnAlignment(StateColumn, CenterAlignment);
     table->setSortingEnabled(true);
     for (int column = NameColumn; column <= MacColumn; ++column)
         table->setColumnSortable(column, true);
-    // The empty filler column never sorts, also after a switch back from the
-    // "全部" layout.
-    for (int column = GroupColumn; column < headers.size(); ++column)
-        table->setColumnSortable(column, headers.at(column).size() > 1);
-
+    // Out of Stretch first: a stretching section ignores a set width (the
+    // filler may have been another column before a switch of layout).
+    for (int column = GroupColumn; column < headers.size() - 1; ++column)
+        table->setColumnResizeMode(column, QHeaderView::Interactive);
     if (groupColumn) {
-        // Out of Stretch first: a stretching section ignores a set width.
-        table->setColumnResizeMode(GroupColumn, QHeaderView::Interactive);
         table->setColumnWidth(GroupColumn, 80);
-        table->setColumnResizeMode(GroupColumn + 1, QHeaderView::Stretch);
-        table->setColumnAlignment(StateColumn, CenterAlignment);
         table->setColumnAlignment(GroupColumn, CenterAlignment);
         table->setColumnSortable(GroupColumn, true);
     }
+    // The lock is the page's (on "全部" the row's group's): sorting by it
+    // would only sort by group again.
+    table->setColumnWidth(lockColumn(), 110);
+    table->setColumnSortable(lockColumn(), false);
+    table->setColumnSortable(lockColumn() + 1, false);
+    table->setColumnResizeMode(lockColumn() + 1, QHeaderView::Stretch);
 
     table->sortByColumn(IpColumn, Qt::AscendingOrder);
 }
@@ -192,8 +203,10 @@ void MachineRows::fill(int row, const CStuInfo_PTR& machine, int columns)
             emit sg_rows_changed();
         }
     }
-    if ((columns & ColumnGroup) && group_column)
-        setText(GroupColumn, machine->group_name);
+    // A row that changed group may have changed lock.
+    const bool regrouped = (columns & ColumnGroup) && group_column && setText(GroupColumn, machine->group_name);
+    if ((columns & ColumnLock) || regrouped)
+        touched = fillLock(row, mac) || touched;
 
     if (touched)
         table->viewport()->update();
@@ -246,6 +259,45 @@ void MachineRows::forget(int first, int last)
     }
 }
 
+void MachineRows::setLockSource(LockSource source)
+{
+    lock_source = std::move(source);
+    refreshLocks();
+}
+
+void MachineRows::refreshLocks()
+{
+    bool touched = false;
+    for (int row = 0, rows = table->getRowCount(); row < rows; ++row)
+        touched = fillLock(row, macAt(row)) || touched;
+    if (touched)
+        table->viewport()->update();
+}
+
+bool MachineRows::fillLock(int row, quint64 mac)
+{
+    if (!item_model)
+        return false;
+    const int lock = lock_source && mac != 0 ? lock_source(mac) : int(Rok_Lock_State::None);
+    QStandardItem* item = item_model->item(row, lockColumn());
+    if (item && item->data(Qt::UserRole + int(LockRole)).isValid() && lockAt(row) == lock)
+        return false;
+    // The words and the picture of the tile's badge, so both read alike.
+    table->setCellValue(row, lockColumn(), LockBadge::toolTip(lock));
+    table->setCellUserData(row, lockColumn(), lock, LockRole);
+    item = item_model->item(row, lockColumn());
+    if (!item)
+        return false;
+    item->setIcon(lockIcon(lock));
+    item->setForeground(lock == Rok_Lock_State::None ? QBrush() : QBrush(LockedColor));
+    return true;
+}
+
+int MachineRows::lockAt(int row) const
+{
+    return table->getCellUserData(row, lockColumn(), LockRole).toInt();
+}
+
 int MachineRows::rowCount() const
 {
     return table->getRowCount();
@@ -289,6 +341,8 @@ MachineRows::Shown MachineRows::shownAt(int row) const
     shown.state = stateAt(row);
     shown.stateColor = stateColor(shown.state);
     shown.hidden = table->isRowHidden(row);
+    if (group_column)
+        shown.group = table->getCellText(row, GroupColumn);
     return shown;
 }
 

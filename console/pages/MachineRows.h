@@ -9,6 +9,8 @@
 #include <QPersistentModelIndex>
 #include <QString>
 
+#include <functional>
+
 class QAbstractItemModel;
 class QStandardItemModel;
 class QtRokTableView;
@@ -27,7 +29,8 @@ public:
         IpColumn = 1,
         StateColumn = 2,
         MacColumn = 3,
-        GroupColumn = 4, // on "全部" only; the last column is an empty filler
+        GroupColumn = 4, // on "全部" only
+        // Then the lock column (lockColumn()), then an empty filler.
     };
     // Bits naming the columns an update writes.
     enum ColumnMask : int {
@@ -36,11 +39,16 @@ public:
         ColumnState = 0x04,
         ColumnMac = 0x08,
         ColumnGroup = 0x10,
-        AllColumns = 0x1F,
+        ColumnLock = 0x20,
+        AllColumns = 0x3F,
         NoColumns = 0xFFFF
     };
     // User-data role of the MAC key in the name and MAC columns.
     static constexpr unsigned MacRole = 5;
+    // User-data role of the lock type in the lock column.
+    static constexpr unsigned LockRole = 6;
+    // The lock type (Rok_Lock_State) a row's machine gets, by its MAC key.
+    using LockSource = std::function<int(quint64 mac)>;
 
     // What the state cell shows. A conflict (two addresses claim the MAC)
     // counts as on line: something answers as the machine.
@@ -59,6 +67,7 @@ public:
         QString macText;
         State state = State::None;
         QColor stateColor;
+        QString group; // on "全部"
         bool hidden = false;
     };
 
@@ -74,6 +83,14 @@ public:
     QAbstractItemModel* model() const;
     // Headers, widths and sorting; the group column on "全部" only.
     void setUpColumns(bool groupColumn);
+    // After the group column where there is one, so the others keep their
+    // places.
+    int lockColumn() const { return group_column ? GroupColumn + 1 : GroupColumn; }
+
+    // Where the lock column reads each row's lock; none shows no lock.
+    void setLockSource(LockSource source);
+    // Rewrites the lock column after a lock changed (only the cells that differ).
+    void refreshLocks();
 
     // Rows for exactly these machines, in the table's current sort order;
     // rows of machines kept stay where they are.
@@ -90,6 +107,8 @@ public:
     // The MAC key of a row, 0 for none.
     quint64 macAt(int row) const;
     State stateAt(int row) const;
+    // The lock the row's lock cell shows (Rok_Lock_State::None when none).
+    int lockAt(int row) const;
     Shown shownAt(int row) const;
     Counts counts() const;
 
@@ -108,12 +127,14 @@ private:
     void append(const QList<CStuInfo_PTR>& machines);
     void forget(int first, int last);
     void applyFilter(int row, bool online);
+    bool fillLock(int row, quint64 mac);
     QList<CStuInfo_PTR> orderedForDisplay(const QList<CStuInfo_PTR>& machines) const;
 
     QtRokTableView* table;
     QStandardItemModel* item_model = nullptr;
     bool group_column = false;
     bool online_only = false;
+    LockSource lock_source;
     // Name cells of every row by MAC key. Persistent indexes follow the rows
     // through header sorts and removals, so finding a machine's row does not
     // scan the table.

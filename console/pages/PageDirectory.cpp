@@ -19,8 +19,13 @@ QStudentGroupWidget* PageDirectory::pageAt(int index) const
 
 QString PageDirectory::nameOf(const QStudentGroupWidget* page) const
 {
-    const int index = tabs->indexOf(const_cast<QStudentGroupWidget*>(page));
+    const int index = indexOf(page);
     return index > 0 ? tabs->tabText(index) : QString();
+}
+
+int PageDirectory::indexOf(const QStudentGroupWidget* page) const
+{
+    return page ? tabs->indexOf(const_cast<QStudentGroupWidget*>(page)) : -1;
 }
 
 QString PageDirectory::nameAt(int index) const

@@ -32,6 +32,8 @@ public:
     // The tab text of a page besides "全部"; empty for "全部" and unknown pages.
     QString nameOf(const QStudentGroupWidget* page) const;
     QString nameAt(int index) const;
+    // The page's tab, -1 for none.
+    int indexOf(const QStudentGroupWidget* page) const;
     // config.conf's entries onto the group pages of those names, and back.
     void applySettings(const QList<GroupSettings>& entries) const;
     QList<GroupSettings> settings() const;

@@ -50,7 +50,7 @@ QStudentGroupWidget::QStudentGroupWidget(QWidget* parent, QString name)
     // The seat plan reads the table's own rows; only one of the two is shown.
     seat_plan = new SeatPlanView(rows.get());
     seat_plan->setFont(machine_table->font());
-    seat_plan->setLockSource([this](quint64) { return lock_state->lock_type; });
+    setLockSource([this](quint64) { return lock_state->lock_type; });
     seat_pane = new QWidget;
     auto* seatLayout = new QVBoxLayout(seat_pane);
     seatLayout->setContentsMargins(0, 0, 0, 0);
@@ -94,7 +94,7 @@ QStudentGroupWidget::QStudentGroupWidget(QWidget* parent, QString name)
         [this] { emit sg_group_item_changed(QPrivateSignal()); });
     connect(this, &QStudentGroupWidget::sg_group_item_changed, this, &QStudentGroupWidget::buildPolicyDatagram);
     connect(this, &QStudentGroupWidget::sg_group_lockstate_changed, this, &QStudentGroupWidget::buildLockDatagram);
-    connect(this, &QStudentGroupWidget::sg_group_lockstate_changed, seat_plan, qOverload<>(&QWidget::update));
+    connect(this, &QStudentGroupWidget::sg_group_lockstate_changed, this, &QStudentGroupWidget::refreshLocks);
     connect(this, &QStudentGroupWidget::sg_update_machines, this, &QStudentGroupWidget::refreshAllRows);
 
     buildLockDatagram();
@@ -164,6 +164,18 @@ void QStudentGroupWidget::setShowAll(bool showAll)
         policy_editor->deleteLater();
         policy_editor = nullptr;
     }
+}
+
+void QStudentGroupWidget::setLockSource(const MachineRows::LockSource& source)
+{
+    rows->setLockSource(source);
+    seat_plan->setLockSource(source);
+}
+
+void QStudentGroupWidget::refreshLocks()
+{
+    rows->refreshLocks();
+    seat_plan->update();
 }
 
 void QStudentGroupWidget::onTableContextMenu(const QPoint& pos)
@@ -395,7 +407,7 @@ void QStudentGroupWidget::refreshAllRows()
     std::lock_guard<std::recursive_mutex> guard(map_mutex);
     for (int row = 0, count = rows->rowCount(); row < count; ++row) {
         if (const CStuInfo_PTR machine = machineAtRow(row))
-            rows->fill(row, machine, AllColumns);
+            rows->fill(row, machine, AllColumns & ~ColumnLock); // locks follow their own changes
     }
 }
 

@@ -45,6 +45,7 @@ public:
         ColumnState = MachineRows::ColumnState,
         ColumnMac = MachineRows::ColumnMac,
         ColumnGroup = MachineRows::ColumnGroup,
+        ColumnLock = MachineRows::ColumnLock,
         AllColumns = MachineRows::AllColumns,
         NoColumns = MachineRows::NoColumns
     };
@@ -87,6 +88,13 @@ public:
     void setSeatPlanShown(bool shown);
     bool seatPlanShown() const;
     SeatPlanView* seatPlan() const { return seat_plan; }
+
+    // Where the lock column and the tiles' badges read each machine's lock:
+    // this page's own unless set ("全部" reads each machine's group's).
+    void setLockSource(const MachineRows::LockSource& source);
+    // Shows the locks again after one changed (this page's or, for "全部",
+    // any page's).
+    void refreshLocks();
     SeatPlanBar* seatPlanBar() const { return seat_bar; }
 
     // The height of the policy list below the machines, in pixels; 0 while

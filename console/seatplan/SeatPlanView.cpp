@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QHelpEvent>
+#include <QMap>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
@@ -25,6 +26,9 @@ namespace {
 
 constexpr int Margin = 8;
 constexpr int TileGap = 8;
+// A room's heading at 100 %, and the space above the next one.
+constexpr int HeadingHeight = 30;
+constexpr int RoomGap = 12;
 
 } // namespace
 
@@ -73,6 +77,12 @@ void SeatPlanView::setLockSource(LockSource source)
 {
     lock_source = std::move(source);
     update();
+}
+
+void SeatPlanView::setRoomSource(RoomSource source)
+{
+    room_source = std::move(source);
+    invalidate();
 }
 
 void SeatPlanView::setZoom(int zoom)
@@ -164,18 +174,21 @@ void SeatPlanView::sync()
         return;
     for (const int row : qAsConst(dirty_rows)) {
         const quint64 mac = rows->macAt(row);
-        const int i = layout.indexOf(mac);
-        if (mac == 0 || i < 0 || tiles[i].row != row) {
-            // A row now shows another machine: only a full pass gets it right.
+        const int i = tile_of_mac.value(mac, -1);
+        Tile* tile = i < 0 ? nullptr : &tiles[i];
+        const QString group = tile ? tile->group : QString();
+        if (tile && tile->row == row)
+            readRow(*tile);
+        // A row now shows another machine, or its machine went to another
+        // room: only a full pass gets it right.
+        if (!tile || mac == 0 || tile->row != row || (room_source && tile->group != group)) {
             relayout();
             return;
         }
-        Tile& tile = tiles[i];
-        readRow(tile);
         // Thousands of small rectangles would cost more to merge than one
         // repaint of what is shown.
         if (dirty_rows.size() <= 32)
-            update(cellRect(tile.cell));
+            update(cellRect(*tile));
     }
     if (dirty_rows.size() > 32)
         update();
@@ -191,6 +204,7 @@ void SeatPlanView::readRow(Tile& tile) const
     tile.state = MachineRows::stateText(shown.state);
     tile.color = shown.stateColor;
     tile.hidden = shown.hidden;
+    tile.group = shown.group;
 }
 
 void SeatPlanView::relayout()
@@ -198,49 +212,81 @@ void SeatPlanView::relayout()
     layout_dirty = false;
     dirty_rows.clear();
     tiles.clear();
+    tile_of_mac.clear();
+    sections.clear();
 
     const int count = rows->rowCount();
     tiles.reserve(count);
-    QVector<SeatLayout::Machine> machines;
-    machines.reserve(count);
-    QSet<quint64> listed;
+    // The rooms in their order; without a source one room holds every tile.
+    QMap<QPair<int, QString>, QVector<int>> rooms;
     for (int row = 0; row < count; ++row) {
         const quint64 mac = rows->macAt(row);
         // A machine listed twice keeps one tile.
-        if (mac == 0 || listed.contains(mac))
+        if (mac == 0 || tile_of_mac.contains(mac))
             continue;
-        listed.insert(mac);
         Tile tile;
         tile.mac = mac;
         tile.row = row;
         readRow(tile);
+        const Room room = room_source ? room_source(mac) : Room();
+        tile_of_mac.insert(mac, tiles.size());
+        rooms[qMakePair(room.order, room.name)].append(tiles.size());
         tiles.append(tile);
-        machines.append({ mac, tile.host });
     }
-    layout.place(machines, *seat_map);
-    for (int i = 0; i < tiles.size(); ++i)
-        tiles[i].cell = layout.cellAt(i);
+    if (rooms.isEmpty())
+        rooms.insert(qMakePair(0, QString()), {});
+    for (auto it = rooms.cbegin(); it != rooms.cend(); ++it) {
+        Section section;
+        section.order = it.key().first;
+        section.name = it.key().second;
+        section.tiles = it.value();
+        QVector<SeatLayout::Machine> machines;
+        machines.reserve(section.tiles.size());
+        for (const int i : qAsConst(section.tiles)) {
+            tiles[i].section = sections.size();
+            machines.append({ tiles[i].mac, tiles[i].host });
+        }
+        // Each room in its own seats, as on its own page.
+        section.layout.place(machines, *seat_map);
+        for (int local = 0; local < section.tiles.size(); ++local)
+            tiles[section.tiles[local]].cell = section.layout.cellAt(local);
+        sections.append(section);
+    }
 
     for (auto it = selected.begin(); it != selected.end();)
-        it = listed.contains(*it) ? std::next(it) : selected.erase(it);
+        it = tile_of_mac.contains(*it) ? std::next(it) : selected.erase(it);
     updateExtent();
 }
 
 void SeatPlanView::updateExtent()
 {
-    const QSize room = layout.extent();
-    room_columns = room.width();
-    room_rows = room.height();
+    room_columns = FreeColumns;
+    for (Section& section : sections) {
+        section.room = section.layout.extent();
+        room_columns = std::max(room_columns, section.room.width());
+    }
     applyExtent();
+}
+
+int SeatPlanView::headingHeight() const
+{
+    return room_source ? qRound(HeadingHeight * scale) : 0;
 }
 
 void SeatPlanView::applyExtent()
 {
     const bool rescaled = updateScale();
+    const QSize cell = cellSize();
+    int bottom = Margin;
+    for (int i = 0; i < sections.size(); ++i) {
+        if (i > 0)
+            bottom += qRound(RoomGap * scale);
+        sections[i].top = bottom + headingHeight();
+        bottom = sections[i].top + sections[i].room.height() * cell.height();
+    }
     // A spare row to drag into below a room taller than the window (the
     // view is never narrower than its scroll area, which gives room sideways).
-    const QSize cell = cellSize();
-    extent = QSize(Margin * 2 + room_columns * cell.width(), Margin * 2 + (room_rows + 1) * cell.height());
+    extent = QSize(Margin * 2 + room_columns * cell.width(), bottom + cell.height() + Margin);
     // Fitted, the view follows the scroll area's width, and the tiles with
     // it down to the smallest zoom; only below that does it scroll sideways.
     const int narrowest
@@ -257,26 +303,53 @@ QSize SeatPlanView::sizeHint() const
     return extent.isValid() ? extent : QSize(Margin * 2 + FreeColumns * CellWidth, Margin * 2 + CellHeight);
 }
 
-QRect SeatPlanView::cellRect(const QPoint& cell) const
+QRect SeatPlanView::cellRect(int section, const QPoint& cell) const
 {
     const QSize size = cellSize();
     const int gap = std::max(4, qRound(TileGap * scale));
+    const int top = section >= 0 && section < sections.size() ? sections[section].top : Margin;
     return QRect(
-        Margin + cell.x() * size.width(), Margin + cell.y() * size.height(), size.width() - gap, size.height() - gap);
+        Margin + cell.x() * size.width(), top + cell.y() * size.height(), size.width() - gap, size.height() - gap);
 }
 
-QPoint SeatPlanView::cellAt(const QPoint& pos) const
+SeatPlanView::Spot SeatPlanView::spotAt(const QPoint& pos) const
 {
+    const QSize size = cellSize();
     const int x = pos.x() - Margin;
-    const int y = pos.y() - Margin;
-    if (x < 0 || y < 0)
-        return QPoint(-1, -1);
-    return QPoint(x / cellSize().width(), y / cellSize().height());
+    if (x < 0)
+        return {};
+    for (int i = 0; i < sections.size(); ++i) {
+        const int y = pos.y() - sections[i].top;
+        if (y >= 0 && y < sections[i].room.height() * size.height())
+            return { i, QPoint(x / size.width(), y / size.height()) };
+    }
+    return {};
+}
+
+QRect SeatPlanView::headingRect(int section) const
+{
+    const int height = headingHeight();
+    return QRect(Margin, sections[section].top - height, room_columns * cellSize().width(), height);
+}
+
+int SeatPlanView::sectionLock(const Section& section) const
+{
+    return lock_source && !section.tiles.isEmpty() ? lock_source(tiles[section.tiles.first()].mac) : 0;
+}
+
+QList<SeatPlanView::Heading> SeatPlanView::headings() const
+{
+    QList<Heading> shown;
+    if (!room_source)
+        return shown;
+    for (int i = 0; i < sections.size(); ++i)
+        shown << Heading { sections[i].name, sectionLock(sections[i]), headingRect(i) };
+    return shown;
 }
 
 const SeatPlanView::Tile* SeatPlanView::tileOf(quint64 mac) const
 {
-    const int i = layout.indexOf(mac);
+    const int i = tile_of_mac.value(mac, -1);
     return i < 0 ? nullptr : &tiles[i];
 }
 
@@ -301,17 +374,20 @@ QColor SeatPlanView::stateColor(quint64 mac) const
 QRect SeatPlanView::tileRect(quint64 mac) const
 {
     const Tile* tile = tileOf(mac);
-    return tile ? cellRect(tile->cell) : QRect();
+    return tile ? cellRect(*tile) : QRect();
 }
 
 quint64 SeatPlanView::macAt(const QPoint& pos) const
 {
-    const QPoint cell = cellAt(pos);
-    const int i = layout.indexAt(cell);
-    if (cell.x() < 0 || i < 0)
+    const Spot spot = spotAt(pos);
+    if (spot.section < 0)
         return 0;
-    const Tile& tile = tiles[i];
-    return !tile.hidden && cellRect(cell).contains(pos) ? tile.mac : 0;
+    const Section& section = sections[spot.section];
+    const int local = section.layout.indexAt(spot.cell);
+    if (local < 0)
+        return 0;
+    const Tile& tile = tiles[section.tiles[local]];
+    return !tile.hidden && cellRect(tile).contains(pos) ? tile.mac : 0;
 }
 
 QList<quint64> SeatPlanView::selectedMacs() const
@@ -328,20 +404,29 @@ void SeatPlanView::setSelectedMacs(const QList<quint64>& macs)
 {
     selected.clear();
     for (const quint64 mac : macs)
-        if (layout.indexOf(mac) >= 0)
+        if (tile_of_mac.contains(mac))
             selected.insert(mac);
     update();
 }
 
 bool SeatPlanView::moveTiles(const QList<quint64>& macs, const QPoint& offset)
 {
-    const SeatMap moved = layout.move(macs, offset, *seat_map, fix_whole_room);
+    // Each room's tiles within their room: the rooms' seats are their own.
+    QMap<int, QList<quint64>> bySection;
+    for (const quint64 mac : macs)
+        if (const Tile* tile = tileOf(mac))
+            bySection[tile->section] << mac;
+    SeatMap moved;
+    for (auto it = bySection.cbegin(); it != bySection.cend(); ++it) {
+        const SeatMap seats = sections[it.key()].layout.move(it.value(), offset, *seat_map, fix_whole_room);
+        for (auto seat = seats.cbegin(); seat != seats.cend(); ++seat) {
+            tiles[tile_of_mac.value(seat.key())].cell = seat.value();
+            seat_map->insert(seat.key(), seat.value());
+            moved.insert(seat.key(), seat.value());
+        }
+    }
     if (moved.isEmpty())
         return false;
-    for (auto it = moved.cbegin(); it != moved.cend(); ++it) {
-        tiles[layout.indexOf(it.key())].cell = it.value();
-        seat_map->insert(it.key(), it.value());
-    }
     updateExtent();
     emit sg_seats_moved(moved);
     return true;
@@ -361,10 +446,14 @@ void SeatPlanView::paintEvent(QPaintEvent* event)
         fonts.plain.setPixelSize(std::max(1, qRound(fonts.plain.pixelSize() * scale)));
     fonts.bold = fonts.plain;
     fonts.bold.setBold(true);
+    if (room_source)
+        for (int i = 0; i < sections.size(); ++i)
+            if (headingRect(i).intersects(area))
+                paintHeading(painter, fonts, i);
     for (const Tile& tile : qAsConst(tiles)) {
         if (tile.hidden || (dragging && selected.contains(tile.mac)))
             continue;
-        if (cellRect(tile.cell).intersects(area))
+        if (cellRect(tile).intersects(area))
             paintTile(painter, fonts, tile, QPoint());
     }
     if (!dragging)
@@ -376,7 +465,7 @@ void SeatPlanView::paintEvent(QPaintEvent* event)
     for (const Tile& tile : qAsConst(tiles)) {
         if (tile.hidden || !selected.contains(tile.mac))
             continue;
-        painter.drawRoundedRect(cellRect(tile.cell + snap), 4, 4);
+        painter.drawRoundedRect(cellRect(tile.section, tile.cell + snap), 4, 4);
     }
     painter.setOpacity(0.8);
     for (const Tile& tile : qAsConst(tiles))
@@ -384,9 +473,39 @@ void SeatPlanView::paintEvent(QPaintEvent* event)
             paintTile(painter, fonts, tile, drag_shift);
 }
 
+void SeatPlanView::paintHeading(QPainter& painter, const TileFonts& fonts, int section) const
+{
+    // The room's name, then its lock in words beside the badge, red while it
+    // holds: the room's state read from across the room.
+    const QRect rect = headingRect(section);
+    const int lock = sectionLock(sections[section]);
+    QFont big = fonts.bold;
+    if (big.pointSizeF() > 0)
+        big.setPointSizeF(big.pointSizeF() * 1.3);
+    else
+        big.setPixelSize(qRound(big.pixelSize() * 1.3));
+    painter.setFont(big);
+    painter.setPen(palette().color(QPalette::Text));
+    const QString name = sections[section].name;
+    const int nameWidth = QFontMetrics(big).horizontalAdvance(name);
+    painter.drawText(rect, Qt::AlignLeft | Qt::AlignVCenter, name);
+    const int badge = rect.height() * 2 / 3;
+    int x = rect.left() + nameWidth + badge / 2;
+    if (lock != 0) {
+        LockBadge::paint(painter, QRect(x, rect.top() + (rect.height() - badge) / 2, badge, badge), lock);
+        x += badge + badge / 4;
+    }
+    painter.setFont(fonts.bold);
+    painter.setPen(lock != 0 ? QColor(QStringLiteral("#c62828")) : palette().color(QPalette::PlaceholderText));
+    painter.drawText(QRect(x, rect.top(), std::max(0, rect.right() - x), rect.height()), Qt::AlignLeft | Qt::AlignVCenter,
+        lock != 0 ? LockBadge::toolTip(lock) : QStringLiteral("未锁定"));
+    painter.setPen(QPen(palette().color(QPalette::Mid), 1));
+    painter.drawLine(rect.bottomLeft() - QPoint(0, 2), rect.bottomRight() - QPoint(0, 2));
+}
+
 void SeatPlanView::paintTile(QPainter& painter, const TileFonts& fonts, const Tile& tile, const QPoint& shift) const
 {
-    const QRect rect = cellRect(tile.cell).translated(shift);
+    const QRect rect = cellRect(tile).translated(shift);
     const bool isSelected = selected.contains(tile.mac);
     const QColor border = tile.color.isValid() ? tile.color : palette().color(QPalette::Mid);
     painter.setPen(QPen(border, (isSelected ? 3 : 1.5) * std::max(1.0, scale * 0.8)));
@@ -399,10 +518,12 @@ void SeatPlanView::paintTile(QPainter& painter, const TileFonts& fonts, const Ti
     const int padY = qRound(3 * scale);
     const QRect text = rect.adjusted(padX, padY, -padX, -padY);
     const int line = text.height() / 3;
-    const int badge = std::max(8, 2 * line - 2);
+    const int lock = lock_source ? lock_source(tile.mac) : 0;
+    // The badge's room only while there is one: unlocked, the names show whole.
+    const int badge = lock != 0 ? std::max(8, 2 * line - 2) : 0;
     painter.setFont(fonts.bold);
     painter.setPen(palette().color(QPalette::Text));
-    const QRect nameLine(text.left(), text.top(), text.width() - badge - padX / 2, line);
+    const QRect nameLine(text.left(), text.top(), text.width() - (badge ? badge + padX / 2 : 0), line);
     painter.drawText(nameLine, Qt::AlignLeft | Qt::AlignVCenter,
         QFontMetrics(fonts.bold).elidedText(tile.host, Qt::ElideRight, nameLine.width()));
     painter.setFont(fonts.plain);
@@ -415,9 +536,8 @@ void SeatPlanView::paintTile(QPainter& painter, const TileFonts& fonts, const Ti
     painter.drawText(QRect(text.left(), text.top() + 2 * line, text.width(), text.height() - 2 * line),
         Qt::AlignLeft | Qt::AlignVCenter, tile.state);
 
-    if (lock_source)
-        LockBadge::paint(
-            painter, QRect(text.left(), text.top() + (2 * line - badge) / 2, text.width(), badge), lock_source(tile.mac));
+    if (lock != 0)
+        LockBadge::paint(painter, QRect(text.left(), text.top() + (2 * line - badge) / 2, text.width(), badge), lock);
 }
 
 void SeatPlanView::mousePressEvent(QMouseEvent* event)
@@ -476,7 +596,7 @@ void SeatPlanView::mouseReleaseEvent(QMouseEvent* event)
         const QRect band = rubber_band->geometry();
         rubber_band->hide();
         for (const Tile& tile : qAsConst(tiles))
-            if (!tile.hidden && band.intersects(cellRect(tile.cell)))
+            if (!tile.hidden && band.intersects(cellRect(tile)))
                 selected.insert(tile.mac);
         update();
         return;
@@ -531,7 +651,7 @@ bool SeatPlanView::event(QEvent* event)
         const Tile& tile = *tileOf(mac);
         QToolTip::showText(help->globalPos(),
             QStringLiteral("%1\n%2\n%3\n%4").arg(tile.host, tile.ip, tile.macText, tile.state), this,
-            cellRect(tile.cell));
+            cellRect(tile));
         return true;
     }
     return QWidget::event(event);

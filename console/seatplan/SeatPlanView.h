@@ -3,6 +3,8 @@
 #include "core/SeatLayout.h"
 
 #include <QColor>
+#include <QHash>
+#include <QRect>
 #include <QFont>
 #include <QList>
 #include <QPoint>
@@ -23,6 +25,8 @@ class MachineRows;
 // the table hides the row), so it follows every change the table shows; where
 // the tiles sit and where a move puts them is SeatLayout's. The tiles fit the
 // width of the scroll area the view is in, or keep a size the teacher chose.
+// Given rooms ("全部"), it lays them out one under the other, each under a
+// heading with its name and lock, each in its own seats.
 class SeatPlanView final : public QWidget
 {
     Q_OBJECT
@@ -31,6 +35,20 @@ public:
     using SeatMap = SeatLayout::SeatMap;
     // Lock type (Rok_Lock_State) to show on a machine's tile.
     using LockSource = std::function<int(quint64 mac)>;
+    // The room a machine's tile is shown in, and the rooms' order.
+    struct Room
+    {
+        QString name;
+        int order = 0;
+    };
+    using RoomSource = std::function<Room(quint64 mac)>;
+    // A room's heading as shown: its name, its lock (Rok_Lock_State) and where.
+    struct Heading
+    {
+        QString name;
+        int lock = 0;
+        QRect rect;
+    };
 
     // A cell at 100 %.
     static constexpr int CellWidth = 106;
@@ -48,6 +66,8 @@ public:
 
     void setSeatMap(std::shared_ptr<SeatMap> seats);
     void setLockSource(LockSource source);
+    // Rooms one under the other; without a source, one room without heading.
+    void setRoomSource(RoomSource source);
     // Whether a move also fixes the seats of the tiles shown in free cells
     // (a group's room), or only of the tiles moved ("全部", where the rooms of
     // all groups meet).
@@ -72,6 +92,8 @@ public:
     bool tileShown(quint64 mac) const;
     QColor stateColor(quint64 mac) const;
     int tileCount() const { return tiles.size(); }
+    // In their order, after sync; none without a room source.
+    QList<Heading> headings() const;
     QRect tileRect(quint64 mac) const;
     // The MAC of the shown tile at a point, 0 for none.
     quint64 macAt(const QPoint& pos) const;
@@ -112,31 +134,55 @@ private:
     {
         quint64 mac = 0;
         int row = -1;
+        int section = 0;
         QString host;
         QString ip;
         QString macText;
         QString state;
         QColor color;
+        QString group;
         QPoint cell;
         bool hidden = false;
     };
 
-    void scheduleSync();
-    void relayout();
-    void readRow(Tile& tile) const;
-    QRect cellRect(const QPoint& cell) const;
-    QPoint cellAt(const QPoint& pos) const;
     struct TileFonts
     {
         QFont plain;
         QFont bold;
     };
+    // One room's tiles: their layout, the room's size in cells and where its
+    // first row of cells starts, below its heading.
+    struct Section
+    {
+        QString name;
+        int order = 0;
+        SeatLayout layout;
+        QVector<int> tiles; // by their index in the layout
+        QSize room;
+        int top = 0;
+    };
+    struct Spot
+    {
+        int section = -1;
+        QPoint cell { -1, -1 };
+    };
+
+    void scheduleSync();
+    void relayout();
+    void readRow(Tile& tile) const;
+    QRect cellRect(int section, const QPoint& cell) const;
+    QRect cellRect(const Tile& tile) const { return cellRect(tile.section, tile.cell); }
+    Spot spotAt(const QPoint& pos) const;
+    int headingHeight() const;
+    QRect headingRect(int section) const;
+    int sectionLock(const Section& section) const;
+    void paintHeading(class QPainter& painter, const TileFonts& fonts, int section) const;
     void paintTile(class QPainter& painter, const TileFonts& fonts, const Tile& tile, const QPoint& shift) const;
     // A drag by `shift` pixels in cells.
     QPoint snapped(const QPoint& shift) const { return SeatLayout::snapped(shift, cellSize()); }
     // The tile of a machine, null for none.
     const Tile* tileOf(quint64 mac) const;
-    // The room's size in cells, then applyExtent().
+    // The rooms' sizes in cells, then applyExtent().
     void updateExtent();
     // The view's size for the room at the zoom's scale.
     void applyExtent();
@@ -148,15 +194,16 @@ private:
     QAbstractItemModel* model = nullptr;
     std::shared_ptr<SeatMap> seat_map;
     LockSource lock_source;
+    RoomSource room_source;
     bool fix_whole_room = true;
     int zoom_setting = FitZoom;
     double scale = 1.0;
 
-    QVector<Tile> tiles; // by their index in the layout
-    SeatLayout layout;
+    QVector<Tile> tiles; // in the order of the rows
+    QHash<quint64, int> tile_of_mac;
+    QVector<Section> sections;
     QSize extent;
     int room_columns = FreeColumns;
-    int room_rows = 1;
     QSet<quint64> selected;
 
     bool layout_dirty = true;

@@ -41,11 +41,21 @@ void SeatPlans::attach(QStudentGroupWidget* page)
     zoom_setting = view->zoom(); // a stored value out of range, clamped
     page->setSeatPlanShown(seat_plan_shown);
     if (page->showAll()) {
-        // "全部" shows each machine with the lock of its own group.
-        view->setLockSource([this](quint64 mac) {
+        // "全部" shows each machine in its own group's room, with that room's lock.
+        const auto owner = [this](quint64 mac) {
             const QString group = registry.groupNameOfMachine(mac);
-            const QStudentGroupWidget* owner = group.isEmpty() ? directory.ungrouped() : directory.groupPage(group);
-            return owner ? owner->lock_state->lock_type : 0;
+            return group.isEmpty() ? directory.ungrouped() : directory.groupPage(group);
+        };
+        page->setLockSource([owner](quint64 mac) {
+            const QStudentGroupWidget* room = owner(mac);
+            return room ? room->lock_state->lock_type : 0;
+        });
+        view->setRoomSource([this, owner](quint64 mac) {
+            const QStudentGroupWidget* room = owner(mac);
+            const int index = directory.indexOf(room);
+            // A machine whose group has no page yet goes last, under its group's name.
+            return index > 0 ? SeatPlanView::Room { directory.nameOf(room), index }
+                             : SeatPlanView::Room { registry.groupNameOfMachine(mac), 1 << 20 };
         });
     }
     pages << page;
@@ -53,7 +63,7 @@ void SeatPlans::attach(QStudentGroupWidget* page)
     connect(page, &QStudentGroupWidget::sg_group_lockstate_changed, this, [this] {
         for (const QPointer<QStudentGroupWidget>& shown : qAsConst(pages))
             if (shown)
-                shown->seatPlan()->update();
+                shown->refreshLocks();
         emit sg_locks_changed();
     });
     connect(page, &QObject::destroyed, this, &SeatPlans::sg_locks_changed);
@@ -122,6 +132,11 @@ void SeatPlans::attach(ConsoleCore& core, WindowParts& parts)
     connect(shown, &QAction::triggered, plans, &SeatPlans::setShown);
     connect(&parts, &WindowParts::sg_page_made, plans, qOverload<QStudentGroupWidget*>(&SeatPlans::attach));
     connect(plans, &SeatPlans::sg_tiles_moved, &core.groups(), &GroupOperations::moveMachines);
+    // The rooms of "全部" follow the tabs: made, removed, renamed.
+    connect(&parts, &WindowParts::sg_published, plans, [&core] {
+        if (QStudentGroupWidget* all = core.pages().pageAt(0))
+            all->seatPlan()->invalidate();
+    });
     // A drag in the table only selects; the teacher who tries is shown where drags go.
     QStatusBar* status = parts.form.statusBar;
     connect(&parts, &WindowParts::sg_page_made, plans, [status](QStudentGroupWidget* page) {

@@ -17,8 +17,9 @@ class WindowParts;
 // The seat plans of all pages: one map of seats shared by them, kept in the
 // database as the teacher moves tiles, whether the pages show the plan
 // instead of their tables, and the size of the tiles (this PC's teacher's
-// choice, kept in QSettings). A lock change of any page repaints every
-// plan: the tiles of "全部" show the lock of each machine's own page.
+// choice, kept in QSettings). A lock change of any page shows again on
+// every page: the tiles and lock column of "全部" show the lock of each
+// machine's own page.
 class SeatPlans final : public QObject
 {
     Q_OBJECT

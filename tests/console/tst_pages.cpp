@@ -170,6 +170,7 @@ private slots:
     void setMachinesReconcilesRows();
     void updateMachineRowWritesOnlyMaskedColumns();
     void updateOfUnknownMachineAppendsOnce();
+    void lockColumnShowsEachRowsLock();
     void addMachineSendsJoinWhenOnline_data();
     void addMachineSendsJoinWhenOnline();
     void addMachineFromWorkerThread();
@@ -210,8 +211,9 @@ void TestPages::groupAndAllPages()
     QStudentGroupWidget group(nullptr, QStringLiteral("A"));
     group.setShowAll(false);
     QtRokTableView* table = group.machine_table;
-    QCOMPARE(table->getColumnCount(), 5);
-    QVERIFY(!table->getColumnSortable(4));
+    QCOMPARE(table->getColumnCount(), 6);
+    QCOMPARE(table->model()->headerData(4, Qt::Horizontal).toString(), QStringLiteral("锁定"));
+    QVERIFY(!table->getColumnSortable(4) && !table->getColumnSortable(5));
     QCOMPARE(table->horizontalHeader()->sortIndicatorSection(), 1);
     QCOMPARE(table->horizontalHeader()->sortIndicatorOrder(), Qt::AscendingOrder);
     QVERIFY(group.policy_editor && group.policy_editor->isEmbedded());
@@ -222,9 +224,11 @@ void TestPages::groupAndAllPages()
     all.setShowAll(true);
     QVERIFY(!all.policy_editor);
     QTRY_VERIFY(editor.isNull());
-    QCOMPARE(all.machine_table->getColumnCount(), 6);
+    QCOMPARE(all.machine_table->getColumnCount(), 7);
+    QCOMPARE(all.machine_table->model()->headerData(4, Qt::Horizontal).toString(), QStringLiteral("分组"));
+    QCOMPARE(all.machineRows().lockColumn(), 5);
     QVERIFY(all.machine_table->getColumnSortable(4));
-    QVERIFY(!all.machine_table->getColumnSortable(5));
+    QVERIFY(!all.machine_table->getColumnSortable(5) && !all.machine_table->getColumnSortable(6));
 }
 
 void TestPages::settersSendLockAtOnce()
@@ -475,6 +479,44 @@ void TestPages::updateMachineRowWritesOnlyMaskedColumns()
 
     page.updateMachineRow(nullptr, 0x1F);
     QCOMPARE(page.machine_table->getRowCount(), 1);
+}
+
+void TestPages::lockColumnShowsEachRowsLock()
+{
+    // A room's rows show the room's lock; "全部"'s rows the lock of each
+    // machine's group, also after the machine changed group.
+    const auto lockText = [](const QStudentGroupWidget& page, int row) {
+        return page.machine_table->getCellText(row, page.machineRows().lockColumn());
+    };
+    const CStuInfo_PTR a = machine(0xA1, QStringLiteral("pc-a"), QStringLiteral("10.0.0.1"), true, QStringLiteral("A"));
+    const CStuInfo_PTR b = machine(0xB1, QStringLiteral("pc-b"), QStringLiteral("10.0.0.2"), true, QStringLiteral("B"));
+    QStudentGroupWidget room(nullptr, QStringLiteral("A"));
+    room.setShowAll(false);
+    room.setMachines({ a });
+    QCOMPARE(lockText(room, 0), QString());
+    room.setLockType(Rok_Lock_State::BlackLock);
+    QCOMPARE(lockText(room, 0), QStringLiteral("黑屏锁定"));
+    QCOMPARE(room.machineRows().lockAt(0), int(Rok_Lock_State::BlackLock));
+    room.addMachine(b); // a new row takes the lock at once
+    QCOMPARE(lockText(room, room.rowOfMachine(0xB1)), QStringLiteral("黑屏锁定"));
+    room.refreshAllRows(); // the refresh leaves the lock as it is
+    QCOMPARE(room.machineRows().lockAt(room.rowOfMachine(0xB1)), int(Rok_Lock_State::BlackLock));
+
+    QStudentGroupWidget all(nullptr, QStringLiteral("全部"));
+    all.setShowAll(true);
+    QHash<QString, int> locks { { QStringLiteral("A"), Rok_Lock_State::KeyboardMouseLock } };
+    QHash<quint64, CStuInfo_PTR> records { { 0xA1, a }, { 0xB1, b } };
+    all.setLockSource([&](quint64 mac) { return locks.value(records.value(mac)->group_name); });
+    all.setMachines({ a, b });
+    QCOMPARE(lockText(all, all.rowOfMachine(0xA1)), QStringLiteral("键盘鼠标全锁"));
+    QCOMPARE(lockText(all, all.rowOfMachine(0xB1)), QString());
+    b->group_name = QStringLiteral("A");
+    all.updateMachineRow(b, QStudentGroupWidget::ColumnGroup);
+    QCOMPARE(lockText(all, all.rowOfMachine(0xB1)), QStringLiteral("键盘鼠标全锁"));
+    locks.clear();
+    all.refreshLocks();
+    QCOMPARE(lockText(all, all.rowOfMachine(0xA1)), QString());
+    QCOMPARE(all.machineRows().lockAt(all.rowOfMachine(0xB1)), int(Rok_Lock_State::None));
 }
 
 void TestPages::updateOfUnknownMachineAppendsOnce()

@@ -116,6 +116,7 @@ private slots:
     void tileFollowsStateAndFilter();
     void selectedTilesMoveBetweenGroups();
     void allTilesFollowEveryLock();
+    void allLaysOutRoomByRoom();
     void planGetsTheRoom();
 
 private:
@@ -314,16 +315,74 @@ void TestSeatPlan::allTilesFollowEveryLock()
     action(window, "action_op_lock")->trigger(); // and released
     QTRY_VERIFY(repainted(R1a) && repainted(R2a) && repainted(FreeA));
 
-    // A timed lock of one room ends while "全部" is shown.
+    // A timed lock of one room ends while "全部" is shown; its table's lock
+    // column reads each row's room.
     shownPlan(window, Room1);
     window.parts().lesson->startTimedLock(Rok_Lock_State::BlackLock, 5);
     shownPlan(window, QStringLiteral("全部"));
+    const MachineRows& allRows = page(window, QStringLiteral("全部"))->machineRows();
+    QCOMPARE(allRows.lockAt(allRows.rowOf(R1a)), int(Rok_Lock_State::BlackLock));
+    QCOMPARE(allRows.lockAt(allRows.rowOf(R2a)), int(Rok_Lock_State::None));
     QCoreApplication::processEvents(); // what was due before
     watch.painted = QRegion();
     clock += 5 * 60 * 1000;
     window.core().timedLocks().tick();
     QCOMPARE(page(window, Room1)->lock_state->lock_type, int(Rok_Lock_State::None));
     QTRY_VERIFY(repainted(R1a));
+    QCOMPARE(allRows.lockAt(allRows.rowOf(R1a)), int(Rok_Lock_State::None));
+}
+
+void TestSeatPlan::allLaysOutRoomByRoom()
+{
+    // "全部" shows the rooms one under the other, in tab order, each under its
+    // name and lock and in its own seats: r1-a and r2-a hold the same cell of
+    // their rooms and neither pushes the other aside.
+    QTemporaryDir dir;
+    QVERIFY(seedLab(dir));
+    RokVtxAdmin window(dir.path());
+    window.setSeatPlanShown(true);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    SeatPlanView* all = shownPlan(window, QStringLiteral("全部"));
+    const auto headings = [&] {
+        all->sync();
+        QStringList shown;
+        for (const SeatPlanView::Heading& heading : all->headings())
+            shown << QStringLiteral("%1:%2").arg(heading.name).arg(heading.lock);
+        return shown;
+    };
+    QCOMPARE(headings(), (QStringList { Room1 + ":0", Room2 + ":0", Ungrouped + ":0" }));
+    QCOMPARE(all->cellOf(R1a), QPoint(0, 0));
+    QCOMPARE(all->cellOf(R2a), QPoint(0, 0));
+    QCOMPARE(all->cellOf(FreeA), QPoint(0, 0));
+    const QList<SeatPlanView::Heading> shown = all->headings();
+    QVERIFY(shown.at(0).rect.bottom() < all->tileRect(R1a).top());
+    QVERIFY(all->tileRect(R1c).bottom() < shown.at(1).rect.top());
+    QVERIFY(shown.at(1).rect.bottom() < all->tileRect(R2a).top());
+    QVERIFY(all->tileRect(R2a).bottom() < shown.at(2).rect.top());
+    QCOMPARE(all->macAt(all->tileRect(R2a).center()), R2a);
+    QCOMPARE(all->macAt(shown.at(1).rect.center()), quint64(0));
+
+    // A heading reads its room's lock.
+    window.tabWidget()->setCurrentIndex(tabIndexOf(window, Room2));
+    action(window, "action_op_lock")->trigger();
+    window.tabWidget()->setCurrentIndex(0);
+    QCOMPARE(headings(), (QStringList { Room1 + ":0", Room2 + ":2", Ungrouped + ":0" }));
+
+    // A move on "全部" stays in the machine's room and is its seat there.
+    QVERIFY(all->moveTiles({ R2a }, QPoint(2, 1)));
+    QCOMPARE(all->cellOf(R2a), QPoint(2, 1));
+    QCOMPARE(all->cellOf(R1a), QPoint(0, 0));
+    QCOMPARE(shownPlan(window, Room2)->cellOf(R2a), QPoint(2, 1));
+
+    // A machine that changes group moves to its new room; a renamed group
+    // keeps its place under its new name.
+    window.core().groups().moveMachines({ FreeA }, Room1);
+    all = shownPlan(window, QStringLiteral("全部"));
+    QTRY_COMPARE(headings(), (QStringList { Room1 + ":0", Room2 + ":2", Ungrouped + ":0" }));
+    QTRY_VERIFY(all->tileRect(FreeA).bottom() < all->headings().at(1).rect.top());
+    QVERIFY(window.core().groups().renameGroup(Room1, QStringLiteral("三号机房")));
+    QTRY_COMPARE(headings(), (QStringList { QStringLiteral("三号机房:0"), Room2 + ":2", Ungrouped + ":0" }));
 }
 
 void TestSeatPlan::planGetsTheRoom()
