@@ -11,6 +11,8 @@
 
 #include <QSettings>
 #include <QStatusBar>
+#include <QTabBar>
+#include <QTabWidget>
 
 #include <algorithm>
 
@@ -132,8 +134,8 @@ void SeatPlans::attach(ConsoleCore& core, WindowParts& parts)
     connect(shown, &QAction::triggered, plans, &SeatPlans::setShown);
     connect(&parts, &WindowParts::sg_page_made, plans, qOverload<QStudentGroupWidget*>(&SeatPlans::attach));
     connect(plans, &SeatPlans::sg_tiles_moved, &core.groups(), &GroupOperations::moveMachines);
-    // The rooms of "全部" follow the tabs: made, removed, renamed.
-    connect(&parts, &WindowParts::sg_published, plans, [&core] {
+    // "全部" shows the rooms in the tabs' order, which the teacher may drag.
+    connect(parts.tabs->tabBar(), &QTabBar::tabMoved, plans, [&core] {
         if (QStudentGroupWidget* all = core.pages().pageAt(0))
             all->seatPlan()->invalidate();
     });

@@ -376,13 +376,16 @@ void TestSeatPlan::allLaysOutRoomByRoom()
     QCOMPARE(shownPlan(window, Room2)->cellOf(R2a), QPoint(2, 1));
 
     // A machine that changes group moves to its new room; a renamed group
-    // keeps its place under its new name.
+    // keeps its place under its new name (its rows say so).
     window.core().groups().moveMachines({ FreeA }, Room1);
     all = shownPlan(window, QStringLiteral("全部"));
     QTRY_COMPARE(headings(), (QStringList { Room1 + ":0", Room2 + ":2", Ungrouped + ":0" }));
     QTRY_VERIFY(all->tileRect(FreeA).bottom() < all->headings().at(1).rect.top());
     QVERIFY(window.core().groups().renameGroup(Room1, QStringLiteral("三号机房")));
     QTRY_COMPARE(headings(), (QStringList { QStringLiteral("三号机房:0"), Room2 + ":2", Ungrouped + ":0" }));
+    // The rooms follow the tabs when the teacher drags one.
+    window.tabWidget()->tabBar()->moveTab(1, 2);
+    QTRY_COMPARE(headings(), (QStringList { Room2 + ":2", QStringLiteral("三号机房:0"), Ungrouped + ":0" }));
 }
 
 void TestSeatPlan::planGetsTheRoom()
