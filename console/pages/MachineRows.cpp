@@ -7,6 +7,7 @@
 
 #include <QBrush>
 #include <QHeaderView>
+#include <QSignalBlocker>
 #include <QStandardItem>
 #include <QStandardItemModel>
 #include <QVector>
@@ -200,7 +201,10 @@ void MachineRows::fill(int row, const CStuInfo_PTR& machine, int columns)
                 item->setForeground(QBrush(stateColor(state), Qt::SolidPattern));
             applyFilter(row, countsOnline(state));
             // Only a change is worth a recount by the window.
-            emit sg_rows_changed();
+            if (refreshing)
+                state_changed = true;
+            else
+                emit sg_rows_changed();
         }
     }
     // A row that changed group may have changed lock.
@@ -208,8 +212,30 @@ void MachineRows::fill(int row, const CStuInfo_PTR& machine, int columns)
     if ((columns & ColumnLock) || regrouped)
         touched = fillLock(row, mac) || touched;
 
-    if (touched)
+    if (touched && !refreshing)
         table->viewport()->update();
+}
+
+void MachineRows::refreshRows(const std::function<CStuInfo_PTR(int row)>& machineAt, int columns)
+{
+    const int count = table->getRowCount();
+    if (!item_model || count == 0)
+        return;
+    refreshing = true;
+    state_changed = false;
+    {
+        // Only existing rows are written, so nothing but cell data goes
+        // untold; the text copies are stored by the writes themselves.
+        const QSignalBlocker hold(item_model);
+        for (int row = 0; row < count; ++row)
+            if (const CStuInfo_PTR machine = machineAt(row))
+                fill(row, machine, columns);
+    }
+    refreshing = false;
+    emit item_model->dataChanged(item_model->index(0, 0), item_model->index(count - 1, item_model->columnCount() - 1));
+    table->viewport()->update();
+    if (state_changed)
+        emit sg_rows_changed();
 }
 
 void MachineRows::update(const CStuInfo_PTR& machine, int columns)

@@ -97,6 +97,10 @@ public:
     void setMachines(const QList<CStuInfo_PTR>& machines);
     // Writes the given columns of a row; a row at or past the end is appended.
     void fill(int row, const CStuInfo_PTR& machine, int columns);
+    // Rewrites the given columns of every row from `machineAt(row)` (rows
+    // without a machine are left alone). The model reports one change over
+    // the rows rather than several per cell: the 2 s refresh of 5,000 rows.
+    void refreshRows(const std::function<CStuInfo_PTR(int row)>& machineAt, int columns);
     // The machine's row, appended with every column when it has none.
     void update(const CStuInfo_PTR& machine, int columns);
     void remove(quint64 ullmac);
@@ -132,6 +136,10 @@ private:
 
     QtRokTableView* table;
     QStandardItemModel* item_model = nullptr;
+    // While refreshRows runs: the model's signals are held, and a state
+    // change is told once at the end.
+    bool refreshing = false;
+    bool state_changed = false;
     bool group_column = false;
     bool online_only = false;
     LockSource lock_source;

@@ -405,10 +405,8 @@ void QStudentGroupWidget::updateMachineRow(const CStuInfo_PTR& machine, int colu
 void QStudentGroupWidget::refreshAllRows()
 {
     std::lock_guard<std::recursive_mutex> guard(map_mutex);
-    for (int row = 0, count = rows->rowCount(); row < count; ++row) {
-        if (const CStuInfo_PTR machine = machineAtRow(row))
-            rows->fill(row, machine, AllColumns & ~ColumnLock); // locks follow their own changes
-    }
+    // Locks follow their own changes.
+    rows->refreshRows([this](int row) { return machineAtRow(row); }, AllColumns & ~ColumnLock);
 }
 
 void QStudentGroupWidget::setPolicyItems(const StringItemList& items)

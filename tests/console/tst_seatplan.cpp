@@ -237,6 +237,18 @@ void TestSeatPlan::tileFollowsStateAndFilter()
     view->sync();
     QVERIFY(view->tileShown(1));
     QCOMPARE(view->cellOf(1), cell);
+
+    // The 2 s refresh writes every row at once: tiles, filter and the
+    // window's counts follow it as they follow one row.
+    QSignalSpy counted(&page, &QStudentGroupWidget::sg_rows_changed);
+    off->markDead();
+    page.refreshAllRows();
+    view->sync();
+    QCOMPARE(view->stateColor(2), tableColour(2));
+    QVERIFY(view->stateColor(2) != onColour);
+    QVERIFY(!view->tileShown(2));
+    QCOMPARE(counted.size(), 1);
+    QCOMPARE(page.counts().online, 1);
 }
 
 void TestSeatPlan::selectedTilesMoveBetweenGroups()
