@@ -270,7 +270,8 @@ void SeatPlanView::updateExtent()
 
 int SeatPlanView::headingHeight() const
 {
-    return room_source ? qRound(HeadingHeight * scale) : 0;
+    // Never below its size at 100 %: small tiles still show whose room it is.
+    return room_source ? qRound(HeadingHeight * std::max(1.0, scale)) : 0;
 }
 
 void SeatPlanView::applyExtent()
@@ -449,7 +450,7 @@ void SeatPlanView::paintEvent(QPaintEvent* event)
     if (room_source)
         for (int i = 0; i < sections.size(); ++i)
             if (headingRect(i).intersects(area))
-                paintHeading(painter, fonts, i);
+                paintHeading(painter, i);
     for (const Tile& tile : qAsConst(tiles)) {
         if (tile.hidden || (dragging && selected.contains(tile.mac)))
             continue;
@@ -473,17 +474,25 @@ void SeatPlanView::paintEvent(QPaintEvent* event)
             paintTile(painter, fonts, tile, drag_shift);
 }
 
-void SeatPlanView::paintHeading(QPainter& painter, const TileFonts& fonts, int section) const
+void SeatPlanView::paintHeading(QPainter& painter, int section) const
 {
     // The room's name, then its lock in words beside the badge, red while it
     // holds: the room's state read from across the room.
     const QRect rect = headingRect(section);
     const int lock = sectionLock(sections[section]);
-    QFont big = fonts.bold;
+    const double grow = 1.3 * std::max(1.0, scale);
+    QFont big = font();
+    big.setBold(true);
     if (big.pointSizeF() > 0)
-        big.setPointSizeF(big.pointSizeF() * 1.3);
+        big.setPointSizeF(big.pointSizeF() * grow);
     else
-        big.setPixelSize(qRound(big.pixelSize() * 1.3));
+        big.setPixelSize(qRound(big.pixelSize() * grow));
+    QFont words = font();
+    words.setBold(true);
+    if (words.pointSizeF() > 0)
+        words.setPointSizeF(words.pointSizeF() * std::max(1.0, scale));
+    else
+        words.setPixelSize(qRound(words.pixelSize() * std::max(1.0, scale)));
     painter.setFont(big);
     painter.setPen(palette().color(QPalette::Text));
     const QString name = sections[section].name;
@@ -495,7 +504,7 @@ void SeatPlanView::paintHeading(QPainter& painter, const TileFonts& fonts, int s
         LockBadge::paint(painter, QRect(x, rect.top() + (rect.height() - badge) / 2, badge, badge), lock);
         x += badge + badge / 4;
     }
-    painter.setFont(fonts.bold);
+    painter.setFont(words);
     painter.setPen(lock != 0 ? QColor(QStringLiteral("#c62828")) : palette().color(QPalette::PlaceholderText));
     painter.drawText(QRect(x, rect.top(), std::max(0, rect.right() - x), rect.height()), Qt::AlignLeft | Qt::AlignVCenter,
         lock != 0 ? LockBadge::toolTip(lock) : QStringLiteral("未锁定"));

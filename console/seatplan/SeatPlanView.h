@@ -176,7 +176,7 @@ private:
     int headingHeight() const;
     QRect headingRect(int section) const;
     int sectionLock(const Section& section) const;
-    void paintHeading(class QPainter& painter, const TileFonts& fonts, int section) const;
+    void paintHeading(class QPainter& painter, int section) const;
     void paintTile(class QPainter& painter, const TileFonts& fonts, const Tile& tile, const QPoint& shift) const;
     // A drag by `shift` pixels in cells.
     QPoint snapped(const QPoint& shift) const { return SeatLayout::snapped(shift, cellSize()); }
