@@ -5,6 +5,7 @@
 
 #include "../storage/TestConnection.h"
 #include "BarePages.h"
+#include "LabNames.h"
 #include "SendLog.h"
 #include "core/Protocol.h"
 #include "core/WakeOnLan.h"
@@ -40,18 +41,9 @@
 Q_DECLARE_METATYPE(LockOrigin)
 
 using namespace MainWindowTest;
+using namespace MainWindowTest::Lab;
 
 namespace {
-
-const QString Room1 = QStringLiteral("一号机房");
-const QString Room2 = QStringLiteral("二号机房");
-
-constexpr quint64 R1a = 0x00000A0000000101ULL;
-constexpr quint64 R1b = 0x00000A0000000102ULL;
-constexpr quint64 R1c = 0x00000A0000000103ULL;
-constexpr quint64 R2a = 0x00000A0000000201ULL;
-constexpr quint64 R2b = 0x00000A0000000202ULL;
-constexpr quint64 Free = 0x00000A0000000301ULL;
 
 // Three machines in 一号机房, two in 二号机房 (host names a spreadsheet could
 // misread), one in none; all off line. A gap in the orders, as a deleted

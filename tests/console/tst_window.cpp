@@ -23,6 +23,7 @@
 #include "tableview/QtRokTableView.h"
 #include "WindowLayout.h"
 #include "log/EventLog.h"
+#include "LabNames.h"
 #include "tst_mainwindow_support.h"
 
 #include <QCloseEvent>
@@ -55,6 +56,7 @@
 #include <thread>
 
 using namespace MainWindowTest;
+using namespace MainWindowTest::Lab;
 
 namespace {
 
@@ -183,16 +185,6 @@ Exported exported(QStudentGroupWidget* page)
     out.usb = lock->allowusbdrv;
     return out;
 }
-
-const QString Room1 = QStringLiteral("一号机房");
-const QString Room2 = QStringLiteral("二号机房");
-
-constexpr quint64 R1a = 0x00000A0000000101ULL;
-constexpr quint64 R1b = 0x00000A0000000102ULL;
-constexpr quint64 R1c = 0x00000A0000000103ULL;
-constexpr quint64 R2a = 0x00000A0000000201ULL;
-constexpr quint64 R2b = 0x00000A0000000202ULL;
-constexpr quint64 Free = 0x00000A0000000301ULL;
 
 // Three machines in 一号机房, two in 二号机房 (host names a spreadsheet
 // could misread), one in none; all off line until heard.
