@@ -521,8 +521,8 @@ void SeatPlanView::paintTile(QPainter& painter, const TileFonts& fonts, const Ti
     painter.setBrush(isSelected ? palette().color(QPalette::Highlight).lighter(190) : palette().color(QPalette::Base));
     painter.drawRoundedRect(QRectF(rect).adjusted(0.75, 0.75, -0.75, -0.75), 4 * scale, 4 * scale);
 
-    // Three lines: name and address beside the lock badge, state. The badge
-    // spans two lines and grows with the zoom, to be read from afar.
+    // Three lines: name, then address and state beside the lock badge. The
+    // badge spans two lines and grows with the zoom, to be read from afar.
     const int padX = qRound(6 * scale);
     const int padY = qRound(3 * scale);
     const QRect text = rect.adjusted(padX, padY, -padX, -padY);
@@ -532,21 +532,24 @@ void SeatPlanView::paintTile(QPainter& painter, const TileFonts& fonts, const Ti
     const int badge = lock != 0 ? std::max(8, 2 * line - 2) : 0;
     painter.setFont(fonts.bold);
     painter.setPen(palette().color(QPalette::Text));
-    const QRect nameLine(text.left(), text.top(), text.width() - (badge ? badge + padX / 2 : 0), line);
+    // The name keeps the whole width: it is what the teacher looks for.
+    const QRect nameLine(text.left(), text.top(), text.width(), line);
     painter.drawText(nameLine, Qt::AlignLeft | Qt::AlignVCenter,
         QFontMetrics(fonts.bold).elidedText(tile.host, Qt::ElideRight, nameLine.width()));
     painter.setFont(fonts.plain);
     const QFontMetrics plain(fonts.plain);
     painter.setPen(palette().color(QPalette::PlaceholderText));
-    const QRect addressLine(text.left(), text.top() + line, nameLine.width(), line);
+    const int besideBadge = text.width() - (badge ? badge + padX / 2 : 0);
+    const QRect addressLine(text.left(), text.top() + line, besideBadge, line);
     painter.drawText(addressLine, Qt::AlignLeft | Qt::AlignVCenter,
         plain.elidedText(tile.ip, Qt::ElideRight, addressLine.width()));
     painter.setPen(border);
-    painter.drawText(QRect(text.left(), text.top() + 2 * line, text.width(), text.height() - 2 * line),
+    painter.drawText(QRect(text.left(), text.top() + 2 * line, besideBadge, text.height() - 2 * line),
         Qt::AlignLeft | Qt::AlignVCenter, tile.state);
 
     if (lock != 0)
-        LockBadge::paint(painter, QRect(text.left(), text.top() + (2 * line - badge) / 2, text.width(), badge), lock);
+        LockBadge::paint(
+            painter, QRect(text.left(), text.top() + line + (text.height() - line - badge) / 2, text.width(), badge), lock);
 }
 
 void SeatPlanView::mousePressEvent(QMouseEvent* event)
