@@ -19,10 +19,6 @@ constexpr int Writes = 300;
 constexpr int Pages = 50;
 constexpr qint64 Day = 24LL * 60 * 60 * 1000;
 
-double msSince(int64_t startNs)
-{
-    return double(ProcessUsage::monotonicNs() - startNs) / 1e6;
-}
 
 QString pageName(int i)
 {
@@ -61,14 +57,6 @@ bool seed(QSqlDatabase& db, int rows, const std::function<int(int)>& kindOf)
     return db.commit();
 }
 
-QJsonObject figures(const Percentiles& values)
-{
-    QJsonObject json;
-    json.insert(QStringLiteral("p50_ms"), values.at(50));
-    json.insert(QStringLiteral("p99_ms"), values.at(99));
-    json.insert(QStringLiteral("max_ms"), values.max());
-    return json;
-}
 
 int countRows(QSqlDatabase& db)
 {
@@ -99,7 +87,7 @@ QJsonObject runTable(const QString& name, int rows, const std::function<int(int)
             *error = QStringLiteral("seeding failed");
             return json;
         }
-        json.insert(QStringLiteral("seed_s"), msSince(seedStart) / 1000);
+        json.insert(QStringLiteral("seed_s"), ProcessUsage::msSince(seedStart) / 1000);
         json.insert(QStringLiteral("rows_seeded"), countRows(db));
 
         EventLogStore log;
@@ -108,7 +96,7 @@ QJsonObject runTable(const QString& name, int rows, const std::function<int(int)
             *error = QStringLiteral("the store did not open");
             return json;
         }
-        json.insert(QStringLiteral("open_ms"), msSince(openStart));
+        json.insert(QStringLiteral("open_ms"), ProcessUsage::msSince(openStart));
         json.insert(QStringLiteral("rows_after_open"), countRows(db));
 
         // Each write as a busy lesson makes them: a security row, a machine
@@ -129,7 +117,7 @@ QJsonObject runTable(const QString& name, int rows, const std::function<int(int)
                 *error = QStringLiteral("a write failed");
                 return json;
             }
-            (i < Writes ? writes : unsynced).add(msSince(start));
+            (i < Writes ? writes : unsynced).add(ProcessUsage::msSince(start));
             // What the open log dock then reads: its pages and the first
             // screen of one room's rows.
             if (i % 10 == 0) {
@@ -138,13 +126,13 @@ QJsonObject runTable(const QString& name, int rows, const std::function<int(int)
                 QSqlQuery query = log.select(pageName(i), 0, true);
                 for (int row = 0; row < 256 && query.next(); ++row) {
                 }
-                refreshes.add(msSince(shown));
+                refreshes.add(ProcessUsage::msSince(shown));
             }
         }
         json.insert(QStringLiteral("writes"), Writes);
-        json.insert(QStringLiteral("write"), figures(writes));
-        json.insert(QStringLiteral("write_unsynced"), figures(unsynced));
-        json.insert(QStringLiteral("dock_refresh"), figures(refreshes));
+        json.insert(QStringLiteral("write"), writes.figures());
+        json.insert(QStringLiteral("write_unsynced"), unsynced.figures());
+        json.insert(QStringLiteral("dock_refresh"), refreshes.figures());
         json.insert(QStringLiteral("rows_after"), countRows(db));
         log.close();
     }

@@ -22,18 +22,7 @@ constexpr int Machines = 200;
 constexpr int Events = 2000;
 constexpr qint64 Minute = 60 * 1000;
 
-double msSince(int64_t startNs)
-{
-    return double(ProcessUsage::monotonicNs() - startNs) / 1e6;
-}
 
-QJsonObject figures(const Percentiles& values)
-{
-    QJsonObject json;
-    json.insert(QStringLiteral("p50_ms"), values.at(50));
-    json.insert(QStringLiteral("max_ms"), values.max());
-    return json;
-}
 
 // 200 machines in 10 rows of 20 seats; 2,000 events over 90 minutes: each a
 // machine off line (while locked every other time) and back, with a command,
@@ -97,30 +86,30 @@ QJsonObject LessonRecordBenchmark::run(const BenchOptions& options)
                 result.insert(QStringLiteral("error"), error);
                 return result;
             }
-            pdf.add(msSince(pdfStart));
+            pdf.add(ProcessUsage::msSince(pdfStart));
             pdfBytes = QFileInfo(path).size();
 
             // From the list's double-click to the page on screen.
             const int64_t openStart = ProcessUsage::monotonicNs();
             const LessonRecord again = store.load(id);
-            load.add(msSince(openStart));
+            load.add(ProcessUsage::msSince(openStart));
             auto* shown = new LessonRecordPage(again, start + 90 * Minute, nullptr);
             shown->show();
             // What the teacher sees first: the page laid out as far as the
             // window shows it, and painted; the rest follows as it scrolls.
             QApplication::processEvents();
             shown->grab();
-            page.add(msSince(openStart));
+            page.add(ProcessUsage::msSince(openStart));
             delete shown;
             // Where the time goes: the document built, then laid out whole.
             const int64_t fillStart = ProcessUsage::monotonicNs();
             QTextDocument document;
             LessonRecordReport::fill(document, again, start + 90 * Minute);
-            fill.add(msSince(fillStart));
+            fill.add(ProcessUsage::msSince(fillStart));
             const int64_t layoutStart = ProcessUsage::monotonicNs();
             document.setTextWidth(800);
             document.size();
-            layout.add(msSince(layoutStart));
+            layout.add(ProcessUsage::msSince(layoutStart));
             QApplication::processEvents();
         }
         // ROK_BENCH_RECORD_PDF=FILE keeps the PDF to look at.
@@ -132,12 +121,12 @@ QJsonObject LessonRecordBenchmark::run(const BenchOptions& options)
         result.insert(QStringLiteral("machines"), Machines);
         result.insert(QStringLiteral("events"), store.load(id).events.size());
         result.insert(QStringLiteral("rounds"), rounds);
-        result.insert(QStringLiteral("pdf"), figures(pdf));
+        result.insert(QStringLiteral("pdf"), pdf.figures());
         result.insert(QStringLiteral("pdf_bytes"), pdfBytes);
-        result.insert(QStringLiteral("page_open"), figures(page));
-        result.insert(QStringLiteral("load"), figures(load));
-        result.insert(QStringLiteral("fill"), figures(fill));
-        result.insert(QStringLiteral("layout"), figures(layout));
+        result.insert(QStringLiteral("page_open"), page.figures());
+        result.insert(QStringLiteral("load"), load.figures());
+        result.insert(QStringLiteral("fill"), fill.figures());
+        result.insert(QStringLiteral("layout"), layout.figures());
         store.close();
     }
     QSqlDatabase::removeDatabase(QStringLiteral("bench-records"));

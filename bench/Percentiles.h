@@ -1,5 +1,8 @@
 #pragma once
 
+#include <QJsonObject>
+#include <QString>
+
 #include <algorithm>
 #include <cstdint>
 #include <vector>
@@ -43,6 +46,16 @@ public:
     size_t countWithin(double low, double high) const
     {
         return size_t(std::count_if(values_.begin(), values_.end(), [=](double v) { return v >= low && v <= high; }));
+    }
+
+    // As the results list a time: median, 99th percentile and maximum, in ms.
+    QJsonObject figures() const
+    {
+        QJsonObject json;
+        json.insert(QStringLiteral("p50_ms"), at(50));
+        json.insert(QStringLiteral("p99_ms"), at(99));
+        json.insert(QStringLiteral("max_ms"), max());
+        return json;
     }
 
 private:

@@ -32,6 +32,8 @@ public:
     // in every process), in nanoseconds and microseconds.
     static int64_t monotonicNs();
     static int64_t monotonicUs() { return monotonicNs() / 1000; }
+    // Milliseconds since a monotonicNs() reading.
+    static double msSince(int64_t startNs) { return double(monotonicNs() - startNs) / 1e6; }
     // Wall clock, as kernel receive timestamps (SO_TIMESTAMPNS) give it.
     static int64_t realtimeNs();
     // Milliseconds since this process started (10 ms resolution).

@@ -25,18 +25,7 @@ void paintShown(QScrollArea* area, SeatPlanView* view)
     view->grab(shown);
 }
 
-double msSince(int64_t startNs)
-{
-    return double(ProcessUsage::monotonicNs() - startNs) / 1e6;
-}
 
-QJsonObject figures(const Percentiles& values)
-{
-    QJsonObject json;
-    json.insert(QStringLiteral("p50_ms"), values.at(50));
-    json.insert(QStringLiteral("max_ms"), values.max());
-    return json;
-}
 
 // The table as the teacher sees it while selecting: every other row
 // selected (Ctrl-clicks, the most ranges a selection holds), the lock column
@@ -71,9 +60,9 @@ void tableUpdates(const QList<CStuInfo_PTR>& records, bool showAll, Percentiles&
         }
         const int64_t start = ProcessUsage::monotonicNs();
         page->refreshAllRows();
-        refreshOnly.add(msSince(start));
+        refreshOnly.add(ProcessUsage::msSince(start));
         table->viewport()->grab();
-        update.add(msSince(start));
+        update.add(ProcessUsage::msSince(start));
     }
 }
 
@@ -111,7 +100,7 @@ QJsonObject runFor(int machines)
         QApplication::sendPostedEvents();
         view->sync();
         paintShown(area, view);
-        build.add(msSince(start));
+        build.add(ProcessUsage::msSince(start));
         tiles = view->tileCount();
 
         // Every machine on line (or off again) at once, as after a network
@@ -127,26 +116,26 @@ QJsonObject runFor(int machines)
         const int64_t tilesStart = ProcessUsage::monotonicNs();
         view->sync();
         paintShown(area, view);
-        tilesOnly.add(msSince(tilesStart));
-        update.add(msSince(start));
+        tilesOnly.add(ProcessUsage::msSince(tilesStart));
+        update.add(ProcessUsage::msSince(start));
 
         start = ProcessUsage::monotonicNs();
         paintShown(area, view);
-        repaint.add(msSince(start));
+        repaint.add(ProcessUsage::msSince(start));
     }
 
     QJsonObject json;
     json.insert(QStringLiteral("machines"), machines);
     json.insert(QStringLiteral("tiles"), tiles);
-    json.insert(QStringLiteral("build"), figures(build));
-    json.insert(QStringLiteral("state_update"), figures(update));
-    json.insert(QStringLiteral("state_update_tiles"), figures(tilesOnly));
-    json.insert(QStringLiteral("repaint"), figures(repaint));
+    json.insert(QStringLiteral("build"), build.figures());
+    json.insert(QStringLiteral("state_update"), update.figures());
+    json.insert(QStringLiteral("state_update_tiles"), tilesOnly.figures());
+    json.insert(QStringLiteral("repaint"), repaint.figures());
     Percentiles tableUpdate;
     Percentiles tableRefresh;
     tableUpdates(records, machines > 200, tableUpdate, tableRefresh);
-    json.insert(QStringLiteral("table_update"), figures(tableUpdate));
-    json.insert(QStringLiteral("table_update_rows"), figures(tableRefresh));
+    json.insert(QStringLiteral("table_update"), tableUpdate.figures());
+    json.insert(QStringLiteral("table_update_rows"), tableRefresh.figures());
     return json;
 }
 
